@@ -1,0 +1,105 @@
+#include "environment/app_context.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "environment/packed_time.h"
+#include "logging/crash_reporting.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+
+namespace corvana {
+namespace {
+
+constexpr const char kProbeFileName[] = "tst0Xlgn9.tmp";
+
+std::atomic<AppContext*> current_context{nullptr};
+std::atomic<bool> crash_reporting_installed{false};
+std::atomic<FolderQuery> common_query{&platform::CommonAppDataFolder};
+std::atomic<FolderQuery> user_query{&platform::UserAppDataFolder};
+
+// Contexts are never freed: the other thread may still be reading the one
+// that a second initialisation replaces.
+std::vector<std::unique_ptr<AppContext>>& AllContexts() {
+  static auto* contexts = new std::vector<std::unique_ptr<AppContext>>;
+  return *contexts;
+}
+
+std::string WithSeparator(const std::string& folder) {
+  if (!folder.empty() && folder.back() == platform::kPathSeparator) {
+    return folder;
+  }
+  return folder + platform::kPathSeparator;
+}
+
+void SettleTempFolder(AppContext& context) {
+  auto temp = platform::GetEnv("TEMP");
+  if (temp && !temp->empty()) context.temp_folder = WithSeparator(*temp);
+}
+
+void SettleUserFolder(AppContext& context) {
+  // Without a per-user folder there is nothing to create the product's in.
+  std::string user = user_query.load()();
+  if (user.empty()) return;
+  context.user_product_folder = user + platform::kPathSeparator +
+                                context.product_name +
+                                platform::kPathSeparator;
+  platform::MakeDirectory(context.user_product_folder);
+}
+
+// HomePath is used only after a test write has shown it is writable.
+void SettleHomePath(AppContext& context, const std::string& common) {
+  if (common.empty()) return;
+  context.HomePath = common + platform::kPathSeparator + context.product_name +
+                     platform::kPathSeparator;
+  platform::MakeDirectory(context.HomePath);
+  const std::string probe = context.HomePath + kProbeFileName;
+  std::FILE* file = platform::OpenStream(probe, "w+");
+  if (file == nullptr) {
+    context.HomePath = context.program_folder;
+    return;
+  }
+  std::fclose(file);
+  platform::RemoveFile(probe);
+}
+
+}  // namespace
+
+AppContext* GetAppContext() { return current_context.load(); }
+
+bool CrashReportingInstalled() { return crash_reporting_installed.load(); }
+
+void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata) {
+  common_query.store(common_appdata ? common_appdata
+                                    : &platform::CommonAppDataFolder);
+  user_query.store(user_appdata ? user_appdata : &platform::UserAppDataFolder);
+}
+
+void InitAppContext(const char* product_name, const char* version_text,
+                    const char* privacy_policy_url) {
+  auto owned = std::make_unique<AppContext>();
+  AppContext* context = owned.get();
+  AllContexts().push_back(std::move(owned));
+  current_context.store(context);
+  context->product_name = product_name;
+  context->version_text = version_text;
+
+  SettleTempFolder(*context);
+  const std::string common = common_query.load()();
+  context->common_appdata_folder =
+      common.empty() ? context->HomePath : common + platform::kPathSeparator;
+  SettleUserFolder(*context);
+  SettleHomePath(*context, common);
+
+  StartLogFile();
+  RefreshCurrentTime();
+  if (!crash_reporting_installed.load()) {
+    InstallCrashReporting(product_name, version_text, privacy_policy_url);
+    crash_reporting_installed.store(true);
+  }
+  context->logging_enabled.store(true);
+}
+
+}  // namespace corvana

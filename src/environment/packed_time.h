@@ -1,0 +1,40 @@
+// Local dates packed into one word, and whole units between two of them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace corvana {
+
+// date: day in bits 0-7, month 1-12 in bits 8-15, year in bits 16-31; 0 is
+// "no date". time: seconds since local midnight.
+struct PackedDateTime {
+  uint32_t date = 0;
+  uint32_t time = 0;
+};
+
+inline constexpr uint32_t PackDate(int year, int month, int day) {
+  return (static_cast<uint32_t>(year) << 16) |
+         (static_cast<uint32_t>(month & 0xFF) << 8) |
+         static_cast<uint32_t>(day & 0xFF);
+}
+
+PackedDateTime PackLocalTime(const platform::LocalTime& local);
+
+// Reads the clock seam and stores the local date and time into the
+// application context. Returns the seconds since midnight it stored; 0 when
+// there is no context.
+uint32_t RefreshCurrentTime();
+// The same, also giving the stored value and its local breakdown, read under
+// the same lock so that no other thread's refresh can tear them.
+uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local);
+
+// Whole units (absolute, truncated) between a and b, measured in real
+// seconds through the zone rules; 0 when either date is 0.
+int32_t ElapsedUnits(PackedDateTime a, PackedDateTime b, int32_t unit_s);
+int32_t ElapsedDays(PackedDateTime a, PackedDateTime b);
+int32_t ElapsedHours(PackedDateTime a, PackedDateTime b);
+int32_t ElapsedMinutes(PackedDateTime a, PackedDateTime b);
+
+}  // namespace corvana

@@ -1,0 +1,63 @@
+#include "logging/log.h"
+
+#include <cstdio>
+
+#include "environment/app_context.h"
+#include "environment/packed_time.h"
+#include "platform/fs.h"
+
+namespace corvana {
+
+std::recursive_mutex& LogLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex;
+  return *lock;
+}
+
+std::string LogFilePath() {
+  AppContext* context = GetAppContext();
+  return (context ? context->HomePath : std::string()) + kLogFileName;
+}
+
+void AppendLogLine(const char* text, bool newline) {
+  if (GetAppContext() == nullptr || text == nullptr) return;
+  // Opened per entry, in text mode: the file is complete on disk after every
+  // line and other programs may read or copy it at any time.
+  std::FILE* file = platform::OpenStream(LogFilePath(), "a+");
+  if (file == nullptr) return;
+  std::fprintf(file, newline ? "%s\n" : "%s", text);
+  std::fclose(file);
+}
+
+int WriteLog(const char* message, uint32_t flags) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr || !context->logging_enabled.load()) return 1;
+  std::lock_guard<std::recursive_mutex> guard(LogLock());
+  flags |= kLogOrdinary;  // the file bit; the file looks the same for all
+  (void)flags;
+  if (message != nullptr) AppendLogLine(message, true);
+  return 1;
+}
+
+void WriteTimestampedLog(const std::string& message) {
+  if (GetAppContext() == nullptr) return;
+  PackedDateTime now;
+  platform::LocalTime local;
+  if (RefreshCurrentTime(&now, &local) == 0 && now.date == 0) return;
+  char prefix[64];
+  std::snprintf(prefix, sizeof prefix, "[%4i-%02i-%02i %02i:%02i:%02i] ",
+                local.year, local.month_index + 1, local.day, local.hour,
+                local.minute, local.second);
+  WriteLog(prefix + message, kLogOrdinary);
+}
+
+void StartLogFile() {
+  AppContext* context = GetAppContext();
+  if (context == nullptr) return;
+  std::FILE* file = platform::OpenStream(LogFilePath(), "w+");
+  if (file == nullptr) return;
+  std::fprintf(file, "#Software: %s %s%s\n", context->product_name,
+               context->version_text, ".");
+  std::fclose(file);
+}
+
+}  // namespace corvana

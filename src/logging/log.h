@@ -1,0 +1,33 @@
+// The one log file, "scheduler.###" in HomePath, and its writer.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace corvana {
+
+inline constexpr uint32_t kLogOrdinary = 0x10;
+inline constexpr uint32_t kLogSecondChannel = 0x12;
+inline constexpr uint32_t kLogError = 0x810;
+inline constexpr uint32_t kLogInstallError = 0x832;
+
+inline constexpr const char kLogFileName[] = "scheduler.###";
+
+// Appends the message as one line. Dropped before the context exists or
+// before logging is switched on. Always returns 1.
+int WriteLog(const char* message, uint32_t flags);
+inline int WriteLog(const std::string& message, uint32_t flags) {
+  return WriteLog(message.c_str(), flags);
+}
+// The message behind "[yyyy-mm-dd hh:mm:ss] " of a fresh clock reading.
+void WriteTimestampedLog(const std::string& message);
+// Truncates the log and writes its header line.
+void StartLogFile();
+// The file sink: no lock, no switch. The crash handler writes through it.
+void AppendLogLine(const char* text, bool newline);
+std::string LogFilePath();
+// Recursive: the crash callback may log from a thread that holds it.
+std::recursive_mutex& LogLock();
+
+}  // namespace corvana

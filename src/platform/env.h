@@ -1,0 +1,23 @@
+// Environment variables, the shell's data folders and the process's own
+// location. Folders are returned without a trailing separator.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace corvana::platform {
+
+// '\\' on Windows, '/' elsewhere. Paths are still built by concatenation.
+extern const char kPathSeparator;
+
+std::optional<std::string> GetEnv(const char* name);
+// Windows: CSIDL_COMMON_APPDATA. POSIX: $PROGRAMDATA, else /var/lib.
+// Empty when the system names none. Never created here.
+std::string CommonAppDataFolder();
+// Windows: CSIDL_APPDATA. POSIX: $XDG_DATA_HOME, else $HOME/.local/share.
+std::string UserAppDataFolder();
+std::string CurrentDirectory();
+// Full path of the running executable; empty when it cannot be had.
+std::string ExecutablePath();
+
+}  // namespace corvana::platform

@@ -1,0 +1,31 @@
+// Files and folders. Every stream opened here is kept from child processes.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace corvana::platform {
+
+// Creates one folder level; false when it exists already or cannot be made.
+bool MakeDirectory(const std::string& path);
+bool RemoveFile(const std::string& path);
+// True when a file or a folder exists at the path.
+bool PathExists(const std::string& path);
+
+// fopen with the C modes ("w+", "a+", "rb", ...), not inherited by children.
+std::FILE* OpenStream(const std::string& path, const char* mode);
+// Opens a regular file for reading, in the platform's text mode when
+// text_mode is set. Folders, pipes and devices are refused without blocking.
+std::FILE* OpenRegularFile(const std::string& path, bool text_mode);
+
+// Calls visit with the name of every entry of the folder (an empty folder
+// means the current directory) whose name ends with the extension, compared
+// without regard to letter case: files, folders, hidden and system entries,
+// in the order the file system gives them. False when the folder cannot be
+// listed.
+bool ForEachWithExtension(const std::string& folder,
+                          const std::string& extension,
+                          const std::function<void(const char* name)>& visit);
+
+}  // namespace corvana::platform

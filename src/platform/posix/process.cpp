@@ -1,0 +1,214 @@
+#include "platform/process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/env.h"
+
+extern char** environ;
+
+namespace corvana::platform {
+namespace {
+
+// A process id stays ours until it is reaped. Ended children keep their exit
+// code here until released, as a Windows handle keeps it.
+struct ChildTable {
+  std::mutex lock;
+  std::map<pid_t, uint32_t> ended;  // reaped, with exit code
+  std::set<pid_t> untracked;        // still to be reaped, nobody asks
+};
+
+ChildTable& Children() {
+  static ChildTable* table = new ChildTable;
+  return *table;
+}
+
+uint32_t ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return static_cast<uint32_t>(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return 128u + static_cast<uint32_t>(WTERMSIG(status));
+  return 1;
+}
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(path.c_str(), X_OK) == 0;
+}
+
+// Windows tries the blank-separated prefixes of an unquoted command line,
+// shortest first; a prefix without a slash is looked for in the current
+// directory, then on the PATH. Gives the file and how much of the command
+// line named it.
+std::string ResolveApplication(const std::string& command_line,
+                               size_t* consumed) {
+  for (size_t end = 0; end <= command_line.size(); ++end) {
+    if (end < command_line.size() && command_line[end] != ' ') continue;
+    std::string candidate = command_line.substr(0, end);
+    if (candidate.empty()) continue;
+    *consumed = end;
+    if (IsExecutableFile(candidate)) return candidate;
+    if (candidate.find('/') != std::string::npos) continue;
+    auto path = GetEnv("PATH");
+    if (!path) continue;
+    size_t begin = 0;
+    while (begin <= path->size()) {
+      size_t colon = path->find(':', begin);
+      if (colon == std::string::npos) colon = path->size();
+      std::string dir = path->substr(begin, colon - begin);
+      std::string full = (dir.empty() ? "." : dir) + "/" + candidate;
+      if (IsExecutableFile(full)) return full;
+      begin = colon + 1;
+    }
+  }
+  return "";
+}
+
+// How much of the command line names the given application: all of it when
+// the line starts with the path, else its first blank-separated word.
+size_t NamedLength(const std::string& application,
+                   const std::string& command_line) {
+  if (command_line.compare(0, application.size(), application) == 0) {
+    return application.size();
+  }
+  size_t begin = command_line.find_first_not_of(" \t");
+  if (begin == std::string::npos) return command_line.size();
+  size_t end = command_line.find_first_of(" \t", begin);
+  return end == std::string::npos ? command_line.size() : end;
+}
+
+pid_t Spawn(const ProcessStart& start) {
+  size_t consumed = 0;
+  std::string file = start.application;
+  if (file.empty()) {
+    file = ResolveApplication(start.command_line, &consumed);
+  } else {
+    consumed = NamedLength(file, start.command_line);
+  }
+  if (file.empty()) return 0;
+  std::vector<std::string> args{file};
+  for (auto& arg : SplitCommandLine(start.command_line.substr(consumed))) {
+    args.push_back(std::move(arg));
+  }
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  if (!start.working_folder.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, start.working_folder.c_str());
+  }
+  // A group of its own keeps Ctrl-C in the scheduler's terminal away from
+  // the children, as on Windows.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  sigset_t no_mask;
+  sigemptyset(&no_mask);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &no_mask);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP |
+                                            POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = 0;
+  int error = posix_spawn(&pid, file.c_str(), &actions, &attributes,
+                          argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return error == 0 ? pid : 0;
+}
+
+void CollectLocked(ChildTable& table) {
+  for (auto it = table.untracked.begin(); it != table.untracked.end();) {
+    int status = 0;
+    pid_t result = waitpid(*it, &status, WNOHANG);
+    if (result == *it || (result < 0 && errno == ECHILD)) {
+      it = table.untracked.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace
+
+ProcessHandle StartProcess(const ProcessStart& start) {
+  return static_cast<ProcessHandle>(Spawn(start));
+}
+
+bool StartDetachedProcess(const ProcessStart& start) {
+  pid_t pid = Spawn(start);
+  if (pid == 0) return false;
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  table.untracked.insert(pid);
+  CollectLocked(table);
+  return true;
+}
+
+bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) {
+  if (process <= 0) return false;
+  pid_t pid = static_cast<pid_t>(process);
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto ended = table.ended.find(pid);
+  if (ended != table.ended.end()) {
+    *exit_code = ended->second;
+    return true;
+  }
+  int status = 0;
+  pid_t result = waitpid(pid, &status, WNOHANG);
+  if (result == 0) {
+    *exit_code = kStillActive;
+    return true;
+  }
+  if (result != pid) return false;
+  *exit_code = ExitCodeOf(status);
+  table.ended[pid] = *exit_code;
+  return true;
+}
+
+bool TerminateChild(ProcessHandle process, uint32_t exit_code) {
+  if (process <= 0) return false;
+  pid_t pid = static_cast<pid_t>(process);
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  if (table.ended.count(pid) != 0) return false;
+  // Not yet reaped, so the id cannot belong to anybody else.
+  if (kill(pid, SIGKILL) != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  table.ended[pid] = exit_code;
+  return true;
+}
+
+void ReleaseProcess(ProcessHandle process) {
+  if (process <= 0) return;
+  pid_t pid = static_cast<pid_t>(process);
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  if (table.ended.erase(pid) == 0) table.untracked.insert(pid);
+  CollectLocked(table);
+}
+
+void CollectEndedChildren() {
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  CollectLocked(table);
+}
+
+}  // namespace corvana::platform

@@ -1,0 +1,43 @@
+// Child processes started from a Windows-style command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvana::platform {
+
+// A started child; 0 means none. A Windows HANDLE, or a POSIX process id.
+using ProcessHandle = std::intptr_t;
+
+inline constexpr uint32_t kStillActive = 259;
+inline constexpr uint32_t kNormalPriorityClass = 0x20;
+inline constexpr uint32_t kCreateNoWindow = 0x08000000;
+
+struct ProcessStart {
+  // Full path of the file to run. Empty: resolve it from the command line
+  // the way Windows resolves an unquoted one.
+  std::string application;
+  std::string command_line;
+  // Empty: the child inherits the scheduler's current directory.
+  std::string working_folder;
+  uint32_t creation_flags = kNormalPriorityClass;
+};
+
+// Starts a child that the caller tracks; 0 on failure.
+ProcessHandle StartProcess(const ProcessStart& start);
+// Starts a child that nobody tracks (it is still reaped on POSIX).
+bool StartDetachedProcess(const ProcessStart& start);
+// kStillActive while the child runs. False when the handle is not valid.
+bool QueryExitCode(ProcessHandle process, uint32_t* exit_code);
+bool TerminateChild(ProcessHandle process, uint32_t exit_code);
+// Forgets the handle. A child that still runs goes on running, untracked.
+void ReleaseProcess(ProcessHandle process);
+// Reaps untracked children that have ended (POSIX); nothing on Windows.
+void CollectEndedChildren();
+
+// The arguments a Windows child would see for a command line that holds no
+// quotes: split at blanks and tabs, empty pieces dropped.
+std::vector<std::string> SplitCommandLine(const std::string& command_line);
+
+}  // namespace corvana::platform

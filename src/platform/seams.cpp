@@ -1,0 +1,53 @@
+#include "platform/seams.h"
+
+#include <atomic>
+
+#include "platform/clock.h"
+
+namespace corvana::platform {
+namespace {
+
+class SystemClockImpl final : public Clock {
+ public:
+  int64_t NowSeconds() override { return SystemNowSeconds(); }
+  int64_t MonotonicMs() override { return SystemMonotonicMs(); }
+  void SleepMs(int ms) override { SystemSleepMs(ms); }
+};
+
+class SystemLauncherImpl final : public ProcessLauncher {
+ public:
+  ProcessHandle Start(const ProcessStart& start) override {
+    return StartProcess(start);
+  }
+  bool StartDetached(const ProcessStart& start) override {
+    return StartDetachedProcess(start);
+  }
+  bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) override {
+    return platform::QueryExitCode(process, exit_code);
+  }
+  bool Terminate(ProcessHandle process, uint32_t exit_code) override {
+    return TerminateChild(process, exit_code);
+  }
+  void Release(ProcessHandle process) override { ReleaseProcess(process); }
+  void CollectEnded() override { CollectEndedChildren(); }
+};
+
+SystemClockImpl system_clock;
+SystemLauncherImpl system_launcher;
+std::atomic<Clock*> current_clock{&system_clock};
+std::atomic<ProcessLauncher*> current_launcher{&system_launcher};
+
+}  // namespace
+
+Clock& CurrentClock() { return *current_clock.load(); }
+ProcessLauncher& CurrentLauncher() { return *current_launcher.load(); }
+
+void SetClock(Clock* clock) {
+  current_clock.store(clock ? clock : &system_clock);
+}
+
+void SetLauncher(ProcessLauncher* launcher) {
+  current_launcher.store(launcher ? launcher : &system_launcher);
+}
+
+}  // namespace corvana::platform

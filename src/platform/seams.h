@@ -1,0 +1,37 @@
+// The two seams through which the scheduler reads time and runs children.
+// The service uses the system's; tests install their own and drive days of
+// ticks in milliseconds.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/process.h"
+
+namespace corvana::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual int64_t NowSeconds() = 0;   // wall clock, seconds since 1970
+  virtual int64_t MonotonicMs() = 0;  // never jumps with the wall clock
+  virtual void SleepMs(int ms) = 0;
+};
+
+class ProcessLauncher {
+ public:
+  virtual ~ProcessLauncher() = default;
+  virtual ProcessHandle Start(const ProcessStart& start) = 0;
+  virtual bool StartDetached(const ProcessStart& start) = 0;
+  virtual bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) = 0;
+  virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
+  virtual void Release(ProcessHandle process) = 0;
+  virtual void CollectEnded() = 0;
+};
+
+Clock& CurrentClock();
+ProcessLauncher& CurrentLauncher();
+// nullptr puts the system's back. Set before the worker thread starts.
+void SetClock(Clock* clock);
+void SetLauncher(ProcessLauncher* launcher);
+
+}  // namespace corvana::platform

@@ -1,0 +1,109 @@
+#include "platform/clock.h"
+
+#include <windows.h>
+
+namespace corvana::platform {
+namespace {
+
+constexpr int64_t kUnixEpochAs100ns = 116444736000000000LL;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t mp = (5 * day_of_year + 2) / 153;
+  *day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b) != 0 && ((a < 0) != (b < 0))); }
+
+bool SystemTimeFromSeconds(int64_t seconds, SYSTEMTIME* out) {
+  ULARGE_INTEGER value;
+  value.QuadPart = static_cast<ULONGLONG>(seconds * 10000000LL + kUnixEpochAs100ns);
+  FILETIME file_time{value.LowPart, value.HighPart};
+  return FileTimeToSystemTime(&file_time, out) != 0;
+}
+
+bool SecondsFromSystemTime(const SYSTEMTIME& time, int64_t* seconds) {
+  FILETIME file_time;
+  if (!SystemTimeToFileTime(&time, &file_time)) return false;
+  ULARGE_INTEGER value{{file_time.dwLowDateTime, file_time.dwHighDateTime}};
+  *seconds = (static_cast<int64_t>(value.QuadPart) - kUnixEpochAs100ns) / 10000000LL;
+  return true;
+}
+
+}  // namespace
+
+int64_t SystemNowSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER value{{now.dwLowDateTime, now.dwHighDateTime}};
+  return (static_cast<int64_t>(value.QuadPart) - kUnixEpochAs100ns) / 10000000LL;
+}
+
+int64_t SystemMonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+
+void SystemSleepMs(int ms) {
+  if (ms > 0) Sleep(static_cast<DWORD>(ms));
+}
+
+// The zone comes from Windows itself; the C runtime's localtime misreads TZ.
+void ReloadTimeZone() {}
+
+bool ToLocalTime(int64_t seconds_since_1970, LocalTime* out) {
+  SYSTEMTIME utc;
+  SYSTEMTIME local;
+  if (!SystemTimeFromSeconds(seconds_since_1970, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+    return false;
+  }
+  out->year = local.wYear;
+  out->month_index = local.wMonth - 1;
+  out->day = local.wDay;
+  out->hour = local.wHour;
+  out->minute = local.wMinute;
+  out->second = local.wSecond;
+  const int64_t days = DaysFromCivil(local.wYear, local.wMonth, local.wDay);
+  out->weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01: Thursday
+  return true;
+}
+
+bool FromLocalTime(int year, int month_index, int day, int hour, int minute,
+                   int second, int64_t* seconds_since_1970) {
+  // Carry out-of-range fields over first, as mktime does.
+  const int64_t months = static_cast<int64_t>(year) * 12 + month_index;
+  const int64_t days = DaysFromCivil(FloorDiv(months, 12), months - FloorDiv(months, 12) * 12 + 1, 1) + day - 1;
+  const int64_t naive = days * 86400 + static_cast<int64_t>(hour) * 3600 +
+                        static_cast<int64_t>(minute) * 60 + second;
+  const int64_t naive_days = FloorDiv(naive, 86400);
+  const int64_t day_seconds = naive - naive_days * 86400;
+  int civil_year = 0, civil_month = 0, civil_day = 0;
+  CivilFromDays(naive_days, &civil_year, &civil_month, &civil_day);
+  if (civil_year < 1601 || civil_year > 30827) return false;
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(civil_year);
+  local.wMonth = static_cast<WORD>(civil_month);
+  local.wDay = static_cast<WORD>(civil_day);
+  local.wHour = static_cast<WORD>(day_seconds / 3600);
+  local.wMinute = static_cast<WORD>(day_seconds % 3600 / 60);
+  local.wSecond = static_cast<WORD>(day_seconds % 60);
+  SYSTEMTIME utc;
+  if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) return false;
+  return SecondsFromSystemTime(utc, seconds_since_1970);
+}
+
+}  // namespace corvana::platform

@@ -1,0 +1,134 @@
+#include "support/fixtures.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+
+namespace corvana::testing {
+namespace fs = std::filesystem;
+
+namespace {
+std::string& CommonFolder() {
+  static std::string folder;
+  return folder;
+}
+std::string CommonQuery() { return CommonFolder(); }
+std::string UserQuery() { return ""; }
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device random;
+  path_ = fs::temp_directory_path() /
+          ("corvana-test-" + std::to_string(random()) + "-" +
+           std::to_string(counter++));
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::WithSeparator() const {
+  return path_.string() + platform::kPathSeparator;
+}
+
+void TempDir::Write(const std::string& name, const std::string& content) const {
+  std::ofstream out(path_ / name, std::ios::binary);
+  out << content;
+}
+
+void InitContextAt(const std::string& common) {
+  CommonFolder() = common;
+  SetFolderQueries(&CommonQuery, &UserQuery);
+  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> ReadLogLines() {
+  std::string text = ReadFile(LogFilePath());
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream stream(text);
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string WithoutTimestamp(const std::string& line) {
+  if (line.size() >= 22 && line[0] == '[' && line[20] == ']') {
+    return line.substr(22);
+  }
+  return line;
+}
+
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
+                     int second) {
+  int64_t value = 0;
+  platform::FromLocalTime(year, month - 1, day, hour, minute, second, &value);
+  return value;
+}
+
+void FakeClock::Advance(int64_t seconds, int64_t ms) {
+  monotonic_ms_ += seconds * 1000 + ms;
+  sub_second_ms_ += ms;
+  now_s_ += seconds + sub_second_ms_ / 1000;
+  sub_second_ms_ %= 1000;
+}
+
+platform::ProcessHandle RecordingLauncher::Start(
+    const platform::ProcessStart& start) {
+  starts.push_back(start);
+  if (fail_starts) return 0;
+  platform::ProcessHandle handle = next_++;
+  exit_codes[handle] = platform::kStillActive;
+  return handle;
+}
+
+bool RecordingLauncher::StartDetached(const platform::ProcessStart& start) {
+  detached.push_back(start);
+  return !fail_starts;
+}
+
+bool RecordingLauncher::QueryExitCode(platform::ProcessHandle process,
+                                      uint32_t* exit_code) {
+  auto it = exit_codes.find(process);
+  if (fail_queries || it == exit_codes.end()) return false;
+  *exit_code = it->second;
+  return true;
+}
+
+bool RecordingLauncher::Terminate(platform::ProcessHandle process,
+                                  uint32_t exit_code) {
+  terminated.push_back(process);
+  exit_codes[process] = exit_code;
+  return true;
+}
+
+void RecordingLauncher::Release(platform::ProcessHandle process) {
+  released.push_back(process);
+  exit_codes.erase(process);
+}
+
+void RecordingLauncher::Finish(platform::ProcessHandle process,
+                               uint32_t exit_code) {
+  exit_codes[process] = exit_code;
+}
+
+}  // namespace corvana::testing

@@ -1,0 +1,88 @@
+// Shared fixtures: a temporary folder, a context rooted in it, the log's
+// lines, a controllable clock and a recording process launcher.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/seams.h"
+
+namespace corvana::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // The folder with the platform's separator at the end.
+  std::string WithSeparator() const;
+  void Write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// InitAppContext with the machine-wide data folder pointed at `common` (an
+// empty text means "the shell names none"). HomePath becomes
+// common/Corvana/ when that is writable.
+void InitContextAt(const std::string& common);
+// Lines of the current log file, line ends removed.
+std::vector<std::string> ReadLogLines();
+std::string ReadFile(const std::filesystem::path& path);
+// Lines without their "[yyyy-mm-dd hh:mm:ss] " prefix.
+std::string WithoutTimestamp(const std::string& line);
+
+// Local time, through the zone rules, as seconds since 1970.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
+                     int second);
+
+class FakeClock final : public platform::Clock {
+ public:
+  explicit FakeClock(int64_t now_s = 0) : now_s_(now_s) {}
+  int64_t NowSeconds() override { return now_s_; }
+  int64_t MonotonicMs() override { return monotonic_ms_; }
+  void SleepMs(int ms) override { Advance(0, ms); slept_ms_ += ms; }
+  void Set(int64_t now_s) { now_s_ = now_s; }
+  // Moves both clocks; `ms` accumulates into whole wall seconds.
+  void Advance(int64_t seconds, int64_t ms = 0);
+  // The wall clock alone, as when somebody sets the system time.
+  void JumpWall(int64_t seconds) { now_s_ += seconds; }
+  int64_t slept_ms() const { return slept_ms_; }
+
+ private:
+  int64_t now_s_;
+  int64_t monotonic_ms_ = 1000000;
+  int64_t sub_second_ms_ = 0;
+  int64_t slept_ms_ = 0;
+};
+
+// Records every start; children "run" until Finish or Terminate.
+class RecordingLauncher final : public platform::ProcessLauncher {
+ public:
+  platform::ProcessHandle Start(const platform::ProcessStart& start) override;
+  bool StartDetached(const platform::ProcessStart& start) override;
+  bool QueryExitCode(platform::ProcessHandle process,
+                     uint32_t* exit_code) override;
+  bool Terminate(platform::ProcessHandle process, uint32_t exit_code) override;
+  void Release(platform::ProcessHandle process) override;
+  void CollectEnded() override {}
+
+  void Finish(platform::ProcessHandle process, uint32_t exit_code);
+  std::vector<platform::ProcessStart> starts;
+  std::vector<platform::ProcessStart> detached;
+  std::vector<platform::ProcessHandle> terminated;
+  std::vector<platform::ProcessHandle> released;
+  bool fail_starts = false;
+  bool fail_queries = false;
+  std::map<platform::ProcessHandle, uint32_t> exit_codes;
+
+ private:
+  platform::ProcessHandle next_ = 100;
+};
+
+}  // namespace corvana::testing

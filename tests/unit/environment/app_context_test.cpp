@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+TEST(AppContextTest, HomePathIsProductFolderBelowCommonData) {
+  TempDir dir;
+  testing::InitContextAt(dir.path().string());
+  AppContext* context = GetAppContext();
+  ASSERT_NE(context, nullptr);
+  const char sep = platform::kPathSeparator;
+  EXPECT_EQ(context->HomePath,
+            dir.path().string() + sep + "Corvana" + sep);
+  EXPECT_EQ(context->common_appdata_folder, dir.path().string() + sep);
+  EXPECT_TRUE(fs::is_directory(dir.path() / "Corvana"));
+  EXPECT_FALSE(fs::exists(dir.path() / "Corvana" / "tst0Xlgn9.tmp"));
+  EXPECT_TRUE(context->logging_enabled.load());
+  EXPECT_STREQ(context->product_name, "Corvana");
+  EXPECT_STREQ(context->version_text, "3.3 (build 0383)");
+}
+
+TEST(AppContextTest, UnwritableDataFolderFallsBackToCurrentDirectory) {
+  TempDir dir;
+  // Root ignores permission bits: a regular file where the folder should be
+  // makes the data folder unwritable for everybody.
+  dir.Write("Corvana", "not a folder");
+  testing::InitContextAt(dir.path().string());
+  EXPECT_EQ(GetAppContext()->HomePath, "");
+  EXPECT_EQ(LogFilePath(), "scheduler.###");
+}
+
+TEST(AppContextTest, NoSharedFolderLeavesHomePathEmpty) {
+  testing::InitContextAt("");
+  EXPECT_EQ(GetAppContext()->HomePath, "");
+  EXPECT_EQ(GetAppContext()->common_appdata_folder, "");
+}
+
+TEST(AppContextTest, TempFolderAlwaysEndsWithOneSeparator) {
+  TempDir dir;
+  const std::string sep(1, platform::kPathSeparator);
+  const auto old_temp = platform::GetEnv("TEMP");
+  for (const std::string& value : {dir.path().string(), dir.path().string() + sep}) {
+#ifdef _WIN32
+    _putenv_s("TEMP", value.c_str());
+#else
+    setenv("TEMP", value.c_str(), 1);
+#endif
+    testing::InitContextAt(dir.path().string());
+    EXPECT_EQ(GetAppContext()->temp_folder, dir.path().string() + sep);
+  }
+#ifdef _WIN32
+  _putenv_s("TEMP", "");
+#else
+  unsetenv("TEMP");
+#endif
+  testing::InitContextAt(dir.path().string());
+  EXPECT_EQ(GetAppContext()->temp_folder, "");
+#ifdef _WIN32
+  _putenv_s("TEMP", old_temp.value_or("").c_str());
+#else
+  if (old_temp) setenv("TEMP", old_temp->c_str(), 1);
+#endif
+}
+
+}  // namespace
+}  // namespace corvana

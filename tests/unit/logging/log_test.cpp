@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/seams.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+using testing::ReadLogLines;
+using testing::TempDir;
+
+constexpr const char kHeader[] = "#Software: Corvana 3.3 (build 0383).";
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::InitContextAt(dir_.path().string()); }
+  TempDir dir_;
+};
+
+TEST_F(LogTest, HeaderThenEntriesAndSecondStartTruncates) {
+  WriteLog("first run", kLogOrdinary);
+  ASSERT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader, "first run"}));
+  testing::InitContextAt(dir_.path().string());
+  WriteLog("second run", kLogError);
+  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader, "second run"}));
+}
+
+TEST_F(LogTest, MessagesAreWrittenLiterally) {
+  WriteLog("100%s %d %%", kLogOrdinary);
+  WriteLog("two\nlines", kLogOrdinary);
+  WriteLog("", kLogOrdinary);
+  EXPECT_EQ(WriteLog(nullptr, kLogOrdinary), 1);
+  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{
+                                kHeader, "100%s %d %%", "two", "lines", ""}));
+}
+
+TEST_F(LogTest, LineEndsFollowThePlatformTextMode) {
+  WriteLog("x", kLogOrdinary);
+  std::string raw = testing::ReadFile(LogFilePath());
+#ifdef _WIN32
+  EXPECT_EQ(raw, std::string(kHeader) + "\r\nx\r\n");
+#else
+  EXPECT_EQ(raw, std::string(kHeader) + "\nx\n");
+#endif
+}
+
+TEST_F(LogTest, NothingIsWrittenWhileLoggingIsOff) {
+  GetAppContext()->logging_enabled.store(false);
+  EXPECT_EQ(WriteLog("dropped", kLogOrdinary), 1);
+  WriteTimestampedLog("dropped too");
+  GetAppContext()->logging_enabled.store(true);
+  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader}));
+}
+
+TEST_F(LogTest, TimestampPrefixComesFromTheClock) {
+  testing::FakeClock clock(testing::LocalSeconds(2027, 2, 3, 9, 5, 7));
+  platform::SetClock(&clock);
+  WriteTimestampedLog("x");
+  platform::SetClock(nullptr);
+  EXPECT_EQ(ReadLogLines().back(), "[2027-02-03 09:05:07] x");
+  AppContext* context = GetAppContext();
+  EXPECT_EQ(context->current_year, 2027);
+  EXPECT_EQ(context->current_month, 2);
+  EXPECT_EQ(context->current_day, 3);
+  EXPECT_EQ(context->current_time, 9u * 3600 + 5 * 60 + 7);
+}
+
+TEST_F(LogTest, ConcurrentWritersNeitherLoseNorInterleaveLines) {
+  constexpr int kLinesPerThread = 300;
+  auto writer = [](char tag) {
+    for (int i = 0; i < kLinesPerThread; ++i) {
+      WriteTimestampedLog(std::string(40, tag) + std::to_string(i));
+    }
+  };
+  std::thread a(writer, 'a');
+  std::thread b(writer, 'b');
+  a.join();
+  b.join();
+  auto lines = ReadLogLines();
+  ASSERT_EQ(lines.size(), 1u + 2 * kLinesPerThread);
+  int next[2] = {0, 0};
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::string body = testing::WithoutTimestamp(lines[i]);
+    ASSERT_GE(body.size(), 41u) << lines[i];
+    int which = body[0] == 'a' ? 0 : 1;
+    EXPECT_EQ(body, std::string(40, body[0]) + std::to_string(next[which]++));
+  }
+  EXPECT_EQ(next[0], kLinesPerThread);
+  EXPECT_EQ(next[1], kLinesPerThread);
+}
+
+TEST_F(LogTest, EntriesAreLostSilentlyWhileTheFolderIsGone) {
+  std::filesystem::remove_all(dir_.path() / "Corvana");
+  EXPECT_EQ(WriteLog("lost", kLogOrdinary), 1);
+  std::filesystem::create_directory(dir_.path() / "Corvana");
+  WriteLog("back", kLogOrdinary);
+  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{"back"}));
+}
+
+}  // namespace
+}  // namespace corvana
