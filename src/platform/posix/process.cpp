@@ -45,15 +45,12 @@ bool IsExecutableFile(const std::string& path) {
 
 // Windows tries the blank-separated prefixes of an unquoted command line,
 // shortest first; a prefix without a slash is looked for in the current
-// directory, then on the PATH. Gives the file and how much of the command
-// line named it.
-std::string ResolveApplication(const std::string& command_line,
-                               size_t* consumed) {
+// directory, then on the PATH.
+std::string ResolveApplication(const std::string& command_line) {
   for (size_t end = 0; end <= command_line.size(); ++end) {
     if (end < command_line.size() && command_line[end] != ' ') continue;
     std::string candidate = command_line.substr(0, end);
     if (candidate.empty()) continue;
-    *consumed = end;
     if (IsExecutableFile(candidate)) return candidate;
     if (candidate.find('/') != std::string::npos) continue;
     auto path = GetEnv("PATH");
@@ -71,32 +68,20 @@ std::string ResolveApplication(const std::string& command_line,
   return "";
 }
 
-// How much of the command line names the given application: all of it when
-// the line starts with the path, else its first blank-separated word.
-size_t NamedLength(const std::string& application,
-                   const std::string& command_line) {
-  if (command_line.compare(0, application.size(), application) == 0) {
-    return application.size();
-  }
-  size_t begin = command_line.find_first_not_of(" \t");
-  if (begin == std::string::npos) return command_line.size();
-  size_t end = command_line.find_first_of(" \t", begin);
-  return end == std::string::npos ? command_line.size() : end;
-}
-
 pid_t Spawn(const ProcessStart& start) {
-  size_t consumed = 0;
-  std::string file = start.application;
-  if (file.empty()) {
-    file = ResolveApplication(start.command_line, &consumed);
-  } else {
-    consumed = NamedLength(file, start.command_line);
-  }
+  std::string file = start.application.empty()
+                         ? ResolveApplication(start.command_line)
+                         : start.application;
   if (file.empty()) return 0;
-  std::vector<std::string> args{file};
-  for (auto& arg : SplitCommandLine(start.command_line.substr(consumed))) {
-    args.push_back(std::move(arg));
+  // As on Windows, a relative file is found from the scheduler's current
+  // directory, not from the child's working folder.
+  if (file[0] != '/' && file.find('/') != std::string::npos) {
+    file = CurrentDirectory() + "/" + file;
   }
+  // The child sees the arguments a Windows child would: the whole command
+  // line split at blanks, the part that named the file included.
+  std::vector<std::string> args = SplitCommandLine(start.command_line);
+  if (args.empty()) args.push_back(file);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

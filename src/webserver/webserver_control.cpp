@@ -1,0 +1,32 @@
+#include "webserver/webserver_control.h"
+
+#include <string>
+
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "platform/seams.h"
+
+namespace corvana {
+
+bool WebServerCommand(int command) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr) return false;
+  platform::ProcessStart start;
+  start.working_folder = context->HomePath + "webserver";
+  start.application =
+      start.working_folder + platform::kPathSeparator + "nginx.exe";
+  start.command_line = start.application;
+  if (command == kWebServerQuit) start.command_line += " -s quit";
+  start.creation_flags = platform::kCreateNoWindow;
+  WriteLog(start.command_line, kLogOrdinary);
+  const bool started = platform::CurrentLauncher().StartDetached(start);
+  if (started) {
+    WriteLog("Webserver command successfully", kLogOrdinary);
+  } else {
+    WriteLog("Webserver command error", kLogError);
+  }
+  return started;
+}
+
+}  // namespace corvana
