@@ -1,0 +1,105 @@
+#include "engine/engine.h"
+
+#include <string_view>
+#include <unordered_map>
+
+#include "definitions/definition_loader.h"
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "platform/seams.h"
+#include "webserver/webserver_control.h"
+
+namespace corvana {
+
+std::atomic<bool> stop_requested{false};
+
+namespace {
+
+// Carries `process` and `started_at` from the old list to the first record
+// of the new list with the same id, in old-list order, so that the later of
+// two old records with one id wins. A handle that no new record keeps is
+// released: its child is no longer watched, and must not leak.
+template <class Definition>
+void CarryOver(std::vector<Definition>& snapshot,
+               std::vector<Definition>& fresh) {
+  std::unordered_map<std::string_view, Definition*> first_by_id;
+  first_by_id.reserve(fresh.size());
+  for (Definition& record : fresh) first_by_id.try_emplace(record.id, &record);
+  auto& launcher = platform::CurrentLauncher();
+  for (Definition& old : snapshot) {
+    auto found = first_by_id.find(old.id);
+    if (found == first_by_id.end()) {
+      if (old.process != 0) launcher.Release(old.process);
+      continue;
+    }
+    Definition& target = *found->second;
+    if (target.process != 0 && target.process != old.process) {
+      launcher.Release(target.process);
+    }
+    target.process = old.process;
+    target.started_at = old.started_at;
+    target.started_monotonic_ms = old.started_monotonic_ms;
+  }
+}
+
+std::string ProgramDir() {
+  const std::string path = platform::ExecutablePath();
+  const size_t last = path.rfind(platform::kPathSeparator);
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+}  // namespace
+
+SchedulerEngine::SchedulerEngine() { stop_requested.store(false); }
+
+SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
+
+void EngineStart(SchedulerEngine& engine) {
+  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+  engine.change_counter = ReadChangeCounter();
+  WebServerCommand(kWebServerQuit);  // one may be left from an earlier run
+  ReloadSchedules(engine);
+  ReloadWebServers(engine);
+  stop_requested.store(false);
+  engine.launches_since_serve = 0;
+  engine.tick_count = 0;
+  engine.serve_started = 0;
+  const std::string program_dir = ProgramDir();
+  if (!program_dir.empty()) engine.program_dir = program_dir;
+  WriteTimestampedLog("Home path: " + platform::CurrentDirectory() + " >> " +
+                      engine.program_dir);
+  WriteTimestampedLog("Run Task Schedulers/Webservers...");
+}
+
+void ReloadSchedules(SchedulerEngine& engine) {
+  WriteTimestampedLog("Loading schedules");
+  std::vector<ScheduleDefinition> snapshot = std::move(engine.schedules);
+  LoadSchedules(&engine.schedules);
+  CarryOver(snapshot, engine.schedules);
+}
+
+void ReloadWebServers(SchedulerEngine& engine) {
+  WriteTimestampedLog("Loading webservers");
+  std::vector<WebServerDefinition> snapshot = std::move(engine.web_servers);
+  LoadWebServers(&engine.web_servers);
+  CarryOver(snapshot, engine.web_servers);
+  if (!engine.web_servers_started && !engine.web_servers.empty()) {
+    engine.web_servers_started = true;
+    WriteTimestampedLog("Start webservers...");
+    WebServerCommand(kWebServerStart);
+  } else if (engine.web_servers_started && engine.web_servers.empty()) {
+    engine.web_servers_started = false;
+    WriteTimestampedLog("Stop webservers...");
+    WebServerCommand(kWebServerQuit);
+  }
+}
+
+void EngineShutdown(SchedulerEngine& engine) {
+  WriteTimestampedLog("Stop webservers...");
+  WebServerCommand(kWebServerQuit);
+  engine.web_servers_started = false;
+  WriteTimestampedLog("Scheduler normal shutdown.");
+}
+
+}  // namespace corvana

@@ -1,0 +1,56 @@
+// The engine: what to run and when. One instance, owned by the service's
+// main function, driven by EngineTick on the worker thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "definitions/schedule_definition.h"
+#include "definitions/webserver_definition.h"
+
+namespace corvana {
+
+inline constexpr int kTickPauseMs = 310;
+inline constexpr int kTicksPerSupervision = 10;
+inline constexpr double kRunTimeLimitS = 86395.0;  // a day less five seconds
+inline constexpr double kServeIntervalS = 86400.0;
+inline constexpr int kServeWindowHour = 23;
+inline constexpr int kServeWindowMinute = 24;
+
+// Set by the control handler's thread, polled by the worker thread.
+extern std::atomic<bool> stop_requested;
+
+struct SchedulerEngine {
+  SchedulerEngine();
+  ~SchedulerEngine();  // runs the shutdown sequence once more
+  SchedulerEngine(const SchedulerEngine&) = delete;
+  SchedulerEngine& operator=(const SchedulerEngine&) = delete;
+
+  bool web_servers_started = false;
+  int32_t change_counter = 0;
+  int32_t tick_count = 0;
+  int32_t launches_since_serve = 0;
+  int64_t serve_started = 0;  // seconds since 1970; 0: not since start-up
+  std::string program_dir;    // ends with the separator, or empty
+  // Enabled definitions, in the order the file system lists them.
+  std::vector<ScheduleDefinition> schedules;
+  std::vector<WebServerDefinition> web_servers;
+};
+
+void EngineStart(SchedulerEngine& engine);
+void ReloadSchedules(SchedulerEngine& engine);
+void ReloadWebServers(SchedulerEngine& engine);
+void EngineShutdown(SchedulerEngine& engine);
+
+void EngineTick(SchedulerEngine& engine);
+void Supervise(SchedulerEngine& engine);
+bool IsServeDue(SchedulerEngine& engine);
+
+void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule);
+void LaunchWebServerUpdate(SchedulerEngine& engine,
+                           WebServerDefinition& web_server);
+void LaunchServe(SchedulerEngine& engine);
+
+}  // namespace corvana

@@ -1,0 +1,86 @@
+#include <string>
+
+#include "engine/engine.h"
+#include "logging/log.h"
+#include "platform/process.h"
+#include "platform/seams.h"
+
+namespace corvana {
+namespace {
+
+constexpr const char kAnalyzer[] = "Ravo.exe";
+
+struct LaunchTexts {
+  const char* running;
+  const char* succeeded;
+  const char* failed;
+};
+
+constexpr LaunchTexts kScheduleTexts{"Running schedule, id: ",
+                                     "Successful run schedule, id: ",
+                                     "Error: Failed to run task, id: "};
+constexpr LaunchTexts kWebServerTexts{
+    "Running update webserver, id: ", "Successful run webserver update, id: ",
+    "Error: Failed to run webserver update, id: "};
+
+// The full path is the application name, so that no search along a path
+// with blanks decides which file runs; the command line stays as the
+// analyzer has always seen it.
+platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
+                                     const std::string& option) {
+  platform::ProcessStart start;
+  if (!engine.program_dir.empty()) {
+    start.application = engine.program_dir + kAnalyzer;
+  }
+  start.command_line = engine.program_dir + kAnalyzer + " -" + option;
+  start.creation_flags = platform::kNormalPriorityClass;
+  return start;
+}
+
+template <class Definition>
+void LaunchTracked(SchedulerEngine& engine, Definition& record,
+                   const std::string& option, const LaunchTexts& texts) {
+  const platform::ProcessStart start = AnalyzerStart(engine, option + record.id);
+  WriteTimestampedLog(texts.running + record.id);
+  if (record.process != 0) {
+    WriteTimestampedLog("Error: The process is still active, id: " + record.id);
+    return;
+  }
+  auto& clock = platform::CurrentClock();
+  record.process = platform::CurrentLauncher().Start(start);
+  if (record.process == 0) {
+    record.started_at = 0;
+    WriteTimestampedLog(texts.failed + record.id);
+    return;
+  }
+  record.started_at = clock.NowSeconds();
+  record.started_monotonic_ms = clock.MonotonicMs();
+  WriteTimestampedLog(texts.succeeded + record.id);
+  ++engine.launches_since_serve;
+}
+
+}  // namespace
+
+void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule) {
+  LaunchTracked(engine, schedule, "_schedule", kScheduleTexts);
+}
+
+void LaunchWebServerUpdate(SchedulerEngine& engine,
+                           WebServerDefinition& web_server) {
+  LaunchTracked(engine, web_server, "_webserver", kWebServerTexts);
+}
+
+void LaunchServe(SchedulerEngine& engine) {
+  const platform::ProcessStart start = AnalyzerStart(engine, "serve");
+  WriteTimestampedLog("Running serve service");
+  // The serve run is not tracked: its handle is released at once.
+  if (!platform::CurrentLauncher().StartDetached(start)) {
+    WriteTimestampedLog("Error: Failed to run serve service");
+    return;
+  }
+  engine.serve_started = platform::CurrentClock().NowSeconds();
+  engine.launches_since_serve = 0;
+  WriteTimestampedLog("Successful run serve service");
+}
+
+}  // namespace corvana
