@@ -1,0 +1,165 @@
+#include "platform/service.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace corvana::platform {
+
+const char kSchedulerExecutableName[] = "scheduler";
+
+namespace {
+
+constexpr int kWaitSliceMs = 50;
+constexpr char kUnitFolder[] = "/etc/systemd/system/";
+
+std::atomic<ControlHandlerFunction> control_handler{nullptr};
+
+// Codes in the service manager's own numbering, so that the portable code
+// reports the same texts on both systems.
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+
+bool SystemdRuns() {
+  struct stat info;
+  return stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Runs systemctl with the arguments and waits for it; true on exit code 0.
+bool Systemctl(std::vector<std::string> args) {
+  args.insert(args.begin(), "systemctl");
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv.data(),
+                   environ) != 0) {
+    return false;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string UnitPath(const std::string& name) {
+  return kUnitFolder + name + ".service";
+}
+
+ScmResult Opened(const std::string& name) {
+  ScmResult result;
+  result.manager_opened = SystemdRuns();
+  if (!result.manager_opened) return result;
+  struct stat info;
+  result.service_opened = stat(UnitPath(name).c_str(), &info) == 0;
+  if (!result.service_opened) result.error = kErrorServiceDoesNotExist;
+  return result;
+}
+
+void Finish(bool ok, ScmResult* result) {
+  result->succeeded = ok;
+  if (!ok) result->error = kErrorAccessDenied;
+}
+
+}  // namespace
+
+// The worker runs the service; this thread turns SIGTERM and SIGINT into the
+// stop control. The signals are blocked and taken with sigtimedwait, so no
+// handler runs in signal context at all.
+bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    service_main();
+    done.store(true);
+  });
+  const timespec slice{0, kWaitSliceMs * 1000000L};
+  while (!done.load()) {
+    int signal_number = sigtimedwait(&stop_signals, nullptr, &slice);
+    if (signal_number < 0) continue;
+    if (ControlHandlerFunction handler = control_handler.load()) {
+      handler(kControlStop);
+    }
+  }
+  worker.join();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return true;
+}
+
+StatusHandle RegisterControlHandler(const char*,
+                                    ControlHandlerFunction handler) {
+  control_handler.store(handler);
+  return 1;
+}
+
+bool ReportServiceStatus(StatusHandle handle, const ServiceStatus&) {
+  return handle != 0;
+}
+
+void RestrictLibrarySearch() {}
+
+ScmResult ScmCreateService(const std::string& command_line,
+                           const std::string& name,
+                           const std::string& display_name) {
+  ScmResult result;
+  result.manager_opened = SystemdRuns();
+  if (!result.manager_opened) return result;
+  struct stat info;
+  if (stat(UnitPath(name).c_str(), &info) == 0) {
+    result.error = 1073;  // the service exists already
+    return result;
+  }
+  std::FILE* unit = std::fopen(UnitPath(name).c_str(), "we");
+  if (unit == nullptr) {
+    Finish(false, &result);
+    return result;
+  }
+  std::fprintf(unit,
+               "[Unit]\nDescription=%s\n\n[Service]\nExecStart=%s\n"
+               "KillMode=process\n\n[Install]\nWantedBy=multi-user.target\n",
+               display_name.c_str(), command_line.c_str());
+  std::fclose(unit);
+  Finish(Systemctl({"daemon-reload"}) && Systemctl({"enable", name}), &result);
+  return result;
+}
+
+ScmResult ScmStartService(const std::string& name) {
+  ScmResult result = Opened(name);
+  if (result.service_opened) Finish(Systemctl({"start", name}), &result);
+  return result;
+}
+
+ScmResult ScmStopService(const std::string& name) {
+  ScmResult result = Opened(name);
+  if (result.service_opened) {
+    Finish(Systemctl({"stop", "--no-block", name}), &result);
+  }
+  return result;
+}
+
+ScmResult ScmDeleteService(const std::string& name) {
+  ScmResult result = Opened(name);
+  if (!result.service_opened) return result;
+  Systemctl({"disable", name});
+  Finish(unlink(UnitPath(name).c_str()) == 0 && Systemctl({"daemon-reload"}),
+         &result);
+  return result;
+}
+
+}  // namespace corvana::platform

@@ -1,0 +1,65 @@
+// The service manager: running as a service, and registering one.
+// Windows: the service control manager. POSIX: the process runs in the
+// foreground with SIGTERM and SIGINT as the stop control; systemd registers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace corvana::platform {
+
+// "scheduler.exe" on Windows, "scheduler" elsewhere.
+extern const char kSchedulerExecutableName[];
+
+struct ServiceStatus {
+  uint32_t service_type = 0;
+  uint32_t current_state = 0;
+  uint32_t controls_accepted = 0;
+  uint32_t exit_code = 0;
+  uint32_t service_specific_exit_code = 0;
+  uint32_t checkpoint = 0;
+  uint32_t wait_hint = 0;
+};
+
+inline constexpr uint32_t kServiceOwnProcess = 0x10;
+inline constexpr uint32_t kServiceStopped = 1;
+inline constexpr uint32_t kServiceStartPending = 2;
+inline constexpr uint32_t kServiceRunning = 4;
+inline constexpr uint32_t kControlStop = 1;
+inline constexpr uint32_t kControlInterrogate = 4;
+inline constexpr uint32_t kControlShutdown = 5;
+inline constexpr uint32_t kAcceptStopAndShutdown = 0x1 | 0x4;
+
+using ServiceMainFunction = void (*)();
+using ControlHandlerFunction = void (*)(uint32_t control);
+using StatusHandle = std::intptr_t;  // 0: none
+
+// Hands the calling thread to the dispatcher, which runs service_main on a
+// worker thread; returns when the service has stopped (on Windows, at once
+// when the process was not started by the service control manager).
+bool RunServiceDispatcher(const char* service_name,
+                          ServiceMainFunction service_main);
+StatusHandle RegisterControlHandler(const char* service_name,
+                                    ControlHandlerFunction handler);
+bool ReportServiceStatus(StatusHandle handle, const ServiceStatus& status);
+
+// Libraries load from the system folder and the scheduler's own folder only.
+void RestrictLibrarySearch();
+
+// The outcome of one service-manager operation: how far it got, and the
+// native error code of the call that failed.
+struct ScmResult {
+  bool manager_opened = false;
+  bool service_opened = false;
+  bool succeeded = false;
+  uint32_t error = 0;
+};
+
+ScmResult ScmCreateService(const std::string& command_line,
+                           const std::string& name,
+                           const std::string& display_name);
+ScmResult ScmStartService(const std::string& name);
+ScmResult ScmStopService(const std::string& name);
+ScmResult ScmDeleteService(const std::string& name);
+
+}  // namespace corvana::platform

@@ -1,0 +1,140 @@
+#include "platform/service.h"
+
+#include <windows.h>
+
+namespace corvana::platform {
+
+const char kSchedulerExecutableName[] = "scheduler.exe";
+
+namespace {
+
+// The access each operation asks for, as the service has always asked.
+constexpr DWORD kCreateManagerAccess = 0x2;        // SC_MANAGER_CREATE_SERVICE
+constexpr DWORD kAllManagerAccess = 0xF003F;       // SC_MANAGER_ALL_ACCESS
+constexpr DWORD kStopManagerAccess = 0x24;
+constexpr DWORD kServiceAllAccess = 0xF01FF;       // SERVICE_ALL_ACCESS
+constexpr DWORD kServiceStartAccess = 0x10;        // SERVICE_START
+constexpr DWORD kServiceStopAccess = 0x20;         // SERVICE_STOP
+constexpr DWORD kServiceDeleteAccess = 0x10000;    // DELETE
+
+ServiceMainFunction service_main_function = nullptr;
+ControlHandlerFunction control_handler_function = nullptr;
+
+VOID WINAPI ServiceMainTrampoline(DWORD, LPSTR*) { service_main_function(); }
+
+VOID WINAPI HandlerTrampoline(DWORD control) {
+  control_handler_function(control);
+}
+
+// The manager's handle, and the service's when a name is given. Both are
+// closed on every path, failures included.
+class ScmHandles {
+ public:
+  ScmHandles(DWORD manager_access, const std::string& name,
+             DWORD service_access, ScmResult* result) {
+    manager_ = OpenSCManagerA(nullptr, nullptr, manager_access);
+    if (manager_ == nullptr) return;
+    result->manager_opened = true;
+    if (name.empty()) return;
+    service_ = OpenServiceA(manager_, name.c_str(), service_access);
+    if (service_ == nullptr) return;
+    result->service_opened = true;
+  }
+  ~ScmHandles() {
+    if (service_ != nullptr) CloseServiceHandle(service_);
+    if (manager_ != nullptr) CloseServiceHandle(manager_);
+  }
+  ScmHandles(const ScmHandles&) = delete;
+  ScmHandles& operator=(const ScmHandles&) = delete;
+  SC_HANDLE manager() const { return manager_; }
+  SC_HANDLE service() const { return service_; }
+
+ private:
+  SC_HANDLE manager_ = nullptr;
+  SC_HANDLE service_ = nullptr;
+};
+
+void Finish(BOOL ok, ScmResult* result) {
+  result->succeeded = ok != 0;
+  if (!ok) result->error = GetLastError();
+}
+
+}  // namespace
+
+bool RunServiceDispatcher(const char* service_name,
+                          ServiceMainFunction service_main) {
+  service_main_function = service_main;
+  SERVICE_TABLE_ENTRYA table[] = {
+      {const_cast<LPSTR>(service_name), &ServiceMainTrampoline},
+      {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherA(table) != 0;
+}
+
+StatusHandle RegisterControlHandler(const char* service_name,
+                                    ControlHandlerFunction handler) {
+  control_handler_function = handler;
+  return reinterpret_cast<StatusHandle>(
+      RegisterServiceCtrlHandlerA(service_name, &HandlerTrampoline));
+}
+
+bool ReportServiceStatus(StatusHandle handle, const ServiceStatus& status) {
+  SERVICE_STATUS native{};
+  native.dwServiceType = status.service_type;
+  native.dwCurrentState = status.current_state;
+  native.dwControlsAccepted = status.controls_accepted;
+  native.dwWin32ExitCode = status.exit_code;
+  native.dwServiceSpecificExitCode = status.service_specific_exit_code;
+  native.dwCheckPoint = status.checkpoint;
+  native.dwWaitHint = status.wait_hint;
+  return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle),
+                          &native) != 0;
+}
+
+void RestrictLibrarySearch() {
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                           LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+}
+
+ScmResult ScmCreateService(const std::string& command_line,
+                           const std::string& name,
+                           const std::string& display_name) {
+  ScmResult result;
+  ScmHandles handles(kCreateManagerAccess, "", 0, &result);
+  if (!result.manager_opened) return result;
+  SC_HANDLE service = CreateServiceA(
+      handles.manager(), name.c_str(), display_name.c_str(),
+      kServiceAllAccess, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+      SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr, nullptr,
+      nullptr, nullptr);
+  Finish(service != nullptr, &result);
+  if (service != nullptr) CloseServiceHandle(service);
+  return result;
+}
+
+ScmResult ScmStartService(const std::string& name) {
+  ScmResult result;
+  ScmHandles handles(kAllManagerAccess, name, kServiceStartAccess, &result);
+  if (!result.service_opened) return result;
+  Finish(StartServiceA(handles.service(), 0, nullptr), &result);
+  return result;
+}
+
+ScmResult ScmStopService(const std::string& name) {
+  ScmResult result;
+  ScmHandles handles(kStopManagerAccess, name, kServiceStopAccess, &result);
+  if (!result.service_opened) return result;
+  SERVICE_STATUS status;
+  Finish(ControlService(handles.service(), SERVICE_CONTROL_STOP, &status),
+         &result);
+  return result;
+}
+
+ScmResult ScmDeleteService(const std::string& name) {
+  ScmResult result;
+  ScmHandles handles(kAllManagerAccess, name, kServiceDeleteAccess, &result);
+  if (!result.service_opened) return result;
+  Finish(DeleteService(handles.service()), &result);
+  return result;
+}
+
+}  // namespace corvana::platform

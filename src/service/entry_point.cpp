@@ -1,0 +1,53 @@
+#include "service/entry_point.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/env.h"
+#include "platform/service.h"
+#include "service/service_install.h"
+#include "service/service_main.h"
+
+namespace corvana {
+namespace {
+
+// The executable's folder without a trailing separator; the current
+// directory when the path names none.
+std::string SchedulerFolder() {
+  const std::string path = platform::ExecutablePath();
+  const size_t last = path.rfind(platform::kPathSeparator);
+  if (last == std::string::npos) return platform::CurrentDirectory();
+  return path.substr(0, last);
+}
+
+}  // namespace
+
+int SchedulerMain(int argc, char** argv, std::FILE* out) {
+  platform::RestrictLibrarySearch();
+  if (argc < 2) {
+    std::fputs("Wrong parameters\n", out);
+    return 0;
+  }
+  const std::string folder = SchedulerFolder();
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--install") == 0) {
+      if (InstallService(folder)) std::fputs("Windows Service is installed\n", out);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--uninstall") == 0) {
+      if (UninstallService()) {
+        std::fputs("Windows Service is uninstalled\n", out);
+      }
+      return 0;
+    }
+    // The command name is compared but never reported.
+    if (i > 0 && std::strcmp(argv[i], kServiceArgument) != 0) {
+      std::fputs("Wrong parameter\n", out);
+    }
+  }
+  std::fflush(out);
+  platform::RunServiceDispatcher(kServiceName, &ServiceMain);
+  return 0;
+}
+
+}  // namespace corvana

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+#include "service/entry_point.h"
+
+int main(int argc, char** argv) {
+  return corvana::SchedulerMain(argc, argv, stdout);
+}
