@@ -1,0 +1,127 @@
+// A settings document describes one kind of settings file: its title, the
+// format version it accepts, its sections and, per section, the keys it
+// knows, each bound to a field of the caller's record. Loading stores every
+// value straight into the record; there is no tree of the file in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "settings/settings_model.h"
+#include "settings/settings_tokenizer.h"
+
+namespace corvana {
+
+// The tags carry the value type into the type system: a Text key bound to an
+// integer field, or an Int/Long key bound to a string, does not compile.
+struct TextTag {};
+struct IntTag {};
+struct LongTag {};
+inline constexpr TextTag kText{};
+inline constexpr IntTag kInt{};
+inline constexpr LongTag kLong{};
+
+template <class Record>
+class SettingsSection final : public SettingsSectionBase {
+ public:
+  using SettingsSectionBase::SettingsSectionBase;
+};
+
+template <class Record>
+class SettingsDocument final : public SettingsDocumentBase {
+ public:
+  SettingsDocument() = default;
+  SettingsDocument(std::string title, double formatVersion)
+      : SettingsDocumentBase(std::move(title), formatVersion) {}
+};
+
+// A file's text, zero-terminated after `length` bytes.
+struct SettingsText {
+  std::unique_ptr<char[]> data;
+  size_t length = 0;
+};
+
+// The record-free core that the typed front below forwards to.
+bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text);
+TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
+                      const SettingsSectionBase& section,
+                      SettingsCursor* cursor);
+void ApplyDefault(void* record, const SettingsEntry& entry);
+void Unescape(std::string* text);
+void ReportProjectError(const SettingsCursor& cursor);
+// The conversions of a Number token's text.
+int32_t NumberToInteger(const char* text);
+double NumberToReal(const char* text);
+
+namespace settings_core {
+bool ParseSettings(const SettingsDocumentBase& document, void* record,
+                   const char* text, size_t length);
+bool LoadSettings(const SettingsDocumentBase& document, void* record,
+                  const std::string& path, int read_mode);
+std::string WriteSettings(const SettingsDocumentBase& document,
+                          const void* record, const char* product_name);
+void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
+              std::unique_ptr<const FieldAccessor> field,
+              int32_t default_value);
+}  // namespace settings_core
+
+template <class Record>
+SettingsSection<Record>& AddSection(SettingsDocument<Record>& document,
+                                    const std::string& name) {
+  auto section = std::make_unique<SettingsSection<Record>>(name);
+  SettingsSection<Record>& added = *section;
+  document.sections.push_back(std::move(section));
+  return added;
+}
+
+template <class Record>
+void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
+              std::string Record::*field) {
+  settings_core::AddEntry(
+      &section, ValueType::Text, key,
+      std::make_unique<MemberAccessor<Record, std::string>>(field), 0);
+}
+
+template <class Record>
+void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
+              int32_t Record::*field, int32_t default_value = 0) {
+  settings_core::AddEntry(
+      &section, ValueType::Int, key,
+      std::make_unique<MemberAccessor<Record, int32_t>>(field),
+      default_value);
+}
+
+template <class Record>
+void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
+              int32_t Record::*field, int32_t default_value = 0) {
+  settings_core::AddEntry(
+      &section, ValueType::Long, key,
+      std::make_unique<MemberAccessor<Record, int32_t>>(field),
+      default_value);
+}
+
+// True when the file was read and every value stored. A failed load keeps
+// what it had stored so far; callers treat the record as not loaded.
+template <class Record>
+bool LoadSettings(const SettingsDocument<Record>& document, Record* record,
+                  const std::string& path, int read_mode) {
+  return settings_core::LoadSettings(document, record, path, read_mode);
+}
+
+template <class Record>
+bool ParseSettings(const SettingsDocument<Record>& document, Record* record,
+                   const char* text, size_t length) {
+  return settings_core::ParseSettings(document, record, text, length);
+}
+
+// The file as the analyzer writes it, CR LF line ends. Keys holding their
+// default are left out.
+template <class Record>
+std::string WriteSettings(const SettingsDocument<Record>& document,
+                          const Record& record, const char* product_name) {
+  return settings_core::WriteSettings(document, &record, product_name);
+}
+
+}  // namespace corvana

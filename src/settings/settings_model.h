@@ -1,0 +1,101 @@
+// The settings format's model as the reader sees it: sections and keys by
+// name, each key reaching its field of the caller's record through an
+// accessor. The typed front (settings_document.h) builds it; everything here
+// is free of the record type so that the tokenizer and the grammar are
+// compiled once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace corvana {
+
+enum class ValueType { Text, Int, Long };
+
+// Reaches one field of a record handed over as void*. Exactly one of the
+// two pairs gives a field; the other gives null.
+class FieldAccessor {
+ public:
+  virtual ~FieldAccessor() = default;
+  virtual std::string* Text(void* record) const = 0;
+  virtual const std::string* Text(const void* record) const = 0;
+  virtual int32_t* Integer(void* record) const = 0;
+  virtual const int32_t* Integer(const void* record) const = 0;
+};
+
+// Built from a member pointer, so the record type is checked where the key
+// is declared and never again.
+template <class Record, class Field>
+class MemberAccessor final : public FieldAccessor {
+  static_assert(std::is_same_v<Field, std::string> ||
+                    std::is_same_v<Field, int32_t>,
+                "settings fields are std::string or int32_t");
+
+ public:
+  explicit MemberAccessor(Field Record::*member) : member_(member) {}
+
+  std::string* Text(void* record) const override {
+    if constexpr (std::is_same_v<Field, std::string>) {
+      return &(static_cast<Record*>(record)->*member_);
+    }
+    return nullptr;
+  }
+  const std::string* Text(const void* record) const override {
+    if constexpr (std::is_same_v<Field, std::string>) {
+      return &(static_cast<const Record*>(record)->*member_);
+    }
+    return nullptr;
+  }
+  int32_t* Integer(void* record) const override {
+    if constexpr (std::is_same_v<Field, int32_t>) {
+      return &(static_cast<Record*>(record)->*member_);
+    }
+    return nullptr;
+  }
+  const int32_t* Integer(const void* record) const override {
+    if constexpr (std::is_same_v<Field, int32_t>) {
+      return &(static_cast<const Record*>(record)->*member_);
+    }
+    return nullptr;
+  }
+
+ private:
+  Field Record::*member_;
+};
+
+struct SettingsEntry {
+  ValueType valueType = ValueType::Int;
+  std::string key;
+  std::unique_ptr<const FieldAccessor> field;
+  int32_t defaultValue = 0;
+};
+
+class SettingsSectionBase {
+ public:
+  explicit SettingsSectionBase(std::string section_name)
+      : name(std::move(section_name)) {}
+  virtual ~SettingsSectionBase() = default;
+  SettingsSectionBase(const SettingsSectionBase&) = delete;
+  SettingsSectionBase& operator=(const SettingsSectionBase&) = delete;
+
+  std::string name;
+  std::vector<SettingsEntry> entries;
+};
+
+class SettingsDocumentBase {
+ public:
+  SettingsDocumentBase() = default;
+  SettingsDocumentBase(std::string document_title, double format_version)
+      : title(std::move(document_title)), formatVersion(format_version) {}
+
+  std::string title;
+  double formatVersion = 1.0;
+  // Owned one by one so that a section keeps its address while more are
+  // added: callers hold on to the reference AddSection gave them.
+  std::vector<std::unique_ptr<SettingsSectionBase>> sections;
+};
+
+}  // namespace corvana
