@@ -1,0 +1,141 @@
+#include "engine/due_rules.h"
+
+namespace corvana {
+namespace {
+
+constexpr int kUnitMinutes = 0;
+constexpr int kUnitHours = 1;
+constexpr int kUnitDays = 2;
+
+// The window is the two seconds ending at `sec`. Written without `sec - 1`
+// so that no value read from a file can overflow.
+bool TimeOfDayMatches(int32_t hour, int32_t min, int32_t sec,
+                      const platform::LocalTime& now) {
+  return hour == now.hour && min == now.minute && now.second <= sec &&
+         sec < now.second + 2;
+}
+
+// `days_week` counts from Monday (bit 0) while the clock's weekday counts
+// from Sunday; only the lowest byte is looked at.
+bool WeekdayBitSet(int32_t days_week, int weekday) {
+  const int bit = (weekday + 6) % 7;
+  return ((static_cast<uint32_t>(days_week) & 0xFF) >> bit & 1) != 0;
+}
+
+// Kinds 1 to 5, shared by schedules and web servers. Kind 5's month is
+// 0-based, unlike kind 0's; both are compared exactly as written.
+template <class Record>
+bool CalendarMatches(const Record& record, const platform::LocalTime& now) {
+  const bool at_time =
+      TimeOfDayMatches(record.hour, record.min, record.sec, now);
+  switch (record.type_schedule) {
+    case 1: return record.min == now.minute;
+    case 2: return at_time && WeekdayBitSet(record.days_week, now.weekday);
+    case 3: return at_time && record.nday_week == now.weekday;
+    case 4: return at_time && record.day == now.day;
+    case 5:
+      return at_time && record.day == now.day &&
+             record.month == now.month_index;
+    default: return false;
+  }
+}
+
+bool ScheduleMatches(const ScheduleDefinition& schedule,
+                     const platform::LocalTime& now) {
+  if (schedule.type_schedule != 0) return CalendarMatches(schedule, now);
+  return schedule.day == now.day && schedule.month == now.month_index + 1 &&
+         schedule.year == now.year &&
+         TimeOfDayMatches(schedule.hour, schedule.min, schedule.sec, now);
+}
+
+bool KnownUnit(int32_t unit) { return unit >= kUnitMinutes && unit <= kUnitDays; }
+
+bool WebServerMatches(WebServerDefinition& web_server,
+                      const platform::LocalTime& local, PackedDateTime now) {
+  if (web_server.type_schedule != 0) return CalendarMatches(web_server, local);
+  if (web_server.interval == 0) web_server.interval = 1;
+  // Without a unit there is no interval to wait for, not even the first one.
+  if (!KnownUnit(web_server.type_interval)) return false;
+  return web_server.last_update.date == 0 ||
+         IntervalElapsed(web_server.last_update, web_server.type_interval,
+                         web_server.interval, now);
+}
+
+// When the clocks go back, an hour of local times happens twice; the kinds
+// that name a time of day must still start once per local date and minute.
+// Kind 1 runs every real hour, so the repeated one gets its run too.
+bool RemembersMinute(int32_t type_schedule) {
+  return type_schedule == 0 || (type_schedule >= 2 && type_schedule <= 5);
+}
+
+int32_t MinuteOfDay(const platform::LocalTime& now) {
+  return now.hour * 60 + now.minute;
+}
+
+uint32_t LocalDate(const platform::LocalTime& now) {
+  return PackDate(now.year, now.month_index + 1, now.day);
+}
+
+// The latch: true at the first matching evaluation of a run of them.
+template <class Record>
+bool Latch(Record& record, bool matches, bool remembers_minute,
+           const platform::LocalTime& now) {
+  if (!matches) {
+    record.fired = false;
+    return false;
+  }
+  if (record.fired) return false;
+  if (remembers_minute && record.fired_date == LocalDate(now) &&
+      record.fired_minute_of_day == MinuteOfDay(now)) {
+    return false;
+  }
+  record.fired = true;
+  if (remembers_minute) {
+    record.fired_date = LocalDate(now);
+    record.fired_minute_of_day = MinuteOfDay(now);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsScheduleDue(ScheduleDefinition& schedule,
+                   const platform::LocalTime& now) {
+  return Latch(schedule, ScheduleMatches(schedule, now),
+               RemembersMinute(schedule.type_schedule), now);
+}
+
+bool IsWebServerDue(WebServerDefinition& web_server,
+                    const platform::LocalTime& now) {
+  PackedDateTime packed;
+  platform::LocalTime local = now;
+  RefreshCurrentTime(&packed, &local);
+  // Without a context (or a readable clock) nothing was stored: the time
+  // passed in is the best reading there is.
+  if (packed.date == 0) {
+    local = now;
+    packed = PackLocalTime(now);
+  }
+  const bool matches = WebServerMatches(web_server, local, packed);
+  const bool remembers_minute = web_server.type_schedule != 0 &&
+                                RemembersMinute(web_server.type_schedule);
+  if (!Latch(web_server, matches, remembers_minute, local)) return false;
+  web_server.last_update = packed;
+  return true;
+}
+
+bool IntervalElapsed(PackedDateTime last, int32_t unit, int32_t interval,
+                     PackedDateTime now) {
+  if (interval == 0) return false;
+  int32_t elapsed = 0;
+  switch (unit) {
+    case kUnitMinutes: elapsed = ElapsedMinutes(now, last); break;
+    case kUnitHours: elapsed = ElapsedHours(now, last); break;
+    case kUnitDays: elapsed = ElapsedDays(now, last); break;
+    default: return false;
+  }
+  // Unsigned, so that a negative interval never elapses.
+  return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
+}
+
+}  // namespace corvana

@@ -1,0 +1,638 @@
+#include "engine/due_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "environment/app_context.h"
+#include "platform/seams.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+using platform::LocalTime;
+
+// A local time with its weekday, independent of any zone.
+LocalTime At(int year, int month, int day, int hour, int minute, int second) {
+  static const int kMonthOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  const int y = month < 3 ? year - 1 : year;
+  LocalTime time;
+  time.year = year;
+  time.month_index = month - 1;
+  time.day = day;
+  time.hour = hour;
+  time.minute = minute;
+  time.second = second;
+  time.weekday =
+      (y + y / 4 - y / 100 + y / 400 + kMonthOffsets[month - 1] + day) % 7;
+  return time;
+}
+
+struct TimeOfDay {
+  int32_t hour = 0;
+  int32_t min = 0;
+  int32_t sec = 0;
+};
+
+ScheduleDefinition Schedule(int32_t kind, TimeOfDay at) {
+  ScheduleDefinition schedule;
+  schedule.type_schedule = kind;
+  schedule.hour = at.hour;
+  schedule.min = at.min;
+  schedule.sec = at.sec;
+  return schedule;
+}
+
+ScheduleDefinition Once(int32_t year, int32_t month, int32_t day, TimeOfDay at) {
+  ScheduleDefinition schedule = Schedule(0, at);
+  schedule.year = year;
+  schedule.month = month;
+  schedule.day = day;
+  return schedule;
+}
+
+ScheduleDefinition OnDays(int32_t days_week, TimeOfDay at) {
+  ScheduleDefinition schedule = Schedule(2, at);
+  schedule.days_week = days_week;
+  return schedule;
+}
+
+ScheduleDefinition OnWeekday(int32_t nday_week, TimeOfDay at) {
+  ScheduleDefinition schedule = Schedule(3, at);
+  schedule.nday_week = nday_week;
+  return schedule;
+}
+
+ScheduleDefinition Monthly(int32_t day, TimeOfDay at) {
+  ScheduleDefinition schedule = Schedule(4, at);
+  schedule.day = day;
+  return schedule;
+}
+
+ScheduleDefinition Yearly(int32_t month, int32_t day, TimeOfDay at) {
+  ScheduleDefinition schedule = Schedule(5, at);
+  schedule.month = month;
+  schedule.day = day;
+  return schedule;
+}
+
+// 2 March 2026 is a Monday.
+LocalTime WeekOf2Mar(int weekday_from_monday, int hour, int minute,
+                     int second) {
+  return At(2026, 3, 2 + weekday_from_monday, hour, minute, second);
+}
+
+struct MatchCase {
+  const char* name;
+  ScheduleDefinition schedule;
+  LocalTime now;
+  bool due;
+};
+
+// One evaluation of a fresh record: which times match which fields.
+TEST(IsScheduleDueTest, MatchesByKind) {
+  const TimeOfDay k0330{3, 30, 0};
+  const TimeOfDay k155602{15, 56, 2};
+  const TimeOfDay kNoon{12, 0, 0};
+  const MatchCase cases[] = {
+      {"once, 1-based month", Once(2026, 12, 6, k155602),
+       At(2026, 12, 6, 15, 56, 2), true},
+      {"once, November is not month 12", Once(2026, 12, 6, k155602),
+       At(2026, 11, 6, 15, 56, 2), false},
+      {"once, other year", Once(2026, 12, 6, k155602),
+       At(2027, 12, 6, 15, 56, 2), false},
+      {"once, other day", Once(2026, 12, 6, k155602),
+       At(2026, 12, 7, 15, 56, 2), false},
+      {"once, other hour", Once(2026, 12, 6, k155602),
+       At(2026, 12, 6, 14, 56, 2), false},
+      {"hourly, any hour and second", Schedule(1, {0, 30, 0}),
+       At(2026, 5, 5, 17, 30, 47), true},
+      {"hourly, other minute", Schedule(1, {0, 30, 0}),
+       At(2026, 5, 5, 17, 31, 0), false},
+      {"days 31 on Monday", OnDays(31, k0330), WeekOf2Mar(0, 3, 30, 0), true},
+      {"days 31 on Wednesday", OnDays(31, k0330), WeekOf2Mar(2, 3, 30, 0),
+       true},
+      {"days 31 on Friday", OnDays(31, k0330), WeekOf2Mar(4, 3, 30, 0), true},
+      {"days 31 on Saturday", OnDays(31, k0330), WeekOf2Mar(5, 3, 30, 0),
+       false},
+      {"days 31 on Sunday", OnDays(31, k0330), WeekOf2Mar(6, 3, 30, 0), false},
+      {"days 64 on Sunday", OnDays(64, k0330), WeekOf2Mar(6, 3, 30, 0), true},
+      {"days 64 on Monday", OnDays(64, k0330), WeekOf2Mar(0, 3, 30, 0), false},
+      {"days 64 on Saturday", OnDays(64, k0330), WeekOf2Mar(5, 3, 30, 0),
+       false},
+      {"days 32 on Saturday", OnDays(32, k0330), WeekOf2Mar(5, 3, 30, 0), true},
+      {"days 1 on Monday", OnDays(1, k0330), WeekOf2Mar(0, 3, 30, 0), true},
+      {"days 1 on Sunday", OnDays(1, k0330), WeekOf2Mar(6, 3, 30, 0), false},
+      {"days 128 names no day", OnDays(128, k0330), WeekOf2Mar(6, 3, 30, 0),
+       false},
+      {"days above the low byte are ignored", OnDays(256 | 1, k0330),
+       WeekOf2Mar(0, 3, 30, 0), true},
+      {"days 256 has an empty low byte", OnDays(256, k0330),
+       WeekOf2Mar(0, 3, 30, 0), false},
+      {"days 31 at the wrong minute", OnDays(31, k0330),
+       WeekOf2Mar(0, 3, 31, 0), false},
+      {"weekday 1 on Monday", OnWeekday(1, k0330), WeekOf2Mar(0, 3, 30, 0),
+       true},
+      {"weekday 1 on Sunday", OnWeekday(1, k0330), WeekOf2Mar(6, 3, 30, 0),
+       false},
+      {"weekday 0 on Sunday", OnWeekday(0, k0330), WeekOf2Mar(6, 3, 30, 0),
+       true},
+      {"weekday 0 on Monday", OnWeekday(0, k0330), WeekOf2Mar(0, 3, 30, 0),
+       false},
+      {"weekday 7 on Sunday", OnWeekday(7, k0330), WeekOf2Mar(6, 3, 30, 0),
+       false},
+      {"monthly 31 in March", Monthly(31, kNoon), At(2026, 3, 31, 12, 0, 0),
+       true},
+      {"monthly 31 on 30 April", Monthly(31, kNoon), At(2026, 4, 30, 12, 0, 0),
+       false},
+      {"monthly 31 on 1 May", Monthly(31, kNoon), At(2026, 5, 1, 12, 0, 0),
+       false},
+      {"yearly, 0-based December", Yearly(11, 25, kNoon),
+       At(2026, 12, 25, 12, 0, 0), true},
+      {"yearly, month 11 is not November", Yearly(11, 25, kNoon),
+       At(2026, 11, 25, 12, 0, 0), false},
+      {"yearly, month 12 never", Yearly(12, 25, kNoon),
+       At(2026, 12, 25, 12, 0, 0), false},
+      {"yearly, other day", Yearly(11, 25, kNoon), At(2026, 12, 24, 12, 0, 0),
+       false},
+      {"kind 6 never", Schedule(6, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
+       false},
+      {"kind -1 never", Schedule(-1, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
+       false},
+  };
+  for (const MatchCase& test : cases) {
+    ScheduleDefinition schedule = test.schedule;
+    EXPECT_EQ(IsScheduleDue(schedule, test.now), test.due) << test.name;
+    EXPECT_EQ(schedule.fired, test.due) << test.name;
+  }
+}
+
+struct WindowCase {
+  int32_t sec;
+  int second;
+  bool due;
+};
+
+// The window is the two seconds that end at `sec`, clipped to 0..59.
+TEST(IsScheduleDueTest, WindowEndsAtSec) {
+  const WindowCase cases[] = {
+      {2, 0, false},      {2, 1, true},        {2, 2, true},
+      {2, 3, false},      {0, 0, true},        {0, 1, false},
+      {0, 59, false},     {59, 58, true},      {59, 59, true},
+      {60, 59, true},     {60, 58, false},     {61, 59, false},
+      {-1, 0, false},     {-1, 59, false},     {INT_MAX, 59, false},
+      {INT_MIN, 0, false}, {INT_MIN + 1, 0, false},
+  };
+  for (const WindowCase& test : cases) {
+    for (int32_t kind : {2, 3, 4}) {
+      ScheduleDefinition schedule =
+          kind == 2 ? OnDays(127, {10, 0, test.sec})
+                    : kind == 3 ? OnWeekday(2, {10, 0, test.sec})
+                                : Monthly(3, {10, 0, test.sec});
+      // 3 March 2026, a Tuesday.
+      const LocalTime now = At(2026, 3, 3, 10, 0, test.second);
+      EXPECT_EQ(IsScheduleDue(schedule, now), test.due)
+          << "kind " << kind << " sec " << test.sec << " second "
+          << test.second;
+    }
+  }
+}
+
+struct Step {
+  LocalTime now;
+  bool due;
+};
+
+void ExpectSequence(ScheduleDefinition schedule, const std::vector<Step>& steps,
+                    const char* name) {
+  for (size_t i = 0; i < steps.size(); ++i) {
+    EXPECT_EQ(IsScheduleDue(schedule, steps[i].now), steps[i].due)
+        << name << ", step " << i;
+  }
+}
+
+// The latch: once per unbroken run of matching evaluations.
+TEST(IsScheduleDueTest, LatchFiresOncePerRun) {
+  ExpectSequence(Once(2026, 12, 6, {15, 56, 2}),
+                 {{At(2026, 12, 6, 15, 56, 0), false},
+                  {At(2026, 12, 6, 15, 56, 1), true},
+                  {At(2026, 12, 6, 15, 56, 1), false},
+                  {At(2026, 12, 6, 15, 56, 2), false},
+                  {At(2026, 12, 6, 15, 56, 2), false},
+                  {At(2026, 12, 6, 15, 56, 3), false},
+                  {At(2026, 12, 6, 15, 56, 2), false},
+                  {At(2027, 12, 6, 15, 56, 2), false}},
+                 "once, from sec - 1");
+  ExpectSequence(Once(2026, 12, 6, {15, 56, 2}),
+                 {{At(2026, 12, 6, 15, 56, 2), true},
+                  {At(2026, 12, 6, 15, 56, 2), false}},
+                 "once, first evaluation at sec");
+  ExpectSequence(Schedule(1, {0, 30, 0}),
+                 {{At(2026, 5, 5, 10, 29, 59), false},
+                  {At(2026, 5, 5, 10, 30, 0), true},
+                  {At(2026, 5, 5, 10, 30, 1), false},
+                  {At(2026, 5, 5, 10, 30, 59), false},
+                  {At(2026, 5, 5, 10, 31, 0), false},
+                  {At(2026, 5, 5, 11, 30, 45), true},
+                  {At(2026, 5, 5, 11, 30, 46), false}},
+                 "hourly, one start per hour");
+  ExpectSequence(OnDays(31, {3, 30, 0}),
+                 {{WeekOf2Mar(0, 3, 29, 59), false},
+                  {WeekOf2Mar(0, 3, 30, 0), true},
+                  {WeekOf2Mar(0, 3, 30, 1), false},
+                  {WeekOf2Mar(1, 3, 30, 0), true},
+                  {WeekOf2Mar(1, 3, 30, 1), false},
+                  {WeekOf2Mar(6, 3, 30, 0), false}},
+                 "weekdays, a start on each day");
+  ExpectSequence(Monthly(10, {8, 0, 30}),
+                 {{At(2026, 6, 10, 8, 0, 28), false},
+                  {At(2026, 6, 10, 8, 0, 31), false}},
+                 "a held-up loop misses the window");
+}
+
+TEST(IsScheduleDueTest, NoMatchClearsTheLatch) {
+  for (int32_t kind : {6, -1, 1}) {
+    ScheduleDefinition schedule = Schedule(kind, {0, 30, 0});
+    schedule.fired = true;
+    EXPECT_FALSE(IsScheduleDue(schedule, At(2026, 5, 5, 0, 31, 0)));
+    EXPECT_FALSE(schedule.fired) << "kind " << kind;
+  }
+}
+
+// On the night the clocks go back a local hour comes twice. The kinds that
+// name a time of day start once per local date and minute; the hourly kind
+// runs in both real hours.
+TEST(IsScheduleDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
+  const TimeOfDay at{2, 30, 0};
+  const ScheduleDefinition schedules[] = {
+      Once(2026, 10, 25, at), Schedule(1, at), OnDays(127, at),
+      OnWeekday(0, at), Monthly(25, at), Yearly(9, 25, at)};
+  const LocalTime first = At(2026, 10, 25, 2, 30, 0);  // a Sunday
+  const LocalTime between = At(2026, 10, 25, 2, 59, 0);
+  for (ScheduleDefinition schedule : schedules) {
+    const bool hourly = schedule.type_schedule == 1;
+    EXPECT_TRUE(IsScheduleDue(schedule, first));
+    EXPECT_FALSE(IsScheduleDue(schedule, between));
+    EXPECT_EQ(IsScheduleDue(schedule, first), hourly)
+        << "kind " << schedule.type_schedule;
+    EXPECT_FALSE(IsScheduleDue(schedule, between));
+    EXPECT_EQ(IsScheduleDue(schedule, first), hourly)
+        << "kind " << schedule.type_schedule << ", third time";
+  }
+  // The memory is of the date and the minute: the next occurrence runs.
+  ScheduleDefinition daily = OnDays(127, at);
+  EXPECT_TRUE(IsScheduleDue(daily, first));
+  EXPECT_FALSE(IsScheduleDue(daily, between));
+  EXPECT_TRUE(IsScheduleDue(daily, At(2026, 10, 26, 2, 30, 0)));
+}
+
+// Web servers read the time through the clock seam; a context has to exist
+// for the reading to be stored.
+class WebServerDueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    platform::SetClock(&clock_);
+  }
+  void TearDown() override { platform::SetClock(nullptr); }
+
+  // Sets the clock to a local time and evaluates.
+  bool DueAt(WebServerDefinition& web_server, int year, int month, int day,
+             int hour, int minute, int second) {
+    clock_.Set(testing::LocalSeconds(year, month, day, hour, minute, second));
+    return IsWebServerDue(web_server, LocalTime{});
+  }
+
+  testing::TempDir dir_;
+  testing::FakeClock clock_;
+};
+
+WebServerDefinition Interval(int32_t unit, int32_t interval) {
+  WebServerDefinition web_server;
+  web_server.type_schedule = 0;
+  web_server.type_interval = unit;
+  web_server.interval = interval;
+  return web_server;
+}
+
+TEST_F(WebServerDueTest, IntervalInMinutesCountsFromTheLastLaunch) {
+  WebServerDefinition web_server = Interval(0, 30);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 20));
+  EXPECT_EQ(web_server.last_update.date, PackDate(2026, 5, 5));
+  EXPECT_EQ(web_server.last_update.time, 36020u);
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 20));
+  EXPECT_FALSE(web_server.fired);
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 29, 20));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 30, 19));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 30, 20));
+  EXPECT_EQ(web_server.last_update.time, 37820u);
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 30, 21));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 59, 20));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 11, 0, 20));
+}
+
+TEST_F(WebServerDueTest, ZeroIntervalBecomesOneUnit) {
+  WebServerDefinition web_server = Interval(0, 0);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
+  EXPECT_EQ(web_server.interval, 1);
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 59));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 1, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 30));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 2, 0));
+}
+
+TEST_F(WebServerDueTest, NegativeIntervalIsDueOnlyAfterLoading) {
+  WebServerDefinition web_server = Interval(0, -5);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 5, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 7, 5, 10, 0, 0));
+  EXPECT_EQ(web_server.interval, -5);
+}
+
+TEST_F(WebServerDueTest, DaysNeedTwentyFourHoursNotADateChange) {
+  WebServerDefinition web_server = Interval(2, 1);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 23, 59, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 6, 0, 1, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 6, 23, 58, 59));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 6, 23, 59, 0));
+}
+
+TEST_F(WebServerDueTest, HoursAsInTheExampleFile) {
+  WebServerDefinition web_server = Interval(1, 6);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 8, 15, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 14, 14, 59));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 14, 15, 0));
+}
+
+TEST_F(WebServerDueTest, UnknownUnitIsNeverDue) {
+  for (int32_t unit : {3, -1, 100}) {
+    WebServerDefinition web_server = Interval(unit, 30);
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << unit;
+    EXPECT_FALSE(DueAt(web_server, 2026, 6, 5, 10, 0, 0)) << unit;
+    EXPECT_EQ(web_server.last_update.date, 0u);
+  }
+}
+
+TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
+  WebServerDefinition web_server;
+  web_server.type_schedule = 2;
+  web_server.days_week = 0x40;
+  web_server.hour = 6;
+  // 8 March 2026 is a Sunday.
+  EXPECT_FALSE(DueAt(web_server, 2026, 3, 8, 5, 59, 59));
+  EXPECT_TRUE(DueAt(web_server, 2026, 3, 8, 6, 0, 0));
+  EXPECT_EQ(web_server.last_update.date, PackDate(2026, 3, 8));
+  EXPECT_EQ(web_server.last_update.time, 6u * 3600);
+  EXPECT_FALSE(DueAt(web_server, 2026, 3, 8, 6, 0, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 3, 8, 6, 0, 1));
+  EXPECT_FALSE(DueAt(web_server, 2026, 3, 9, 6, 0, 0));
+  EXPECT_TRUE(DueAt(web_server, 2026, 3, 15, 6, 0, 0));
+
+  WebServerDefinition yearly;
+  yearly.type_schedule = 5;
+  yearly.month = 11;
+  yearly.day = 25;
+  yearly.hour = 12;
+  yearly.sec = 1;
+  EXPECT_FALSE(DueAt(yearly, 2026, 11, 25, 12, 0, 0));
+  EXPECT_TRUE(DueAt(yearly, 2026, 12, 25, 12, 0, 0));
+  EXPECT_FALSE(DueAt(yearly, 2026, 12, 25, 12, 0, 1));
+
+  WebServerDefinition hourly;
+  hourly.type_schedule = 1;
+  hourly.min = 30;
+  EXPECT_TRUE(DueAt(hourly, 2026, 5, 5, 10, 30, 40));
+  EXPECT_FALSE(DueAt(hourly, 2026, 5, 5, 10, 30, 50));
+  EXPECT_FALSE(DueAt(hourly, 2026, 5, 5, 10, 31, 0));
+  EXPECT_TRUE(DueAt(hourly, 2026, 5, 5, 11, 30, 0));
+}
+
+TEST_F(WebServerDueTest, OtherKindsAreNeverDue) {
+  for (int32_t kind : {6, -1}) {
+    WebServerDefinition web_server;
+    web_server.type_schedule = kind;
+    web_server.fired = true;
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 0, 0, 0)) << kind;
+    EXPECT_FALSE(web_server.fired);
+    EXPECT_EQ(web_server.last_update.date, 0u);
+  }
+}
+
+// The rule takes its own reading: the time passed in does not count.
+TEST_F(WebServerDueTest, FreshReadingReplacesTheTimeGiven) {
+  WebServerDefinition web_server;
+  web_server.type_schedule = 4;
+  web_server.day = 5;
+  web_server.hour = 10;
+  clock_.Set(testing::LocalSeconds(2026, 5, 5, 11, 0, 0));
+  EXPECT_FALSE(IsWebServerDue(web_server, At(2026, 5, 5, 10, 0, 0)));
+  clock_.Set(testing::LocalSeconds(2026, 5, 5, 10, 0, 0));
+  EXPECT_TRUE(IsWebServerDue(web_server, At(2026, 5, 5, 11, 0, 0)));
+  AppContext* context = GetAppContext();
+  EXPECT_EQ(context->current_time, 36000u);
+  EXPECT_EQ(context->current_day, 5);
+}
+
+TEST_F(WebServerDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
+  for (int32_t kind : {1, 2, 3, 4, 5}) {
+    WebServerDefinition web_server;
+    web_server.type_schedule = kind;
+    web_server.days_week = 127;
+    web_server.nday_week = 2;  // 5 May 2026 is a Tuesday
+    web_server.day = 5;
+    web_server.month = 4;
+    web_server.hour = 10;
+    EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << kind;
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 0)) << kind;
+    // The wall clock set back: the same local minute again.
+    EXPECT_EQ(DueAt(web_server, 2026, 5, 5, 10, 0, 0), kind == 1) << kind;
+  }
+}
+
+struct IntervalCase {
+  const char* name;
+  PackedDateTime last;
+  int32_t unit;
+  int32_t interval;
+  PackedDateTime now;
+  bool elapsed;
+};
+
+TEST(IntervalElapsedTest, WholeUnitsAgainstTheInterval) {
+  const uint32_t may5 = PackDate(2026, 5, 5);
+  const uint32_t may6 = PackDate(2026, 5, 6);
+  const IntervalCase cases[] = {
+      {"29:59 of 30 minutes", {may5, 36000}, 0, 30, {may5, 37799}, false},
+      {"30 minutes", {may5, 36000}, 0, 30, {may5, 37800}, true},
+      {"order does not matter", {may5, 37800}, 0, 30, {may5, 36000}, true},
+      {"interval 0 never", {may5, 0}, 0, 0, {may6, 0}, false},
+      {"negative never", {may5, 0}, 0, -1, {may6, 0}, false},
+      {"unknown unit never", {may5, 0}, 3, 1, {may6, 0}, false},
+      {"5 hours 59 of 6", {may5, 0}, 1, 6, {may5, 21599}, false},
+      {"6 hours", {may5, 0}, 1, 6, {may5, 21600}, true},
+      {"date change alone", {may5, 86340}, 2, 1, {may6, 60}, false},
+      {"a whole day", {may5, 86340}, 2, 1, {may6, 86340}, true},
+      {"two days of 3", {may5, 0}, 2, 3, {PackDate(2026, 5, 7), 0}, false},
+  };
+  for (const IntervalCase& test : cases) {
+    EXPECT_EQ(IntervalElapsed(test.last, test.unit, test.interval, test.now),
+              test.elapsed)
+        << test.name;
+  }
+}
+
+// Local time in Europe/Berlin for the duration of a test. POSIX takes the
+// zone from TZ; Windows from the machine's zone, which the test cannot set,
+// so it runs only when that zone already behaves as Berlin's.
+class BerlinZone {
+ public:
+  BerlinZone() {
+#ifndef _WIN32
+    const char* old = std::getenv("TZ");
+    if (old != nullptr) old_tz_ = old;
+    setenv("TZ", "Europe/Berlin", 1);
+    platform::ReloadTimeZone();
+#endif
+  }
+  ~BerlinZone() {
+#ifndef _WIN32
+    if (old_tz_) {
+      setenv("TZ", old_tz_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    platform::ReloadTimeZone();
+#endif
+  }
+  // 01:00 UTC on 29 March 2026 is 03:00 CEST, and 01:00 UTC on 25 October
+  // 2026 is 02:00 CET.
+  static bool Active() {
+    LocalTime spring;
+    LocalTime autumn;
+    return platform::ToLocalTime(1774746000, &spring) && spring.hour == 3 &&
+           platform::ToLocalTime(1792890000, &autumn) && autumn.hour == 2 &&
+           autumn.day == 25;
+  }
+
+ private:
+  std::optional<std::string> old_tz_;
+};
+
+#define REQUIRE_BERLIN_ZONE()                                              \
+  if (!BerlinZone::Active())                                               \
+  GTEST_SKIP() << "the local zone is not Europe/Berlin; under Wine run the " \
+                  "suite with TZ=Europe/Berlin"
+
+// Counts true results of one record, evaluated every second of real time
+// from `from_s` for `seconds`.
+template <class Evaluate>
+std::vector<LocalTime> TrueResults(int64_t from_s, int64_t seconds,
+                                   Evaluate evaluate) {
+  std::vector<LocalTime> fired;
+  for (int64_t now_s = from_s; now_s < from_s + seconds; ++now_s) {
+    LocalTime local;
+    if (!platform::ToLocalTime(now_s, &local)) continue;
+    if (evaluate(now_s, local)) fired.push_back(local);
+  }
+  return fired;
+}
+
+TEST(DaylightSavingTest, FallBackNightRunsDailyOnceAndHourlyTwice) {
+  BerlinZone zone;
+  REQUIRE_BERLIN_ZONE();
+  // 00:00 local on 25 October 2026 to 05:00 local: six real hours.
+  const int64_t from_s = testing::LocalSeconds(2026, 10, 25, 0, 0, 0);
+  const int64_t until_s = testing::LocalSeconds(2026, 10, 25, 5, 0, 0);
+  ASSERT_EQ(until_s - from_s, 6 * 3600);
+  ScheduleDefinition daily = OnDays(127, {2, 30, 0});
+  ScheduleDefinition hourly = Schedule(1, {0, 30, 0});
+  const auto daily_runs = TrueResults(
+      from_s, until_s - from_s,
+      [&](int64_t, const LocalTime& now) { return IsScheduleDue(daily, now); });
+  const auto hourly_runs = TrueResults(
+      from_s, until_s - from_s,
+      [&](int64_t, const LocalTime& now) { return IsScheduleDue(hourly, now); });
+  ASSERT_EQ(daily_runs.size(), 1u);
+  EXPECT_EQ(daily_runs[0].hour, 2);
+  ASSERT_EQ(hourly_runs.size(), 6u);
+  const int hours[] = {0, 1, 2, 2, 3, 4};
+  for (size_t i = 0; i < hourly_runs.size(); ++i) {
+    EXPECT_EQ(hourly_runs[i].hour, hours[i]) << i;
+  }
+}
+
+TEST(DaylightSavingTest, SpringForwardNightSkipsTheMissingHour) {
+  BerlinZone zone;
+  REQUIRE_BERLIN_ZONE();
+  const int64_t from_s = testing::LocalSeconds(2026, 3, 29, 0, 0, 0);
+  const int64_t until_s = testing::LocalSeconds(2026, 3, 29, 5, 0, 0);
+  ASSERT_EQ(until_s - from_s, 4 * 3600);
+  ScheduleDefinition daily = OnDays(127, {2, 30, 0});
+  ScheduleDefinition hourly = Schedule(1, {0, 30, 0});
+  EXPECT_TRUE(TrueResults(from_s, until_s - from_s, [&](int64_t,
+                                                          const LocalTime& now) {
+                return IsScheduleDue(daily, now);
+              }).empty());
+  EXPECT_EQ(TrueResults(from_s, until_s - from_s,
+                        [&](int64_t, const LocalTime& now) {
+                          return IsScheduleDue(hourly, now);
+                        })
+                .size(),
+            4u);
+}
+
+class DaylightSavingWebServerTest : public WebServerDueTest {
+ protected:
+  // Evaluates once a second from local `from` on, for `real_hours`.
+  std::vector<LocalTime> Run(WebServerDefinition& web_server, int64_t from_s,
+                             int64_t real_hours) {
+    return TrueResults(from_s, real_hours * 3600,
+                       [&](int64_t now_s, const LocalTime&) {
+                         clock_.Set(now_s);
+                         return IsWebServerDue(web_server, LocalTime{});
+                       });
+  }
+};
+
+// Intervals are real time: the autumn night has 25 hours, the spring one 23.
+TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
+  BerlinZone zone;
+  REQUIRE_BERLIN_ZONE();
+  WebServerDefinition daily = Interval(2, 1);
+  auto runs = Run(daily, testing::LocalSeconds(2026, 10, 24, 12, 0, 0), 25);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].day, 25);
+  EXPECT_EQ(runs[1].hour, 11);
+  EXPECT_EQ(runs[1].minute, 0);
+  EXPECT_EQ(runs[1].second, 0);
+
+  daily = Interval(2, 1);
+  runs = Run(daily, testing::LocalSeconds(2026, 3, 28, 12, 0, 0), 25);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].day, 29);
+  EXPECT_EQ(runs[1].hour, 13);
+  EXPECT_EQ(runs[1].minute, 0);
+
+  // 23:30 CEST plus five real hours is 03:30 CET.
+  WebServerDefinition hours = Interval(1, 5);
+  runs = Run(hours, testing::LocalSeconds(2026, 10, 24, 23, 30, 0), 6);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].hour, 3);
+  EXPECT_EQ(runs[1].minute, 30);
+  EXPECT_EQ(runs[1].second, 0);
+
+  // 00:30 CET plus three real hours is 04:30 CEST.
+  hours = Interval(1, 3);
+  runs = Run(hours, testing::LocalSeconds(2026, 3, 29, 0, 30, 0), 4);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].hour, 4);
+  EXPECT_EQ(runs[1].minute, 30);
+}
+
+}  // namespace
+}  // namespace corvana
