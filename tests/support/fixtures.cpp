@@ -42,7 +42,11 @@ std::string TempDir::WithSeparator() const {
 }
 
 void TempDir::Write(const std::string& name, const std::string& content) const {
-  std::ofstream out(path_ / name, std::ios::binary);
+  WriteFile(path_ / name, content);
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
   out << content;
 }
 

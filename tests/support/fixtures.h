@@ -34,6 +34,8 @@ void InitContextAt(const std::string& common);
 // Lines of the current log file, line ends removed.
 std::vector<std::string> ReadLogLines();
 std::string ReadFile(const std::filesystem::path& path);
+// Writes the bytes as they are (no line-end translation).
+void WriteFile(const std::filesystem::path& path, const std::string& content);
 // Lines without their "[yyyy-mm-dd hh:mm:ss] " prefix.
 std::string WithoutTimestamp(const std::string& line);
 
