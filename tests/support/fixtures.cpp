@@ -89,7 +89,39 @@ int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
   return value;
 }
 
+int64_t FakeClock::NowSeconds() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return now_s_;
+}
+
+int64_t FakeClock::MonotonicMs() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return monotonic_ms_;
+}
+
+void FakeClock::SleepMs(int ms) {
+  Advance(0, ms);
+  std::lock_guard<std::mutex> guard(lock_);
+  slept_ms_ += ms;
+}
+
+void FakeClock::Set(int64_t now_s) {
+  std::lock_guard<std::mutex> guard(lock_);
+  now_s_ = now_s;
+}
+
+void FakeClock::JumpWall(int64_t seconds) {
+  std::lock_guard<std::mutex> guard(lock_);
+  now_s_ += seconds;
+}
+
+int64_t FakeClock::slept_ms() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return slept_ms_;
+}
+
 void FakeClock::Advance(int64_t seconds, int64_t ms) {
+  std::lock_guard<std::mutex> guard(lock_);
   monotonic_ms_ += seconds * 1000 + ms;
   sub_second_ms_ += ms;
   now_s_ += seconds + sub_second_ms_ / 1000;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,17 +47,19 @@ int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
 class FakeClock final : public platform::Clock {
  public:
   explicit FakeClock(int64_t now_s = 0) : now_s_(now_s) {}
-  int64_t NowSeconds() override { return now_s_; }
-  int64_t MonotonicMs() override { return monotonic_ms_; }
-  void SleepMs(int ms) override { Advance(0, ms); slept_ms_ += ms; }
-  void Set(int64_t now_s) { now_s_ = now_s; }
+  int64_t NowSeconds() override;
+  int64_t MonotonicMs() override;
+  void SleepMs(int ms) override;
+  void Set(int64_t now_s);
   // Moves both clocks; `ms` accumulates into whole wall seconds.
   void Advance(int64_t seconds, int64_t ms = 0);
   // The wall clock alone, as when somebody sets the system time.
-  void JumpWall(int64_t seconds) { now_s_ += seconds; }
-  int64_t slept_ms() const { return slept_ms_; }
+  void JumpWall(int64_t seconds);
+  int64_t slept_ms() const;
 
  private:
+  // The worker thread and the control handler's thread may both sleep.
+  mutable std::mutex lock_;
   int64_t now_s_;
   int64_t monotonic_ms_ = 1000000;
   int64_t sub_second_ms_ = 0;

@@ -1,0 +1,403 @@
+// The engine driven through a controllable clock and a recording launcher:
+// days of ticks in milliseconds, and every start it asks for on record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "platform/seams.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+using testing::FakeClock;
+using testing::RecordingLauncher;
+using testing::TempDir;
+using testing::WithoutTimestamp;
+
+std::string ScheduleText(int kind, int hour, int minute, int second,
+                         int days_week = 127) {
+  return "FormatVersion=1.0\n[Common]\ntype_schedule=" + std::to_string(kind) +
+         "\ndays_week=" + std::to_string(days_week) +
+         "\nhour=" + std::to_string(hour) + "\nmin=" + std::to_string(minute) +
+         "\nsec=" + std::to_string(second) + "\n";
+}
+
+std::string IntervalWebServerText(int minutes, int enabled = 1) {
+  return "FormatVersion=1.0\n[Common]\nenabled=" + std::to_string(enabled) +
+         "\ntype_schedule=0\ntype_interval=0\ninterval=" +
+         std::to_string(minutes) + "\n";
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    home_ = dir_.path() / "Corvana";
+    clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
+    platform::SetClock(&clock_);
+    platform::SetLauncher(&launcher_);
+  }
+  void TearDown() override {
+    engine_.reset();
+    platform::SetClock(nullptr);
+    platform::SetLauncher(nullptr);
+    stop_requested.store(false);
+  }
+
+  void Write(const std::string& name, const std::string& text) {
+    testing::WriteFile(home_ / name, text);
+  }
+  void SetCounter(int32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    Write("schedule_counter.dat", bytes);
+  }
+  SchedulerEngine& Start() {
+    engine_ = std::make_unique<SchedulerEngine>();
+    EngineStart(*engine_);
+    engine_->program_dir = "";
+    return *engine_;
+  }
+  // Ticks until the fake clock has moved on by `seconds`.
+  void RunFor(int64_t seconds) {
+    const int64_t until = clock_.MonotonicMs() + seconds * 1000;
+    while (clock_.MonotonicMs() < until) {
+      EngineTick(*engine_);
+      if (stop_requested.load()) break;
+    }
+  }
+  std::vector<std::string> LogBodies() {
+    std::vector<std::string> bodies;
+    for (const auto& line : testing::ReadLogLines()) bodies.push_back(WithoutTimestamp(line));
+    return bodies;
+  }
+  int CountLines(const std::string& body) {
+    auto bodies = LogBodies();
+    return static_cast<int>(std::count(bodies.begin(), bodies.end(), body));
+  }
+  std::vector<std::string> Commands() {
+    std::vector<std::string> lines;
+    for (const auto& start : launcher_.starts) lines.push_back(start.command_line);
+    return lines;
+  }
+
+  TempDir dir_;
+  std::filesystem::path home_;
+  FakeClock clock_;
+  RecordingLauncher launcher_;
+  std::unique_ptr<SchedulerEngine> engine_;
+};
+
+TEST_F(EngineTest, StartUpWithoutDefinitionsLogsItsStepsAndQuitsNginxOnce) {
+  Start();
+  const std::string quit = GetAppContext()->HomePath + "webserver" +
+                           platform::kPathSeparator + "nginx.exe -s quit";
+  const std::string home_line = "Home path: " + platform::CurrentDirectory() +
+                                " >> " + [] {
+                                  std::string path = platform::ExecutablePath();
+                                  return path.substr(0, path.rfind(platform::kPathSeparator) + 1);
+                                }();
+  EXPECT_EQ(LogBodies(), (std::vector<std::string>{
+                             "#Software: Corvana 3.3 (build 0383).", quit,
+                             "Webserver command successfully", "Loading schedules",
+                             "Loading : 0 Schedules items", "Loading webservers",
+                             "Loading : 0 Web Servers items", home_line,
+                             "Run Task Schedulers/Webservers..."}));
+  ASSERT_EQ(launcher_.detached.size(), 1u);
+  EXPECT_EQ(launcher_.detached[0].command_line, quit);
+  EXPECT_FALSE(engine_->web_servers_started);
+}
+
+TEST_F(EngineTest, DueScheduleStartsOnceWithTheExactCommandLine) {
+  Write("Daily web.schedule", ScheduleText(2, 3, 30, 0));
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  engine_->program_dir = std::string("/opt/x y") + platform::kPathSeparator;
+  RunFor(20);
+  ASSERT_EQ(launcher_.starts.size(), 2u);
+  std::vector<std::string> commands = Commands();
+  std::sort(commands.begin(), commands.end());
+  const std::string dir = engine_->program_dir;
+  EXPECT_EQ(commands, (std::vector<std::string>{dir + "Ravo.exe -_scheduleA",
+                                                dir + "Ravo.exe -_scheduleDaily web"}));
+  for (const auto& start : launcher_.starts) {
+    EXPECT_EQ(start.application, dir + "Ravo.exe");
+    EXPECT_EQ(start.creation_flags, 0x20u);
+    EXPECT_EQ(start.working_folder, "");
+  }
+  EXPECT_EQ(CountLines("Running schedule, id: Daily web"), 1);
+  EXPECT_EQ(CountLines("Successful run schedule, id: Daily web"), 1);
+  EXPECT_EQ(engine_->launches_since_serve, 2);
+}
+
+TEST_F(EngineTest, EmptyProgramDirStartsTheBareName) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  RunFor(20);
+  ASSERT_EQ(launcher_.starts.size(), 1u);
+  EXPECT_EQ(launcher_.starts[0].command_line, "Ravo.exe -_scheduleA");
+  EXPECT_EQ(launcher_.starts[0].application, "");
+}
+
+TEST_F(EngineTest, StillActiveChildRefusesTheNextOccurrence) {
+  Write("A.schedule", ScheduleText(1, 0, 30, 0));  // every hour at :30
+  Start();
+  RunFor(20);
+  ASSERT_EQ(launcher_.starts.size(), 1u);
+  RunFor(3600);
+  EXPECT_EQ(launcher_.starts.size(), 1u);
+  EXPECT_EQ(CountLines("Running schedule, id: A"), 2);
+  EXPECT_EQ(CountLines("Error: The process is still active, id: A"), 1);
+  EXPECT_EQ(engine_->launches_since_serve, 1);
+}
+
+TEST_F(EngineTest, FailedStartTracksNothingAndIsNotCounted) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  launcher_.fail_starts = true;
+  RunFor(20);
+  EXPECT_EQ(CountLines("Error: Failed to run task, id: A"), 1);
+  EXPECT_EQ(engine_->schedules[0].process, 0);
+  EXPECT_EQ(engine_->schedules[0].started_at, 0);
+  EXPECT_EQ(engine_->launches_since_serve, 0);
+}
+
+TEST_F(EngineTest, EndedChildIsReportedOnceAndReleased) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  RunFor(20);
+  const platform::ProcessHandle child = engine_->schedules[0].process;
+  ASSERT_NE(child, 0);
+  EXPECT_EQ(engine_->schedules[0].started_at, clock_.NowSeconds() - 10);
+  launcher_.Finish(child, 259);  // the still-active code: still running
+  RunFor(10);
+  EXPECT_EQ(CountLines("The process stopped, id: A"), 0);
+  launcher_.Finish(child, 1);
+  RunFor(10);
+  EXPECT_EQ(CountLines("The process stopped, id: A"), 1);
+  EXPECT_EQ(engine_->schedules[0].process, 0);
+  EXPECT_EQ(engine_->schedules[0].started_at, 0);
+  EXPECT_EQ(launcher_.released, (std::vector<platform::ProcessHandle>{child}));
+}
+
+TEST_F(EngineTest, ChildIsTerminatedAfterADayOfMonotonicTime) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  RunFor(20);
+  const platform::ProcessHandle child = engine_->schedules[0].process;
+  ASSERT_NE(child, 0);
+  clock_.JumpWall(2 * 86400);  // somebody sets the wall clock forward
+  RunFor(10);
+  EXPECT_TRUE(launcher_.terminated.empty());
+  clock_.JumpWall(-2 * 86400);
+  const int64_t started_ms = engine_->schedules[0].started_monotonic_ms;
+  clock_.Advance((started_ms + 86390 * 1000 - clock_.MonotonicMs()) / 1000);
+  RunFor(4);
+  EXPECT_TRUE(launcher_.terminated.empty());
+  RunFor(5);
+  EXPECT_EQ(launcher_.terminated, (std::vector<platform::ProcessHandle>{child}));
+  EXPECT_EQ(CountLines("Terminate Process, id: A"), 1);
+  EXPECT_EQ(engine_->schedules[0].process, 0);
+}
+
+TEST_F(EngineTest, FailedExitCodeQueryKeepsTheChildSilently) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Start();
+  RunFor(20);
+  launcher_.fail_queries = true;
+  clock_.Advance(2 * 86400);
+  RunFor(10);
+  EXPECT_NE(engine_->schedules[0].process, 0);
+  EXPECT_TRUE(launcher_.terminated.empty());
+}
+
+TEST_F(EngineTest, CounterChangeInEitherDirectionReloads) {
+  SetCounter(5);
+  Start();
+  EXPECT_EQ(engine_->change_counter, 5);
+  Write("A.schedule", ScheduleText(2, 4, 0, 0));
+  SetCounter(4);
+  RunFor(4);
+  EXPECT_EQ(CountLines("The schedules has been changed #4"), 1);
+  EXPECT_EQ(engine_->schedules.size(), 1u);
+  std::filesystem::remove(home_ / "schedule_counter.dat");
+  RunFor(4);
+  EXPECT_EQ(CountLines("The schedules has been changed #0"), 1);
+  EXPECT_EQ(CountLines("Loading schedules"), 3);
+}
+
+TEST_F(EngineTest, ReloadKeepsARunningChildByIdAndClearsTheLatch) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 1));
+  Write("B.schedule", ScheduleText(2, 3, 30, 1));
+  Start();
+  clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 30, 0));
+  EngineTick(*engine_);  // both due in their window 03:30:00-01
+  ASSERT_EQ(launcher_.starts.size(), 2u);
+  const auto child_a = engine_->schedules[0].id == "A" ? engine_->schedules[0].process
+                                                       : engine_->schedules[1].process;
+  launcher_.Finish(engine_->schedules[0].id == "B" ? engine_->schedules[0].process
+                                                   : engine_->schedules[1].process, 0);
+  std::filesystem::remove(home_ / "B.schedule");
+  ReloadSchedules(*engine_);  // in the window: the latches are clear again
+  ASSERT_EQ(engine_->schedules.size(), 1u);
+  EXPECT_EQ(engine_->schedules[0].process, child_a);
+  EXPECT_FALSE(engine_->schedules[0].fired);
+  EXPECT_EQ(launcher_.released.size(), 1u);  // B's handle, no longer watched
+  EngineTick(*engine_);
+  EXPECT_EQ(CountLines("Error: The process is still active, id: A"), 1);
+}
+
+TEST_F(EngineTest, DuplicateIdsCarryOverToTheFirstMatchLaterSnapshotWins) {
+  Start();
+  ScheduleDefinition first;
+  first.id = "a";
+  first.process = 11;
+  first.started_at = 100;
+  ScheduleDefinition second = first;
+  second.process = 12;
+  second.started_at = 200;
+  engine_->schedules = {first, second};
+  Write("a.schedule", ScheduleText(2, 5, 0, 0));
+  Write("a.b.schedule", ScheduleText(2, 6, 0, 0));
+  ReloadSchedules(*engine_);
+  ASSERT_EQ(engine_->schedules.size(), 2u);
+  EXPECT_EQ(engine_->schedules[0].process, 12);
+  EXPECT_EQ(engine_->schedules[0].started_at, 200);
+  EXPECT_EQ(engine_->schedules[1].process, 0);
+  EXPECT_EQ(launcher_.released, (std::vector<platform::ProcessHandle>{11}));
+}
+
+TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
+  Write("Site.webserver", IntervalWebServerText(30));
+  Write("Other.webserver", IntervalWebServerText(60));
+  Start();
+  auto count_detached = [&](const std::string& suffix) {
+    return std::count_if(launcher_.detached.begin(), launcher_.detached.end(),
+                         [&](const platform::ProcessStart& s) {
+                           return s.command_line.size() >= suffix.size() &&
+                                  s.command_line.compare(s.command_line.size() - suffix.size(),
+                                                         suffix.size(), suffix) == 0;
+                         });
+  };
+  EXPECT_EQ(count_detached("nginx.exe"), 1);
+  EXPECT_TRUE(engine_->web_servers_started);
+  ReloadWebServers(*engine_);
+  EXPECT_EQ(count_detached("nginx.exe"), 1);
+  Write("Site.webserver", IntervalWebServerText(30, 0));
+  Write("Other.webserver", IntervalWebServerText(60, 0));
+  ReloadWebServers(*engine_);
+  ReloadWebServers(*engine_);
+  EXPECT_EQ(count_detached("nginx.exe -s quit"), 2);  // start-up's and one more
+  EXPECT_EQ(CountLines("Stop webservers..."), 1);
+  Write("Site.webserver", IntervalWebServerText(30));
+  ReloadWebServers(*engine_);
+  EXPECT_EQ(count_detached("nginx.exe"), 2);
+  EXPECT_EQ(CountLines("Start webservers..."), 2);
+}
+
+TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {
+  Write("Site.webserver", IntervalWebServerText(30));
+  Start();
+  RunFor(5);
+  ASSERT_EQ(launcher_.starts.size(), 1u);
+  EXPECT_EQ(launcher_.starts[0].command_line, "Ravo.exe -_webserverSite");
+  launcher_.Finish(engine_->web_servers[0].process, 0);
+  RunFor(29 * 60);
+  EXPECT_EQ(launcher_.starts.size(), 1u);
+  RunFor(60);
+  EXPECT_EQ(launcher_.starts.size(), 2u);
+  EXPECT_EQ(CountLines("Successful run webserver update, id: Site"), 2);
+}
+
+class ServeTest : public EngineTest {
+ protected:
+  int Serves() {
+    return static_cast<int>(std::count_if(
+        launcher_.detached.begin(), launcher_.detached.end(),
+        [](const platform::ProcessStart& s) { return s.command_line == "Ravo.exe -serve"; }));
+  }
+};
+
+TEST_F(ServeTest, NeverWithoutALaunchHoweverLate) {
+  clock_.Set(testing::LocalSeconds(2026, 12, 7, 23, 30, 0));
+  Start();
+  RunFor(600);
+  EXPECT_EQ(Serves(), 0);
+}
+
+TEST_F(ServeTest, AfterALaunchOncePerEveningInTheWindow) {
+  Write("A.schedule", ScheduleText(2, 23, 0, 0));
+  clock_.Set(testing::LocalSeconds(2026, 12, 7, 22, 59, 50));
+  Start();
+  RunFor(20 * 60);  // the schedule runs at 23:00, the window opens at 23:24
+  ASSERT_EQ(launcher_.starts.size(), 1u);
+  launcher_.Finish(engine_->schedules[0].process, 0);
+  EXPECT_EQ(Serves(), 0);
+  RunFor(5 * 60);  // to 23:24:50
+  EXPECT_EQ(Serves(), 1) << ::testing::PrintToString(LogBodies());
+  EXPECT_EQ(CountLines("Successful run serve service"), 1);
+  EXPECT_EQ(engine_->launches_since_serve, 0);
+  platform::LocalTime local;
+  platform::ToLocalTime(engine_->serve_started, &local);
+  EXPECT_EQ(local.hour, 23);
+  EXPECT_EQ(local.minute, 24);
+  RunFor(30 * 60);
+  EXPECT_EQ(Serves(), 1);
+}
+
+TEST_F(ServeTest, FailedServeIsRetriedAtEveryPassUntilMidnight) {
+  clock_.Set(testing::LocalSeconds(2026, 12, 7, 23, 58, 0));
+  Start();
+  engine_->launches_since_serve = 3;
+  launcher_.fail_starts = true;
+  RunFor(180);  // on past midnight
+  const int attempts = CountLines("Error: Failed to run serve service");
+  EXPECT_GE(attempts, 37);  // one per supervision pass, every 3.1 s
+  EXPECT_LE(attempts, 40);
+  RunFor(120);
+  EXPECT_EQ(CountLines("Error: Failed to run serve service"), attempts);
+  EXPECT_EQ(engine_->launches_since_serve, 3);
+  EXPECT_EQ(engine_->serve_started, 0);
+}
+
+TEST_F(EngineTest, StopRequestSkipsTheRestOfTheTick) {
+  Write("A.schedule", ScheduleText(2, 3, 30, 0));
+  Write("Site.webserver", IntervalWebServerText(30));
+  Start();
+  stop_requested.store(true);
+  const int64_t before_ms = clock_.MonotonicMs();
+  engine_->tick_count = 10;
+  clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 30, 0));
+  EngineTick(*engine_);
+  EXPECT_TRUE(launcher_.starts.empty());
+  EXPECT_EQ(engine_->tick_count, 10);  // no supervision
+  EXPECT_EQ(clock_.MonotonicMs(), before_ms);  // no pause
+}
+
+TEST_F(EngineTest, TenPausedTicksThenOneSupervisingTick) {
+  Start();
+  for (int i = 0; i < 10; ++i) EngineTick(*engine_);
+  EXPECT_EQ(clock_.slept_ms(), 3100);
+  EXPECT_EQ(engine_->tick_count, 10);
+  EngineTick(*engine_);
+  EXPECT_EQ(clock_.slept_ms(), 3100);
+  EXPECT_EQ(engine_->tick_count, 0);
+}
+
+TEST_F(EngineTest, ShutdownRunsAgainFromTheDestructor) {
+  Start();
+  EngineShutdown(*engine_);
+  engine_.reset();
+  EXPECT_EQ(CountLines("Stop webservers..."), 2);
+  EXPECT_EQ(CountLines("Scheduler normal shutdown."), 2);
+}
+
+}  // namespace
+}  // namespace corvana
