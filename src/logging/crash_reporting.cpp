@@ -1,7 +1,147 @@
 #include "logging/crash_reporting.h"
 
-namespace corvana {
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
 
-int InstallCrashReporting(const char*, const char*, const char*) { return 0; }
+namespace corvana {
+namespace {
+
+constexpr const char kEmailTo[] = "crash-reports@example.com";
+constexpr const char kFeedbackUrl[] =
+    "https://www.example.com/corvana/crash-report";
+constexpr const char kEmailSubject[] = "Crash Report";
+constexpr const char kLogDescription[] = "Processing Log File";
+constexpr int kErrorMessageSize = 256;
+
+// Process-wide and never released: the library keeps calling back into us
+// until the process ends, and the callback needs crAddFile2A.
+struct CrashLibrary {
+  CrInstallAFunction install = nullptr;
+  CrAddFile2AFunction add_file = nullptr;
+  CrGetLastErrorMsgAFunction last_error_message = nullptr;
+};
+
+CrashLibrary& Loaded() {
+  static auto* library = new CrashLibrary;
+  return *library;
+}
+
+std::string& FolderForTesting() {
+  static auto* folder = new std::string;
+  return *folder;
+}
+
+// The folder of the running executable, separator included; empty when the
+// system does not tell, and then nothing is loaded.
+std::string LibraryFolder() {
+  if (!FolderForTesting().empty()) return FolderForTesting();
+  const std::string executable = platform::ExecutablePath();
+  const size_t end = executable.find_last_of(platform::kPathSeparator);
+  if (end == std::string::npos) return "";
+  return executable.substr(0, end + 1);
+}
+
+template <typename Function>
+bool Resolve(platform::Library* library, const char* name, Function* out) {
+  *out = reinterpret_cast<Function>(platform::FindLibrarySymbol(library, name));
+  return *out != nullptr;
+}
+
+bool LoadEntryPoints(CrashLibrary* out) {
+  platform::Library library;
+  const std::string folder = LibraryFolder();
+  if (folder.empty() ||
+      !platform::OpenLibrary(folder + kCrashLibraryFileName, &library)) {
+    return false;  // no library, no crash reports, nothing to say
+  }
+  if (!Resolve(&library, "crInstallA", &out->install) ||
+      !Resolve(&library, "crAddFile2A", &out->add_file) ||
+      !Resolve(&library, "crGetLastErrorMsgA", &out->last_error_message)) {
+    // Somebody else's library under that name: calling into it would crash.
+    WriteLog("Crash Report init error", kLogOrdinary);
+    WriteLog(library.error, kLogOrdinary);
+    return false;
+  }
+  return true;
+}
+
+// The folder block that goes into the log before the library takes a copy.
+void WriteSystemInformation() {
+  const AppContext* context = GetAppContext();
+  if (context == nullptr) return;
+  const std::string lines[] = {
+      "Sys Info: " + std::string(37, '='),
+      "TEMP=" + context->temp_folder,
+      "Program=" + context->program_folder,
+      "User AppData=" + context->HomePath,
+      "All Users AppData=" + context->common_appdata_folder,
+      std::string(47, '='),
+  };
+  // Straight to the file: the crashing thread may hold the log lock, and the
+  // block is wanted even when logging is switched off.
+  for (const std::string& line : lines) AppendLogLine(line.c_str(), true);
+}
+
+int CORVANA_WINAPI OnCrash(void* /*reserved*/) {
+  WriteLog("***Crash!", kLogSecondChannel);
+  WriteSystemInformation();
+  const CrAddFile2AFunction add_file = Loaded().add_file;
+  if (add_file != nullptr) {
+    add_file(LogFilePath().c_str(), kLogFileName, kLogDescription, 0);
+  }
+  return 1;
+}
+
+CrashInstallInfo MakeInstallInfo(const char* product_name,
+                                 const char* version_text,
+                                 const char* privacy_policy_url) {
+  CrashInstallInfo info{};
+  info.cb = sizeof info;
+  info.pszAppName = product_name;
+  info.pszAppVersion = version_text;
+  info.pszEmailTo = kEmailTo;
+  info.pszEmailSubject = kEmailSubject;
+  info.pszUrl = kFeedbackUrl;
+  info.pfnCrashCallback = &OnCrash;
+  // Indexed by transport (HTTP, SMTP, Simple MAPI); the highest goes first.
+  info.uPriorities[0] = 3;
+  info.uPriorities[1] = 2;
+  info.uPriorities[2] = 1;
+  info.dwFlags = 0;
+  info.pszPrivacyPolicyURL = privacy_policy_url;
+  return info;
+}
+
+void LogInstallResult(int install_result) {
+  const CrashLibrary& library = Loaded();
+  if (install_result == 0) {
+    WriteLog("Crash Report init - OK", kLogOrdinary);
+    return;
+  }
+  char message[kErrorMessageSize] = {};
+  library.last_error_message(message, kErrorMessageSize);
+  message[kErrorMessageSize - 1] = '\0';  // not trusted to end the text
+  WriteLog("Crash Report init error", kLogOrdinary);
+  WriteLog(message, kLogOrdinary);
+}
+
+}  // namespace
+
+int InstallCrashReporting(const char* product_name, const char* version_text,
+                          const char* privacy_policy_url) {
+  CrashLibrary found;
+  if (!LoadEntryPoints(&found)) return 0;
+  Loaded() = found;
+  CrashInstallInfo info =
+      MakeInstallInfo(product_name, version_text, privacy_policy_url);
+  LogInstallResult(found.install(&info));
+  return 1;
+}
+
+void ResetCrashReportingForTesting(const std::string& library_folder) {
+  Loaded() = CrashLibrary{};
+  FolderForTesting() = library_folder;
+}
 
 }  // namespace corvana

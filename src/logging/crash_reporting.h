@@ -1,10 +1,75 @@
-// Crash reports through the optional crash-reporting library.
+// Crash reports through the optional crash-reporting library (CrashRpt
+// 1.4.2), loaded at run time from the scheduler's own folder and never
+// linked against. Without it the scheduler runs on without crash reports.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "platform/library.h"
+
 namespace corvana {
+
+// Looked for beside the executable only. POSIX builds use a shared library
+// with the same three entry points under the name "libCrashRpt1402.so".
+#ifdef _WIN32
+inline constexpr char kCrashLibraryFileName[] = "CrashRpt1402.dll";
+#else
+inline constexpr char kCrashLibraryFileName[] = "libCrashRpt1402.so";
+#endif
+
+// Called by the library when it prepares a report; the argument is unused.
+// Returns nonzero to let the report go on.
+using CrashCallback = int(CORVANA_WINAPI*)(void* reserved);
+
+// The library's published ANSI install record (CR_INSTALL_INFOA, release 1.4
+// layout), member for member, in portable types: WORD, UINT and DWORD are
+// 16, 32 and 32 bits, MINIDUMP_TYPE is a 32-bit enum.
+struct CrashInstallInfo {
+  uint16_t cb;  // sizeof(CrashInstallInfo)
+  const char* pszAppName;
+  const char* pszAppVersion;
+  const char* pszEmailTo;
+  const char* pszEmailSubject;
+  const char* pszUrl;
+  const char* pszCrashSenderPath;
+  CrashCallback pfnCrashCallback;
+  uint32_t uPriorities[5];
+  uint32_t dwFlags;
+  const char* pszPrivacyPolicyURL;
+  const char* pszDebugHelpDLL;
+  uint32_t uMiniDumpType;
+  const char* pszErrorReportSaveDir;
+  const char* pszRestartCmdLine;
+  const char* pszLangFilePath;
+  const char* pszEmailText;
+  const char* pszSmtpProxy;
+  const char* pszCustomSenderIcon;
+  const char* pszSmtpLogin;
+  const char* pszSmtpPassword;
+  int nRestartTimeout;
+};
+// The library checks cb against the sizes it knows: 104 bytes is the 32-bit
+// layout, 184 the 64-bit one (pointers 8-aligned, trailing int padded).
+static_assert(sizeof(CrashInstallInfo) == (sizeof(void*) == 4 ? 104 : 184),
+              "CrashInstallInfo must match the library's record");
+
+// The library's entry points, all returning 0 on success.
+using CrInstallAFunction = int(CORVANA_WINAPI*)(CrashInstallInfo* info);
+using CrAddFile2AFunction = int(CORVANA_WINAPI*)(const char* file,
+                                                 const char* dest_name,
+                                                 const char* description,
+                                                 uint32_t flags);
+using CrGetLastErrorMsgAFunction = int(CORVANA_WINAPI*)(char* buffer,
+                                                        unsigned int size);
 
 // 0 when the library could not be loaded, else 1 whatever the install gave.
 int InstallCrashReporting(const char* product_name, const char* version_text,
                           const char* privacy_policy_url);
+
+// Tests only: forgets the entry points found so far, and makes the next
+// install look for the library in `library_folder` (ending with the path
+// separator) instead of beside the executable; empty puts that back.
+void ResetCrashReportingForTesting(const std::string& library_folder);
 
 }  // namespace corvana
