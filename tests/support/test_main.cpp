@@ -1,5 +1,7 @@
 // The test binary doubles as its own child process for real-process tests:
-// "--child <mode> ..." runs a small helper instead of the suites.
+// "--child <mode> ..." runs a small helper instead of the suites. The marker
+// need not be the first argument: a child started from an unquoted command
+// line whose path holds blanks sees the pieces of that path before it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,8 +9,10 @@
 #include "support/child_modes.h"
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) {
-    return corvana::testing::RunChildMode(argc - 2, argv + 2);
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--child") == 0) {
+      return corvana::testing::RunChildMode(argc - i - 1, argv + i + 1);
+    }
   }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

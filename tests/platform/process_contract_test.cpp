@@ -1,0 +1,323 @@
+// Child processes as the engine and the web-server control rely on them, with
+// the test binary itself as the child ("--child <mode>").
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "support/child_modes.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ProcessHandle;
+using platform::ProcessStart;
+using testing::TempDir;
+
+#ifdef _WIN32
+constexpr char kExeSuffix[] = ".exe";
+#else
+constexpr char kExeSuffix[] = "";
+#endif
+
+// Real children take real time; the deadline only guards against a hang.
+constexpr auto kDeadline = std::chrono::seconds(30);
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto until = std::chrono::steady_clock::now() + kDeadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(kPoll);
+  }
+  return true;
+}
+
+uint32_t WaitForExit(ProcessHandle process) {
+  uint32_t code = platform::kStillActive;
+  Eventually([&] {
+    return !platform::QueryExitCode(process, &code) ||
+           code != platform::kStillActive;
+  });
+  return code;
+}
+
+std::vector<std::string> Lines(const fs::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string SelfCommand(const std::string& arguments) {
+  return testing::SelfPath() + " --child " + arguments;
+}
+
+// Runs to the end and gives the lines the child recorded.
+std::vector<std::string> RunRecording(const ProcessStart& start,
+                                      const fs::path& record) {
+  ProcessHandle child = platform::StartProcess(start);
+  if (child == 0) return {};
+  const uint32_t code = WaitForExit(child);
+  platform::ReleaseProcess(child);
+  EXPECT_EQ(code, 0u) << start.command_line;
+  return Lines(record);
+}
+
+bool SameFile(const std::string& a, const fs::path& b) {
+  std::error_code error;
+  return fs::equivalent(a, b, error);
+}
+
+// A copy of the test binary as "<dir with blanks>/child app", and copies at
+// the places where a search along the unquoted line would look first.
+class BlankPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder_);
+    fs::create_directories(work_);
+    for (const fs::path& copy : {intended_, first_decoy_, second_decoy_}) {
+      fs::copy_file(testing::SelfPath(), copy);
+    }
+  }
+
+  ProcessStart Start(const std::string& application) const {
+    ProcessStart start;
+    start.application = application;
+    start.command_line = intended_.string() +
+                         " --child where out.txt  alpha\tbeta   gamma";
+    start.working_folder = work_.string();
+    return start;
+  }
+
+  TempDir dir_;
+  const fs::path folder_ = dir_.path() / "dir with blanks";
+  const fs::path work_ = dir_.path() / "work here";
+  const fs::path intended_ = folder_ / (std::string("child app") + kExeSuffix);
+  const fs::path first_decoy_ = dir_.path() / (std::string("dir") + kExeSuffix);
+  const fs::path second_decoy_ = folder_ / (std::string("child") + kExeSuffix);
+};
+
+TEST_F(BlankPathTest, FullApplicationPathRunsExactlyThatFile) {
+  const auto lines = RunRecording(Start(intended_.string()), work_ / "out.txt");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(SameFile(lines[0], intended_)) << lines[0];
+  EXPECT_TRUE(SameFile(lines[1], work_)) << lines[1];
+  // Split at blanks and tabs, as a Windows child sees an unquoted line.
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+            (std::vector<std::string>{"alpha", "beta", "gamma"}));
+}
+
+TEST_F(BlankPathTest, WithoutApplicationTheShortestExistingPrefixRuns) {
+  const struct {
+    fs::path remove;
+    fs::path runs;
+  } steps[] = {
+      {"", first_decoy_},
+      {first_decoy_, second_decoy_},
+      {second_decoy_, intended_},
+  };
+  for (const auto& step : steps) {
+    if (!step.remove.empty()) fs::remove(step.remove);
+    fs::remove(work_ / "out.txt");
+    const auto lines = RunRecording(Start(""), work_ / "out.txt");
+    ASSERT_FALSE(lines.empty()) << step.runs;
+    EXPECT_TRUE(SameFile(lines[0], step.runs)) << lines[0];
+  }
+}
+
+TEST(ProcessTest, EmptyWorkingFolderInheritsCurrentDirectory) {
+  TempDir dir;
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir.path());
+  ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = SelfCommand("record out.txt one");
+  const auto lines = RunRecording(start, dir.path() / "out.txt");
+  fs::current_path(saved);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(SameFile(lines[0], dir.path())) << lines[0];
+  EXPECT_EQ(lines[1], "one");
+}
+
+TEST(ProcessTest, ExitCodeIsStillActiveWhileRunningThenTheChildsCode) {
+  for (uint32_t code : {0u, 42u}) {
+    ProcessStart start;
+    start.application = testing::SelfPath();
+    start.command_line = SelfCommand("exit " + std::to_string(code));
+    start.creation_flags = platform::kCreateNoWindow;
+    ProcessHandle child = platform::StartProcess(start);
+    ASSERT_NE(child, 0);
+    EXPECT_EQ(WaitForExit(child), code);
+    uint32_t again = 0;
+    EXPECT_TRUE(platform::QueryExitCode(child, &again));
+    EXPECT_EQ(again, code);
+    platform::ReleaseProcess(child);
+  }
+}
+
+TEST(ProcessTest, TerminateEndsASleepingChild) {
+  ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = SelfCommand("sleep 600000");
+  ProcessHandle child = platform::StartProcess(start);
+  ASSERT_NE(child, 0);
+  uint32_t code = 0;
+  ASSERT_TRUE(platform::QueryExitCode(child, &code));
+  EXPECT_EQ(code, platform::kStillActive);
+  EXPECT_TRUE(platform::TerminateChild(child, 9));
+  EXPECT_EQ(WaitForExit(child), 9u);
+  platform::ReleaseProcess(child);
+}
+
+TEST(ProcessTest, NothingToRunGivesNoChild) {
+  TempDir dir;
+  const std::string missing = dir.WithSeparator() + "nginx.exe";
+  ProcessStart explicit_start;
+  explicit_start.application = missing;
+  explicit_start.command_line = missing + " -s quit";
+  ProcessStart searched;
+  searched.command_line = missing + " -s quit";
+  for (const ProcessStart& start : {explicit_start, searched}) {
+    EXPECT_EQ(platform::StartProcess(start), 0) << start.command_line;
+    EXPECT_FALSE(platform::StartDetachedProcess(start)) << start.command_line;
+  }
+  uint32_t code = 0;
+  EXPECT_FALSE(platform::QueryExitCode(0, &code));
+  EXPECT_FALSE(platform::TerminateChild(0, 1));
+}
+
+TEST(SplitCommandLineTest, SplitsAtBlanksAndTabsWithoutQuoting) {
+  using Args = std::vector<std::string>;
+  const struct {
+    const char* line;
+    Args args;
+  } cases[] = {
+      {"", {}},
+      {" \t ", {}},
+      {"nginx.exe", {"nginx.exe"}},
+      {"C:\\x\\nginx.exe -s quit", {"C:\\x\\nginx.exe", "-s", "quit"}},
+      {"Ravo.exe -_scheduleDaily web", {"Ravo.exe", "-_scheduleDaily", "web"}},
+      {"  a\t\tb  c ", {"a", "b", "c"}},
+      {"\"a b\" c", {"\"a", "b\"", "c"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::SplitCommandLine(c.line), c.args) << c.line;
+  }
+}
+
+#ifndef _WIN32
+struct ProcStat {
+  char state = '?';
+  long parent = 0;
+  long group = 0;
+};
+
+// /proc/<pid>/stat; nothing once the process has been reaped.
+std::optional<ProcStat> ReadProcStat(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(in, text)) return std::nullopt;
+  // The command name in parentheses may hold blanks and parentheses.
+  std::istringstream rest(text.substr(text.rfind(')') + 1));
+  ProcStat stat;
+  rest >> stat.state >> stat.parent >> stat.group;
+  return stat;
+}
+
+long OwnPid() { return std::stol(fs::read_symlink("/proc/self").string()); }
+
+std::set<long> ZombieChildren() {
+  std::set<long> zombies;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    auto stat = ReadProcStat(std::stol(name));
+    if (stat && stat->parent == OwnPid() && stat->state == 'Z') {
+      zombies.insert(std::stol(name));
+    }
+  }
+  return zombies;
+}
+
+ProcessStart SelfStart(const std::string& arguments) {
+  ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = SelfCommand(arguments);
+  return start;
+}
+
+TEST(PosixProcessTest, ReleasedRunningChildIsReapedOnceEnded) {
+  ProcessHandle child = platform::StartProcess(SelfStart("sleep 200"));
+  ASSERT_NE(child, 0);
+  platform::ReleaseProcess(child);
+  ASSERT_TRUE(Eventually([&] {
+    auto stat = ReadProcStat(child);
+    return stat && stat->state == 'Z';
+  })) << "the released child did not end";
+  platform::CollectEndedChildren();
+  EXPECT_FALSE(ReadProcStat(child).has_value()) << "zombie left behind";
+}
+
+TEST(PosixProcessTest, DetachedChildIsReapedOnceEnded) {
+  platform::CollectEndedChildren();
+  ASSERT_EQ(ZombieChildren(), std::set<long>{}) << "left by earlier tests";
+  ASSERT_TRUE(platform::StartDetachedProcess(SelfStart("exit 0")));
+  std::set<long> ended;
+  ASSERT_TRUE(Eventually([&] {
+    ended = ZombieChildren();
+    return !ended.empty();
+  })) << "the detached child did not end";
+  platform::CollectEndedChildren();
+  for (long pid : ended) {
+    EXPECT_FALSE(ReadProcStat(pid).has_value()) << "zombie " << pid;
+  }
+}
+
+TEST(PosixProcessTest, ChildLeadsAProcessGroupOfItsOwn) {
+  ProcessHandle child = platform::StartProcess(SelfStart("sleep 600000"));
+  ASSERT_NE(child, 0);
+  auto stat = ReadProcStat(child);
+  ASSERT_TRUE(stat.has_value());
+  EXPECT_EQ(stat->group, child);
+  EXPECT_NE(stat->group, ReadProcStat(OwnPid())->group);
+  platform::TerminateChild(child, 1);
+  platform::ReleaseProcess(child);
+}
+
+TEST(PosixProcessTest, ChildrenDoNotInheritOpenFiles) {
+  TempDir dir;
+  dir.Write("schedule_counter.dat", "abcd");
+  std::FILE* log = platform::OpenStream(dir.WithSeparator() + "scheduler.###", "a+");
+  std::FILE* counter = platform::OpenRegularFile(
+      dir.WithSeparator() + "schedule_counter.dat", false);
+  ASSERT_NE(log, nullptr);
+  ASSERT_NE(counter, nullptr);
+  ProcessStart start = SelfStart("fds fds.txt");
+  start.working_folder = dir.path().string();
+  const auto targets = RunRecording(start, dir.path() / "fds.txt");
+  std::fclose(log);
+  std::fclose(counter);
+  ASSERT_FALSE(targets.empty()) << "the child listed no descriptor";
+  for (const auto& target : targets) {
+    EXPECT_EQ(target.find("scheduler.###"), std::string::npos);
+    EXPECT_EQ(target.find("schedule_counter.dat"), std::string::npos);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace corvana
