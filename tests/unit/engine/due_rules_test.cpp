@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "environment/app_context.h"
 #include "platform/seams.h"
 #include "support/fixtures.h"
+#include "support/time_zone.h"
 
 namespace corvana {
 namespace {
@@ -486,48 +484,6 @@ TEST(IntervalElapsedTest, WholeUnitsAgainstTheInterval) {
   }
 }
 
-// Local time in Europe/Berlin for the duration of a test. POSIX takes the
-// zone from TZ; Windows from the machine's zone, which the test cannot set,
-// so it runs only when that zone already behaves as Berlin's.
-class BerlinZone {
- public:
-  BerlinZone() {
-#ifndef _WIN32
-    const char* old = std::getenv("TZ");
-    if (old != nullptr) old_tz_ = old;
-    setenv("TZ", "Europe/Berlin", 1);
-    platform::ReloadTimeZone();
-#endif
-  }
-  ~BerlinZone() {
-#ifndef _WIN32
-    if (old_tz_) {
-      setenv("TZ", old_tz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    platform::ReloadTimeZone();
-#endif
-  }
-  // 01:00 UTC on 29 March 2026 is 03:00 CEST, and 01:00 UTC on 25 October
-  // 2026 is 02:00 CET.
-  static bool Active() {
-    LocalTime spring;
-    LocalTime autumn;
-    return platform::ToLocalTime(1774746000, &spring) && spring.hour == 3 &&
-           platform::ToLocalTime(1792890000, &autumn) && autumn.hour == 2 &&
-           autumn.day == 25;
-  }
-
- private:
-  std::optional<std::string> old_tz_;
-};
-
-#define REQUIRE_BERLIN_ZONE()                                              \
-  if (!BerlinZone::Active())                                               \
-  GTEST_SKIP() << "the local zone is not Europe/Berlin; under Wine run the " \
-                  "suite with TZ=Europe/Berlin"
-
 // Counts true results of one record, evaluated every second of real time
 // from `from_s` for `seconds`.
 template <class Evaluate>
@@ -543,8 +499,8 @@ std::vector<LocalTime> TrueResults(int64_t from_s, int64_t seconds,
 }
 
 TEST(DaylightSavingTest, FallBackNightRunsDailyOnceAndHourlyTwice) {
-  BerlinZone zone;
-  REQUIRE_BERLIN_ZONE();
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
   // 00:00 local on 25 October 2026 to 05:00 local: six real hours.
   const int64_t from_s = testing::LocalSeconds(2026, 10, 25, 0, 0, 0);
   const int64_t until_s = testing::LocalSeconds(2026, 10, 25, 5, 0, 0);
@@ -567,8 +523,8 @@ TEST(DaylightSavingTest, FallBackNightRunsDailyOnceAndHourlyTwice) {
 }
 
 TEST(DaylightSavingTest, SpringForwardNightSkipsTheMissingHour) {
-  BerlinZone zone;
-  REQUIRE_BERLIN_ZONE();
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
   const int64_t from_s = testing::LocalSeconds(2026, 3, 29, 0, 0, 0);
   const int64_t until_s = testing::LocalSeconds(2026, 3, 29, 5, 0, 0);
   ASSERT_EQ(until_s - from_s, 4 * 3600);
@@ -601,8 +557,8 @@ class DaylightSavingWebServerTest : public WebServerDueTest {
 
 // Intervals are real time: the autumn night has 25 hours, the spring one 23.
 TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
-  BerlinZone zone;
-  REQUIRE_BERLIN_ZONE();
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
   WebServerDefinition daily = Interval(2, 1);
   auto runs = Run(daily, testing::LocalSeconds(2026, 10, 24, 12, 0, 0), 25);
   ASSERT_EQ(runs.size(), 2u);
