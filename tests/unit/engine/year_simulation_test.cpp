@@ -1,0 +1,285 @@
+// A year of the main loop's ticks, one every 310 ms through 2026 in
+// Europe/Berlin, against one definition of each kind.
+//
+// About 100 million ticks are too many to evaluate one by one, so the run
+// evaluates only the ticks around the minutes in which a definition can
+// match, and this is equivalent to evaluating all of them:
+// - Every kind compares the minute (`min`), and all but the hourly one the
+//   hour too, so a tick can match only in a local minute with that hour and
+//   minute: a candidate minute. Berlin's offsets are whole hours, so local
+//   minutes begin on the same seconds as UTC minutes, and stepping the
+//   seconds since 1970 by 60 visits every local minute that occurs (the
+//   repeated hour twice, the skipped one never).
+// - A tick outside every candidate minute does not match: the rule returns
+//   false, clears `fired` and changes nothing else. A run of such ticks has
+//   the effect of its first tick alone.
+// - Each candidate minute is evaluated at every tick from 2 s before it to
+//   2 s after it; the ticks of those margins (at least six of them at one
+//   tick per 310 ms) are ticks outside the minute and clear the latch just
+//   as the skipped ones would. The skipped stretches therefore change
+//   nothing, and the true results are the same as those of every tick.
+// The EquivalentToEveryTick test checks this against every tick of the two
+// days on which the clocks change.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/due_rules.h"
+#include "platform/seams.h"
+#include "support/fixtures.h"
+#include "support/time_zone.h"
+
+namespace corvana {
+namespace {
+
+using platform::LocalTime;
+
+constexpr int64_t kTickMs = 310;
+constexpr int64_t kMarginS = 2;
+
+// One definition under test and the ticks at which it was due.
+struct Subject {
+  std::string name;
+  int32_t type_schedule = 0;
+  int32_t hour = 0;
+  int32_t min = 0;
+  std::function<bool(int64_t now_s, const LocalTime& local)> evaluate;
+  std::vector<int64_t> due_ms;
+  int64_t next_tick = 0;  // the first tick not evaluated yet
+
+  bool CandidateMinute(const LocalTime& local) const {
+    return local.minute == min && (type_schedule == 1 || local.hour == hour);
+  }
+};
+
+class TickRun {
+ public:
+  TickRun(int64_t start_ms, int64_t end_ms)
+      : start_ms_(start_ms), end_ms_(end_ms) {}
+
+  void EveryTick(std::vector<Subject>& subjects) {
+    for (int64_t now_ms = start_ms_; now_ms < end_ms_; now_ms += kTickMs) {
+      for (Subject& subject : subjects) Evaluate(subject, now_ms);
+    }
+  }
+
+  void AroundCandidateMinutes(std::vector<Subject>& subjects) {
+    for (int64_t minute_s = start_ms_ / 1000; minute_s * 1000 < end_ms_;
+         minute_s += 60) {
+      const LocalTime minute = LocalAt(minute_s);
+      for (Subject& subject : subjects) {
+        if (!subject.CandidateMinute(minute)) continue;
+        TicksBetween(subject, (minute_s - kMarginS) * 1000,
+                     (minute_s + 60 + kMarginS) * 1000);
+      }
+    }
+  }
+
+ private:
+  // Every tick in [from_ms, until_ms) that the subject has not seen yet.
+  void TicksBetween(Subject& subject, int64_t from_ms, int64_t until_ms) {
+    const int64_t offset_ms = std::max<int64_t>(from_ms - start_ms_, 0);
+    int64_t tick = std::max(subject.next_tick,
+                            (offset_ms + kTickMs - 1) / kTickMs);
+    for (; start_ms_ + tick * kTickMs < std::min(until_ms, end_ms_); ++tick) {
+      Evaluate(subject, start_ms_ + tick * kTickMs);
+    }
+    subject.next_tick = tick;
+  }
+
+  void Evaluate(Subject& subject, int64_t now_ms) {
+    const int64_t now_s = now_ms / 1000;
+    if (subject.evaluate(now_s, LocalAt(now_s))) {
+      subject.due_ms.push_back(now_ms);
+    }
+  }
+
+  const LocalTime& LocalAt(int64_t now_s) {
+    if (now_s != cached_s_) {
+      cached_s_ = now_s;
+      platform::ToLocalTime(now_s, &cached_);
+    }
+    return cached_;
+  }
+
+  int64_t start_ms_;
+  int64_t end_ms_;
+  int64_t cached_s_ = -1;
+  LocalTime cached_;
+};
+
+class YearSimulationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    platform::SetClock(&clock_);
+  }
+  void TearDown() override { platform::SetClock(nullptr); }
+
+  template <class Record>
+  static Subject Timetable(std::string name, const Record& record) {
+    Subject subject;
+    subject.name = std::move(name);
+    subject.type_schedule = record.type_schedule;
+    subject.hour = record.hour;
+    subject.min = record.min;
+    return subject;
+  }
+
+  Subject ScheduleSubject(std::string name, ScheduleDefinition schedule) {
+    Subject subject = Timetable(std::move(name), schedule);
+    subject.evaluate = [schedule](int64_t, const LocalTime& local) mutable {
+      return IsScheduleDue(schedule, local);
+    };
+    return subject;
+  }
+
+  // Web servers take their time from the clock seam.
+  Subject WebServerSubject(std::string name, WebServerDefinition web_server) {
+    Subject subject = Timetable(std::move(name), web_server);
+    subject.evaluate = [this, web_server](int64_t now_s,
+                                          const LocalTime&) mutable {
+      clock_.Set(now_s);
+      return IsWebServerDue(web_server, LocalTime{});
+    };
+    return subject;
+  }
+
+  std::vector<Subject> Subjects() {
+    ScheduleDefinition daily_0330;
+    daily_0330.type_schedule = 2;
+    daily_0330.days_week = 127;
+    daily_0330.hour = 3;
+    daily_0330.min = 30;
+    ScheduleDefinition daily_0230 = daily_0330;
+    daily_0230.hour = 2;
+    ScheduleDefinition mondays = daily_0330;
+    mondays.type_schedule = 3;
+    mondays.nday_week = 1;
+    ScheduleDefinition hourly;
+    hourly.type_schedule = 1;
+    hourly.min = 30;
+    ScheduleDefinition on_31st;
+    on_31st.type_schedule = 4;
+    on_31st.day = 31;
+    on_31st.hour = 12;
+    ScheduleDefinition christmas = on_31st;
+    christmas.type_schedule = 5;
+    christmas.day = 25;
+    christmas.month = 11;
+    WebServerDefinition site;
+    site.type_schedule = 2;
+    site.days_week = 127;
+    site.hour = 2;
+    site.min = 30;
+    std::vector<Subject> subjects;
+    subjects.push_back(ScheduleSubject("daily 03:30", daily_0330));
+    subjects.push_back(ScheduleSubject("daily 02:30", daily_0230));
+    subjects.push_back(ScheduleSubject("Mondays 03:30", mondays));
+    subjects.push_back(ScheduleSubject("hourly at :30", hourly));
+    subjects.push_back(ScheduleSubject("31st 12:00", on_31st));
+    subjects.push_back(ScheduleSubject("25 December", christmas));
+    subjects.push_back(WebServerSubject("web server daily 02:30", site));
+    return subjects;
+  }
+
+  testing::TempDir dir_;
+  testing::FakeClock clock_;
+};
+
+LocalTime LocalAtMs(int64_t now_ms) {
+  LocalTime local;
+  platform::ToLocalTime(now_ms / 1000, &local);
+  return local;
+}
+
+int DueOn(const Subject& subject, int month, int day) {
+  return static_cast<int>(
+      std::count_if(subject.due_ms.begin(), subject.due_ms.end(),
+                    [&](int64_t due_ms) {
+                      const LocalTime local = LocalAtMs(due_ms);
+                      return local.month_index + 1 == month && local.day == day;
+                    }));
+}
+
+TEST_F(YearSimulationTest, EachKindIsDueExactlyAsOftenAsItsTimetableSays) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  const int64_t start_ms = testing::LocalSeconds(2026, 1, 1, 0, 0, 0) * 1000;
+  const int64_t end_ms = testing::LocalSeconds(2027, 1, 1, 0, 0, 0) * 1000;
+  ASSERT_EQ(start_ms % 60000, 0);
+  std::vector<Subject> subjects = Subjects();
+  TickRun(start_ms, end_ms).AroundCandidateMinutes(subjects);
+
+  const size_t expected[] = {365, 364, 52, 8760, 7, 1, 364};
+  ASSERT_EQ(subjects.size(), std::size(expected));
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    const Subject& subject = subjects[i];
+    EXPECT_EQ(subject.due_ms.size(), expected[i]) << subject.name;
+    std::set<std::pair<uint32_t, int>> local_minutes;
+    for (int64_t due_ms : subject.due_ms) {
+      const LocalTime local = LocalAtMs(due_ms);
+      // The first tick of the window: second 0, never a later one.
+      EXPECT_EQ(local.second, 0) << subject.name;
+      EXPECT_LT(due_ms % 1000, kTickMs) << subject.name;
+      local_minutes.insert(
+          {PackDate(local.year, local.month_index + 1, local.day),
+           local.hour * 60 + local.minute});
+    }
+    if (subject.type_schedule != 1) {
+      EXPECT_EQ(local_minutes.size(), subject.due_ms.size())
+          << subject.name << ": a local date and time ran twice";
+    }
+  }
+  const Subject& daily_0230 = subjects[1];
+  EXPECT_EQ(DueOn(daily_0230, 3, 29), 0);
+  EXPECT_EQ(DueOn(daily_0230, 10, 25), 1);
+  EXPECT_EQ(DueOn(subjects[6], 10, 25), 1);
+  // The hourly one runs once in every real hour, the repeated one included.
+  const Subject& hourly = subjects[3];
+  EXPECT_EQ(DueOn(hourly, 3, 29), 23);
+  EXPECT_EQ(DueOn(hourly, 10, 25), 25);
+  for (size_t i = 1; i < hourly.due_ms.size(); ++i) {
+    ASSERT_EQ(hourly.due_ms[i] / 1000 - hourly.due_ms[i - 1] / 1000, 3600)
+        << "after run " << i - 1;
+  }
+  const Subject& christmas = subjects[5];
+  ASSERT_EQ(christmas.due_ms.size(), 1u);
+  EXPECT_EQ(DueOn(christmas, 12, 25), 1);
+}
+
+// The shortcut against every single tick, on the days the clocks change.
+TEST_F(YearSimulationTest, EquivalentToEveryTick) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  for (int month_day : {3 * 100 + 29, 10 * 100 + 25}) {
+    const int month = month_day / 100;
+    const int day = month_day % 100;
+    // Anchored off the second, as a real loop is.
+    const int64_t start_ms =
+        testing::LocalSeconds(2026, month, day, 0, 0, 0) * 1000 + 123;
+    const int64_t end_ms =
+        testing::LocalSeconds(2026, month, day + 1, 0, 0, 0) * 1000;
+    std::vector<Subject> every_tick = Subjects();
+    std::vector<Subject> shortcut = Subjects();
+    TickRun(start_ms, end_ms).EveryTick(every_tick);
+    TickRun(start_ms, end_ms).AroundCandidateMinutes(shortcut);
+    size_t total = 0;
+    for (size_t i = 0; i < every_tick.size(); ++i) {
+      EXPECT_EQ(shortcut[i].due_ms, every_tick[i].due_ms)
+          << every_tick[i].name << " on " << month << "/" << day;
+      total += every_tick[i].due_ms.size();
+    }
+    // Daily 03:30, daily 02:30 and the web server once each (not 02:30 in
+    // March), the Sunday is no Monday, and 23 or 25 hourly runs.
+    EXPECT_EQ(total, month == 3 ? 1u + 0 + 23 + 0 : 1u + 1 + 25 + 1) << month;
+  }
+}
+
+}  // namespace
+}  // namespace corvana
