@@ -13,7 +13,9 @@ namespace corvana {
 // True once per occurrence; updates the record's latch.
 bool IsScheduleDue(ScheduleDefinition& schedule, const platform::LocalTime& now);
 // Reads the time afresh through RefreshCurrentTime (the clock seam); `now`
-// is replaced by that reading.
+// is replaced by that reading (and used only when there is no context to
+// store one). Kind 0 with a `type_interval` other than 0, 1 or 2 has no unit
+// and is never due, not even before its first update.
 bool IsWebServerDue(WebServerDefinition& web_server,
                     const platform::LocalTime& now);
 bool IntervalElapsed(PackedDateTime last, int32_t unit, int32_t interval,
