@@ -1,0 +1,190 @@
+// The change counter: how its bytes read, and how the retrying open behaves
+// when the file is missing, deleted, not a file, or held by its writer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "definitions/definition_loader.h"
+#include "environment/app_context.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/seams.h"
+#include "support/child_modes.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CounterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    home_ = GetAppContext()->HomePath;
+    ASSERT_FALSE(home_.empty());
+    path_ = home_ + kCounterFileName;
+  }
+  void TearDown() override { platform::SetClock(nullptr); }
+
+  void WriteCounter(const std::string& bytes) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+
+  testing::TempDir dir_;
+  std::string home_;
+  std::string path_;
+};
+
+TEST_F(CounterTest, ValueDependsOnTheFilesLength) {
+  const struct {
+    std::string bytes;
+    int32_t value;
+  } cases[] = {
+      {"", 1},
+      {std::string("\x05\x00", 2), 1},
+      {std::string("\x05\x00\x00", 3), 1},
+      {std::string("\x78\x56\x34\x12", 4), 0x12345678},
+      {std::string("\x05\x00\x00\x00", 4), 5},
+      {std::string("\xff\xff\xff\xff", 4), -1},
+      {std::string("\x00\x00\x00\x80", 4), INT32_MIN},
+      {std::string("\x02\x01\x00\x00\xaa\xbb\xcc\xdd", 8), 0x102},
+  };
+  for (const auto& c : cases) {
+    WriteCounter(c.bytes);
+    EXPECT_EQ(ReadChangeCounter(), c.value) << c.bytes.size() << " bytes";
+  }
+}
+
+TEST_F(CounterTest, MissingFileReadsZeroWithoutWaiting) {
+  testing::FakeClock clock;
+  platform::SetClock(&clock);
+  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(OpenCounterFile(path_), nullptr);
+  EXPECT_EQ(clock.slept_ms(), 0);
+}
+
+TEST_F(CounterTest, DeletedWhileRunningReadsZeroUntilWrittenAgain) {
+  WriteCounter(std::string("\x07\x00\x00\x00", 4));
+  EXPECT_EQ(ReadChangeCounter(), 7);
+  ASSERT_TRUE(platform::RemoveFile(path_));
+  EXPECT_EQ(ReadChangeCounter(), 0);
+  WriteCounter(std::string("\x01\x00\x00\x00", 4));
+  EXPECT_EQ(ReadChangeCounter(), 1);
+}
+
+TEST_F(CounterTest, OpeningAPresentFileDoesNotWait) {
+  testing::FakeClock clock;
+  platform::SetClock(&clock);
+  WriteCounter("abcd");
+  std::FILE* file = OpenCounterFile(path_);
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+  EXPECT_EQ(clock.slept_ms(), 0);
+}
+
+// A folder exists at the path but never opens: every attempt is made.
+TEST_F(CounterTest, UnopenableCounterIsRetriedTwentyTimesThenReadsZero) {
+  ASSERT_TRUE(platform::MakeDirectory(path_));
+  testing::FakeClock clock;
+  platform::SetClock(&clock);
+  EXPECT_EQ(OpenCounterFile(path_), nullptr);
+  EXPECT_EQ(clock.slept_ms(), 20 * 3);
+  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(clock.slept_ms(), 2 * 20 * 3);
+}
+
+#ifndef _WIN32
+TEST_F(CounterTest, FifoAtThePathReadsZeroWithoutBlocking) {
+  ASSERT_EQ(std::system(("mkfifo '" + path_ + "'").c_str()), 0);
+  testing::FakeClock clock;
+  platform::SetClock(&clock);
+  auto value = std::async(std::launch::async, [] { return ReadChangeCounter(); });
+  if (value.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    std::FILE* writer = std::fopen(path_.c_str(), "w");  // releases the reader
+    if (writer != nullptr) std::fclose(writer);
+    ADD_FAILURE() << "reading a FIFO counter blocked";
+  }
+  EXPECT_EQ(value.get(), 0);
+}
+#endif
+
+#ifdef _WIN32
+// The system's sleep, counted, so that a test can tell that the open had to
+// wait for the holder.
+class CountingClock final : public platform::Clock {
+ public:
+  int64_t NowSeconds() override { return platform::SystemNowSeconds(); }
+  int64_t MonotonicMs() override { return platform::SystemMonotonicMs(); }
+  void SleepMs(int ms) override {
+    ++sleeps;
+    platform::SystemSleepMs(ms);
+  }
+  int sleeps = 0;
+};
+
+// Another process opens the counter denying all sharing, as its writer does.
+class HeldCounterTest : public CounterTest {
+ protected:
+  platform::ProcessHandle Hold(int hold_ms) {
+    platform::ProcessStart start;
+    start.application = testing::SelfPath();
+    start.command_line = start.application + " --child hold " +
+                         kCounterFileName + " " + std::to_string(hold_ms);
+    start.working_folder = home_;
+    platform::ProcessHandle holder = platform::StartProcess(start);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (holder != 0 && !platform::PathExists(path_ + ".held") &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return holder;
+  }
+
+  static void WaitAndRelease(platform::ProcessHandle holder) {
+    uint32_t code = platform::kStillActive;
+    while (platform::QueryExitCode(holder, &code) && code == platform::kStillActive) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    platform::ReleaseProcess(holder);
+  }
+
+  CountingClock clock_;
+};
+
+TEST_F(HeldCounterTest, ShortHoldIsWaitedOut) {
+  WriteCounter(std::string("\x2a\x00\x00\x00", 4));
+  platform::SetClock(&clock_);
+  platform::ProcessHandle holder = Hold(30);
+  ASSERT_NE(holder, 0);
+  ASSERT_TRUE(platform::PathExists(path_ + ".held"));
+  EXPECT_EQ(ReadChangeCounter(), 42);
+  EXPECT_GT(clock_.sleeps, 0) << "the holder had let go before the read";
+  EXPECT_LT(clock_.sleeps, 20);
+  WaitAndRelease(holder);
+}
+
+TEST_F(HeldCounterTest, HoldLongerThanTheRetryWindowReadsZero) {
+  WriteCounter(std::string("\x2a\x00\x00\x00", 4));
+  platform::SetClock(&clock_);
+  platform::ProcessHandle holder = Hold(3000);
+  ASSERT_NE(holder, 0);
+  ASSERT_TRUE(platform::PathExists(path_ + ".held"));
+  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(clock_.sleeps, 20);
+  WaitAndRelease(holder);
+  EXPECT_EQ(ReadChangeCounter(), 42);
+}
+#endif
+
+}  // namespace
+}  // namespace corvana

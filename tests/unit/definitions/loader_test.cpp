@@ -1,0 +1,182 @@
+// Filling the schedule and web-server lists from HomePath: which files are
+// taken, what a bad one does to the rest, and the summary line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "definitions/definition_loader.h"
+#include "environment/app_context.h"
+#include "platform/fs.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kEnabled[] =
+    "FormatVersion=1.0\n\n[Common]\nenabled=1\ntype_schedule=1\nmin=5\n";
+constexpr char kDisabled[] =
+    "FormatVersion=1.0\n\n[Common]\nenabled=0\ntype_schedule=1\nmin=5\n";
+constexpr char kBroken[] = "FormatVersion=2.0\n\n[Common]\nenabled=1\n";
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    home_ = GetAppContext()->HomePath;
+    ASSERT_FALSE(home_.empty());
+  }
+
+  void Write(const std::string& name, const std::string& content) const {
+    std::ofstream(home_ + name, std::ios::binary) << content;
+  }
+
+  // Every line after the header, as written (summary lines carry no stamp).
+  static std::vector<std::string> LogLines() {
+    std::vector<std::string> lines = testing::ReadLogLines();
+    if (!lines.empty()) lines.erase(lines.begin());
+    return lines;
+  }
+
+  static int Count(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+  }
+
+  // The ids the list should hold: the files in the order the folder lists
+  // them, less those named in `skipped`.
+  std::vector<std::string> ListedIds(const char* extension,
+                                     const std::vector<std::string>& skipped) const {
+    std::vector<std::string> ids;
+    platform::ForEachWithExtension(home_, extension, [&](const char* name) {
+      std::string file(name);
+      if (std::find(skipped.begin(), skipped.end(), file) == skipped.end()) {
+        ids.push_back(file.substr(0, file.find('.')));
+      }
+    });
+    return ids;
+  }
+
+  template <typename Record>
+  static std::vector<std::string> Ids(const std::vector<Record>& list) {
+    std::vector<std::string> ids;
+    for (const Record& record : list) ids.push_back(record.id);
+    return ids;
+  }
+
+  testing::TempDir dir_;
+  std::string home_;
+};
+
+TEST_F(LoaderTest, KeepsEnabledSchedulesInFolderOrder) {
+  for (const char* name : {"Nightly.schedule", "Daily web.schedule",
+                           "UPPER.SCHEDULE", "Mixed.Schedule"}) {
+    Write(name, kEnabled);
+  }
+  Write("Off.schedule", kDisabled);
+  Write("site.webserver", kEnabled);
+  Write("Nightly.schedule.bak", kEnabled);
+  Write("plain.schedules", kEnabled);
+  std::vector<ScheduleDefinition> list(3);  // emptied before refilling
+  LoadSchedules(&list);
+  EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"Off.schedule"}));
+  EXPECT_EQ(list.size(), 4u);
+  for (const auto& schedule : list) EXPECT_EQ(schedule.min, 5);
+  EXPECT_EQ(LogLines().back(), "Loading : 4 Schedules items");
+}
+
+TEST_F(LoaderTest, FilesSharingAnIdAreBothListed) {
+  Write("report.schedule", kEnabled);
+  Write("report.old.schedule", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  EXPECT_EQ(Ids(list), (std::vector<std::string>{"report", "report"}));
+  EXPECT_EQ(LogLines().back(), "Loading : 2 Schedules items");
+}
+
+TEST_F(LoaderTest, UnreadableEntriesAreSkippedAndTheRestLoads) {
+  fs::create_directory(home_ + "folder.schedule");
+  Write("broken.schedule", kBroken);
+  Write("good.schedule", kEnabled);
+  Write("also good.schedule", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension,
+                                 {"folder.schedule", "broken.schedule"}));
+  const auto lines = LogLines();
+  EXPECT_EQ(Count(lines, "Error read schedule settings"), 2);
+  EXPECT_EQ(lines.back(), "Loading : 2 Schedules items");
+}
+
+TEST_F(LoaderTest, FolderWithoutDefinitionsGivesAnEmptyList) {
+  Write("site.webserver", kEnabled);
+  std::vector<ScheduleDefinition> schedules(2);
+  LoadSchedules(&schedules);
+  EXPECT_TRUE(schedules.empty());
+  EXPECT_EQ(LogLines().back(), "Loading : 0 Schedules items");
+}
+
+TEST_F(LoaderTest, MissingHomeFolderGivesEmptyLists) {
+  fs::remove_all(home_);
+  std::vector<ScheduleDefinition> schedules(2);
+  std::vector<WebServerDefinition> servers(2);
+  LoadSchedules(&schedules);
+  LoadWebServers(&servers);
+  EXPECT_TRUE(schedules.empty());
+  EXPECT_TRUE(servers.empty());
+}
+
+#ifndef _WIN32
+TEST_F(LoaderTest, FifoNamedLikeAScheduleDoesNotHangTheLoad) {
+  ASSERT_EQ(std::system(("mkfifo '" + home_ + "pipe.schedule'").c_str()), 0);
+  Write("good.schedule", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  auto done = std::async(std::launch::async, [&] { LoadSchedules(&list); });
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    std::FILE* writer = std::fopen((home_ + "pipe.schedule").c_str(), "w");
+    if (writer != nullptr) std::fclose(writer);  // releases the reader
+    ADD_FAILURE() << "loading blocked on a FIFO";
+  }
+  done.get();
+  EXPECT_EQ(Ids(list), std::vector<std::string>{"good"});
+  const auto lines = LogLines();
+  EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
+  EXPECT_EQ(lines.back(), "Loading : 1 Schedules items");
+}
+#endif
+
+TEST_F(LoaderTest, KeepsEnabledWebServersEachFromAFreshRecord) {
+  Write("first.webserver",
+        "FormatVersion=1.0\n\n[Common]\ninterval=5\nport=81\nenabled=1\n");
+  Write("BARE.WEBSERVER", "FormatVersion=1.0\n");
+  Write("off.webserver", "FormatVersion=1.0\n\n[Common]\nenabled=0\n");
+  Write("broken.webserver", kBroken);
+  fs::create_directory(home_ + "folder.webserver");
+  Write("Nightly.schedule", kEnabled);
+  std::vector<WebServerDefinition> list;
+  LoadWebServers(&list);
+  EXPECT_EQ(Ids(list),
+            ListedIds(kWebServerExtension,
+                      {"off.webserver", "broken.webserver", "folder.webserver"}));
+  for (const auto& server : list) {
+    // A file without the section keeps the values set before reading,
+    // whatever the file read before it held.
+    const bool bare = server.id == "BARE";
+    EXPECT_EQ(server.interval, bare ? 30 : 5) << server.id;
+    EXPECT_EQ(server.port, bare ? 8080 : 81) << server.id;
+    EXPECT_EQ(server.enabled, 1) << server.id;
+  }
+  const auto lines = LogLines();
+  EXPECT_EQ(Count(lines, "Error read webserver settings"), 2);
+  EXPECT_EQ(lines.back(), "Loading : 2 Web Servers items");
+}
+
+}  // namespace
+}  // namespace corvana
