@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The Windows build as a real service under Wine's service control manager:
+# install from a folder whose path has a blank, run a definition, stop,
+# uninstall. Usage: wine_service_test.sh <windows build folder>
+set -uo pipefail
+build=$1
+export WINEPREFIX="$build/e2e-wineprefix" WINEDEBUG=-all
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+expect_line() {  # file, exact line (timestamps stripped)
+  sed -e 's/\r$//' -e 's/^\[[0-9 -]*:[0-9:]*\] //' "$1" | grep -qxF -- "$2" || fail "no line '$2' in $1"
+}
+poll() {  # seconds, command...: until the command succeeds
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.2; done
+}
+state_is() { wine sc query RavoScheduler 2>/dev/null | tr -d '\r' | grep -q "STATE.*$1"; }
+cleanup() { [ -n "${keeper:-}" ] && kill "$keeper" 2>/dev/null; wine sc stop RavoScheduler >/dev/null 2>&1; wine sc delete RavoScheduler >/dev/null 2>&1; wineserver -k 2>/dev/null; }
+trap cleanup EXIT
+
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+cleanup  # a registration left by an earlier run
+# Wine ends its service processes once no ordinary program runs in the
+# prefix; a sleeping one keeps the session up while the service works.
+wine "$build/tests/engine_test.exe" --child sleep 600000 >/dev/null 2>&1 &
+keeper=$!
+app="$WINEPREFIX/drive_c/Program Files/Corvana Test"
+home="$WINEPREFIX/drive_c/ProgramData/Corvana"
+rm -rf "$app" "$home"
+mkdir -p "$app" "$home/webserver"
+cp "$build/scheduler.exe" "$app/"
+cp "$build/tests/helpers/ravo_standin.exe" "$app/Ravo.exe"
+cp "$build/tests/helpers/nginx_stub.exe" "$home/webserver/nginx.exe" 2>/dev/null || true
+
+out=$(cd "$app" && wine "$app/scheduler.exe" --install 2>/dev/null | tr -d '\r')
+[ "$out" = "Windows Service is installed" ] || fail "install printed '$out'"
+# Wine's sc has no "qc": the registration is read from the registry instead.
+config=$(wine reg query 'HKLM\System\CurrentControlSet\Services\RavoScheduler' 2>/dev/null | tr -d '\r')
+grep -qF 'ImagePath    REG_SZ    "C:\Program Files\Corvana Test\scheduler.exe" --service' <<<"$config" || fail "image path: $config"
+grep -q 'Start    REG_DWORD    0x2$' <<<"$config" || fail "start type: $config"
+grep -q 'Type    REG_DWORD    0x10$' <<<"$config" || fail "service type: $config"
+grep -q 'DisplayName    REG_SZ    Corvana Scheduler$' <<<"$config" || fail "display name: $config"
+grep -q 'ObjectName    REG_SZ    LocalSystem$' <<<"$config" || fail "account: $config"
+poll 30 state_is RUNNING || fail "service not RUNNING"
+poll 15 grep -q "Run Task Schedulers/Webservers" "$home/scheduler.###" || fail "no start-up lines"
+head -n 1 "$home/scheduler.###" | tr -d '\r' | grep -qxF '#Software: Corvana 3.3 (build 0383).' || fail "log header"
+
+# A schedule due in a few seconds, and the counter moved so that it loads.
+read -r y mo d h mi s <<<"$(date -d '+7 sec' '+%Y %-m %-d %-H %-M %-S')"
+printf 'FormatVersion=1.0\r\n\r\n[Common]\r\ntype_schedule=0\r\nyear=%s\r\nmonth=%s\r\nday=%s\r\nhour=%s\r\nmin=%s\r\nsec=%s\r\n' \
+  "$y" "$mo" "$d" "$h" "$mi" "$s" > "$home/Daily web.schedule"
+printf '\x02\x00\x00\x00' > "$home/schedule_counter.dat"
+poll 20 grep -q -- "-_scheduleDaily web" "$app/ravo_calls.txt" || fail "the analyzer was not started for the schedule"
+expect_line "$home/scheduler.###" "The schedules has been changed #2"
+expect_line "$home/scheduler.###" "Successful run schedule, id: Daily web"
+poll 10 grep -q "The process stopped, id: Daily web" "$home/scheduler.###" || fail "the ended child was not reaped"
+
+wine sc stop RavoScheduler >/dev/null 2>&1
+poll 20 state_is STOPPED || fail "service not STOPPED"
+for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Scheduler normal shutdown."; do
+  expect_line "$home/scheduler.###" "$line"
+done
+out=$(wine "$app/scheduler.exe" --uninstall 2>/dev/null | tr -d '\r')
+[ "$out" = "Windows Service is uninstalled" ] || fail "uninstall printed '$out'"
+wine sc query RavoScheduler >/dev/null 2>&1 && fail "service still registered"
+
+if [ $failures -eq 0 ]; then echo "[  PASSED  ] 1 tests."; exit 0; fi
+echo "[  FAILED  ] 1 tests, $failures checks failed"; exit 1
