@@ -82,6 +82,12 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGTERM);
   sigaddset(&stop_signals, SIGINT);
+  // An ignored signal is discarded before sigtimedwait could take it, and a
+  // launcher may have started us with SIGINT ignored.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigaction(SIGTERM, &default_action, nullptr);
+  sigaction(SIGINT, &default_action, nullptr);
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
   std::atomic<bool> done{false};

@@ -33,13 +33,22 @@ TEST(AppContextTest, UnwritableDataFolderFallsBackToCurrentDirectory) {
   // Root ignores permission bits: a regular file where the folder should be
   // makes the data folder unwritable for everybody.
   dir.Write("Corvana", "not a folder");
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
   testing::InitContextAt(dir.path().string());
   EXPECT_EQ(GetAppContext()->HomePath, "");
   EXPECT_EQ(LogFilePath(), "scheduler.###");
+  WriteLog("here", kLogOrdinary);
+  EXPECT_EQ(testing::ReadFile(dir.path() / "scheduler.###").substr(0, 10), "#Software:");
+  fs::current_path(previous);
 }
 
 TEST(AppContextTest, NoSharedFolderLeavesHomePathEmpty) {
+  TempDir dir;
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
   testing::InitContextAt("");
+  fs::current_path(previous);
   EXPECT_EQ(GetAppContext()->HomePath, "");
   EXPECT_EQ(GetAppContext()->common_appdata_folder, "");
 }
