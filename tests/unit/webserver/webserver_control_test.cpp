@@ -1,0 +1,255 @@
+// Starting nginx and telling it to quit: the command lines, the log lines,
+// the result, and, with a stand-in nginx.exe, which file really runs.
+#include "webserver/webserver_control.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "environment/app_context.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "platform/seams.h"
+#include "support/child_modes.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+#ifdef _WIN32
+constexpr char kExeSuffix[] = ".exe";
+#else
+constexpr char kExeSuffix[] = "";
+#endif
+
+// The log's lines after its header, exactly as written.
+std::vector<std::string> LogLines() {
+  std::vector<std::string> lines = testing::ReadLogLines();
+  if (!lines.empty()) lines.erase(lines.begin());
+  return lines;
+}
+
+class WebServerCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    platform::SetLauncher(&launcher_);
+  }
+  void TearDown() override { platform::SetLauncher(nullptr); }
+
+  std::string Folder() const { return GetAppContext()->HomePath + "webserver"; }
+  std::string Nginx() const {
+    return Folder() + platform::kPathSeparator + "nginx.exe";
+  }
+
+  TempDir dir_;
+  testing::RecordingLauncher launcher_;
+};
+
+TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
+  const struct {
+    int command;
+    std::string command_line;
+  } cases[] = {
+      {kWebServerStart, Nginx()},
+      {kWebServerQuit, Nginx() + " -s quit"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command_line);
+    launcher_.detached.clear();
+    EXPECT_TRUE(WebServerCommand(c.command));
+    ASSERT_EQ(launcher_.detached.size(), 1u);
+    EXPECT_TRUE(launcher_.starts.empty()) << "nginx must not be tracked";
+    const platform::ProcessStart& start = launcher_.detached[0];
+    EXPECT_EQ(start.application, Nginx());
+    EXPECT_EQ(start.command_line, c.command_line);
+    EXPECT_EQ(start.working_folder, Folder());
+    EXPECT_EQ(start.creation_flags, platform::kCreateNoWindow);
+    const auto lines = LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], c.command_line);
+    EXPECT_EQ(lines.back(), "Webserver command successfully");
+  }
+}
+
+TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
+  launcher_.fail_starts = true;
+  for (int command : {kWebServerStart, kWebServerQuit}) {
+    EXPECT_FALSE(WebServerCommand(command));
+    const auto lines = LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].rfind(Nginx(), 0), 0u);
+    EXPECT_EQ(lines.back(), "Webserver command error");
+  }
+}
+
+TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
+  testing::InitContextAt("");
+  ASSERT_EQ(GetAppContext()->HomePath, "");
+  testing::RecordingLauncher launcher;
+  platform::SetLauncher(&launcher);
+  WebServerCommand(kWebServerQuit);
+  platform::SetLauncher(nullptr);
+  ASSERT_EQ(launcher.detached.size(), 1u);
+  EXPECT_EQ(launcher.detached[0].working_folder, "webserver");
+  EXPECT_EQ(launcher.detached[0].command_line,
+            std::string("webserver") + platform::kPathSeparator +
+                "nginx.exe -s quit");
+}
+
+// Run only as a child of the test below, in a process where no context
+// has been created yet.
+TEST(WebServerCommandChild, DISABLED_QuitBeforeTheContextDoesNothing) {
+  // The child's own summary would be counted by the test runner as passes
+  // of the parent's output; its result goes into a file instead.
+#ifdef _WIN32
+  std::freopen("NUL", "w", stdout);
+#else
+  std::freopen("/dev/null", "w", stdout);
+#endif
+  ASSERT_EQ(GetAppContext(), nullptr);
+  testing::RecordingLauncher launcher;
+  platform::SetLauncher(&launcher);
+  EXPECT_FALSE(WebServerCommand(kWebServerQuit));
+  platform::SetLauncher(nullptr);
+  EXPECT_TRUE(launcher.detached.empty());
+  EXPECT_TRUE(launcher.starts.empty());
+  if (!::testing::Test::HasFailure()) std::ofstream("child-passed.txt") << "ok";
+}
+
+// Real children take real time; the deadline only guards against a hang.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST(WebServerCommandNoContextTest, QuitBeforeTheContextDoesNothing) {
+  TempDir dir;
+  platform::ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = start.application +
+                       " --gtest_also_run_disabled_tests --gtest_filter="
+                       "WebServerCommandChild.DISABLED_QuitBeforeTheContextDoesNothing";
+  start.working_folder = dir.path().string();
+  platform::ProcessHandle child = platform::StartProcess(start);
+  ASSERT_NE(child, 0);
+  uint32_t code = platform::kStillActive;
+  ASSERT_TRUE(Eventually([&] {
+    return !platform::QueryExitCode(child, &code) || code != platform::kStillActive;
+  }));
+  platform::ReleaseProcess(child);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(fs::exists(dir.path() / "child-passed.txt"));
+}
+
+std::string OwnFolder() {
+  const std::string self = testing::SelfPath();
+  return self.substr(0, self.find_last_of(platform::kPathSeparator) + 1);
+}
+
+std::string StubPath() {
+  const char sep = platform::kPathSeparator;
+  return OwnFolder() + "helpers" + sep + "nginx" + sep + "nginx.exe";
+}
+
+struct StubStart {
+  std::string executable;
+  std::string folder;
+  std::string command_line;
+};
+
+// One line per start of the stand-in: file, folder and command line,
+// tab-separated.
+std::vector<StubStart> StubStarts(const fs::path& folder) {
+  std::vector<StubStart> starts;
+  std::ifstream in(folder / "nginx-stub.log");
+  for (std::string line; std::getline(in, line);) {
+    const size_t first = line.find('\t');
+    const size_t second = line.find('\t', first + 1);
+    if (second == std::string::npos) continue;
+    starts.push_back({line.substr(0, first),
+                      line.substr(first + 1, second - first - 1),
+                      line.substr(second + 1)});
+  }
+  return starts;
+}
+
+bool SameFile(const std::string& a, const fs::path& b) {
+  std::error_code error;
+  return fs::equivalent(a, b, error);
+}
+
+// HomePath below a folder with a blank, and a copy of the stand-in where a
+// search along the unquoted command line would look first.
+class RealNginxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(StubPath())) << StubPath();
+    fs::create_directories(common_);
+    testing::InitContextAt(common_.string());
+    folder_ = fs::path(GetAppContext()->HomePath) / "webserver";
+    ASSERT_NE(GetAppContext()->HomePath.find(' '), std::string::npos);
+  }
+  void TearDown() override { platform::CollectEndedChildren(); }
+
+  void Install() const {
+    fs::create_directories(folder_);
+    fs::copy_file(StubPath(), folder_ / "nginx.exe");
+    fs::copy_file(StubPath(), decoy_);
+  }
+
+  TempDir dir_;
+  const fs::path common_ = dir_.path() / "with blank";
+  const fs::path decoy_ = dir_.path() / (std::string("with") + kExeSuffix);
+  fs::path folder_;
+};
+
+TEST_F(RealNginxTest, MissingNginxIsAnError) {
+  for (bool folder_exists : {false, true}) {
+    if (folder_exists) fs::create_directories(folder_);
+    for (int command : {kWebServerStart, kWebServerQuit}) {
+      EXPECT_FALSE(WebServerCommand(command));
+      EXPECT_EQ(LogLines().back(), "Webserver command error");
+    }
+  }
+}
+
+TEST_F(RealNginxTest, StartAndQuitRunTheFileInTheWebServerFolder) {
+  Install();
+  ASSERT_TRUE(WebServerCommand(kWebServerStart));
+  ASSERT_TRUE(Eventually([&] { return fs::exists(folder_ / "nginx-stub.running"); }));
+  ASSERT_TRUE(WebServerCommand(kWebServerQuit));
+  EXPECT_TRUE(Eventually([&] { return !fs::exists(folder_ / "nginx-stub.running"); }))
+      << "the stand-in did not quit";
+  ASSERT_TRUE(Eventually([&] { return StubStarts(folder_).size() >= 2; }));
+  const auto starts = StubStarts(folder_);
+  ASSERT_EQ(starts.size(), 2u);
+  for (const auto& start : starts) {
+    EXPECT_TRUE(SameFile(start.executable, folder_ / "nginx.exe")) << start.executable;
+    EXPECT_TRUE(SameFile(start.folder, folder_)) << start.folder;
+  }
+  const std::string nginx = GetAppContext()->HomePath + "webserver" +
+                            platform::kPathSeparator + "nginx.exe";
+  EXPECT_EQ(starts[0].command_line, nginx);
+  EXPECT_EQ(starts[1].command_line, nginx + " -s quit");
+  const auto lines = LogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Webserver command successfully"), 2);
+}
+
+}  // namespace
+}  // namespace corvana
