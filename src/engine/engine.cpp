@@ -51,6 +51,16 @@ std::string ProgramDir() {
 
 }  // namespace
 
+void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
+                      std::vector<ScheduleDefinition>& fresh) {
+  CarryOver(snapshot, fresh);
+}
+
+void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
+                      std::vector<WebServerDefinition>& fresh) {
+  CarryOver(snapshot, fresh);
+}
+
 SchedulerEngine::SchedulerEngine() { stop_requested.store(false); }
 
 SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }

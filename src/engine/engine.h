@@ -42,6 +42,12 @@ struct SchedulerEngine {
 void EngineStart(SchedulerEngine& engine);
 void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);
+// What the reloads keep: `process` and `started_at` of the old list land in
+// the first fresh record with the same id; handles nobody keeps are released.
+void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
+                      std::vector<ScheduleDefinition>& fresh);
+void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
+                      std::vector<WebServerDefinition>& fresh);
 void EngineShutdown(SchedulerEngine& engine);
 
 void EngineTick(SchedulerEngine& engine);

@@ -1,0 +1,177 @@
+// The engine's work that touches the system, each beside the same system
+// work done bare in the same run. POSIX only: the anchors are system calls.
+//   BM_Reload: both reloads over 10,000 definition files (9,000 schedules,
+//     1,000 web servers), every log line included.
+//   BM_ReloadFloor: list the folder, read every file whole, and append the
+//     two log lines per file that the log's design requires (open, write,
+//     close each).
+//   BM_LaunchSchedule: a due schedule started, from LaunchSchedule to the
+//     child having run, as the analyzer stand-in /bin/true.
+//   BM_SpawnFloor: posix_spawn + waitpid of the same file.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine_fixture.h"
+#include "logging/log.h"
+
+extern char** environ;
+
+namespace corvana::bench {
+namespace {
+
+constexpr int kReloadSchedules = 9000;
+constexpr int kReloadWebServers = 1000;
+
+void PrepareReloadFolder() {
+  static bool written = false;
+  InitBenchContext();
+  if (written) return;
+  written = true;
+  WriteDefinitionFiles(BenchHomePath(), kReloadSchedules, kReloadWebServers);
+}
+
+// The log grows by two lines a file; each run starts from an empty one.
+void TruncateLog(benchmark::State& state) {
+  state.PauseTiming();
+  std::filesystem::resize_file(LogFilePath(), 0);
+  state.ResumeTiming();
+}
+
+void BM_Reload(benchmark::State& state) {
+  PrepareReloadFolder();
+  CountingLauncher launcher;  // no nginx is started for the web servers
+  ScopedSeams seams(nullptr, &launcher);
+  SchedulerEngine engine;
+  for (auto _ : state) {
+    ReloadSchedules(engine);
+    ReloadWebServers(engine);
+    TruncateLog(state);
+  }
+  if (engine.schedules.size() != kReloadSchedules ||
+      engine.web_servers.size() != kReloadWebServers) {
+    state.SkipWithError("not every definition file was loaded");
+  }
+  state.SetItemsProcessed(state.iterations() *
+                          (kReloadSchedules + kReloadWebServers));
+}
+BENCHMARK(BM_Reload)->Unit(benchmark::kMillisecond);
+
+void AppendBare(const std::string& path, const std::string& line) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                      0644);
+  if (fd < 0) return;
+  benchmark::DoNotOptimize(write(fd, line.data(), line.size()));
+  close(fd);
+}
+
+// Returns the number of files read.
+int ReadFolderBare(const std::string& home, const std::string& log_path) {
+  DIR* dir = opendir(home.c_str());
+  if (dir == nullptr) return 0;
+  static char buffer[1 << 16];
+  int files = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.' || std::strchr(entry->d_name, '.') == nullptr) {
+      continue;
+    }
+    const std::string path = home + entry->d_name;
+    AppendBare(log_path, "Load settings '" + path + "'...\n");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    benchmark::DoNotOptimize(read(fd, buffer, sizeof buffer));
+    close(fd);
+    AppendBare(log_path, "Load settings - OK\n");
+    ++files;
+  }
+  closedir(dir);
+  return files;
+}
+
+void BM_ReloadFloor(benchmark::State& state) {
+  PrepareReloadFolder();
+  const std::string home = BenchHomePath();
+  const std::string log_path = LogFilePath();
+  int files = 0;
+  for (auto _ : state) {
+    files = ReadFolderBare(home, log_path);
+    TruncateLog(state);
+  }
+  // The folder also holds the log and nothing else with a dot but them.
+  if (files < kReloadSchedules + kReloadWebServers) {
+    state.SkipWithError("not every definition file was read");
+  }
+  state.SetItemsProcessed(state.iterations() *
+                          (kReloadSchedules + kReloadWebServers));
+}
+BENCHMARK(BM_ReloadFloor)->Unit(benchmark::kMillisecond);
+
+// Ravo.exe in a folder of its own: a copy of /bin/true.
+std::string AnalyzerFolder() {
+  static const std::string folder = [] {
+    const std::filesystem::path path = BenchRoot() / "program";
+    std::filesystem::create_directories(path);
+    std::filesystem::copy_file("/bin/true", path / "Ravo.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    return path.string() + "/";
+  }();
+  return folder;
+}
+
+void WaitFor(pid_t pid, benchmark::State& state) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    state.SkipWithError("the analyzer stand-in did not run");
+  }
+}
+
+void BM_LaunchSchedule(benchmark::State& state) {
+  InitBenchContext();
+  SchedulerEngine engine;
+  engine.program_dir = AnalyzerFolder();
+  ScheduleDefinition schedule = NotDueSchedule(1);
+  schedule.id = "Nightly web";
+  for (auto _ : state) {
+    LaunchSchedule(engine, schedule);
+    if (schedule.process == 0) {
+      state.SkipWithError("the launch failed");
+      break;
+    }
+    // Reaped here rather than by supervision, as the anchor reaps its own.
+    WaitFor(static_cast<pid_t>(schedule.process), state);
+    schedule.process = 0;
+    if (state.iterations() % 1000 == 0) TruncateLog(state);
+  }
+}
+BENCHMARK(BM_LaunchSchedule)->Unit(benchmark::kMicrosecond);
+
+void BM_SpawnFloor(benchmark::State& state) {
+  const std::string file = AnalyzerFolder() + "Ravo.exe";
+  std::string arg0 = file;
+  std::string arg1 = "-_scheduleNightly";
+  std::string arg2 = "web";
+  char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+  for (auto _ : state) {
+    pid_t pid = 0;
+    if (posix_spawn(&pid, file.c_str(), nullptr, nullptr, argv, environ) != 0) {
+      state.SkipWithError("posix_spawn failed");
+      break;
+    }
+    WaitFor(pid, state);
+  }
+}
+BENCHMARK(BM_SpawnFloor)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace corvana::bench
+
+BENCHMARK_MAIN();
