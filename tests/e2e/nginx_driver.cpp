@@ -1,0 +1,48 @@
+// Drives the scheduler's nginx control for the end-to-end test, one command
+// per input line, each answered with one line: "start" and "quit" run
+// WebServerCommand, "collect" reaps ended children as the engine's
+// supervision does, "exit" ends. The data folder is the only argument, so
+// that HomePath is <folder>/Corvana/.
+#include <iostream>
+#include <string>
+
+#include "environment/app_context.h"
+#include "platform/process.h"
+#include "webserver/webserver_control.h"
+
+namespace {
+
+std::string& DataFolder() {
+  static std::string folder;
+  return folder;
+}
+std::string CommonData() { return DataFolder(); }
+std::string NoUserData() { return ""; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace corvana;
+  if (argc != 2) {
+    std::cerr << "usage: nginx_driver <data folder>\n";
+    return 2;
+  }
+  DataFolder() = argv[1];
+  SetFolderQueries(&CommonData, &NoUserData);
+  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+  for (std::string line; std::getline(std::cin, line);) {
+    if (line == "start" || line == "quit") {
+      const bool ok =
+          WebServerCommand(line == "start" ? kWebServerStart : kWebServerQuit);
+      std::cout << line << (ok ? " true" : " false") << std::endl;
+    } else if (line == "collect") {
+      platform::CollectEndedChildren();
+      std::cout << "collected" << std::endl;
+    } else if (line == "exit") {
+      break;
+    } else {
+      std::cout << "unknown " << line << std::endl;
+    }
+  }
+  return 0;
+}
