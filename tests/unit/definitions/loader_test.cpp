@@ -64,6 +64,21 @@ class LoaderTest : public ::testing::Test {
     return ids;
   }
 
+  // Writes a web-server file without a section under the first of some
+  // candidate names that the folder lists after `earlier`.
+  std::string NameListedAfter(const std::string& earlier) const {
+    for (int i = 0; i < 64; ++i) {
+      const std::string name = "zbare" + std::to_string(i) + kWebServerExtension;
+      Write(name, "FormatVersion=1.0\n");
+      std::vector<std::string> order;
+      platform::ForEachWithExtension(home_, kWebServerExtension,
+                                     [&](const char* found) { order.push_back(found); });
+      if (order == std::vector<std::string>{earlier, name}) return name;
+      fs::remove(home_ + name);
+    }
+    return "";
+  }
+
   template <typename Record>
   static std::vector<std::string> Ids(const std::vector<Record>& list) {
     std::vector<std::string> ids;
@@ -152,30 +167,42 @@ TEST_F(LoaderTest, FifoNamedLikeAScheduleDoesNotHangTheLoad) {
 }
 #endif
 
-TEST_F(LoaderTest, KeepsEnabledWebServersEachFromAFreshRecord) {
-  Write("first.webserver",
-        "FormatVersion=1.0\n\n[Common]\ninterval=5\nport=81\nenabled=1\n");
-  Write("BARE.WEBSERVER", "FormatVersion=1.0\n");
+TEST_F(LoaderTest, KeepsEnabledWebServersInFolderOrder) {
+  Write("first.webserver", "FormatVersion=1.0\n\n[Common]\ninterval=5\n");
+  Write("BARE.WEBSERVER", "FormatVersion=1.0\n");  // enabled without a section
   Write("off.webserver", "FormatVersion=1.0\n\n[Common]\nenabled=0\n");
   Write("broken.webserver", kBroken);
   fs::create_directory(home_ + "folder.webserver");
   Write("Nightly.schedule", kEnabled);
-  std::vector<WebServerDefinition> list;
+  std::vector<WebServerDefinition> list(1);
   LoadWebServers(&list);
   EXPECT_EQ(Ids(list),
             ListedIds(kWebServerExtension,
                       {"off.webserver", "broken.webserver", "folder.webserver"}));
-  for (const auto& server : list) {
-    // A file without the section keeps the values set before reading,
-    // whatever the file read before it held.
-    const bool bare = server.id == "BARE";
-    EXPECT_EQ(server.interval, bare ? 30 : 5) << server.id;
-    EXPECT_EQ(server.port, bare ? 8080 : 81) << server.id;
-    EXPECT_EQ(server.enabled, 1) << server.id;
-  }
   const auto lines = LogLines();
   EXPECT_EQ(Count(lines, "Error read webserver settings"), 2);
   EXPECT_EQ(lines.back(), "Loading : 2 Web Servers items");
+}
+
+TEST_F(LoaderTest, EveryWebServerFileIsReadIntoAFreshRecord) {
+  Write("first.webserver",
+        "FormatVersion=1.0\n\n[Common]\nname=\"First\"\ninterval=5\n"
+        "port=81\ntype_schedule=3\n");
+  // A file without the section keeps whatever the record held before it was
+  // read; it must be listed after the other one for a reused record to show.
+  const std::string bare = NameListedAfter("first.webserver");
+  ASSERT_FALSE(bare.empty());
+  std::vector<WebServerDefinition> list;
+  LoadWebServers(&list);
+  ASSERT_EQ(list.size(), 2u);
+  const WebServerDefinition& read_bare = list[1];
+  EXPECT_EQ(read_bare.id + kWebServerExtension, bare);
+  EXPECT_EQ(read_bare.name, "");
+  EXPECT_EQ(read_bare.interval, 30);
+  EXPECT_EQ(read_bare.port, 8080);
+  EXPECT_EQ(read_bare.type_schedule, 0);
+  EXPECT_EQ(read_bare.enabled, 1);
+  EXPECT_EQ(list[0].interval, 5);
 }
 
 }  // namespace
