@@ -1,5 +1,6 @@
 #include "platform/service.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -21,7 +22,7 @@ const char kSchedulerExecutableName[] = "scheduler";
 
 namespace {
 
-constexpr int kWaitSliceMs = 50;
+constexpr int kWorkerEndedSignal = SIGUSR1;
 constexpr char kUnitFolder[] = "/etc/systemd/system/";
 
 std::atomic<ControlHandlerFunction> control_handler{nullptr};
@@ -75,35 +76,50 @@ void Finish(bool ok, ScmResult* result) {
 }  // namespace
 
 // The worker runs the service; this thread turns SIGTERM and SIGINT into the
-// stop control. The signals are blocked and taken with sigtimedwait, so no
-// handler runs in signal context at all.
+// stop control. The signals are blocked and taken with sigwaitinfo, so no
+// handler runs in signal context at all. The thread sleeps until a signal
+// comes: the worker wakes it with SIGUSR1 when the service has ended, so an
+// idle service costs no wake-ups here.
 bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  // An ignored signal is discarded before sigtimedwait could take it, and a
+  sigset_t taken;
+  sigemptyset(&taken);
+  sigaddset(&taken, SIGTERM);
+  sigaddset(&taken, SIGINT);
+  sigaddset(&taken, kWorkerEndedSignal);
+  // An ignored signal is discarded before sigwaitinfo could take it, and a
   // launcher may have started us with SIGINT ignored.
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGTERM, &default_action, nullptr);
   sigaction(SIGINT, &default_action, nullptr);
+  sigaction(kWorkerEndedSignal, &default_action, nullptr);
   sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  pthread_sigmask(SIG_BLOCK, &taken, &previous);
+  const pthread_t dispatcher = pthread_self();
   std::atomic<bool> done{false};
   std::thread worker([&] {
     service_main();
     done.store(true);
+    pthread_kill(dispatcher, kWorkerEndedSignal);
   });
-  const timespec slice{0, kWaitSliceMs * 1000000L};
-  while (!done.load()) {
-    int signal_number = sigtimedwait(&stop_signals, nullptr, &slice);
-    if (signal_number < 0) continue;
+  // A SIGUSR1 from outside while the service runs is swallowed.
+  for (;;) {
+    const int signal_number = sigwaitinfo(&taken, nullptr);
+    if (signal_number == kWorkerEndedSignal && done.load()) break;
+    if (signal_number != SIGTERM && signal_number != SIGINT) continue;
     if (ControlHandlerFunction handler = control_handler.load()) {
       handler(kControlStop);
     }
   }
   worker.join();
+  // The worker's own signal may still be pending after an outside one ended
+  // the wait; unblocked, it would end the process.
+  sigset_t ended_only;
+  sigemptyset(&ended_only);
+  sigaddset(&ended_only, kWorkerEndedSignal);
+  const timespec no_wait{0, 0};
+  while (sigtimedwait(&ended_only, nullptr, &no_wait) == kWorkerEndedSignal) {
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return true;
 }
