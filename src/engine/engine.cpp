@@ -61,7 +61,11 @@ void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
   CarryOver(snapshot, fresh);
 }
 
-SchedulerEngine::SchedulerEngine() { stop_requested.store(false); }
+// Neither the engine nor its start-up clears the stop flag: the service
+// reports running before the engine exists, so a stop may already have come,
+// and clearing it would lose that stop and keep the service running. The
+// flag starts false, once per process, as the service runs once.
+SchedulerEngine::SchedulerEngine() = default;
 
 SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 
@@ -71,7 +75,6 @@ void EngineStart(SchedulerEngine& engine) {
   WebServerCommand(kWebServerQuit);  // one may be left from an earlier run
   ReloadSchedules(engine);
   ReloadWebServers(engine);
-  stop_requested.store(false);
   engine.launches_since_serve = 0;
   engine.tick_count = 0;
   engine.serve_started = 0;
