@@ -11,7 +11,11 @@ namespace corvana {
 
 bool WebServerCommand(int command) {
   AppContext* context = GetAppContext();
-  if (context == nullptr) return false;
+  // The context is published before HomePath is settled, and the control
+  // handler may quit in that moment: the folder would be read while it is
+  // written, and an empty one would run nginx.exe relative to the current
+  // directory. Logging is switched on last, once the folders are fixed.
+  if (context == nullptr || !context->logging_enabled.load()) return false;
   platform::ProcessStart start;
   start.working_folder = context->HomePath + "webserver";
   start.application =
