@@ -1,7 +1,9 @@
 #include "engine/engine.h"
 
+#include <iterator>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
@@ -16,13 +18,27 @@ std::atomic<bool> stop_requested{false};
 
 namespace {
 
+// A lost definition's child that still runs is kept in `vanished`; the
+// handle of one that has ended is released, so that it does not leak.
+template <class Definition>
+void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
+  auto& launcher = platform::CurrentLauncher();
+  uint32_t exit_code = 0;
+  if (vanished != nullptr && launcher.QueryExitCode(old.process, &exit_code) &&
+      exit_code == platform::kStillActive) {
+    vanished->push_back(std::move(old));
+  } else {
+    launcher.Release(old.process);
+  }
+}
+
 // Carries `process` and `started_at` from the old list to the first record
 // of the new list with the same id, in old-list order, so that the later of
-// two old records with one id wins. A handle that no new record keeps is
-// released: its child is no longer watched, and must not leak.
+// two old records with one id wins.
 template <class Definition>
 void CarryOver(std::vector<Definition>& snapshot,
-               std::vector<Definition>& fresh) {
+               std::vector<Definition>& fresh,
+               std::vector<Definition>* vanished) {
   std::unordered_map<std::string_view, Definition*> first_by_id;
   first_by_id.reserve(fresh.size());
   for (Definition& record : fresh) first_by_id.try_emplace(record.id, &record);
@@ -30,7 +46,7 @@ void CarryOver(std::vector<Definition>& snapshot,
   for (Definition& old : snapshot) {
     auto found = first_by_id.find(old.id);
     if (found == first_by_id.end()) {
-      if (old.process != 0) launcher.Release(old.process);
+      if (old.process != 0) KeepIfRunning(old, vanished);
       continue;
     }
     Definition& target = *found->second;
@@ -49,16 +65,31 @@ std::string ProgramDir() {
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
+// The lost definitions of earlier reloads join the snapshot last, so that a
+// returning id takes over their child.
+template <class Definition>
+void Reload(std::vector<Definition>& list, std::vector<Definition>& vanished,
+            void (*load)(std::vector<Definition>*)) {
+  std::vector<Definition> snapshot = std::move(list);
+  snapshot.insert(snapshot.end(), std::make_move_iterator(vanished.begin()),
+                  std::make_move_iterator(vanished.end()));
+  vanished.clear();
+  load(&list);
+  CarryOver(snapshot, list, &vanished);
+}
+
 }  // namespace
 
 void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
-                      std::vector<ScheduleDefinition>& fresh) {
-  CarryOver(snapshot, fresh);
+                      std::vector<ScheduleDefinition>& fresh,
+                      std::vector<ScheduleDefinition>* vanished) {
+  CarryOver(snapshot, fresh, vanished);
 }
 
 void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
-                      std::vector<WebServerDefinition>& fresh) {
-  CarryOver(snapshot, fresh);
+                      std::vector<WebServerDefinition>& fresh,
+                      std::vector<WebServerDefinition>* vanished) {
+  CarryOver(snapshot, fresh, vanished);
 }
 
 // Neither the engine nor its start-up clears the stop flag: the service
@@ -87,16 +118,12 @@ void EngineStart(SchedulerEngine& engine) {
 
 void ReloadSchedules(SchedulerEngine& engine) {
   WriteTimestampedLog("Loading schedules");
-  std::vector<ScheduleDefinition> snapshot = std::move(engine.schedules);
-  LoadSchedules(&engine.schedules);
-  CarryOver(snapshot, engine.schedules);
+  Reload(engine.schedules, engine.vanished_schedules, &LoadSchedules);
 }
 
 void ReloadWebServers(SchedulerEngine& engine) {
   WriteTimestampedLog("Loading webservers");
-  std::vector<WebServerDefinition> snapshot = std::move(engine.web_servers);
-  LoadWebServers(&engine.web_servers);
-  CarryOver(snapshot, engine.web_servers);
+  Reload(engine.web_servers, engine.vanished_web_servers, &LoadWebServers);
   if (!engine.web_servers_started && !engine.web_servers.empty()) {
     engine.web_servers_started = true;
     WriteTimestampedLog("Start webservers...");

@@ -37,20 +37,31 @@ struct SchedulerEngine {
   // Enabled definitions, in the order the file system lists them.
   std::vector<ScheduleDefinition> schedules;
   std::vector<WebServerDefinition> web_servers;
+  // Definitions that a reload lost while their child still ran (a file
+  // caught half written, say). The child is kept until it ends, and a
+  // definition of the same id that comes back takes it over again, so that
+  // it cannot start a second run beside the first.
+  std::vector<ScheduleDefinition> vanished_schedules;
+  std::vector<WebServerDefinition> vanished_web_servers;
 };
 
 void EngineStart(SchedulerEngine& engine);
 void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);
 // What the reloads keep: `process` and `started_at` of the old list land in
-// the first fresh record with the same id; handles nobody keeps are released.
+// the first fresh record with the same id. A record that no fresh one takes
+// goes to `vanished` while its child runs; other handles nobody keeps are
+// released (all of them when `vanished` is null).
 void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
-                      std::vector<ScheduleDefinition>& fresh);
+                      std::vector<ScheduleDefinition>& fresh,
+                      std::vector<ScheduleDefinition>* vanished = nullptr);
 void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
-                      std::vector<WebServerDefinition>& fresh);
+                      std::vector<WebServerDefinition>& fresh,
+                      std::vector<WebServerDefinition>* vanished = nullptr);
 void EngineShutdown(SchedulerEngine& engine);
 
 void EngineTick(SchedulerEngine& engine);
+// Also releases the vanished definitions' children that have ended.
 void Supervise(SchedulerEngine& engine);
 bool IsServeDue(SchedulerEngine& engine);
 

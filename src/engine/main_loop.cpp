@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "definitions/definition_loader.h"
 #include "engine/due_rules.h"
@@ -39,6 +40,22 @@ void SuperviseList(std::vector<Definition>& list, int64_t now_monotonic_ms) {
   for (Definition& record : list) {
     if (record.process != 0) SuperviseChild(record, now_monotonic_ms);
   }
+}
+
+// A lost definition's child is only waited for: no line, no run-time limit,
+// as for any child the scheduler no longer watches.
+template <class Definition>
+void ReleaseEnded(std::vector<Definition>& vanished) {
+  auto& launcher = platform::CurrentLauncher();
+  std::erase_if(vanished, [&](const Definition& record) {
+    uint32_t exit_code = 0;
+    if (!launcher.QueryExitCode(record.process, &exit_code) ||
+        exit_code == platform::kStillActive) {
+      return false;
+    }
+    launcher.Release(record.process);
+    return true;
+  });
 }
 
 }  // namespace
@@ -82,6 +99,8 @@ void Supervise(SchedulerEngine& engine) {
   const int64_t now_monotonic_ms = platform::CurrentClock().MonotonicMs();
   SuperviseList(engine.schedules, now_monotonic_ms);
   SuperviseList(engine.web_servers, now_monotonic_ms);
+  ReleaseEnded(engine.vanished_schedules);
+  ReleaseEnded(engine.vanished_web_servers);
   platform::CurrentLauncher().CollectEnded();
 }
 
