@@ -66,11 +66,38 @@ class MemberAccessor final : public FieldAccessor {
   Field Record::*member_;
 };
 
+// Up to eight bytes of a name, ASCII letters in lower case, packed into one
+// word (first byte lowest).
+inline uint64_t PackLowered(const char* bytes, size_t count) {
+  uint64_t word = 0;
+  for (size_t i = 0; i < count && i < 8; ++i) {
+    uint8_t c = static_cast<uint8_t>(bytes[i]);
+    if (c >= 'A' && c <= 'Z') c = static_cast<uint8_t>(c - 'A' + 'a');
+    word |= static_cast<uint64_t>(c) << (8 * i);
+  }
+  return word;
+}
+
+// A name's length and its first seven bytes, lowered, in one word, and the
+// next eight in a second: names of up to 15 bytes that are equal ignoring
+// case have equal signatures and tails, and only those, so finding a key
+// compares two words instead of strings.
+inline uint64_t NameSignature(const char* name, size_t length) {
+  return PackLowered(name, length < 7 ? length : 7) |
+         (static_cast<uint64_t>(length < 255 ? length : 255) << 56);
+}
+inline uint64_t NameTail(const char* name, size_t length) {
+  return length > 7 ? PackLowered(name + 7, length - 7) : 0;
+}
+
 struct SettingsEntry {
   ValueType valueType = ValueType::Int;
   std::string key;
   std::unique_ptr<const FieldAccessor> field;
   int32_t defaultValue = 0;
+  // NameSignature and NameTail of key, set by AddEntry.
+  uint64_t keySignature = 0;
+  uint64_t keyTail = 0;
 };
 
 class SettingsSectionBase {
@@ -83,6 +110,9 @@ class SettingsSectionBase {
 
   std::string name;
   std::vector<SettingsEntry> entries;
+  // Two entries share a key (ignoring case); set by AddEntry. Lookups then
+  // always scan from the first entry, where the first of them is.
+  bool keysRepeat = false;
 };
 
 class SettingsDocumentBase {

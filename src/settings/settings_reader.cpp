@@ -1,3 +1,4 @@
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -10,46 +11,78 @@
 namespace corvana {
 namespace {
 
-// Seen flags for a section's entries without a heap allocation in the
-// common case of a few dozen keys.
-class SeenFlags {
+inline void ApplyDefaultInline(void* record, const SettingsEntry& entry) {
+  if (entry.valueType == ValueType::Text) {
+    entry.field->Text(record)->clear();
+  } else {
+    *entry.field->Integer(record) = entry.defaultValue;
+  }
+}
+
+// One bit per entry of a section, without a heap allocation for the usual
+// few dozen keys.
+class SeenSet {
  public:
-  explicit SeenFlags(size_t count) : count_(count) {
-    if (count_ > kInline) {
-      heap_ = std::make_unique<bool[]>(count_);
-    } else {
-      std::memset(inline_, 0, sizeof inline_);
+  explicit SeenSet(size_t count) : count_(count) {
+    if (count_ > 64 * kInlineWords) {
+      heap_ = std::make_unique<uint64_t[]>(WordCount());
     }
   }
-  bool* data() { return heap_ ? heap_.get() : inline_; }
+  void Mark(size_t index) { words()[index / 64] |= uint64_t{1} << (index % 64); }
+
+  // Calls apply(index) for every entry not marked, in declaration order.
+  template <class Apply>
+  void ForEachUnseen(Apply apply) const {
+    const uint64_t* bits = words();
+    for (size_t w = 0; w < WordCount(); ++w) {
+      uint64_t unseen = ~bits[w];
+      const size_t left = count_ - 64 * w;
+      if (left < 64) unseen &= (uint64_t{1} << left) - 1;
+      while (unseen != 0) {
+        apply(64 * w + static_cast<size_t>(std::countr_zero(unseen)));
+        unseen &= unseen - 1;
+      }
+    }
+  }
 
  private:
-  static constexpr size_t kInline = 64;
+  static constexpr size_t kInlineWords = 2;
+  size_t WordCount() const { return (count_ + 63) / 64; }
+  uint64_t* words() { return heap_ ? heap_.get() : inline_; }
+  const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
+
   size_t count_;
-  bool inline_[kInline];
-  std::unique_ptr<bool[]> heap_;
+  uint64_t inline_[kInlineWords] = {};
+  std::unique_ptr<uint64_t[]> heap_;
 };
 
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
-                   const bool* seen) {
-  for (size_t i = 0; i < section.entries.size(); ++i) {
-    if (!seen[i]) ApplyDefault(record, section.entries[i]);
-  }
+                   const SeenSet& seen) {
+  seen.ForEachUnseen(
+      [&](size_t index) { ApplyDefaultInline(record, section.entries[index]); });
 }
 
 // Wherever another kind comes than the one expected, the value fails
 // without a message.
 bool ReadValue(const SettingsDocumentBase& document, void* record,
                const SettingsEntry& entry, SettingsCursor* cursor) {
-  if (NextToken(document, cursor) != TokenKind::Equals) return false;
+  if (NextTokenExpectingEquals(document, cursor) != TokenKind::Equals) {
+    return false;
+  }
   if (entry.valueType == ValueType::Text) {
-    if (NextToken(document, cursor) != TokenKind::String) return false;
+    if (NextTokenExpecting(document, cursor, TokenKind::String) !=
+        TokenKind::String) {
+      return false;
+    }
     std::string* field = entry.field->Text(record);
     field->assign(cursor->valueBegin, cursor->valueEnd);
-    Unescape(field);
+    if (cursor->valueEscaped) Unescape(field);
     return true;
   }
-  if (NextToken(document, cursor) != TokenKind::Number) return false;
+  if (NextTokenExpecting(document, cursor, TokenKind::Number) !=
+      TokenKind::Number) {
+    return false;
+  }
   *entry.field->Integer(record) = NumberToInteger(cursor->tokenText);
   return true;
 }
@@ -79,24 +112,28 @@ double NumberToReal(const char* text) {
 }
 
 void Unescape(std::string* text) {
-  size_t first = text->find('\\');
-  if (first == std::string::npos) return;
-  char* data = text->data();
-  const size_t length = text->size();
-  size_t out = first;
-  for (size_t in = first; in < length; ++in) {
-    if (data[in] == '\\' && in + 1 < length) ++in;
-    data[out++] = data[in];
+  char* const data = text->data();
+  const char* const end = data + text->size();
+  const char* in = static_cast<const char*>(std::memchr(data, '\\', text->size()));
+  if (in == nullptr) return;
+  char* out = data + (in - data);
+  // `in` is at a backslash: keep what follows it, then move the plain run up
+  // to the next backslash in one piece.
+  while (in < end) {
+    if (in + 1 < end) ++in;  // a backslash at the very end stays
+    *out++ = *in++;
+    const char* next = static_cast<const char*>(
+        std::memchr(in, '\\', static_cast<size_t>(end - in)));
+    const char* stop = next == nullptr ? end : next;
+    std::memmove(out, in, static_cast<size_t>(stop - in));
+    out += stop - in;
+    in = stop;
   }
-  text->resize(out);
+  text->resize(static_cast<size_t>(out - data));
 }
 
 void ApplyDefault(void* record, const SettingsEntry& entry) {
-  if (entry.valueType == ValueType::Text) {
-    entry.field->Text(record)->clear();
-  } else {
-    *entry.field->Integer(record) = entry.defaultValue;
-  }
+  ApplyDefaultInline(record, entry);
 }
 
 void ReportProjectError(const SettingsCursor& cursor) {
@@ -116,8 +153,7 @@ void ReportProjectError(const SettingsCursor& cursor) {
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       const SettingsSectionBase& section,
                       SettingsCursor* cursor) {
-  SeenFlags flags(section.entries.size());
-  bool* seen = flags.data();
+  SeenSet seen(section.entries.size());
   for (;;) {
     TokenKind kind = NextToken(document, cursor);
     switch (kind) {
@@ -131,7 +167,7 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
         return kind;
       case TokenKind::KnownKey: {
         const SettingsEntry& entry = *cursor->currentEntry;
-        seen[cursor->currentEntryIndex] = true;
+        seen.Mark(cursor->currentEntryIndex);
         if (!ReadValue(document, record, entry, cursor)) {
           return TokenKind::Error;
         }
@@ -190,6 +226,14 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   entry.key = key;
   entry.field = std::move(field);
   entry.defaultValue = default_value;
+  entry.keySignature = NameSignature(entry.key.data(), entry.key.size());
+  entry.keyTail = NameTail(entry.key.data(), entry.key.size());
+  for (const SettingsEntry& earlier : section->entries) {
+    if (NamesEqualIgnoringCase(earlier.key.data(), earlier.key.size(),
+                               entry.key.data(), entry.key.size())) {
+      section->keysRepeat = true;
+    }
+  }
   section->entries.push_back(std::move(entry));
 }
 

@@ -1,13 +1,14 @@
 #include "settings/settings_tokenizer.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace corvana {
 namespace {
 
-// What a byte can start, and whether it ends a name. One table lookup per
-// byte keeps the scan branch-light.
+// What a byte can start (the low bits), whether it continues a number and
+// whether it ends a name. One table lookup per byte.
 enum CharClass : uint8_t {
   kOther,
   kBlank,
@@ -21,16 +22,17 @@ enum CharClass : uint8_t {
   kEqualsSign,
 };
 
+constexpr uint8_t kClassMask = 0x0f;
+constexpr uint8_t kNumberBit = 0x40;
 constexpr uint8_t kDelimiterBit = 0x80;
-constexpr uint8_t kClassMask = 0x7f;
 
 constexpr std::array<uint8_t, 256> BuildCharTable() {
   std::array<uint8_t, 256> table{};
   for (int c = 'A'; c <= 'Z'; ++c) table[c] = kNameStart;
   for (int c = 'a'; c <= 'z'; ++c) table[c] = kNameStart;
   table['_'] = table['$'] = kNameStart;
-  for (int c = '0'; c <= '9'; ++c) table[c] = kNumberChar;
-  table['.'] = table[','] = kNumberChar;
+  for (int c = '0'; c <= '9'; ++c) table[c] = kNumberChar | kNumberBit;
+  table['.'] = table[','] = kNumberChar | kNumberBit;
   table['\t'] = table['\n'] = table['\r'] = table[' '] = kBlank;
   table['/'] = kSlash;
   table['*'] = kStar;
@@ -48,25 +50,82 @@ constexpr std::array<uint8_t, 256> BuildCharTable() {
 
 constexpr std::array<uint8_t, 256> kCharTable = BuildCharTable();
 
-inline uint8_t ClassOf(char c) {
-  return kCharTable[static_cast<unsigned char>(c)] & kClassMask;
+inline uint8_t TableOf(char c) {
+  return kCharTable[static_cast<unsigned char>(c)];
 }
-inline bool IsDelimiter(char c) {
-  return (kCharTable[static_cast<unsigned char>(c)] & kDelimiterBit) != 0;
-}
-inline bool IsNumberChar(char c) { return ClassOf(c) == kNumberChar; }
+inline uint8_t ClassOf(char c) { return TableOf(c) & kClassMask; }
 
 inline char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// PackLowered of eight bytes at p, all readable, with the bytes from
+// `count` on cleared: one load and a few word operations.
+uint64_t WordLowered(const char* p, size_t count) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
+  }
+  if (count < 8) word &= (uint64_t{1} << (8 * count)) - 1;
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  const uint64_t ascii = ~word & (kOnes * 0x80);
+  const uint64_t low7 = word & (kOnes * 0x7f);
+  const uint64_t at_least_a = low7 + kOnes * (0x80 - 'A');
+  const uint64_t above_z = low7 + kOnes * (0x80 - 'Z' - 1);
+  const uint64_t upper = at_least_a & ~above_z & ascii;
+  return word | (upper >> 2);  // 0x80 >> 2 is the case bit 0x20
+}
+
+struct NameKey {
+  uint64_t signature;
+  uint64_t tail;
+};
+
+// NameSignature and NameTail of the name of `length` bytes at p, whose text
+// has `room` readable bytes from p on.
+NameKey KeyOfName(const char* p, size_t length, size_t room) {
+  if (room < 15) return {NameSignature(p, length), NameTail(p, length)};
+  const uint64_t length_bits =
+      static_cast<uint64_t>(length < 255 ? length : 255) << 56;
+  return {WordLowered(p, length < 7 ? length : 7) | length_bits,
+          length > 7 ? WordLowered(p + 7, length - 7) : 0};
+}
+
 bool EqualsIgnoringCase(const char* text, size_t length,
                         const std::string& name) {
-  if (name.size() != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
+  return NamesEqualIgnoringCase(text, length, name.data(), name.size());
+}
+
+inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
+                       NameKey name) {
+  const size_t length = cursor.tokenLength;
+  // Equal signatures and tails mean equal first fifteen bytes.
+  return entry.keySignature == name.signature && entry.keyTail == name.tail &&
+         entry.key.size() == length &&
+         (length <= 15 ||
+          NamesEqualIgnoringCase(cursor.tokenText + 15, length - 15,
+                                 entry.key.data() + 15, length - 15));
+}
+
+// The first entry, in declaration order, whose key is the token text.
+const SettingsEntry* FindKey(const SettingsSectionBase& section,
+                             const SettingsCursor& cursor, NameKey name,
+                             size_t* index) {
+  const std::vector<SettingsEntry>& entries = section.entries;
+  const size_t count = entries.size();
+  // Files list their keys in declaration order, so with every key declared
+  // once the search starts after the last key found and wraps around.
+  size_t start = cursor.currentEntryIndex + 1;
+  if (start >= count || section.keysRepeat) start = 0;
+  for (size_t n = 0, i = start; n < count; ++n) {
+    if (KeyMatches(entries[i], cursor, name)) {
+      *index = i;
+      return &entries[i];
+    }
+    if (++i == count) i = 0;
   }
-  return true;
+  return nullptr;
 }
 
 // The comparisons of the comment rules only match when all of their
@@ -77,7 +136,7 @@ inline bool StartsWith(const SettingsCursor& cursor, const char* pattern,
          std::memcmp(cursor.position, pattern, length) == 0;
 }
 
-void SkipBlanks(SettingsCursor* cursor) {
+inline void SkipBlanks(SettingsCursor* cursor) {
   const char* p = cursor->position;
   while (p < cursor->end && ClassOf(*p) == kBlank) ++p;
   cursor->position = p;
@@ -105,53 +164,93 @@ void SkipBlockComment(SettingsCursor* cursor) {
   cursor->position = cursor->end;
 }
 
+// ClassifyName with the token text's signature and tail at hand.
+TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
+  static constexpr char kVersionKeyword[] = "FormatVersion";
+  static constexpr size_t kVersionLength = sizeof kVersionKeyword - 1;
+  if (NamesEqualIgnoringCase(cursor->tokenText, cursor->tokenLength,
+                             kVersionKeyword, kVersionLength)) {
+    return TokenKind::VersionKeyword;
+  }
+  const SettingsSectionBase* section = cursor->currentSection;
+  if (section == nullptr) return TokenKind::UnrecognizedName;
+  size_t index = 0;
+  const SettingsEntry* entry = FindKey(*section, *cursor, name, &index);
+  if (entry == nullptr) return TokenKind::UnrecognizedName;
+  cursor->currentEntry = entry;
+  cursor->currentEntryIndex = index;
+  return TokenKind::KnownKey;
+}
+
+// Copies the run of bytes whose table entry has `bit` set (or, with
+// kStopOnBit, clear), at most `limit` of them, into `out`, and gives its
+// length. Copying while scanning beats a separate memcpy of a few bytes.
+template <uint8_t kBit, bool kStopOnBit>
+inline size_t CopyRun(const char* p, size_t limit, char* out) {
+  size_t n = 0;
+  for (; n < limit; ++n) {
+    const char c = p[n];
+    if (((TableOf(c) & kBit) != 0) == kStopOnBit) break;
+    out[n] = c;
+  }
+  return n;
+}
+
 TokenKind ReadNumber(SettingsCursor* cursor) {
   const char* p = cursor->position;
   size_t length = 0;
   if (*p == '-') cursor->tokenText[length++] = *p++;
-  while (p < cursor->end && length < kTokenTextLimit && IsNumberChar(*p)) {
-    cursor->tokenText[length++] = *p++;
-  }
+  size_t room = static_cast<size_t>(cursor->end - p);
+  if (room > kTokenTextLimit - length) room = kTokenTextLimit - length;
+  const size_t digits =
+      CopyRun<kNumberBit, false>(p, room, cursor->tokenText + length);
+  length += digits;
   cursor->tokenText[length] = '\0';
   cursor->tokenLength = length;
-  cursor->position = p;
+  cursor->position = p + digits;
   return TokenKind::Number;
 }
 
 TokenKind ReadName(SettingsCursor* cursor) {
   const char* p = cursor->position;
-  const char* stop = cursor->end;
-  if (static_cast<size_t>(stop - p) > kTokenTextLimit) {
-    stop = p + kTokenTextLimit;
-  }
-  const char* begin = p;
-  while (p < stop && !IsDelimiter(*p)) ++p;
-  size_t length = static_cast<size_t>(p - begin);
-  std::memcpy(cursor->tokenText, begin, length);
+  size_t room = static_cast<size_t>(cursor->end - p);
+  if (room > kTokenTextLimit) room = kTokenTextLimit;
+  const size_t length =
+      CopyRun<kDelimiterBit, true>(p, room, cursor->tokenText);
   cursor->tokenText[length] = '\0';
   cursor->tokenLength = length;
-  cursor->position = p;
-  return ClassifyName(cursor);
+  cursor->position = p + length;
+  // From the text rather than tokenText: reading back the bytes just
+  // copied as one word would stall on the stores.
+  return ClassifySignedName(
+      cursor, KeyOfName(p, length, static_cast<size_t>(cursor->end - p)));
 }
 
 TokenKind ReadString(SettingsCursor* cursor) {
-  const char* p = cursor->position + 1;
-  const char* begin = p;
-  while (p < cursor->end) {
-    if (*p == '"') {
-      cursor->valueBegin = begin;
-      cursor->valueEnd = p;
-      cursor->position = p + 1;
-      return TokenKind::String;
-    }
-    if (*p == '\\') {
-      if (cursor->end - p < 2) break;
+  const char* begin = cursor->position + 1;
+  const char* end = cursor->end;
+  const char* quote = static_cast<const char*>(
+      std::memchr(begin, '"', static_cast<size_t>(end - begin)));
+  const char* p = quote == nullptr ? end : quote;
+  // Only a backslash can make that quote not the closing one.
+  const char* slash = static_cast<const char*>(
+      std::memchr(begin, '\\', static_cast<size_t>(p - begin)));
+  if (slash != nullptr) {
+    p = slash;
+    while (p < end && *p != '"') {
+      if (*p == '\\' && ++p == end) break;  // skips the escaped character
       ++p;
     }
-    ++p;
   }
-  cursor->position = cursor->end;
-  return TokenKind::End;
+  if (p >= end) {
+    cursor->position = end;
+    return TokenKind::End;
+  }
+  cursor->valueBegin = begin;
+  cursor->valueEnd = p;
+  cursor->valueEscaped = slash != nullptr;
+  cursor->position = p + 1;
+  return TokenKind::String;
 }
 
 // Rule 3 of the scan: "*/" closes an open block, and otherwise ends the
@@ -189,43 +288,37 @@ TokenKind SingleCharacter(SettingsCursor* cursor, TokenKind kind) {
 
 }  // namespace
 
+bool NamesEqualIgnoringCase(const char* a, size_t a_length, const char* b,
+                            size_t b_length) {
+  if (a_length != b_length) return false;
+  for (size_t i = 0; i < a_length; ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
 TokenKind ClassifyName(SettingsCursor* cursor) {
-  static const std::string kVersionKeyword = "FormatVersion";
   const char* text = cursor->tokenText;
   const size_t length = cursor->tokenLength;
-  if (EqualsIgnoringCase(text, length, kVersionKeyword)) {
-    return TokenKind::VersionKeyword;
-  }
-  const SettingsSectionBase* section = cursor->currentSection;
-  if (section == nullptr) return TokenKind::UnrecognizedName;
-  for (size_t i = 0; i < section->entries.size(); ++i) {
-    if (EqualsIgnoringCase(text, length, section->entries[i].key)) {
-      cursor->currentEntry = &section->entries[i];
-      cursor->currentEntryIndex = i;
-      return TokenKind::KnownKey;
-    }
-  }
-  return TokenKind::UnrecognizedName;
+  return ClassifySignedName(
+      cursor, {NameSignature(text, length), NameTail(text, length)});
 }
 
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor) {
   const char* p = cursor->position + 1;
-  const char* stop = cursor->end;
-  if (static_cast<size_t>(stop - p) > kHeaderNameLimit) {
-    stop = p + kHeaderNameLimit;
-  }
-  const char* begin = p;
-  while (p < stop && *p != ']') ++p;
-  cursor->position = p;
-  if (p == cursor->end) return TokenKind::End;
-  size_t length = static_cast<size_t>(p - begin);
-  std::memcpy(cursor->tokenText, begin, length);
+  size_t room = static_cast<size_t>(cursor->end - p);
+  if (room > kHeaderNameLimit) room = kHeaderNameLimit;
+  size_t length = 0;
+  while (length < room && p[length] != ']') ++length;
+  cursor->position = p + length;
+  if (cursor->position == cursor->end) return TokenKind::End;
+  std::memcpy(cursor->tokenText, p, length);
   cursor->tokenText[length] = '\0';
   cursor->tokenLength = length;
   cursor->currentSection = nullptr;
   for (const auto& section : document.sections) {
-    if (EqualsIgnoringCase(begin, length, section->name)) {
+    if (EqualsIgnoringCase(p, length, section->name)) {
       cursor->currentSection = section.get();
       return TokenKind::SectionHeader;
     }
@@ -236,25 +329,18 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
 TokenKind NextToken(const SettingsDocumentBase& document,
                     SettingsCursor* cursor) {
   cursor->tokenStart = cursor->position;
-  while (cursor->position < cursor->end) {
-    switch (ClassOf(*cursor->position)) {
-      case kBlank:
-        SkipBlanks(cursor);
-        continue;
-      case kSlash:
-        if (SkipSlashForm(cursor)) continue;
-        return SingleCharacter(cursor, TokenKind::Punctuation);
-      case kStar:
-        if (!StartsWith(*cursor, "*/", 2)) {
-          return SingleCharacter(cursor, TokenKind::Punctuation);
-        }
-        if (CloseBlockOrStop(cursor)) continue;
-        return TokenKind::End;
+  for (;;) {
+    SkipBlanks(cursor);
+    if (cursor->position >= cursor->end) return TokenKind::End;
+    const uint8_t char_class = ClassOf(*cursor->position);
+    // Most tokens that a scan starts on are keys.
+    if (char_class == kNameStart) [[likely]] return ReadName(cursor);
+    switch (char_class) {
+      case kEqualsSign:
+        return SingleCharacter(cursor, TokenKind::Equals);
       case kMinus:
       case kNumberChar:
         return ReadNumber(cursor);
-      case kNameStart:
-        return ReadName(cursor);
       case kQuote:
         return ReadString(cursor);
       case kOpenBracket: {
@@ -262,13 +348,35 @@ TokenKind NextToken(const SettingsDocumentBase& document,
         if (kind != TokenKind::End) ++cursor->position;  // past the "]"
         return kind;
       }
-      case kEqualsSign:
-        return SingleCharacter(cursor, TokenKind::Equals);
+      case kSlash:
+        if (SkipSlashForm(cursor)) continue;
+        break;
+      case kStar:
+        if (!StartsWith(*cursor, "*/", 2)) break;
+        if (CloseBlockOrStop(cursor)) continue;
+        return TokenKind::End;
       default:
-        return SingleCharacter(cursor, TokenKind::Punctuation);
+        break;
+    }
+    return SingleCharacter(cursor, TokenKind::Punctuation);
+  }
+}
+
+TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
+                             SettingsCursor* cursor, TokenKind expected) {
+  if (cursor->position < cursor->end) {
+    const uint8_t char_class = ClassOf(*cursor->position);
+    if (expected == TokenKind::Number &&
+        (char_class == kNumberChar || char_class == kMinus)) {
+      cursor->tokenStart = cursor->position;
+      return ReadNumber(cursor);
+    }
+    if (expected == TokenKind::String && char_class == kQuote) {
+      cursor->tokenStart = cursor->position;
+      return ReadString(cursor);
     }
   }
-  return TokenKind::End;
+  return NextToken(document, cursor);
 }
 
 }  // namespace corvana

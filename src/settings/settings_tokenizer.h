@@ -43,6 +43,7 @@ struct SettingsCursor {
   size_t tokenLength = 0;
   const char* valueBegin;
   const char* valueEnd;
+  bool valueEscaped = false;  // the span holds a backslash
   const SettingsSectionBase* currentSection = nullptr;
   const SettingsEntry* currentEntry = nullptr;
   size_t currentEntryIndex = 0;
@@ -51,8 +52,24 @@ struct SettingsCursor {
 
 TokenKind NextToken(const SettingsDocumentBase& document,
                     SettingsCursor* cursor);
+// NextToken, quicker when a token of the expected kind (Number or String)
+// starts right at the position, as it does in most files.
+TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
+                             SettingsCursor* cursor, TokenKind expected);
+// NextToken, quickest when "=" stands right at the position.
+inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
+                                          SettingsCursor* cursor) {
+  if (cursor->position < cursor->end && *cursor->position == '=') {
+    cursor->tokenStart = cursor->position++;
+    return TokenKind::Equals;
+  }
+  return NextToken(document, cursor);
+}
 TokenKind ClassifyName(SettingsCursor* cursor);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
+// ASCII letters compared without regard to case, as names are matched.
+bool NamesEqualIgnoringCase(const char* a, size_t a_length, const char* b,
+                            size_t b_length);
 
 }  // namespace corvana

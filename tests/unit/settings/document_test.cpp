@@ -63,6 +63,27 @@ TEST(SettingsDocumentTest, SectionsKeepTheirAddressesAsMoreAreAdded) {
   EXPECT_EQ(record.text, "t");
 }
 
+TEST(SettingsDocumentTest, KeyDeclaredTwiceReachesItsFirstEntryOnly) {
+  struct Twice {
+    int32_t first = 0;
+    int32_t second = 0;
+    int32_t other = 0;
+  };
+  SettingsDocument<Twice> document("Twice", 1.0);
+  auto& section = AddSection(document, "S");
+  AddEntry(section, kInt, "other", &Twice::other);
+  AddEntry(section, kInt, "key", &Twice::first, 1);
+  AddEntry(section, kInt, "KEY", &Twice::second, 2);
+  // A search starting after the last key found would meet the second
+  // "key" entry before the first.
+  const std::string text = "FormatVersion=1\n[S]\nkey=7\nkey=8\nother=3\n";
+  Twice record;
+  ASSERT_TRUE(ParseSettings(document, &record, text.data(), text.size()));
+  EXPECT_EQ(record.first, 8);
+  EXPECT_EQ(record.second, 2) << "never seen, so its default";
+  EXPECT_EQ(record.other, 3);
+}
+
 TEST(SettingsDocumentTest, NewDocumentAcceptsVersionOne) {
   SettingsDocument<OtherRecord> document;
   EXPECT_EQ(document.title, "");
