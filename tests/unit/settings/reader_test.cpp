@@ -435,6 +435,40 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
 #endif
 }
 
+// ---- hostile inputs, the shapes the fuzzer is seeded with --------------------
+
+TEST_F(ReaderTest, HostileInputs) {
+  struct Case {
+    std::string text;
+    bool ok;
+    Lines log;
+  };
+  const std::string huge_name(65536, 'k');
+  const std::vector<Case> cases = {
+      // A version of 5000 digits is cut at 1024 and read as a number.
+      {"FormatVersion=" + std::string(5000, '1'), false,
+       {"Bad version project file"}},
+      // The cut leaves the rest of the zeros as a second number, which no
+      // section may hold.
+      {"FormatVersion=1." + std::string(2000, '0') + "\n[Common]\n", false,
+       {}},
+      {"FormatVersion=1\n[Common]\n" + huge_name + "=1\n", false,
+       {" Project error, string=" + std::string(119, 'k')}},
+      {"FormatVersion=1\n[Common]\nname=\"" + huge_name + "\"\n", true, {}},
+      {"FormatVersion=1\n[Common]\n[" + std::string(3000, 'h') + "]\n", false,
+       {" Project error, string=[" + std::string(118, 'h')}},
+      {"FormatVersion=1\n[Common]\nname=\"abc\\", false, {}},
+      {std::string(1, '\0'), false, {}},
+      {"\r\n", false, {}},
+  };
+  for (const Case& c : cases) {
+    testing::InitContextAt(dir_.path().string());
+    TestRecord record;
+    EXPECT_EQ(Parse(c.text, &record), c.ok) << c.text.substr(0, 40);
+    EXPECT_EQ(Logged(), c.log) << c.text.substr(0, 40);
+  }
+}
+
 // ---- conversions --------------------------------------------------------------
 
 TEST(SettingsConversionTest, NumberToReal) {
