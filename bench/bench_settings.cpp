@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "schedule_document.h"
 #include "definitions/schedule_definition.h"
+#include "schedule_document.h"
 #include "settings/settings_document.h"
 
 namespace corvana {
@@ -36,8 +36,8 @@ ScheduleDefinition WeekdaySchedule(int variant) {
 }
 
 const std::string& SmallFile() {
-  static const std::string text = WriteSettings(
-      fuzzing::ScheduleDocument(), WeekdaySchedule(0), "Corvana");
+  static const std::string text =
+      WriteSettings(fuzzing::ScheduleDocument(), WeekdaySchedule(0), "Corvana");
   return text;
 }
 
@@ -47,8 +47,8 @@ const std::string& LargeFile() {
   static const std::string text = [] {
     std::string built = SmallFile();
     for (int i = 0; built.size() < 10u * 1000 * 1000; ++i) {
-      const std::string file = WriteSettings(
-          fuzzing::ScheduleDocument(), WeekdaySchedule(i), "Corvana");
+      const std::string file = WriteSettings(fuzzing::ScheduleDocument(),
+                                             WeekdaySchedule(i), "Corvana");
       built += file.substr(file.find("\r\n[Common]"));
     }
     return built;
@@ -114,7 +114,8 @@ int IniHandler(void* user, const char* section, const char* name,
     if (key.text != nullptr) {
       record->*key.text = value;
     } else {
-      record->*key.number = static_cast<int32_t>(std::strtol(value, nullptr, 10));
+      record->*key.number =
+          static_cast<int32_t>(std::strtol(value, nullptr, 10));
     }
     return 1;
   }

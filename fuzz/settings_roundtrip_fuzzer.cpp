@@ -17,13 +17,27 @@ corvana::ScheduleDefinition RecordFrom(FuzzedDataProvider* input) {
   for (std::string* text : {&record.name, &record.profile}) {
     *text = input->ConsumeRandomLengthString(4096);
   }
-  for (int32_t* number :
-       {&record.type_action, &record.enabled, &record.type_schedule,
-        &record.type_period, &record.confirm_period, &record.comparison,
-        &record.compar_tp, &record.compar_fld, &record.day, &record.month,
-        &record.year, &record.hour, &record.min, &record.sec,
-        &record.nday_week, &record.days_week, &record.dt_from, &record.dt_to,
-        &record.compr_from, &record.compr_to}) {
+  int32_t* const numbers[] = {&record.type_action,
+                              &record.enabled,
+                              &record.type_schedule,
+                              &record.type_period,
+                              &record.confirm_period,
+                              &record.comparison,
+                              &record.compar_tp,
+                              &record.compar_fld,
+                              &record.day,
+                              &record.month,
+                              &record.year,
+                              &record.hour,
+                              &record.min,
+                              &record.sec,
+                              &record.nday_week,
+                              &record.days_week,
+                              &record.dt_from,
+                              &record.dt_to,
+                              &record.compr_from,
+                              &record.compr_to};
+  for (int32_t* number : numbers) {
     // Small values and defaults are the interesting ones; the full range
     // comes up too.
     *number = input->ConsumeBool() ? input->ConsumeIntegralInRange(-2, 12)

@@ -89,8 +89,7 @@ void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
               int32_t Record::*field, int32_t default_value = 0) {
   settings_core::AddEntry(
       &section, ValueType::Int, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field),
-      default_value);
+      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
 }
 
 template <class Record>
@@ -98,8 +97,7 @@ void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
               int32_t Record::*field, int32_t default_value = 0) {
   settings_core::AddEntry(
       &section, ValueType::Long, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field),
-      default_value);
+      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
 }
 
 // True when the file was read and every value stored. A failed load keeps

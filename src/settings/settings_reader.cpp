@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "logging/log.h"
@@ -28,7 +29,9 @@ class SeenSet {
       heap_ = std::make_unique<uint64_t[]>(WordCount());
     }
   }
-  void Mark(size_t index) { words()[index / 64] |= uint64_t{1} << (index % 64); }
+  void Mark(size_t index) {
+    words()[index / 64] |= uint64_t{1} << (index % 64);
+  }
 
   // Calls apply(index) for every entry not marked, in declaration order.
   template <class Apply>
@@ -58,8 +61,9 @@ class SeenSet {
 
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
                    const SeenSet& seen) {
-  seen.ForEachUnseen(
-      [&](size_t index) { ApplyDefaultInline(record, section.entries[index]); });
+  seen.ForEachUnseen([&](size_t index) {
+    ApplyDefaultInline(record, section.entries[index]);
+  });
 }
 
 // Wherever another kind comes than the one expected, the value fails
@@ -107,14 +111,24 @@ double NumberToReal(const char* text) {
   // it ends the number.
   double value = 0.0;
   const char* end = text + std::strlen(text);
-  auto result = std::from_chars(text, end, value, std::chars_format::fixed);
-  return result.ec == std::errc() ? value : 0.0;
+  const std::errc error =
+      std::from_chars(text, end, value, std::chars_format::fixed).ec;
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small for a double: infinity or zero, with its sign.
+    const char* digits = text + (*text == '-' ? 1 : 0);
+    while (*digits == '0') ++digits;
+    const bool large = *digits >= '1' && *digits <= '9';
+    value = large ? std::numeric_limits<double>::infinity() : 0.0;
+    return *text == '-' ? -value : value;
+  }
+  return error == std::errc() ? value : 0.0;
 }
 
 void Unescape(std::string* text) {
   char* const data = text->data();
   const char* const end = data + text->size();
-  const char* in = static_cast<const char*>(std::memchr(data, '\\', text->size()));
+  const char* in =
+      static_cast<const char*>(std::memchr(data, '\\', text->size()));
   if (in == nullptr) return;
   char* out = data + (in - data);
   // `in` is at a backslash: keep what follows it, then move the plain run up

@@ -334,7 +334,8 @@ TokenKind NextToken(const SettingsDocumentBase& document,
     if (cursor->position >= cursor->end) return TokenKind::End;
     const uint8_t char_class = ClassOf(*cursor->position);
     // Most tokens that a scan starts on are keys.
-    if (char_class == kNameStart) [[likely]] return ReadName(cursor);
+    if (char_class == kNameStart) [[likely]]
+      return ReadName(cursor);
     switch (char_class) {
       case kEqualsSign:
         return SingleCharacter(cursor, TokenKind::Equals);

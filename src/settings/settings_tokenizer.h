@@ -29,8 +29,11 @@ inline constexpr size_t kHeaderNameLimit = 1022;
 // caller's buffer, which must outlive the cursor.
 struct SettingsCursor {
   SettingsCursor(const char* text, size_t length)
-      : position(text), tokenStart(text), end(text + length),
-        valueBegin(text), valueEnd(text) {
+      : position(text),
+        tokenStart(text),
+        end(text + length),
+        valueBegin(text),
+        valueEnd(text) {
     tokenText[0] = '\0';
   }
 

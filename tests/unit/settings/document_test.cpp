@@ -14,7 +14,7 @@ using settings_test::BuildTestDocument;
 using settings_test::Sentinel;
 using settings_test::TestRecord;
 
-// ---- binding keys to fields -------------------------------------------------
+// ---- binding keys to fields ------------------------------------------------
 
 struct OtherRecord {
   std::string text;
@@ -37,11 +37,10 @@ static_assert(!Bindable<TestRecord, IntTag, int64_t>);
 static_assert(!Bindable<TestRecord, IntTag, uint32_t>);
 
 template <class Tag, class Field>
-concept BindableFromOtherRecord =
-    requires(SettingsSection<TestRecord>& section, Tag tag,
-             Field OtherRecord::*field) {
-      AddEntry(section, tag, "key", field);
-    };
+concept BindableFromOtherRecord = requires(SettingsSection<TestRecord>& section,
+                                           Tag tag, Field OtherRecord::*field) {
+  AddEntry(section, tag, "key", field);
+};
 static_assert(!BindableFromOtherRecord<TextTag, std::string>);
 static_assert(!BindableFromOtherRecord<IntTag, int32_t>);
 
@@ -96,7 +95,7 @@ TEST(SettingsDocumentTest, NewDocumentAcceptsVersionOne) {
   EXPECT_FALSE(ParseSettings(document, &record, text.data(), text.size()));
 }
 
-// ---- the writer ---------------------------------------------------------------
+// ---- the writer ------------------------------------------------------------
 
 class WriterTest : public ::testing::Test {
  protected:
@@ -107,9 +106,9 @@ class WriterTest : public ::testing::Test {
 TEST_F(WriterTest, FileLayout) {
   TestRecord record;
   record.name = R"(say "hi" \ bye)";
-  record.enabled = 1;        // the default: left out
+  record.enabled = 1;  // the default: left out
   record.hour = -3;
-  record.type_period = 0;    // differs from its default 11: written
+  record.type_period = 0;  // differs from its default 11: written
   record.count = 2;
   // "Corvana Test Settings" is 21 characters, "Corvana Generated" 17: both
   // padded to 72.
@@ -156,8 +155,19 @@ TEST_F(WriterTest, RoundTripGivesTheRecordBack) {
   extremes.count = 1;
   records.push_back(extremes);
   const std::vector<std::string> texts = {
-      "\"", "\\", "\\\"", "*/", "/*", "//", "[Common]", "a=b", "\n\r\t",
-      "caf\xe9", std::string("nul\0byte", 8), "\x1a", "\xef\xbb\xbf",
+      "\"",
+      "\\",
+      "\\\"",
+      "*/",
+      "/*",
+      "//",
+      "[Common]",
+      "a=b",
+      "\n\r\t",
+      "caf\xe9",
+      std::string("nul\0byte", 8),
+      "\x1a",
+      "\xef\xbb\xbf",
       std::string(5000, 'x'),
   };
   for (const std::string& text : texts) {
@@ -187,8 +197,8 @@ TEST_F(WriterTest, RoundTripThroughAFile) {
   record.dt_from = 20260101;
   dir.Write("n.schedule", WriteSettings(document_, record, "Corvana"));
   TestRecord read = Sentinel();
-  ASSERT_TRUE(LoadSettings(document_, &read, dir.WithSeparator() + "n.schedule",
-                           0));
+  ASSERT_TRUE(
+      LoadSettings(document_, &read, dir.WithSeparator() + "n.schedule", 0));
   EXPECT_EQ(read, record);
 }
 

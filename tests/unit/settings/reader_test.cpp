@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <climits>
+#include <clocale>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,7 @@ class ReaderTest : public ::testing::Test {
   SettingsDocument<TestRecord> document_{"Test Settings", 1.0};
 };
 
-// ---- the grammar ----------------------------------------------------------
+// ---- the grammar -----------------------------------------------------------
 
 TEST_F(ReaderTest, VersionLineForms) {
   struct Case {
@@ -68,7 +69,10 @@ TEST_F(ReaderTest, VersionLineForms) {
       {"FormatVersion=", false, {}},
       {"[Common]\nFormatVersion=1", false, {}},
       {"x FormatVersion=1", false, {}},
-      {"\xef\xbb\xbf" "FormatVersion=1", false, {}},  // byte-order mark
+      {"\xef\xbb\xbf"
+       "FormatVersion=1",
+       false,
+       {}},  // byte-order mark
       {std::string("\0FormatVersion=1", 16), false, {}},
       {"", false, {}},
   };
@@ -83,8 +87,8 @@ TEST_F(ReaderTest, VersionLineForms) {
 
 TEST_F(ReaderTest, OnlySectionHeadersMayFollowTheVersionLine) {
   const std::vector<std::string> texts = {
-      "FormatVersion=1\nhour=5\n",           // key before any section
-      "FormatVersion=1\n[Nope]\nhour=5\n",   // unrecognised header
+      "FormatVersion=1\nhour=5\n",          // key before any section
+      "FormatVersion=1\n[Nope]\nhour=5\n",  // unrecognised header
       "FormatVersion=1\n[Nope]\n",
       "FormatVersion=1\nFormatVersion=1\n",  // a second version line
       "FormatVersion=1\n;\n",
@@ -174,9 +178,9 @@ TEST_F(ReaderTest, ValuesOfIntegerKeys) {
   for (const Case& c : cases) {
     TestRecord record;
     // dt_from is a Long; the two integer types convert alike.
-    ASSERT_TRUE(Parse("FormatVersion=1\n[Common]\nhour=" + c.value +
-                          "\ndt_from=" + c.value,
-                      &record))
+    ASSERT_TRUE(Parse(
+        "FormatVersion=1\n[Common]\nhour=" + c.value + "\ndt_from=" + c.value,
+        &record))
         << c.value;
     EXPECT_EQ(record.hour, c.stored) << c.value;
     EXPECT_EQ(record.dt_from, c.stored) << c.value;
@@ -192,7 +196,7 @@ TEST_F(ReaderTest, RecordsOfOneDocumentAreIndependent) {
   EXPECT_EQ(second.hour, 2);
 }
 
-// ---- defaults ---------------------------------------------------------------
+// ---- defaults --------------------------------------------------------------
 
 TEST_F(ReaderTest, DefaultsApplyOnlyToSectionsThatOccur) {
   TestRecord record = Sentinel();
@@ -213,11 +217,11 @@ TEST_F(ReaderTest, DefaultsApplyOnlyToSectionsThatOccur) {
 
 TEST_F(ReaderTest, RepeatedSectionResetsItsMissingKeys) {
   TestRecord record = Sentinel();
-  ASSERT_TRUE(Parse(
-      "FormatVersion=1\n[Common]\nhour=5\nname=\"x\"\nenabled=0\n"
-      "[Other]\ncount=3\n"
-      "[COMMON]\ntype_period=4\n",
-      &record));
+  ASSERT_TRUE(
+      Parse("FormatVersion=1\n[Common]\nhour=5\nname=\"x\"\nenabled=0\n"
+            "[Other]\ncount=3\n"
+            "[COMMON]\ntype_period=4\n",
+            &record));
   EXPECT_EQ(record.hour, 0);
   EXPECT_EQ(record.name, "");
   EXPECT_EQ(record.enabled, 1);
@@ -227,9 +231,9 @@ TEST_F(ReaderTest, RepeatedSectionResetsItsMissingKeys) {
 
 TEST_F(ReaderTest, BadValueKeepsStoredFieldsAndAppliesNoDefaults) {
   TestRecord record = Sentinel();
-  EXPECT_FALSE(Parse(
-      "FormatVersion=1\n[Common]\nhour=5\nname=\"new\"\nenabled=\"1\"\n",
-      &record));
+  EXPECT_FALSE(
+      Parse("FormatVersion=1\n[Common]\nhour=5\nname=\"new\"\nenabled=\"1\"\n",
+            &record));
   TestRecord expected = Sentinel();
   expected.hour = 5;
   expected.name = "new";
@@ -246,7 +250,7 @@ TEST_F(ReaderTest, ProjectErrorAppliesDefaultsBeforeFailing) {
   EXPECT_EQ(record.count, 77);
 }
 
-// ---- failures: one case per row of the failure table, with its log -------
+// ---- failures: one case per row of the failure table, with its log ---------
 
 TEST_F(ReaderTest, UnexpectedTokenInsideSectionLogsItsLine) {
   struct Case {
@@ -282,15 +286,15 @@ TEST_F(ReaderTest, UnexpectedTokenInsideSectionLogsItsLine) {
 
 TEST_F(ReaderTest, ValueOfTheWrongFormFailsSilently) {
   const std::vector<std::string> bodies = {
-      "hour 5",          // missing "="
-      "hour=\"5\"",      // a String for an integer
-      "name=5",          // a Number for a text
-      "name=other",      // a name for a text
+      "hour 5",      // missing "="
+      "hour=\"5\"",  // a String for an integer
+      "name=5",      // a Number for a text
+      "name=other",  // a name for a text
       "hour==5",
-      "hour=",           // the text ends where a value is expected
+      "hour=",  // the text ends where a value is expected
       "hour",
-      "name=\"open",     // unterminated string where a value is expected
-      "hour=*/ 5",       // a stray comment end where a value is expected
+      "name=\"open",  // unterminated string where a value is expected
+      "hour=*/ 5",    // a stray comment end where a value is expected
       "name=[Common]",
   };
   for (const std::string& body : bodies) {
@@ -345,16 +349,19 @@ TEST_F(ReaderTest, LoadReportsSuccessAndFailure) {
     Lines after_first_line;
   };
   const std::vector<Case> cases = {
-      {"FormatVersion=1\r\n[Common]\r\nhour=5\r\n", true,
+      {"FormatVersion=1\r\n[Common]\r\nhour=5\r\n",
+       true,
        {"Load settings - OK"}},
       {"", false, {}},  // empty file: read, then refused without a message
       {"FormatVersion=2\n", false, {"Bad version project file"}},
-      {"FormatVersion=1\n[Common]\nfoo=1\n", false,
+      {"FormatVersion=1\n[Common]\nfoo=1\n",
+       false,
        {" Project error, string=foo=1"}},
       {"FormatVersion=1\n[Common]\nhour=\"5\"\n", false, {}},
       {"[Common]\nhour=5\n", false, {}},
       {"FormatVersion=1\n[Nope]\n", false, {}},
-      {"FormatVersion=1\n[Common]\nhour=5\n*/ foo", true,
+      {"FormatVersion=1\n[Common]\nhour=5\n*/ foo",
+       true,
        {"Load settings - OK"}},
   };
   for (const Case& c : cases) {
@@ -423,10 +430,10 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
   EXPECT_FALSE(only_ok);
 #ifdef _WIN32
   EXPECT_TRUE(z_ok);
-  EXPECT_EQ(Logged(), (Lines{"Load settings '" + z_path + "'...",
-                             "Load settings - OK",
-                             "Load settings '" + only_path + "'...",
-                             "Could not read from file '" + only_path + "'."}));
+  EXPECT_EQ(Logged(),
+            (Lines{"Load settings '" + z_path + "'...", "Load settings - OK",
+                   "Load settings '" + only_path + "'...",
+                   "Could not read from file '" + only_path + "'."}));
 #else
   EXPECT_FALSE(z_ok);
   EXPECT_EQ(Logged(), (Lines{"Load settings '" + z_path + "'...",
@@ -435,7 +442,7 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
 #endif
 }
 
-// ---- hostile inputs, the shapes the fuzzer is seeded with --------------------
+// ---- hostile inputs, the shapes the fuzzer is seeded with ------------------
 
 TEST_F(ReaderTest, HostileInputs) {
   struct Case {
@@ -446,16 +453,18 @@ TEST_F(ReaderTest, HostileInputs) {
   const std::string huge_name(65536, 'k');
   const std::vector<Case> cases = {
       // A version of 5000 digits is cut at 1024 and read as a number.
-      {"FormatVersion=" + std::string(5000, '1'), false,
+      {"FormatVersion=" + std::string(5000, '1'),
+       false,
        {"Bad version project file"}},
       // The cut leaves the rest of the zeros as a second number, which no
       // section may hold.
-      {"FormatVersion=1." + std::string(2000, '0') + "\n[Common]\n", false,
-       {}},
-      {"FormatVersion=1\n[Common]\n" + huge_name + "=1\n", false,
+      {"FormatVersion=1." + std::string(2000, '0') + "\n[Common]\n", false, {}},
+      {"FormatVersion=1\n[Common]\n" + huge_name + "=1\n",
+       false,
        {" Project error, string=" + std::string(119, 'k')}},
       {"FormatVersion=1\n[Common]\nname=\"" + huge_name + "\"\n", true, {}},
-      {"FormatVersion=1\n[Common]\n[" + std::string(3000, 'h') + "]\n", false,
+      {"FormatVersion=1\n[Common]\n[" + std::string(3000, 'h') + "]\n",
+       false,
        {" Project error, string=[" + std::string(118, 'h')}},
       {"FormatVersion=1\n[Common]\nname=\"abc\\", false, {}},
       {std::string(1, '\0'), false, {}},
@@ -469,14 +478,26 @@ TEST_F(ReaderTest, HostileInputs) {
   }
 }
 
-// ---- conversions --------------------------------------------------------------
+// ---- conversions -----------------------------------------------------------
 
 TEST(SettingsConversionTest, NumberToReal) {
   const std::vector<std::pair<std::string, double>> cases = {
-      {"1", 1.0},    {"1.0", 1.0},  {"1.00", 1.0},  {"1.", 1.0},
-      {".5", 0.5},   {"-2.5", -2.5}, {"1,5", 1.0},  {"1.2.3", 1.2},
-      {",", 0.0},    {".", 0.0},    {"-", 0.0},     {"", 0.0},
+      {"1", 1.0},
+      {"1.0", 1.0},
+      {"1.00", 1.0},
+      {"1.", 1.0},
+      {".5", 0.5},
+      {"-2.5", -2.5},
+      {"1,5", 1.0},
+      {"1.2.3", 1.2},
+      {",", 0.0},
+      {".", 0.0},
+      {"-", 0.0},
+      {"", 0.0},
       {"0012.50", 12.5},
+      {std::string(400, '9'), HUGE_VAL},
+      {"-00" + std::string(400, '9'), -HUGE_VAL},
+      {"0." + std::string(400, '0') + "1", 0.0},
   };
   for (const auto& [text, value] : cases) {
     EXPECT_EQ(NumberToReal(text.c_str()), value) << text;
@@ -484,8 +505,8 @@ TEST(SettingsConversionTest, NumberToReal) {
 }
 
 TEST(SettingsConversionTest, RealConversionIgnoresTheLocale) {
-  const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German",
-                         "German_Germany.1252", "fr_FR.UTF-8"};
+  const char* names[] = {"de_DE.UTF-8", "de_DE.utf8",          "de_DE",
+                         "German",      "German_Germany.1252", "fr_FR.UTF-8"};
   std::string saved = std::setlocale(LC_ALL, nullptr);
   const char* chosen = nullptr;
   for (const char* name : names) {

@@ -204,8 +204,7 @@ TEST_F(TokenizerTest, EntryIndexFollowsDeclarationOrder) {
   for (size_t index : expected) {
     ASSERT_EQ(NextToken(document_, &cursor), TokenKind::KnownKey);
     EXPECT_EQ(cursor.currentEntryIndex, index);
-    EXPECT_EQ(cursor.currentEntry,
-              &document_.sections[0]->entries[index]);
+    EXPECT_EQ(cursor.currentEntry, &document_.sections[0]->entries[index]);
   }
 }
 
@@ -265,12 +264,8 @@ TEST_F(TokenizerTest, NeverLooksAtOrPastTheEnd) {
   // The text goes on past `end` in memory; reading there would change the
   // answer.
   const std::vector<std::pair<TokenCase, size_t>> cases = {
-      {{"*/", {"P(*)"}}, 1},
-      {{"//\n[Common]", {}}, 3},
-      {{"\"ab\"", {}}, 3},
-      {{"[Common]", {}}, 7},
-      {{"abc=", {"U(ab)"}}, 2},
-      {{"-12", {"N(-)"}}, 1},
+      {{"*/", {"P(*)"}}, 1}, {{"//\n[Common]", {}}, 3}, {{"\"ab\"", {}}, 3},
+      {{"[Common]", {}}, 7}, {{"abc=", {"U(ab)"}}, 2},  {{"-12", {"N(-)"}}, 1},
       {{"\"a\\\"", {}}, 3},
   };
   for (const auto& [c, length] : cases) {
