@@ -43,7 +43,7 @@ struct SettingsCursor {
   // Left uninitialised beyond the terminator: a cursor is made per load and
   // clearing 1 KiB each time shows in the small-file throughput.
   char tokenText[kTokenTextLimit + 1];
-  size_t tokenLength = 0;
+  size_t tokenLength = 0;  // of tokenText, set with it
   const char* valueBegin;
   const char* valueEnd;
   bool valueEscaped = false;  // the span holds a backslash
