@@ -2,7 +2,79 @@
 
 #include <time.h>
 
+#include <array>
+#include <atomic>
+#include <memory>
+
 namespace corvana::platform {
+namespace {
+
+// The engine converts the same few times over and over: every web server of
+// a tick reads the clock afresh (the same second, mostly), and measures its
+// interval from its own last update to now. Conversions are remembered per
+// thread until the zone is reloaded; the zone rules are read then anyway.
+std::atomic<uint32_t> zone_generation{1};
+
+struct LocalConversion {
+  uint32_t generation = 0;
+  int64_t seconds = 0;
+  LocalTime local;
+};
+
+struct CalendarKey {
+  int year, month_index, day, hour, minute, second;
+  bool operator==(const CalendarKey&) const = default;
+};
+
+struct CalendarConversion {
+  uint32_t generation = 0;
+  CalendarKey key{};
+  int64_t seconds = 0;
+};
+
+// Direct-mapped: a thousand web servers' last updates and the current time
+// fit with few collisions, and a collision only costs a conversion.
+constexpr size_t kCalendarSlots = 4096;
+using CalendarCache = std::array<CalendarConversion, kCalendarSlots>;
+
+size_t SlotOf(const CalendarKey& key) {
+  uint64_t hash = static_cast<uint32_t>(key.year);
+  for (int field : {key.month_index, key.day, key.hour, key.minute, key.second}) {
+    hash = hash * 0x9E3779B97F4A7C15ull + static_cast<uint32_t>(field);
+  }
+  return static_cast<size_t>(hash >> 52) % kCalendarSlots;
+}
+
+bool ConvertToLocal(int64_t seconds_since_1970, LocalTime* out) {
+  time_t value = static_cast<time_t>(seconds_since_1970);
+  tm local;
+  if (localtime_r(&value, &local) == nullptr) return false;
+  out->year = local.tm_year + 1900;
+  out->month_index = local.tm_mon;
+  out->day = local.tm_mday;
+  out->hour = local.tm_hour;
+  out->minute = local.tm_min;
+  out->second = local.tm_sec;
+  out->weekday = local.tm_wday;
+  return true;
+}
+
+bool ConvertFromLocal(const CalendarKey& key, int64_t* seconds_since_1970) {
+  tm local{};
+  local.tm_year = key.year - 1900;
+  local.tm_mon = key.month_index;
+  local.tm_mday = key.day;
+  local.tm_hour = key.hour;
+  local.tm_min = key.minute;
+  local.tm_sec = key.second;
+  local.tm_isdst = -1;
+  time_t value = mktime(&local);
+  if (value == static_cast<time_t>(-1) && local.tm_year != 69) return false;
+  *seconds_since_1970 = static_cast<int64_t>(value);
+  return true;
+}
+
+}  // namespace
 
 int64_t SystemNowSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
@@ -19,35 +91,38 @@ void SystemSleepMs(int ms) {
   }
 }
 
-void ReloadTimeZone() { tzset(); }
+void ReloadTimeZone() {
+  tzset();
+  zone_generation.fetch_add(1);
+}
 
 bool ToLocalTime(int64_t seconds_since_1970, LocalTime* out) {
-  time_t value = static_cast<time_t>(seconds_since_1970);
-  tm local;
-  if (localtime_r(&value, &local) == nullptr) return false;
-  out->year = local.tm_year + 1900;
-  out->month_index = local.tm_mon;
-  out->day = local.tm_mday;
-  out->hour = local.tm_hour;
-  out->minute = local.tm_min;
-  out->second = local.tm_sec;
-  out->weekday = local.tm_wday;
+  thread_local LocalConversion last;
+  const uint32_t generation = zone_generation.load(std::memory_order_relaxed);
+  if (last.generation == generation && last.seconds == seconds_since_1970) {
+    *out = last.local;
+    return true;
+  }
+  if (!ConvertToLocal(seconds_since_1970, out)) return false;
+  last = {generation, seconds_since_1970, *out};
   return true;
 }
 
 bool FromLocalTime(int year, int month_index, int day, int hour, int minute,
                    int second, int64_t* seconds_since_1970) {
-  tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month_index;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  time_t value = mktime(&local);
-  if (value == static_cast<time_t>(-1) && local.tm_year != 69) return false;
-  *seconds_since_1970 = static_cast<int64_t>(value);
+  // On the heap, once per thread that converts: a thread-local array would
+  // be cleared for every thread the process starts.
+  thread_local std::unique_ptr<CalendarCache> cache;
+  if (!cache) cache = std::make_unique<CalendarCache>();
+  const CalendarKey key{year, month_index, day, hour, minute, second};
+  const uint32_t generation = zone_generation.load(std::memory_order_relaxed);
+  CalendarConversion& slot = (*cache)[SlotOf(key)];
+  if (slot.generation == generation && slot.key == key) {
+    *seconds_since_1970 = slot.seconds;
+    return true;
+  }
+  if (!ConvertFromLocal(key, seconds_since_1970)) return false;
+  slot = {generation, key, *seconds_since_1970};
   return true;
 }
 
