@@ -34,6 +34,8 @@ cd "$work" || exit 1
 # libfaketime preloaded directly: the faketime wrapper would stand between
 # the signal and the scheduler.
 libfaketime=$(dpkg -L libfaketime 2>/dev/null | grep 'libfaketime.so.1$' | head -n 1)
+# A sanitizer build accepts a preloaded library only when told to.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 RAVO_STANDIN_SECONDS=0 LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 03:29:55' \
   "$app/scheduler" --service >"$work/stdout.txt" 2>&1 &
 pid=$!
