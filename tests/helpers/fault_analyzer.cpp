@@ -1,0 +1,70 @@
+// A stand-in for the analyzer Ravo.exe whose behaviour the reliability
+// tests set, on both builds. Beside its own executable it reads
+// "analyzer_behaviour.txt" ("<milliseconds to run> <exit code>", default
+// "0 0"), appends "start <arguments>" and "end <arguments>" to
+// "analyzer_runs.txt", and appends "OVERLAP <arguments>" when another run
+// with the same arguments is still going. A file "analyzer_release" beside
+// it ends every run early.
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Append(const fs::path& file, const std::string& line) {
+  if (std::FILE* out = std::fopen(file.string().c_str(), "a")) {
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fclose(out);
+  }
+}
+
+// One folder per argument list marks a run in progress; creating it is the
+// test-and-set that tells a second run from the first.
+fs::path LockFor(const fs::path& folder, std::string arguments) {
+  for (char& c : arguments) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+  }
+  return folder / ("running" + arguments);
+}
+
+void RunFor(const fs::path& folder, int run_ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(run_ms);
+  std::error_code ignored;
+  while (std::chrono::steady_clock::now() < until &&
+         !fs::exists(folder / "analyzer_release", ignored)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path folder = fs::path(corvana::platform::ExecutablePath()).parent_path();
+  std::string arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) arguments += ' ';
+    arguments += argv[i];
+  }
+  int run_ms = 0;
+  int exit_code = 0;
+  std::ifstream behaviour(folder / "analyzer_behaviour.txt");
+  behaviour >> run_ms >> exit_code;
+
+  Append(folder / "analyzer_runs.txt", "start " + arguments);
+  std::error_code error;
+  const fs::path lock = LockFor(folder, arguments);
+  const bool owner = fs::create_directory(lock, error);
+  if (!owner) Append(folder / "analyzer_runs.txt", "OVERLAP " + arguments);
+  RunFor(folder, run_ms);
+  if (owner) fs::remove(lock, error);
+  Append(folder / "analyzer_runs.txt", "end " + arguments);
+  return exit_code;
+}

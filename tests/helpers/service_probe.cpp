@@ -1,0 +1,151 @@
+// Looks at the Windows build from outside, for the reliability tests under
+// Wine, where GetProcessHandleCount gives 0 and sc is too slow to time a
+// stop with:
+//   service_probe handles <image>  one line "<process id> <handles>" for
+//                                  every process of that image name, the
+//                                  handles counted in the system's handle
+//                                  table (SystemHandleInformation)
+//   service_probe count <image>    how many processes of that image run
+//   service_probe start <service>  starts it and waits for running
+//   service_probe stop <service>   asks it to stop and waits for stopped
+// start and stop print the milliseconds from the request to the state; a
+// second thread sends the stop, because the call returns only when the
+// control handler does, and the stopped state may come before that.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr double kStateTimeoutMs = 20000;
+
+struct HandleEntry {
+  USHORT owner_process_id;  // the low 16 bits of the owner's id
+  USHORT creator_back_trace_index;
+  UCHAR object_type_index;
+  UCHAR attributes;
+  USHORT value;
+  PVOID object;
+  ULONG granted_access;
+};
+
+struct HandleTable {
+  ULONG count;
+  HandleEntry entries[1];
+};
+
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+std::vector<DWORD> ProcessesNamed(const char* image) {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more;
+       more = Process32Next(snapshot, &entry)) {
+    if (_stricmp(entry.szExeFile, image) == 0) ids.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// The whole system's handle table; empty when it cannot be had.
+std::vector<char> SystemHandles() {
+  auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<char> buffer(1 << 20);
+  while (query != nullptr) {
+    ULONG needed = 0;
+    LONG status = query(kSystemHandleInformation, buffer.data(),
+                        static_cast<ULONG>(buffer.size()), &needed);
+    if (status == 0) return buffer;
+    if (status != kInfoLengthMismatch) break;
+    buffer.resize(buffer.size() * 2);
+  }
+  return {};
+}
+
+int PrintHandles(const char* image) {
+  const std::vector<char> table = SystemHandles();
+  if (table.empty()) return 2;
+  const auto* handles = reinterpret_cast<const HandleTable*>(table.data());
+  for (DWORD id : ProcessesNamed(image)) {
+    unsigned count = 0;
+    for (ULONG i = 0; i < handles->count; ++i) {
+      if (handles->entries[i].owner_process_id == static_cast<USHORT>(id)) ++count;
+    }
+    std::printf("%lu %u\n", static_cast<unsigned long>(id), count);
+  }
+  return 0;
+}
+
+double NowMs() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Polls until the service reports the state; the milliseconds since
+// `started_ms`, or -1 after the timeout.
+double WaitForState(SC_HANDLE service, DWORD state, double started_ms) {
+  SERVICE_STATUS status{};
+  while (NowMs() - started_ms < kStateTimeoutMs) {
+    if (QueryServiceStatus(service, &status) && status.dwCurrentState == state) {
+      return NowMs() - started_ms;
+    }
+    Sleep(1);
+  }
+  return -1;
+}
+
+int Control(const char* verb, const char* name) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return 2;
+  SC_HANDLE service = OpenServiceA(manager, name,
+                                   SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+  if (service == nullptr) {
+    CloseServiceHandle(manager);
+    return 2;
+  }
+  const bool stop = std::strcmp(verb, "stop") == 0;
+  const double started_ms = NowMs();
+  double elapsed_ms = -1;
+  if (stop) {
+    std::thread sender([service] {
+      SERVICE_STATUS ignored{};
+      ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+    });
+    elapsed_ms = WaitForState(service, SERVICE_STOPPED, started_ms);
+    sender.join();
+  } else if (StartServiceA(service, 0, nullptr)) {
+    elapsed_ms = WaitForState(service, SERVICE_RUNNING, started_ms);
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  if (elapsed_ms < 0) return 1;
+  std::printf("%.1f\n", elapsed_ms);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "handles") == 0) return PrintHandles(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "count") == 0) {
+    std::printf("%zu\n", ProcessesNamed(argv[2]).size());
+    return 0;
+  }
+  if (argc == 3 && (std::strcmp(argv[1], "start") == 0 || std::strcmp(argv[1], "stop") == 0)) {
+    return Control(argv[1], argv[2]);
+  }
+  std::fprintf(stderr, "usage: service_probe handles|count <image> | start|stop <service>\n");
+  return 2;
+}
