@@ -18,6 +18,8 @@ std::atomic<bool> stop_requested{false};
 
 namespace {
 
+constexpr int kStartUpQuitWaitMs = 5000;
+
 // A lost definition's child that still runs is kept in `vanished`; the
 // handle of one that has ended is released, so that it does not leak.
 template <class Definition>
@@ -103,7 +105,9 @@ SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 void EngineStart(SchedulerEngine& engine) {
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
   engine.change_counter = ReadChangeCounter();
-  WebServerCommand(kWebServerQuit);  // one may be left from an earlier run
+  // One may be left from an earlier run. The quit must be over before the
+  // web-server reload below starts nginx, or it stops the new one.
+  WebServerCommand(kWebServerQuit, kStartUpQuitWaitMs);
   ReloadSchedules(engine);
   ReloadWebServers(engine);
   engine.launches_since_serve = 0;

@@ -14,6 +14,8 @@ class SystemClockImpl final : public Clock {
   void SleepMs(int ms) override { SystemSleepMs(ms); }
 };
 
+constexpr int kWaitSliceMs = 5;
+
 class SystemLauncherImpl final : public ProcessLauncher {
  public:
   ProcessHandle Start(const ProcessStart& start) override {
@@ -21,6 +23,17 @@ class SystemLauncherImpl final : public ProcessLauncher {
   }
   bool StartDetached(const ProcessStart& start) override {
     return StartDetachedProcess(start);
+  }
+  bool StartDetachedAndWait(const ProcessStart& start, int wait_ms) override {
+    const ProcessHandle child = StartProcess(start);
+    if (child == 0) return false;
+    uint32_t exit_code = kStillActive;
+    for (int waited_ms = 0; waited_ms < wait_ms; waited_ms += kWaitSliceMs) {
+      if (!platform::QueryExitCode(child, &exit_code) || exit_code != kStillActive) break;
+      SystemSleepMs(kWaitSliceMs);
+    }
+    ReleaseProcess(child);  // one still running is reaped later
+    return true;
   }
   bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) override {
     return platform::QueryExitCode(process, exit_code);

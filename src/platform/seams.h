@@ -22,6 +22,12 @@ class ProcessLauncher {
   virtual ~ProcessLauncher() = default;
   virtual ProcessHandle Start(const ProcessStart& start) = 0;
   virtual bool StartDetached(const ProcessStart& start) = 0;
+  // Starts a child that nobody tracks and returns once it has ended, or
+  // after `wait_ms`. A launcher that cannot wait just starts it detached.
+  virtual bool StartDetachedAndWait(const ProcessStart& start, int wait_ms) {
+    (void)wait_ms;
+    return StartDetached(start);
+  }
   virtual bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) = 0;
   virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
   virtual void Release(ProcessHandle process) = 0;

@@ -9,7 +9,7 @@
 
 namespace corvana {
 
-bool WebServerCommand(int command) {
+bool WebServerCommand(int command, int wait_ms) {
   AppContext* context = GetAppContext();
   // The context is published before HomePath is settled, and the control
   // handler may quit in that moment: the folder would be read while it is
@@ -24,7 +24,9 @@ bool WebServerCommand(int command) {
   if (command == kWebServerQuit) start.command_line += " -s quit";
   start.creation_flags = platform::kCreateNoWindow;
   WriteLog(start.command_line, kLogOrdinary);
-  const bool started = platform::CurrentLauncher().StartDetached(start);
+  auto& launcher = platform::CurrentLauncher();
+  const bool started = wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
+                                   : launcher.StartDetached(start);
   if (started) {
     WriteLog("Webserver command successfully", kLogOrdinary);
   } else {

@@ -10,6 +10,8 @@ inline constexpr int kWebServerQuit = 1;
 // the quit command) from the web-server folder, detached. True when the
 // process could be created. Does nothing and gives false before the
 // application context exists and has been fully set up.
-bool WebServerCommand(int command);
+// With `wait_ms`, returns only once that nginx.exe has ended (or the time
+// has passed): a quit still on its way would stop an nginx started next.
+bool WebServerCommand(int command, int wait_ms = 0);
 
 }  // namespace corvana

@@ -1,0 +1,119 @@
+// The engine's start-up tells an nginx left from an earlier run to quit and,
+// a few milliseconds later, starts its own. Both are separate processes: a
+// quit that is still on its way when the new nginx has come up stops the
+// new one, and the report sites stay down. The start-up quit therefore ends
+// before start-up goes on. Real processes in nginx.exe's place.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "environment/app_context.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "support/child_modes.h"
+#include "support/fixtures.h"
+#include "webserver/webserver_control.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HelperPath(const std::string& relative) {
+  const std::string self = testing::SelfPath();
+  return self.substr(0, self.find_last_of(platform::kPathSeparator) + 1) + "helpers" +
+         platform::kPathSeparator + relative;
+}
+
+#ifdef _WIN32
+constexpr char kExeSuffix[] = ".exe";
+#else
+constexpr char kExeSuffix[] = "";
+#endif
+
+// The command lines the stand-in nginx.exe was started with, in order.
+std::vector<std::string> StubCommandLines(const fs::path& folder) {
+  std::vector<std::string> lines;
+  std::ifstream in(folder / "nginx-stub.log");
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line.substr(line.rfind('\t') + 1));
+  }
+  return lines;
+}
+
+template <class Condition>
+bool Eventually(Condition condition) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+class StartUpQuitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    home_ = GetAppContext()->HomePath;
+    folder_ = fs::path(home_) / "webserver";
+    fs::create_directories(folder_);
+  }
+  // The program that plays nginx.exe, from the helpers' folder.
+  void Install(const std::string& relative) {
+    ASSERT_TRUE(fs::exists(HelperPath(relative))) << HelperPath(relative);
+    fs::copy_file(HelperPath(relative), folder_ / "nginx.exe");
+  }
+  void TearDown() override { platform::CollectEndedChildren(); }
+
+  std::string Nginx() const {
+    return home_ + "webserver" + platform::kPathSeparator + "nginx.exe";
+  }
+
+  testing::TempDir dir_;
+  std::string home_;
+  fs::path folder_;
+};
+
+TEST_F(StartUpQuitTest, WaitingQuitHasRunWhenTheCommandReturns) {
+  Install(std::string("nginx") + platform::kPathSeparator + "nginx.exe");
+  ASSERT_TRUE(WebServerCommand(kWebServerQuit, 5000));
+  const auto lines = StubCommandLines(folder_);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], Nginx() + " -s quit");
+}
+
+// A quit that takes 300 ms (the fault analyzer in nginx.exe's place runs
+// that long, whatever it is told): start-up goes on, and starts nginx, only
+// after it has ended.
+TEST_F(StartUpQuitTest, StartUpStartsNginxOnlyAfterItsQuitHasEnded) {
+  Install(std::string("fault_analyzer") + kExeSuffix);
+  testing::WriteFile(folder_ / "analyzer_behaviour.txt", "300 0\n");
+  testing::WriteFile(fs::path(home_) / "Site.webserver",
+                     "FormatVersion=1.0\n[Common]\ntype_schedule=0\n");
+  auto engine = std::make_unique<SchedulerEngine>();
+  EngineStart(*engine);
+  ASSERT_TRUE(engine->web_servers_started);
+  const auto runs = [&] {
+    std::vector<std::string> lines;
+    std::ifstream in(folder_ / "analyzer_runs.txt");
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  };
+  ASSERT_TRUE(Eventually([&] { return runs().size() >= 4; }));
+  EXPECT_EQ(runs(), (std::vector<std::string>{"start -s quit", "end -s quit", "start ", "end "}));
+  engine.reset();
+}
+
+}  // namespace
+}  // namespace corvana
