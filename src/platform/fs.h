@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace corvana::platform {
@@ -18,6 +19,22 @@ std::FILE* OpenStream(const std::string& path, const char* mode);
 // Opens a regular file for reading, in the platform's text mode when
 // text_mode is set. Folders, pipes and devices are refused without blocking.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode);
+
+// A regular file read whole, opened as OpenRegularFile opens it, in the
+// platform's text mode when text_mode is set. The buffer holds `length`
+// bytes and a terminating zero.
+enum class ReadWholeResult {
+  kRead,
+  kCannotOpen,  // missing, not a regular file, or not allowed
+  kNoMemory,    // no buffer for the file's size
+  kCannotRead,  // the file has bytes, yet none could be read
+};
+ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
+                                     std::unique_ptr<char[]>* data,
+                                     size_t* length);
+// Reads up to `size` bytes from the start of a regular file, untranslated;
+// -1 when it cannot be opened (as OpenRegularFile).
+long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size);
 
 // Calls visit with the name of every entry of the folder (an empty folder
 // means the current directory) whose name ends with the extension, compared

@@ -199,35 +199,21 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
 bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
   (void)read_mode;  // every read mode in use logs as ordinary
   const uint32_t flags = kLogOrdinary;
-  std::FILE* file = platform::OpenRegularFile(path, /*text_mode=*/true);
-  if (file == nullptr) {
-    WriteLog("Cannot open file '" + path + "'", flags);
-    return false;
-  }
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  std::fseek(file, 0, SEEK_SET);
-  if (size < 0) size = 0;  // unknown size reads as nothing below
-  char* buffer = new (std::nothrow) char[static_cast<size_t>(size) + 1]();
-  if (buffer == nullptr) {
-    std::fclose(file);
-    return false;
-  }
-  text->data.reset(buffer);
-  size_t length = 0;
-  if (size > 0) {
-    length = std::fread(buffer, 1, static_cast<size_t>(size), file);
-    if (length == 0) {
-      WriteLog("Could not read from file '" + path + "'.", flags);
-      std::fclose(file);
-      text->data.reset();
+  // One open, one size query and one read: a reload reads every definition.
+  switch (platform::ReadWholeRegularFile(path, /*text_mode=*/true, &text->data,
+                                         &text->length)) {
+    case platform::ReadWholeResult::kRead:
+      return true;
+    case platform::ReadWholeResult::kCannotOpen:
+      WriteLog("Cannot open file '" + path + "'", flags);
       return false;
-    }
+    case platform::ReadWholeResult::kCannotRead:
+      WriteLog("Could not read from file '" + path + "'.", flags);
+      return false;
+    case platform::ReadWholeResult::kNoMemory:
+      break;
   }
-  buffer[length] = '\0';
-  std::fclose(file);
-  text->length = length;
-  return true;
+  return false;
 }
 
 namespace settings_core {

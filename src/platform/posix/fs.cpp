@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace corvana::platform {
 
@@ -28,21 +30,76 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), with_cloexec.c_str());
 }
 
-std::FILE* OpenRegularFile(const std::string& path, bool /*text_mode*/) {
-  // O_NONBLOCK keeps a FIFO named like a definition from hanging the open;
-  // the type test then refuses it.
+namespace {
+
+// O_NONBLOCK keeps a FIFO named like a definition from hanging the open; the
+// type test then refuses it. On a regular file the flag changes nothing, so
+// it stays set. -1 when the path is not an openable regular file.
+int OpenRegularDescriptor(const std::string& path, struct stat* info) {
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fd < 0) return -1;
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
     close(fd);
-    return nullptr;
+    return -1;
   }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+// Up to `size` bytes, fewer only at the end of the file or on an error.
+size_t ReadUpTo(int fd, char* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t count = read(fd, buffer + got, size - got);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    got += static_cast<size_t>(count);
+  }
+  return got;
+}
+
+}  // namespace
+
+std::FILE* OpenRegularFile(const std::string& path, bool /*text_mode*/) {
+  struct stat info;
+  const int fd = OpenRegularDescriptor(path, &info);
+  if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "r");
   if (stream == nullptr) close(fd);
   return stream;
+}
+
+// Text mode and untranslated are one on POSIX.
+ReadWholeResult ReadWholeRegularFile(const std::string& path, bool,
+                                     std::unique_ptr<char[]>* data,
+                                     size_t* length) {
+  struct stat info;
+  const int fd = OpenRegularDescriptor(path, &info);
+  if (fd < 0) return ReadWholeResult::kCannotOpen;
+  const size_t size = static_cast<size_t>(info.st_size);
+  char* buffer = new (std::nothrow) char[size + 1];
+  if (buffer == nullptr) {
+    close(fd);
+    return ReadWholeResult::kNoMemory;
+  }
+  data->reset(buffer);
+  const size_t got = size > 0 ? ReadUpTo(fd, buffer, size) : 0;
+  close(fd);
+  if (size > 0 && got == 0) {
+    data->reset();
+    return ReadWholeResult::kCannotRead;
+  }
+  buffer[got] = '\0';
+  *length = got;
+  return ReadWholeResult::kRead;
+}
+
+long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
+  struct stat info;
+  const int fd = OpenRegularDescriptor(path, &info);
+  if (fd < 0) return -1;
+  const size_t got = ReadUpTo(fd, static_cast<char*>(buffer), size);
+  close(fd);
+  return static_cast<long>(got);
 }
 
 bool ForEachWithExtension(const std::string& folder,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include <cstring>
 
 namespace corvana::platform {
@@ -37,6 +39,45 @@ std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
   }
   // Text mode: CR LF arrives as LF and Ctrl-Z ends the text.
   return std::fopen(path.c_str(), text_mode ? "r" : "rb");
+}
+
+ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
+                                     std::unique_ptr<char[]>* data,
+                                     size_t* length) {
+  std::FILE* file = OpenRegularFile(path, text_mode);
+  if (file == nullptr) return ReadWholeResult::kCannotOpen;
+  // In text mode the size on disk is an upper bound of what arrives.
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  std::fseek(file, 0, SEEK_SET);
+  if (size < 0) size = 0;  // unknown size reads as nothing below
+  char* buffer = new (std::nothrow) char[static_cast<size_t>(size) + 1];
+  if (buffer == nullptr) {
+    std::fclose(file);
+    return ReadWholeResult::kNoMemory;
+  }
+  data->reset(buffer);
+  size_t got = 0;
+  if (size > 0) {
+    got = std::fread(buffer, 1, static_cast<size_t>(size), file);
+    if (got == 0) {
+      std::fclose(file);
+      data->reset();
+      return ReadWholeResult::kCannotRead;
+    }
+  }
+  buffer[got] = '\0';
+  std::fclose(file);
+  *length = got;
+  return ReadWholeResult::kRead;
+}
+
+long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
+  std::FILE* file = OpenRegularFile(path, false);
+  if (file == nullptr) return -1;
+  const size_t got = std::fread(buffer, 1, size, file);
+  std::fclose(file);
+  return static_cast<long>(got);
 }
 
 bool ForEachWithExtension(const std::string& folder,
