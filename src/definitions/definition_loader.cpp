@@ -47,22 +47,43 @@ void LoadWebServers(std::vector<WebServerDefinition>* list) {
   LogSummary(list->size(), "Web Servers");
 }
 
-std::FILE* OpenCounterFile(const std::string& path) {
-  for (int attempt = 0; attempt < kCounterOpenAttempts; ++attempt) {
-    if (!platform::PathExists(path)) return nullptr;
-    if (std::FILE* file = platform::OpenRegularFile(path, false)) return file;
+namespace {
+
+// Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
+// file; gives up at once when nothing exists at the path. The existence
+// test follows a failed attempt, so that a readable file costs none.
+template <class Attempt>
+bool RetryWhileHeld(const std::string& path, Attempt attempt) {
+  for (int attempts = 0; attempts < kCounterOpenAttempts; ++attempts) {
+    if (attempt()) return true;
+    if (!platform::PathExists(path)) return false;
     platform::CurrentClock().SleepMs(kCounterRetryPauseMs);
   }
-  return nullptr;
+  return false;
+}
+
+}  // namespace
+
+std::FILE* OpenCounterFile(const std::string& path) {
+  std::FILE* file = nullptr;
+  RetryWhileHeld(path, [&] {
+    file = platform::OpenRegularFile(path, false);
+    return file != nullptr;
+  });
+  return file;
 }
 
 int32_t ReadChangeCounter() {
-  std::FILE* file = OpenCounterFile(HomePath() + kCounterFileName);
-  if (file == nullptr) return 0;
+  const std::string path = HomePath() + kCounterFileName;
   unsigned char bytes[4];
-  const size_t got = std::fread(bytes, 1, sizeof bytes, file);
-  std::fclose(file);
-  if (got < sizeof bytes) return 1;
+  long got = -1;
+  // Read in the same attempt as the open: supervision reads it every pass.
+  RetryWhileHeld(path, [&] {
+    got = platform::ReadRegularFilePrefix(path, bytes, sizeof bytes);
+    return got >= 0;
+  });
+  if (got < 0) return 0;
+  if (got < static_cast<long>(sizeof bytes)) return 1;
   // Little-endian on every platform: the file is the writer's, not ours.
   const uint32_t value = static_cast<uint32_t>(bytes[0]) |
                          (static_cast<uint32_t>(bytes[1]) << 8) |
