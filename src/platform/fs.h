@@ -15,6 +15,7 @@ bool RemoveFile(const std::string& path);
 bool PathExists(const std::string& path);
 
 // fopen with the C modes ("w+", "a+", "rb", ...), not inherited by children.
+// On POSIX the stream is unbuffered: meant for a few whole writes.
 std::FILE* OpenStream(const std::string& path, const char* mode);
 // Opens a regular file for reading, in the platform's text mode when
 // text_mode is set. Folders, pipes and devices are refused without blocking.

@@ -27,7 +27,12 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
   // "e" is glibc's O_CLOEXEC: a child started while the log or the counter
   // file is open must not inherit the descriptor.
   std::string with_cloexec = std::string(mode) + "e";
-  return std::fopen(path.c_str(), with_cloexec.c_str());
+  std::FILE* file = std::fopen(path.c_str(), with_cloexec.c_str());
+  // Unbuffered: the log opens a stream per entry, and a buffer would cost a
+  // size query and an allocation each time. stdio still formats a whole
+  // fprintf into one write.
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
 namespace {
