@@ -18,23 +18,35 @@ std::string LogFilePath() {
   return (context ? context->HomePath : std::string()) + kLogFileName;
 }
 
-void AppendLogLine(const char* text, bool newline) {
-  if (GetAppContext() == nullptr || text == nullptr) return;
-  // Opened per entry, in text mode: the file is complete on disk after every
-  // line and other programs may read or copy it at any time.
-  std::FILE* file = platform::OpenStream(LogFilePath(), "a+");
+namespace {
+
+// Opened per entry, in text mode: the file is complete on disk after every
+// line and other programs may read or copy it at any time.
+void AppendTo(const AppContext& context, const char* text, bool newline) {
+  std::FILE* file = platform::OpenStream(context.HomePath + kLogFileName, "a+");
   if (file == nullptr) return;
   std::fprintf(file, newline ? "%s\n" : "%s", text);
   std::fclose(file);
 }
 
+}  // namespace
+
+void AppendLogLine(const char* text, bool newline) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr || text == nullptr) return;
+  AppendTo(*context, text, newline);
+}
+
+// The entry goes to the folder of the very context whose switch was looked
+// at: a newer context may be published meanwhile, its folder still being
+// settled by another thread.
 int WriteLog(const char* message, uint32_t flags) {
   AppContext* context = GetAppContext();
   if (context == nullptr || !context->logging_enabled.load()) return 1;
   std::lock_guard<std::recursive_mutex> guard(LogLock());
   flags |= kLogOrdinary;  // the file bit; the file looks the same for all
   (void)flags;
-  if (message != nullptr) AppendLogLine(message, true);
+  if (message != nullptr) AppendTo(*context, message, true);
   return 1;
 }
 
