@@ -1,0 +1,308 @@
+// The two threads of service mode: the control handler's and the worker's.
+// They share the stop flag, the log and its lock, the context's clock fields
+// and the quit command. These cases make them meet; the ThreadSanitizer
+// build of the test command runs them to catch what the checks cannot see.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "environment/app_context.h"
+#include "logging/log.h"
+#include "platform/env.h"
+#include "platform/seams.h"
+#include "platform/service.h"
+#include "service/service_main.h"
+#include "support/fixtures.h"
+#include "webserver/webserver_control.h"
+
+namespace corvana {
+namespace {
+using testing::WithoutTimestamp;
+
+// Both threads start children (the worker its launches and quits, the
+// handler its quit): a launcher that records under a lock, and lets a test
+// act at the moment of a detached start.
+class SharedLauncher final : public platform::ProcessLauncher {
+ public:
+  platform::ProcessHandle Start(const platform::ProcessStart& start) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    starts_.push_back(start.command_line);
+    return next_++;
+  }
+  bool StartDetached(const platform::ProcessStart& start) override {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      detached_.push_back(start.command_line);
+      hook = std::exchange(on_detached_, nullptr);
+    }
+    if (hook) hook();
+    return true;
+  }
+  bool QueryExitCode(platform::ProcessHandle, uint32_t* exit_code) override {
+    *exit_code = 0;  // every child has ended by the next look
+    return true;
+  }
+  bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
+  void Release(platform::ProcessHandle) override {}
+  void CollectEnded() override {}
+
+  // Runs once, on the thread of the next detached start.
+  void OnNextDetached(std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    on_detached_ = std::move(hook);
+  }
+  std::vector<std::string> detached() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return detached_;
+  }
+  size_t start_count() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return starts_.size();
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> starts_;
+  std::vector<std::string> detached_;
+  std::function<void()> on_detached_;
+  platform::ProcessHandle next_ = 1000;
+};
+
+// A fake clock that ends a worker loop which no stop reaches: after this
+// many pauses it sets the flag itself and says so.
+class BoundedClock final : public platform::Clock {
+ public:
+  explicit BoundedClock(int64_t now_s) : clock_(now_s) {}
+  int64_t NowSeconds() override { return clock_.NowSeconds(); }
+  int64_t MonotonicMs() override { return clock_.MonotonicMs(); }
+  void SleepMs(int ms) override {
+    clock_.SleepMs(ms);
+    if (++pauses_ == kMaxPauses) {
+      forced_stop_.store(true);
+      stop_requested.store(true);
+    }
+  }
+  void Set(int64_t now_s) { clock_.Set(now_s); }
+  bool forced_stop() const { return forced_stop_.load(); }
+
+ private:
+  static constexpr int kMaxPauses = 20000;  // about 100 minutes of ticks
+  testing::FakeClock clock_;
+  std::atomic<int> pauses_{0};
+  std::atomic<bool> forced_stop_{false};
+};
+
+std::vector<std::string> Bodies() {
+  std::vector<std::string> bodies;
+  for (const auto& line : testing::ReadLogLines()) {
+    bodies.push_back(WithoutTimestamp(line));
+  }
+  return bodies;
+}
+
+size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+class ConcurrencyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    platform::SetClock(&clock_);
+    platform::SetLauncher(&launcher_);
+    stop_requested.store(false);
+  }
+  void TearDown() override {
+    platform::SetClock(nullptr);
+    platform::SetLauncher(nullptr);
+    stop_requested.store(false);
+  }
+  void WriteDefinition(const std::string& name, const std::string& common) {
+    testing::WriteFile(dir_.path() / "Corvana" / name,
+                       "FormatVersion=1.0\n[Common]\n" + common);
+  }
+  std::string QuitCommand() const {
+    return GetAppContext()->HomePath + "webserver" +
+           platform::kPathSeparator + "nginx.exe -s quit";
+  }
+
+  testing::TempDir dir_;
+  BoundedClock clock_{testing::LocalSeconds(2026, 12, 7, 3, 29, 50)};
+  SharedLauncher launcher_;
+};
+
+// Every line was written whole: a timestamp, if any, opens the line and
+// appears nowhere else in it.
+void ExpectWholeLines() {
+  for (const std::string& line : testing::ReadLogLines()) {
+    const std::string body = WithoutTimestamp(line);
+    EXPECT_EQ(body.find("[2026-"), std::string::npos) << line;
+    EXPECT_EQ(body.find("#Software"), body.rfind("#Software")) << line;
+  }
+}
+
+#ifndef _WIN32
+// POSIX only: there the control handler can always be registered, so the
+// service's main function runs in-process.
+
+size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) -
+                             lines.begin());
+}
+
+TEST_F(ConcurrencyTest, StopFromTheHandlerThreadEndsABusyWorker) {
+  for (const char* name : {"A.webserver", "B.webserver", "C.webserver"}) {
+    WriteDefinition(name, "type_schedule=0\ntype_interval=0\ninterval=1\n");
+  }
+  std::thread worker(ServiceMain);
+  while (launcher_.start_count() < 3) std::this_thread::yield();
+  ServiceControlHandler(platform::kControlStop);
+  worker.join();
+  EXPECT_FALSE(clock_.forced_stop());
+  const auto bodies = Bodies();
+  EXPECT_LT(IndexOf(bodies, "Service: Stopped."), IndexOf(bodies, "Service: Shutdown."));
+  EXPECT_LT(IndexOf(bodies, "Service: Shutdown."), bodies.size());
+  EXPECT_EQ(bodies.back(), "Scheduler normal shutdown.");
+  // Start-up, the handler, the engine's shutdown and its destructor.
+  EXPECT_EQ(CountOf(launcher_.detached(), QuitCommand()), 4u);
+  EXPECT_EQ(CountOf(bodies, QuitCommand()), 4u);
+  ExpectWholeLines();
+}
+
+// The handler may run at any moment after the service reports running, in
+// the middle of the engine's start-up too: the stop must not be lost, and
+// the start-up must go on to its end before the worker stops.
+TEST_F(ConcurrencyTest, StopArrivingDuringStartUpIsKept) {
+  WriteDefinition("A.schedule", "type_schedule=1\nmin=30\n");
+  std::atomic<bool> handled{false};
+  std::thread handler;
+  // The start-up's own quit command: the engine is between its counter and
+  // its definitions.
+  launcher_.OnNextDetached([&] {
+    handler = std::thread([&] {
+      ServiceControlHandler(platform::kControlStop);
+      handled.store(true);
+    });
+    while (!stop_requested.load()) std::this_thread::yield();
+  });
+  ServiceMain();
+  handler.join();
+  EXPECT_TRUE(handled.load());
+  EXPECT_FALSE(clock_.forced_stop()) << "the stop was lost; the worker ran on";
+  const auto bodies = Bodies();
+  EXPECT_EQ(CountOf(bodies, "Run Task Schedulers/Webservers..."), 1u);
+  EXPECT_EQ(CountOf(bodies, "Scheduler normal shutdown."), 2u);
+  EXPECT_EQ(launcher_.start_count(), 0u);  // the due schedule never ran
+}
+
+// A stop that comes while the worker is still creating the context: the
+// handler's quit must not read a home folder that is being settled (it
+// would start nginx.exe relative to the current directory), and the stop
+// itself is still honoured.
+TEST_F(ConcurrencyTest, StopWhileTheContextIsCreatedIsHonoured) {
+  for (int round = 0; round < 20; ++round) {
+    stop_requested.store(false);
+    std::thread worker(ServiceMain);
+    ServiceControlHandler(platform::kControlStop);
+    worker.join();
+    ASSERT_FALSE(clock_.forced_stop()) << "round " << round;
+  }
+  for (const std::string& command : launcher_.detached()) {
+    EXPECT_EQ(command.rfind(dir_.path().string(), 0), 0u) << command;
+  }
+}
+#endif  // _WIN32
+
+// The handler's quit command while the worker is still creating the
+// context: HomePath is not settled yet, so the quit must start nothing
+// rather than an nginx.exe found relative to the current directory.
+std::string quit_test_common_folder;
+std::atomic<int> quits_while_creating{0};
+std::string CommonFolderQueriedMidCreation() {
+  if (WebServerCommand(kWebServerQuit)) quits_while_creating.fetch_add(1);
+  return quit_test_common_folder;
+}
+std::string NoUserFolder() { return ""; }
+
+TEST_F(ConcurrencyTest, QuitWhileTheContextIsCreatedStartsNothing) {
+  quit_test_common_folder = dir_.path().string();
+  SetFolderQueries(&CommonFolderQueriedMidCreation, &NoUserFolder);
+  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+  SetFolderQueries(nullptr, nullptr);
+  EXPECT_EQ(quits_while_creating.load(), 0);
+  EXPECT_TRUE(launcher_.detached().empty());
+  EXPECT_TRUE(WebServerCommand(kWebServerQuit));  // once created, it works
+  EXPECT_EQ(launcher_.detached(), std::vector<std::string>{QuitCommand()});
+}
+
+// The quit command from both threads at once: every start and every line
+// arrives, and none is torn.
+TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
+  constexpr int kPerThread = 200;
+  std::atomic<int> ready{0};
+  auto quitter = [&] {
+    ready.fetch_add(1);
+    while (ready.load() < 2) std::this_thread::yield();
+    for (int i = 0; i < kPerThread; ++i) WebServerCommand(kWebServerQuit);
+  };
+  std::thread handler_side(quitter);
+  std::thread worker_side(quitter);
+  handler_side.join();
+  worker_side.join();
+  const auto detached = launcher_.detached();
+  EXPECT_EQ(detached.size(), 2u * kPerThread);
+  EXPECT_EQ(CountOf(detached, QuitCommand()), 2u * kPerThread);
+  const auto bodies = Bodies();
+  EXPECT_EQ(CountOf(bodies, QuitCommand()), 2u * kPerThread);
+  EXPECT_EQ(CountOf(bodies, "Webserver command successfully"), 2u * kPerThread);
+  ExpectWholeLines();
+}
+
+// The clock fields: while one thread moves the clock across midnight and
+// back, both writers' lines carry a date and a time of one and the same
+// reading, never the date of one and the time of the other.
+TEST_F(ConcurrencyTest, TimestampsNeverMixTwoReadings) {
+  const int64_t before = testing::LocalSeconds(2026, 12, 7, 23, 59, 59);
+  const int64_t after = before + 1;
+  clock_.Set(before);
+  std::atomic<bool> done{false};
+  std::thread mover([&] {
+    while (!done.load()) {
+      clock_.Set(after);
+      clock_.Set(before);
+    }
+  });
+  auto writer = [](const char* tag) {
+    for (int i = 0; i < 300; ++i) WriteTimestampedLog(tag);
+  };
+  std::thread handler_side(writer, "handler");
+  std::thread worker_side(writer, "worker");
+  handler_side.join();
+  worker_side.join();
+  done.store(true);
+  mover.join();
+  int lines = 0;
+  for (const std::string& line : testing::ReadLogLines()) {
+    const std::string stamp = line.substr(0, 21);
+    if (WithoutTimestamp(line) == line) continue;  // the header
+    ++lines;
+    EXPECT_TRUE(stamp == "[2026-12-07 23:59:59]" || stamp == "[2026-12-08 00:00:00]")
+        << line;
+  }
+  EXPECT_EQ(lines, 600);
+  const AppContext* context = GetAppContext();
+  EXPECT_TRUE((context->current_day == 7 && context->current_time == 86399) ||
+              (context->current_day == 8 && context->current_time == 0));
+}
+
+}  // namespace
+}  // namespace corvana
