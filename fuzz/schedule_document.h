@@ -1,6 +1,5 @@
-// The document that ".schedule" files are read with: one section "Common"
-// with every key of a schedule, in the order and with the defaults the
-// definitions code declares.
+// The document that ".schedule" files are read with, and a comparison of
+// what a file can set.
 #pragma once
 
 #include "definitions/schedule_definition.h"
@@ -8,37 +7,7 @@
 
 namespace corvana::fuzzing {
 
-inline const SettingsDocument<ScheduleDefinition>& ScheduleDocument() {
-  using Schedule = ScheduleDefinition;
-  static const SettingsDocument<Schedule>* document = [] {
-    auto* built = new SettingsDocument<Schedule>("Schedule Settings", 1.0);
-    auto& common = AddSection(*built, "Common");
-    AddEntry(common, kText, "name", &Schedule::name);
-    AddEntry(common, kText, "profile", &Schedule::profile);
-    AddEntry(common, kInt, "type_action", &Schedule::type_action);
-    AddEntry(common, kInt, "enabled", &Schedule::enabled, 1);
-    AddEntry(common, kInt, "type_schedule", &Schedule::type_schedule);
-    AddEntry(common, kInt, "day", &Schedule::day);
-    AddEntry(common, kInt, "month", &Schedule::month);
-    AddEntry(common, kInt, "year", &Schedule::year);
-    AddEntry(common, kInt, "hour", &Schedule::hour);
-    AddEntry(common, kInt, "min", &Schedule::min);
-    AddEntry(common, kInt, "sec", &Schedule::sec);
-    AddEntry(common, kInt, "nday_week", &Schedule::nday_week);
-    AddEntry(common, kInt, "days_week", &Schedule::days_week);
-    AddEntry(common, kInt, "type_period", &Schedule::type_period, 11);
-    AddEntry(common, kInt, "confirm_period", &Schedule::confirm_period);
-    AddEntry(common, kInt, "comparison", &Schedule::comparison);
-    AddEntry(common, kInt, "compar_tp", &Schedule::compar_tp);
-    AddEntry(common, kInt, "compar_fld", &Schedule::compar_fld);
-    AddEntry(common, kLong, "dt_from", &Schedule::dt_from);
-    AddEntry(common, kLong, "dt_to", &Schedule::dt_to);
-    AddEntry(common, kLong, "compr_from", &Schedule::compr_from);
-    AddEntry(common, kLong, "compr_to", &Schedule::compr_to);
-    return built;
-  }();
-  return *document;
-}
+using corvana::ScheduleDocument;
 
 // The fields a file can set, for comparing two records.
 inline bool SameFileFields(const ScheduleDefinition& a,

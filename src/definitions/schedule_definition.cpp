@@ -36,13 +36,12 @@ SettingsDocument<Schedule> BuildScheduleDocument() {
   return document;
 }
 
-// Every file is read against the same description; it is built once.
+}  // namespace
+
 const SettingsDocument<Schedule>& ScheduleDocument() {
   static const SettingsDocument<Schedule> document = BuildScheduleDocument();
   return document;
 }
-
-}  // namespace
 
 bool ReadScheduleFile(const std::string& folder, const std::string& file_name,
                       ScheduleDefinition* record) {

@@ -46,6 +46,12 @@ struct ScheduleDefinition {
   platform::ProcessHandle process = 0;
 };
 
+template <class Record>
+class SettingsDocument;
+
+// The description every ".schedule" file is read against, built once.
+const SettingsDocument<ScheduleDefinition>& ScheduleDocument();
+
 // Reads folder + file_name (folder ends with the separator or is empty).
 // False, after "Error read schedule settings", when the file cannot be used.
 bool ReadScheduleFile(const std::string& folder, const std::string& file_name,
