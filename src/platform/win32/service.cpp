@@ -20,7 +20,14 @@ constexpr DWORD kServiceDeleteAccess = 0x10000;    // DELETE
 ServiceMainFunction service_main_function = nullptr;
 ControlHandlerFunction control_handler_function = nullptr;
 
-VOID WINAPI ServiceMainTrampoline(DWORD, LPSTR*) { service_main_function(); }
+// Set when the service's main function has returned.
+HANDLE service_main_ended = nullptr;
+constexpr DWORD kServiceMainEndWaitMs = 30000;
+
+VOID WINAPI ServiceMainTrampoline(DWORD, LPSTR*) {
+  service_main_function();
+  SetEvent(service_main_ended);
+}
 
 VOID WINAPI HandlerTrampoline(DWORD control) {
   control_handler_function(control);
@@ -64,10 +71,19 @@ void Finish(BOOL ok, ScmResult* result) {
 bool RunServiceDispatcher(const char* service_name,
                           ServiceMainFunction service_main) {
   service_main_function = service_main;
+  service_main_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SERVICE_TABLE_ENTRYA table[] = {
       {const_cast<LPSTR>(service_name), &ServiceMainTrampoline},
       {nullptr, nullptr}};
-  return StartServiceCtrlDispatcherA(table) != 0;
+  const bool dispatched = StartServiceCtrlDispatcherA(table) != 0;
+  // The dispatcher returns as soon as the service reports stopped, and the
+  // process would then end while the main function still destroys the
+  // engine (its last quit command and log lines). Wait for it to return.
+  if (dispatched && service_main_ended != nullptr) {
+    WaitForSingleObject(service_main_ended, kServiceMainEndWaitMs);
+  }
+  if (service_main_ended != nullptr) CloseHandle(service_main_ended);
+  return dispatched;
 }
 
 StatusHandle RegisterControlHandler(const char* service_name,
