@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# Faults against the real scheduler of the native build, in the foreground:
+# every case states what the log must say and that the scheduler keeps
+# running. Long spans of time pass through libfaketime's speed factor.
+# Usage: fault_test.sh <native build folder>
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/reliability_lib.sh"
+build=$(cd "$1" && pwd)
+scheduler="$build/scheduler"
+faketime=$(faketime_library)
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvana-fault.XXXXXX")
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+  for dir in "$work"/*/; do
+    [ -d "$dir" ] || continue
+    case_dir=${dir%/}; app="$case_dir/app"; end_analyzers
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+[ -x "$scheduler" ] || { echo "[  FAILED  ] 1 tests, no scheduler in $build"; exit 1; }
+[ -n "$faketime" ] || { echo "[  FAILED  ] 1 tests, libfaketime is not installed"; exit 1; }
+
+# The scheduler must go on after a fault: a counter change is still noticed.
+expect_alive_and_reloading() {
+  expect_running "$1"
+  set_counter "$2"
+  expect_log "The schedules has been changed #$2"
+}
+
+# Stops it and checks the stop lines of the control handler and the engine.
+stop_and_expect_shutdown() {
+  stop_scheduler
+  expect_log "Service: Stopped." 1 1
+  expect_log "Scheduler normal shutdown." 2 1
+}
+
+analyzer_missing() {
+  new_case_folder analyzer_missing
+  write_definition Nightly.schedule type_schedule=0 year=2026 month=12 day=7 hour=3 min=30 sec=0
+  start_and_wait "@2026-12-07 03:29:58"
+  expect_log "Running schedule, id: Nightly"
+  expect_log "Error: Failed to run task, id: Nightly"
+  expect_alive_and_reloading "after a failed start" 2
+  stop_and_expect_shutdown
+}
+
+analyzer_exits_at_once_with_an_error() {
+  new_case_folder analyzer_exits_at_once_with_an_error
+  write_analyzer 'exit 3'
+  write_definition Nightly.schedule type_schedule=0 year=2026 month=12 day=7 hour=3 min=30 sec=0
+  start_and_wait "@2026-12-07 03:29:58"
+  expect_log "Successful run schedule, id: Nightly"
+  expect_log "The process stopped, id: Nightly"
+  expect_order "Successful run schedule, id: Nightly" "The process stopped, id: Nightly"
+  [ "$(zombies_of "$pid")" -eq 0 ] || fail "a zombie is left"
+  expect_alive_and_reloading "after the analyzer failed" 2
+  stop_and_expect_shutdown
+}
+
+# An hourly schedule whose analyzer hangs: every later hour is refused as
+# still active, and the child is ended once it has run 86395 seconds; a day
+# passes in about 22 s at 4000 times the speed.
+analyzer_hangs_past_the_run_time_limit() {
+  new_case_folder analyzer_hangs_past_the_run_time_limit
+  write_analyzer 'case "$1" in -serve) ;; *) exec sleep 100000000 ;; esac'
+  write_definition Hourly.schedule type_schedule=1 min=30
+  start_and_wait "@2026-12-07 03:30:00 x4000"
+  expect_log "Successful run schedule, id: Hourly"
+  local child
+  child=$(awk '$2 == "start" && $3 == "-_scheduleHourly" {print $1; exit}' "$app/runs.txt" 2>/dev/null)
+  wait_log "Terminate Process, id: Hourly" 1 60 || fail "the hung analyzer was not ended"
+  kill -0 "$child" 2>/dev/null && fail "the hung analyzer $child still runs"
+  [ "$(log_count "Error: The process is still active, id: Hourly")" -ge 20 ] ||
+    fail "the later hours were not refused while it hung"
+  [ "$(runs_count -_scheduleHourly)" -le 2 ] || fail "started again while it hung"
+  grep -q OVERLAP "$app/runs.txt" && fail "two runs at once"
+  expect_log "Successful run serve service"  # a launch happened, and 23:24 passed
+  expect_alive_and_reloading "after ending the hung analyzer" 2
+  stop_and_expect_shutdown
+}
+
+nginx_missing() {
+  new_case_folder nginx_missing
+  write_analyzer 'exit 0'
+  write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
+  start_and_wait
+  expect_log "Start webservers..."
+  expect_log "$home/webserver/nginx.exe"
+  expect_log "Webserver command error" 2
+  expect_log "Successful run webserver update, id: Site"
+  expect_alive_and_reloading "without nginx" 2
+  stop_and_expect_shutdown
+}
+
+# The whole data folder goes away and comes back: entries in between are
+# lost, and the log goes on in the same file once the folder is there.
+log_folder_disappears() {
+  new_case_folder log_folder_disappears
+  write_analyzer 'exit 0'
+  set_counter 1
+  start_and_wait
+  rm -rf "$home"
+  sleep 4  # more than one supervision pass without the folder
+  expect_running "without its folder"
+  [ -e "$home" ] && fail "the scheduler made the folder again"
+  mkdir -p "$home"
+  write_definition Back.webserver type_schedule=0 type_interval=2 interval=1
+  set_counter 7
+  expect_log "The schedules has been changed #7"
+  expect_log "Loading : 1 Web Servers items"
+  expect_log "Successful run webserver update, id: Back"
+  head -n 1 "$home/scheduler.###" | grep -q '^#Software' && fail "the log was started afresh"
+  stop_and_expect_shutdown
+}
+
+counter_deleted() {
+  new_case_folder counter_deleted
+  set_counter 5
+  start_and_wait
+  rm -f "$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #0"
+  expect_log "Loading schedules" 2
+  expect_alive_and_reloading "after the counter was deleted" 6
+  stop_and_expect_shutdown
+}
+
+counter_truncated_to_two_bytes() {
+  new_case_folder counter_truncated_to_two_bytes
+  set_counter 5
+  start_and_wait
+  printf '\x05\x00' >"$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #1"
+  expect_alive_and_reloading "after the counter was truncated" 6
+  stop_and_expect_shutdown
+}
+
+# Neither a folder nor a pipe in the counter's place may hang the loop.
+counter_replaced_by_a_folder_or_a_pipe() {
+  new_case_folder counter_replaced_by_a_folder_or_a_pipe
+  set_counter 5
+  start_and_wait
+  rm -f "$home/schedule_counter.dat"
+  mkdir "$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #0"
+  rmdir "$home/schedule_counter.dat"
+  mkfifo "$home/schedule_counter.dat"
+  set_counter 3 &  # the pipe's writer waits for a reader that never comes
+  local writer=$!
+  sleep 4
+  expect_running "with a pipe as the counter"
+  log_has "The schedules has been changed #3" && fail "read the counter through a pipe"
+  kill "$writer" 2>/dev/null; wait "$writer" 2>/dev/null
+  rm -f "$home/schedule_counter.dat"
+  expect_alive_and_reloading "after the pipe" 8
+  stop_and_expect_shutdown
+}
+
+# A file caught half written is skipped with its lines; the next counter
+# change loads it.
+torn_definition_is_skipped_then_loaded() {
+  new_case_folder torn_definition_is_skipped_then_loaded
+  write_analyzer 'exit 0'
+  start_and_wait
+  printf 'FormatVersion=1.0\r\n\r\n[Common]\r\ntype_sch' >"$home/Site.webserver"
+  set_counter 2
+  expect_log "The schedules has been changed #2"
+  expect_log "Error read webserver settings"
+  expect_log "Loading : 0 Web Servers items" 2
+  write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
+  set_counter 3
+  expect_log "The schedules has been changed #3"
+  expect_log "Loading : 1 Web Servers items"
+  expect_log "Successful run webserver update, id: Site"
+  expect_alive_and_reloading "after the torn file" 4
+  stop_and_expect_shutdown
+}
+
+# Another process rewrites the definitions, a piece at a time, and moves
+# the counter as fast as it can, while the scheduler (at 50 times the speed)
+# reloads every 70 ms or so and the analyzer runs take 10 s each.
+definitions_rewritten_in_a_tight_loop() {
+  new_case_folder definitions_rewritten_in_a_tight_loop
+  write_analyzer 'sleep 10'
+  local names=(Alpha Beta Gamma) name n=1
+  for name in "${names[@]}"; do
+    write_definition "$name.webserver" type_schedule=0 type_interval=0 interval=1
+  done
+  start_and_wait "+0 x50"
+  local until=$((SECONDS + 15))
+  while [ $SECONDS -lt $until ]; do
+    for name in "${names[@]}"; do
+      printf 'FormatVersion=1.0\r\n\r\n[Com' >"$home/$name.webserver"
+      printf 'mon]\r\ntype_schedule=0\r\ntype_interval=0\r\ninterval=1\r\n' >>"$home/$name.webserver"
+    done
+    n=$((n + 1)); set_counter $n
+  done
+  set_counter $((n + 1))
+  expect_log "The schedules has been changed #$((n + 1))"
+  expect_running "after the rewrites"
+  local torn reloads
+  torn=$(log_count "Error read webserver settings")
+  reloads=$(log_bodies | grep -c '^The schedules has been changed #')
+  echo "    $reloads reloads, $torn torn files skipped, $(grep -c ' start ' "$app/runs.txt") analyzer runs"
+  [ "$reloads" -ge 50 ] || fail "only $reloads reloads"
+  [ "$(log_bodies | grep '^Loading : ' | tail -n 1)" = "Loading : 3 Web Servers items" ] ||
+    fail "the last reload did not load all three"
+  grep -q OVERLAP "$app/runs.txt" && fail "a definition ran twice at once: $(grep OVERLAP "$app/runs.txt" | head -n 3 | tr '\n' ' ')"
+  stop_and_expect_shutdown
+  end_analyzers
+}
+
+# A stop that arrives while the engine is still loading must not be lost.
+stop_during_start_up() {
+  local attempt
+  for attempt in 1 2 3; do
+    new_case_folder stop_during_start_up
+    local i
+    for i in $(seq 1 $((4000 * attempt))); do
+      printf 'FormatVersion=1.0\n[Common]\ntype_schedule=1\nmin=61\n' >"$home/s$i.schedule"
+    done
+    start_scheduler
+    wait_log "Loading schedules" 1 20
+    stop_scheduler 10
+    local stopped_at started_at
+    stopped_at=$(first_line_of "Service: Stopped.")
+    started_at=$(first_line_of "Run Task Schedulers/Webservers...")
+    # Conclusive only when the stop came before start-up had finished.
+    if [ -n "$stopped_at" ] && [ -n "$started_at" ] && [ "$stopped_at" -lt "$started_at" ]; then
+      expect_log "Scheduler normal shutdown." 2 1
+      return
+    fi
+    [ $case_failures -gt 0 ] && return
+  done
+  fail "the stop never arrived during start-up"
+}
+
+for name in analyzer_missing analyzer_exits_at_once_with_an_error \
+    analyzer_hangs_past_the_run_time_limit nginx_missing log_folder_disappears \
+    counter_deleted counter_truncated_to_two_bytes \
+    counter_replaced_by_a_folder_or_a_pipe torn_definition_is_skipped_then_loaded \
+    definitions_rewritten_in_a_tight_loop stop_during_start_up; do
+  [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
+  run_case "$name"
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+  end_analyzers
+  pid=
+done
+finish

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Faults against the Windows build, running as a real service under Wine:
+# the cases that Wine can show, one after the other in one service run, each
+# with the lines the log must have and the service still running after it.
+# (A hung analyzer needs a day to pass, which only the native run can make
+# fast; the fault suite of the native build has it.)
+# Usage: wine_fault_test.sh <Windows build folder>
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/reliability_lib.sh"
+build=$(cd "$1" && pwd)
+keeper=
+counter=1
+win_home='C:\ProgramData\Corvana'
+
+bump() { counter=$((counter + 1)); set_counter $counter; }
+expect_reload() { bump; expect_log "The schedules has been changed #$counter" 1 20; }
+expect_service_running() {
+  [ "$(wine "$probe" count scheduler.exe 2>/dev/null | tr -d '\r')" = 1 ] ||
+    fail "the service is not running ($*)"
+}
+# A kind-0 schedule a few seconds ahead, on the clock Wine reads too.
+write_schedule_soon() {
+  local y mo d h mi s
+  read -r y mo d h mi s <<<"$(date -d '+8 sec' '+%Y %-m %-d %-H %-M %-S')"
+  write_definition "$1.schedule" type_schedule=0 year="$y" month="$mo" day="$d" \
+    hour="$h" min="$mi" sec="$s"
+}
+
+analyzer_missing() {
+  mv "$app/Ravo.exe" "$app/Ravo.exe.away"
+  write_schedule_soon Missing
+  expect_reload
+  expect_log "Running schedule, id: Missing" 1 20
+  expect_log "Error: Failed to run task, id: Missing"
+  mv "$app/Ravo.exe.away" "$app/Ravo.exe"
+  rm -f "$home/Missing.schedule"
+  expect_reload
+  expect_service_running "after a failed start"
+}
+
+analyzer_exits_at_once_with_an_error() {
+  echo "0 3" >"$app/analyzer_behaviour.txt"
+  write_schedule_soon Failing
+  expect_reload
+  expect_log "Successful run schedule, id: Failing" 1 20
+  expect_log "The process stopped, id: Failing"
+  expect_order "Successful run schedule, id: Failing" "The process stopped, id: Failing"
+  rm -f "$home/Failing.schedule" "$app/analyzer_behaviour.txt"
+  expect_reload
+  expect_service_running "after the analyzer failed"
+}
+
+nginx_missing() {
+  write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
+  expect_reload
+  expect_log "Start webservers..."
+  expect_log "$win_home\\webserver\\nginx.exe"
+  expect_order "Start webservers..." "$win_home\\webserver\\nginx.exe"
+  expect_log "Successful run webserver update, id: Site"
+  rm -f "$home/Site.webserver"
+  local stops
+  stops=$(log_count "Stop webservers...")
+  expect_reload
+  expect_log "Stop webservers..." $((stops + 1)) 5
+  expect_service_running "without nginx"
+}
+
+# Another process holds the counter file open and denies all sharing: the
+# read gives up after its retries and counts as 0; once released, the real
+# value is back, and each is one reload.
+counter_held_exclusively() {
+  bump
+  expect_log "The schedules has been changed #$counter" 1 20
+  rm -f "$home/schedule_counter.dat.held"
+  local zero back
+  zero=$(log_count "The schedules has been changed #0")
+  back=$(log_count "The schedules has been changed #$counter")
+  wine "$build/tests/engine_test.exe" --child hold "$win_home\\schedule_counter.dat" 8000 \
+    >/dev/null 2>&1 &
+  local holder=$!
+  poll 20 test -f "$home/schedule_counter.dat.held" || fail "the holder did not start"
+  expect_log "The schedules has been changed #0" $((zero + 1)) 15
+  wait "$holder"
+  expect_log "The schedules has been changed #$counter" $((back + 1)) 15
+  expect_service_running "after the counter was held"
+}
+
+counter_deleted() {
+  expect_reload
+  local zero
+  zero=$(log_count "The schedules has been changed #0")
+  rm -f "$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #0" $((zero + 1)) 15
+  expect_reload
+  expect_service_running "after the counter was deleted"
+}
+
+counter_truncated_to_two_bytes() {
+  local one
+  one=$(log_count "The schedules has been changed #1")
+  printf '\x05\x00' >"$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #1" $((one + 1)) 15
+  expect_reload
+  expect_service_running "after the counter was truncated"
+}
+
+torn_definition_is_skipped_then_loaded() {
+  printf 'FormatVersion=1.0\r\n\r\n[Common]\r\ntype_sch' >"$home/Torn.webserver"
+  local skipped
+  skipped=$(log_count "Error read webserver settings")
+  expect_reload
+  expect_log "Error read webserver settings" $((skipped + 1))
+  write_definition Torn.webserver type_schedule=0 type_interval=1 interval=6
+  expect_reload
+  expect_log "Successful run webserver update, id: Torn"
+  rm -f "$home/Torn.webserver"
+  expect_reload
+  expect_service_running "after the torn file"
+}
+
+# The whole data folder goes away and comes back: the entries in between are
+# lost, and the log goes on in the same file once the folder is there.
+log_folder_disappears() {
+  rm -rf "$home"
+  sleep 5  # more than one supervision pass without the folder
+  expect_service_running "without its folder"
+  mkdir -p "$home"
+  write_definition Back.webserver type_schedule=0 type_interval=2 interval=1
+  counter=40
+  set_counter $counter
+  expect_log "The schedules has been changed #40" 1 20
+  expect_log "Successful run webserver update, id: Back"
+  head -n 1 "$home/scheduler.###" | grep -q '^#Software' && fail "the log was started afresh"
+  rm -f "$home/Back.webserver"
+  expect_reload
+}
+
+# Another process rewrites the definitions a piece at a time and moves the
+# counter as fast as it can, while the analyzer's runs take five seconds.
+definitions_rewritten_in_a_tight_loop() {
+  echo "5000 0" >"$app/analyzer_behaviour.txt"
+  local names=(Alpha Beta Gamma) name
+  local until=$((SECONDS + 20))
+  while [ $SECONDS -lt $until ]; do
+    for name in "${names[@]}"; do
+      printf 'FormatVersion=1.0\r\n\r\n[Com' >"$home/$name.webserver"
+      printf 'mon]\r\ntype_schedule=0\r\ntype_interval=0\r\ninterval=1\r\n' >>"$home/$name.webserver"
+    done
+    bump
+  done
+  expect_reload
+  [ "$(log_bodies | grep '^Loading : ' | tail -n 1)" = "Loading : 3 Web Servers items" ] ||
+    fail "the last reload did not load all three"
+  expect_service_running "after the rewrites"
+  echo "    $(log_bodies | grep -c '^The schedules has been changed #') reloads," \
+    "$(log_count "Error read webserver settings") torn files skipped," \
+    "$(log_bodies | grep -c '^Successful run webserver update, id: ') web-server runs"
+  analyzer_runs | grep -q OVERLAP && fail "a definition ran twice at once"
+  rm -f "$home"/*.webserver "$app/analyzer_behaviour.txt"
+  : >"$app/analyzer_release"
+}
+
+stops_cleanly() {
+  wine_service stop || fail "the service did not stop"
+  expect_log "Service: Stopped." 1 5
+  expect_log "Scheduler normal shutdown." 2 5
+}
+
+cleanup() { wine_cleanup; }
+trap cleanup EXIT
+wine_setup "$build" "Corvana Faults"
+set_counter $counter
+wine_install
+if [ $case_failures -ne 0 ]; then echo "[  FAILED  ] 1 tests, the service did not start"; exit 1; fi
+for name in analyzer_missing analyzer_exits_at_once_with_an_error nginx_missing \
+    counter_held_exclusively counter_deleted counter_truncated_to_two_bytes \
+    torn_definition_is_skipped_then_loaded log_folder_disappears \
+    definitions_rewritten_in_a_tight_loop stops_cleanly; do
+  [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
+  run_case "$name"
+done
+wine_uninstall
+finish
