@@ -11,8 +11,9 @@ namespace {
 
 // The engine converts the same few times over and over: every web server of
 // a tick reads the clock afresh (the same second, mostly), and measures its
-// interval from its own last update to now. Conversions are remembered per
-// thread until the zone is reloaded; the zone rules are read then anyway.
+// interval from its own last update to now; the idle service converts the
+// seconds of one minute, a third of them twice. Conversions are remembered
+// per thread until the zone is reloaded; the zone rules are read then anyway.
 std::atomic<uint32_t> zone_generation{1};
 
 struct LocalConversion {
@@ -96,11 +97,17 @@ void ReloadTimeZone() {
   zone_generation.fetch_add(1);
 }
 
+// The zones change their offset only at the start of a local minute (leap
+// seconds, where a zone counts them, come last in a minute), so a later
+// second of the same local minute follows from the last conversion.
 bool ToLocalTime(int64_t seconds_since_1970, LocalTime* out) {
   thread_local LocalConversion last;
   const uint32_t generation = zone_generation.load(std::memory_order_relaxed);
-  if (last.generation == generation && last.seconds == seconds_since_1970) {
+  const int64_t later_s = seconds_since_1970 - last.seconds;
+  if (last.generation == generation && later_s >= 0 &&
+      later_s < 60 - last.local.second) {
     *out = last.local;
+    out->second += static_cast<int>(later_s);
     return true;
   }
   if (!ConvertToLocal(seconds_since_1970, out)) return false;
