@@ -130,6 +130,7 @@ void FakeClock::Advance(int64_t seconds, int64_t ms) {
 
 platform::ProcessHandle RecordingLauncher::Start(
     const platform::ProcessStart& start) {
+  std::lock_guard<std::mutex> guard(lock_);
   starts.push_back(start);
   if (fail_starts) return 0;
   platform::ProcessHandle handle = next_++;
@@ -138,12 +139,14 @@ platform::ProcessHandle RecordingLauncher::Start(
 }
 
 bool RecordingLauncher::StartDetached(const platform::ProcessStart& start) {
+  std::lock_guard<std::mutex> guard(lock_);
   detached.push_back(start);
   return !fail_starts;
 }
 
 bool RecordingLauncher::QueryExitCode(platform::ProcessHandle process,
                                       uint32_t* exit_code) {
+  std::lock_guard<std::mutex> guard(lock_);
   auto it = exit_codes.find(process);
   if (fail_queries || it == exit_codes.end()) return false;
   *exit_code = it->second;
@@ -152,18 +155,21 @@ bool RecordingLauncher::QueryExitCode(platform::ProcessHandle process,
 
 bool RecordingLauncher::Terminate(platform::ProcessHandle process,
                                   uint32_t exit_code) {
+  std::lock_guard<std::mutex> guard(lock_);
   terminated.push_back(process);
   exit_codes[process] = exit_code;
   return true;
 }
 
 void RecordingLauncher::Release(platform::ProcessHandle process) {
+  std::lock_guard<std::mutex> guard(lock_);
   released.push_back(process);
   exit_codes.erase(process);
 }
 
 void RecordingLauncher::Finish(platform::ProcessHandle process,
                                uint32_t exit_code) {
+  std::lock_guard<std::mutex> guard(lock_);
   exit_codes[process] = exit_code;
 }
 

@@ -66,7 +66,8 @@ class FakeClock final : public platform::Clock {
   int64_t slept_ms_ = 0;
 };
 
-// Records every start; children "run" until Finish or Terminate.
+// Records every start; children "run" until Finish or Terminate. The worker
+// and the control handler's thread may both start processes.
 class RecordingLauncher final : public platform::ProcessLauncher {
  public:
   platform::ProcessHandle Start(const platform::ProcessStart& start) override;
@@ -87,6 +88,7 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   std::map<platform::ProcessHandle, uint32_t> exit_codes;
 
  private:
+  std::mutex lock_;
   platform::ProcessHandle next_ = 100;
 };
 

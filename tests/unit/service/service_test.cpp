@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
@@ -119,10 +120,17 @@ TEST_F(ControlHandlerTest, InterrogateChangesNothingAndWritesNothing) {
 // service's main function runs the engine in-process.
 TEST_F(ControlHandlerTest, ServiceMainRunsTheEngineUntilStopped) {
   std::atomic<bool> returned{false};
+  AppContext* before = GetAppContext();
   std::thread worker([&] {
     ServiceMain();
     returned.store(true);
   });
+  // The worker builds a context of its own; its folders may be read once
+  // its logging switch is on, which is the last step of building it.
+  AppContext* started = nullptr;
+  while ((started = GetAppContext()) == before || !started->logging_enabled.load()) {
+    std::this_thread::yield();
+  }
   while (Bodies().size() < 9) std::this_thread::yield();
   ServiceControlHandler(platform::kControlStop);
   worker.join();
