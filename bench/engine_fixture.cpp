@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <random>
+#include <system_error>
 
 #include "environment/app_context.h"
 #include "environment/packed_time.h"
@@ -63,15 +64,28 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 
 }  // namespace
 
+// A folder of its own per process, removed again when the process ends.
+class BenchFolder {
+ public:
+  BenchFolder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("corvana-bench-" + std::to_string(std::random_device()()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_ / "common");
+  }
+  ~BenchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 const std::filesystem::path& BenchRoot() {
-  static const std::filesystem::path root = [] {
-    auto path = std::filesystem::temp_directory_path() /
-                ("corvana-bench-" + std::to_string(std::random_device()()));
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path / "common");
-    return path;
-  }();
-  return root;
+  static const BenchFolder folder;
+  return folder.path();
 }
 
 void InitBenchContext() {
