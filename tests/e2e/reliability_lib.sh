@@ -97,12 +97,12 @@ new_case_folder() {
   cp "$scheduler" "$app/scheduler"
 }
 
-# start_scheduler [libfaketime spec]: runs it in the background as $pid. The
+# start_scheduler [FAKETIME value]: runs it in the background as $pid. The
 # subshell execs, so $pid is the scheduler itself and signals reach it.
 start_scheduler() {
-  local spec=${1:-}
-  if [ -n "$spec" ]; then
-    (cd "$case_dir" && PROGRAMDATA="$pd" LD_PRELOAD="$faketime" FAKETIME="$spec" \
+  local fake_time=${1:-}
+  if [ -n "$fake_time" ]; then
+    (cd "$case_dir" && PROGRAMDATA="$pd" LD_PRELOAD="$faketime" FAKETIME="$fake_time" \
       ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
       exec "$app/scheduler" --service) >>"$case_dir/output.txt" 2>&1 &
   else

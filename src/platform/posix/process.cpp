@@ -79,7 +79,7 @@ pid_t Spawn(const ProcessStart& start) {
     file = CurrentDirectory() + "/" + file;
   }
   // The child sees the arguments a Windows child would: the whole command
-  // line split at blanks, the part that named the file included.
+  // line split at blanks, the words that named the file included.
   std::vector<std::string> args = SplitCommandLine(start.command_line);
   if (args.empty()) args.push_back(file);
   std::vector<char*> argv;
