@@ -275,7 +275,8 @@ TEST(PosixProcessTest, ReleasedRunningChildIsReapedOnceEnded) {
 TEST(PosixProcessTest, DetachedChildIsReapedOnceEnded) {
   platform::CollectEndedChildren();
   ASSERT_EQ(ZombieChildren(), std::set<long>{}) << "left by earlier tests";
-  ASSERT_TRUE(platform::StartDetachedProcess(SelfStart("exit 0")));
+  // Alive for a moment, so that the start itself cannot reap it already.
+  ASSERT_TRUE(platform::StartDetachedProcess(SelfStart("sleep 300")));
   std::set<long> ended;
   ASSERT_TRUE(Eventually([&] {
     ended = ZombieChildren();
