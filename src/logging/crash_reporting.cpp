@@ -52,7 +52,7 @@ bool LoadEntryPoints(CrashLibrary* out) {
   platform::Library library;
   const std::string folder = LibraryFolder();
   if (folder.empty() ||
-      !platform::OpenLibrary(folder + kCrashLibraryFileName, &library)) {
+      !platform::OpenLibrary(folder + CrashLibraryFileName(), &library)) {
     return false;  // no library, no crash reports, nothing to say
   }
   if (!Resolve(&library, "crInstallA", &out->install) ||

@@ -10,13 +10,11 @@
 
 namespace corvana {
 
-// Looked for beside the executable only. POSIX builds use a shared library
-// with the same three entry points under the name "libCrashRpt1402.so".
-#ifdef _WIN32
-inline constexpr char kCrashLibraryFileName[] = "CrashRpt1402.dll";
-#else
-inline constexpr char kCrashLibraryFileName[] = "libCrashRpt1402.so";
-#endif
+// Looked for beside the executable only: "CrashRpt1402.dll", and on POSIX a
+// shared library with the same three entry points, "libCrashRpt1402.so".
+inline std::string CrashLibraryFileName() {
+  return platform::LibraryFileName("CrashRpt1402");
+}
 
 // Called by the library when it prepares a report; the argument is unused.
 // Returns nonzero to let the report go on.

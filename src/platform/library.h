@@ -25,6 +25,10 @@ struct Library {
   std::string error;
 };
 
+// The file name the system gives a shared library of that base name:
+// "CrashRpt1402.dll" on Windows, "libCrashRpt1402.so" on POSIX.
+std::string LibraryFileName(const std::string& base_name);
+
 // Opens the library file at `full_path`. A path that is not absolute is
 // refused. On Windows the library's own dependencies are resolved from its
 // folder and the system folder only.

@@ -19,6 +19,10 @@ bool Fail(Library* library, const char* call, const char* detail) {
 
 }  // namespace
 
+std::string LibraryFileName(const std::string& base_name) {
+  return "lib" + base_name + ".so";
+}
+
 bool OpenLibrary(const std::string& full_path, Library* library) {
   library->handle = nullptr;
   library->error.clear();

@@ -24,6 +24,10 @@ bool IsFullPath(const std::string& path) {
 
 }  // namespace
 
+std::string LibraryFileName(const std::string& base_name) {
+  return base_name + ".dll";
+}
+
 bool OpenLibrary(const std::string& full_path, Library* library) {
   library->handle = nullptr;
   library->error.clear();

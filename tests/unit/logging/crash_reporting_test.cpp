@@ -46,7 +46,7 @@ std::string HelperFolder(const char* name) {
 }
 
 std::string StandInPath() {
-  return HelperFolder("crashrpt") + kCrashLibraryFileName;
+  return HelperFolder("crashrpt") + CrashLibraryFileName();
 }
 
 int Install() {
@@ -223,7 +223,7 @@ TEST_F(CrashReportingTest, CrashWithLoggingOffStillWritesTheFolderBlock) {
 TEST_F(CrashReportingTest, UnusableLibraryMeansNoCrashReporting) {
   TempDir empty;
   TempDir garbage;
-  garbage.Write(kCrashLibraryFileName, "not a library at all");
+  garbage.Write(CrashLibraryFileName(), "not a library at all");
   struct Case {
     const char* name;
     std::string folder;
@@ -265,7 +265,7 @@ TEST(CrashReportingInitTest, WithoutTheLibraryInitialisationCompletes) {
 
 TEST(CrashReportingInitTest, RelativePathsAreNotLoaded) {
   platform::Library library;
-  EXPECT_FALSE(platform::OpenLibrary(kCrashLibraryFileName, &library));
+  EXPECT_FALSE(platform::OpenLibrary(CrashLibraryFileName(), &library));
   EXPECT_NE(library.error.find("failed"), std::string::npos) << library.error;
   EXPECT_EQ(platform::FindLibrarySymbol(&library, "crInstallA"), nullptr);
 }
@@ -275,7 +275,7 @@ TEST(CrashReportingInitTest, RelativePathsAreNotLoaded) {
 // must not be picked up by an install that looks beside the executable.
 TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
   TempDir planted;
-  fs::copy_file(StandInPath(), planted.path() / kCrashLibraryFileName);
+  fs::copy_file(StandInPath(), planted.path() / CrashLibraryFileName());
   const fs::path trace = planted.path() / "trace.txt";
   platform::ProcessHandle child = 0;
   {
