@@ -67,7 +67,11 @@ start_one() {
   fi
   wait_log "Run Task Schedulers/Webservers..." 1 20 || { fail "no start-up"; return 1; }
   [ "$1" = busy ] || return 0
-  poll 20 runs_started || fail "the ten runs did not start"
+  # Ten processes under Wine on a loaded machine can take a while.
+  poll 60 runs_started || {
+    fail "the ten runs did not start ($(running_analyzers) running)"
+    grep -E "Error|update" "$home/scheduler.###" | tail -n 12 | sed 's/^/      /'
+  }
   poll 20 nginx_up || fail "nginx did not start"
 }
 
