@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 
+#include "engine/engine.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/clock.h"
@@ -171,6 +172,19 @@ void RecordingLauncher::Finish(platform::ProcessHandle process,
                                uint32_t exit_code) {
   std::lock_guard<std::mutex> guard(lock_);
   exit_codes[process] = exit_code;
+}
+
+ScopedSeams::ScopedSeams(platform::Clock& clock,
+                         platform::ProcessLauncher& launcher) {
+  platform::SetClock(&clock);
+  platform::SetLauncher(&launcher);
+  stop_requested.store(false);
+}
+
+ScopedSeams::~ScopedSeams() {
+  platform::SetClock(nullptr);
+  platform::SetLauncher(nullptr);
+  stop_requested.store(false);
 }
 
 }  // namespace corvana::testing

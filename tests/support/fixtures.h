@@ -92,4 +92,15 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   platform::ProcessHandle next_ = 100;
 };
 
+// Installs a clock and a launcher for the life of a test fixture and puts
+// the system's back afterwards, with the stop flag clear on both sides.
+// Declare it after the clock and the launcher it is given.
+class ScopedSeams {
+ public:
+  ScopedSeams(platform::Clock& clock, platform::ProcessLauncher& launcher);
+  ~ScopedSeams();
+  ScopedSeams(const ScopedSeams&) = delete;
+  ScopedSeams& operator=(const ScopedSeams&) = delete;
+};
+
 }  // namespace corvana::testing

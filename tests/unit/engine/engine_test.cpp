@@ -41,15 +41,8 @@ class EngineTest : public ::testing::Test {
     testing::InitContextAt(dir_.path().string());
     home_ = dir_.path() / "Corvana";
     clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
-    platform::SetClock(&clock_);
-    platform::SetLauncher(&launcher_);
   }
-  void TearDown() override {
-    engine_.reset();
-    platform::SetClock(nullptr);
-    platform::SetLauncher(nullptr);
-    stop_requested.store(false);
-  }
+  void TearDown() override { engine_.reset(); }
 
   void Write(const std::string& name, const std::string& text) {
     testing::WriteFile(home_ / name, text);
@@ -92,6 +85,7 @@ class EngineTest : public ::testing::Test {
   std::filesystem::path home_;
   FakeClock clock_;
   RecordingLauncher launcher_;
+  testing::ScopedSeams seams_{clock_, launcher_};
   std::unique_ptr<SchedulerEngine> engine_;
 };
 

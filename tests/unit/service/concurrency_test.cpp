@@ -115,17 +115,7 @@ size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
 
 class ConcurrencyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::InitContextAt(dir_.path().string());
-    platform::SetClock(&clock_);
-    platform::SetLauncher(&launcher_);
-    stop_requested.store(false);
-  }
-  void TearDown() override {
-    platform::SetClock(nullptr);
-    platform::SetLauncher(nullptr);
-    stop_requested.store(false);
-  }
+  void SetUp() override { testing::InitContextAt(dir_.path().string()); }
   void WriteDefinition(const std::string& name, const std::string& common) {
     testing::WriteFile(dir_.path() / "Corvana" / name,
                        "FormatVersion=1.0\n[Common]\n" + common);
@@ -138,6 +128,7 @@ class ConcurrencyTest : public ::testing::Test {
   testing::TempDir dir_;
   BoundedClock clock_{testing::LocalSeconds(2026, 12, 7, 3, 29, 50)};
   SharedLauncher launcher_;
+  testing::ScopedSeams seams_{clock_, launcher_};
 };
 
 // Every line was written whole: a timestamp, if any, opens the line and

@@ -71,20 +71,11 @@ TEST(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
 
 class ControlHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::InitContextAt(dir_.path().string());
-    platform::SetClock(&clock_);
-    platform::SetLauncher(&launcher_);
-    stop_requested.store(false);
-  }
-  void TearDown() override {
-    platform::SetClock(nullptr);
-    platform::SetLauncher(nullptr);
-    stop_requested.store(false);
-  }
+  void SetUp() override { testing::InitContextAt(dir_.path().string()); }
   testing::TempDir dir_;
   testing::FakeClock clock_{testing::LocalSeconds(2026, 12, 7, 12, 0, 0)};
   testing::RecordingLauncher launcher_;
+  testing::ScopedSeams seams_{clock_, launcher_};
 };
 
 TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
