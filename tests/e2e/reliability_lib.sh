@@ -151,10 +151,19 @@ write_analyzer() {
 here=\$(dirname "\$0")
 echo "\$\$ start \$*" >>"\$here/runs.txt"
 lock="\$here/running\$(printf '%s' "\$*" | tr -c 'A-Za-z0-9_-' _)"
-owner=
-if mkdir "\$lock" 2>/dev/null; then owner=1; else echo "OVERLAP \$*" >>"\$here/runs.txt"; fi
+# The lock names its owner: a run that was killed (as a hung one is) leaves
+# it behind, and only a living owner, or one still writing its name, makes
+# an overlap.
+owner=1
+if ! mkdir "\$lock" 2>/dev/null; then
+  holder=\$(cat "\$lock/pid" 2>/dev/null)
+  if [ -z "\$holder" ] || kill -0 "\$holder" 2>/dev/null; then
+    owner=; echo "OVERLAP \$*" >>"\$here/runs.txt"
+  fi
+fi
+[ -n "\$owner" ] && echo \$\$ >"\$lock/pid"
 $1
-[ -n "\$owner" ] && rmdir "\$lock"
+[ -n "\$owner" ] && rm -rf "\$lock"
 echo "\$\$ end \$*" >>"\$here/runs.txt"
 EOF
   chmod +x "$app/Ravo.exe"
