@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Soak: the real scheduler starts thousands of short-lived analyzer runs
 # (interval web servers, one minute apart), and afterwards nothing has
-# leaked: no zombie or leftover child, descriptors (Linux) or handles
-# (Windows) back to their count after the warm-up, resident memory grown by
-# less than 1 MiB. Linux runs the native build at 600 times the speed
+# leaked: no zombie or leftover child, and descriptors (Linux) or handles
+# (Windows) and resident memory grown by no more than a leak of a fraction of
+# the launches would show. Linux runs the native build at 600 times the speed
 # (libfaketime); the Windows build runs as a service under Wine in real time.
-# Usage: soak_test.sh <build folder>; the figures go to the output.
+# Usage: soak_test.sh <build folder>; the figures go to the output, and
+# scripts/perf sets them beside their goals.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/reliability_lib.sh"
@@ -23,17 +24,17 @@ if [ -f "$build/scheduler.exe" ]; then
   definitions=$target_launches
   warm_up_definitions=50
   warm_up_launches=50
-  handle_margin=4
+  handle_margin=64
 else
   mode=native
   target_launches=${SOAK_LAUNCHES:-10000}
   definitions=20
   warm_up_definitions=20
   warm_up_launches=100
-  handle_margin=2
+  handle_margin=64
 fi
 soak_timeout_s=420
-rss_limit_kib=1024
+rss_limit_kib=16384
 
 write_sites() {  # how many
   local i
