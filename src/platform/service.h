@@ -10,6 +10,16 @@ namespace corvana::platform {
 
 // "scheduler.exe" on Windows, "scheduler" elsewhere.
 extern const char kSchedulerExecutableName[];
+// What to tell the person installing when the service manager cannot be
+// opened at all: on Windows it refuses anyone but an administrator; on
+// POSIX systemd does not run.
+extern const char kServiceManagerUnavailableText[];
+
+// After a crash the manager starts the service again, after 60 s, twice;
+// a day without a crash forgets the earlier ones.
+inline constexpr uint32_t kRestartDelayS = 60;
+inline constexpr uint32_t kRestartsAfterFailure = 2;
+inline constexpr uint32_t kFailureResetPeriodS = 24 * 60 * 60;
 
 struct ServiceStatus {
   uint32_t service_type = 0;
@@ -24,6 +34,7 @@ struct ServiceStatus {
 inline constexpr uint32_t kServiceOwnProcess = 0x10;
 inline constexpr uint32_t kServiceStopped = 1;
 inline constexpr uint32_t kServiceStartPending = 2;
+inline constexpr uint32_t kServiceStopPending = 3;
 inline constexpr uint32_t kServiceRunning = 4;
 inline constexpr uint32_t kControlStop = 1;
 inline constexpr uint32_t kControlInterrogate = 4;
@@ -58,6 +69,10 @@ struct ScmResult {
 ScmResult ScmCreateService(const std::string& command_line,
                            const std::string& name,
                            const std::string& display_name);
+// Sets the description and the restart-after-failure policy above. systemd
+// takes the policy from the unit that ScmCreateService writes.
+ScmResult ScmConfigureRecovery(const std::string& name,
+                               const std::string& description);
 ScmResult ScmStartService(const std::string& name);
 ScmResult ScmStopService(const std::string& name);
 ScmResult ScmDeleteService(const std::string& name);

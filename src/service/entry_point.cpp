@@ -20,9 +20,24 @@ std::string SchedulerFolder() {
   return path.substr(0, last);
 }
 
+// Failures go to standard error, whatever the status.
+int FinishServiceCommand(bool succeeded, const InstallErrors& errors,
+                         std::FILE* err) {
+  for (const std::string& text : errors.texts) {
+    std::fprintf(err, "%s\n", text.c_str());
+  }
+  return ServiceCommandStatus(succeeded, errors);
+}
+
 }  // namespace
 
-int SchedulerMain(int argc, char** argv, std::FILE* out) {
+int ServiceCommandStatus(bool succeeded, const InstallErrors& errors) {
+  // A service that already runs is what the person installing wanted.
+  if (succeeded || errors.last_error == kErrorServiceAlreadyRunning) return 0;
+  return 1;
+}
+
+int SchedulerMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   platform::RestrictLibrarySearch();
   if (argc < 2) {
     std::fputs("Wrong parameters\n", out);
@@ -31,14 +46,16 @@ int SchedulerMain(int argc, char** argv, std::FILE* out) {
   const std::string folder = SchedulerFolder();
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--install") == 0) {
-      if (InstallService(folder)) std::fputs("Windows Service is installed\n", out);
-      return 0;
+      InstallErrors errors;
+      const bool installed = InstallService(folder, &errors);
+      if (installed) std::fputs("Windows Service is installed\n", out);
+      return FinishServiceCommand(installed, errors, err);
     }
     if (std::strcmp(argv[i], "--uninstall") == 0) {
-      if (UninstallService()) {
-        std::fputs("Windows Service is uninstalled\n", out);
-      }
-      return 0;
+      InstallErrors errors;
+      const bool removed = UninstallService(&errors);
+      if (removed) std::fputs("Windows Service is uninstalled\n", out);
+      return FinishServiceCommand(removed, errors, err);
     }
     // The command name is compared but never reported.
     if (i > 0 && std::strcmp(argv[i], kServiceArgument) != 0) {

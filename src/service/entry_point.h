@@ -3,9 +3,14 @@
 
 #include <cstdio>
 
+#include "service/service_install.h"
+
 namespace corvana {
 
-// Prints its messages to `out`. Returns the process exit status.
-int SchedulerMain(int argc, char** argv, std::FILE* out);
+// Prints its messages to `out`, and why an install or uninstall failed to
+// `err`. Returns the process exit status.
+int SchedulerMain(int argc, char** argv, std::FILE* out, std::FILE* err);
+// The exit status of --install or --uninstall.
+int ServiceCommandStatus(bool succeeded, const InstallErrors& errors);
 
 }  // namespace corvana

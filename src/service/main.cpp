@@ -3,5 +3,5 @@
 #include "service/entry_point.h"
 
 int main(int argc, char** argv) {
-  return corvana::SchedulerMain(argc, argv, stdout);
+  return corvana::SchedulerMain(argc, argv, stdout, stderr);
 }

@@ -63,22 +63,59 @@ std::string ServiceCommandLine(const std::string& folder) {
          platform::kSchedulerExecutableName + "\" " + kServiceArgument;
 }
 
-bool CreateServiceEntry(const std::string& command_line,
-                        const std::string& name,
-                        const std::string& display_name) {
-  const platform::ScmResult result =
-      platform::ScmCreateService(command_line, name, display_name);
-  if (!result.manager_opened) return false;
-  if (result.succeeded) return true;
-  const std::string text = CreateErrorText(result.error);
-  if (!text.empty()) WriteLog(text, kLogInstallError);
+namespace {
+
+// Kept for the person who ran the command: the log is not open here.
+void Keep(InstallErrors* errors, const std::string& text, uint32_t error) {
+  if (errors == nullptr) return;
+  errors->texts.push_back(text);
+  errors->last_error = error;
+}
+
+// The table's texts are logged as they always were, and kept.
+void Note(InstallErrors* errors, const std::string& text, uint32_t error) {
+  WriteLog(text, kLogInstallError);
+  Keep(errors, text, error);
+}
+
+// A manager or a service that cannot be opened fails before the operation
+// itself, which logs nothing; the person still needs to hear about it.
+bool KeepUnopened(const platform::ScmResult& result, InstallErrors* errors) {
+  if (!result.manager_opened) {
+    Keep(errors, platform::kServiceManagerUnavailableText, result.error);
+    if (errors != nullptr) errors->manager_unavailable = true;
+    return true;
+  }
+  if (!result.service_opened) {
+    Keep(errors, StartErrorText(result.error), result.error);
+    return true;
+  }
   return false;
 }
 
-bool StartServiceByName(const std::string& name) {
+}  // namespace
+
+bool CreateServiceEntry(const std::string& command_line,
+                        const std::string& name,
+                        const std::string& display_name,
+                        InstallErrors* errors) {
+  const platform::ScmResult result =
+      platform::ScmCreateService(command_line, name, display_name);
+  // Creating opens no service, only the manager.
+  if (!result.manager_opened) {
+    KeepUnopened(result, errors);
+    return false;
+  }
+  if (result.succeeded) return true;
+  const std::string text = CreateErrorText(result.error);
+  if (!text.empty()) Note(errors, text, result.error);
+  return false;
+}
+
+bool StartServiceByName(const std::string& name, InstallErrors* errors) {
   const platform::ScmResult result = platform::ScmStartService(name);
-  if (!result.service_opened) return false;
-  if (!result.succeeded) WriteLog(StartErrorText(result.error), kLogInstallError);
+  if (KeepUnopened(result, errors)) return false;
+  if (!result.succeeded) Note(errors, StartErrorText(result.error), result.error);
   return result.succeeded;
 }
 
@@ -86,21 +123,36 @@ bool StopServiceByName(const std::string& name) {
   return platform::ScmStopService(name).succeeded;
 }
 
-bool DeleteServiceEntry(const std::string& name) {
+bool DeleteServiceEntry(const std::string& name, InstallErrors* errors) {
   StopServiceByName(name);
-  return platform::ScmDeleteService(name).succeeded;
+  const platform::ScmResult result = platform::ScmDeleteService(name);
+  if (!KeepUnopened(result, errors) && !result.succeeded) {
+    Keep(errors, StartErrorText(result.error), result.error);
+  }
+  return result.succeeded;
 }
 
-bool InstallService(const std::string& folder) {
+bool InstallService(const std::string& folder, InstallErrors* errors) {
   const std::string display_name = std::string(kProductName) + " Scheduler";
+  InstallErrors local;
+  if (errors == nullptr) errors = &local;
   // An existing registration is kept, and only started.
-  CreateServiceEntry(ServiceCommandLine(folder), kServiceName, display_name);
-  return StartServiceByName(kServiceName);
+  if (CreateServiceEntry(ServiceCommandLine(folder), kServiceName,
+                         display_name, errors)) {
+    const platform::ScmResult configured =
+        platform::ScmConfigureRecovery(kServiceName, kServiceDescription);
+    if (!configured.succeeded) {
+      Keep(errors, StartErrorText(configured.error), configured.error);
+    }
+  }
+  // Without the manager, the start could only say the same again.
+  if (errors->manager_unavailable) return false;
+  return StartServiceByName(kServiceName, errors);
 }
 
-bool UninstallService() {
+bool UninstallService(InstallErrors* errors) {
   StopServiceByName(kServiceName);
-  return DeleteServiceEntry(kServiceName);
+  return DeleteServiceEntry(kServiceName, errors);
 }
 
 }  // namespace corvana

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvana {
 
@@ -10,12 +11,24 @@ inline constexpr const char kServiceName[] = "RavoScheduler";
 // The scheduler's own argument on the registered command line, so that a
 // start by the service manager reaches the dispatcher.
 inline constexpr const char kServiceArgument[] = "--service";
+inline constexpr const char kServiceDescription[] =
+    "Starts Corvana's scheduled analyses and report web-site updates.";
+inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
+
+// What went wrong, for the person who ran --install or --uninstall: the log
+// is not open in that process, so the texts would be lost otherwise.
+struct InstallErrors {
+  std::vector<std::string> texts;
+  // The native error code of the last failure, 0 when none.
+  uint32_t last_error = 0;
+  bool manager_unavailable = false;
+};
 
 // folder: the scheduler's folder, without a trailing separator. True when
 // the service was started after registration.
-bool InstallService(const std::string& folder);
+bool InstallService(const std::string& folder, InstallErrors* errors = nullptr);
 // True when the service was deleted.
-bool UninstallService();
+bool UninstallService(InstallErrors* errors = nullptr);
 
 // The registered command line: the quoted image path (a path with blanks
 // must never let C:\Program.exe run) and the service argument.
@@ -23,10 +36,11 @@ std::string ServiceCommandLine(const std::string& folder);
 
 bool CreateServiceEntry(const std::string& command_line,
                         const std::string& name,
-                        const std::string& display_name);
-bool StartServiceByName(const std::string& name);
+                        const std::string& display_name,
+                        InstallErrors* errors = nullptr);
+bool StartServiceByName(const std::string& name, InstallErrors* errors = nullptr);
 bool StopServiceByName(const std::string& name);
-bool DeleteServiceEntry(const std::string& name);
+bool DeleteServiceEntry(const std::string& name, InstallErrors* errors = nullptr);
 
 // The texts logged for a failed create and a failed start; empty when a
 // create error has no text.

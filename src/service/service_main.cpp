@@ -1,6 +1,8 @@
 #include "service/service_main.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "engine/engine.h"
 #include "logging/log.h"
@@ -14,35 +16,78 @@ namespace {
 
 constexpr int kHandlerPauseMs = 550;
 
-bool Report(platform::StatusHandle handle, platform::ServiceStatus& status,
-            uint32_t state) {
-  status.current_state = state;
-  if (platform::ReportServiceStatus(handle, status)) return true;
-  WriteTimestampedLog("Service: ServiceMain: SetServiceStatus returned error");
-  return false;
+constexpr StatusSeam kSystemStatusSeam = {&platform::RegisterControlHandler,
+                                          &platform::ReportServiceStatus};
+std::atomic<const StatusSeam*> status_seam{&kSystemStatusSeam};
+
+// The status record as the manager last saw it. The handler's thread and
+// the worker both report, so one lock keeps the checkpoints in order; once
+// stopped is reported, a late stop pending must never follow it.
+class StatusReports {
+ public:
+  void Begin(platform::StatusHandle handle) {
+    std::lock_guard<std::mutex> guard(lock_);
+    handle_ = handle;
+    status_ = platform::ServiceStatus{};
+    status_.service_type = platform::kServiceOwnProcess;
+    status_.controls_accepted = platform::kAcceptStopAndShutdown;
+    stopped_ = false;
+  }
+  void Running() { Report(platform::kServiceRunning, 0); }
+  // A stop takes no further controls, and each report moves the checkpoint
+  // on so that the manager sees progress.
+  void StopPending() { Report(platform::kServiceStopPending, kStopWaitHintMs); }
+  void Stopped() { Report(platform::kServiceStopped, 0); }
+
+ private:
+  void Report(uint32_t state, uint32_t wait_hint_ms) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (handle_ == 0 || stopped_) return;
+    const bool pending = state == platform::kServiceStopPending;
+    status_.current_state = state;
+    status_.controls_accepted = pending ? 0 : platform::kAcceptStopAndShutdown;
+    status_.checkpoint = pending ? status_.checkpoint + 1 : 0;
+    status_.wait_hint = wait_hint_ms;
+    status_.exit_code = 0;
+    stopped_ = state == platform::kServiceStopped;
+    if (status_seam.load()->report_status(handle_, status_)) return;
+    WriteTimestampedLog("Service: ServiceMain: SetServiceStatus returned error");
+  }
+
+  std::mutex lock_;
+  platform::StatusHandle handle_ = 0;
+  platform::ServiceStatus status_;
+  bool stopped_ = false;
+};
+
+StatusReports& Reports() {
+  static StatusReports* reports = new StatusReports;
+  return *reports;
 }
 
 }  // namespace
 
+void SetStatusSeam(const StatusSeam* seam) {
+  status_seam.store(seam ? seam : &kSystemStatusSeam);
+}
+
 void ServiceMain() {
-  platform::ServiceStatus status;
-  status.service_type = platform::kServiceOwnProcess;
-  status.current_state = platform::kServiceStartPending;
-  status.controls_accepted = platform::kAcceptStopAndShutdown;
-  const platform::StatusHandle handle =
-      platform::RegisterControlHandler(kServiceName, &ServiceControlHandler);
+  const platform::StatusHandle handle = status_seam.load()->register_handler(
+      kServiceName, &ServiceControlHandler);
   if (handle == 0) {
     WriteTimestampedLog(
         "Service: ServiceMain: RegisterServiceCtrlHandler returned error");
     return;
   }
-  Report(handle, status, platform::kServiceRunning);
+  StatusReports& reports = Reports();
+  reports.Begin(handle);
+  reports.Running();
   auto engine = std::make_unique<SchedulerEngine>();
   EngineStart(*engine);
   while (!stop_requested.load()) EngineTick(*engine);
+  reports.StopPending();
   EngineShutdown(*engine);
-  status.exit_code = 0;
-  Report(handle, status, platform::kServiceStopped);
+  reports.Stopped();
   engine.reset();
 }
 
@@ -53,6 +98,8 @@ void ServiceControlHandler(uint32_t control) {
   }
   if (control == platform::kControlStop) WriteTimestampedLog("Service: Stopped.");
   WriteTimestampedLog("Service: Shutdown.");
+  // Before the flag: the worker's stopped report must come after this one.
+  Reports().StopPending();
   stop_requested.store(true);
   WebServerCommand(kWebServerQuit);
   platform::CurrentClock().SleepMs(kHandlerPauseMs);

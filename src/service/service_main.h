@@ -3,13 +3,28 @@
 
 #include <cstdint>
 
+#include "platform/service.h"
+
 namespace corvana {
 
 // Runs on the dispatcher's worker thread: reports running, runs the engine
 // until a stop is requested, shuts it down and reports stopped.
 void ServiceMain();
-// Runs on the main thread: stop and shutdown set the stop flag and tell
-// nginx to quit; anything else is ignored.
+// Runs on the main thread: stop and shutdown report stop pending, set the
+// stop flag and tell nginx to quit; anything else is ignored.
 void ServiceControlHandler(uint32_t control);
+
+// How ServiceMain meets the service manager. Tests put in their own to see
+// every status report; nullptr puts the system's back.
+struct StatusSeam {
+  platform::StatusHandle (*register_handler)(
+      const char* service_name, platform::ControlHandlerFunction handler);
+  bool (*report_status)(platform::StatusHandle handle,
+                        const platform::ServiceStatus& status);
+};
+void SetStatusSeam(const StatusSeam* seam);
+
+// While a stop is under way: the handler's pause and one tick, with room.
+inline constexpr uint32_t kStopWaitHintMs = 3000;
 
 }  // namespace corvana

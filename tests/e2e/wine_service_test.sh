@@ -21,8 +21,10 @@ trap cleanup EXIT
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 cleanup  # a registration left by an earlier run
 # Wine ends its service processes once no ordinary program runs in the
-# prefix; a sleeping one keeps the session up while the service works.
-wine "$build/tests/engine_test.exe" --child sleep 600000 >/dev/null 2>&1 &
+# prefix; a sleeping one keeps the session up while the service works. As
+# the first program it starts Wine's service manager, whose notes about the
+# service calls land in e2e-services.txt.
+WINEDEBUG=fixme+service wine "$build/tests/engine_test.exe" --child sleep 600000 >/dev/null 2>"$build/e2e-services.txt" &
 keeper=$!
 app="$WINEPREFIX/drive_c/Program Files/Corvana Test"
 home="$WINEPREFIX/drive_c/ProgramData/Corvana"
@@ -41,6 +43,18 @@ grep -q 'Start    REG_DWORD    0x2$' <<<"$config" || fail "start type: $config"
 grep -q 'Type    REG_DWORD    0x10$' <<<"$config" || fail "service type: $config"
 grep -q 'DisplayName    REG_SZ    Corvana Scheduler$' <<<"$config" || fail "display name: $config"
 grep -q 'ObjectName    REG_SZ    LocalSystem$' <<<"$config" || fail "account: $config"
+grep -qF "Description    REG_SZ    Starts Corvana's scheduled analyses and report web-site updates." <<<"$config" || fail "description: $config"
+# Reset after 86400 s; restart after 60000 ms, twice; then nothing. Wine 8's
+# service manager takes the failure actions without storing them, and says
+# so with the reset period it was given: that is checked where it does.
+actions=$(sed -n 's/^ *FailureActions *REG_BINARY *//p' <<<"$config")
+if [ -n "$actions" ]; then
+  [ "${actions:0:8}" = 80510100 ] || fail "failure count reset: $actions"
+  grep -q '0100000060EA00000100000060EA00000000000000000000$' <<<"$actions" || fail "failure actions: $actions"
+else
+  grep -q 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' "$build/e2e-services.txt" ||
+    fail "no failure actions in the registry, and none given to the service manager"
+fi
 poll 30 state_is RUNNING || fail "service not RUNNING"
 poll 15 grep -q "Run Task Schedulers/Webservers" "$home/scheduler.###" || fail "no start-up lines"
 head -n 1 "$home/scheduler.###" | tr -d '\r' | grep -qxF '#Software: Corvana 3.3 (build 0383).' || fail "log header"
@@ -55,7 +69,13 @@ expect_line "$home/scheduler.###" "The schedules has been changed #2"
 expect_line "$home/scheduler.###" "Successful run schedule, id: Daily web"
 poll 10 grep -q "The process stopped, id: Daily web" "$home/scheduler.###" || fail "the ended child was not reaped"
 
-wine sc stop RavoScheduler >/dev/null 2>&1
+# Every state from the stop request on: stop pending (3) with a moving
+# checkpoint and the wait hint, then stopped (1).
+wine "$build/tests/helpers/service_probe.exe" states RavoScheduler 2>/dev/null | tr -d '\r' > "$build/e2e-stop-states.txt"
+echo "states during the stop:"; cat "$build/e2e-stop-states.txt"
+grep -qx '3 [1-9][0-9]* 3000' "$build/e2e-stop-states.txt" || fail "no stop pending with the wait hint"
+[ "$(tail -n 1 "$build/e2e-stop-states.txt")" = "1 0 0" ] || fail "the last state is not stopped"
+sed -n '/^3 /,$p' "$build/e2e-stop-states.txt" | grep -q '^4 ' && fail "running again after stop pending"
 poll 20 state_is STOPPED || fail "service not STOPPED"
 for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Scheduler normal shutdown."; do
   expect_line "$home/scheduler.###" "$line"
@@ -63,6 +83,11 @@ done
 out=$(wine "$app/scheduler.exe" --uninstall 2>/dev/null | tr -d '\r')
 [ "$out" = "Windows Service is uninstalled" ] || fail "uninstall printed '$out'"
 wine sc query RavoScheduler >/dev/null 2>&1 && fail "service still registered"
+# Removing what is not there is a failure the person must see.
+wine "$app/scheduler.exe" --uninstall >"$build/e2e-out.txt" 2>"$build/e2e-err.txt"; status=$?
+[ "$status" = 1 ] || fail "second uninstall exited with $status"
+[ "$(tr -d '\r' < "$build/e2e-err.txt")" = "Error # 1060" ] || fail "second uninstall said '$(cat "$build/e2e-err.txt")'"
+[ -s "$build/e2e-out.txt" ] && fail "second uninstall printed '$(cat "$build/e2e-out.txt")'"
 
 if [ $failures -eq 0 ]; then echo "[  PASSED  ] 1 tests."; exit 0; fi
 echo "[  FAILED  ] 1 tests, $failures checks failed"; exit 1

@@ -8,6 +8,11 @@
 //   service_probe count <image>    how many processes of that image run
 //   service_probe start <service>  starts it and waits for running
 //   service_probe stop <service>   asks it to stop and waits for stopped
+//   service_probe states <service> asks it to stop and prints every state it
+//                                  reports until stopped, one line each:
+//                                  "<state> <checkpoint> <wait hint ms>"
+//   service_probe version <file>   the file's FileVersion from its version
+//                                  resource, "a.b.c.d"
 // start and stop print the milliseconds from the request to the state; a
 // second thread sends the stop, because the call returns only when the
 // control handler does, and the stopped state may come before that.
@@ -135,6 +140,67 @@ int Control(const char* verb, const char* name) {
   return 0;
 }
 
+// Every change of the reported status, from the stop request to stopped.
+// Wine answers no query on a handle while a control on it is under way, so
+// the stop goes through a handle of its own.
+int PrintStopStates(SC_HANDLE manager, const char* name) {
+  SC_HANDLE stopper = OpenServiceA(manager, name, SERVICE_STOP);
+  SC_HANDLE watcher = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+  if (stopper == nullptr || watcher == nullptr) {
+    if (stopper != nullptr) CloseServiceHandle(stopper);
+    if (watcher != nullptr) CloseServiceHandle(watcher);
+    return 2;
+  }
+  std::thread sender([stopper] {
+    SERVICE_STATUS ignored{};
+    ControlService(stopper, SERVICE_CONTROL_STOP, &ignored);
+  });
+  const double started_ms = NowMs();
+  SERVICE_STATUS last{};
+  SERVICE_STATUS status{};
+  while (NowMs() - started_ms < kStateTimeoutMs) {
+    if (QueryServiceStatus(watcher, &status) &&
+        (status.dwCurrentState != last.dwCurrentState ||
+         status.dwCheckPoint != last.dwCheckPoint)) {
+      std::printf("%lu %lu %lu\n", status.dwCurrentState, status.dwCheckPoint,
+                  status.dwWaitHint);
+      last = status;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED) break;
+    Sleep(1);
+  }
+  sender.join();
+  CloseServiceHandle(stopper);
+  CloseServiceHandle(watcher);
+  return status.dwCurrentState == SERVICE_STOPPED ? 0 : 1;
+}
+
+int PrintStates(const char* name) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return 2;
+  const int result = PrintStopStates(manager, name);
+  CloseServiceHandle(manager);
+  return result;
+}
+
+int PrintFileVersion(const char* file) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
+  if (size == 0) return 2;
+  std::vector<char> data(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoA(file, 0, size, data.data()) ||
+      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+      fixed == nullptr) {
+    return 2;
+  }
+  std::printf("%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+              LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+              LOWORD(fixed->dwFileVersionLS));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,6 +212,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && (std::strcmp(argv[1], "start") == 0 || std::strcmp(argv[1], "stop") == 0)) {
     return Control(argv[1], argv[2]);
   }
-  std::fprintf(stderr, "usage: service_probe handles|count <image> | start|stop <service>\n");
+  if (argc == 3 && std::strcmp(argv[1], "states") == 0) return PrintStates(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "version") == 0) return PrintFileVersion(argv[2]);
+  std::fprintf(stderr, "usage: service_probe handles|count <image> | start|stop|states <service> | version <file>\n");
   return 2;
 }

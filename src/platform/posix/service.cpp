@@ -19,6 +19,8 @@ extern char** environ;
 namespace corvana::platform {
 
 const char kSchedulerExecutableName[] = "scheduler";
+const char kServiceManagerUnavailableText[] =
+    "systemd does not run here: the service cannot be registered";
 
 namespace {
 
@@ -152,12 +154,23 @@ ScmResult ScmCreateService(const std::string& command_line,
     Finish(false, &result);
     return result;
   }
+  // No start limit for the two restarts: systemd's counts manual starts
+  // too, and would refuse an administrator's fourth start of the day.
   std::fprintf(unit,
                "[Unit]\nDescription=%s\n\n[Service]\nExecStart=%s\n"
-               "KillMode=process\n\n[Install]\nWantedBy=multi-user.target\n",
-               display_name.c_str(), command_line.c_str());
+               "KillMode=process\nRestart=on-failure\nRestartSec=%u\n\n"
+               "[Install]\nWantedBy=multi-user.target\n",
+               display_name.c_str(), command_line.c_str(), kRestartDelayS);
   std::fclose(unit);
   Finish(Systemctl({"daemon-reload"}) && Systemctl({"enable", name}), &result);
+  return result;
+}
+
+// The unit written at creation carries the restart policy already, and its
+// Description is the name systemctl shows.
+ScmResult ScmConfigureRecovery(const std::string& name, const std::string&) {
+  ScmResult result = Opened(name);
+  result.succeeded = result.service_opened;
   return result;
 }
 

@@ -5,6 +5,7 @@
 namespace corvana::platform {
 
 const char kSchedulerExecutableName[] = "scheduler.exe";
+const char kServiceManagerUnavailableText[] = "Run as an administrator";
 
 namespace {
 
@@ -16,6 +17,9 @@ constexpr DWORD kServiceAllAccess = 0xF01FF;       // SERVICE_ALL_ACCESS
 constexpr DWORD kServiceStartAccess = 0x10;        // SERVICE_START
 constexpr DWORD kServiceStopAccess = 0x20;         // SERVICE_STOP
 constexpr DWORD kServiceDeleteAccess = 0x10000;    // DELETE
+// SERVICE_CHANGE_CONFIG, and SERVICE_START, which restart actions need.
+constexpr DWORD kServiceConfigureAccess = 0x0002 | 0x0010;
+constexpr DWORD kMsPerSecond = 1000;
 
 ServiceMainFunction service_main_function = nullptr;
 ControlHandlerFunction control_handler_function = nullptr;
@@ -40,11 +44,17 @@ class ScmHandles {
   ScmHandles(DWORD manager_access, const std::string& name,
              DWORD service_access, ScmResult* result) {
     manager_ = OpenSCManagerA(nullptr, nullptr, manager_access);
-    if (manager_ == nullptr) return;
+    if (manager_ == nullptr) {
+      result->error = GetLastError();  // OpenSCManagerA
+      return;
+    }
     result->manager_opened = true;
     if (name.empty()) return;
     service_ = OpenServiceA(manager_, name.c_str(), service_access);
-    if (service_ == nullptr) return;
+    if (service_ == nullptr) {
+      result->error = GetLastError();  // OpenServiceA
+      return;
+    }
     result->service_opened = true;
   }
   ~ScmHandles() {
@@ -124,6 +134,35 @@ ScmResult ScmCreateService(const std::string& command_line,
       nullptr, nullptr);
   Finish(service != nullptr, &result);
   if (service != nullptr) CloseServiceHandle(service);
+  return result;
+}
+
+ScmResult ScmConfigureRecovery(const std::string& name,
+                               const std::string& description) {
+  ScmResult result;
+  ScmHandles handles(kAllManagerAccess, name, kServiceConfigureAccess, &result);
+  if (!result.service_opened) return result;
+  std::string text = description;
+  SERVICE_DESCRIPTIONA described{text.data()};
+  if (!ChangeServiceConfig2A(handles.service(), SERVICE_CONFIG_DESCRIPTION,
+                             &described)) {
+    Finish(FALSE, &result);
+    return result;
+  }
+  // The last action repeats for every later failure: after the two
+  // restarts, nothing more until the count is reset.
+  SC_ACTION actions[kRestartsAfterFailure + 1];
+  for (uint32_t i = 0; i < kRestartsAfterFailure; ++i) {
+    actions[i] = {SC_ACTION_RESTART, kRestartDelayS * kMsPerSecond};
+  }
+  actions[kRestartsAfterFailure] = {SC_ACTION_NONE, 0};
+  SERVICE_FAILURE_ACTIONSA failure{};
+  failure.dwResetPeriod = kFailureResetPeriodS;
+  failure.cActions = kRestartsAfterFailure + 1;
+  failure.lpsaActions = actions;
+  Finish(ChangeServiceConfig2A(handles.service(),
+                               SERVICE_CONFIG_FAILURE_ACTIONS, &failure),
+         &result);
   return result;
 }
 

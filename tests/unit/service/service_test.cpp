@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,16 +47,34 @@ TEST(ServiceInstallTest, ErrorTextsFollowTheTwoTables) {
   EXPECT_EQ(StartErrorText(0), "Error # 0");
 }
 
-std::string RunEntryPoint(std::vector<std::string> args) {
+struct EntryPointRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadBack(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
+  std::fclose(file);
+  return text;
+}
+
+EntryPointRun RunEntryPointFully(std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   std::FILE* out = std::tmpfile();
-  SchedulerMain(static_cast<int>(argv.size()), argv.data(), out);
-  std::rewind(out);
-  std::string text;
-  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text.push_back(static_cast<char>(c));
-  std::fclose(out);
-  return text;
+  std::FILE* err = std::tmpfile();
+  EntryPointRun run;
+  run.status = SchedulerMain(static_cast<int>(argv.size()), argv.data(), out, err);
+  run.out = ReadBack(out);
+  run.err = ReadBack(err);
+  return run;
+}
+
+std::string RunEntryPoint(std::vector<std::string> args) {
+  return RunEntryPointFully(std::move(args)).out;
 }
 
 TEST(EntryPointTest, CommandNameAloneIsWrongParameters) {
@@ -63,10 +82,41 @@ TEST(EntryPointTest, CommandNameAloneIsWrongParameters) {
 }
 
 TEST(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
-  // No service named RavoScheduler exists here, so removal fails quietly.
+  // No service named RavoScheduler exists here, so removal fails.
   EXPECT_EQ(RunEntryPoint({"scheduler", "x", "--uninstall", "--install"}),
             "Wrong parameter\n");
   EXPECT_EQ(RunEntryPoint({"scheduler", "--uninstall", "x"}), "");
+}
+
+TEST(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
+  // Either the manager is out of reach (no systemd, no administrator) or
+  // the service does not exist: both must be told, never left silent.
+  const EntryPointRun run = RunEntryPointFully({"scheduler", "--uninstall"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err == std::string(platform::kServiceManagerUnavailableText) + "\n" ||
+              run.err == "Error # 1060\n")
+      << run.err;
+}
+
+TEST(EntryPointTest, OnlyAServiceThatAlreadyRunsCountsAsInstalledWithoutTheLine) {
+  const struct {
+    bool succeeded;
+    uint32_t last_error;
+    int status;
+  } cases[] = {
+      {true, 0, 0},
+      {false, kErrorServiceAlreadyRunning, 0},
+      {false, 1060, 1},
+      {false, 5, 1},
+      {false, 1072, 1},
+      {false, 0, 1},
+  };
+  for (const auto& c : cases) {
+    InstallErrors errors;
+    errors.last_error = c.last_error;
+    EXPECT_EQ(ServiceCommandStatus(c.succeeded, errors), c.status) << c.last_error;
+  }
 }
 
 class ControlHandlerTest : public ::testing::Test {
@@ -106,15 +156,45 @@ TEST_F(ControlHandlerTest, InterrogateChangesNothingAndWritesNothing) {
   EXPECT_TRUE(launcher_.detached.empty());
 }
 
-#ifndef _WIN32
-// POSIX only: there the control handler can always be registered, so the
-// service's main function runs the engine in-process.
-TEST_F(ControlHandlerTest, ServiceMainRunsTheEngineUntilStopped) {
-  std::atomic<bool> returned{false};
+// Every status report ServiceMain makes, in order.
+struct RecordedStatus {
+  std::mutex lock;
+  std::vector<platform::ServiceStatus> reports;
+};
+RecordedStatus& Recorded() {
+  static RecordedStatus recorded;
+  return recorded;
+}
+platform::StatusHandle RegisterRecorded(const char*, platform::ControlHandlerFunction) {
+  return 1;
+}
+bool ReportRecorded(platform::StatusHandle, const platform::ServiceStatus& status) {
+  std::lock_guard<std::mutex> guard(Recorded().lock);
+  Recorded().reports.push_back(status);
+  return true;
+}
+constexpr StatusSeam kRecordingSeam = {&RegisterRecorded, &ReportRecorded};
+
+// ServiceMain in-process, its status reports recorded instead of sent.
+class ServiceMainTest : public ControlHandlerTest {
+ protected:
+  void SetUp() override {
+    ControlHandlerTest::SetUp();
+    Recorded().reports.clear();
+    SetStatusSeam(&kRecordingSeam);
+  }
+  void TearDown() override { SetStatusSeam(nullptr); }
+  // Runs ServiceMain on a worker until its engine has started, then sends
+  // the control from this thread, as the dispatcher would.
+  void RunAndStop(uint32_t control);
+  std::atomic<bool> returned_{false};
+};
+
+void ServiceMainTest::RunAndStop(uint32_t control) {
   AppContext* before = GetAppContext();
   std::thread worker([&] {
     ServiceMain();
-    returned.store(true);
+    returned_.store(true);
   });
   // The worker builds a context of its own; its folders may be read once
   // its logging switch is on, which is the last step of building it.
@@ -123,8 +203,47 @@ TEST_F(ControlHandlerTest, ServiceMainRunsTheEngineUntilStopped) {
     std::this_thread::yield();
   }
   while (Bodies().size() < 9) std::this_thread::yield();
-  ServiceControlHandler(platform::kControlStop);
+  ServiceControlHandler(control);
   worker.join();
+}
+
+TEST_F(ServiceMainTest, ReportsRunningThenStopPendingWithProgressThenStopped) {
+  for (uint32_t control : {platform::kControlStop, platform::kControlShutdown}) {
+    Recorded().reports.clear();
+    stop_requested.store(false);
+    RunAndStop(control);
+    const auto& reports = Recorded().reports;
+    ASSERT_GE(reports.size(), 3u) << control;
+    EXPECT_EQ(reports.front().current_state, platform::kServiceRunning);
+    EXPECT_EQ(reports.front().controls_accepted, platform::kAcceptStopAndShutdown);
+    EXPECT_EQ(reports.back().current_state, platform::kServiceStopped);
+    EXPECT_EQ(reports.back().wait_hint, 0u);
+    EXPECT_EQ(reports.back().checkpoint, 0u);
+    uint32_t checkpoint = 0;
+    for (size_t i = 1; i + 1 < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].current_state, platform::kServiceStopPending) << i;
+      EXPECT_EQ(reports[i].wait_hint, kStopWaitHintMs) << i;
+      EXPECT_EQ(reports[i].controls_accepted, 0u) << i;
+      EXPECT_GT(reports[i].checkpoint, checkpoint) << i;
+      checkpoint = reports[i].checkpoint;
+    }
+    for (const auto& report : reports) {
+      EXPECT_EQ(report.service_type, platform::kServiceOwnProcess);
+      EXPECT_EQ(report.exit_code, 0u);
+    }
+  }
+}
+
+TEST_F(ServiceMainTest, AControlAfterTheStoppedReportReportsNothing) {
+  RunAndStop(platform::kControlStop);
+  const size_t reported = Recorded().reports.size();
+  ServiceControlHandler(platform::kControlStop);
+  EXPECT_EQ(Recorded().reports.size(), reported);
+  EXPECT_EQ(Recorded().reports.back().current_state, platform::kServiceStopped);
+}
+
+TEST_F(ServiceMainTest, ServiceMainRunsTheEngineUntilStopped) {
+  RunAndStop(platform::kControlStop);
   auto bodies = Bodies();
   // The handler's quit lines may land after the worker's last line; the
   // worker's own lines end with its shutdown.
@@ -136,9 +255,8 @@ TEST_F(ControlHandlerTest, ServiceMainRunsTheEngineUntilStopped) {
   EXPECT_EQ(*last, "Scheduler normal shutdown.");
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "Scheduler normal shutdown."), 2);
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "Stop webservers..."), 2);
-  EXPECT_TRUE(returned.load());
+  EXPECT_TRUE(returned_.load());
 }
-#endif
 
 }  // namespace
 }  // namespace corvana
