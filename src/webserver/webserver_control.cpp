@@ -6,6 +6,8 @@
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
+#include "platform/trust.h"
+#include "webserver/nginx_trust.h"
 
 namespace corvana {
 
@@ -24,9 +26,20 @@ bool WebServerCommand(int command, int wait_ms) {
   if (command == kWebServerQuit) start.command_line += " -s quit";
   start.creation_flags = platform::kCreateNoWindow;
   WriteLog(start.command_line, kLogOrdinary);
-  auto& launcher = platform::CurrentLauncher();
-  const bool started = wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
-                                   : launcher.StartDetached(start);
+  // The folder lies in the users' data folder, and nginx runs as the
+  // system: a program anybody else could have placed there is not run. The
+  // checked handles stay open until the process exists.
+  platform::HeldProgram held;
+  const NginxTrust trust = CheckNginxTrust(context->HomePath, &held);
+  bool started = false;
+  if (trust.trusted) {
+    auto& launcher = platform::CurrentLauncher();
+    started = wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
+                          : launcher.StartDetached(start);
+  } else if (trust.present) {
+    WriteLog("nginx.exe not started: " + trust.path + " " + trust.reason,
+             kLogError);
+  }
   if (started) {
     WriteLog("Webserver command successfully", kLogOrdinary);
   } else {

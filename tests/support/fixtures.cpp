@@ -57,6 +57,12 @@ void InitContextAt(const std::string& common) {
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
 }
 
+void PlaceTrustedNginx() {
+  const fs::path folder = fs::path(GetAppContext()->HomePath) / "webserver";
+  fs::create_directories(folder);
+  std::ofstream(folder / "nginx.exe") << "recorded only";
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream content;

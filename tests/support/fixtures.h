@@ -32,6 +32,9 @@ class TempDir {
 // empty text means "the shell names none"). HomePath becomes
 // common/Corvana/ when that is writable.
 void InitContextAt(const std::string& common);
+// An nginx.exe that passes the trust check, in HomePath's web-server folder,
+// for tests whose launcher only records what would run.
+void PlaceTrustedNginx();
 // Lines of the current log file, line ends removed.
 std::vector<std::string> ReadLogLines();
 std::string ReadFile(const std::filesystem::path& path);

@@ -39,6 +39,7 @@ class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::InitContextAt(dir_.path().string());
+    testing::PlaceTrustedNginx();
     home_ = dir_.path() / "Corvana";
     clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
   }

@@ -115,7 +115,10 @@ size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
 
 class ConcurrencyTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::InitContextAt(dir_.path().string()); }
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    testing::PlaceTrustedNginx();
+  }
   void WriteDefinition(const std::string& name, const std::string& common) {
     testing::WriteFile(dir_.path() / "Corvana" / name,
                        "FormatVersion=1.0\n[Common]\n" + common);

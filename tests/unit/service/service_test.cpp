@@ -121,7 +121,10 @@ TEST(EntryPointTest, OnlyAServiceThatAlreadyRunsCountsAsInstalledWithoutTheLine)
 
 class ControlHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::InitContextAt(dir_.path().string()); }
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    testing::PlaceTrustedNginx();
+  }
   testing::TempDir dir_;
   testing::FakeClock clock_{testing::LocalSeconds(2026, 12, 7, 12, 0, 0)};
   testing::RecordingLauncher launcher_;

@@ -1,0 +1,68 @@
+// Whether a program that the service would run as the system can have been
+// put there, or changed, by an account other than the administrators'.
+// Every answer comes from handles opened without following links, never from
+// a second lookup by name, and the handles can be held until the program
+// has been started.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace corvana::platform {
+
+enum class TrustVerdict {
+  kTrusted,
+  kMissing,      // the file or its folder does not exist
+  kLink,         // the file, its folder or the home folder is a link
+  kWrongType,    // the file is no regular file, or a folder is no folder
+  kWrongOwner,   // owned by an account that is not trusted
+  kChangeable,   // another account can change the file or its folder
+  kRemovable,    // another account can move the folder out of the home
+  kCannotCheck,  // an OS call failed; `detail` names it
+};
+
+struct TrustResult {
+  TrustVerdict verdict = TrustVerdict::kCannotCheck;
+  // The failing OS call and its native error code, for kCannotCheck.
+  std::string detail;
+};
+
+// The open home folder, program folder and program of the last check. On
+// Windows the program stays open denying writes and deletion, and the
+// folders denying deletion, for as long as this lives.
+class HeldProgram {
+ public:
+  HeldProgram();
+  ~HeldProgram();
+  HeldProgram(const HeldProgram&) = delete;
+  HeldProgram& operator=(const HeldProgram&) = delete;
+
+  struct Handles;
+  Handles& handles() { return *handles_; }
+
+ private:
+  std::unique_ptr<Handles> handles_;
+};
+
+// Checks home + folder + separator + file. `home` is empty (the current
+// directory) or ends with the platform's separator. Trusted means: none of
+// the three is a link; all three are owned by the system, the
+// administrators, TrustedInstaller or the account this process runs as
+// (POSIX: root or this process's user); no other account can change the
+// file or the folder; and no other account can move the folder out of the
+// home (POSIX: a home writable by group or others needs the sticky bit).
+TrustResult CheckProgramTrust(const std::string& home,
+                              const std::string& folder,
+                              const std::string& file, HeldProgram* held);
+
+// The rights decision of the Windows check alone, over a security
+// descriptor in SDDL text, for the three kinds of object checked. Built on
+// Windows only: there it is what CheckProgramTrust applies to the
+// descriptors it reads.
+enum class TrustedObject { kHome, kFolder, kFile };
+#ifdef _WIN32
+TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
+                                         TrustedObject object);
+#endif
+
+}  // namespace corvana::platform

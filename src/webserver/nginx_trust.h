@@ -1,0 +1,29 @@
+// Whether the nginx.exe of the web-server folder may be run as the system.
+#pragma once
+
+#include <string>
+
+#include "platform/trust.h"
+
+namespace corvana {
+
+struct NginxTrust {
+  bool present = false;  // nginx.exe and its folder exist
+  bool trusted = false;  // it would be started
+  // Why it would not be started, as the log line gives it after the path;
+  // empty when trusted.
+  std::string reason;
+  std::string path;  // home_path + "webserver" + separator + "nginx.exe"
+};
+
+// Decides, without starting or logging anything, whether the web-server
+// command would run home_path's nginx.exe. `home_path` is HomePath: empty
+// or ending with the platform's separator.
+NginxTrust CheckNginxTrust(const std::string& home_path);
+
+// As CheckNginxTrust, keeping the checked handles open in `held` so that
+// the program can be started before anything can be swapped.
+NginxTrust CheckNginxTrust(const std::string& home_path,
+                           platform::HeldProgram* held);
+
+}  // namespace corvana

@@ -1,0 +1,188 @@
+// Whether nginx.exe may run as the system: what the check answers, and that
+// a refused nginx.exe is never started and leaves one line naming why.
+#include "webserver/nginx_trust.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "environment/app_context.h"
+#include "platform/env.h"
+#include "platform/seams.h"
+#include "support/fixtures.h"
+#include "webserver/webserver_control.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+
+class NginxTrustTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    testing::PlaceTrustedNginx();
+    home_ = GetAppContext()->HomePath;
+    platform::SetLauncher(&launcher_);
+  }
+  void TearDown() override { platform::SetLauncher(nullptr); }
+
+  fs::path Folder() const { return fs::path(home_) / "webserver"; }
+  std::string Nginx() const {
+    return home_ + "webserver" + platform::kPathSeparator + "nginx.exe";
+  }
+
+  testing::TempDir dir_;
+  std::string home_;
+  testing::RecordingLauncher launcher_;
+};
+
+TEST_F(NginxTrustTest, AMissingNginxIsNeitherPresentNorTrusted) {
+  fs::remove(Folder() / "nginx.exe");
+  const NginxTrust trust = CheckNginxTrust(home_);
+  EXPECT_FALSE(trust.present);
+  EXPECT_FALSE(trust.trusted);
+  EXPECT_EQ(trust.path, Nginx());
+  EXPECT_FALSE(WebServerCommand(kWebServerStart));
+  EXPECT_TRUE(launcher_.detached.empty());
+  EXPECT_EQ(testing::ReadLogLines().back(), "Webserver command error");
+}
+
+#ifndef _WIN32
+using Prepare = std::function<void(const fs::path& home, const fs::path& folder)>;
+
+void Mode(const fs::path& path, fs::perms perms) {
+  fs::permissions(path, perms, fs::perm_options::replace);
+}
+
+constexpr fs::perms k0755 = fs::perms::owner_all | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec;
+
+TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
+  const struct {
+    const char* what;
+    Prepare prepare;
+    const char* reason;  // empty: runs
+  } cases[] = {
+      {"root or own 0755", [](auto&, auto& f) { Mode(f / "nginx.exe", k0755); }, ""},
+      {"group-writable file",
+       [](auto&, auto& f) { Mode(f / "nginx.exe", k0755 | fs::perms::group_write); },
+       "can be changed by non-administrators"},
+      {"others-writable file",
+       [](auto&, auto& f) { Mode(f / "nginx.exe", k0755 | fs::perms::others_write); },
+       "can be changed by non-administrators"},
+      {"group-writable folder",
+       [](auto&, auto& f) { Mode(f, k0755 | fs::perms::group_write); },
+       "can be changed by non-administrators"},
+      {"home writable by all without sticky bit",
+       [](auto& h, auto&) { Mode(h, fs::perms::all); },
+       "can be moved away by non-administrators"},
+      {"home writable by all with sticky bit",
+       [](auto& h, auto&) { Mode(h, fs::perms::all | fs::perms::sticky_bit); }, ""},
+      {"file owned by another account",
+       [](auto&, auto& f) { ASSERT_EQ(chown((f / "nginx.exe").c_str(), 65534, 0), 0); },
+       "is owned by a non-administrator"},
+      {"webserver is a link to a good folder",
+       [](auto& h, auto& f) {
+         fs::rename(f, h / "elsewhere");
+         fs::create_directory_symlink(h / "elsewhere", f);
+       },
+       "is reached through a link"},
+      {"nginx.exe is a link to a good file",
+       [](auto&, auto& f) {
+         fs::rename(f / "nginx.exe", f / "real.exe");
+         fs::create_symlink(f / "real.exe", f / "nginx.exe");
+       },
+       "is reached through a link"},
+      {"nginx.exe is a folder",
+       [](auto&, auto& f) {
+         fs::remove(f / "nginx.exe");
+         fs::create_directory(f / "nginx.exe");
+       },
+       "is not a regular file in a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    testing::InitContextAt(dir.path().string());
+    testing::PlaceTrustedNginx();
+    home_ = GetAppContext()->HomePath;
+    c.prepare(fs::path(home_), Folder());
+    launcher_.detached.clear();
+    const bool started = WebServerCommand(kWebServerStart);
+    const auto lines = testing::ReadLogLines();
+    ASSERT_GE(lines.size(), 3u);
+    const std::string reason = c.reason;
+    EXPECT_EQ(CheckNginxTrust(home_).reason, reason);
+    if (reason.empty()) {
+      EXPECT_TRUE(started);
+      EXPECT_EQ(launcher_.detached.size(), 1u);
+      EXPECT_EQ(lines.back(), "Webserver command successfully");
+      continue;
+    }
+    EXPECT_FALSE(started);
+    EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
+    EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
+    EXPECT_EQ(lines.back(), "Webserver command error");
+    const NginxTrust trust = CheckNginxTrust(home_);
+    EXPECT_TRUE(trust.present);
+    EXPECT_FALSE(trust.trusted);
+  }
+}
+#endif
+
+#ifdef _WIN32
+// The rights decision over descriptors as an installer, a default data
+// folder or an attacker would leave them.
+TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
+  using platform::TrustedObject;
+  using platform::TrustVerdict;
+  constexpr auto kHome = TrustedObject::kHome;
+  constexpr auto kFolder = TrustedObject::kFolder;
+  constexpr auto kFile = TrustedObject::kFile;
+  const std::string admins = "O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)";
+  const std::string installer =
+      "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+      "D:(A;;FA;;;SY)";
+  const struct {
+    std::string sddl;
+    TrustedObject object;
+    TrustVerdict verdict;
+  } cases[] = {
+      {admins + "(A;;0x1200a9;;;BU)", kFile, TrustVerdict::kTrusted},
+      {admins + "(A;;0x1200a9;;;BU)", kFolder, TrustVerdict::kTrusted},
+      {installer + "(A;;0x1200a9;;;WD)", kFile, TrustVerdict::kTrusted},
+      {admins + "(A;OICIIO;FA;;;CO)", kFolder, TrustVerdict::kTrusted},
+      {admins + "(A;;FW;;;BU)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;0x4;;;BU)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;SD;;;AU)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;WD;;;WD)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;WO;;;BU)", kFolder, TrustVerdict::kChangeable},
+      {admins + "(A;;0x2;;;BU)", kFolder, TrustVerdict::kChangeable},
+      {admins + "(A;;0x40;;;BU)", kFolder, TrustVerdict::kChangeable},
+      {admins + "(A;;GA;;;BU)", kFolder, TrustVerdict::kChangeable},
+      // Users may add files and folders to the data folder, by its design.
+      {admins + "(A;CI;0x1200af;;;BU)", kHome, TrustVerdict::kTrusted},
+      {admins + "(A;;0x40;;;BU)", kHome, TrustVerdict::kRemovable},
+      {admins + "(A;;WD;;;BU)", kHome, TrustVerdict::kRemovable},
+      // Without a DACL everyone has every right. (Wine reads
+      // NO_ACCESS_CONTROL as an empty DACL, so the test leaves it out.)
+      {"O:SY", kFile, TrustVerdict::kChangeable},
+      {"O:SY", kHome, TrustVerdict::kRemovable},
+      {"O:BUD:(A;;FA;;;SY)", kFile, TrustVerdict::kWrongOwner},
+      {"O:WDD:(A;;FA;;;SY)", kHome, TrustVerdict::kWrongOwner},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::JudgeSecurityDescriptorText(c.sddl, c.object), c.verdict)
+        << c.sddl << " as " << static_cast<int>(c.object);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace corvana
