@@ -35,77 +35,122 @@ void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
   }
 }
 
-// The first record of each id in a list, found by open addressing in one
-// flat table: no node per record, so that the carry-over of 100,000
-// definitions costs ten times that of 10,000 and not more.
+// The fresh records grouped by id, each group in list order, found by open
+// addressing in one flat table: no node per record, so that the carry-over
+// of 100,000 definitions costs ten times that of 10,000 and not more.
 template <class Definition>
-class FirstById {
+class FreshById {
  public:
-  explicit FirstById(std::vector<Definition>& list) : list_(list) {
+  explicit FreshById(std::vector<Definition>& fresh)
+      : fresh_(fresh), members_(fresh.size()) {
     // At most three quarters full, so that the table of 100,000 stays in a
-    // megabyte.
+    // few megabytes.
     size_t capacity = 16;
-    while (capacity * 3 < list.size() * 4) capacity *= 2;
-    slots_.assign(capacity, Slot{0, kEmpty});
-    for (size_t i = 0; i < list.size(); ++i) {
-      Slot& slot = Probe(list[i].id);
-      if (slot.index == kEmpty) slot = {Hash(list[i].id), uint32_t(i)};
+    while (capacity * 3 < fresh.size() * 4) capacity *= 2;
+    slots_.assign(capacity, Slot{0, kNone});
+    std::vector<uint32_t> group_of(fresh.size());
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      Slot& slot = Probe(fresh[i].id);
+      if (slot.group == kNone) {
+        slot = {Hash(fresh[i].id), uint32_t(groups_.size())};
+        groups_.push_back(Group{uint32_t(i)});
+      }
+      group_of[i] = slot.group;
+      ++groups_[slot.group].size;
+    }
+    uint32_t begin = 0;
+    for (Group& group : groups_) {
+      group.begin = group.next = begin;
+      begin += group.size;
+      group.size = 0;
+    }
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      Group& group = groups_[group_of[i]];
+      members_[group.begin + group.size++] = uint32_t(i);
     }
   }
 
-  Definition* Find(const std::string& id) {
-    const Slot& slot = Probe(id);
-    return slot.index == kEmpty ? nullptr : &list_[slot.index];
+  // The record for the child of the next old record of the id, in old-list
+  // order: the fresh record at the same place among those of the id, so
+  // that with the files unchanged every child stays with its own file;
+  // failing that, the first of the id without a child. nullptr when none is
+  // free. A record that holds this very child already counts as free.
+  Definition* Take(const Definition& old) {
+    const Slot& slot = Probe(old.id);
+    if (slot.group == kNone) return nullptr;
+    Group& group = groups_[slot.group];
+    const uint32_t place = group.old_seen++;
+    if (old.process == 0) return nullptr;
+    if (place < group.size && Free(group.begin + place, old)) {
+      return &fresh_[members_[group.begin + place]];
+    }
+    // The first free one; those before it have children and keep them.
+    for (; group.next < group.begin + group.size; ++group.next) {
+      if (Free(group.next, old)) return &fresh_[members_[group.next]];
+    }
+    return nullptr;
   }
 
  private:
-  static constexpr uint32_t kEmpty = UINT32_MAX;
+  static constexpr uint32_t kNone = UINT32_MAX;
   struct Slot {
     uint32_t hash;
-    uint32_t index;
+    uint32_t group;  // kNone: a free slot
   };
+  struct Group {
+    uint32_t first;  // the record whose id names the group
+    uint32_t begin = 0;
+    uint32_t size = 0;
+    uint32_t next = 0;      // no record before it is without a child
+    uint32_t old_seen = 0;  // old records of the id looked at so far
+  };
+
+  bool Free(uint32_t member, const Definition& old) const {
+    const Definition& record = fresh_[members_[member]];
+    return record.process == 0 || record.process == old.process;
+  }
 
   static uint32_t Hash(const std::string& id) {
     return static_cast<uint32_t>(std::hash<std::string_view>()(id));
   }
 
-  // The slot holding the id, or the empty one where it would go.
+  // The slot holding the id, or the free one where it would go.
   Slot& Probe(const std::string& id) {
     const uint32_t hash = Hash(id);
     const size_t mask = slots_.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       Slot& slot = slots_[at];
-      if (slot.index == kEmpty) return slot;
-      if (slot.hash == hash && list_[slot.index].id == id) return slot;
+      if (slot.group == kNone) return slot;
+      if (slot.hash == hash && fresh_[groups_[slot.group].first].id == id) {
+        return slot;
+      }
     }
   }
 
-  std::vector<Definition>& list_;
+  std::vector<Definition>& fresh_;
+  std::vector<uint32_t> members_;  // fresh indices, grouped by id
+  std::vector<Group> groups_;
   std::vector<Slot> slots_;
 };
 
-// Carries `process` and `started_at` from the old list to the first record
-// of the new list with the same id, in old-list order, so that the later of
-// two old records with one id wins.
+// Moves each running child of the old list, with its start times, to a
+// fresh record of the same id (FreshById::Take). Two files of one id thus
+// keep both their children; a record without a child carries nothing, so it
+// can never make a fresh record drop one.
 template <class Definition>
 void CarryOver(std::vector<Definition>& snapshot,
                std::vector<Definition>& fresh,
                std::vector<Definition>* vanished) {
-  FirstById<Definition> first_by_id(fresh);
-  auto& launcher = platform::CurrentLauncher();
+  FreshById<Definition> fresh_by_id(fresh);
   for (Definition& old : snapshot) {
-    Definition* found = first_by_id.Find(old.id);
-    if (found == nullptr) {
+    Definition* target = fresh_by_id.Take(old);
+    if (target == nullptr) {
       if (old.process != 0) KeepIfRunning(old, vanished);
       continue;
     }
-    Definition& target = *found;
-    if (target.process != 0 && target.process != old.process) {
-      launcher.Release(target.process);
-    }
-    target.process = old.process;
-    target.started_at = old.started_at;
-    target.started_monotonic_ms = old.started_monotonic_ms;
+    target->process = old.process;
+    target->started_at = old.started_at;
+    target->started_monotonic_ms = old.started_monotonic_ms;
   }
 }
 

@@ -48,10 +48,12 @@ struct SchedulerEngine {
 void EngineStart(SchedulerEngine& engine);
 void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);
-// What the reloads keep: `process` and `started_at` of the old list land in
-// the first fresh record with the same id. A record that no fresh one takes
-// goes to `vanished` while its child runs; other handles nobody keeps are
-// released (all of them when `vanished` is null).
+// What the reloads keep: each old record's running child, with `started_at`,
+// lands in a fresh record of the same id: the one at the same place among
+// the records of that id, else the first of them without a child. A record
+// without a child carries nothing. A child that no fresh record takes goes
+// to `vanished` while it runs; other handles nobody keeps are released (all
+// of them when `vanished` is null).
 void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
                       std::vector<ScheduleDefinition>& fresh,
                       std::vector<ScheduleDefinition>* vanished = nullptr);
