@@ -63,7 +63,8 @@ void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
 void EngineShutdown(SchedulerEngine& engine);
 
 void EngineTick(SchedulerEngine& engine);
-// Also releases the vanished definitions' children that have ended.
+// Also releases the vanished definitions' children that have ended, and ends
+// those that have run too long.
 void Supervise(SchedulerEngine& engine);
 bool IsServeDue(SchedulerEngine& engine);
 

@@ -11,50 +11,54 @@
 namespace corvana {
 namespace {
 
+enum class ChildCheck { kUnknown, kRunning, kEnded, kTerminated };
+
 // Drops a child that has ended and ends one that has run too long. The limit
 // is measured on the monotonic clock: a wall clock set forward by a day must
 // not kill a young child, nor one set back keep a hung one alive.
 template <class Definition>
-void SuperviseChild(Definition& record, int64_t now_monotonic_ms) {
+ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   auto& launcher = platform::CurrentLauncher();
   uint32_t exit_code = 0;
-  if (!launcher.QueryExitCode(record.process, &exit_code)) return;
-  const char* message = nullptr;
+  if (!launcher.QueryExitCode(record.process, &exit_code)) {
+    return ChildCheck::kUnknown;
+  }
   if (exit_code != platform::kStillActive) {
-    message = "The process stopped, id: ";
     launcher.Release(record.process);
     record.process = 0;
     record.started_at = 0;
-  } else if ((now_monotonic_ms - record.started_monotonic_ms) / 1000.0 >=
-             kRunTimeLimitS) {
-    launcher.Terminate(record.process, 0);
-    launcher.Release(record.process);
-    record.process = 0;
-    message = "Terminate Process, id: ";
+    return ChildCheck::kEnded;
   }
-  if (message != nullptr) WriteTimestampedLog(message + record.id);
+  if ((now_monotonic_ms - record.started_monotonic_ms) / 1000.0 <
+      kRunTimeLimitS) {
+    return ChildCheck::kRunning;
+  }
+  launcher.Terminate(record.process, 0);
+  launcher.Release(record.process);
+  record.process = 0;
+  WriteTimestampedLog("Terminate Process, id: " + record.id);
+  return ChildCheck::kTerminated;
 }
 
 template <class Definition>
 void SuperviseList(std::vector<Definition>& list, int64_t now_monotonic_ms) {
   for (Definition& record : list) {
-    if (record.process != 0) SuperviseChild(record, now_monotonic_ms);
+    if (record.process != 0 &&
+        CheckChild(record, now_monotonic_ms) == ChildCheck::kEnded) {
+      WriteTimestampedLog("The process stopped, id: " + record.id);
+    }
   }
 }
 
-// A lost definition's child is only waited for: no line, no run-time limit,
-// as for any child the scheduler no longer watches.
+// A lost definition's child is not reported when it ends, but it is held to
+// the same day as every other child: kept only to stop a second run of its
+// id, it must not outlive a hang either.
 template <class Definition>
-void ReleaseEnded(std::vector<Definition>& vanished) {
-  auto& launcher = platform::CurrentLauncher();
-  std::erase_if(vanished, [&](const Definition& record) {
-    uint32_t exit_code = 0;
-    if (!launcher.QueryExitCode(record.process, &exit_code) ||
-        exit_code == platform::kStillActive) {
-      return false;
-    }
-    launcher.Release(record.process);
-    return true;
+void SuperviseVanished(std::vector<Definition>& vanished,
+                       int64_t now_monotonic_ms) {
+  std::erase_if(vanished, [&](Definition& record) {
+    const ChildCheck check = CheckChild(record, now_monotonic_ms);
+    return check == ChildCheck::kEnded || check == ChildCheck::kTerminated;
   });
 }
 
@@ -99,8 +103,8 @@ void Supervise(SchedulerEngine& engine) {
   const int64_t now_monotonic_ms = platform::CurrentClock().MonotonicMs();
   SuperviseList(engine.schedules, now_monotonic_ms);
   SuperviseList(engine.web_servers, now_monotonic_ms);
-  ReleaseEnded(engine.vanished_schedules);
-  ReleaseEnded(engine.vanished_web_servers);
+  SuperviseVanished(engine.vanished_schedules, now_monotonic_ms);
+  SuperviseVanished(engine.vanished_web_servers, now_monotonic_ms);
   platform::CurrentLauncher().CollectEnded();
 }
 

@@ -104,5 +104,22 @@ TEST_F(VanishedDefinitionTest, ChildThatHadEndedIsReleasedByTheReloadItself) {
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
 }
 
+// Kept aside, the child is still held to the day that every child gets.
+TEST_F(VanishedDefinitionTest, ChildRunningADayWhileItsDefinitionIsGoneIsTerminated) {
+  Write("Site.webserver", kTorn);
+  ReloadWebServers(*engine_);
+  ASSERT_EQ(engine_->vanished_web_servers.size(), 1u);
+  const int64_t started_ms = engine_->vanished_web_servers[0].started_monotonic_ms;
+  clock_.Advance(0, started_ms + 86394 * 1000 - clock_.MonotonicMs());
+  Supervise(*engine_);
+  EXPECT_TRUE(launcher_.terminated.empty());
+  clock_.Advance(1);
+  Supervise(*engine_);
+  EXPECT_EQ(launcher_.terminated, (std::vector<platform::ProcessHandle>{child_}));
+  EXPECT_TRUE(Released(child_));
+  EXPECT_TRUE(engine_->vanished_web_servers.empty());
+  EXPECT_EQ(CountLines("Terminate Process, id: Site"), 1);
+}
+
 }  // namespace
 }  // namespace corvana
