@@ -34,6 +34,9 @@ struct SchedulerEngine {
   int32_t launches_since_serve = 0;
   int64_t serve_started = 0;  // seconds since 1970; 0: not since start-up
   std::string program_dir;    // ends with the separator, or empty
+  // Set while the clock's reading cannot be converted to local time, so that
+  // a run of such ticks is logged once.
+  bool local_time_unreadable = false;
   // Enabled definitions, in the order the file system lists them.
   std::vector<ScheduleDefinition> schedules;
   std::vector<WebServerDefinition> web_servers;

@@ -62,22 +62,47 @@ void SuperviseVanished(std::vector<Definition>& vanished,
   });
 }
 
+// The tick's local time. A reading that cannot be converted gives nothing
+// to evaluate: its zeroed fields would read as midnight on a Sunday and
+// start what is due then. A run of such ticks is logged once, without the
+// timestamp that the same clock cannot give.
+bool ReadLocalTime(SchedulerEngine& engine, platform::LocalTime* now) {
+  if (platform::ToLocalTime(platform::CurrentClock().NowSeconds(), now)) {
+    engine.local_time_unreadable = false;
+    return true;
+  }
+  if (!engine.local_time_unreadable) {
+    engine.local_time_unreadable = true;
+    WriteLog(
+        "Error: The local time cannot be read, nothing is started until it "
+        "can",
+        kLogError);
+  }
+  return false;
+}
+
+// False when a stop request cut the pass short.
+bool EvaluateDefinitions(SchedulerEngine& engine,
+                         const platform::LocalTime& now) {
+  for (ScheduleDefinition& schedule : engine.schedules) {
+    if (stop_requested.load(std::memory_order_relaxed)) return false;
+    if (IsScheduleDue(schedule, now)) LaunchSchedule(engine, schedule);
+  }
+  for (WebServerDefinition& web_server : engine.web_servers) {
+    if (stop_requested.load(std::memory_order_relaxed)) return false;
+    if (IsWebServerDue(web_server, now)) {
+      LaunchWebServerUpdate(engine, web_server);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void EngineTick(SchedulerEngine& engine) {
   auto& clock = platform::CurrentClock();
   platform::LocalTime now;
-  platform::ToLocalTime(clock.NowSeconds(), &now);
-  for (ScheduleDefinition& schedule : engine.schedules) {
-    if (stop_requested.load(std::memory_order_relaxed)) return;
-    if (IsScheduleDue(schedule, now)) LaunchSchedule(engine, schedule);
-  }
-  for (WebServerDefinition& web_server : engine.web_servers) {
-    if (stop_requested.load(std::memory_order_relaxed)) return;
-    if (IsWebServerDue(web_server, now)) {
-      LaunchWebServerUpdate(engine, web_server);
-    }
-  }
+  if (ReadLocalTime(engine, &now) && !EvaluateDefinitions(engine, now)) return;
   if (++engine.tick_count > kTicksPerSupervision) {
     engine.tick_count = 0;
     Supervise(engine);

@@ -31,7 +31,16 @@ void CivilFromDays(int64_t days, int* year, int* month, int* day) {
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b) != 0 && ((a < 0) != (b < 0))); }
 
+// FILETIME counts 100 ns from 1601 in 63 bits; outside that the product
+// below would overflow.
+constexpr int64_t kFirstFileTimeSecond = -kUnixEpochAs100ns / 10000000LL;
+constexpr int64_t kLastFileTimeSecond =
+    (INT64_MAX - kUnixEpochAs100ns) / 10000000LL;
+
 bool SystemTimeFromSeconds(int64_t seconds, SYSTEMTIME* out) {
+  if (seconds < kFirstFileTimeSecond || seconds > kLastFileTimeSecond) {
+    return false;
+  }
   ULARGE_INTEGER value;
   value.QuadPart = static_cast<ULONGLONG>(seconds * 10000000LL + kUnixEpochAs100ns);
   FILETIME file_time{value.LowPart, value.HighPart};

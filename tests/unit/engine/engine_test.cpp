@@ -346,6 +346,31 @@ TEST_F(EngineTest, HangingChildOfADuplicateIdSurvivesAReload) {
   }
 }
 
+// A clock reading that local time cannot be made of (far beyond any year the
+// conversions take) starts nothing, although its zeroed fields would read
+// as 00:00:00 on a Sunday, when both of these are due.
+TEST_F(EngineTest, UnconvertibleTimeStartsNothingAndEachRunOfItIsLoggedOnce) {
+  const std::string line =
+      "Error: The local time cannot be read, nothing is started until it can";
+  Write("Hourly.schedule", ScheduleText(1, 0, 0, 0));
+  Write("Sunday.schedule", ScheduleText(2, 0, 0, 0, 0x40));
+  Start();
+  const int64_t readable_s = clock_.NowSeconds();
+  const int64_t unconvertible_s = int64_t{1} << 60;
+  const struct {
+    int64_t now_s;
+    int lines;
+  } steps[] = {{unconvertible_s, 1}, {unconvertible_s, 1}, {readable_s, 1},
+               {unconvertible_s, 2}};
+  for (const auto& step : steps) {
+    clock_.Set(step.now_s);
+    RunFor(5);
+    EXPECT_EQ(CountLines(line), step.lines);
+  }
+  EXPECT_TRUE(launcher_.starts.empty());
+  EXPECT_GT(clock_.slept_ms(), 0);  // the loop still paused between ticks
+}
+
 TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   Write("Site.webserver", IntervalWebServerText(30));
   Write("Other.webserver", IntervalWebServerText(60));
