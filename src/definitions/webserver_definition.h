@@ -33,6 +33,10 @@ struct WebServerDefinition {
   uint32_t fired_date = 0;            // see ScheduleDefinition
   int32_t fired_minute_of_day = -1;
   PackedDateTime last_update;         // date 0: never updated
+  // The same moment in seconds since 1970, 0 when not known: a local time
+  // in the hour repeated in autumn names two moments, an interval is
+  // measured from this one.
+  int64_t last_update_s = 0;
   int64_t started_at = 0;
   int64_t started_monotonic_ms = 0;
   platform::ProcessHandle process = 0;

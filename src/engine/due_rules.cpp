@@ -50,15 +50,42 @@ bool ScheduleMatches(const ScheduleDefinition& schedule,
 
 bool KnownUnit(int32_t unit) { return unit >= kUnitMinutes && unit <= kUnitDays; }
 
-bool WebServerMatches(WebServerDefinition& web_server,
-                      const platform::LocalTime& local, PackedDateTime now) {
-  if (web_server.type_schedule != 0) return CalendarMatches(web_server, local);
+// One reading of the clock: local, packed, and in seconds since 1970 (0
+// when not known).
+struct Reading {
+  platform::LocalTime local;
+  PackedDateTime packed;
+  int64_t seconds = 0;
+};
+
+bool WebServerMatches(WebServerDefinition& web_server, const Reading& now) {
+  if (web_server.type_schedule != 0) {
+    return CalendarMatches(web_server, now.local);
+  }
   if (web_server.interval == 0) web_server.interval = 1;
   // Without a unit there is no interval to wait for, not even the first one.
   if (!KnownUnit(web_server.type_interval)) return false;
-  return web_server.last_update.date == 0 ||
-         IntervalElapsed(web_server.last_update, web_server.type_interval,
-                         web_server.interval, now);
+  if (web_server.last_update.date == 0) return true;
+  if (web_server.last_update_s != 0 && now.seconds != 0) {
+    return IntervalElapsed(web_server.last_update_s, web_server.type_interval,
+                           web_server.interval, now.seconds);
+  }
+  return IntervalElapsed(web_server.last_update, web_server.type_interval,
+                         web_server.interval, now.packed);
+}
+
+int32_t UnitSeconds(int32_t unit) {
+  switch (unit) {
+    case kUnitMinutes: return 60;
+    case kUnitHours: return 3600;
+    case kUnitDays: return 86400;
+    default: return 0;
+  }
+}
+
+// Unsigned, so that a negative interval never elapses.
+bool AtLeast(int32_t elapsed, int32_t interval) {
+  return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
 }
 
 // When the clocks go back, an hour of local times happens twice; the kinds
@@ -107,35 +134,36 @@ bool IsScheduleDue(ScheduleDefinition& schedule,
 
 bool IsWebServerDue(WebServerDefinition& web_server,
                     const platform::LocalTime& now) {
-  PackedDateTime packed;
-  platform::LocalTime local = now;
-  RefreshCurrentTime(&packed, &local);
+  Reading reading;
+  RefreshCurrentTime(&reading.packed, &reading.local, &reading.seconds);
   // Without a context (or a readable clock) nothing was stored: the time
   // passed in is the best reading there is.
-  if (packed.date == 0) {
-    local = now;
-    packed = PackLocalTime(now);
+  if (reading.packed.date == 0) {
+    reading = Reading{now, PackLocalTime(now), 0};
   }
-  const bool matches = WebServerMatches(web_server, local, packed);
+  const bool matches = WebServerMatches(web_server, reading);
   const bool remembers_minute = web_server.type_schedule != 0 &&
                                 RemembersMinute(web_server.type_schedule);
-  if (!Latch(web_server, matches, remembers_minute, local)) return false;
-  web_server.last_update = packed;
+  if (!Latch(web_server, matches, remembers_minute, reading.local)) {
+    return false;
+  }
+  web_server.last_update = reading.packed;
+  web_server.last_update_s = reading.seconds;
   return true;
 }
 
 bool IntervalElapsed(PackedDateTime last, int32_t unit, int32_t interval,
                      PackedDateTime now) {
-  if (interval == 0) return false;
-  int32_t elapsed = 0;
-  switch (unit) {
-    case kUnitMinutes: elapsed = ElapsedMinutes(now, last); break;
-    case kUnitHours: elapsed = ElapsedHours(now, last); break;
-    case kUnitDays: elapsed = ElapsedDays(now, last); break;
-    default: return false;
-  }
-  // Unsigned, so that a negative interval never elapses.
-  return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
+  const int32_t unit_s = UnitSeconds(unit);
+  if (interval == 0 || unit_s == 0) return false;
+  return AtLeast(ElapsedUnits(now, last, unit_s), interval);
+}
+
+bool IntervalElapsed(int64_t last_s, int32_t unit, int32_t interval,
+                     int64_t now_s) {
+  const int32_t unit_s = UnitSeconds(unit);
+  if (interval == 0 || unit_s == 0) return false;
+  return AtLeast(ElapsedSecondsInUnits(now_s, last_s, unit_s), interval);
 }
 
 }  // namespace corvana

@@ -20,5 +20,8 @@ bool IsWebServerDue(WebServerDefinition& web_server,
                     const platform::LocalTime& now);
 bool IntervalElapsed(PackedDateTime last, int32_t unit, int32_t interval,
                      PackedDateTime now);
+// The same between two times in seconds since 1970.
+bool IntervalElapsed(int64_t last_s, int32_t unit, int32_t interval,
+                     int64_t now_s);
 
 }  // namespace corvana

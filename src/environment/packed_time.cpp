@@ -30,14 +30,13 @@ PackedDateTime PackLocalTime(const platform::LocalTime& local) {
   return packed;
 }
 
-uint32_t RefreshCurrentTime(PackedDateTime* stored,
-                            platform::LocalTime* local) {
+uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
+                            int64_t* seconds_since_1970) {
   AppContext* context = GetAppContext();
   if (context == nullptr) return 0;
+  const int64_t now_s = platform::CurrentClock().NowSeconds();
   platform::LocalTime now;
-  if (!platform::ToLocalTime(platform::CurrentClock().NowSeconds(), &now)) {
-    return 0;
-  }
+  if (!platform::ToLocalTime(now_s, &now)) return 0;
   PackedDateTime packed = PackLocalTime(now);
   std::lock_guard<std::mutex> guard(context->time_lock);
   context->current_day = static_cast<uint8_t>(now.day);
@@ -46,6 +45,7 @@ uint32_t RefreshCurrentTime(PackedDateTime* stored,
   context->current_time = packed.time;
   if (stored != nullptr) *stored = packed;
   if (local != nullptr) *local = now;
+  if (seconds_since_1970 != nullptr) *seconds_since_1970 = now_s;
   return packed.time;
 }
 
@@ -58,7 +58,12 @@ int32_t ElapsedUnits(PackedDateTime a, PackedDateTime b, int32_t unit_s) {
   if (!ToCalendarSeconds(a, &first) || !ToCalendarSeconds(b, &second)) {
     return 0;
   }
-  double units = std::fabs(static_cast<double>(second - first) / unit_s);
+  return ElapsedSecondsInUnits(first, second, unit_s);
+}
+
+int32_t ElapsedSecondsInUnits(int64_t a_s, int64_t b_s, int32_t unit_s) {
+  if (unit_s == 0) return 0;
+  double units = std::fabs(static_cast<double>(b_s - a_s) / unit_s);
   if (units >= 2147483647.0) return 2147483647;
   return static_cast<int32_t>(units);
 }

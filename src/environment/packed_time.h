@@ -26,13 +26,17 @@ PackedDateTime PackLocalTime(const platform::LocalTime& local);
 // application context. Returns the seconds since midnight it stored; 0 when
 // there is no context.
 uint32_t RefreshCurrentTime();
-// The same, also giving the stored value and its local breakdown, read under
-// the same lock so that no other thread's refresh can tear them.
-uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local);
+// The same, also giving the stored value, its local breakdown and the
+// seconds since 1970 it was converted from, read under the same lock so that
+// no other thread's refresh can tear them.
+uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
+                            int64_t* seconds_since_1970 = nullptr);
 
 // Whole units (absolute, truncated) between a and b, measured in real
 // seconds through the zone rules; 0 when either date is 0.
 int32_t ElapsedUnits(PackedDateTime a, PackedDateTime b, int32_t unit_s);
+// Whole units (absolute, truncated) between two times in seconds since 1970.
+int32_t ElapsedSecondsInUnits(int64_t a_s, int64_t b_s, int32_t unit_s);
 int32_t ElapsedDays(PackedDateTime a, PackedDateTime b);
 int32_t ElapsedHours(PackedDateTime a, PackedDateTime b);
 int32_t ElapsedMinutes(PackedDateTime a, PackedDateTime b);

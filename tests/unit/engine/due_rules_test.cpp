@@ -590,5 +590,31 @@ TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
   EXPECT_EQ(runs[1].minute, 30);
 }
 
+// Inside the hour that comes twice, a local time names two moments; the
+// interval must still count the real minutes from the moment of the run.
+TEST_F(DaylightSavingWebServerTest, IntervalsInTheRepeatedHourAreRealMinutes) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  const struct {
+    int32_t unit;
+    int32_t interval;
+    int64_t gap_s;
+  } cases[] = {{0, 30, 30 * 60}, {1, 1, 60 * 60}};
+  // 00:10 CEST to 05:10 CET: six real hours, runs at 02:40 CEST and CET.
+  const int64_t from_s = testing::LocalSeconds(2026, 10, 25, 0, 10, 0);
+  for (const auto& c : cases) {
+    WebServerDefinition web_server = Interval(c.unit, c.interval);
+    std::vector<int64_t> runs_s;
+    for (int64_t now_s = from_s; now_s < from_s + 6 * 3600; ++now_s) {
+      clock_.Set(now_s);
+      if (IsWebServerDue(web_server, LocalTime{})) runs_s.push_back(now_s);
+    }
+    ASSERT_EQ(runs_s.size(), static_cast<size_t>(6 * 3600 / c.gap_s)) << c.gap_s;
+    for (size_t i = 1; i < runs_s.size(); ++i) {
+      EXPECT_EQ(runs_s[i] - runs_s[i - 1], c.gap_s) << "run " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvana
