@@ -52,14 +52,16 @@ namespace {
 // Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
 // file; gives up at once when nothing exists at the path. The existence
 // test follows a failed attempt, so that a readable file costs none.
+enum class Attempts { kSucceeded, kMissing, kHeld };
+
 template <class Attempt>
-bool RetryWhileHeld(const std::string& path, Attempt attempt) {
+Attempts RetryWhileHeld(const std::string& path, Attempt attempt) {
   for (int attempts = 0; attempts < kCounterOpenAttempts; ++attempts) {
-    if (attempt()) return true;
-    if (!platform::PathExists(path)) return false;
+    if (attempt()) return Attempts::kSucceeded;
+    if (!platform::PathExists(path)) return Attempts::kMissing;
     platform::CurrentClock().SleepMs(kCounterRetryPauseMs);
   }
-  return false;
+  return Attempts::kHeld;
 }
 
 }  // namespace
@@ -73,15 +75,18 @@ std::FILE* OpenCounterFile(const std::string& path) {
   return file;
 }
 
-int32_t ReadChangeCounter() {
+int32_t ReadChangeCounter() { return ReadChangeCounterUnlessHeld().value_or(0); }
+
+std::optional<int32_t> ReadChangeCounterUnlessHeld() {
   const std::string path = HomePath() + kCounterFileName;
   unsigned char bytes[4];
   long got = -1;
   // Read in the same attempt as the open: supervision reads it every pass.
-  RetryWhileHeld(path, [&] {
+  const Attempts attempts = RetryWhileHeld(path, [&] {
     got = platform::ReadRegularFilePrefix(path, bytes, sizeof bytes);
     return got >= 0;
   });
+  if (attempts == Attempts::kHeld) return std::nullopt;
   if (got < 0) return 0;
   if (got < static_cast<long>(sizeof bytes)) return 1;
   // Little-endian on every platform: the file is the writer's, not ours.

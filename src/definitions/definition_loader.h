@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ void LoadWebServers(std::vector<WebServerDefinition>* list);
 // 0 when the file is missing or cannot be opened, 1 when it is shorter than
 // 4 bytes, else its first 4 bytes as a little-endian signed integer.
 int32_t ReadChangeCounter();
+// The same, but nothing when the file exists and stayed unreadable through
+// every attempt: a writer's hold says nothing about its value.
+std::optional<int32_t> ReadChangeCounterUnlessHeld();
 // Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
 // file; gives up at once when nothing exists at the path.
 std::FILE* OpenCounterFile(const std::string& path);

@@ -1,3 +1,4 @@
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,11 +118,13 @@ void EngineTick(SchedulerEngine& engine) {
 }
 
 void Supervise(SchedulerEngine& engine) {
-  const int32_t counter = ReadChangeCounter();
-  if (counter != engine.change_counter) {
-    engine.change_counter = counter;
+  // A counter held by its writer is read again at the next pass; taking it
+  // for 0 would reload twice, once now and once when it is let go.
+  const std::optional<int32_t> counter = ReadChangeCounterUnlessHeld();
+  if (counter.has_value() && *counter != engine.change_counter) {
+    engine.change_counter = *counter;
     WriteTimestampedLog("The schedules has been changed #" +
-                        std::to_string(counter));
+                        std::to_string(*counter));
     ReloadSchedules(engine);
     ReloadWebServers(engine);
   }

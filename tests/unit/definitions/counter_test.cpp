@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -101,6 +102,20 @@ TEST_F(CounterTest, UnopenableCounterIsRetriedTwentyTimesThenReadsZero) {
   EXPECT_EQ(clock.slept_ms(), 20 * 3);
   EXPECT_EQ(ReadChangeCounter(), 0);
   EXPECT_EQ(clock.slept_ms(), 2 * 20 * 3);
+}
+
+// Only a file that exists and stays unreadable reads as nothing; a missing
+// one still reads 0.
+TEST_F(CounterTest, OnlyAnUnreadableExistingCounterReadsAsNothing) {
+  testing::FakeClock clock;
+  platform::SetClock(&clock);
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::optional<int32_t>(0));
+  ASSERT_TRUE(platform::MakeDirectory(path_));
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::nullopt);
+  EXPECT_EQ(ReadChangeCounter(), 0);
+  std::filesystem::remove(path_);
+  WriteCounter(std::string("\x07\x00\x00\x00", 4));
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::optional<int32_t>(7));
 }
 
 #ifndef _WIN32

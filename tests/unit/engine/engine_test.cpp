@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
@@ -12,6 +14,7 @@
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
+#include "support/child_modes.h"
 #include "support/fixtures.h"
 
 namespace corvana {
@@ -370,6 +373,69 @@ TEST_F(EngineTest, UnconvertibleTimeStartsNothingAndEachRunOfItIsLoggedOnce) {
   EXPECT_TRUE(launcher_.starts.empty());
   EXPECT_GT(clock_.slept_ms(), 0);  // the loop still paused between ticks
 }
+
+// The counter file exists but cannot be read (a folder stands in for a
+// writer's long hold): that is no change. Once it reads again, only a value
+// other than the remembered one reloads.
+TEST_F(EngineTest, UnreadableCounterIsNoChangeUntilItReadsAgain) {
+  const struct {
+    int32_t after;
+    int reloads;
+  } cases[] = {{6, 1}, {5, 0}};
+  for (const auto& c : cases) {
+    SetCounter(5);
+    Start();
+    std::filesystem::remove(home_ / "schedule_counter.dat");
+    std::filesystem::create_directory(home_ / "schedule_counter.dat");
+    RunFor(10);
+    EXPECT_EQ(CountLines("Loading schedules"), 1) << c.after;
+    EXPECT_EQ(engine_->change_counter, 5);
+    std::filesystem::remove(home_ / "schedule_counter.dat");
+    SetCounter(c.after);
+    RunFor(10);
+    EXPECT_EQ(CountLines("Loading schedules"), 1 + c.reloads) << c.after;
+    EXPECT_EQ(engine_->change_counter, c.after);
+  }
+}
+
+#ifdef _WIN32
+// The same with the counter's writer in another process, holding the file
+// denying all sharing for longer than the read's retries last.
+TEST_F(EngineTest, CounterHeldByAnotherProcessIsNoChange) {
+  const struct {
+    int32_t after;
+    int reloads;
+  } cases[] = {{6, 1}, {5, 0}};
+  const std::filesystem::path counter = home_ / "schedule_counter.dat";
+  for (const auto& c : cases) {
+    SetCounter(5);
+    Start();
+    std::filesystem::remove(counter.string() + ".held");
+    platform::ProcessStart hold;
+    hold.application = testing::SelfPath();
+    hold.command_line = hold.application + " --child hold " + counter.string() + " 3000";
+    const platform::ProcessHandle holder = platform::StartProcess(hold);
+    ASSERT_NE(holder, 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(counter.string() + ".held") &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    RunFor(10);  // three passes, in far less than the hold's three seconds
+    uint32_t code = platform::kStillActive;
+    EXPECT_TRUE(platform::QueryExitCode(holder, &code) && code == platform::kStillActive)
+        << "the holder let go before the passes were done";
+    EXPECT_EQ(CountLines("Loading schedules"), 1) << c.after;
+    while (platform::QueryExitCode(holder, &code) && code == platform::kStillActive) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    platform::ReleaseProcess(holder);
+    SetCounter(c.after);
+    RunFor(10);
+    EXPECT_EQ(CountLines("Loading schedules"), 1 + c.reloads) << c.after;
+  }
+}
+#endif
 
 TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   Write("Site.webserver", IntervalWebServerText(30));
