@@ -137,14 +137,19 @@ counter_truncated_to_two_bytes() {
   stop_and_expect_shutdown
 }
 
-# Neither a folder nor a pipe in the counter's place may hang the loop.
+# Neither a folder nor a pipe in the counter's place may hang the loop. Both
+# exist and cannot be read, which is no change: nothing reloads until the
+# counter is gone (0) or readable again.
 counter_replaced_by_a_folder_or_a_pipe() {
   new_case_folder counter_replaced_by_a_folder_or_a_pipe
   set_counter 5
   start_and_wait
   rm -f "$home/schedule_counter.dat"
   mkdir "$home/schedule_counter.dat"
-  expect_log "The schedules has been changed #0"
+  sleep 4  # more than one supervision pass with the folder
+  expect_running "with a folder as the counter"
+  log_has "The schedules has been changed #0" && fail "took a folder for a change"
+  log_has "Loading schedules" 2 && fail "reloaded for a folder in the counter's place"
   rmdir "$home/schedule_counter.dat"
   mkfifo "$home/schedule_counter.dat"
   set_counter 3 &  # the pipe's writer waits for a reader that never comes
@@ -154,6 +159,7 @@ counter_replaced_by_a_folder_or_a_pipe() {
   log_has "The schedules has been changed #3" && fail "read the counter through a pipe"
   kill "$writer" 2>/dev/null; wait "$writer" 2>/dev/null
   rm -f "$home/schedule_counter.dat"
+  expect_log "The schedules has been changed #0"
   expect_alive_and_reloading "after the pipe" 8
   stop_and_expect_shutdown
 }
