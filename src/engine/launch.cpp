@@ -24,15 +24,16 @@ constexpr LaunchTexts kWebServerTexts{
     "Error: Failed to run webserver update, id: "};
 
 // The full path is the application name, so that no search along a path
-// with blanks decides which file runs; the command line stays as the
-// analyzer has always seen it.
+// with blanks decides which file runs. The program path is quoted, so that
+// a blank in it does not hand the analyzer pieces of it as arguments;
+// everything after it is exactly what the analyzer has always received.
 platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
                                      const std::string& option) {
   platform::ProcessStart start;
   if (!engine.program_dir.empty()) {
     start.application = engine.program_dir + kAnalyzer;
   }
-  start.command_line = engine.program_dir + kAnalyzer + " -" + option;
+  start.command_line = "\"" + engine.program_dir + kAnalyzer + "\" -" + option;
   start.creation_flags = platform::kNormalPriorityClass;
   return start;
 }

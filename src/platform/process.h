@@ -36,8 +36,11 @@ void ReleaseProcess(ProcessHandle process);
 // Reaps untracked children that have ended (POSIX); nothing on Windows.
 void CollectEndedChildren();
 
-// The arguments a Windows child would see for a command line that holds no
-// quotes: split at blanks and tabs, empty pieces dropped.
+// The arguments a Windows child would see for its command line, by the
+// C runtime's rules: the program name up to its closing quote or first
+// blank; then arguments split at blanks and tabs outside quotes, where
+// quotes group, "" inside quotes and \" stand for a quote, and backslashes
+// before a quote are halved.
 std::vector<std::string> SplitCommandLine(const std::string& command_line);
 
 }  // namespace corvana::platform

@@ -22,7 +22,8 @@ bool WebServerCommand(int command, int wait_ms) {
   start.working_folder = context->HomePath + "webserver";
   start.application =
       start.working_folder + platform::kPathSeparator + "nginx.exe";
-  start.command_line = start.application;
+  // Quoted, so that a blank in HomePath reaches nginx as no argument.
+  start.command_line = "\"" + start.application + "\"";
   if (command == kWebServerQuit) start.command_line += " -s quit";
   start.creation_flags = platform::kCreateNoWindow;
   WriteLog(start.command_line, kLogOrdinary);

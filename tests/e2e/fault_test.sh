@@ -88,7 +88,7 @@ nginx_missing() {
   write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
   start_and_wait
   expect_log "Start webservers..."
-  expect_log "$home/webserver/nginx.exe"
+  expect_log "\"$home/webserver/nginx.exe\""
   expect_log "Webserver command error" 2
   expect_log "Successful run webserver update, id: Site"
   expect_alive_and_reloading "without nginx" 2

@@ -69,8 +69,8 @@ ask exit
 wait "$driver_pid" 2>/dev/null
 pgrep -f "$web" >/dev/null && fail "an nginx of this folder still runs"
 
-expected=("$web/nginx.exe" "Webserver command successfully"
-  "$web/nginx.exe -s quit" "Webserver command successfully")
+expected=("\"$web/nginx.exe\"" "Webserver command successfully"
+  "\"$web/nginx.exe\" -s quit" "Webserver command successfully")
 mapfile -t got < <(tail -n +2 "$log")
 [ "${got[*]}" = "${expected[*]}" ] || fail "log: $(printf '%s|' "${got[@]}")"
 

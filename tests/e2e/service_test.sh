@@ -42,7 +42,7 @@ pid=$!
 poll 20 grep -q "Successful run schedule, id: Nightly" "$log" || fail "the schedule did not run"
 expected=(
   "#Software: Corvana 3.3 (build 0383)."
-  "$home/webserver/nginx.exe -s quit"
+  "\"$home/webserver/nginx.exe\" -s quit"
   "Webserver command successfully"
   "Loading schedules"
   "Load settings '$home/Nightly.schedule'..."
@@ -53,7 +53,7 @@ expected=(
   "Load settings - OK"
   "Loading : 1 Web Servers items"
   "Start webservers..."
-  "$home/webserver/nginx.exe"
+  "\"$home/webserver/nginx.exe\""
   "Webserver command successfully"
   "Home path: $work >> $app/"
   "Run Task Schedulers/Webservers..."
@@ -65,10 +65,16 @@ for i in "${!expected[@]}"; do
   [ "${got[$i]:-}" = "${expected[$i]}" ] || fail "log line $((i + 1)): '${got[$i]:-}' instead of '${expected[$i]}'"
 done
 grep -q '^\[2026-12-07 03:30:00\] Running schedule, id: Nightly$' "$log" || fail "the schedule did not start at 03:30:00"
-# The analyzer sees its command line split at blanks, as on Windows: the
-# pieces of "$app/Ravo.exe" first.
-poll 10 grep -qx -- "Apps/Ravo.exe -_scheduleNightly" "$app/ravo_calls.txt" || fail "analyzer arguments: $(cat "$app/ravo_calls.txt" 2>/dev/null)"
+# From a program folder with a blank the analyzer's first argument is its
+# option, and an id with a blank splits as Windows splits it.
+poll 10 grep -qxF -- "[-_scheduleNightly]" "$app/ravo_calls.txt" || fail "analyzer arguments: $(cat "$app/ravo_calls.txt" 2>/dev/null)"
+# A second schedule, due at 03:30:15, loaded when the counter moves.
+printf 'FormatVersion=1.0\n[Common]\ntype_schedule=2\ndays_week=127\nhour=3\nmin=30\nsec=15\n' > "$home/Night run.schedule"
+printf '\x01\x00\x00\x00' > "$home/schedule_counter.dat"
+poll 30 grep -qxF -- "[-_scheduleNight][run]" "$app/ravo_calls.txt" || fail "analyzer arguments: $(cat "$app/ravo_calls.txt" 2>/dev/null)"
+echo "analyzer calls: $(tr '\n' ' ' < "$app/ravo_calls.txt")"
 poll 10 grep -q "The process stopped, id: Nightly" "$log" || fail "the ended child was not reported"
+poll 10 grep -q "The process stopped, id: Night run" "$log" || fail "the second ended child was not reported"
 poll 10 curl -sf "http://127.0.0.1:$port/Reports/" -o "$work/page.html" || fail "no report page served"
 grep -q "Corvana report: Reports" "$work/page.html" 2>/dev/null || fail "wrong report page"
 zombies=$(ps -o stat= --ppid "$pid" | grep -c Z)
@@ -85,9 +91,9 @@ echo "stopped $stop_ms ms after SIGTERM, exit status $status"
 [ "$stop_ms" -lt 1500 ] || fail "stop took $stop_ms ms"
 mapfile -t tail_lines < <(bodies | grep -v '^Running\|^Successful\|^The process' | tail -n 13)
 stop_expected=(
-  "Service: Stopped." "Service: Shutdown." "$home/webserver/nginx.exe -s quit" "Webserver command successfully"
-  "Stop webservers..." "$home/webserver/nginx.exe -s quit" "Webserver command successfully" "Scheduler normal shutdown."
-  "Stop webservers..." "$home/webserver/nginx.exe -s quit" "Webserver command successfully" "Scheduler normal shutdown."
+  "Service: Stopped." "Service: Shutdown." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully"
+  "Stop webservers..." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully" "Scheduler normal shutdown."
+  "Stop webservers..." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully" "Scheduler normal shutdown."
 )
 for i in "${!stop_expected[@]}"; do
   [ "${tail_lines[$((i + 1))]:-}" = "${stop_expected[$i]}" ] || fail "stop line $((i + 1)): '${tail_lines[$((i + 1))]:-}' instead of '${stop_expected[$i]}'"

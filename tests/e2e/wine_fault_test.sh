@@ -55,8 +55,8 @@ nginx_missing() {
   write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
   expect_reload
   expect_log "Start webservers..."
-  expect_log "$win_home\\webserver\\nginx.exe"
-  expect_order "Start webservers..." "$win_home\\webserver\\nginx.exe"
+  expect_log "\"$win_home\\webserver\\nginx.exe\""
+  expect_order "Start webservers..." "\"$win_home\\webserver\\nginx.exe\""
   expect_log "Successful run webserver update, id: Site"
   rm -f "$home/Site.webserver"
   local stops

@@ -64,7 +64,11 @@ read -r y mo d h mi s <<<"$(date -d '+7 sec' '+%Y %-m %-d %-H %-M %-S')"
 printf 'FormatVersion=1.0\r\n\r\n[Common]\r\ntype_schedule=0\r\nyear=%s\r\nmonth=%s\r\nday=%s\r\nhour=%s\r\nmin=%s\r\nsec=%s\r\n' \
   "$y" "$mo" "$d" "$h" "$mi" "$s" > "$home/Daily web.schedule"
 printf '\x02\x00\x00\x00' > "$home/schedule_counter.dat"
-poll 20 grep -q -- "-_scheduleDaily web" "$app/ravo_calls.txt" || fail "the analyzer was not started for the schedule"
+poll 20 grep -q -- "-_scheduleDaily" "$app/ravo_calls.txt" || fail "the analyzer was not started for the schedule"
+# From a folder with a blank: the option first, and the id's blank split as
+# Windows splits it.
+echo "analyzer calls: $(cat "$app/ravo_calls.txt")"
+grep -q -- "^\[-_scheduleDaily\]\[web\] @ " "$app/ravo_calls.txt" || fail "analyzer arguments: $(cat "$app/ravo_calls.txt")"
 expect_line "$home/scheduler.###" "The schedules has been changed #2"
 expect_line "$home/scheduler.###" "Successful run schedule, id: Daily web"
 poll 10 grep -q "The process stopped, id: Daily web" "$home/scheduler.###" || fail "the ended child was not reaped"

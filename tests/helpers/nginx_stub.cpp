@@ -69,10 +69,9 @@ int Quit() {
 
 int main(int argc, char** argv) {
   Record(argc, argv);
-  // An unquoted command line whose path holds blanks hands the pieces of
-  // that path over as leading arguments; they are not options.
-  int first_option = 1;
-  while (first_option < argc && argv[first_option][0] != '-') ++first_option;
+  // As nginx does, anything but the options is refused: pieces of a path
+  // with blanks, from an unquoted command line, are not skipped.
+  const int first_option = 1;
   const int options = argc - first_option;
   if (options == 0) return Serve();
   if (options == 2 && std::strcmp(argv[first_option], "-s") == 0 &&

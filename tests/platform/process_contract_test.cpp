@@ -121,6 +121,20 @@ TEST_F(BlankPathTest, FullApplicationPathRunsExactlyThatFile) {
             (std::vector<std::string>{"alpha", "beta", "gamma"}));
 }
 
+// A quoted program is taken as it stands: no decoy runs, and the child's
+// arguments hold nothing of the path.
+TEST_F(BlankPathTest, QuotedProgramRunsThatFileWithOnlyTheArguments) {
+  for (const std::string& application : {std::string(), intended_.string()}) {
+    ProcessStart start = Start(application);
+    start.command_line = "\"" + intended_.string() + "\" --child where out.txt a\tb";
+    fs::remove(work_ / "out.txt");
+    const auto lines = RunRecording(start, work_ / "out.txt");
+    ASSERT_EQ(lines.size(), 4u) << application;
+    EXPECT_TRUE(SameFile(lines[0], intended_)) << lines[0];
+    EXPECT_EQ(lines[2] + "|" + lines[3], "a|b");
+  }
+}
+
 TEST_F(BlankPathTest, WithoutApplicationTheShortestExistingPrefixRuns) {
   const struct {
     fs::path remove;
@@ -200,7 +214,7 @@ TEST(ProcessTest, NothingToRunGivesNoChild) {
   EXPECT_FALSE(platform::TerminateChild(0, 1));
 }
 
-TEST(SplitCommandLineTest, SplitsAtBlanksAndTabsWithoutQuoting) {
+TEST(SplitCommandLineTest, SplitsAsTheWindowsRuntimeDoes) {
   using Args = std::vector<std::string>;
   const struct {
     const char* line;
@@ -212,7 +226,16 @@ TEST(SplitCommandLineTest, SplitsAtBlanksAndTabsWithoutQuoting) {
       {"C:\\x\\nginx.exe -s quit", {"C:\\x\\nginx.exe", "-s", "quit"}},
       {"Ravo.exe -_scheduleDaily web", {"Ravo.exe", "-_scheduleDaily", "web"}},
       {"  a\t\tb  c ", {"a", "b", "c"}},
-      {"\"a b\" c", {"\"a", "b\"", "c"}},
+      {"\"a b\" c", {"a b", "c"}},
+      {"\"C:\\Program Files\\Ravo.exe\" -_scheduleDaily web",
+       {"C:\\Program Files\\Ravo.exe", "-_scheduleDaily", "web"}},
+      // The program name keeps its backslashes, even before its quote.
+      {"\"C:\\x\\\" a", {"C:\\x\\", "a"}},
+      {"p a\"b c\"d e", {"p", "ab cd", "e"}},
+      {"p a\\b\\\\\"c d\"", {"p", "a\\b\\c d"}},
+      {"p a\\\"b", {"p", "a\"b"}},
+      {"p \"a\"\"b\" \"\"", {"p", "a\"b", ""}},
+      {"p \"open end", {"p", "open end"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(platform::SplitCommandLine(c.line), c.args) << c.line;

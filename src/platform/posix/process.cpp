@@ -43,27 +43,38 @@ bool IsExecutableFile(const std::string& path) {
          access(path.c_str(), X_OK) == 0;
 }
 
-// Windows tries the blank-separated prefixes of an unquoted command line,
-// shortest first; a prefix without a slash is looked for in the current
-// directory, then on the PATH.
+// Looks for a name without a slash in the current directory, then on the
+// PATH.
+std::string SearchPath(const std::string& candidate) {
+  if (IsExecutableFile(candidate)) return candidate;
+  if (candidate.find('/') != std::string::npos) return "";
+  auto path = GetEnv("PATH");
+  if (!path) return "";
+  size_t begin = 0;
+  while (begin <= path->size()) {
+    size_t colon = path->find(':', begin);
+    if (colon == std::string::npos) colon = path->size();
+    std::string dir = path->substr(begin, colon - begin);
+    std::string full = (dir.empty() ? "." : dir) + "/" + candidate;
+    if (IsExecutableFile(full)) return full;
+    begin = colon + 1;
+  }
+  return "";
+}
+
+// Windows takes a quoted program name as it stands; an unquoted one by
+// trying its blank-separated prefixes, shortest first.
 std::string ResolveApplication(const std::string& command_line) {
+  if (!command_line.empty() && command_line[0] == '"') {
+    const std::vector<std::string> args = SplitCommandLine(command_line);
+    return args.empty() || args[0].empty() ? "" : SearchPath(args[0]);
+  }
   for (size_t end = 0; end <= command_line.size(); ++end) {
     if (end < command_line.size() && command_line[end] != ' ') continue;
     std::string candidate = command_line.substr(0, end);
     if (candidate.empty()) continue;
-    if (IsExecutableFile(candidate)) return candidate;
-    if (candidate.find('/') != std::string::npos) continue;
-    auto path = GetEnv("PATH");
-    if (!path) continue;
-    size_t begin = 0;
-    while (begin <= path->size()) {
-      size_t colon = path->find(':', begin);
-      if (colon == std::string::npos) colon = path->size();
-      std::string dir = path->substr(begin, colon - begin);
-      std::string full = (dir.empty() ? "." : dir) + "/" + candidate;
-      if (IsExecutableFile(full)) return full;
-      begin = colon + 1;
-    }
+    std::string found = SearchPath(candidate);
+    if (!found.empty()) return found;
   }
   return "";
 }
@@ -78,10 +89,11 @@ pid_t Spawn(const ProcessStart& start) {
   if (file[0] != '/' && file.find('/') != std::string::npos) {
     file = CurrentDirectory() + "/" + file;
   }
-  // The child sees the arguments a Windows child would: the whole command
-  // line split at blanks, the words that named the file included.
+  // The child sees the arguments a Windows child would, except that its
+  // first one is the program path given, as a POSIX child expects.
   std::vector<std::string> args = SplitCommandLine(start.command_line);
-  if (args.empty()) args.push_back(file);
+  if (args.empty()) args.emplace_back();
+  if (!start.application.empty()) args[0] = start.application;
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -95,8 +95,8 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, StartUpWithoutDefinitionsLogsItsStepsAndQuitsNginxOnce) {
   Start();
-  const std::string quit = GetAppContext()->HomePath + "webserver" +
-                           platform::kPathSeparator + "nginx.exe -s quit";
+  const std::string quit = "\"" + GetAppContext()->HomePath + "webserver" +
+                           platform::kPathSeparator + "nginx.exe\" -s quit";
   const std::string home_line = "Home path: " + platform::CurrentDirectory() +
                                 " >> " + [] {
                                   std::string path = platform::ExecutablePath();
@@ -123,8 +123,9 @@ TEST_F(EngineTest, DueScheduleStartsOnceWithTheExactCommandLine) {
   std::vector<std::string> commands = Commands();
   std::sort(commands.begin(), commands.end());
   const std::string dir = engine_->program_dir;
-  EXPECT_EQ(commands, (std::vector<std::string>{dir + "Ravo.exe -_scheduleA",
-                                                dir + "Ravo.exe -_scheduleDaily web"}));
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{"\"" + dir + "Ravo.exe\" -_scheduleA",
+                                      "\"" + dir + "Ravo.exe\" -_scheduleDaily web"}));
   for (const auto& start : launcher_.starts) {
     EXPECT_EQ(start.application, dir + "Ravo.exe");
     EXPECT_EQ(start.creation_flags, 0x20u);
@@ -140,7 +141,7 @@ TEST_F(EngineTest, EmptyProgramDirStartsTheBareName) {
   Start();
   RunFor(20);
   ASSERT_EQ(launcher_.starts.size(), 1u);
-  EXPECT_EQ(launcher_.starts[0].command_line, "Ravo.exe -_scheduleA");
+  EXPECT_EQ(launcher_.starts[0].command_line, "\"Ravo.exe\" -_scheduleA");
   EXPECT_EQ(launcher_.starts[0].application, "");
 }
 
@@ -449,19 +450,19 @@ TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
                                                          suffix.size(), suffix) == 0;
                          });
   };
-  EXPECT_EQ(count_detached("nginx.exe"), 1);
+  EXPECT_EQ(count_detached("nginx.exe\""), 1);
   EXPECT_TRUE(engine_->web_servers_started);
   ReloadWebServers(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe"), 1);
+  EXPECT_EQ(count_detached("nginx.exe\""), 1);
   Write("Site.webserver", IntervalWebServerText(30, 0));
   Write("Other.webserver", IntervalWebServerText(60, 0));
   ReloadWebServers(*engine_);
   ReloadWebServers(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe -s quit"), 2);  // start-up's and one more
+  EXPECT_EQ(count_detached("nginx.exe\" -s quit"), 2);  // start-up's and one more
   EXPECT_EQ(CountLines("Stop webservers..."), 1);
   Write("Site.webserver", IntervalWebServerText(30));
   ReloadWebServers(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe"), 2);
+  EXPECT_EQ(count_detached("nginx.exe\""), 2);
   EXPECT_EQ(CountLines("Start webservers..."), 2);
 }
 
@@ -470,7 +471,7 @@ TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {
   Start();
   RunFor(5);
   ASSERT_EQ(launcher_.starts.size(), 1u);
-  EXPECT_EQ(launcher_.starts[0].command_line, "Ravo.exe -_webserverSite");
+  EXPECT_EQ(launcher_.starts[0].command_line, "\"Ravo.exe\" -_webserverSite");
   launcher_.Finish(engine_->web_servers[0].process, 0);
   RunFor(29 * 60);
   EXPECT_EQ(launcher_.starts.size(), 1u);
@@ -484,7 +485,7 @@ class ServeTest : public EngineTest {
   int Serves() {
     return static_cast<int>(std::count_if(
         launcher_.detached.begin(), launcher_.detached.end(),
-        [](const platform::ProcessStart& s) { return s.command_line == "Ravo.exe -serve"; }));
+        [](const platform::ProcessStart& s) { return s.command_line == "\"Ravo.exe\" -serve"; }));
   }
 };
 

@@ -124,8 +124,8 @@ class ConcurrencyTest : public ::testing::Test {
                        "FormatVersion=1.0\n[Common]\n" + common);
   }
   std::string QuitCommand() const {
-    return GetAppContext()->HomePath + "webserver" +
-           platform::kPathSeparator + "nginx.exe -s quit";
+    return "\"" + GetAppContext()->HomePath + "webserver" +
+           platform::kPathSeparator + "nginx.exe\" -s quit";
   }
 
   testing::TempDir dir_;
@@ -219,7 +219,7 @@ TEST_F(ConcurrencyTest, StopWhileTheContextIsCreatedIsHonoured) {
     ASSERT_FALSE(clock_.forced_stop()) << "round " << round;
   }
   for (const std::string& command : launcher_.detached()) {
-    EXPECT_EQ(command.rfind(dir_.path().string(), 0), 0u) << command;
+    EXPECT_EQ(command.rfind("\"" + dir_.path().string(), 0), 0u) << command;
   }
 }
 #endif  // _WIN32

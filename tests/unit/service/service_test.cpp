@@ -139,7 +139,7 @@ TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
   EXPECT_EQ(bodies[1], "Service: Stopped.");
   EXPECT_EQ(bodies[2], "Service: Shutdown.");
   ASSERT_EQ(launcher_.detached.size(), 1u);
-  EXPECT_NE(launcher_.detached[0].command_line.find("nginx.exe -s quit"), std::string::npos);
+  EXPECT_NE(launcher_.detached[0].command_line.find("nginx.exe\" -s quit"), std::string::npos);
   EXPECT_EQ(clock_.slept_ms(), 550);
 }
 

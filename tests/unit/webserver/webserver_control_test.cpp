@@ -62,8 +62,8 @@ TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
     int command;
     std::string command_line;
   } cases[] = {
-      {kWebServerStart, Nginx()},
-      {kWebServerQuit, Nginx() + " -s quit"},
+      {kWebServerStart, "\"" + Nginx() + "\""},
+      {kWebServerQuit, "\"" + Nginx() + "\" -s quit"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command_line);
@@ -89,7 +89,7 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
     EXPECT_FALSE(WebServerCommand(command));
     const auto lines = LogLines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2].rfind(Nginx(), 0), 0u);
+    EXPECT_EQ(lines[lines.size() - 2].rfind("\"" + Nginx() + "\"", 0), 0u);
     EXPECT_EQ(lines.back(), "Webserver command error");
   }
 }
@@ -105,9 +105,9 @@ TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
   EXPECT_TRUE(launcher.detached.empty());
   const auto lines = LogLines();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], std::string("webserver") +
+  EXPECT_EQ(lines[lines.size() - 2], std::string("\"webserver") +
                                          platform::kPathSeparator +
-                                         "nginx.exe -s quit");
+                                         "nginx.exe\" -s quit");
 }
 
 // Run only as a child of the test below, in a process where no context
