@@ -79,9 +79,18 @@ bool ConvertFromLocal(const CalendarKey& key, int64_t* seconds_since_1970) {
 
 int64_t SystemNowSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
+// Linux's CLOCK_MONOTONIC stops while the machine sleeps; CLOCK_BOOTTIME
+// counts on, as Windows' tick count does, so that a child's day is a day of
+// the calendar on both systems.
+#ifdef CLOCK_BOOTTIME
+constexpr clockid_t kMonotonicClock = CLOCK_BOOTTIME;
+#else
+constexpr clockid_t kMonotonicClock = CLOCK_MONOTONIC;
+#endif
+
 int64_t SystemMonotonicMs() {
   timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  clock_gettime(kMonotonicClock, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
