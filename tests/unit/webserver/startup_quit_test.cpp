@@ -15,8 +15,10 @@
 
 #include "engine/engine.h"
 #include "environment/app_context.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process.h"
+#include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "webserver/webserver_control.h"
@@ -113,6 +115,39 @@ TEST_F(StartUpQuitTest, StartUpStartsNginxOnlyAfterItsQuitHasEnded) {
   ASSERT_TRUE(Eventually([&] { return runs().size() >= 4; }));
   EXPECT_EQ(runs(), (std::vector<std::string>{"start -s quit", "end -s quit", "start ", "end "}));
   engine.reset();
+}
+
+// A sleep that lasts longer than asked, as Windows' 5 ms sleeps last a
+// 15.6 ms timer tick: the monotonic clock moves on by a tick per sleep.
+class CoarseSleepClock final : public platform::Clock {
+ public:
+  static constexpr int kTickMs = 16;
+  int64_t NowSeconds() override { return platform::SystemNowSeconds(); }
+  int64_t MonotonicMs() override { return monotonic_ms_; }
+  void SleepMs(int) override {
+    monotonic_ms_ += kTickMs;
+    ++sleeps_;
+  }
+  int sleeps() const { return sleeps_; }
+
+ private:
+  int64_t monotonic_ms_ = 1000;
+  int sleeps_ = 0;
+};
+
+// A quit that hangs holds start-up for the five seconds of the monotonic
+// clock, not for a thousand sleeps of whatever length.
+TEST_F(StartUpQuitTest, WaitForAHangingQuitEndsAfterFiveMonotonicSeconds) {
+  CoarseSleepClock clock;
+  platform::SetClock(&clock);
+  platform::ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = start.application + " --child sleep 3000";
+  const bool started = platform::CurrentLauncher().StartDetachedAndWait(start, 5000);
+  platform::SetClock(nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_GE(clock.MonotonicMs() - 1000, 5000);
+  EXPECT_LE(clock.sleeps(), 5000 / CoarseSleepClock::kTickMs + 1);
 }
 
 }  // namespace
