@@ -9,15 +9,29 @@ namespace corvana::platform {
 
 const char kPathSeparator = '\\';
 
+namespace {
+constexpr int kGetEnvAttempts = 4;
+}  // namespace
+
+// The variable may change between asking its size and reading it: a result
+// as large as the buffer is the size it has grown to, not a length, and a
+// zero says it has gone (or become empty). Each is asked again.
 std::optional<std::string> GetEnv(const char* name) {
-  DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-  if (size == 0) {
-    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-    return std::string();
+  DWORD size = 0;
+  std::vector<char> buffer;
+  for (int attempt = 0; attempt < kGetEnvAttempts; ++attempt) {
+    SetLastError(ERROR_SUCCESS);  // an empty value leaves it untouched
+    const DWORD length = GetEnvironmentVariableA(
+        name, buffer.empty() ? nullptr : buffer.data(), size);
+    if (length == 0) {
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::string();
+    }
+    if (length < size) return std::string(buffer.data(), length);
+    size = length;
+    buffer.assign(size, '\0');
   }
-  std::vector<char> buffer(size);
-  DWORD length = GetEnvironmentVariableA(name, buffer.data(), size);
-  return std::string(buffer.data(), length);
+  return std::nullopt;  // it kept growing
 }
 
 namespace {
