@@ -243,11 +243,35 @@ stop_during_start_up() {
   fail "the stop never arrived during start-up"
 }
 
+# A stop sent at once after the start, before the worker has registered its
+# control handler, is kept for the handler: twenty starts, each stopped at
+# once, all end with the shutdown lines. SIGTERM is blocked across the exec,
+# so that a stop which comes before main waits for the dispatcher instead of
+# ending the process unseen; the stop is sent as soon as the process is the
+# scheduler.
+stop_at_once_after_start() {
+  local round deadline
+  for round in $(seq 1 20); do
+    new_case_folder stop_at_once_after_start
+    (cd "$case_dir" && PROGRAMDATA="$pd" exec env --block-signal=TERM "$app/scheduler" --service) \
+      >>"$case_dir/output.txt" 2>&1 &
+    pid=$!
+    deadline=$((SECONDS + 10))
+    until [ /proc/$pid/exe -ef "$app/scheduler" ] || [ $SECONDS -ge $deadline ]; do :; done
+    stop_scheduler 10
+    expect_log "Scheduler normal shutdown." 2 5
+    if [ $case_failures -gt 0 ]; then
+      echo "    in round $round"
+      return
+    fi
+  done
+}
+
 for name in analyzer_missing analyzer_exits_at_once_with_an_error \
     analyzer_hangs_past_the_run_time_limit nginx_missing log_folder_disappears \
     counter_deleted counter_truncated_to_two_bytes \
     counter_replaced_by_a_folder_or_a_pipe torn_definition_is_skipped_then_loaded \
-    definitions_rewritten_in_a_tight_loop stop_during_start_up; do
+    definitions_rewritten_in_a_tight_loop stop_during_start_up stop_at_once_after_start; do
   [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
   run_case "$name"
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null

@@ -28,6 +28,10 @@ constexpr int kWorkerEndedSignal = SIGUSR1;
 constexpr char kUnitFolder[] = "/etc/systemd/system/";
 
 std::atomic<ControlHandlerFunction> control_handler{nullptr};
+// A stop that came before the worker registered its handler, kept until it
+// does; and the thread to hand it to then.
+std::atomic<bool> stop_pending{false};
+pthread_t dispatcher_thread;
 
 // Codes in the service manager's own numbering, so that the portable code
 // reports the same texts on both systems.
@@ -75,6 +79,17 @@ void Finish(bool ok, ScmResult* result) {
   if (!ok) result->error = kErrorAccessDenied;
 }
 
+// The handler for a stop that has just come; none while the worker has not
+// registered one, and then the stop is kept for the registration. Whichever
+// of the two sees the other's step second delivers it, exactly once.
+ControlHandlerFunction TakeStop() {
+  if (ControlHandlerFunction handler = control_handler.load()) return handler;
+  stop_pending.store(true);
+  ControlHandlerFunction handler = control_handler.load();
+  if (handler == nullptr || !stop_pending.exchange(false)) return nullptr;
+  return handler;
+}
+
 }  // namespace
 
 // The worker runs the service; this thread turns SIGTERM and SIGINT into the
@@ -98,6 +113,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &taken, &previous);
   const pthread_t dispatcher = pthread_self();
+  dispatcher_thread = dispatcher;
   std::atomic<bool> done{false};
   std::thread worker([&] {
     service_main();
@@ -109,9 +125,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
     const int signal_number = sigwaitinfo(&taken, nullptr);
     if (signal_number == kWorkerEndedSignal && done.load()) break;
     if (signal_number != SIGTERM && signal_number != SIGINT) continue;
-    if (ControlHandlerFunction handler = control_handler.load()) {
-      handler(kControlStop);
-    }
+    if (ControlHandlerFunction handler = TakeStop()) handler(kControlStop);
   }
   worker.join();
   // The worker's own signal may still be pending after an outside one ended
@@ -126,9 +140,12 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   return true;
 }
 
+// A stop kept from before goes back to the dispatcher's thread, where the
+// handler runs for every other stop.
 StatusHandle RegisterControlHandler(const char*,
                                     ControlHandlerFunction handler) {
   control_handler.store(handler);
+  if (stop_pending.exchange(false)) pthread_kill(dispatcher_thread, SIGTERM);
   return 1;
 }
 
