@@ -1,5 +1,7 @@
 #include "service/service_install.h"
 
+#include <atomic>
+
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/env.h"
@@ -7,6 +9,14 @@
 
 namespace corvana {
 namespace {
+
+constexpr ServiceManagerSeam kSystemServiceManager = {
+    &platform::ScmCreateService, &platform::ScmConfigureRecovery,
+    &platform::ScmStartService, &platform::ScmStopService,
+    &platform::ScmDeleteService};
+std::atomic<const ServiceManagerSeam*> service_manager{&kSystemServiceManager};
+
+const ServiceManagerSeam& Manager() { return *service_manager.load(); }
 
 struct ErrorText {
   uint32_t code;
@@ -95,12 +105,16 @@ bool KeepUnopened(const platform::ScmResult& result, InstallErrors* errors) {
 
 }  // namespace
 
+void SetServiceManagerSeam(const ServiceManagerSeam* seam) {
+  service_manager.store(seam ? seam : &kSystemServiceManager);
+}
+
 bool CreateServiceEntry(const std::string& command_line,
                         const std::string& name,
                         const std::string& display_name,
                         InstallErrors* errors) {
   const platform::ScmResult result =
-      platform::ScmCreateService(command_line, name, display_name);
+      Manager().create_service(command_line, name, display_name);
   // Creating opens no service, only the manager.
   if (!result.manager_opened) {
     KeepUnopened(result, errors);
@@ -113,19 +127,19 @@ bool CreateServiceEntry(const std::string& command_line,
 }
 
 bool StartServiceByName(const std::string& name, InstallErrors* errors) {
-  const platform::ScmResult result = platform::ScmStartService(name);
+  const platform::ScmResult result = Manager().start_service(name);
   if (KeepUnopened(result, errors)) return false;
   if (!result.succeeded) Note(errors, StartErrorText(result.error), result.error);
   return result.succeeded;
 }
 
 bool StopServiceByName(const std::string& name) {
-  return platform::ScmStopService(name).succeeded;
+  return Manager().stop_service(name).succeeded;
 }
 
 bool DeleteServiceEntry(const std::string& name, InstallErrors* errors) {
   StopServiceByName(name);
-  const platform::ScmResult result = platform::ScmDeleteService(name);
+  const platform::ScmResult result = Manager().delete_service(name);
   if (!KeepUnopened(result, errors) && !result.succeeded) {
     Keep(errors, StartErrorText(result.error), result.error);
   }
@@ -140,7 +154,7 @@ bool InstallService(const std::string& folder, InstallErrors* errors) {
   if (CreateServiceEntry(ServiceCommandLine(folder), kServiceName,
                          display_name, errors)) {
     const platform::ScmResult configured =
-        platform::ScmConfigureRecovery(kServiceName, kServiceDescription);
+        Manager().configure_recovery(kServiceName, kServiceDescription);
     if (!configured.succeeded) {
       Keep(errors, StartErrorText(configured.error), configured.error);
     }

@@ -77,29 +77,86 @@ std::string RunEntryPoint(std::vector<std::string> args) {
   return RunEntryPointFully(std::move(args)).out;
 }
 
-TEST(EntryPointTest, CommandNameAloneIsWrongParameters) {
+// The service manager as these tests meet it: every operation is recorded
+// and answered with `answer`, and none reaches the machine's own manager,
+// where a RavoScheduler may be installed.
+struct RecordedManager {
+  std::mutex lock;
+  std::vector<std::string> calls;
+  platform::ScmResult answer;
+};
+RecordedManager& Manager() {
+  static RecordedManager manager;
+  return manager;
+}
+platform::ScmResult Answer(const std::string& call) {
+  std::lock_guard<std::mutex> guard(Manager().lock);
+  Manager().calls.push_back(call);
+  return Manager().answer;
+}
+platform::ScmResult CreateRecorded(const std::string&, const std::string& name,
+                                   const std::string&) {
+  return Answer("create " + name);
+}
+platform::ScmResult ConfigureRecorded(const std::string& name, const std::string&) {
+  return Answer("configure " + name);
+}
+platform::ScmResult StartRecorded(const std::string& name) { return Answer("start " + name); }
+platform::ScmResult StopRecorded(const std::string& name) { return Answer("stop " + name); }
+platform::ScmResult DeleteRecorded(const std::string& name) { return Answer("delete " + name); }
+constexpr ServiceManagerSeam kRecordedManager = {&CreateRecorded, &ConfigureRecorded,
+                                                 &StartRecorded, &StopRecorded,
+                                                 &DeleteRecorded};
+
+class EntryPointTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Manager().calls.clear();
+    Manager().answer = platform::ScmResult{true, false, false, 1060};  // no such service
+    SetServiceManagerSeam(&kRecordedManager);
+  }
+  void TearDown() override { SetServiceManagerSeam(nullptr); }
+  bool Called(const std::string& call) {
+    const auto& calls = Manager().calls;
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+  }
+};
+
+TEST_F(EntryPointTest, CommandNameAloneIsWrongParameters) {
   EXPECT_EQ(RunEntryPoint({"scheduler"}), "Wrong parameters\n");
+  EXPECT_TRUE(Manager().calls.empty());
 }
 
-TEST(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
-  // No service named RavoScheduler exists here, so removal fails.
+TEST_F(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
   EXPECT_EQ(RunEntryPoint({"scheduler", "x", "--uninstall", "--install"}),
             "Wrong parameter\n");
   EXPECT_EQ(RunEntryPoint({"scheduler", "--uninstall", "x"}), "");
+  // Through the seam, never the real manager; and no install after all.
+  EXPECT_TRUE(Called("delete RavoScheduler"));
+  EXPECT_FALSE(Called("create RavoScheduler"));
 }
 
-TEST(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
-  // Either the manager is out of reach (no systemd, no administrator) or
-  // the service does not exist: both must be told, never left silent.
-  const EntryPointRun run = RunEntryPointFully({"scheduler", "--uninstall"});
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.err == std::string(platform::kServiceManagerUnavailableText) + "\n" ||
-              run.err == "Error # 1060\n")
-      << run.err;
+TEST_F(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
+  // The manager out of reach (no systemd, no administrator), or no such
+  // service: both must be told, never left silent.
+  const struct {
+    platform::ScmResult answer;
+    std::string err;
+  } cases[] = {
+      {{false, false, false, 0}, std::string(platform::kServiceManagerUnavailableText) + "\n"},
+      {{true, false, false, 1060}, "Error # 1060\n"},
+  };
+  for (const auto& c : cases) {
+    Manager().answer = c.answer;
+    const EntryPointRun run = RunEntryPointFully({"scheduler", "--uninstall"});
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err);
+  }
+  EXPECT_TRUE(Called("delete RavoScheduler"));
 }
 
-TEST(EntryPointTest, OnlyAServiceThatAlreadyRunsCountsAsInstalledWithoutTheLine) {
+TEST_F(EntryPointTest, OnlyAServiceThatAlreadyRunsCountsAsInstalledWithoutTheLine) {
   const struct {
     bool succeeded;
     uint32_t last_error;
