@@ -23,26 +23,40 @@ void LogSummary(size_t count, const char* kind) {
 
 }  // namespace
 
+bool ForEachScheduleFile(const std::string& folder,
+                         const DefinitionVisitor<ScheduleDefinition>& visit) {
+  return platform::ForEachWithExtension(
+      folder, kScheduleExtension, [&](const char* name) {
+        ScheduleDefinition record;
+        const bool loaded = ReadScheduleFile(folder, name, &record);
+        visit(name, loaded, record);
+      });
+}
+
+bool ForEachWebServerFile(const std::string& folder,
+                          const DefinitionVisitor<WebServerDefinition>& visit) {
+  return platform::ForEachWithExtension(
+      folder, kWebServerExtension, [&](const char* name) {
+        WebServerDefinition record;  // holds the values set before reading
+        const bool loaded = ReadWebServerFile(folder + name, &record);
+        visit(name, loaded, record);
+      });
+}
+
 void LoadSchedules(std::vector<ScheduleDefinition>* list) {
   list->clear();
-  const std::string home = HomePath();
-  platform::ForEachWithExtension(home, kScheduleExtension, [&](const char* name) {
-    ScheduleDefinition record;
-    if (ReadScheduleFile(home, name, &record) && record.enabled != 0) {
-      list->push_back(std::move(record));
-    }
+  ForEachScheduleFile(HomePath(), [&](const char*, bool loaded,
+                                      ScheduleDefinition& record) {
+    if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
   LogSummary(list->size(), "Schedules");
 }
 
 void LoadWebServers(std::vector<WebServerDefinition>* list) {
   list->clear();
-  const std::string home = HomePath();
-  platform::ForEachWithExtension(home, kWebServerExtension, [&](const char* name) {
-    WebServerDefinition record;  // holds the values set before reading
-    if (ReadWebServerFile(home + name, &record) && record.enabled != 0) {
-      list->push_back(std::move(record));
-    }
+  ForEachWebServerFile(HomePath(), [&](const char*, bool loaded,
+                                       WebServerDefinition& record) {
+    if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
   LogSummary(list->size(), "Web Servers");
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,17 @@ inline constexpr const char kCounterFileName[] = "schedule_counter.dat";
 // the file system lists them; logs "Loading : N Schedules items".
 void LoadSchedules(std::vector<ScheduleDefinition>* list);
 void LoadWebServers(std::vector<WebServerDefinition>* list);
+
+// Reads every file of the kind in the folder (ending with the separator, or
+// empty) as the loaders do, disabled ones too, and hands each to `visit`
+// with whether it could be used. False when the folder cannot be listed.
+template <class Definition>
+using DefinitionVisitor =
+    std::function<void(const char* file_name, bool loaded, Definition& record)>;
+bool ForEachScheduleFile(const std::string& folder,
+                         const DefinitionVisitor<ScheduleDefinition>& visit);
+bool ForEachWebServerFile(const std::string& folder,
+                          const DefinitionVisitor<WebServerDefinition>& visit);
 
 // 0 when the file is missing or cannot be opened, 1 when it is shorter than
 // 4 bytes, else its first 4 bytes as a little-endian signed integer.

@@ -49,11 +49,15 @@ void SettleUserFolder(AppContext& context) {
   platform::MakeDirectory(context.user_product_folder);
 }
 
+std::string HomeIn(const std::string& common, const char* product_name) {
+  return common + platform::kPathSeparator + product_name +
+         platform::kPathSeparator;
+}
+
 // HomePath is used only after a test write has shown it is writable.
 void SettleHomePath(AppContext& context, const std::string& common) {
   if (common.empty()) return;
-  context.HomePath = common + platform::kPathSeparator + context.product_name +
-                     platform::kPathSeparator;
+  context.HomePath = HomeIn(common, context.product_name);
   platform::MakeDirectory(context.HomePath);
   const std::string probe = context.HomePath + kProbeFileName;
   std::FILE* file = platform::OpenStream(probe, "w+");
@@ -68,6 +72,11 @@ void SettleHomePath(AppContext& context, const std::string& common) {
 }  // namespace
 
 AppContext* GetAppContext() { return current_context.load(); }
+
+std::string CommonHomePath(const char* product_name) {
+  const std::string common = common_query.load()();
+  return common.empty() ? std::string() : HomeIn(common, product_name);
+}
 
 bool CrashReportingInstalled() { return crash_reporting_installed.load(); }
 

@@ -42,6 +42,11 @@ AppContext* GetAppContext();
 void InitAppContext(const char* product_name, const char* version_text,
                     const char* privacy_policy_url);
 
+// The folder InitAppContext makes HomePath when its test write succeeds:
+// the common data folder, the product's name and the separator; empty when
+// the shell names none. Creates and writes nothing.
+std::string CommonHomePath(const char* product_name);
+
 // Where the shell folders come from. Tests point them at folders of their
 // own; nullptr puts the platform's queries back.
 using FolderQuery = std::string (*)();

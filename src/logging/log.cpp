@@ -1,5 +1,6 @@
 #include "logging/log.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "environment/app_context.h"
@@ -19,6 +20,8 @@ std::string LogFilePath() {
 }
 
 namespace {
+
+std::atomic<LogSink*> log_sink{nullptr};
 
 // Opened per entry, in text mode: the file is complete on disk after every
 // line and other programs may read or copy it at any time.
@@ -41,6 +44,10 @@ void AppendLogLine(const char* text, bool newline) {
 // at: a newer context may be published meanwhile, its folder still being
 // settled by another thread.
 int WriteLog(const char* message, uint32_t flags) {
+  if (LogSink* sink = log_sink.load(std::memory_order_acquire)) {
+    if (message != nullptr) sink->Write(message, flags);
+    return 1;
+  }
   AppContext* context = GetAppContext();
   if (context == nullptr || !context->logging_enabled.load()) return 1;
   std::lock_guard<std::recursive_mutex> guard(LogLock());
@@ -48,6 +55,10 @@ int WriteLog(const char* message, uint32_t flags) {
   (void)flags;
   if (message != nullptr) AppendTo(*context, message, true);
   return 1;
+}
+
+void SetLogSink(LogSink* sink) {
+  log_sink.store(sink, std::memory_order_release);
 }
 
 void WriteTimestampedLog(const std::string& message) {

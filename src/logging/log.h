@@ -14,6 +14,17 @@ inline constexpr uint32_t kLogInstallError = 0x832;
 
 inline constexpr const char kLogFileName[] = "scheduler.###";
 
+// Where entries go instead of the file while one is set, context or not: a
+// tool that reads definitions takes the reader's own messages from here and
+// writes no log.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void Write(const char* message, uint32_t flags) = 0;
+};
+// nullptr puts the file back. Set it before other threads log.
+void SetLogSink(LogSink* sink);
+
 // Appends the message as one line. Dropped before the context exists or
 // before logging is switched on. Always returns 1.
 int WriteLog(const char* message, uint32_t flags);

@@ -1,25 +1,7 @@
 // A year of the main loop's ticks, one every 310 ms through 2026 in
-// Europe/Berlin, against one definition of each kind.
-//
-// About 100 million ticks are too many to evaluate one by one, so the run
-// evaluates only the ticks around the minutes in which a definition can
-// match, and this is equivalent to evaluating all of them:
-// - Every kind compares the minute (`min`), and all but the hourly one the
-//   hour too, so a tick can match only in a local minute with that hour and
-//   minute: a candidate minute. Berlin's offsets are whole hours, so local
-//   minutes begin on the same seconds as UTC minutes, and stepping the
-//   seconds since 1970 by 60 visits every local minute that occurs (the
-//   repeated hour twice, the skipped one never).
-// - A tick outside every candidate minute does not match: the rule returns
-//   false, clears `fired` and changes nothing else. A run of such ticks has
-//   the effect of its first tick alone.
-// - Each candidate minute is evaluated at every tick from 2 s before it to
-//   2 s after it; the ticks of those margins (at least six of them at one
-//   tick per 310 ms) are ticks outside the minute and clear the latch just
-//   as the skipped ones would. The skipped stretches therefore change
-//   nothing, and the true results are the same as those of every tick.
-// The EquivalentToEveryTick test checks this against every tick of the two
-// days on which the clocks change.
+// Europe/Berlin, against one definition of each kind (support/
+// tick_simulation.h says why evaluating the ticks around candidate minutes
+// is the same as evaluating them all).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,86 +14,16 @@
 #include "engine/due_rules.h"
 #include "platform/seams.h"
 #include "support/fixtures.h"
+#include "support/tick_simulation.h"
 #include "support/time_zone.h"
 
 namespace corvana {
 namespace {
 
 using platform::LocalTime;
-
-constexpr int64_t kTickMs = 310;
-constexpr int64_t kMarginS = 2;
-
-// One definition under test and the ticks at which it was due.
-struct Subject {
-  std::string name;
-  int32_t type_schedule = 0;
-  int32_t hour = 0;
-  int32_t min = 0;
-  std::function<bool(int64_t now_s, const LocalTime& local)> evaluate;
-  std::vector<int64_t> due_ms;
-  int64_t next_tick = 0;  // the first tick not evaluated yet
-
-  bool CandidateMinute(const LocalTime& local) const {
-    return local.minute == min && (type_schedule == 1 || local.hour == hour);
-  }
-};
-
-class TickRun {
- public:
-  TickRun(int64_t start_ms, int64_t end_ms)
-      : start_ms_(start_ms), end_ms_(end_ms) {}
-
-  void EveryTick(std::vector<Subject>& subjects) {
-    for (int64_t now_ms = start_ms_; now_ms < end_ms_; now_ms += kTickMs) {
-      for (Subject& subject : subjects) Evaluate(subject, now_ms);
-    }
-  }
-
-  void AroundCandidateMinutes(std::vector<Subject>& subjects) {
-    for (int64_t minute_s = start_ms_ / 1000; minute_s * 1000 < end_ms_;
-         minute_s += 60) {
-      const LocalTime minute = LocalAt(minute_s);
-      for (Subject& subject : subjects) {
-        if (!subject.CandidateMinute(minute)) continue;
-        TicksBetween(subject, (minute_s - kMarginS) * 1000,
-                     (minute_s + 60 + kMarginS) * 1000);
-      }
-    }
-  }
-
- private:
-  // Every tick in [from_ms, until_ms) that the subject has not seen yet.
-  void TicksBetween(Subject& subject, int64_t from_ms, int64_t until_ms) {
-    const int64_t offset_ms = std::max<int64_t>(from_ms - start_ms_, 0);
-    int64_t tick = std::max(subject.next_tick,
-                            (offset_ms + kTickMs - 1) / kTickMs);
-    for (; start_ms_ + tick * kTickMs < std::min(until_ms, end_ms_); ++tick) {
-      Evaluate(subject, start_ms_ + tick * kTickMs);
-    }
-    subject.next_tick = tick;
-  }
-
-  void Evaluate(Subject& subject, int64_t now_ms) {
-    const int64_t now_s = now_ms / 1000;
-    if (subject.evaluate(now_s, LocalAt(now_s))) {
-      subject.due_ms.push_back(now_ms);
-    }
-  }
-
-  const LocalTime& LocalAt(int64_t now_s) {
-    if (now_s != cached_s_) {
-      cached_s_ = now_s;
-      platform::ToLocalTime(now_s, &cached_);
-    }
-    return cached_;
-  }
-
-  int64_t start_ms_;
-  int64_t end_ms_;
-  int64_t cached_s_ = -1;
-  LocalTime cached_;
-};
+using testing::Subject;
+using testing::TickRun;
+using testing::kTickMs;
 
 class YearSimulationTest : public ::testing::Test {
  protected:

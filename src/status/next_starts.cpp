@@ -1,0 +1,322 @@
+#include "status/next_starts.h"
+
+#include <algorithm>
+
+#include "engine/due_rules.h"
+#include "platform/clock.h"
+#include "platform/seams.h"
+
+namespace corvana::status {
+namespace {
+
+using platform::LocalTime;
+
+constexpr int64_t kDayS = 86400;
+// A local time exists zero, one or two times; the other instance lies one
+// daylight-saving shift away.
+constexpr int64_t kShiftsS[] = {-3600, -1800, 0, 1800, 3600};
+// How far an interval proposal may be off before the search gives up.
+constexpr int64_t kIntervalSlackS = 3 * 3600;
+
+// Holds the clock seam at one second while a rule that reads it is asked.
+class PinnedClock final : public platform::Clock {
+ public:
+  PinnedClock() : previous_(&platform::CurrentClock()) {
+    platform::SetClock(this);
+  }
+  ~PinnedClock() override { platform::SetClock(previous_); }
+  PinnedClock(const PinnedClock&) = delete;
+  PinnedClock& operator=(const PinnedClock&) = delete;
+  int64_t NowSeconds() override { return now_s_; }
+  int64_t MonotonicMs() override { return now_s_ * 1000; }
+  void SleepMs(int) override {}
+  void Set(int64_t now_s) { now_s_ = now_s; }
+
+ private:
+  platform::Clock* previous_;
+  int64_t now_s_ = 0;
+};
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1-12).
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+struct Date {
+  int year;
+  int month;  // 1-12
+  int day;
+  int weekday;  // 0 = Sunday
+
+  void Next() {
+    weekday = (weekday + 1) % 7;
+    if (++day <= DaysInMonth(year, month)) return;
+    day = 1;
+    if (++month <= 12) return;
+    month = 1;
+    ++year;
+  }
+};
+
+Date DateOf(const LocalTime& local) {
+  const int64_t days = DaysFromCivil(local.year, local.month_index + 1, local.day);
+  return {local.year, local.month_index + 1, local.day,
+          static_cast<int>(((days % 7) + 11) % 7)};  // 1970-01-01: Thursday
+}
+
+bool InRange(int32_t value, int32_t low, int32_t high) {
+  return value >= low && value <= high;
+}
+
+// The first second of the window that ends at `sec`, when one exists.
+std::optional<int> FirstWindowSecond(int32_t hour, int32_t min, int32_t sec) {
+  if (!InRange(hour, 0, 23) || !InRange(min, 0, 59) || !InRange(sec, 0, 60)) {
+    return std::nullopt;
+  }
+  return std::max(sec - 1, 0);
+}
+
+// The times of day a calendar rule can match on a date, or none.
+template <class Record>
+void TimesOnDate(const Record& record, const Date& date, bool once,
+                 std::vector<int>* seconds_of_day) {
+  seconds_of_day->clear();
+  bool on_date = false;
+  if (once) {
+    on_date = record.year == date.year && record.month == date.month &&
+              record.day == date.day;
+  } else {
+    switch (record.type_schedule) {
+      case 1:
+        if (InRange(record.min, 0, 59)) {
+          for (int hour = 0; hour < 24; ++hour) {
+            seconds_of_day->push_back((hour * 60 + record.min) * 60);
+          }
+        }
+        return;
+      case 2: on_date = (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0; break;
+      case 3: on_date = record.nday_week == date.weekday; break;
+      case 4: on_date = record.day == date.day; break;
+      case 5: on_date = record.month + 1 == date.month && record.day == date.day; break;
+      default: return;
+    }
+  }
+  const std::optional<int> second = FirstWindowSecond(record.hour, record.min, record.sec);
+  if (on_date && second) {
+    seconds_of_day->push_back((record.hour * 60 + record.min) * 60 + *second);
+  }
+}
+
+// Every second whose local time is the date and time of day: none in the
+// hour skipped in spring, two in the hour repeated in autumn.
+void InstancesOf(const Date& date, int second_of_day, std::vector<int64_t>* out) {
+  const int hour = second_of_day / 3600;
+  const int minute = second_of_day / 60 % 60;
+  const int second = second_of_day % 60;
+  int64_t guess = 0;
+  if (!platform::FromLocalTime(date.year, date.month - 1, date.day, hour,
+                               minute, second, &guess)) {
+    return;
+  }
+  for (int64_t shift_s : kShiftsS) {
+    LocalTime local;
+    if (platform::ToLocalTime(guess + shift_s, &local) &&
+        local.year == date.year && local.month_index + 1 == date.month &&
+        local.day == date.day && local.hour == hour && local.minute == minute &&
+        local.second == second) {
+      out->push_back(guess + shift_s);
+    }
+  }
+}
+
+// A rule as the engine's tick asks it: the record and one second.
+template <class Record>
+class Rule;
+
+template <>
+class Rule<ScheduleDefinition> {
+ public:
+  explicit Rule(const ScheduleDefinition& record) : record_(record) {}
+  bool DueAt(int64_t now_s) {
+    LocalTime local;
+    return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
+  }
+  const ScheduleDefinition& record() const { return record_; }
+  bool once() const { return record_.type_schedule == 0; }
+
+ private:
+  ScheduleDefinition record_;
+};
+
+template <>
+class Rule<WebServerDefinition> {
+ public:
+  explicit Rule(const WebServerDefinition& record) : record_(record) {}
+  bool DueAt(int64_t now_s) {
+    clock_.Set(now_s);
+    LocalTime local;
+    return platform::ToLocalTime(now_s, &local) &&
+           IsWebServerDue(record_, local);
+  }
+  const WebServerDefinition& record() const { return record_; }
+  bool once() const { return false; }
+
+ private:
+  PinnedClock clock_;
+  WebServerDefinition record_;
+};
+
+// Candidates day by day from a little before `from_s` (the engine may have
+// run an occurrence there that the next one must not repeat), each one
+// decided by the rule: the tick in the second before it sees no match, the
+// tick in it starts the definition or not.
+template <class Record>
+std::vector<int64_t> CalendarStarts(const Record& record, int64_t from_s,
+                                    int count) {
+  std::vector<int64_t> starts;
+  if (count <= 0) return starts;
+  Rule<Record> rule(record);
+  LocalTime local;
+  if (!platform::ToLocalTime(from_s - kDayS, &local)) return starts;
+  Date date = DateOf(local);
+  const int last_year = date.year + kSearchYears;
+  std::vector<int> seconds_of_day;
+  std::vector<int64_t> candidates;
+  for (; date.year <= last_year; date.Next()) {
+    TimesOnDate(rule.record(), date, rule.once(), &seconds_of_day);
+    candidates.clear();
+    for (int second_of_day : seconds_of_day) {
+      InstancesOf(date, second_of_day, &candidates);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (int64_t candidate : candidates) {
+      rule.DueAt(candidate - 1);
+      if (!rule.DueAt(candidate) || candidate < from_s) continue;
+      starts.push_back(candidate);
+      if (static_cast<int>(starts.size()) == count) return starts;
+    }
+  }
+  return starts;
+}
+
+int64_t IntervalStepS(const WebServerDefinition& web_server) {
+  const int64_t interval = web_server.interval == 0 ? 1 : web_server.interval;
+  switch (web_server.type_interval) {
+    case 0: return interval * 60;
+    case 1: return interval * 3600;
+    case 2: return interval * kDayS;
+    default: return 0;
+  }
+}
+
+// Seconds in [low, high] at which the offset from UTC changes.
+std::vector<int64_t> OffsetChanges(int64_t low, int64_t high) {
+  std::vector<int64_t> changes;
+  int64_t offset = UtcOffsetS(low);
+  for (int64_t at = low; at < high;) {
+    const int64_t next = std::min(at + kDayS, high);
+    const int64_t next_offset = UtcOffsetS(next);
+    if (next_offset != offset) {
+      int64_t before = at;
+      int64_t after = next;
+      while (after - before > 1) {
+        const int64_t middle = before + (after - before) / 2;
+        (UtcOffsetS(middle) == offset ? before : after) = middle;
+      }
+      changes.push_back(after);
+    }
+    at = next;
+    offset = next_offset;
+  }
+  return changes;
+}
+
+// The first second from `low` at which the rule would start the web server,
+// asked of copies. The interval elapses at `proposal`, unless the clocks
+// change on the way: the elapsed time is measured between local times, so
+// the answer may also turn near a change or a shift away from the proposal.
+std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
+                                int64_t low, int64_t proposal) {
+  auto due = [&](int64_t now_s) {
+    return Rule<WebServerDefinition>(rule.record()).DueAt(now_s);
+  };
+  const int64_t high = proposal + kIntervalSlackS;
+  std::vector<int64_t> bases = OffsetChanges(low, high);
+  bases.push_back(proposal);
+  std::vector<int64_t> candidates = {low};
+  for (int64_t base : bases) {
+    for (int64_t shift_s : kShiftsS) {
+      if (base + shift_s > low && base + shift_s <= high) {
+        candidates.push_back(base + shift_s);
+      }
+    }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  for (int64_t candidate : candidates) {
+    if (due(candidate) && (candidate == low || !due(candidate - 1))) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<int64_t> IntervalStarts(const WebServerDefinition& web_server,
+                                    int64_t from_s, int count,
+                                    std::optional<int64_t> last_update_s) {
+  std::vector<int64_t> starts;
+  const int64_t step_s = IntervalStepS(web_server);
+  int64_t last_s = last_update_s && *last_update_s <= from_s ? *last_update_s : from_s;
+  Rule<WebServerDefinition> rule(web_server);
+  // The update at the (re)load.
+  if (count <= 0 || !rule.DueAt(last_s)) return starts;
+  if (last_s >= from_s) starts.push_back(last_s);
+  while (static_cast<int>(starts.size()) < count && step_s > 0) {
+    rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
+    const int64_t low = std::max(last_s + 1, from_s);
+    const std::optional<int64_t> next =
+        FirstDue(rule, low, std::max(last_s + step_s, low));
+    if (!next || !rule.DueAt(*next)) break;
+    starts.push_back(*next);
+    last_s = *next;
+  }
+  return starts;
+}
+
+}  // namespace
+
+int64_t UtcOffsetS(int64_t seconds) {
+  LocalTime local;
+  if (!platform::ToLocalTime(seconds, &local)) return 0;
+  const int64_t local_s =
+      DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
+      (local.hour * 60 + local.minute) * 60 + local.second;
+  return local_s - seconds;
+}
+
+std::vector<int64_t> NextScheduleStarts(const ScheduleDefinition& schedule,
+                                        int64_t from_s, int count) {
+  return CalendarStarts(schedule, from_s, count);
+}
+
+std::vector<int64_t> NextWebServerStarts(
+    const WebServerDefinition& web_server, int64_t from_s, int count,
+    std::optional<int64_t> last_update_s) {
+  if (web_server.type_schedule == 0) {
+    return IntervalStarts(web_server, from_s, count, last_update_s);
+  }
+  return CalendarStarts(web_server, from_s, count);
+}
+
+}  // namespace corvana::status

@@ -1,0 +1,106 @@
+#include "status/rule_text.h"
+
+#include <cstdio>
+
+namespace corvana::status {
+namespace {
+
+// Monday first, as `days_week` counts.
+constexpr const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string Clock(int32_t hour, int32_t min, int32_t sec) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", hour, min, sec);
+  return text;
+}
+
+std::string Weekdays(int32_t days_week) {
+  std::string text;
+  for (int bit = 0; bit < 7; ++bit) {
+    if ((days_week >> bit & 1) == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += kWeekdays[bit];
+  }
+  return text.empty() ? "(none chosen: never)" : text;
+}
+
+// `nday_week` counts from Sunday.
+std::string Weekday(int32_t nday_week) {
+  if (nday_week < 0 || nday_week > 6) {
+    return "weekday " + std::to_string(nday_week) + " (no such day: never)";
+  }
+  return kWeekdays[(nday_week + 6) % 7];
+}
+
+std::string MonthDay(int32_t day, const std::string& at) {
+  std::string text = "every month on day " + std::to_string(day) + at;
+  if (day >= 29 && day <= 31) {
+    text += " (months without a " + std::to_string(day) +
+            (day == 31 ? "st" : "th") + " are skipped)";
+  }
+  return text;
+}
+
+// `month` counts from 0 for the yearly kind.
+std::string YearDay(int32_t month, int32_t day, const std::string& at) {
+  if (month < 0 || month > 11) {
+    return "every year in month " + std::to_string(month) + at +
+           " (no such month: never)";
+  }
+  std::string text = std::string("every year on ") + kMonths[month] + " " +
+                     std::to_string(day) + at;
+  if (month == 1 && day == 29) text += " (years without a 29 Feb are skipped)";
+  return text;
+}
+
+template <class Record>
+std::string CalendarText(const Record& record) {
+  const std::string at = " at " + Clock(record.hour, record.min, record.sec);
+  switch (record.type_schedule) {
+    case 1: return "every hour at minute " + std::to_string(record.min);
+    case 2: return "weekdays " + Weekdays(record.days_week) + at;
+    case 3: return "every " + Weekday(record.nday_week) + at;
+    case 4: return MonthDay(record.day, at);
+    case 5: return YearDay(record.month, record.day, at);
+    default:
+      return "type_schedule " + std::to_string(record.type_schedule) +
+             " (no such kind: never)";
+  }
+}
+
+std::string IntervalText(const WebServerDefinition& web_server) {
+  static constexpr const char* kUnits[] = {"minute", "hour", "day"};
+  if (web_server.type_interval < 0 || web_server.type_interval > 2) {
+    return "type_interval " + std::to_string(web_server.type_interval) +
+           " (no such unit: never)";
+  }
+  const int32_t interval = web_server.interval == 0 ? 1 : web_server.interval;
+  if (interval < 0) {
+    return "once after each (re)load (interval " + std::to_string(interval) +
+           " never elapses)";
+  }
+  std::string unit = kUnits[web_server.type_interval];
+  if (interval != 1) unit += "s";
+  return "every " + std::to_string(interval) + " " + unit +
+         " after each (re)load";
+}
+
+}  // namespace
+
+std::string ScheduleRuleText(const ScheduleDefinition& schedule) {
+  if (schedule.type_schedule != 0) return CalendarText(schedule);
+  char date[64];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d", schedule.year,
+                schedule.month, schedule.day);
+  return std::string("once on ") + date + " at " +
+         Clock(schedule.hour, schedule.min, schedule.sec);
+}
+
+std::string WebServerRuleText(const WebServerDefinition& web_server) {
+  if (web_server.type_schedule != 0) return CalendarText(web_server);
+  return IntervalText(web_server);
+}
+
+}  // namespace corvana::status

@@ -1,0 +1,154 @@
+#include "status/run_history.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/fs.h"
+
+namespace corvana::status {
+namespace {
+
+constexpr size_t kStampLength = 22;  // "[yyyy-mm-dd hh:mm:ss] "
+constexpr size_t kLineLimit = 4096;
+
+enum class Kind { kSchedule, kWebServer };
+
+// How a message that names an id changes the record of that id.
+enum class Event { kRunning, kSucceeded, kFailed, kStillActive, kStopped, kTerminated };
+
+struct Pattern {
+  const char* prefix;
+  Event event;
+  Kind kind;
+};
+
+// The engine's own lines. A stop line does not say the kind: it belongs to
+// whichever of the id's children runs.
+constexpr Pattern kPatterns[] = {
+    {"Running schedule, id: ", Event::kRunning, Kind::kSchedule},
+    {"Successful run schedule, id: ", Event::kSucceeded, Kind::kSchedule},
+    {"Error: Failed to run task, id: ", Event::kFailed, Kind::kSchedule},
+    {"Running update webserver, id: ", Event::kRunning, Kind::kWebServer},
+    {"Successful run webserver update, id: ", Event::kSucceeded, Kind::kWebServer},
+    {"Error: Failed to run webserver update, id: ", Event::kFailed, Kind::kWebServer},
+    {"Error: The process is still active, id: ", Event::kStillActive, Kind::kSchedule},
+    {"The process stopped, id: ", Event::kStopped, Kind::kSchedule},
+    {"Terminate Process, id: ", Event::kTerminated, Kind::kSchedule},
+};
+
+bool Digits(std::string_view text, size_t at, size_t count) {
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+int Number(std::string_view text, size_t at, size_t count) {
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
+bool ParseStamp(std::string_view line, int64_t* seconds) {
+  if (line.size() < kStampLength || line[0] != '[' || line[5] != '-' ||
+      line[8] != '-' || line[11] != ' ' || line[14] != ':' || line[17] != ':' ||
+      line[20] != ']' || line[21] != ' ' || !Digits(line, 1, 4) ||
+      !Digits(line, 6, 2) || !Digits(line, 9, 2) || !Digits(line, 12, 2) ||
+      !Digits(line, 15, 2) || !Digits(line, 18, 2)) {
+    return false;
+  }
+  return platform::FromLocalTime(Number(line, 1, 4), Number(line, 6, 2) - 1,
+                                 Number(line, 9, 2), Number(line, 12, 2),
+                                 Number(line, 15, 2), Number(line, 18, 2),
+                                 seconds);
+}
+
+// The kind whose child of that id runs; the schedule's when neither does.
+Kind RunningKind(const RunHistory& history, const std::string& id) {
+  const auto schedule = history.schedules.find(id);
+  if (schedule != history.schedules.end() && schedule->second.running) {
+    return Kind::kSchedule;
+  }
+  const auto web_server = history.web_servers.find(id);
+  if (web_server != history.web_servers.end() && web_server->second.running) {
+    return Kind::kWebServer;
+  }
+  return Kind::kSchedule;
+}
+
+void Apply(Event event, std::string_view stamp, int64_t seconds, LastRun* run) {
+  switch (event) {
+    case Event::kRunning:
+      run->started = std::string(stamp);
+      run->started_s = seconds;
+      run->outcome = StartOutcome::kPending;
+      return;
+    case Event::kSucceeded:
+      run->outcome = StartOutcome::kSuccessful;
+      run->running = true;
+      run->ended.clear();
+      run->ended_after_a_day = false;
+      return;
+    case Event::kFailed: run->outcome = StartOutcome::kFailed; return;
+    case Event::kStillActive: run->outcome = StartOutcome::kStillActive; return;
+    case Event::kStopped:
+    case Event::kTerminated:
+      run->running = false;
+      run->ended = std::string(stamp);
+      run->ended_after_a_day = event == Event::kTerminated;
+      return;
+  }
+}
+
+}  // namespace
+
+void AddLogLine(std::string_view line, RunHistory* history) {
+  int64_t seconds = 0;
+  if (!ParseStamp(line, &seconds)) return;
+  const std::string_view stamp = line.substr(1, 19);
+  const std::string_view message = line.substr(kStampLength);
+  if (message == "Successful run serve service") {
+    history->last_serve = std::string(stamp);
+    return;
+  }
+  for (const Pattern& pattern : kPatterns) {
+    const size_t length = std::strlen(pattern.prefix);
+    if (message.substr(0, length) != pattern.prefix || message.size() == length) {
+      continue;
+    }
+    const std::string id(message.substr(length));
+    Kind kind = pattern.kind;
+    if (pattern.event == Event::kRunning) {
+      history->last_running_web_server = kind == Kind::kWebServer;
+    } else if (pattern.event == Event::kStillActive) {
+      if (history->last_running_web_server) kind = Kind::kWebServer;
+    } else if (pattern.event == Event::kStopped || pattern.event == Event::kTerminated) {
+      kind = RunningKind(*history, id);
+    }
+    auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
+    Apply(pattern.event, stamp, seconds, &runs[id]);
+    return;
+  }
+}
+
+bool ReadRunHistory(const std::string& log_path, RunHistory* history) {
+  std::FILE* file = platform::OpenRegularFile(log_path, true);
+  if (file == nullptr) return false;
+  auto buffer = std::make_unique<char[]>(kLineLimit);
+  bool overlong = false;
+  while (std::fgets(buffer.get(), kLineLimit, file) != nullptr) {
+    std::string_view line(buffer.get());
+    const bool complete = !line.empty() && line.back() == '\n';
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+      line.remove_suffix(1);
+    }
+    if (!overlong && complete) AddLogLine(line, history);
+    overlong = !complete;  // the rest of a long line comes next
+  }
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace corvana::status

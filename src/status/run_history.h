@@ -1,0 +1,44 @@
+// What ran last, read back from the service's current log.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace corvana::status {
+
+enum class StartOutcome {
+  kPending,      // "Running ..." with no verdict after it (yet)
+  kSuccessful,   // "Successful run ..."
+  kFailed,       // "Error: Failed to run ..."
+  kStillActive,  // "Error: The process is still active, ...": skipped
+};
+
+struct LastRun {
+  std::string started;  // "yyyy-mm-dd hh:mm:ss" of the last start
+  int64_t started_s = 0;
+  StartOutcome outcome = StartOutcome::kPending;
+  bool running = false;  // its child started and no stop line since
+  std::string ended;     // when the last child ended; empty if none did
+  bool ended_after_a_day = false;  // "Terminate Process": ended by the limit
+};
+
+// Last runs by id, for each kind.
+struct RunHistory {
+  std::map<std::string, LastRun> schedules;
+  std::map<std::string, LastRun> web_servers;
+  std::string last_serve;  // the last "Successful run serve service"
+  // Whether the latest "Running ..." line was a web server's: the "still
+  // active" line right after it does not say.
+  bool last_running_web_server = false;
+};
+
+// One log line; lines without a time stamp or with another message are
+// passed over.
+void AddLogLine(std::string_view line, RunHistory* history);
+// False when the log cannot be read; lines too long to be the scheduler's
+// are skipped.
+bool ReadRunHistory(const std::string& log_path, RunHistory* history);
+
+}  // namespace corvana::status

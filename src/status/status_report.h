@@ -1,0 +1,63 @@
+// Everything `schedules` shows about a definition folder, gathered once and
+// then written as text tables or as JSON.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "status/run_history.h"
+
+namespace corvana::status {
+
+struct DefinitionRow {
+  std::string id;
+  std::string file;
+  bool enabled = false;
+  std::string rule;
+  std::vector<int64_t> next_s;  // seconds since 1970
+  std::optional<LastRun> last_run;
+};
+
+// A file the reader refused, with the reader's own messages about it.
+struct FailedFile {
+  std::string file;
+  std::string kind;  // "schedule" or "webserver"
+  std::vector<std::string> messages;
+};
+
+struct NginxStatus {
+  bool kept_running = false;  // an enabled web server loads
+  bool present = false;       // webserver/nginx.exe exists
+  bool trusted = false;       // the service's own check would start it
+  std::string trust_detail;   // why not, when it would not
+};
+
+struct Report {
+  std::string home;
+  int64_t from_s = 0;
+  int next_count = 0;
+  bool folder_listed = false;
+  bool log_read = false;
+  std::vector<DefinitionRow> schedules;
+  std::vector<DefinitionRow> web_servers;
+  std::vector<FailedFile> failed_files;
+  NginxStatus nginx;
+  std::string last_serve;
+};
+
+// Reads the folder (ending with the separator) through the service's own
+// readers, with their log lines captured instead of written.
+Report BuildReport(const std::string& home, int64_t from_s, int next_count);
+std::string RenderText(const Report& report);
+std::string RenderJson(const Report& report);
+// 0 when every file loads, 1 otherwise (an unreadable folder included).
+int ReportExitCode(const Report& report);
+
+// "yyyy-mm-dd hh:mm:ss" in local time, and back (false when malformed or
+// not a local time that exists).
+std::string LocalStamp(int64_t seconds);
+bool ParseLocalStamp(const std::string& text, int64_t* seconds);
+
+}  // namespace corvana::status

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The built `schedules` (schedules.exe under Wine) on a folder with a broken
+# file: the reader's lines, the exit codes, the JSON and the usage error.
+# Usage: schedules_test.sh <schedules executable> [wine]
+set -uo pipefail
+program=$1
+runner=${2:-}
+work=$(mktemp -d /tmp/corvana-schedules.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+home="$work/Corvana"
+mkdir -p "$home"
+failures=0
+fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+
+definition() { printf 'FormatVersion=1.0\r\n\r\n[Common]\r\n%b' "$2" >"$home/$1"; }
+definition "Nightly.schedule" 'type_schedule=2\r\ndays_week=31\r\nhour=3\r\nmin=30\r\n'
+definition "Site.webserver" 'type_schedule=0\r\ntype_interval=0\r\ninterval=30\r\n'
+definition "Broken.schedule" 'bogus=1\r\n'
+home_arg=$home
+if [ -n "$runner" ]; then home_arg=$(winepath -w "$home" 2>/dev/null); fi
+
+run() { if [ -n "$runner" ]; then "$runner" "$program" "$@"; else "$program" "$@"; fi; }
+
+run --home "$home_arg" --from "2026-12-07 12:00:00" >"$work/out" 2>"$work/err"
+out_code=$?
+out=$(tr -d '\r' <"$work/out")
+[ "$out_code" = 1 ] || fail "exit code $out_code with a broken file, wanted 1"
+for line in "  Broken.schedule" "     Project error, string=bogus=1" \
+  "    Error read schedule settings" "Files that do not load (1)" \
+  "nginx: kept running (an enabled web server loads)"; do
+  grep -qxF -- "$line" <<<"$out" || fail "no line \"$line\" in:
+$out"
+done
+grep -q "Nightly  *Nightly.schedule  *enabled  *weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00  *2026-12-08 03:30:00" <<<"$out" ||
+  fail "no row for Nightly in:
+$out"
+[ -z "$(ls "$home" | grep -v -e '\.schedule$' -e '\.webserver$')" ] || fail "it wrote into the folder: $(ls "$home")"
+
+rm "$home/Broken.schedule"
+run --home "$home_arg" --from "2026-12-07 12:00:00" --next 1 --json >"$work/out" 2>/dev/null
+json_code=$?
+json=$(tr -d '\r' <"$work/out")
+[ "$json_code" = 0 ] || fail "exit code $json_code for a folder that loads, wanted 0"
+grep -qF '"rule": "every 30 minutes after each (re)load"' <<<"$json" || fail "no rule in the JSON:
+$json"
+
+run --frobnicate >"$work/out" 2>"$work/err"
+usage_code=$?
+[ "$usage_code" = 2 ] || fail "exit code $usage_code for an unknown option, wanted 2"
+grep -q "^usage: schedules" "$work/err" || fail "no usage on standard error"
+[ ! -s "$work/out" ] || fail "output on standard output for an unknown option"
+
+if [ "$failures" = 0 ]; then
+  echo "[  PASSED  ] 1 test."
+else
+  echo "[  FAILED  ] 1 test, listed below:"
+  exit 1
+fi

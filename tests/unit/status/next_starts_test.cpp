@@ -1,0 +1,189 @@
+// The next starts that `schedules` predicts against the engine itself: the
+// simulated main loop's ticks through a year are the oracle.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/due_rules.h"
+#include "status/next_starts.h"
+#include "support/fixtures.h"
+#include "support/tick_simulation.h"
+#include "support/time_zone.h"
+
+namespace corvana {
+namespace {
+
+using platform::LocalTime;
+using testing::Subject;
+
+constexpr int kDefinitionsPerZone = 48;
+
+// Fields near the edges the rules care about: the hours the clocks change
+// in, the last seconds of a minute, the 29th to 31st, a bare weekday mask.
+template <class Record>
+void RandomCalendar(std::mt19937& random, int32_t kind, Record* record) {
+  auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  record->type_schedule = kind;
+  record->hour = pick(0, 2) == 0 ? pick(1, 3) : pick(0, 23);
+  record->min = pick(0, 59);
+  record->sec = pick(0, 3) == 0 ? pick(58, 61) : pick(0, 3);
+  record->days_week = pick(0, 255);
+  record->nday_week = pick(0, 6);
+  record->day = pick(0, 3) == 0 ? pick(29, 31) : pick(1, 31);
+  record->month = kind == 0 ? pick(1, 12) : pick(0, 11);
+  record->year = 2026;
+}
+
+class NextStartsTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    testing::InitContextAt(dir_.path().string());
+    platform::SetClock(&clock_);
+  }
+  void TearDown() override { platform::SetClock(nullptr); }
+
+  Subject ScheduleSubject(ScheduleDefinition schedule) {
+    Subject subject = Timetable(schedule);
+    subject.evaluate = [schedule](int64_t, const LocalTime& local) mutable {
+      return IsScheduleDue(schedule, local);
+    };
+    return subject;
+  }
+
+  // Web servers read their time from the clock seam, as in the engine.
+  Subject WebServerSubject(WebServerDefinition web_server) {
+    Subject subject = Timetable(web_server);
+    subject.evaluate = [this, web_server](int64_t now_s, const LocalTime&) mutable {
+      clock_.Set(now_s);
+      return IsWebServerDue(web_server, LocalTime{});
+    };
+    return subject;
+  }
+
+  template <class Record>
+  static Subject Timetable(const Record& record) {
+    Subject subject;
+    subject.name = "kind " + std::to_string(record.type_schedule) + " " +
+                   std::to_string(record.hour) + ":" + std::to_string(record.min) +
+                   ":" + std::to_string(record.sec) + " day " +
+                   std::to_string(record.day) + " month " +
+                   std::to_string(record.month) + " days_week " +
+                   std::to_string(record.days_week);
+    subject.type_schedule = record.type_schedule;
+    subject.hour = record.hour;
+    subject.min = record.min;
+    return subject;
+  }
+
+  static std::vector<int64_t> Seconds(const std::vector<int64_t>& due_ms) {
+    std::vector<int64_t> seconds;
+    for (int64_t ms : due_ms) seconds.push_back(ms / 1000);
+    return seconds;
+  }
+
+  static std::vector<int64_t> Before(std::vector<int64_t> seconds, int64_t end_s) {
+    std::erase_if(seconds, [&](int64_t s) { return s >= end_s; });
+    return seconds;
+  }
+
+  testing::TempDir dir_;
+  testing::FakeClock clock_;
+};
+
+bool ZoneApplies(const char* zone) {
+  // 2026-03-08 07:00 UTC is 03:00 EDT in New York.
+  LocalTime local;
+  return std::string(zone) != "America/New_York" ||
+         (platform::ToLocalTime(1772953200, &local) && local.hour == 3);
+}
+
+TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
+  testing::ScopedTimeZone zone(GetParam());
+  if (std::string(GetParam()) == "Europe/Berlin") CORVANA_REQUIRE_BERLIN_ZONE();
+  if (!ZoneApplies(GetParam())) GTEST_SKIP() << "local time is not " << GetParam();
+  const int64_t start_s = testing::LocalSeconds(2026, 1, 1, 0, 0, 0);
+  const int64_t end_s = testing::LocalSeconds(2027, 1, 1, 0, 0, 0);
+  std::mt19937 random(20261207);
+  std::vector<Subject> subjects;
+  std::vector<std::vector<int64_t>> predicted;
+  for (int i = 0; i < kDefinitionsPerZone; ++i) {
+    const int32_t kind = i % 11;  // schedules 0-5, web servers 1-5
+    if (kind <= 5) {
+      ScheduleDefinition schedule;
+      RandomCalendar(random, kind, &schedule);
+      subjects.push_back(ScheduleSubject(schedule));
+      predicted.push_back(status::NextScheduleStarts(schedule, start_s, 9000));
+    } else {
+      WebServerDefinition web_server;
+      RandomCalendar(random, kind - 5, &web_server);
+      subjects.push_back(WebServerSubject(web_server));
+      predicted.push_back(status::NextWebServerStarts(web_server, start_s, 9000, {}));
+    }
+  }
+  testing::TickRun(start_s * 1000 + 123, end_s * 1000).AroundCandidateMinutes(subjects);
+  size_t starts = 0;
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    EXPECT_EQ(Before(predicted[i], end_s), Seconds(subjects[i].due_ms))
+        << GetParam() << ": " << subjects[i].name;
+    starts += subjects[i].due_ms.size();
+  }
+  EXPECT_GT(starts, 1000u) << "the random definitions hardly ever ran";
+}
+
+// The moments of 2026 at which the offset from UTC changes.
+std::vector<int64_t> ClockChanges() {
+  std::vector<int64_t> changes;
+  const int64_t start_s = testing::LocalSeconds(2026, 1, 1, 0, 0, 0);
+  for (int64_t at = start_s; at < start_s + 366 * 86400; at += 3600) {
+    if (status::UtcOffsetS(at + 3600) != status::UtcOffsetS(at)) {
+      changes.push_back(at + 3600);
+    }
+  }
+  return changes;
+}
+
+// Every tick over the days the clocks change, and one without a change: an
+// interval web server runs at the (re)load and then every interval.
+// In autumn the engine measures the interval between local times, and for
+// one in the hour that repeats the C library's mktime picks the instance by
+// the conversions before it: no prediction follows that, so there the run
+// is compared up to the start of that hour only.
+TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
+  testing::ScopedTimeZone zone(GetParam());
+  if (std::string(GetParam()) == "Europe/Berlin") CORVANA_REQUIRE_BERLIN_ZONE();
+  if (!ZoneApplies(GetParam())) GTEST_SKIP() << "local time is not " << GetParam();
+  const struct { int32_t unit; int32_t interval; } kIntervals[] = {
+      {0, 0}, {0, 7}, {0, 90}, {1, 1}, {1, 5}, {2, 1}, {3, 1}};
+  std::vector<int64_t> middles = ClockChanges();
+  EXPECT_EQ(middles.size(), std::string(GetParam()) == "UTC" ? 0u : 2u);
+  middles.push_back(testing::LocalSeconds(2026, 6, 15, 12, 0, 0));
+  for (int64_t middle_s : middles) {
+    const int64_t start_s = middle_s - 30 * 3600 + 17;
+    const bool autumn = status::UtcOffsetS(middle_s) < status::UtcOffsetS(middle_s - 1);
+    const int64_t end_s = autumn ? middle_s - 3600 : middle_s + 30 * 3600;
+    std::vector<Subject> subjects;
+    std::vector<std::vector<int64_t>> predicted;
+    for (const auto& [unit, interval] : kIntervals) {
+      WebServerDefinition web_server;
+      web_server.type_interval = unit;
+      web_server.interval = interval;
+      subjects.push_back(WebServerSubject(web_server));
+      predicted.push_back(status::NextWebServerStarts(web_server, start_s, 20000, {}));
+    }
+    testing::TickRun(start_s * 1000 + 123, end_s * 1000).EveryTick(subjects);
+    for (size_t i = 0; i < subjects.size(); ++i) {
+      EXPECT_EQ(Before(predicted[i], end_s), Seconds(subjects[i].due_ms))
+          << GetParam() << (autumn ? " before " : " around ") << middle_s << ", interval " << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, NextStartsTest,
+                         ::testing::Values("Europe/Berlin", "America/New_York", "UTC"));
+
+}  // namespace
+}  // namespace corvana

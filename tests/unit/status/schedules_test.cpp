@@ -1,0 +1,290 @@
+// The `schedules` command on real folders: what it reports about broken
+// files, its JSON, its options, and the log it reads back.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "environment/app_context.h"
+#include "platform/env.h"
+#include "status/rule_text.h"
+#include "status/run_history.h"
+#include "status/schedules_cli.h"
+#include "status/status_report.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+std::string Drain(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  std::fclose(file);
+  return text;
+}
+
+Outcome Schedules(std::vector<std::string> args) {
+  args.insert(args.begin(), "schedules");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int code = status::SchedulesMain(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {code, Drain(out), Drain(err)};
+}
+
+std::string Definition(const std::string& body) {
+  return "FormatVersion=1.0\r\n\r\n[Common]\r\n" + body;
+}
+
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(SchedulesFolderTest, BrokenFilesShowTheReadersOwnLinesAndExitOne) {
+  testing::TempDir home;
+  home.Write("Nightly.schedule", Definition("type_schedule=2\r\ndays_week=31\r\nhour=3\r\nmin=30\r\n"));
+  home.Write("Unknown.schedule", Definition("bogus=1\r\n"));
+  home.Write("Version.schedule", "FormatVersion=2.0\r\n[Common]\r\nmin=1\r\n");
+  fs::create_directory(home.path() / "Folder.webserver");
+  const std::vector<std::string> before = Listing(home.path());
+
+  const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00"});
+  EXPECT_EQ(run.exit_code, 1);
+  const struct { const char* file; std::vector<std::string> lines; } kExpected[] = {
+      {"Unknown.schedule", {" Project error, string=bogus=1", "Error read schedule settings"}},
+      {"Version.schedule", {"Bad version project file", "Error read schedule settings"}},
+      {"Folder.webserver",
+       {"Cannot open file '" + home.WithSeparator() + "Folder.webserver'",
+        "Error read webserver settings"}},
+  };
+  for (const auto& expected : kExpected) {
+    std::string block = "  " + std::string(expected.file) + "\n";
+    for (const std::string& line : expected.lines) block += "    " + line + "\n";
+    EXPECT_NE(run.out.find(block), std::string::npos) << block << "\nin:\n" << run.out;
+  }
+  EXPECT_NE(run.out.find("Files that do not load (3)"), std::string::npos);
+  EXPECT_NE(run.out.find("Nightly.schedule  enabled"), std::string::npos) << run.out;
+  // Read only: no log, no probe file, nothing made.
+  EXPECT_EQ(Listing(home.path()), before);
+}
+
+TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
+  testing::TempDir home;
+  home.Write("Hourly.schedule", Definition("type_schedule=1\r\nmin=30\r\n"));
+  const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00",
+                             "--next", "2"});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("2026-12-07 12:30:00"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("2026-12-07 13:30:00"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("2026-12-07 14:30:00"), std::string::npos) << run.out;
+}
+
+std::string common_folder;
+std::string CommonFolder() { return common_folder; }
+std::string NoFolder() { return ""; }
+
+// Without --home the service's HomePath is read, and never created.
+TEST(SchedulesFolderTest, TheDefaultHomeIsReadWithoutBeingMade) {
+  testing::TempDir common;
+  common_folder = common.path().string();
+  SetFolderQueries(&CommonFolder, &NoFolder);
+  const Outcome missing = Schedules({});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_FALSE(fs::exists(common.path() / kProductName));
+  fs::create_directory(common.path() / kProductName);
+  testing::WriteFile(common.path() / kProductName / "A.webserver", Definition("interval=5\r\n"));
+  const Outcome present = Schedules({"--json"});
+  SetFolderQueries(nullptr, nullptr);
+  EXPECT_EQ(present.exit_code, 0) << present.out;
+  const auto json = nlohmann::json::parse(present.out);
+  EXPECT_EQ(json["web_servers"][0]["rule"], "every 5 minutes after each (re)load");
+  EXPECT_EQ(json["nginx"]["kept_running"], true);
+}
+
+TEST(SchedulesJsonTest, ShapeAndEscaping) {
+  testing::TempDir home;
+  home.Write("Site.webserver", Definition("type_schedule=3\r\nnday_week=1\r\nhour=4\r\nsec=30\r\n"));
+  home.Write("Off.schedule", Definition("enabled=0\r\ntype_schedule=1\r\n"));
+  home.Write("Bad.schedule", Definition("x=\"a\\\"b\\\\c\td\"\r\n"));
+  testing::WriteFile(home.path() / "scheduler.###",
+                     "[2026-12-07 04:00:00] Running update webserver, id: Site\n"
+                     "[2026-12-07 04:00:00] Successful run webserver update, id: Site\n");
+  const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00",
+                             "--next", "2", "--json"});
+  EXPECT_EQ(run.exit_code, 1);
+  const auto json = nlohmann::ordered_json::parse(run.out);  // throws, and fails, if malformed
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : json.items()) keys.push_back(key);
+  const std::vector<std::string> kKeys = {"home", "from", "folder_listed", "log_read",
+                                            "schedules", "web_servers", "failed_files",
+                                            "nginx", "serve_window"};
+  EXPECT_EQ(keys, kKeys);
+  EXPECT_EQ(json["from"], "2026-12-07 12:00:00");
+  EXPECT_EQ(json["log_read"], true);
+  const auto& off = json["schedules"][0];
+  EXPECT_EQ(off["id"], "Off");
+  EXPECT_EQ(off["enabled"], false);
+  EXPECT_TRUE(off["next"].is_array() && off["next"].empty());
+  EXPECT_TRUE(off["last_run"].is_null());
+  const auto& site = json["web_servers"][0];
+  EXPECT_EQ(site["file"], "Site.webserver");
+  EXPECT_EQ(site["rule"], "every Mon at 04:00:30");
+  ASSERT_EQ(site["next"].size(), 2u);
+  EXPECT_EQ(site["next"][0].get<std::string>().substr(0, 19), "2026-12-14 04:00:29");  // the window ends at sec
+  EXPECT_EQ(site["last_run"]["started"], "2026-12-07 04:00:00");
+  EXPECT_EQ(site["last_run"]["outcome"], "successful");
+  EXPECT_EQ(site["last_run"]["running"], true);
+  EXPECT_TRUE(site["last_run"]["ended"].is_null());
+  const auto& bad = json["failed_files"][0];
+  EXPECT_EQ(bad["file"], "Bad.schedule");
+  EXPECT_EQ(bad["kind"], "schedule");
+  EXPECT_EQ(bad["messages"][0], " Project error, string=x=\"a\\\"b\\\\c\td\"");
+  EXPECT_EQ(json["nginx"]["present"], false);
+  EXPECT_EQ(json["serve_window"]["from"], "23:24");
+}
+
+TEST(SchedulesOptionsTest, UsageAndExitCodes) {
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    bool usage_on_out;
+    bool usage_on_err;
+  } kCases[] = {
+      {{"--bogus"}, 2, false, true},
+      {{"--next"}, 2, false, true},
+      {{"--next", "0"}, 2, false, true},
+      {{"--next", "5x"}, 2, false, true},
+      {{"--from", "2026-02-30 00:00:00"}, 2, false, true},
+      {{"--from", "2026-12-07"}, 2, false, true},
+      {{"--help"}, 0, true, false},
+  };
+  for (const auto& c : kCases) {
+    const Outcome run = Schedules(c.args);
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.args[0];
+    EXPECT_EQ(run.out.starts_with("usage: schedules"), c.usage_on_out) << c.args[0];
+    EXPECT_EQ(run.err.find("usage: schedules") != std::string::npos, c.usage_on_err)
+        << c.args[0];
+  }
+  const Outcome version = Schedules({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, std::string("schedules (") + kProductName + " " + kVersionText + ")\n");
+}
+
+TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
+  ScheduleDefinition weekdays;
+  weekdays.type_schedule = 2;
+  weekdays.days_week = 31 | 128;  // the eighth bit is no day
+  weekdays.hour = 3;
+  weekdays.min = 30;
+  ScheduleDefinition once;
+  once.year = 2026;
+  once.month = 12;
+  once.day = 24;
+  once.hour = 18;
+  ScheduleDefinition on_31st = once;
+  on_31st.type_schedule = 4;
+  on_31st.day = 31;
+  on_31st.hour = 12;
+  ScheduleDefinition christmas = once;
+  christmas.type_schedule = 5;
+  christmas.month = 11;  // 0-based for this kind
+  christmas.day = 25;
+  ScheduleDefinition hourly;
+  hourly.type_schedule = 1;
+  hourly.min = 30;
+  WebServerDefinition every_30;
+  WebServerDefinition every_hour = every_30;
+  every_hour.type_interval = 1;
+  every_hour.interval = 0;  // 0 means 1
+  const struct { std::string text; const char* expected; } kCases[] = {
+      {status::ScheduleRuleText(weekdays), "weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00"},
+      {status::ScheduleRuleText(hourly), "every hour at minute 30"},
+      {status::ScheduleRuleText(once), "once on 2026-12-24 at 18:00:00"},
+      {status::ScheduleRuleText(on_31st),
+       "every month on day 31 at 12:00:00 (months without a 31st are skipped)"},
+      {status::ScheduleRuleText(christmas), "every year on Dec 25 at 18:00:00"},
+      {status::WebServerRuleText(every_30), "every 30 minutes after each (re)load"},
+      {status::WebServerRuleText(every_hour), "every 1 hour after each (re)load"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.text, c.expected);
+}
+
+// Each case: the log's lines, then what the last run of id "A" reads.
+TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
+  const struct {
+    const char* name;
+    std::vector<const char*> lines;
+    bool web_server;
+    const char* started;
+    status::StartOutcome outcome;
+    bool running;
+    const char* ended;
+    bool after_a_day;
+  } kCases[] = {
+      {"ran and ended",
+       {"[2026-12-07 03:30:00] Running schedule, id: A",
+        "[2026-12-07 03:30:00] Successful run schedule, id: A",
+        "[2026-12-07 03:41:12] The process stopped, id: A"},
+       false, "2026-12-07 03:30:00", status::StartOutcome::kSuccessful, false,
+       "2026-12-07 03:41:12", false},
+      {"still running; junk skipped",
+       {"[2026-12-07 03:30:00] Running schedule, id: A", "garbage",
+        "[2026-12-07 3:31:00] The process stopped, id: A", "[2026-12-07 03:31:00]",
+        "[2026-12-07 03:30:00] Successful run schedule, id: A"},
+       false, "2026-12-07 03:30:00", status::StartOutcome::kSuccessful, true, "", false},
+      {"failed to start",
+       {"[2026-12-07 03:30:00] Running schedule, id: A",
+        "[2026-12-07 03:30:00] Error: Failed to run task, id: A"},
+       false, "2026-12-07 03:30:00", status::StartOutcome::kFailed, false, "", false},
+      {"skipped while the web server's run goes on",
+       {"[2026-12-06 03:30:00] Running schedule, id: A",
+        "[2026-12-06 03:30:00] Successful run schedule, id: A",
+        "[2026-12-06 03:30:00] The process stopped, id: A",
+        "[2026-12-07 03:00:00] Running update webserver, id: A",
+        "[2026-12-07 03:00:00] Successful run webserver update, id: A",
+        "[2026-12-07 03:30:00] Running update webserver, id: A",
+        "[2026-12-07 03:30:00] Error: The process is still active, id: A"},
+       true, "2026-12-07 03:30:00", status::StartOutcome::kStillActive, true, "", false},
+      {"ended after a day, the stop goes to the running kind",
+       {"[2026-12-06 03:30:00] Running update webserver, id: A",
+        "[2026-12-06 03:30:00] Successful run webserver update, id: A",
+        "[2026-12-07 03:29:55] Terminate Process, id: A"},
+       true, "2026-12-06 03:30:00", status::StartOutcome::kSuccessful, false,
+       "2026-12-07 03:29:55", true},
+  };
+  for (const auto& c : kCases) {
+    status::RunHistory history;
+    for (const char* line : c.lines) status::AddLogLine(line, &history);
+    const auto& runs = c.web_server ? history.web_servers : history.schedules;
+    ASSERT_EQ(runs.count("A"), 1u) << c.name;
+    const status::LastRun& run = runs.at("A");
+    EXPECT_EQ(run.started, c.started) << c.name;
+    EXPECT_EQ(run.outcome, c.outcome) << c.name;
+    EXPECT_EQ(run.running, c.running) << c.name;
+    EXPECT_EQ(run.ended, c.ended) << c.name;
+    EXPECT_EQ(run.ended_after_a_day, c.after_a_day) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace corvana
