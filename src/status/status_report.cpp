@@ -13,6 +13,7 @@
 #include "platform/fs.h"
 #include "status/next_starts.h"
 #include "status/rule_text.h"
+#include "webserver/nginx_trust.h"
 
 namespace corvana::status {
 namespace {
@@ -91,14 +92,12 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
   report->folder_listed = listed;
 }
 
-// The service starts nginx.exe from HomePath/webserver only; the file is
-// looked at here as it would be there.
+// The very check the web-server command makes before it starts nginx.exe.
 void CheckNginx(Report* report) {
-  const std::string path = report->home + "webserver" +
-                           platform::kPathSeparator + "nginx.exe";
-  report->nginx.present = platform::PathExists(path);
-  report->nginx.trusted = false;
-  report->nginx.trust_detail = "not checked";
+  const NginxTrust trust = CheckNginxTrust(report->home);
+  report->nginx.present = trust.present;
+  report->nginx.trusted = trust.trusted;
+  report->nginx.trust_detail = trust.reason;
 }
 
 // With the offset from UTC: the hour repeated in autumn shows each local
@@ -284,8 +283,9 @@ std::string RenderText(const Report& report) {
          (nginx.kept_running ? "kept running (an enabled web server loads)"
                              : "not started (no enabled web server)") + "\n";
   out += std::string("webserver/nginx.exe: ") +
-         (nginx.present ? "present" : "missing") + ", " +
-         (nginx.trusted ? "trusted" : "not trusted: " + nginx.trust_detail) + "\n";
+         (nginx.trusted ? "present, trusted"
+                        : nginx.present ? "present, would not be started: it " + nginx.trust_detail
+                                        : "missing") + "\n";
   out += "Serve run (Ravo.exe -serve): " + ServeWindow() +
          " on an evening after a day with work; last " +
          (report.last_serve.empty() ? "none in the log" : report.last_serve) + "\n";

@@ -31,7 +31,7 @@ struct NginxStatus {
   bool kept_running = false;  // an enabled web server loads
   bool present = false;       // webserver/nginx.exe exists
   bool trusted = false;       // the service's own check would start it
-  std::string trust_detail;   // why not, when it would not
+  std::string trust_detail;   // why not ("is reached through a link"), or empty
 };
 
 struct Report {

@@ -126,6 +126,8 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   home.Write("Site.webserver", Definition("type_schedule=3\r\nnday_week=1\r\nhour=4\r\nsec=30\r\n"));
   home.Write("Off.schedule", Definition("enabled=0\r\ntype_schedule=1\r\n"));
   home.Write("Bad.schedule", Definition("x=\"a\\\"b\\\\c\td\"\r\n"));
+  // The service's own check decides: a folder is no program to start.
+  fs::create_directories(home.path() / "webserver" / "nginx.exe");
   testing::WriteFile(home.path() / "scheduler.###",
                      "[2026-12-07 04:00:00] Running update webserver, id: Site\n"
                      "[2026-12-07 04:00:00] Successful run webserver update, id: Site\n");
@@ -159,7 +161,10 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   EXPECT_EQ(bad["file"], "Bad.schedule");
   EXPECT_EQ(bad["kind"], "schedule");
   EXPECT_EQ(bad["messages"][0], " Project error, string=x=\"a\\\"b\\\\c\td\"");
-  EXPECT_EQ(json["nginx"]["present"], false);
+  EXPECT_EQ(json["nginx"]["kept_running"], true);
+  EXPECT_EQ(json["nginx"]["present"], true);
+  EXPECT_EQ(json["nginx"]["trusted"], false);
+  EXPECT_EQ(json["nginx"]["trust_detail"], "is not a regular file in a folder");
   EXPECT_EQ(json["serve_window"]["from"], "23:24");
 }
 
