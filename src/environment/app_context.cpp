@@ -86,14 +86,28 @@ void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata) {
   user_query.store(user_appdata ? user_appdata : &platform::UserAppDataFolder);
 }
 
-void InitAppContext(const char* product_name, const char* version_text,
-                    const char* privacy_policy_url) {
+namespace {
+
+AppContext* PublishContext(const char* product_name, const char* version_text) {
   auto owned = std::make_unique<AppContext>();
   AppContext* context = owned.get();
   AllContexts().push_back(std::move(owned));
   current_context.store(context);
   context->product_name = product_name;
   context->version_text = version_text;
+  return context;
+}
+
+}  // namespace
+
+void InitReadOnlyAppContext(const char* product_name, const char* version_text,
+                            const std::string& home_path) {
+  PublishContext(product_name, version_text)->HomePath = home_path;
+}
+
+void InitAppContext(const char* product_name, const char* version_text,
+                    const char* privacy_policy_url) {
+  AppContext* context = PublishContext(product_name, version_text);
 
   SettleTempFolder(*context);
   const std::string common = common_query.load()();

@@ -42,6 +42,12 @@ AppContext* GetAppContext();
 void InitAppContext(const char* product_name, const char* version_text,
                     const char* privacy_policy_url);
 
+// A context for a program that only reads the service's folder: HomePath
+// as given, clock readings stored as the engine stores them; nothing is
+// created or written, logging stays off, no crash reporting.
+void InitReadOnlyAppContext(const char* product_name, const char* version_text,
+                            const std::string& home_path);
+
 // The folder InitAppContext makes HomePath when its test write succeeds:
 // the common data folder, the product's name and the separator; empty when
 // the shell names none. Creates and writes nothing.

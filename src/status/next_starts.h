@@ -21,7 +21,9 @@ inline constexpr int kSearchYears = 8;
 std::vector<int64_t> NextScheduleStarts(const ScheduleDefinition& schedule,
                                         int64_t from_s, int count);
 
-// The same for a web server. An interval one runs at once after each
+// The same for a web server, asked as the engine asks it: through the clock
+// reading of the application context, which must exist (for a program that
+// only reads, InitReadOnlyAppContext). An interval one runs at once after each
 // (re)load and then every interval: `last_update_s` is its last update the
 // log shows; without one, a (re)load at `from_s` is assumed.
 std::vector<int64_t> NextWebServerStarts(

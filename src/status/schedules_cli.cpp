@@ -106,6 +106,8 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   // Found as the service finds it, without its test write: nothing is made.
   const std::string home = options.home_given ? WithSeparator(options.home)
                                               : CommonHomePath(kProductName);
+  // Web servers' rules read the clock through a context, as in the engine.
+  InitReadOnlyAppContext(kProductName, kVersionText, home);
   const Report report = BuildReport(home, from_s, options.next);
   const std::string text = options.json ? RenderJson(report) : RenderText(report);
   std::fwrite(text.data(), 1, text.size(), out);
