@@ -15,6 +15,7 @@
 
 #include "definitions/definition_loader.h"
 #include "engine_fixture.h"
+#include "environment/app_context.h"
 #include "logging/log.h"
 #include "status/status_report.h"
 
@@ -76,6 +77,8 @@ std::string PrepareFolder() {
     std::FILE* file = std::fopen((folder / kLogFileName).string().c_str(), "wb");
     std::fwrite(log.data(), 1, log.size(), file);
     std::fclose(file);
+    // As the command does: web servers read the clock through a context.
+    InitReadOnlyAppContext(kProductName, kVersionText, folder.string() + "/");
     return folder.string() + "/";
   }();
   return home;

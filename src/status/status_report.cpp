@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <string_view>
+#include <utility>
 
 #include "definitions/definition_loader.h"
 #include "engine/engine.h"

@@ -15,6 +15,7 @@
 #include "status/schedules_cli.h"
 #include "status/status_report.h"
 #include "support/fixtures.h"
+#include "webserver/nginx_trust.h"
 
 namespace corvana {
 namespace {
@@ -164,7 +165,10 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   EXPECT_EQ(json["nginx"]["kept_running"], true);
   EXPECT_EQ(json["nginx"]["present"], true);
   EXPECT_EQ(json["nginx"]["trusted"], false);
-  EXPECT_EQ(json["nginx"]["trust_detail"], "is not a regular file in a folder");
+  // Word for word what the web-server command's own check says.
+  const NginxTrust trust = CheckNginxTrust(home.WithSeparator());
+  EXPECT_FALSE(trust.reason.empty());
+  EXPECT_EQ(json["nginx"]["trust_detail"], trust.reason);
   EXPECT_EQ(json["serve_window"]["from"], "23:24");
 }
 
