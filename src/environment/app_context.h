@@ -10,7 +10,8 @@
 namespace corvana {
 
 inline constexpr const char kProductName[] = "Corvana";
-inline constexpr const char kVersionText[] = "3.3 (build 0383)";
+// From the version written once in the build, e.g. "3.3 (build 0383)".
+inline constexpr const char kVersionText[] = CORVANA_VERSION_TEXT;
 inline constexpr const char kPrivacyPolicyUrl[] =
     "https://www.example.com/corvana/privacy-policy";
 

@@ -34,6 +34,11 @@ cp "$build/scheduler.exe" "$app/"
 cp "$build/tests/helpers/ravo_standin.exe" "$app/Ravo.exe"
 cp "$build/tests/helpers/nginx_stub.exe" "$home/webserver/nginx.exe" 2>/dev/null || true
 
+# What Explorer's Properties and inventory tools read from the file.
+described=$(wine "$build/tests/helpers/service_probe.exe" version "$app/scheduler.exe" 2>/dev/null | tr -d '\r')
+[ "$described" = "$(printf 'FileVersion 3.3.0.383\nProductVersion 3.3.0.383\nProductName Corvana\nFileDescription Corvana Scheduler')" ] ||
+  fail "version resource: $described"
+
 out=$(cd "$app" && wine "$app/scheduler.exe" --install 2>/dev/null | tr -d '\r')
 [ "$out" = "Windows Service is installed" ] || fail "install printed '$out'"
 # Wine's sc has no "qc": the registration is read from the registry instead.

@@ -11,8 +11,10 @@
 //   service_probe states <service> asks it to stop and prints every state it
 //                                  reports until stopped, one line each:
 //                                  "<state> <checkpoint> <wait hint ms>"
-//   service_probe version <file>   the file's FileVersion from its version
-//                                  resource, "a.b.c.d"
+//   service_probe version <file>   from the file's version resource: the
+//                                  file and product versions ("a.b.c.d"),
+//                                  ProductName and FileDescription, one
+//                                  "<name> <value>" line each
 // start and stop print the milliseconds from the request to the state; a
 // second thread sends the stop, because the call returns only when the
 // control handler does, and the stopped state may come before that.
@@ -21,6 +23,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -183,6 +186,16 @@ int PrintStates(const char* name) {
   return result;
 }
 
+const char* StringValue(std::vector<char>& data, const char* name) {
+  char* value = nullptr;
+  UINT length = 0;
+  const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) {
+    return "";
+  }
+  return value;
+}
+
 int PrintFileVersion(const char* file) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
@@ -195,9 +208,15 @@ int PrintFileVersion(const char* file) {
       fixed == nullptr) {
     return 2;
   }
-  std::printf("%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+  std::printf("FileVersion %u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
               LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
               LOWORD(fixed->dwFileVersionLS));
+  std::printf("ProductVersion %u.%u.%u.%u\n", HIWORD(fixed->dwProductVersionMS),
+              LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
+              LOWORD(fixed->dwProductVersionLS));
+  for (const char* name : {"ProductName", "FileDescription"}) {
+    std::printf("%s %s\n", name, StringValue(data, name));
+  }
   return 0;
 }
 
