@@ -30,8 +30,11 @@ ProcessHandle StartProcess(const ProcessStart& start);
 bool StartDetachedProcess(const ProcessStart& start);
 // kStillActive while the child runs. False when the handle is not valid.
 bool QueryExitCode(ProcessHandle process, uint32_t* exit_code);
+// Ends the child and what it started: on Windows its job, on POSIX its
+// process group.
 bool TerminateChild(ProcessHandle process, uint32_t exit_code);
-// Forgets the handle. A child that still runs goes on running, untracked.
+// Forgets the handle. A child that still runs goes on running, untracked,
+// with everything it started.
 void ReleaseProcess(ProcessHandle process);
 // Reaps untracked children that have ended (POSIX); nothing on Windows.
 void CollectEndedChildren();

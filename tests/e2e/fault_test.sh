@@ -63,16 +63,31 @@ analyzer_exits_at_once_with_an_error() {
 # An hourly schedule whose analyzer hangs: every later hour is refused as
 # still active, and the child is ended once it has run 86395 seconds; a day
 # passes in about 22 s at 4000 times the speed.
+# Alive, not a zombie that nobody reaped.
+alive() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null); [ -n "$state" ] && [[ $state != Z* ]]; }
+
+# The hung analyzer has started a converter of its own that hangs too (a
+# shell's background job, in the analyzer's process group); its id is noted
+# as a run so that the case's clean-up ends it.
+hanging_analyzer_with_a_child='case "$1" in -serve) ;; *) sleep 100000000 & echo "$! start grandchild" >>"$here/runs.txt"; exec sleep 100000000 ;; esac'
+grandchild_of_the_analyzer() { awk '$2 == "start" && $3 == "grandchild" {print $1; exit}' "$app/runs.txt" 2>/dev/null; }
+grandchild_noted() { [ -n "$(grandchild_of_the_analyzer)" ]; }
+
 analyzer_hangs_past_the_run_time_limit() {
   new_case_folder analyzer_hangs_past_the_run_time_limit
-  write_analyzer 'case "$1" in -serve) ;; *) exec sleep 100000000 ;; esac'
+  write_analyzer "$hanging_analyzer_with_a_child"
   write_definition Hourly.schedule type_schedule=1 min=30
   start_and_wait "@2026-12-07 03:30:00 x4000"
   expect_log "Successful run schedule, id: Hourly"
-  local child
+  # The analyzer notes its own start before it starts its child.
+  poll 10 grandchild_noted
+  local child grandchild
   child=$(awk '$2 == "start" && $3 == "-_scheduleHourly" {print $1; exit}' "$app/runs.txt" 2>/dev/null)
+  grandchild=$(grandchild_of_the_analyzer)
+  [ -n "$child" ] && [ -n "$grandchild" ] && alive "$grandchild" || fail "the analyzer or its own child did not start"
   wait_log "Terminate Process, id: Hourly" 1 60 || fail "the hung analyzer was not ended"
   kill -0 "$child" 2>/dev/null && fail "the hung analyzer $child still runs"
+  alive "$grandchild" && fail "what the hung analyzer started ($grandchild) still runs"
   [ "$(log_count "Error: The process is still active, id: Hourly")" -ge 20 ] ||
     fail "the later hours were not refused while it hung"
   [ "$(runs_count -_scheduleHourly)" -le 2 ] || fail "started again while it hung"
@@ -80,6 +95,24 @@ analyzer_hangs_past_the_run_time_limit() {
   expect_log "Successful run serve service"  # a launch happened, and 23:24 passed
   expect_alive_and_reloading "after ending the hung analyzer" 2
   stop_and_expect_shutdown
+}
+
+# A stop leaves a running analyzer alone, and what it started with it.
+analyzer_and_its_child_go_on_after_a_stop() {
+  new_case_folder analyzer_and_its_child_go_on_after_a_stop
+  write_analyzer "$hanging_analyzer_with_a_child"
+  write_definition Nightly.schedule type_schedule=0 year=2026 month=12 day=7 hour=3 min=30 sec=0
+  start_and_wait "@2026-12-07 03:29:58"
+  expect_log "Successful run schedule, id: Nightly"
+  local child grandchild
+  # The analyzer notes its own start before it starts its child.
+  poll 10 grandchild_noted
+  child=$(awk '$2 == "start" && $3 == "-_scheduleNightly" {print $1; exit}' "$app/runs.txt" 2>/dev/null)
+  grandchild=$(grandchild_of_the_analyzer)
+  [ -n "$grandchild" ] || fail "the analyzer's own child did not start"
+  stop_and_expect_shutdown
+  alive "$child" || fail "the analyzer $child did not go on after the stop"
+  alive "$grandchild" || fail "what the analyzer started ($grandchild) did not go on after the stop"
 }
 
 nginx_missing() {
@@ -268,7 +301,8 @@ stop_at_once_after_start() {
 }
 
 for name in analyzer_missing analyzer_exits_at_once_with_an_error \
-    analyzer_hangs_past_the_run_time_limit nginx_missing log_folder_disappears \
+    analyzer_hangs_past_the_run_time_limit analyzer_and_its_child_go_on_after_a_stop \
+    nginx_missing log_folder_disappears \
     counter_deleted counter_truncated_to_two_bytes \
     counter_replaced_by_a_folder_or_a_pipe torn_definition_is_skipped_then_loaded \
     definitions_rewritten_in_a_tight_loop stop_during_start_up stop_at_once_after_start; do

@@ -197,6 +197,55 @@ TEST(ProcessTest, TerminateEndsASleepingChild) {
   platform::ReleaseProcess(child);
 }
 
+// A child that started a child of its own, as an analyzer starts a
+// converter: the run-time limit ends both, a release leaves both running.
+class ProcessTreeTest : public ::testing::Test {
+ protected:
+  ProcessHandle StartTree() {
+    ProcessStart start;
+    start.application = testing::SelfPath();
+    start.command_line = SelfCommand("tree " + dir_.path().string());
+    ProcessHandle child = platform::StartProcess(start);
+    if (child == 0) return 0;
+    Eventually([&] {
+      return fs::exists(dir_.path() / "tree.ready") && fs::exists(dir_.path() / "leaf.ready");
+    });
+    return child;
+  }
+  bool Runs(const char* name) const {
+    return testing::MarkedProcessRuns(dir_.path().string(), name);
+  }
+  void TearDown() override {
+    dir_.Write("stop", "");
+    EXPECT_TRUE(Eventually([&] {
+      platform::CollectEndedChildren();
+      return !Runs("tree") && !Runs("leaf");
+    })) << "the tree did not stop";
+  }
+  TempDir dir_;
+};
+
+TEST_F(ProcessTreeTest, TerminateEndsTheChildAndWhatItStarted) {
+  ProcessHandle child = StartTree();
+  ASSERT_NE(child, 0);
+  ASSERT_TRUE(Runs("tree"));
+  ASSERT_TRUE(Runs("leaf"));
+  EXPECT_TRUE(platform::TerminateChild(child, 0));
+  EXPECT_EQ(WaitForExit(child), 0u);
+  EXPECT_TRUE(Eventually([&] { return !Runs("leaf"); })) << "the grandchild outlived its parent's end";
+  platform::ReleaseProcess(child);
+}
+
+TEST_F(ProcessTreeTest, AReleasedChildGoesOnWithWhatItStarted) {
+  ProcessHandle child = StartTree();
+  ASSERT_NE(child, 0);
+  platform::ReleaseProcess(child);
+  // A job that ended its processes on close would have done so by now.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(Runs("tree"));
+  EXPECT_TRUE(Runs("leaf"));
+}
+
 TEST(ProcessTest, NothingToRunGivesNoChild) {
   TempDir dir;
   const std::string missing = dir.WithSeparator() + "nginx.exe";

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/env.h"
+#include "platform/process.h"
 
 #ifdef _WIN32
 #include <share.h>  // the C runtime's sharing modes for _fsopen
@@ -64,7 +66,80 @@ int HoldFile(const char* path, int hold_ms) {
   return 0;
 }
 
+constexpr auto kMarkedRunLimit = std::chrono::minutes(10);
+constexpr auto kStopPoll = std::chrono::milliseconds(20);
+
+std::string MarkPath(const std::string& folder, const std::string& name) {
+  return (fs::path(folder) / name).string();
+}
+
+// Windows: a file held open denying all sharing, which frees itself when
+// the process ends, however it ends. POSIX: the process id, from /proc.
+std::FILE* Mark(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  return _fsopen((MarkPath(folder, name) + ".lock").c_str(), "wb", _SH_DENYRW);
+#else
+  const std::string self = fs::read_symlink("/proc/self").string();
+  std::FILE* file = std::fopen((MarkPath(folder, name) + ".pid").c_str(), "w");
+  if (file != nullptr) std::fprintf(file, "%s\n", self.c_str());
+  return file;
+#endif
+}
+
+int RunMarked(const std::string& folder, const std::string& name) {
+  std::FILE* mark = Mark(folder, name);
+  if (mark == nullptr) return 2;
+#ifndef _WIN32
+  std::fclose(mark);
+#endif
+  std::FILE* ready = std::fopen((MarkPath(folder, name) + ".ready").c_str(), "w");
+  if (ready != nullptr) std::fclose(ready);
+  const auto until = std::chrono::steady_clock::now() + kMarkedRunLimit;
+  std::error_code ignored;
+  while (!fs::exists(fs::path(folder) / "stop", ignored) &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(kStopPoll);
+  }
+  return 0;
+}
+
+// The leaf starts as most programs start theirs: on Windows a plain
+// CreateProcess, which puts it in its parent's job; on POSIX a shell's
+// background job, which stays in its parent's process group.
+int RunTree(const std::string& folder) {
+#ifdef _WIN32
+  platform::ProcessStart leaf;
+  leaf.application = SelfPath();
+  leaf.command_line = SelfPath() + " --child leaf " + folder;
+  if (!platform::StartDetachedProcess(leaf)) return 2;
+#else
+  const std::string command =
+      "'" + SelfPath() + "' --child leaf '" + folder + "' </dev/null >/dev/null 2>&1 &";
+  if (std::system(command.c_str()) != 0) return 2;
+#endif
+  return RunMarked(folder, "tree");
+}
+
 }  // namespace
+
+bool MarkedProcessRuns(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  std::FILE* file = OpenDenyingOthers((MarkPath(folder, name) + ".lock").c_str());
+  if (file == nullptr) return true;  // still held
+  std::fclose(file);
+  return false;
+#else
+  std::ifstream in(MarkPath(folder, name) + ".pid");
+  std::string pid;
+  if (!std::getline(in, pid)) return false;
+  std::ifstream stat_file("/proc/" + pid + "/stat");
+  std::string stat;
+  if (!std::getline(stat_file, stat)) return false;
+  // The state follows the command name in parentheses; a zombie has ended.
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+#endif
+}
 
 std::string SelfPath() { return platform::ExecutablePath(); }
 
@@ -85,6 +160,8 @@ int RunChildMode(int argc, char** argv) {
   }
   if (std::strcmp(mode, "where") == 0 && argc >= 2) return RecordSelf(argc, argv);
   if (std::strcmp(mode, "fds") == 0 && argc >= 2) return RecordDescriptors(argv[1]);
+  if (std::strcmp(mode, "tree") == 0 && argc >= 2) return RunTree(argv[1]);
+  if (std::strcmp(mode, "leaf") == 0 && argc >= 2) return RunMarked(argv[1], "leaf");
   if (std::strcmp(mode, "hold") == 0 && argc >= 3) {
     return HoldFile(argv[1], std::atoi(argv[2]));
   }

@@ -9,8 +9,15 @@ namespace corvana::testing {
 // "where <file> [args...]" (the same with the running file's own path on the
 // first line), "fds <file>" (the target of every open descriptor, Linux),
 // "hold <file> <ms>" (opens the file denying all sharing on Windows, creates
-// "<file>.held", keeps it open for ms).
+// "<file>.held", keeps it open for ms), "tree <folder>" (starts "leaf
+// <folder>" as a child of its own, the way a program that knows nothing of
+// jobs or process groups does, then marks itself "tree"), "leaf <folder>"
+// (marks itself "leaf"). A marked process creates "<name>.ready" in the
+// folder and runs until "stop" appears there (ten minutes at most).
 int RunChildMode(int argc, char** argv);
+
+// Whether the process that marked itself `name` in the folder still runs.
+bool MarkedProcessRuns(const std::string& folder, const std::string& name);
 
 // The path of the running test binary.
 std::string SelfPath();

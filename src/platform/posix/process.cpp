@@ -184,8 +184,11 @@ bool TerminateChild(ProcessHandle process, uint32_t exit_code) {
   ChildTable& table = Children();
   std::lock_guard<std::mutex> guard(table.lock);
   if (table.ended.count(pid) != 0) return false;
-  // Not yet reaped, so the id cannot belong to anybody else.
-  if (kill(pid, SIGKILL) != 0) return false;
+  // Not yet reaped, so neither the id nor the group it leads can belong to
+  // anybody else. The group holds what the child started, unless that moved
+  // to a group of its own; the child itself may have left it too.
+  const bool group_ended = kill(-pid, SIGKILL) == 0;
+  if (kill(pid, SIGKILL) != 0 && !group_ended) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

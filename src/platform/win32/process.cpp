@@ -2,12 +2,52 @@
 
 #include <windows.h>
 
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace corvana::platform {
 namespace {
 
-HANDLE Spawn(const ProcessStart& start) {
+// Each tracked child runs in a job object of its own, so that ending it at
+// the run-time limit ends everything it started as well. The job carries no
+// limits (the child sees its normal priority class and nothing else) and no
+// kill-on-close: a child that is released, or still runs when the service
+// stops, goes on with its descendants.
+class JobTable {
+ public:
+  void Keep(HANDLE process, HANDLE job) {
+    std::lock_guard<std::mutex> guard(lock_);
+    jobs_[process] = job;
+  }
+  HANDLE Find(HANDLE process) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = jobs_.find(process);
+    return it == jobs_.end() ? nullptr : it->second;
+  }
+  void Close(HANDLE process) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = jobs_.find(process);
+    if (it == jobs_.end()) return;
+    CloseHandle(it->second);
+    jobs_.erase(it);
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<HANDLE, HANDLE> jobs_;
+};
+
+JobTable& Jobs() {
+  static JobTable* table = new JobTable;
+  return *table;
+}
+
+// Starts the child suspended when it is to join `job`, so that it cannot
+// start anything before it is in the job. Without a job, or when the job
+// cannot take it (an older Windows inside a job of its own), it runs as it
+// is. *joined tells which.
+HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
   // CreateProcess may write into the command line buffer.
   std::vector<char> command_line(start.command_line.begin(),
                                  start.command_line.end());
@@ -15,15 +55,17 @@ HANDLE Spawn(const ProcessStart& start) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
+  const DWORD flags = start.creation_flags | (job != nullptr ? CREATE_SUSPENDED : 0);
   // The full path goes in as the application name, so that Windows never
   // searches for the file along a path that holds blanks.
   BOOL created = CreateProcessA(
       start.application.empty() ? nullptr : start.application.c_str(),
-      command_line.data(), nullptr, nullptr, FALSE, start.creation_flags,
-      nullptr,
+      command_line.data(), nullptr, nullptr, FALSE, flags, nullptr,
       start.working_folder.empty() ? nullptr : start.working_folder.c_str(),
       &startup, &info);
   if (!created) return nullptr;
+  *joined = job != nullptr && AssignProcessToJobObject(job, info.hProcess) != 0;
+  if (job != nullptr) ResumeThread(info.hThread);
   CloseHandle(info.hThread);
   return info.hProcess;
 }
@@ -31,11 +73,20 @@ HANDLE Spawn(const ProcessStart& start) {
 }  // namespace
 
 ProcessHandle StartProcess(const ProcessStart& start) {
-  return reinterpret_cast<ProcessHandle>(Spawn(start));
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  bool joined = false;
+  HANDLE process = Spawn(start, job, &joined);
+  if (process != nullptr && joined) {
+    Jobs().Keep(process, job);
+  } else if (job != nullptr) {
+    CloseHandle(job);
+  }
+  return reinterpret_cast<ProcessHandle>(process);
 }
 
 bool StartDetachedProcess(const ProcessStart& start) {
-  HANDLE process = Spawn(start);
+  bool joined = false;
+  HANDLE process = Spawn(start, nullptr, &joined);
   if (process == nullptr) return false;
   CloseHandle(process);
   return true;
@@ -51,13 +102,20 @@ bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) {
   return true;
 }
 
+// The child and everything it started, where it runs in a job.
 bool TerminateChild(ProcessHandle process, uint32_t exit_code) {
-  return process != 0 &&
-         TerminateProcess(reinterpret_cast<HANDLE>(process), exit_code) != 0;
+  if (process == 0) return false;
+  HANDLE handle = reinterpret_cast<HANDLE>(process);
+  if (HANDLE job = Jobs().Find(handle)) {
+    if (TerminateJobObject(job, exit_code)) return true;
+  }
+  return TerminateProcess(handle, exit_code) != 0;
 }
 
 void ReleaseProcess(ProcessHandle process) {
-  if (process != 0) CloseHandle(reinterpret_cast<HANDLE>(process));
+  if (process == 0) return;
+  Jobs().Close(reinterpret_cast<HANDLE>(process));
+  CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
 void CollectEndedChildren() {}
