@@ -1,5 +1,7 @@
 #include "definitions/definition_loader.h"
 
+#include <cstring>
+
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/fs.h"
@@ -16,6 +18,36 @@ std::string HomePath() {
   return context ? context->HomePath : std::string();
 }
 
+// Windows file names hold none of these. Names reach the analyzer's
+// command line and the log, so on other systems a definition whose name
+// holds one is not loaded.
+bool WindowsCanNameIt(const char* name) {
+  for (const char* c = name; *c != '\0'; ++c) {
+    const unsigned char code = static_cast<unsigned char>(*c);
+    if (code < 0x20 || std::strchr("<>:\"/\\|?*", *c) != nullptr) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Control characters would break the log's lines.
+std::string Printable(const char* name) {
+  std::string text = name;
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return text;
+}
+
+bool Loadable(const char* name) {
+  if (WindowsCanNameIt(name)) return true;
+  WriteLog("Skipped file '" + Printable(name) +
+               "': its name holds a character that no Windows file name can hold",
+           kLogError);
+  return false;
+}
+
 void LogSummary(size_t count, const char* kind) {
   WriteLog("Loading : " + std::to_string(count) + " " + kind + " items",
            kLogOrdinary);
@@ -28,7 +60,8 @@ bool ForEachScheduleFile(const std::string& folder,
   return platform::ForEachWithExtension(
       folder, kScheduleExtension, [&](const char* name) {
         ScheduleDefinition record;
-        const bool loaded = ReadScheduleFile(folder, name, &record);
+        const bool loaded =
+            Loadable(name) && ReadScheduleFile(folder, name, &record);
         visit(name, loaded, record);
       });
 }
@@ -38,7 +71,8 @@ bool ForEachWebServerFile(const std::string& folder,
   return platform::ForEachWithExtension(
       folder, kWebServerExtension, [&](const char* name) {
         WebServerDefinition record;  // holds the values set before reading
-        const bool loaded = ReadWebServerFile(folder + name, &record);
+        const bool loaded =
+            Loadable(name) && ReadWebServerFile(folder + name, &record);
         visit(name, loaded, record);
       });
 }

@@ -1,6 +1,7 @@
 #include "definitions/webserver_definition.h"
 
 #include "logging/log.h"
+#include "platform/env.h"
 #include "settings/settings_document.h"
 
 namespace corvana {
@@ -36,9 +37,11 @@ const SettingsDocument<WebServer>& WebServerDocument() {
   return document;
 }
 
-// The name part of a Windows or POSIX path, cut at its first ".".
+// The name part of the path, cut at its first ".". Only the platform's own
+// separator ends a folder: elsewhere a backslash belongs to the name, as it
+// does for a schedule's id.
 std::string IdFromPath(const std::string& path) {
-  const size_t separator = path.find_last_of("\\/");
+  const size_t separator = path.rfind(platform::kPathSeparator);
   const std::string name =
       separator == std::string::npos ? path : path.substr(separator + 1);
   return name.substr(0, name.find('.'));

@@ -60,13 +60,8 @@ void SettleHomePath(AppContext& context, const std::string& common) {
   context.HomePath = HomeIn(common, context.product_name);
   platform::MakeDirectory(context.HomePath);
   const std::string probe = context.HomePath + kProbeFileName;
-  std::FILE* file = platform::OpenStream(probe, "w+");
-  if (file == nullptr) {
-    context.HomePath = context.program_folder;
-    return;
-  }
-  std::fclose(file);
-  platform::RemoveFile(probe);
+  // A probe planted as a link counts as a folder that cannot be written.
+  if (!platform::ProbeOwnFile(probe)) context.HomePath = context.program_folder;
 }
 
 }  // namespace

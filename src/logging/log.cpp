@@ -26,7 +26,10 @@ std::atomic<LogSink*> log_sink{nullptr};
 // Opened per entry, in text mode: the file is complete on disk after every
 // line and other programs may read or copy it at any time.
 void AppendTo(const AppContext& context, const char* text, bool newline) {
-  std::FILE* file = platform::OpenStream(context.HomePath + kLogFileName, "a+");
+  // Others write in HomePath: a link planted under the log's name must not
+  // make the service write elsewhere.
+  std::FILE* file = platform::OpenOwnFile(context.HomePath + kLogFileName,
+                                          platform::OwnFileMode::kAppend);
   if (file == nullptr) return;
   std::fprintf(file, newline ? "%s\n" : "%s", text);
   std::fclose(file);
@@ -76,7 +79,8 @@ void WriteTimestampedLog(const std::string& message) {
 void StartLogFile() {
   AppContext* context = GetAppContext();
   if (context == nullptr) return;
-  std::FILE* file = platform::OpenStream(LogFilePath(), "w+");
+  std::FILE* file =
+      platform::OpenOwnFile(LogFilePath(), platform::OwnFileMode::kTruncate);
   if (file == nullptr) return;
   std::fprintf(file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");

@@ -196,11 +196,17 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
   }
 }
 
+// A definition takes a few hundred bytes. Users write these files, and a
+// sparse one of gigabytes would cost its whole size in memory at every
+// reload.
+constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
+
 bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
   (void)read_mode;  // every read mode in use logs as ordinary
   const uint32_t flags = kLogOrdinary;
   // One open, one size query and one read: a reload reads every definition.
-  switch (platform::ReadWholeRegularFile(path, /*text_mode=*/true, &text->data,
+  switch (platform::ReadWholeRegularFile(path, /*text_mode=*/true,
+                                         kMaxSettingsFileBytes, &text->data,
                                          &text->length)) {
     case platform::ReadWholeResult::kRead:
       return true;
@@ -208,6 +214,7 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
       WriteLog("Cannot open file '" + path + "'", flags);
       return false;
     case platform::ReadWholeResult::kCannotRead:
+    case platform::ReadWholeResult::kTooLarge:
       WriteLog("Could not read from file '" + path + "'.", flags);
       return false;
     case platform::ReadWholeResult::kNoMemory:

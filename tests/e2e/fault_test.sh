@@ -300,12 +300,41 @@ stop_at_once_after_start() {
   done
 }
 
+# Users may plant the log's and the probe's names as links in HomePath:
+# nothing is written through them, and the scheduler runs. A refused probe
+# leaves HomePath empty, so the log is then written in the current folder.
+planted_links_are_not_followed() {
+  new_case_folder planted_links_are_not_followed
+  write_analyzer 'exit 0'
+  echo canary >"$case_dir/canary"
+  ln -s "$case_dir/canary" "$home/scheduler.###"
+  ln -s "$case_dir/canary" "$home/tst0Xlgn9.tmp"
+  local data_home=$home
+  home=$case_dir
+  start_and_wait
+  home=$data_home
+  [ "$(cat "$case_dir/canary")" = canary ] || fail "the canary was written: $(head -c 200 "$case_dir/canary")"
+  expect_running "with the probe refused"
+  stop_scheduler
+  # The log alone planted: HomePath stays, the log is not written through,
+  # and a definition in HomePath still runs the analyzer.
+  rm "$home/tst0Xlgn9.tmp"
+  write_definition Site.webserver type_schedule=0 type_interval=1 interval=6
+  start_scheduler
+  poll 15 grep -q -- "start -_webserverSite" "$app/runs.txt" 2>/dev/null || fail "the analyzer did not run"
+  [ "$(cat "$case_dir/canary")" = canary ] || fail "the canary was written: $(head -c 200 "$case_dir/canary")"
+  [ -L "$home/scheduler.###" ] || fail "the planted log link was replaced"
+  expect_running "with the log refused"
+  stop_scheduler
+}
+
 for name in analyzer_missing analyzer_exits_at_once_with_an_error \
     analyzer_hangs_past_the_run_time_limit analyzer_and_its_child_go_on_after_a_stop \
     nginx_missing log_folder_disappears \
     counter_deleted counter_truncated_to_two_bytes \
     counter_replaced_by_a_folder_or_a_pipe torn_definition_is_skipped_then_loaded \
-    definitions_rewritten_in_a_tight_loop stop_during_start_up stop_at_once_after_start; do
+    definitions_rewritten_in_a_tight_loop stop_during_start_up stop_at_once_after_start \
+    planted_links_are_not_followed; do
   [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
   run_case "$name"
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null

@@ -37,6 +37,52 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
 
 namespace {
 
+// O_NONBLOCK keeps a FIFO planted under the name from hanging the open.
+int OpenOwnDescriptor(const std::string& path, int flags) {
+  const int fd = open(path.c_str(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags,
+                      0666);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+      info.st_uid != geteuid()) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
+  const bool append = mode == OwnFileMode::kAppend;
+  const int fd = OpenOwnDescriptor(path, append ? O_APPEND : 0);
+  if (fd < 0) return nullptr;
+  if (!append && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, append ? "a+" : "w+");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+// Removed by name: unlink takes only the entry in the folder, whatever it
+// has become meanwhile, and follows nothing.
+bool ProbeOwnFile(const std::string& path) {
+  const int fd = OpenOwnDescriptor(path, 0);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(path.c_str());
+  return true;
+}
+
+namespace {
+
 // O_NONBLOCK keeps a FIFO named like a definition from hanging the open; the
 // type test then refuses it. On a regular file the flag changes nothing, so
 // it stays set. -1 when the path is not an openable regular file.
@@ -75,12 +121,17 @@ std::FILE* OpenRegularFile(const std::string& path, bool /*text_mode*/) {
 
 // Text mode and untranslated are one on POSIX.
 ReadWholeResult ReadWholeRegularFile(const std::string& path, bool,
+                                     size_t max_bytes,
                                      std::unique_ptr<char[]>* data,
                                      size_t* length) {
   struct stat info;
   const int fd = OpenRegularDescriptor(path, &info);
   if (fd < 0) return ReadWholeResult::kCannotOpen;
   const size_t size = static_cast<size_t>(info.st_size);
+  if (size > max_bytes) {
+    close(fd);
+    return ReadWholeResult::kTooLarge;
+  }
   char* buffer = new (std::nothrow) char[size + 1];
   if (buffer == nullptr) {
     close(fd);

@@ -1,6 +1,8 @@
 #include "platform/fs.h"
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <new>
 
@@ -14,6 +16,57 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
+}
+
+namespace {
+
+// A reparse point is opened as itself, never followed; one that turns out
+// to be a link, or a file with further names, is refused.
+HANDLE OpenOwnHandle(const std::string& path, DWORD access, DWORD share,
+                     DWORD flags) {
+  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+      info.nNumberOfLinks != 1) {
+    CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+}  // namespace
+
+std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
+  HANDLE handle = OpenOwnHandle(path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const bool append = mode == OwnFileMode::kAppend;
+  if (!append && !SetEndOfFile(handle)) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                 _O_TEXT | (append ? _O_APPEND : 0));
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, append ? "a+" : "w+");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+bool ProbeOwnFile(const std::string& path) {
+  HANDLE handle = OpenOwnHandle(path, GENERIC_WRITE | DELETE, 0,
+                                FILE_FLAG_DELETE_ON_CLOSE);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
 }
 
 bool PathExists(const std::string& path) {
@@ -42,15 +95,20 @@ std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
 }
 
 ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
+                                     size_t max_bytes,
                                      std::unique_ptr<char[]>* data,
                                      size_t* length) {
   std::FILE* file = OpenRegularFile(path, text_mode);
   if (file == nullptr) return ReadWholeResult::kCannotOpen;
-  // In text mode the size on disk is an upper bound of what arrives.
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  // In text mode the size on disk is an upper bound of what arrives. A file
+  // of 2 GiB or more has no long size here and counts as too large.
+  long long size = -1;
+  if (_fseeki64(file, 0, SEEK_END) == 0) size = _ftelli64(file);
   std::fseek(file, 0, SEEK_SET);
-  if (size < 0) size = 0;  // unknown size reads as nothing below
+  if (size < 0 || static_cast<unsigned long long>(size) > max_bytes) {
+    std::fclose(file);
+    return ReadWholeResult::kTooLarge;
+  }
   char* buffer = new (std::nothrow) char[static_cast<size_t>(size) + 1];
   if (buffer == nullptr) {
     std::fclose(file);

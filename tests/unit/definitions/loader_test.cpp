@@ -130,6 +130,58 @@ TEST_F(LoaderTest, UnreadableEntriesAreSkippedAndTheRestLoads) {
   EXPECT_EQ(lines.back(), "Loading : 2 Schedules items");
 }
 
+// A file of over 1 MiB is not read: it fails as an unreadable one, and a
+// sparse file of gigabytes costs no memory. Exactly 1 MiB still loads.
+TEST_F(LoaderTest, OversizedDefinitionsAreNotRead) {
+  const std::string padded = std::string(kEnabled) + "//";
+  Write("limit.schedule", padded + std::string((1 << 20) - padded.size(), 'x'));
+  Write("big.schedule", padded + std::string(2 << 20, 'x'));
+  fs::resize_file(home_ + "big.schedule", 2 << 20);
+  Write("huge.schedule", kEnabled);
+  fs::resize_file(home_ + "huge.schedule", std::uintmax_t{8} << 30);  // sparse
+  Write("good.schedule", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"big.schedule", "huge.schedule"}));
+  const auto lines = LogLines();
+  for (const char* name : {"big.schedule", "huge.schedule"}) {
+    EXPECT_EQ(Count(lines, "Could not read from file '" + home_ + name + "'."), 1) << name;
+  }
+  EXPECT_EQ(Count(lines, "Error read schedule settings"), 2);
+  EXPECT_EQ(lines.back(), "Loading : 2 Schedules items");
+}
+
+#ifndef _WIN32
+// Names no Windows file can have are not loaded, with a line saying why;
+// a control character in one is not written into the log.
+TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
+  const char* const bad[] = {"quo\"te.schedule", "back\\slash.schedule",
+                             "new\nline.schedule", "co:lon.schedule",
+                             "pi|pe.schedule", "ta\tb.schedule"};
+  for (const char* name : bad) Write(name, kEnabled);
+  Write("good one.schedule", kEnabled);
+  Write("new\nline.webserver", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  std::vector<WebServerDefinition> servers;
+  LoadWebServers(&servers);
+  EXPECT_EQ(Ids(list), std::vector<std::string>{"good one"});
+  EXPECT_TRUE(servers.empty());
+  const auto lines = LogLines();
+  for (const std::string& name : {"quo\"te.schedule", "back\\slash.schedule",
+                                   "new?line.schedule", "co:lon.schedule",
+                                   "pi|pe.schedule", "ta?b.schedule",
+                                   "new?line.webserver"}) {
+    EXPECT_EQ(Count(lines, "Skipped file '" + name +
+                               "': its name holds a character that no Windows "
+                               "file name can hold"),
+              1)
+        << name;
+  }
+  EXPECT_EQ(Count(lines, "Error read schedule settings"), 0);
+}
+#endif
+
 TEST_F(LoaderTest, FolderWithoutDefinitionsGivesAnEmptyList) {
   Write("site.webserver", kEnabled);
   std::vector<ScheduleDefinition> schedules(2);

@@ -135,13 +135,13 @@ TEST_F(WebServerFileTest, IdIsTheFileNameUpToItsFirstDot) {
 }
 
 #ifndef _WIN32
-// Windows paths separate with backslashes; on POSIX a backslash may stand in
-// a file's name, which lets the rule be tried on a real file.
-TEST_F(WebServerFileTest, IdAfterTheLastBackslash) {
+// On POSIX a backslash may stand in a file's name: it is part of the name,
+// as for a schedule's id, and the id is cut only at the name's first dot.
+TEST_F(WebServerFileTest, IdIsCutOnlyAtThePlatformsSeparator) {
   WebServerDefinition web_server;
   ASSERT_TRUE(Read("C:\\Data.1\\Reports.old.webserver",
                    "FormatVersion=1.0\n[Common]\n", &web_server));
-  EXPECT_EQ(web_server.id, "Reports");
+  EXPECT_EQ(web_server.id, "C:\\Data");
 }
 #endif
 

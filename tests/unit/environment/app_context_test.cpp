@@ -43,6 +43,45 @@ TEST(AppContextTest, UnwritableDataFolderFallsBackToCurrentDirectory) {
   fs::current_path(previous);
 }
 
+// Users write in HomePath and may plant the log's or the probe's name as a
+// link to a file of their choosing: nothing is written through it. A
+// refused probe counts as an unwritable folder, a refused log as one that
+// cannot be opened; the scheduler goes on either way.
+TEST(AppContextTest, PlantedLinksAreNeverWrittenThrough) {
+  const struct {
+    const char* name;
+    bool symbolic;
+    bool home_kept;
+  } cases[] = {
+#ifndef _WIN32  // Wine opens a symbolic link as its target, reparse flag or not
+      {"scheduler.###", true, true},
+      {"tst0Xlgn9.tmp", true, false},
+#endif
+      {"scheduler.###", false, true},
+      {"tst0Xlgn9.tmp", false, false},
+  };
+  const fs::path previous = fs::current_path();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.symbolic ? " symbolic" : " hard"));
+    TempDir dir;
+    fs::current_path(dir.path());
+    fs::create_directories(dir.path() / "Corvana");
+    dir.Write("canary", "canary");
+    const fs::path planted = dir.path() / "Corvana" / c.name;
+    if (c.symbolic) {
+      fs::create_symlink(dir.path() / "canary", planted);
+    } else {
+      fs::create_hard_link(dir.path() / "canary", planted);
+    }
+    testing::InitContextAt(dir.path().string());
+    WriteLog("written", kLogOrdinary);
+    EXPECT_EQ(testing::ReadFile(dir.path() / "canary"), "canary");
+    EXPECT_EQ(GetAppContext()->HomePath.empty(), !c.home_kept);
+    EXPECT_TRUE(GetAppContext()->logging_enabled.load());
+    fs::current_path(previous);
+  }
+}
+
 TEST(AppContextTest, NoSharedFolderLeavesHomePathEmpty) {
   TempDir dir;
   const fs::path previous = fs::current_path();
