@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -137,6 +143,34 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
 #endif
 
 #ifdef _WIN32
+// A real descriptor, read back from the file. Wine keeps no descriptors of
+// its own: it maps a DACL onto the mode bits, so a grant to Users lands in
+// the group bits and is lost, while Everyone's write survives as the
+// others' write bit. That one is tried here; the table below covers the
+// rest of the decision.
+TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      "D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  std::string nginx = Nginx();
+  const DWORD error =
+      SetNamedSecurityInfoA(nginx.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(WebServerCommand(kWebServerStart));
+  EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
+  const auto lines = testing::ReadLogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2],
+            "nginx.exe not started: " + Nginx() + " can be changed by non-administrators");
+  EXPECT_EQ(lines.back(), "Webserver command error");
+}
+
 // The rights decision over descriptors as an installer, a default data
 // folder or an attacker would leave them.
 TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
