@@ -1,0 +1,70 @@
+// The POSIX dispatcher as the service's main function relies on it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/service.h"
+
+namespace corvana {
+namespace {
+
+#ifdef __linux__
+
+// Whether SIGTERM (signal 15) waits in the process-wide pending set, which
+// the dispatcher empties when it takes it.
+bool StopIsPending() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("ShdPnd:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (15 - 1) & 1) != 0;
+    }
+  }
+  return false;
+}
+
+template <class Condition>
+bool Within(std::chrono::seconds bound, Condition condition) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+std::atomic<int> stops{0};
+std::atomic<bool> taken_before_registration{false};
+std::atomic<bool> stop_reached_handler{false};
+void CountStop(uint32_t control) {
+  if (control == platform::kControlStop) stops.fetch_add(1);
+}
+
+// A stop that the dispatcher takes before the worker has registered its
+// handler reaches the handler once it is registered, exactly once.
+TEST(ServiceDispatcherTest, StopBeforeTheHandlerIsRegisteredIsDeliveredOnce) {
+  static auto service_main = [] {
+    const std::string self = std::filesystem::read_symlink("/proc/self").string();
+    if (std::system(("kill -TERM " + self).c_str()) != 0) return;
+    taken_before_registration.store(
+        Within(std::chrono::seconds(10), [] { return !StopIsPending(); }));
+    platform::RegisterControlHandler("RavoScheduler", &CountStop);
+    stop_reached_handler.store(Within(std::chrono::seconds(10), [] { return stops.load() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a second one
+  };
+  ASSERT_TRUE(platform::RunServiceDispatcher("RavoScheduler", [] { service_main(); }));
+  ASSERT_TRUE(taken_before_registration.load()) << "the dispatcher never took the stop";
+  EXPECT_TRUE(stop_reached_handler.load()) << "the stop was lost";
+  EXPECT_EQ(stops.load(), 1);
+  platform::RegisterControlHandler("RavoScheduler", nullptr);
+}
+
+#endif  // __linux__
+
+}  // namespace
+}  // namespace corvana
