@@ -1,6 +1,7 @@
 #include "status/next_starts.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "engine/due_rules.h"
 #include "platform/clock.h"
@@ -17,6 +18,9 @@ constexpr int64_t kDayS = 86400;
 constexpr int64_t kShiftsS[] = {-3600, -1800, 0, 1800, 3600};
 // How far an interval proposal may be off before the search gives up.
 constexpr int64_t kIntervalSlackS = 3 * 3600;
+// How far before the first time asked for the rule is followed: the hour
+// that repeats lies at most this far back.
+constexpr int64_t kLookBackS = 2 * 3600;
 
 // Holds the clock seam at one second while a rule that reads it is asked.
 class PinnedClock final : public platform::Clock {
@@ -119,24 +123,36 @@ void TimesOnDate(const Record& record, const Date& date, bool once,
   }
 }
 
+struct Instance {
+  int64_t seconds;
+  LocalTime local;
+};
+
+bool SameLocal(const LocalTime& local, const Date& date, int second_of_day) {
+  return local.year == date.year && local.month_index + 1 == date.month &&
+         local.day == date.day &&
+         (local.hour * 60 + local.minute) * 60 + local.second == second_of_day;
+}
+
 // Every second whose local time is the date and time of day: none in the
-// hour skipped in spring, two in the hour repeated in autumn.
-void InstancesOf(const Date& date, int second_of_day, std::vector<int64_t>* out) {
-  const int hour = second_of_day / 3600;
-  const int minute = second_of_day / 60 % 60;
-  const int second = second_of_day % 60;
+// hour skipped in spring, two in the hour repeated in autumn. Away from a
+// change of the offset the platform's own conversion back is the only one.
+void InstancesOf(const Date& date, int second_of_day, bool change_day,
+                 std::vector<Instance>* out) {
   int64_t guess = 0;
-  if (!platform::FromLocalTime(date.year, date.month - 1, date.day, hour,
-                               minute, second, &guess)) {
+  if (!platform::FromLocalTime(date.year, date.month - 1, date.day,
+                               second_of_day / 3600, second_of_day / 60 % 60,
+                               second_of_day % 60, &guess)) {
     return;
   }
+  const bool near_change =
+      change_day && UtcOffsetS(guess - kShiftsS[4]) != UtcOffsetS(guess + kShiftsS[4]);
   for (int64_t shift_s : kShiftsS) {
-    LocalTime local;
-    if (platform::ToLocalTime(guess + shift_s, &local) &&
-        local.year == date.year && local.month_index + 1 == date.month &&
-        local.day == date.day && local.hour == hour && local.minute == minute &&
-        local.second == second) {
-      out->push_back(guess + shift_s);
+    if (shift_s != 0 && !near_change) continue;
+    Instance instance{guess + shift_s, {}};
+    if (platform::ToLocalTime(instance.seconds, &instance.local) &&
+        SameLocal(instance.local, date, second_of_day)) {
+      out->push_back(instance);
     }
   }
 }
@@ -153,6 +169,7 @@ class Rule<ScheduleDefinition> {
     LocalTime local;
     return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
   }
+  bool DueAt(int64_t, const LocalTime& local) { return IsScheduleDue(record_, local); }
   const ScheduleDefinition& record() const { return record_; }
   bool once() const { return record_.type_schedule == 0; }
 
@@ -170,6 +187,10 @@ class Rule<WebServerDefinition> {
     return platform::ToLocalTime(now_s, &local) &&
            IsWebServerDue(record_, local);
   }
+  bool DueAt(int64_t now_s, const LocalTime& local) {
+    clock_.Set(now_s);
+    return IsWebServerDue(record_, local);
+  }
   const WebServerDefinition& record() const { return record_; }
   bool once() const { return false; }
 
@@ -178,33 +199,114 @@ class Rule<WebServerDefinition> {
   WebServerDefinition record_;
 };
 
-// Candidates day by day from a little before `from_s` (the engine may have
-// run an occurrence there that the next one must not repeat), each one
-// decided by the rule: the tick in the second before it sees no match, the
-// tick in it starts the definition or not.
+Date MakeDate(int year, int month, int day) {
+  const int64_t days = DaysFromCivil(year, month, day);
+  return {year, month, day, static_cast<int>(((days % 7) + 11) % 7)};
+}
+
+// Moves the date forward to the first one on which the rule can match;
+// false when there is none.
 template <class Record>
-std::vector<int64_t> CalendarStarts(const Record& record, int64_t from_s,
-                                    int count) {
-  std::vector<int64_t> starts;
-  if (count <= 0) return starts;
-  Rule<Record> rule(record);
-  LocalTime local;
-  if (!platform::ToLocalTime(from_s - kDayS, &local)) return starts;
-  Date date = DateOf(local);
-  const int last_year = date.year + kSearchYears;
-  std::vector<int> seconds_of_day;
-  std::vector<int64_t> candidates;
-  for (; date.year <= last_year; date.Next()) {
-    TimesOnDate(rule.record(), date, rule.once(), &seconds_of_day);
-    candidates.clear();
-    for (int second_of_day : seconds_of_day) {
-      InstancesOf(date, second_of_day, &candidates);
+bool SeekDate(const Record& record, bool once, Date* date) {
+  if (once) {
+    if (!InRange(record.month, 1, 12) || !InRange(record.day, 1, 31) ||
+        record.day > DaysInMonth(record.year, record.month)) {
+      return false;
     }
-    std::sort(candidates.begin(), candidates.end());
-    for (int64_t candidate : candidates) {
-      rule.DueAt(candidate - 1);
-      if (!rule.DueAt(candidate) || candidate < from_s) continue;
-      starts.push_back(candidate);
+    const Date target = MakeDate(record.year, record.month, record.day);
+    if (std::tie(date->year, date->month, date->day) >
+        std::tie(target.year, target.month, target.day)) {
+      return false;
+    }
+    *date = target;
+    return true;
+  }
+  switch (record.type_schedule) {
+    case 1: return true;
+    case 2: return (record.days_week & 0x7F) != 0;
+    case 3: return InRange(record.nday_week, 0, 6);
+    case 4:
+      if (!InRange(record.day, 1, 31)) return false;
+      for (int months = 0; months <= 12; ++months) {
+        if (date->day <= record.day && record.day <= DaysInMonth(date->year, date->month)) {
+          *date = MakeDate(date->year, date->month, record.day);
+          return true;
+        }
+        *date = date->month == 12 ? MakeDate(date->year + 1, 1, 1)
+                                  : MakeDate(date->year, date->month + 1, 1);
+      }
+      return false;
+    case 5: {
+      const int month = record.month + 1;
+      if (!InRange(month, 1, 12) || !InRange(record.day, 1, 31)) return false;
+      for (int years = 0; years <= kSearchYears; ++years) {
+        if (std::tie(date->month, date->day) <= std::tie(month, record.day) &&
+            record.day <= DaysInMonth(date->year, month)) {
+          *date = MakeDate(date->year, month, record.day);
+          return true;
+        }
+        *date = MakeDate(date->year + 1, 1, 1);
+      }
+      return false;
+    }
+    default: return false;
+  }
+}
+
+// The local time one second before a candidate: within its minute the
+// offset stays, so it follows from the candidate's own conversion.
+bool SecondBefore(const Instance& instance, LocalTime* local) {
+  if (instance.local.second == 0) {
+    return platform::ToLocalTime(instance.seconds - 1, local);
+  }
+  *local = instance.local;
+  --local->second;
+  return true;
+}
+
+// Candidates day by day from two hours before `from_s` (the engine may have
+// run an occurrence in the hour that repeats, which the next one must not
+// repeat), each one decided by the rule: the tick in the second before it
+// sees no match, the tick in it starts the definition or not.
+template <class Record>
+std::vector<Start> CalendarStarts(const Record& record, int64_t from_s,
+                                  int count, ChangeDays* change_days) {
+  std::vector<Start> starts;
+  if (count <= 0) return starts;
+  ChangeDays own_change_days;
+  if (change_days == nullptr) change_days = &own_change_days;
+  Rule<Record> rule(record);
+  LocalTime floor;
+  if (!platform::ToLocalTime(from_s - kLookBackS, &floor)) return starts;
+  const Date first_date = DateOf(floor);
+  const int floor_second = (floor.hour * 60 + floor.minute) * 60 + floor.second;
+  const int last_year = first_date.year + kSearchYears;
+  std::vector<int> seconds_of_day;
+  std::vector<Instance> candidates;
+  for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
+                               date.year <= last_year;
+       date.Next()) {
+    TimesOnDate(rule.record(), date, rule.once(), &seconds_of_day);
+    const bool first = date.year == first_date.year && date.month == first_date.month &&
+                       date.day == first_date.day;
+    candidates.clear();
+    const bool change_day =
+        !seconds_of_day.empty() && change_days->Holds(date.year, date.month, date.day);
+    for (int second_of_day : seconds_of_day) {
+      if (!first || second_of_day >= floor_second) {
+        InstancesOf(date, second_of_day, change_day, &candidates);
+      }
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Instance& a, const Instance& b) { return a.seconds < b.seconds; });
+    for (const Instance& candidate : candidates) {
+      LocalTime before;
+      if (!SecondBefore(candidate, &before)) continue;
+      rule.DueAt(candidate.seconds - 1, before);
+      if (!rule.DueAt(candidate.seconds, candidate.local) || candidate.seconds < from_s) {
+        continue;
+      }
+      starts.push_back({candidate.seconds, candidate.local});
       if (static_cast<int>(starts.size()) == count) return starts;
     }
   }
@@ -272,23 +374,30 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
   return std::nullopt;
 }
 
-std::vector<int64_t> IntervalStarts(const WebServerDefinition& web_server,
+// A start at a second found by the interval search: converted once here.
+Start StartAt(int64_t seconds) {
+  Start start{seconds, {}};
+  platform::ToLocalTime(seconds, &start.local);
+  return start;
+}
+
+std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
                                     int64_t from_s, int count,
                                     std::optional<int64_t> last_update_s) {
-  std::vector<int64_t> starts;
+  std::vector<Start> starts;
   const int64_t step_s = IntervalStepS(web_server);
   int64_t last_s = last_update_s && *last_update_s <= from_s ? *last_update_s : from_s;
   Rule<WebServerDefinition> rule(web_server);
   // The update at the (re)load.
   if (count <= 0 || !rule.DueAt(last_s)) return starts;
-  if (last_s >= from_s) starts.push_back(last_s);
+  if (last_s >= from_s) starts.push_back(StartAt(last_s));
   while (static_cast<int>(starts.size()) < count && step_s > 0) {
     rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, from_s);
     const std::optional<int64_t> next =
         FirstDue(rule, low, std::max(last_s + step_s, low));
     if (!next || !rule.DueAt(*next)) break;
-    starts.push_back(*next);
+    starts.push_back(StartAt(*next));
     last_s = *next;
   }
   return starts;
@@ -296,27 +405,46 @@ std::vector<int64_t> IntervalStarts(const WebServerDefinition& web_server,
 
 }  // namespace
 
+int64_t LocalCivilSeconds(const LocalTime& local) {
+  return DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
+         (local.hour * 60 + local.minute) * 60 + local.second;
+}
+
 int64_t UtcOffsetS(int64_t seconds) {
   LocalTime local;
   if (!platform::ToLocalTime(seconds, &local)) return 0;
-  const int64_t local_s =
-      DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
-      (local.hour * 60 + local.minute) * 60 + local.second;
-  return local_s - seconds;
+  return LocalCivilSeconds(local) - seconds;
 }
 
-std::vector<int64_t> NextScheduleStarts(const ScheduleDefinition& schedule,
-                                        int64_t from_s, int count) {
-  return CalendarStarts(schedule, from_s, count);
+bool ChangeDays::Holds(int year, int month, int day) {
+  const int64_t days = DaysFromCivil(year, month, day);
+  const auto found = by_day_.find(days);
+  if (found != by_day_.end()) return found->second;
+  // The day's first and last local seconds, an hour wider each side: a
+  // change at midnight shows too.
+  int64_t first_s = 0;
+  int64_t last_s = 0;
+  const bool holds =
+      !platform::FromLocalTime(year, month - 1, day, 0, 0, 0, &first_s) ||
+      !platform::FromLocalTime(year, month - 1, day, 23, 59, 59, &last_s) ||
+      UtcOffsetS(first_s - 3600) != UtcOffsetS(last_s + 3600);
+  by_day_.emplace(days, holds);
+  return holds;
 }
 
-std::vector<int64_t> NextWebServerStarts(
+std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
+                                      int64_t from_s, int count,
+                                      ChangeDays* change_days) {
+  return CalendarStarts(schedule, from_s, count, change_days);
+}
+
+std::vector<Start> NextWebServerStarts(
     const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s) {
+    std::optional<int64_t> last_update_s, ChangeDays* change_days) {
   if (web_server.type_schedule == 0) {
     return IntervalStarts(web_server, from_s, count, last_update_s);
   }
-  return CalendarStarts(web_server, from_s, count);
+  return CalendarStarts(web_server, from_s, count, change_days);
 }
 
 }  // namespace corvana::status

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
+#include "platform/clock.h"
 
 namespace corvana::status {
 
@@ -16,19 +18,40 @@ namespace corvana::status {
 // a yearly 29 February is found.
 inline constexpr int kSearchYears = 8;
 
+// One start: the second and its local time, as the rule was asked.
+struct Start {
+  int64_t seconds = 0;
+  platform::LocalTime local;
+  bool operator==(const Start& other) const { return seconds == other.seconds; }
+};
+
+// Which local dates hold a change of the offset from UTC, remembered for
+// the definitions of one report (the zone is the machine's, read once).
+class ChangeDays {
+ public:
+  bool Holds(int year, int month, int day);
+
+ private:
+  std::unordered_map<int64_t, bool> by_day_;
+};
+
 // The first `count` seconds since 1970, at or after `from_s`, at which the
 // engine's first tick in that second starts the schedule.
-std::vector<int64_t> NextScheduleStarts(const ScheduleDefinition& schedule,
-                                        int64_t from_s, int count);
+std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
+                                        int64_t from_s, int count,
+                                        ChangeDays* change_days = nullptr);
 
 // The same for a web server, asked as the engine asks it: through the clock
 // reading of the application context, which must exist (for a program that
 // only reads, InitReadOnlyAppContext). An interval one runs at once after each
 // (re)load and then every interval: `last_update_s` is its last update the
 // log shows; without one, a (re)load at `from_s` is assumed.
-std::vector<int64_t> NextWebServerStarts(
+std::vector<Start> NextWebServerStarts(
     const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s);
+    std::optional<int64_t> last_update_s, ChangeDays* change_days = nullptr);
+
+// The local date and time counted as if they were UTC: seconds since 1970.
+int64_t LocalCivilSeconds(const platform::LocalTime& local);
 
 // Local time minus UTC at that second, in seconds: tells apart the two
 // instances of a time in the hour repeated in autumn.

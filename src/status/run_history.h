@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 
@@ -26,8 +26,8 @@ struct LastRun {
 
 // Last runs by id, for each kind.
 struct RunHistory {
-  std::map<std::string, LastRun> schedules;
-  std::map<std::string, LastRun> web_servers;
+  std::unordered_map<std::string, LastRun> schedules;
+  std::unordered_map<std::string, LastRun> web_servers;
   std::string last_serve;  // the last "Successful run serve service"
   // Whether the latest "Running ..." line was a web server's: the "still
   // active" line right after it does not say.

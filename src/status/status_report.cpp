@@ -42,7 +42,7 @@ class CaptureSink final : public LogSink {
   std::vector<std::string> lines_;
 };
 
-std::optional<LastRun> Find(const std::map<std::string, LastRun>& runs,
+std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs,
                             const std::string& id) {
   const auto found = runs.find(id);
   if (found == runs.end()) return std::nullopt;
@@ -51,7 +51,7 @@ std::optional<LastRun> Find(const std::map<std::string, LastRun>& runs,
 
 template <class Definition>
 DefinitionRow Row(const char* file, const Definition& record,
-                  const std::map<std::string, LastRun>& runs) {
+                  const std::unordered_map<std::string, LastRun>& runs) {
   DefinitionRow row;
   row.id = record.id;
   row.file = file;
@@ -62,6 +62,7 @@ DefinitionRow Row(const char* file, const Definition& record,
 
 void ReadDefinitions(Report* report, const RunHistory& history) {
   CaptureSink capture;
+  ChangeDays change_days;
   auto failed = [&](const char* file, const char* kind) {
     report->failed_files.push_back({file, kind, capture.Take()});
   };
@@ -72,7 +73,8 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         DefinitionRow row = Row(file, record, history.schedules);
         row.rule = ScheduleRuleText(record);
         if (row.enabled) {
-          row.next_s = NextScheduleStarts(record, report->from_s, report->next_count);
+          row.next = NextScheduleStarts(record, report->from_s, report->next_count,
+                                        &change_days);
         }
         report->schedules.push_back(std::move(row));
       });
@@ -85,8 +87,9 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         if (row.enabled) {
           std::optional<int64_t> last_update_s;
           if (row.last_run) last_update_s = row.last_run->started_s;
-          row.next_s = NextWebServerStarts(record, report->from_s,
-                                           report->next_count, last_update_s);
+          row.next = NextWebServerStarts(record, report->from_s,
+                                           report->next_count, last_update_s,
+                                           &change_days);
           report->nginx.kept_running = true;
         }
         report->web_servers.push_back(std::move(row));
@@ -102,15 +105,40 @@ void CheckNginx(Report* report) {
   report->nginx.trust_detail = trust.reason;
 }
 
+void AppendDigits(int value, int width, std::string* out) {
+  char digits[12];
+  int length = 0;
+  do {
+    digits[length++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && length < 11);
+  out->append(width > length ? width - length : 0, '0');
+  while (length > 0) out->push_back(digits[--length]);
+}
+
 // With the offset from UTC: the hour repeated in autumn shows each local
-// time twice.
-std::string StartStamp(int64_t seconds) {
-  const int64_t offset_min = UtcOffsetS(seconds) / 60;
-  char offset[32];
-  std::snprintf(offset, sizeof offset, " %c%02d:%02d", offset_min < 0 ? '-' : '+',
-                static_cast<int>(std::abs(offset_min) / 60),
-                static_cast<int>(std::abs(offset_min) % 60));
-  return LocalStamp(seconds) + offset;
+// time twice. Written by hand: a report of 10,000 rows has 50,000 of them.
+std::string StartStamp(const Start& start) {
+  const platform::LocalTime& local = start.local;
+  const int64_t offset_min = (LocalCivilSeconds(local) - start.seconds) / 60;
+  std::string text;
+  text.reserve(26);
+  AppendDigits(local.year, 4, &text);
+  text += '-';
+  AppendDigits(local.month_index + 1, 2, &text);
+  text += '-';
+  AppendDigits(local.day, 2, &text);
+  text += ' ';
+  AppendDigits(local.hour, 2, &text);
+  text += ':';
+  AppendDigits(local.minute, 2, &text);
+  text += ':';
+  AppendDigits(local.second, 2, &text);
+  text += offset_min < 0 ? " -" : " +";
+  AppendDigits(static_cast<int>(std::abs(offset_min) / 60), 2, &text);
+  text += ':';
+  AppendDigits(static_cast<int>(std::abs(offset_min) % 60), 2, &text);
+  return text;
 }
 
 const char* OutcomeText(StartOutcome outcome) {
@@ -138,7 +166,7 @@ std::string LastRunText(const std::optional<LastRun>& run) {
 class Table {
  public:
   explicit Table(std::vector<std::string> header) { rows_.push_back(Split(header)); }
-  void Add(const std::vector<std::vector<std::string>>& row) { rows_.push_back(row); }
+  void Add(std::vector<std::vector<std::string>> row) { rows_.push_back(std::move(row)); }
   std::string Render() const {
     std::vector<size_t> widths(rows_[0].size(), 0);
     for (const auto& row : rows_) {
@@ -146,11 +174,14 @@ class Table {
         for (const std::string& line : row[c]) widths[c] = std::max(widths[c], line.size());
       }
     }
+    size_t line_length = 2;
+    for (size_t width : widths) line_length += width + 2;
+    size_t lines = 0;
+    for (const auto& row : rows_) lines += Height(row);
     std::string out;
+    out.reserve(lines * line_length);  // one buffer for a table of 50,000 lines
     for (const auto& row : rows_) {
-      size_t height = 1;
-      for (const auto& cell : row) height = std::max(height, cell.size());
-      for (size_t l = 0; l < height; ++l) out += Line(row, widths, l);
+      for (size_t l = 0; l < Height(row); ++l) Line(row, widths, l, &out);
     }
     return out;
   }
@@ -161,23 +192,34 @@ class Table {
     for (const std::string& cell : cells) row.push_back({cell});
     return row;
   }
-  static std::string Line(const std::vector<std::vector<std::string>>& row,
-                          const std::vector<size_t>& widths, size_t l) {
-    std::string line = " ";
-    for (size_t c = 0; c < row.size(); ++c) {
-      const std::string text = l < row[c].size() ? row[c][l] : "";
-      line += " " + text;
-      if (c + 1 < row.size()) line += std::string(widths[c] - text.size() + 1, ' ');
+  static size_t Height(const std::vector<std::vector<std::string>>& row) {
+    size_t height = 1;
+    for (const auto& cell : row) height = std::max(height, cell.size());
+    return height;
+  }
+
+  // Up to the last cell that has text on this line: no padding to drop.
+  static void Line(const std::vector<std::vector<std::string>>& row,
+                   const std::vector<size_t>& widths, size_t l, std::string* out) {
+    size_t cells = row.size();
+    while (cells > 0 && (l >= row[cells - 1].size() || row[cells - 1][l].empty())) {
+      --cells;
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return line + "\n";
+    out->push_back(' ');
+    for (size_t c = 0; c < cells; ++c) {
+      const size_t length = l < row[c].size() ? row[c][l].size() : 0;
+      out->push_back(' ');
+      if (length > 0) out->append(row[c][l]);
+      if (c + 1 < cells) out->append(widths[c] - length + 1, ' ');
+    }
+    out->push_back('\n');
   }
   std::vector<std::vector<std::vector<std::string>>> rows_;
 };
 
 std::vector<std::string> NextLines(const DefinitionRow& row) {
   std::vector<std::string> lines;
-  for (int64_t start_s : row.next_s) lines.push_back(StartStamp(start_s));
+  for (const Start& start : row.next) lines.push_back(StartStamp(start));
   if (lines.empty()) lines.push_back(row.enabled ? "none ahead" : "-");
   return lines;
 }
@@ -223,7 +265,7 @@ nlohmann::ordered_json RowsJson(const std::vector<DefinitionRow>& rows) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const DefinitionRow& row : rows) {
     nlohmann::ordered_json next = nlohmann::ordered_json::array();
-    for (int64_t start_s : row.next_s) next.push_back(StartStamp(start_s));
+    for (const Start& start : row.next) next.push_back(StartStamp(start));
     list.push_back({{"id", row.id}, {"file", row.file}, {"enabled", row.enabled},
                     {"rule", row.rule}, {"next", next},
                     {"last_run", LastRunJson(row.last_run)}});

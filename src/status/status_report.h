@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "status/next_starts.h"
 #include "status/run_history.h"
 
 namespace corvana::status {
@@ -16,7 +17,7 @@ struct DefinitionRow {
   std::string file;
   bool enabled = false;
   std::string rule;
-  std::vector<int64_t> next_s;  // seconds since 1970
+  std::vector<Start> next;
   std::optional<LastRun> last_run;
 };
 

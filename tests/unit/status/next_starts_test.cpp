@@ -85,8 +85,18 @@ class NextStartsTest : public ::testing::TestWithParam<const char*> {
     return seconds;
   }
 
-  static std::vector<int64_t> Before(std::vector<int64_t> seconds, int64_t end_s) {
-    std::erase_if(seconds, [&](int64_t s) { return s >= end_s; });
+  // The predicted seconds before `end_s`, each with the local time the
+  // platform gives for it.
+  static std::vector<int64_t> Before(const std::vector<status::Start>& starts,
+                                     int64_t end_s) {
+    std::vector<int64_t> seconds;
+    for (const status::Start& start : starts) {
+      LocalTime local;
+      platform::ToLocalTime(start.seconds, &local);
+      EXPECT_EQ(status::LocalCivilSeconds(start.local), status::LocalCivilSeconds(local))
+          << start.seconds;
+      if (start.seconds < end_s) seconds.push_back(start.seconds);
+    }
     return seconds;
   }
 
@@ -114,7 +124,7 @@ TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
   const int64_t end_s = testing::LocalSeconds(2027, 1, 1, 0, 0, 0);
   std::mt19937 random(20261207);
   std::vector<Subject> subjects;
-  std::vector<std::vector<int64_t>> predicted;
+  std::vector<std::vector<status::Start>> predicted;
   for (int i = 0; i < kDefinitionsPerZone; ++i) {
     const int32_t kind = i % 11;  // schedules 0-5, web servers 1-5
     if (kind <= 5) {
@@ -165,7 +175,7 @@ TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
     const int64_t start_s = middle_s - 30 * 3600 + 17;
     const int64_t end_s = middle_s + 30 * 3600;
     std::vector<Subject> subjects;
-    std::vector<std::vector<int64_t>> predicted;
+    std::vector<std::vector<status::Start>> predicted;
     for (const auto& [unit, interval] : kIntervals) {
       WebServerDefinition web_server;
       web_server.type_interval = unit;
