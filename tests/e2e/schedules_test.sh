@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The built `schedules` (schedules.exe under Wine) on a folder with a broken
 # file: the reader's lines, the exit codes, the JSON and the usage error.
-# Usage: schedules_test.sh <schedules executable> [wine]
+# Usage: schedules_test.sh <schedules executable> [wine service_probe.exe]
 set -uo pipefail
 program=$1
 runner=${2:-}
+probe=${3:-}
 work=$(mktemp -d /tmp/corvana-schedules.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 home="$work/Corvana"
@@ -49,6 +50,12 @@ usage_code=$?
 [ "$usage_code" = 2 ] || fail "exit code $usage_code for an unknown option, wanted 2"
 grep -q "^usage: schedules" "$work/err" || fail "no usage on standard error"
 [ ! -s "$work/out" ] || fail "output on standard output for an unknown option"
+
+if [ -n "$probe" ]; then
+  described=$("$runner" "$probe" version "$program" 2>/dev/null | tr -d '\r')
+  [ "$(sed -n 4p <<<"$described")" = "FileDescription Corvana Schedules" ] ||
+    fail "version resource: $described"
+fi
 
 if [ "$failures" = 0 ]; then
   echo "[  PASSED  ] 1 test."
