@@ -137,18 +137,25 @@ bool SameLocal(const LocalTime& local, const Date& date, int second_of_day) {
 // Every second whose local time is the date and time of day: none in the
 // hour skipped in spring, two in the hour repeated in autumn. Away from a
 // change of the offset the platform's own conversion back is the only one.
-void InstancesOf(const Date& date, int second_of_day, bool change_day,
+void InstancesOf(const Date& date, int second_of_day, const ZoneDays::Day& day,
                  std::vector<Instance>* out) {
+  if (!day.changes) {
+    Instance instance{
+        DaysFromCivil(date.year, date.month, date.day) * kDayS + second_of_day - day.offset_s,
+        {}};
+    if (platform::ToLocalTime(instance.seconds, &instance.local) &&
+        SameLocal(instance.local, date, second_of_day)) {
+      out->push_back(instance);
+      return;
+    }
+  }
   int64_t guess = 0;
   if (!platform::FromLocalTime(date.year, date.month - 1, date.day,
                                second_of_day / 3600, second_of_day / 60 % 60,
                                second_of_day % 60, &guess)) {
     return;
   }
-  const bool near_change =
-      change_day && UtcOffsetS(guess - kShiftsS[4]) != UtcOffsetS(guess + kShiftsS[4]);
   for (int64_t shift_s : kShiftsS) {
-    if (shift_s != 0 && !near_change) continue;
     Instance instance{guess + shift_s, {}};
     if (platform::ToLocalTime(instance.seconds, &instance.local) &&
         SameLocal(instance.local, date, second_of_day)) {
@@ -270,11 +277,11 @@ bool SecondBefore(const Instance& instance, LocalTime* local) {
 // sees no match, the tick in it starts the definition or not.
 template <class Record>
 std::vector<Start> CalendarStarts(const Record& record, int64_t from_s,
-                                  int count, ChangeDays* change_days) {
+                                  int count, ZoneDays* zone_days) {
   std::vector<Start> starts;
   if (count <= 0) return starts;
-  ChangeDays own_change_days;
-  if (change_days == nullptr) change_days = &own_change_days;
+  ZoneDays own_zone_days;
+  if (zone_days == nullptr) zone_days = &own_zone_days;
   Rule<Record> rule(record);
   LocalTime floor;
   if (!platform::ToLocalTime(from_s - kLookBackS, &floor)) return starts;
@@ -290,11 +297,11 @@ std::vector<Start> CalendarStarts(const Record& record, int64_t from_s,
     const bool first = date.year == first_date.year && date.month == first_date.month &&
                        date.day == first_date.day;
     candidates.clear();
-    const bool change_day =
-        !seconds_of_day.empty() && change_days->Holds(date.year, date.month, date.day);
+    if (seconds_of_day.empty()) continue;
+    const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
     for (int second_of_day : seconds_of_day) {
       if (!first || second_of_day >= floor_second) {
-        InstancesOf(date, second_of_day, change_day, &candidates);
+        InstancesOf(date, second_of_day, day, &candidates);
       }
     }
     std::sort(candidates.begin(), candidates.end(),
@@ -416,35 +423,37 @@ int64_t UtcOffsetS(int64_t seconds) {
   return LocalCivilSeconds(local) - seconds;
 }
 
-bool ChangeDays::Holds(int year, int month, int day) {
+ZoneDays::Day ZoneDays::At(int year, int month, int day) {
   const int64_t days = DaysFromCivil(year, month, day);
   const auto found = by_day_.find(days);
   if (found != by_day_.end()) return found->second;
   // The day's first and last local seconds, an hour wider each side: a
   // change at midnight shows too.
+  Day info;
   int64_t first_s = 0;
   int64_t last_s = 0;
-  const bool holds =
-      !platform::FromLocalTime(year, month - 1, day, 0, 0, 0, &first_s) ||
-      !platform::FromLocalTime(year, month - 1, day, 23, 59, 59, &last_s) ||
-      UtcOffsetS(first_s - 3600) != UtcOffsetS(last_s + 3600);
-  by_day_.emplace(days, holds);
-  return holds;
+  if (platform::FromLocalTime(year, month - 1, day, 0, 0, 0, &first_s) &&
+      platform::FromLocalTime(year, month - 1, day, 23, 59, 59, &last_s)) {
+    info.offset_s = UtcOffsetS(first_s - 3600);
+    info.changes = info.offset_s != UtcOffsetS(last_s + 3600);
+  }
+  by_day_.emplace(days, info);
+  return info;
 }
 
 std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
                                       int64_t from_s, int count,
-                                      ChangeDays* change_days) {
-  return CalendarStarts(schedule, from_s, count, change_days);
+                                      ZoneDays* zone_days) {
+  return CalendarStarts(schedule, from_s, count, zone_days);
 }
 
 std::vector<Start> NextWebServerStarts(
     const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s, ChangeDays* change_days) {
+    std::optional<int64_t> last_update_s, ZoneDays* zone_days) {
   if (web_server.type_schedule == 0) {
     return IntervalStarts(web_server, from_s, count, last_update_s);
   }
-  return CalendarStarts(web_server, from_s, count, change_days);
+  return CalendarStarts(web_server, from_s, count, zone_days);
 }
 
 }  // namespace corvana::status

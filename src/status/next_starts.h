@@ -25,21 +25,27 @@ struct Start {
   bool operator==(const Start& other) const { return seconds == other.seconds; }
 };
 
-// Which local dates hold a change of the offset from UTC, remembered for
-// the definitions of one report (the zone is the machine's, read once).
-class ChangeDays {
+// The offset from UTC of each local date, and whether it changes that day,
+// remembered for the definitions of one report (the machine's zone, read
+// once): away from a change a local time is found without mktime, which
+// reads the zone file afresh at every call.
+class ZoneDays {
  public:
-  bool Holds(int year, int month, int day);
+  struct Day {
+    bool changes = true;
+    int64_t offset_s = 0;  // at the start of the day
+  };
+  Day At(int year, int month, int day);
 
  private:
-  std::unordered_map<int64_t, bool> by_day_;
+  std::unordered_map<int64_t, Day> by_day_;
 };
 
 // The first `count` seconds since 1970, at or after `from_s`, at which the
 // engine's first tick in that second starts the schedule.
 std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
                                         int64_t from_s, int count,
-                                        ChangeDays* change_days = nullptr);
+                                        ZoneDays* zone_days = nullptr);
 
 // The same for a web server, asked as the engine asks it: through the clock
 // reading of the application context, which must exist (for a program that
@@ -48,7 +54,7 @@ std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
 // log shows; without one, a (re)load at `from_s` is assumed.
 std::vector<Start> NextWebServerStarts(
     const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s, ChangeDays* change_days = nullptr);
+    std::optional<int64_t> last_update_s, ZoneDays* zone_days = nullptr);
 
 // The local date and time counted as if they were UTC: seconds since 1970.
 int64_t LocalCivilSeconds(const platform::LocalTime& local);

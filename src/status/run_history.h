@@ -17,7 +17,6 @@ enum class StartOutcome {
 
 struct LastRun {
   std::string started;  // "yyyy-mm-dd hh:mm:ss" of the last start
-  int64_t started_s = 0;
   StartOutcome outcome = StartOutcome::kPending;
   bool running = false;  // its child started and no stop line since
   std::string ended;     // when the last child ended; empty if none did

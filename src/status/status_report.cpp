@@ -62,7 +62,7 @@ DefinitionRow Row(const char* file, const Definition& record,
 
 void ReadDefinitions(Report* report, const RunHistory& history) {
   CaptureSink capture;
-  ChangeDays change_days;
+  ZoneDays zone_days;
   auto failed = [&](const char* file, const char* kind) {
     report->failed_files.push_back({file, kind, capture.Take()});
   };
@@ -74,7 +74,7 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         row.rule = ScheduleRuleText(record);
         if (row.enabled) {
           row.next = NextScheduleStarts(record, report->from_s, report->next_count,
-                                        &change_days);
+                                        &zone_days);
         }
         report->schedules.push_back(std::move(row));
       });
@@ -86,10 +86,13 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         row.rule = WebServerRuleText(record);
         if (row.enabled) {
           std::optional<int64_t> last_update_s;
-          if (row.last_run) last_update_s = row.last_run->started_s;
+          int64_t started_s = 0;
+          if (row.last_run && ParseLocalStamp(row.last_run->started, &started_s)) {
+            last_update_s = started_s;
+          }
           row.next = NextWebServerStarts(record, report->from_s,
                                            report->next_count, last_update_s,
-                                           &change_days);
+                                           &zone_days);
           report->nginx.kept_running = true;
         }
         report->web_servers.push_back(std::move(row));

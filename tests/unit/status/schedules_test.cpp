@@ -100,6 +100,21 @@ TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   EXPECT_EQ(run.out.find("2026-12-07 14:30:00"), std::string::npos) << run.out;
 }
 
+// An interval counts from the last update the log shows, not from now.
+TEST(SchedulesFolderTest, AnIntervalCountsFromTheLastUpdateInTheLog) {
+  testing::TempDir home;
+  home.Write("Site.webserver", Definition("interval=30\r\n"));
+  testing::WriteFile(home.path() / "scheduler.###",
+                     "[2026-12-07 11:50:00] Running update webserver, id: Site\n"
+                     "[2026-12-07 11:50:00] Successful run webserver update, id: Site\n");
+  const Outcome run = Schedules({"--home", home.path().string(), "--from",
+                                 "2026-12-07 12:00:00", "--next", "2", "--json"});
+  const auto next = nlohmann::json::parse(run.out)["web_servers"][0]["next"];
+  ASSERT_EQ(next.size(), 2u) << run.out;
+  EXPECT_EQ(next[0].get<std::string>().substr(0, 19), "2026-12-07 12:20:00");
+  EXPECT_EQ(next[1].get<std::string>().substr(0, 19), "2026-12-07 12:50:00");
+}
+
 std::string common_folder;
 std::string CommonFolder() { return common_folder; }
 std::string NoFolder() { return ""; }
