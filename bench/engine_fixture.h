@@ -41,9 +41,8 @@ class CountingLauncher final : public platform::ProcessLauncher {
     ++starts;
     return false;
   }
-  bool QueryExitCode(platform::ProcessHandle, uint32_t* exit_code) override {
-    *exit_code = platform::kStillActive;
-    return true;
+  platform::ProcessStatus Query(platform::ProcessHandle) override {
+    return {platform::ProcessState::kRunning, 0};
   }
   bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
   void Release(platform::ProcessHandle) override { ++releases; }

@@ -26,9 +26,8 @@ constexpr int kStartUpQuitWaitMs = 5000;
 template <class Definition>
 void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
   auto& launcher = platform::CurrentLauncher();
-  uint32_t exit_code = 0;
-  if (vanished != nullptr && launcher.QueryExitCode(old.process, &exit_code) &&
-      exit_code == platform::kStillActive) {
+  if (vanished != nullptr && launcher.Query(old.process).state ==
+                                 platform::ProcessState::kRunning) {
     vanished->push_back(std::move(old));
   } else {
     launcher.Release(old.process);

@@ -34,7 +34,7 @@ platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
     start.application = engine.program_dir + kAnalyzer;
   }
   start.command_line = "\"" + engine.program_dir + kAnalyzer + "\" -" + option;
-  start.creation_flags = platform::kNormalPriorityClass;
+  start.kind = platform::StartKind::kNormalPriority;
   return start;
 }
 

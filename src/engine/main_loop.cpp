@@ -20,11 +20,9 @@ enum class ChildCheck { kUnknown, kRunning, kEnded, kTerminated };
 template <class Definition>
 ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   auto& launcher = platform::CurrentLauncher();
-  uint32_t exit_code = 0;
-  if (!launcher.QueryExitCode(record.process, &exit_code)) {
-    return ChildCheck::kUnknown;
-  }
-  if (exit_code != platform::kStillActive) {
+  const platform::ProcessState state = launcher.Query(record.process).state;
+  if (state == platform::ProcessState::kInvalid) return ChildCheck::kUnknown;
+  if (state == platform::ProcessState::kExited) {
     launcher.Release(record.process);
     record.process = 0;
     record.started_at = 0;

@@ -10,9 +10,19 @@ namespace corvana::platform {
 // A started child; 0 means none. A Windows HANDLE, or a POSIX process id.
 using ProcessHandle = std::intptr_t;
 
-inline constexpr uint32_t kStillActive = 259;
-inline constexpr uint32_t kNormalPriorityClass = 0x20;
-inline constexpr uint32_t kCreateNoWindow = 0x08000000;
+// How a child is started. Each platform says it in its own terms; POSIX
+// children inherit the scheduler's terminal and priority either way.
+enum class StartKind {
+  kNormalPriority,  // at normal priority, whatever the scheduler's own
+  kNoWindow,        // without a console window, at the inherited priority
+};
+
+enum class ProcessState { kInvalid, kRunning, kExited };
+
+struct ProcessStatus {
+  ProcessState state = ProcessState::kInvalid;
+  uint32_t exit_code = 0;  // the child's code once it has exited
+};
 
 struct ProcessStart {
   // Full path of the file to run. Empty: resolve it from the command line
@@ -21,15 +31,16 @@ struct ProcessStart {
   std::string command_line;
   // Empty: the child inherits the scheduler's current directory.
   std::string working_folder;
-  uint32_t creation_flags = kNormalPriorityClass;
+  StartKind kind = StartKind::kNormalPriority;
 };
 
 // Starts a child that the caller tracks; 0 on failure.
 ProcessHandle StartProcess(const ProcessStart& start);
 // Starts a child that nobody tracks (it is still reaped on POSIX).
 bool StartDetachedProcess(const ProcessStart& start);
-// kStillActive while the child runs. False when the handle is not valid.
-bool QueryExitCode(ProcessHandle process, uint32_t* exit_code);
+// kInvalid when the handle is not valid. On Windows a child that exits
+// with 259 (STILL_ACTIVE) reads as running.
+ProcessStatus QueryProcess(ProcessHandle process);
 // Ends the child and what it started: on Windows its job, on POSIX its
 // process group.
 bool TerminateChild(ProcessHandle process, uint32_t exit_code);

@@ -31,16 +31,15 @@ class SystemLauncherImpl final : public ProcessLauncher {
     if (child == 0) return false;
     Clock& clock = CurrentClock();
     const int64_t until_ms = clock.MonotonicMs() + wait_ms;
-    uint32_t exit_code = kStillActive;
     while (clock.MonotonicMs() < until_ms) {
-      if (!platform::QueryExitCode(child, &exit_code) || exit_code != kStillActive) break;
+      if (QueryProcess(child).state != ProcessState::kRunning) break;
       clock.SleepMs(kWaitSliceMs);
     }
     ReleaseProcess(child);  // one still running is reaped later
     return true;
   }
-  bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) override {
-    return platform::QueryExitCode(process, exit_code);
+  ProcessStatus Query(ProcessHandle process) override {
+    return QueryProcess(process);
   }
   bool Terminate(ProcessHandle process, uint32_t exit_code) override {
     return TerminateChild(process, exit_code);

@@ -28,7 +28,7 @@ class ProcessLauncher {
     (void)wait_ms;
     return StartDetached(start);
   }
-  virtual bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) = 0;
+  virtual ProcessStatus Query(ProcessHandle process) = 0;
   virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
   virtual void Release(ProcessHandle process) = 0;
   virtual void CollectEnded() = 0;

@@ -25,7 +25,7 @@ bool WebServerCommand(int command, int wait_ms) {
   // Quoted, so that a blank in HomePath reaches nginx as no argument.
   start.command_line = "\"" + start.application + "\"";
   if (command == kWebServerQuit) start.command_line += " -s quit";
-  start.creation_flags = platform::kCreateNoWindow;
+  start.kind = platform::StartKind::kNoWindow;
   WriteLog(start.command_line, kLogOrdinary);
   // The folder lies in the users' data folder, and nginx runs as the
   // system: a program anybody else could have placed there is not run. The

@@ -47,12 +47,13 @@ bool Eventually(Condition condition) {
 }
 
 uint32_t WaitForExit(ProcessHandle process) {
-  uint32_t code = platform::kStillActive;
+  platform::ProcessStatus status;
   Eventually([&] {
-    return !platform::QueryExitCode(process, &code) ||
-           code != platform::kStillActive;
+    status = platform::QueryProcess(process);
+    return status.state != platform::ProcessState::kRunning;
   });
-  return code;
+  EXPECT_EQ(status.state, platform::ProcessState::kExited);
+  return status.exit_code;
 }
 
 std::vector<std::string> Lines(const fs::path& path) {
@@ -167,18 +168,18 @@ TEST(ProcessTest, EmptyWorkingFolderInheritsCurrentDirectory) {
   EXPECT_EQ(lines[1], "one");
 }
 
-TEST(ProcessTest, ExitCodeIsStillActiveWhileRunningThenTheChildsCode) {
+TEST(ProcessTest, ExitedChildKeepsItsCodeUntilReleased) {
   for (uint32_t code : {0u, 42u}) {
     ProcessStart start;
     start.application = testing::SelfPath();
     start.command_line = SelfCommand("exit " + std::to_string(code));
-    start.creation_flags = platform::kCreateNoWindow;
+    start.kind = platform::StartKind::kNoWindow;
     ProcessHandle child = platform::StartProcess(start);
     ASSERT_NE(child, 0);
     EXPECT_EQ(WaitForExit(child), code);
-    uint32_t again = 0;
-    EXPECT_TRUE(platform::QueryExitCode(child, &again));
-    EXPECT_EQ(again, code);
+    const platform::ProcessStatus again = platform::QueryProcess(child);
+    EXPECT_EQ(again.state, platform::ProcessState::kExited);
+    EXPECT_EQ(again.exit_code, code);
     platform::ReleaseProcess(child);
   }
 }
@@ -189,9 +190,7 @@ TEST(ProcessTest, TerminateEndsASleepingChild) {
   start.command_line = SelfCommand("sleep 600000");
   ProcessHandle child = platform::StartProcess(start);
   ASSERT_NE(child, 0);
-  uint32_t code = 0;
-  ASSERT_TRUE(platform::QueryExitCode(child, &code));
-  EXPECT_EQ(code, platform::kStillActive);
+  EXPECT_EQ(platform::QueryProcess(child).state, platform::ProcessState::kRunning);
   EXPECT_TRUE(platform::TerminateChild(child, 9));
   EXPECT_EQ(WaitForExit(child), 9u);
   platform::ReleaseProcess(child);
@@ -258,8 +257,7 @@ TEST(ProcessTest, NothingToRunGivesNoChild) {
     EXPECT_EQ(platform::StartProcess(start), 0) << start.command_line;
     EXPECT_FALSE(platform::StartDetachedProcess(start)) << start.command_line;
   }
-  uint32_t code = 0;
-  EXPECT_FALSE(platform::QueryExitCode(0, &code));
+  EXPECT_EQ(platform::QueryProcess(0).state, platform::ProcessState::kInvalid);
   EXPECT_FALSE(platform::TerminateChild(0, 1));
 }
 

@@ -141,7 +141,7 @@ platform::ProcessHandle RecordingLauncher::Start(
   starts.push_back(start);
   if (fail_starts) return 0;
   platform::ProcessHandle handle = next_++;
-  exit_codes[handle] = platform::kStillActive;
+  children[handle] = {platform::ProcessState::kRunning, 0};
   return handle;
 }
 
@@ -151,33 +151,32 @@ bool RecordingLauncher::StartDetached(const platform::ProcessStart& start) {
   return !fail_starts;
 }
 
-bool RecordingLauncher::QueryExitCode(platform::ProcessHandle process,
-                                      uint32_t* exit_code) {
+platform::ProcessStatus RecordingLauncher::Query(
+    platform::ProcessHandle process) {
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = exit_codes.find(process);
-  if (fail_queries || it == exit_codes.end()) return false;
-  *exit_code = it->second;
-  return true;
+  auto it = children.find(process);
+  if (fail_queries || it == children.end()) return {};
+  return it->second;
 }
 
 bool RecordingLauncher::Terminate(platform::ProcessHandle process,
                                   uint32_t exit_code) {
   std::lock_guard<std::mutex> guard(lock_);
   terminated.push_back(process);
-  exit_codes[process] = exit_code;
+  children[process] = {platform::ProcessState::kExited, exit_code};
   return true;
 }
 
 void RecordingLauncher::Release(platform::ProcessHandle process) {
   std::lock_guard<std::mutex> guard(lock_);
   released.push_back(process);
-  exit_codes.erase(process);
+  children.erase(process);
 }
 
 void RecordingLauncher::Finish(platform::ProcessHandle process,
                                uint32_t exit_code) {
   std::lock_guard<std::mutex> guard(lock_);
-  exit_codes[process] = exit_code;
+  children[process] = {platform::ProcessState::kExited, exit_code};
 }
 
 ScopedSeams::ScopedSeams(platform::Clock& clock,

@@ -75,8 +75,7 @@ class RecordingLauncher final : public platform::ProcessLauncher {
  public:
   platform::ProcessHandle Start(const platform::ProcessStart& start) override;
   bool StartDetached(const platform::ProcessStart& start) override;
-  bool QueryExitCode(platform::ProcessHandle process,
-                     uint32_t* exit_code) override;
+  platform::ProcessStatus Query(platform::ProcessHandle process) override;
   bool Terminate(platform::ProcessHandle process, uint32_t exit_code) override;
   void Release(platform::ProcessHandle process) override;
   void CollectEnded() override {}
@@ -88,7 +87,7 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   std::vector<platform::ProcessHandle> released;
   bool fail_starts = false;
   bool fail_queries = false;
-  std::map<platform::ProcessHandle, uint32_t> exit_codes;
+  std::map<platform::ProcessHandle, platform::ProcessStatus> children;
 
  private:
   std::mutex lock_;

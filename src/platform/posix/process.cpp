@@ -156,26 +156,19 @@ bool StartDetachedProcess(const ProcessStart& start) {
   return true;
 }
 
-bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) {
-  if (process <= 0) return false;
+ProcessStatus QueryProcess(ProcessHandle process) {
+  if (process <= 0) return {};
   pid_t pid = static_cast<pid_t>(process);
   ChildTable& table = Children();
   std::lock_guard<std::mutex> guard(table.lock);
   auto ended = table.ended.find(pid);
-  if (ended != table.ended.end()) {
-    *exit_code = ended->second;
-    return true;
-  }
+  if (ended != table.ended.end()) return {ProcessState::kExited, ended->second};
   int status = 0;
   pid_t result = waitpid(pid, &status, WNOHANG);
-  if (result == 0) {
-    *exit_code = kStillActive;
-    return true;
-  }
-  if (result != pid) return false;
-  *exit_code = ExitCodeOf(status);
-  table.ended[pid] = *exit_code;
-  return true;
+  if (result == 0) return {ProcessState::kRunning, 0};
+  if (result != pid) return {};
+  table.ended[pid] = ExitCodeOf(status);
+  return {ProcessState::kExited, table.ended[pid]};
 }
 
 bool TerminateChild(ProcessHandle process, uint32_t exit_code) {

@@ -43,6 +43,10 @@ JobTable& Jobs() {
   return *table;
 }
 
+DWORD CreationFlags(StartKind kind) {
+  return kind == StartKind::kNoWindow ? CREATE_NO_WINDOW : NORMAL_PRIORITY_CLASS;
+}
+
 // Starts the child suspended when it is to join `job`, so that it cannot
 // start anything before it is in the job. Without a job, or when the job
 // cannot take it (an older Windows inside a job of its own), it runs as it
@@ -55,7 +59,8 @@ HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  const DWORD flags = start.creation_flags | (job != nullptr ? CREATE_SUSPENDED : 0);
+  const DWORD flags =
+      CreationFlags(start.kind) | (job != nullptr ? CREATE_SUSPENDED : 0);
   // The full path goes in as the application name, so that Windows never
   // searches for the file along a path that holds blanks.
   BOOL created = CreateProcessA(
@@ -92,14 +97,14 @@ bool StartDetachedProcess(const ProcessStart& start) {
   return true;
 }
 
-bool QueryExitCode(ProcessHandle process, uint32_t* exit_code) {
+ProcessStatus QueryProcess(ProcessHandle process) {
   DWORD code = 0;
   if (process == 0 ||
       !GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &code)) {
-    return false;
+    return {};
   }
-  *exit_code = code;
-  return true;
+  if (code == STILL_ACTIVE) return {ProcessState::kRunning, 0};
+  return {ProcessState::kExited, code};
 }
 
 // The child and everything it started, where it runs in a job.

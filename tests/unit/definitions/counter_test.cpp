@@ -166,8 +166,7 @@ class HeldCounterTest : public CounterTest {
   }
 
   static void WaitAndRelease(platform::ProcessHandle holder) {
-    uint32_t code = platform::kStillActive;
-    while (platform::QueryExitCode(holder, &code) && code == platform::kStillActive) {
+    while (platform::QueryProcess(holder).state == platform::ProcessState::kRunning) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     platform::ReleaseProcess(holder);

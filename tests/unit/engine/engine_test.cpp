@@ -128,7 +128,7 @@ TEST_F(EngineTest, DueScheduleStartsOnceWithTheExactCommandLine) {
                                       "\"" + dir + "Ravo.exe\" -_scheduleDaily web"}));
   for (const auto& start : launcher_.starts) {
     EXPECT_EQ(start.application, dir + "Ravo.exe");
-    EXPECT_EQ(start.creation_flags, 0x20u);
+    EXPECT_EQ(start.kind, platform::StartKind::kNormalPriority);
     EXPECT_EQ(start.working_folder, "");
   }
   EXPECT_EQ(CountLines("Running schedule, id: Daily web"), 1);
@@ -175,7 +175,6 @@ TEST_F(EngineTest, EndedChildIsReportedOnceAndReleased) {
   const platform::ProcessHandle child = engine_->schedules[0].process;
   ASSERT_NE(child, 0);
   EXPECT_EQ(engine_->schedules[0].started_at, clock_.NowSeconds() - 10);
-  launcher_.Finish(child, 259);  // the still-active code: still running
   RunFor(10);
   EXPECT_EQ(CountLines("The process stopped, id: A"), 0);
   launcher_.Finish(child, 1);
@@ -423,11 +422,10 @@ TEST_F(EngineTest, CounterHeldByAnotherProcessIsNoChange) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     RunFor(10);  // three passes, in far less than the hold's three seconds
-    uint32_t code = platform::kStillActive;
-    EXPECT_TRUE(platform::QueryExitCode(holder, &code) && code == platform::kStillActive)
+    EXPECT_EQ(platform::QueryProcess(holder).state, platform::ProcessState::kRunning)
         << "the holder let go before the passes were done";
     EXPECT_EQ(CountLines("Loading schedules"), 1) << c.after;
-    while (platform::QueryExitCode(holder, &code) && code == platform::kStillActive) {
+    while (platform::QueryProcess(holder).state == platform::ProcessState::kRunning) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     platform::ReleaseProcess(holder);

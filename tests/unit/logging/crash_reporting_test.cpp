@@ -298,11 +298,12 @@ TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
     child = platform::StartProcess(start);
   }
   ASSERT_NE(child, 0);
-  uint32_t exit_code = platform::kStillActive;
-  while (platform::QueryExitCode(child, &exit_code) &&
-         exit_code == platform::kStillActive) {
+  platform::ProcessStatus ended;
+  while ((ended = platform::QueryProcess(child)).state ==
+         platform::ProcessState::kRunning) {
     platform::SystemSleepMs(10);  // waiting for a real process, not timing
   }
+  const uint32_t exit_code = ended.exit_code;
   platform::ReleaseProcess(child);
   EXPECT_EQ(exit_code, 0u) << ChildReport(
       testing::ReadFile(planted.path() / kChildOutputName));

@@ -47,9 +47,9 @@ class SharedLauncher final : public platform::ProcessLauncher {
     if (hook) hook();
     return true;
   }
-  bool QueryExitCode(platform::ProcessHandle, uint32_t* exit_code) override {
-    *exit_code = 0;  // every child has ended by the next look
-    return true;
+  platform::ProcessStatus Query(platform::ProcessHandle) override {
+    // every child has ended by the next look
+    return {platform::ProcessState::kExited, 0};
   }
   bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
   void Release(platform::ProcessHandle) override {}

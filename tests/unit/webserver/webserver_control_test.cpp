@@ -75,7 +75,7 @@ TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
     EXPECT_EQ(start.application, Nginx());
     EXPECT_EQ(start.command_line, c.command_line);
     EXPECT_EQ(start.working_folder, Folder());
-    EXPECT_EQ(start.creation_flags, platform::kCreateNoWindow);
+    EXPECT_EQ(start.kind, platform::StartKind::kNoWindow);
     const auto lines = LogLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], c.command_line);
@@ -151,12 +151,14 @@ TEST(WebServerCommandNoContextTest, QuitBeforeTheContextDoesNothing) {
   start.working_folder = dir.path().string();
   platform::ProcessHandle child = platform::StartProcess(start);
   ASSERT_NE(child, 0);
-  uint32_t code = platform::kStillActive;
+  platform::ProcessStatus ended;
   ASSERT_TRUE(Eventually([&] {
-    return !platform::QueryExitCode(child, &code) || code != platform::kStillActive;
+    ended = platform::QueryProcess(child);
+    return ended.state != platform::ProcessState::kRunning;
   }));
   platform::ReleaseProcess(child);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ended.state, platform::ProcessState::kExited);
+  EXPECT_EQ(ended.exit_code, 0u);
   EXPECT_TRUE(fs::exists(dir.path() / "child-passed.txt"));
 }
 
