@@ -21,7 +21,7 @@ namespace corvana::platform {
 struct Library {
   void* handle = nullptr;
   // After a failure: the operating-system call that failed and its own
-  // error code or message, e.g. "LoadLibraryExA failed, error 126".
+  // error code or message, e.g. "LoadLibraryExA failed with error 126".
   std::string error;
 };
 

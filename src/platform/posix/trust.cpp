@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 struct HeldProgram::Handles {
@@ -35,8 +37,7 @@ TrustResult OpenFailure(const char* call, int error) {
   // O_NOFOLLOW on a link gives ELOOP; O_DIRECTORY on a link to a file may
   // give ENOTDIR first, so that case is told apart by the caller.
   if (error == ELOOP) return Verdict(TrustVerdict::kLink);
-  return {TrustVerdict::kCannotCheck,
-          std::string(call) + " failed with errno " + std::to_string(error)};
+  return {TrustVerdict::kCannotCheck, FailedCallText(call, error)};
 }
 
 // A trailing slash would make the kernel follow a final link.

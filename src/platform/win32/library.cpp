@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 namespace {
 
-// The one place where a failure is put into words: the call that failed and
-// the Win32 error code it left.
 bool Fail(Library* library, const char* call, DWORD error_code) {
-  library->error =
-      std::string(call) + " failed, error " + std::to_string(error_code);
+  library->error = FailedCallText(call, error_code);
   return false;
 }
 

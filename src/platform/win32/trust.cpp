@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 struct HeldProgram::Handles {
@@ -43,8 +45,7 @@ constexpr char kTrustedInstaller[] =
 TrustResult Verdict(TrustVerdict verdict) { return {verdict, ""}; }
 
 TrustResult Failure(const char* call, DWORD error) {
-  return {TrustVerdict::kCannotCheck,
-          std::string(call) + " failed with error " + std::to_string(error)};
+  return {TrustVerdict::kCannotCheck, FailedCallText(call, error)};
 }
 
 // The account of this process's token, as the service's own account.
