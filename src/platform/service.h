@@ -57,14 +57,32 @@ bool ReportServiceStatus(StatusHandle handle, const ServiceStatus& status);
 // Libraries load from the system folder and the scheduler's own folder only.
 void RestrictLibrarySearch();
 
-// The outcome of one service-manager operation: how far it got, and the
-// native error code of the call that failed.
+// What made a service-manager operation fail, in the scheduler's terms.
+// Each platform maps its own errors to these.
+enum class ServiceError {
+  kNone,
+  kAccessDenied,
+  kNoSuchService,
+  kServiceExists,   // creating one that is registered already
+  kAlreadyRunning,  // starting one that runs
+  kOther,           // only the native code tells
+};
+
+// The outcome of one service-manager operation: how far it got, and what
+// failed, with the failed call's own code for the message.
 struct ScmResult {
   bool manager_opened = false;
   bool service_opened = false;
   bool succeeded = false;
-  uint32_t error = 0;
+  ServiceError error = ServiceError::kNone;
+  uint32_t native_error = 0;  // Windows: its error; POSIX: errno or an exit status
+  const char* failed_call = "";
 };
+
+// The words for a failure, the platform's own: for a failed create (empty
+// when that failure goes unreported) and for a failed start, open or delete.
+std::string CreateFailureText(const ScmResult& result);
+std::string FailureText(const ScmResult& result);
 
 ScmResult ScmCreateService(const std::string& command_line,
                            const std::string& name,

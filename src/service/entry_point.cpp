@@ -33,7 +33,9 @@ int FinishServiceCommand(bool succeeded, const InstallErrors& errors,
 
 int ServiceCommandStatus(bool succeeded, const InstallErrors& errors) {
   // A service that already runs is what the person installing wanted.
-  if (succeeded || errors.last_error == kErrorServiceAlreadyRunning) return 0;
+  if (succeeded || errors.last_error == platform::ServiceError::kAlreadyRunning) {
+    return 0;
+  }
   return 1;
 }
 

@@ -18,55 +18,7 @@ std::atomic<const ServiceManagerSeam*> service_manager{&kSystemServiceManager};
 
 const ServiceManagerSeam& Manager() { return *service_manager.load(); }
 
-struct ErrorText {
-  uint32_t code;
-  const char* text;
-};
-
-constexpr ErrorText kCreateErrors[] = {
-    {5, "Error: ERROR_ACCESS_DENIED"},
-    {6, "Error: ERROR_INVALID_HANDLE"},
-    {87, "Error: ERROR_INVALID_PARAMETER"},
-    {123, "Error: ERROR_INVALID_NAME"},
-    {1057, "Error: ERROR_INVALID_SERVICE_ACCOUNT"},
-    {1059, "Error: ERROR_CIRCULAR_DEPENDENCY"},
-    {1078, "Error: ERROR_DUPLICATE_SERVICE_NAME"},
-};
-
-constexpr ErrorText kStartErrors[] = {
-    {3, "Error: ERROR_PATH_NOT_FOUND"},
-    {5, "Error: ERROR_ACCESS_DENIED"},
-    {6, "Error: ERROR_INVALID_HANDLE"},
-    {1053, "Error: ERROR_SERVICE_REQUEST_TIMEOUT"},
-    {1054, "Error: ERROR_SERVICE_NO_THREAD"},
-    {1055, "Error: ERROR_SERVICE_DATABASE_LOCKED"},
-    {1056, "Error: ERROR_SERVICE_ALREADY_RUNNING"},
-    {1058, "Error: ERROR_SERVICE_DISABLED"},
-    {1068, "Error: ERROR_SERVICE_DEPENDENCY_FAIL"},
-    {1069, "Error: ERROR_SERVICE_LOGON_FAILED"},
-    {1072, "Error: ERROR_SERVICE_MARKED_FOR_DELETE"},
-    {1075, "Error: ERROR_SERVICE_DEPENDENCY_DELETED"},
-};
-
-template <size_t N>
-const char* Lookup(const ErrorText (&table)[N], uint32_t code) {
-  for (const ErrorText& entry : table) {
-    if (entry.code == code) return entry.text;
-  }
-  return nullptr;
-}
-
 }  // namespace
-
-std::string CreateErrorText(uint32_t error) {
-  const char* text = Lookup(kCreateErrors, error);
-  return text ? text : "";
-}
-
-std::string StartErrorText(uint32_t error) {
-  const char* text = Lookup(kStartErrors, error);
-  return text ? text : "Error # " + std::to_string(error);
-}
 
 std::string ServiceCommandLine(const std::string& folder) {
   return "\"" + folder + platform::kPathSeparator +
@@ -76,14 +28,16 @@ std::string ServiceCommandLine(const std::string& folder) {
 namespace {
 
 // Kept for the person who ran the command: the log is not open here.
-void Keep(InstallErrors* errors, const std::string& text, uint32_t error) {
+void Keep(InstallErrors* errors, const std::string& text,
+          platform::ServiceError error) {
   if (errors == nullptr) return;
   errors->texts.push_back(text);
   errors->last_error = error;
 }
 
 // The table's texts are logged as they always were, and kept.
-void Note(InstallErrors* errors, const std::string& text, uint32_t error) {
+void Note(InstallErrors* errors, const std::string& text,
+          platform::ServiceError error) {
   WriteLog(text, kLogInstallError);
   Keep(errors, text, error);
 }
@@ -97,7 +51,7 @@ bool KeepUnopened(const platform::ScmResult& result, InstallErrors* errors) {
     return true;
   }
   if (!result.service_opened) {
-    Keep(errors, StartErrorText(result.error), result.error);
+    Keep(errors, platform::FailureText(result), result.error);
     return true;
   }
   return false;
@@ -121,7 +75,7 @@ bool CreateServiceEntry(const std::string& command_line,
     return false;
   }
   if (result.succeeded) return true;
-  const std::string text = CreateErrorText(result.error);
+  const std::string text = platform::CreateFailureText(result);
   if (!text.empty()) Note(errors, text, result.error);
   return false;
 }
@@ -129,7 +83,9 @@ bool CreateServiceEntry(const std::string& command_line,
 bool StartServiceByName(const std::string& name, InstallErrors* errors) {
   const platform::ScmResult result = Manager().start_service(name);
   if (KeepUnopened(result, errors)) return false;
-  if (!result.succeeded) Note(errors, StartErrorText(result.error), result.error);
+  if (!result.succeeded) {
+    Note(errors, platform::FailureText(result), result.error);
+  }
   return result.succeeded;
 }
 
@@ -141,7 +97,7 @@ bool DeleteServiceEntry(const std::string& name, InstallErrors* errors) {
   StopServiceByName(name);
   const platform::ScmResult result = Manager().delete_service(name);
   if (!KeepUnopened(result, errors) && !result.succeeded) {
-    Keep(errors, StartErrorText(result.error), result.error);
+    Keep(errors, platform::FailureText(result), result.error);
   }
   return result.succeeded;
 }
@@ -156,7 +112,7 @@ bool InstallService(const std::string& folder, InstallErrors* errors) {
     const platform::ScmResult configured =
         Manager().configure_recovery(kServiceName, kServiceDescription);
     if (!configured.succeeded) {
-      Keep(errors, StartErrorText(configured.error), configured.error);
+      Keep(errors, platform::FailureText(configured), configured.error);
     }
   }
   // Without the manager, the start could only say the same again.

@@ -15,14 +15,12 @@ inline constexpr const char kServiceName[] = "RavoScheduler";
 inline constexpr const char kServiceArgument[] = "--service";
 inline constexpr const char kServiceDescription[] =
     "Starts Corvana's scheduled analyses and report web-site updates.";
-inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
 
 // What went wrong, for the person who ran --install or --uninstall: the log
 // is not open in that process, so the texts would be lost otherwise.
 struct InstallErrors {
   std::vector<std::string> texts;
-  // The native error code of the last failure, 0 when none.
-  uint32_t last_error = 0;
+  platform::ServiceError last_error = platform::ServiceError::kNone;
   bool manager_unavailable = false;
 };
 
@@ -58,10 +56,5 @@ struct ServiceManagerSeam {
   platform::ScmResult (*delete_service)(const std::string& name);
 };
 void SetServiceManagerSeam(const ServiceManagerSeam* seam);
-
-// The texts logged for a failed create and a failed start; empty when a
-// create error has no text.
-std::string CreateErrorText(uint32_t error);
-std::string StartErrorText(uint32_t error);
 
 }  // namespace corvana

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/failure.h"
+
 extern char** environ;
 
 namespace corvana::platform {
@@ -33,31 +35,56 @@ std::atomic<ControlHandlerFunction> control_handler{nullptr};
 std::atomic<bool> stop_pending{false};
 pthread_t dispatcher_thread;
 
-// Codes in the service manager's own numbering, so that the portable code
-// reports the same texts on both systems.
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+// systemctl's exit status when the caller lacks the privilege (the LSB's
+// "insufficient privilege").
+constexpr int kSystemctlNoPermission = 4;
+// Named as the failed call when systemctl fails; its native code is then
+// the exit status.
+constexpr char kSystemctlCall[] = "systemctl";
 
 bool SystemdRuns() {
   struct stat info;
   return stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+void Fail(ServiceError error, const char* call, int native_error,
+          ScmResult* result) {
+  result->succeeded = false;
+  result->error = error;
+  result->failed_call = call;
+  result->native_error = static_cast<uint32_t>(native_error);
+}
+
+void FailWithErrno(const char* call, int native_error, ScmResult* result) {
+  Fail(native_error == EACCES || native_error == EPERM
+           ? ServiceError::kAccessDenied
+           : ServiceError::kOther,
+       call, native_error, result);
+}
+
 // Runs systemctl with the arguments and waits for it; true on exit code 0.
-bool Systemctl(std::vector<std::string> args) {
-  args.insert(args.begin(), "systemctl");
+// A failure is put into *result.
+bool Systemctl(std::vector<std::string> args, ScmResult* result) {
+  args.insert(args.begin(), kSystemctlCall);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv.data(),
-                   environ) != 0) {
+  const int spawn_error = posix_spawnp(&pid, kSystemctlCall, nullptr, nullptr,
+                                       argv.data(), environ);
+  if (spawn_error != 0) {
+    FailWithErrno("posix_spawnp", spawn_error, result);
     return false;
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (exit_status == 0) return true;
+  Fail(exit_status == kSystemctlNoPermission ? ServiceError::kAccessDenied
+                                             : ServiceError::kOther,
+       kSystemctlCall, exit_status, result);
+  return false;
 }
 
 std::string UnitPath(const std::string& name) {
@@ -69,15 +96,19 @@ ScmResult Opened(const std::string& name) {
   result.manager_opened = SystemdRuns();
   if (!result.manager_opened) return result;
   struct stat info;
-  result.service_opened = stat(UnitPath(name).c_str(), &info) == 0;
-  if (!result.service_opened) result.error = kErrorServiceDoesNotExist;
+  const std::string unit = UnitPath(name);
+  result.service_opened = stat(unit.c_str(), &info) == 0;
+  if (result.service_opened) return result;
+  if (errno == ENOENT) {
+    Fail(ServiceError::kNoSuchService, "stat", ENOENT, &result);
+  } else {
+    FailWithErrno("stat", errno, &result);
+  }
   return result;
 }
 
-void Finish(bool ok, ScmResult* result) {
-  result->succeeded = ok;
-  if (!ok) result->error = kErrorAccessDenied;
-}
+// Each step that fails has put its failure into *result already.
+void Finish(bool ok, ScmResult* result) { result->succeeded = ok; }
 
 // The handler for a stop that has just come; none while the worker has not
 // registered one, and then the stop is kept for the registration. Whichever
@@ -163,12 +194,12 @@ ScmResult ScmCreateService(const std::string& command_line,
   if (!result.manager_opened) return result;
   struct stat info;
   if (stat(UnitPath(name).c_str(), &info) == 0) {
-    result.error = 1073;  // the service exists already
+    result.error = ServiceError::kServiceExists;
     return result;
   }
   std::FILE* unit = std::fopen(UnitPath(name).c_str(), "we");
   if (unit == nullptr) {
-    Finish(false, &result);
+    FailWithErrno("fopen", errno, &result);
     return result;
   }
   // No start limit for the two restarts: systemd's counts manual starts
@@ -179,7 +210,9 @@ ScmResult ScmCreateService(const std::string& command_line,
                "[Install]\nWantedBy=multi-user.target\n",
                display_name.c_str(), command_line.c_str(), kRestartDelayS);
   std::fclose(unit);
-  Finish(Systemctl({"daemon-reload"}) && Systemctl({"enable", name}), &result);
+  Finish(Systemctl({"daemon-reload"}, &result) &&
+             Systemctl({"enable", name}, &result),
+         &result);
   return result;
 }
 
@@ -193,14 +226,16 @@ ScmResult ScmConfigureRecovery(const std::string& name, const std::string&) {
 
 ScmResult ScmStartService(const std::string& name) {
   ScmResult result = Opened(name);
-  if (result.service_opened) Finish(Systemctl({"start", name}), &result);
+  if (result.service_opened) {
+    Finish(Systemctl({"start", name}, &result), &result);
+  }
   return result;
 }
 
 ScmResult ScmStopService(const std::string& name) {
   ScmResult result = Opened(name);
   if (result.service_opened) {
-    Finish(Systemctl({"stop", "--no-block", name}), &result);
+    Finish(Systemctl({"stop", "--no-block", name}, &result), &result);
   }
   return result;
 }
@@ -208,10 +243,34 @@ ScmResult ScmStopService(const std::string& name) {
 ScmResult ScmDeleteService(const std::string& name) {
   ScmResult result = Opened(name);
   if (!result.service_opened) return result;
-  Systemctl({"disable", name});
-  Finish(unlink(UnitPath(name).c_str()) == 0 && Systemctl({"daemon-reload"}),
-         &result);
+  ScmResult ignored;
+  Systemctl({"disable", name}, &ignored);
+  if (unlink(UnitPath(name).c_str()) != 0) {
+    FailWithErrno("unlink", errno, &result);
+    return result;
+  }
+  Finish(Systemctl({"daemon-reload"}, &result), &result);
   return result;
+}
+
+std::string CreateFailureText(const ScmResult& result) {
+  // Installing over a registration keeps it, as on Windows, without a word.
+  if (result.error == ServiceError::kServiceExists) return "";
+  return FailureText(result);
+}
+
+std::string FailureText(const ScmResult& result) {
+  if (result.error == ServiceError::kNoSuchService) {
+    return "Error: the service is not registered";
+  }
+  if (result.error == ServiceError::kServiceExists) {
+    return "Error: the service is registered already";
+  }
+  if (result.failed_call == std::string(kSystemctlCall)) {
+    return "Error: systemctl failed with exit status " +
+           std::to_string(result.native_error);
+  }
+  return "Error: " + FailedCallText(result.failed_call, result.native_error);
 }
 
 }  // namespace corvana::platform

@@ -37,6 +37,22 @@ VOID WINAPI HandlerTrampoline(DWORD control) {
   control_handler_function(control);
 }
 
+ServiceError ServiceErrorOf(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED: return ServiceError::kAccessDenied;
+    case ERROR_SERVICE_DOES_NOT_EXIST: return ServiceError::kNoSuchService;
+    case ERROR_SERVICE_EXISTS: return ServiceError::kServiceExists;
+    case ERROR_SERVICE_ALREADY_RUNNING: return ServiceError::kAlreadyRunning;
+    default: return ServiceError::kOther;
+  }
+}
+
+void Fail(const char* call, ScmResult* result) {
+  result->native_error = GetLastError();
+  result->error = ServiceErrorOf(result->native_error);
+  result->failed_call = call;
+}
+
 // The manager's handle, and the service's when a name is given. Both are
 // closed on every path, failures included.
 class ScmHandles {
@@ -45,14 +61,14 @@ class ScmHandles {
              DWORD service_access, ScmResult* result) {
     manager_ = OpenSCManagerA(nullptr, nullptr, manager_access);
     if (manager_ == nullptr) {
-      result->error = GetLastError();  // OpenSCManagerA
+      Fail("OpenSCManagerA", result);
       return;
     }
     result->manager_opened = true;
     if (name.empty()) return;
     service_ = OpenServiceA(manager_, name.c_str(), service_access);
     if (service_ == nullptr) {
-      result->error = GetLastError();  // OpenServiceA
+      Fail("OpenServiceA", result);
       return;
     }
     result->service_opened = true;
@@ -71,9 +87,47 @@ class ScmHandles {
   SC_HANDLE service_ = nullptr;
 };
 
-void Finish(BOOL ok, ScmResult* result) {
+void Finish(const char* call, BOOL ok, ScmResult* result) {
   result->succeeded = ok != 0;
-  if (!ok) result->error = GetLastError();
+  if (!ok) Fail(call, result);
+}
+
+struct ErrorText {
+  DWORD code;
+  const char* text;
+};
+
+constexpr ErrorText kCreateErrors[] = {
+    {ERROR_ACCESS_DENIED, "Error: ERROR_ACCESS_DENIED"},
+    {ERROR_INVALID_HANDLE, "Error: ERROR_INVALID_HANDLE"},
+    {ERROR_INVALID_PARAMETER, "Error: ERROR_INVALID_PARAMETER"},
+    {ERROR_INVALID_NAME, "Error: ERROR_INVALID_NAME"},
+    {ERROR_INVALID_SERVICE_ACCOUNT, "Error: ERROR_INVALID_SERVICE_ACCOUNT"},
+    {ERROR_CIRCULAR_DEPENDENCY, "Error: ERROR_CIRCULAR_DEPENDENCY"},
+    {ERROR_DUPLICATE_SERVICE_NAME, "Error: ERROR_DUPLICATE_SERVICE_NAME"},
+};
+
+constexpr ErrorText kStartErrors[] = {
+    {ERROR_PATH_NOT_FOUND, "Error: ERROR_PATH_NOT_FOUND"},
+    {ERROR_ACCESS_DENIED, "Error: ERROR_ACCESS_DENIED"},
+    {ERROR_INVALID_HANDLE, "Error: ERROR_INVALID_HANDLE"},
+    {ERROR_SERVICE_REQUEST_TIMEOUT, "Error: ERROR_SERVICE_REQUEST_TIMEOUT"},
+    {ERROR_SERVICE_NO_THREAD, "Error: ERROR_SERVICE_NO_THREAD"},
+    {ERROR_SERVICE_DATABASE_LOCKED, "Error: ERROR_SERVICE_DATABASE_LOCKED"},
+    {ERROR_SERVICE_ALREADY_RUNNING, "Error: ERROR_SERVICE_ALREADY_RUNNING"},
+    {ERROR_SERVICE_DISABLED, "Error: ERROR_SERVICE_DISABLED"},
+    {ERROR_SERVICE_DEPENDENCY_FAIL, "Error: ERROR_SERVICE_DEPENDENCY_FAIL"},
+    {ERROR_SERVICE_LOGON_FAILED, "Error: ERROR_SERVICE_LOGON_FAILED"},
+    {ERROR_SERVICE_MARKED_FOR_DELETE, "Error: ERROR_SERVICE_MARKED_FOR_DELETE"},
+    {ERROR_SERVICE_DEPENDENCY_DELETED, "Error: ERROR_SERVICE_DEPENDENCY_DELETED"},
+};
+
+template <size_t N>
+const char* Lookup(const ErrorText (&table)[N], uint32_t code) {
+  for (const ErrorText& entry : table) {
+    if (entry.code == code) return entry.text;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -132,7 +186,7 @@ ScmResult ScmCreateService(const std::string& command_line,
       kServiceAllAccess, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
       SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr, nullptr,
       nullptr, nullptr);
-  Finish(service != nullptr, &result);
+  Finish("CreateServiceA", service != nullptr, &result);
   if (service != nullptr) CloseServiceHandle(service);
   return result;
 }
@@ -146,7 +200,7 @@ ScmResult ScmConfigureRecovery(const std::string& name,
   SERVICE_DESCRIPTIONA described{text.data()};
   if (!ChangeServiceConfig2A(handles.service(), SERVICE_CONFIG_DESCRIPTION,
                              &described)) {
-    Finish(FALSE, &result);
+    Finish("ChangeServiceConfig2A", FALSE, &result);
     return result;
   }
   // The last action repeats for every later failure: after the two
@@ -160,7 +214,8 @@ ScmResult ScmConfigureRecovery(const std::string& name,
   failure.dwResetPeriod = kFailureResetPeriodS;
   failure.cActions = kRestartsAfterFailure + 1;
   failure.lpsaActions = actions;
-  Finish(ChangeServiceConfig2A(handles.service(),
+  Finish("ChangeServiceConfig2A",
+         ChangeServiceConfig2A(handles.service(),
                                SERVICE_CONFIG_FAILURE_ACTIONS, &failure),
          &result);
   return result;
@@ -170,7 +225,8 @@ ScmResult ScmStartService(const std::string& name) {
   ScmResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceStartAccess, &result);
   if (!result.service_opened) return result;
-  Finish(StartServiceA(handles.service(), 0, nullptr), &result);
+  Finish("StartServiceA", StartServiceA(handles.service(), 0, nullptr),
+         &result);
   return result;
 }
 
@@ -179,7 +235,8 @@ ScmResult ScmStopService(const std::string& name) {
   ScmHandles handles(kStopManagerAccess, name, kServiceStopAccess, &result);
   if (!result.service_opened) return result;
   SERVICE_STATUS status;
-  Finish(ControlService(handles.service(), SERVICE_CONTROL_STOP, &status),
+  Finish("ControlService",
+         ControlService(handles.service(), SERVICE_CONTROL_STOP, &status),
          &result);
   return result;
 }
@@ -188,8 +245,18 @@ ScmResult ScmDeleteService(const std::string& name) {
   ScmResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceDeleteAccess, &result);
   if (!result.service_opened) return result;
-  Finish(DeleteService(handles.service()), &result);
+  Finish("DeleteService", DeleteService(handles.service()), &result);
   return result;
+}
+
+std::string CreateFailureText(const ScmResult& result) {
+  const char* text = Lookup(kCreateErrors, result.native_error);
+  return text ? text : "";
+}
+
+std::string FailureText(const ScmResult& result) {
+  const char* text = Lookup(kStartErrors, result.native_error);
+  return text ? text : "Error # " + std::to_string(result.native_error);
 }
 
 }  // namespace corvana::platform

@@ -36,15 +36,45 @@ TEST(ServiceInstallTest, RegisteredCommandLineQuotesThePathAndNamesTheService) {
             "\"" + folder + sep + platform::kSchedulerExecutableName + "\" --service");
 }
 
+using platform::ServiceError;
+
 TEST(ServiceInstallTest, ErrorTextsFollowTheTwoTables) {
-  EXPECT_EQ(CreateErrorText(5), "Error: ERROR_ACCESS_DENIED");
-  EXPECT_EQ(CreateErrorText(1078), "Error: ERROR_DUPLICATE_SERVICE_NAME");
-  EXPECT_EQ(CreateErrorText(1073), "");  // an existing service says nothing
-  EXPECT_EQ(StartErrorText(3), "Error: ERROR_PATH_NOT_FOUND");
-  EXPECT_EQ(StartErrorText(1056), "Error: ERROR_SERVICE_ALREADY_RUNNING");
-  EXPECT_EQ(StartErrorText(1075), "Error: ERROR_SERVICE_DEPENDENCY_DELETED");
-  EXPECT_EQ(StartErrorText(1060), "Error # 1060");
-  EXPECT_EQ(StartErrorText(0), "Error # 0");
+  const struct {
+    ServiceError error;
+    uint32_t native_error;
+    const char* call;
+    const char* create_text;
+    const char* text;
+  } cases[] = {
+#ifdef _WIN32
+      // Windows words a failure by its code alone.
+      {ServiceError::kAccessDenied, 5, "CreateServiceA", "Error: ERROR_ACCESS_DENIED",
+       "Error: ERROR_ACCESS_DENIED"},
+      {ServiceError::kOther, 1078, "CreateServiceA", "Error: ERROR_DUPLICATE_SERVICE_NAME",
+       "Error # 1078"},
+      {ServiceError::kServiceExists, 1073, "CreateServiceA", "", "Error # 1073"},
+      {ServiceError::kOther, 3, "StartServiceA", "", "Error: ERROR_PATH_NOT_FOUND"},
+      {ServiceError::kAlreadyRunning, 1056, "StartServiceA", "",
+       "Error: ERROR_SERVICE_ALREADY_RUNNING"},
+      {ServiceError::kOther, 1075, "StartServiceA", "", "Error: ERROR_SERVICE_DEPENDENCY_DELETED"},
+      {ServiceError::kNoSuchService, 1060, "OpenServiceA", "", "Error # 1060"},
+      {ServiceError::kOther, 0, "StartServiceA", "", "Error # 0"},
+#else
+      // Installing over a registration keeps it without a word.
+      {ServiceError::kServiceExists, 0, "", "", "Error: the service is registered already"},
+      {ServiceError::kNoSuchService, 2, "stat", "Error: the service is not registered",
+       "Error: the service is not registered"},
+      {ServiceError::kAccessDenied, 13, "fopen", "Error: fopen failed with errno 13",
+       "Error: fopen failed with errno 13"},
+      {ServiceError::kAccessDenied, 4, "systemctl",
+       "Error: systemctl failed with exit status 4", "Error: systemctl failed with exit status 4"},
+#endif
+  };
+  for (const auto& c : cases) {
+    const platform::ScmResult result{true, true, false, c.error, c.native_error, c.call};
+    EXPECT_EQ(platform::CreateFailureText(result), c.create_text) << c.native_error;
+    EXPECT_EQ(platform::FailureText(result), c.text) << c.native_error;
+  }
 }
 
 struct EntryPointRun {
@@ -108,11 +138,20 @@ constexpr ServiceManagerSeam kRecordedManager = {&CreateRecorded, &ConfigureReco
                                                  &StartRecorded, &StopRecorded,
                                                  &DeleteRecorded};
 
+constexpr platform::ScmResult kNoSuchService{true, false, false, ServiceError::kNoSuchService,
+#ifdef _WIN32
+                                             1060, "OpenServiceA"};
+constexpr char kNoSuchServiceText[] = "Error # 1060\n";
+#else
+                                             2, "stat"};
+constexpr char kNoSuchServiceText[] = "Error: the service is not registered\n";
+#endif
+
 class EntryPointTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Manager().calls.clear();
-    Manager().answer = platform::ScmResult{true, false, false, 1060};  // no such service
+    Manager().answer = kNoSuchService;
     SetServiceManagerSeam(&kRecordedManager);
   }
   void TearDown() override { SetServiceManagerSeam(nullptr); }
@@ -143,8 +182,8 @@ TEST_F(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
     platform::ScmResult answer;
     std::string err;
   } cases[] = {
-      {{false, false, false, 0}, std::string(platform::kServiceManagerUnavailableText) + "\n"},
-      {{true, false, false, 1060}, "Error # 1060\n"},
+      {{false, false, false}, std::string(platform::kServiceManagerUnavailableText) + "\n"},
+      {kNoSuchService, kNoSuchServiceText},
   };
   for (const auto& c : cases) {
     Manager().answer = c.answer;
@@ -159,20 +198,22 @@ TEST_F(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
 TEST_F(EntryPointTest, OnlyAServiceThatAlreadyRunsCountsAsInstalledWithoutTheLine) {
   const struct {
     bool succeeded;
-    uint32_t last_error;
+    ServiceError last_error;
     int status;
   } cases[] = {
-      {true, 0, 0},
-      {false, kErrorServiceAlreadyRunning, 0},
-      {false, 1060, 1},
-      {false, 5, 1},
-      {false, 1072, 1},
-      {false, 0, 1},
+      {true, ServiceError::kNone, 0},
+      {false, ServiceError::kAlreadyRunning, 0},
+      {false, ServiceError::kNoSuchService, 1},
+      {false, ServiceError::kAccessDenied, 1},
+      {false, ServiceError::kServiceExists, 1},
+      {false, ServiceError::kOther, 1},
+      {false, ServiceError::kNone, 1},
   };
   for (const auto& c : cases) {
     InstallErrors errors;
     errors.last_error = c.last_error;
-    EXPECT_EQ(ServiceCommandStatus(c.succeeded, errors), c.status) << c.last_error;
+    EXPECT_EQ(ServiceCommandStatus(c.succeeded, errors), c.status)
+        << static_cast<int>(c.last_error);
   }
 }
 
