@@ -14,7 +14,7 @@ using ProcessHandle = std::intptr_t;
 // children inherit the scheduler's terminal and priority either way.
 enum class StartKind {
   kNormalPriority,  // at normal priority, whatever the scheduler's own
-  kNoWindow,        // without a console window, at the inherited priority
+  kNoWindow,        // without a console window, at the default priority
 };
 
 enum class ProcessState { kInvalid, kRunning, kExited };
