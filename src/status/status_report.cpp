@@ -121,11 +121,10 @@ void AppendDigits(int value, int width, std::string* out) {
 
 // With the offset from UTC: the hour repeated in autumn shows each local
 // time twice. Written by hand: a report of 10,000 rows has 50,000 of them.
-std::string StartStamp(const Start& start) {
+void AppendStamp(const Start& start, std::string* out) {
   const platform::LocalTime& local = start.local;
   const int64_t offset_min = (LocalCivilSeconds(local) - start.seconds) / 60;
-  std::string text;
-  text.reserve(26);
+  std::string& text = *out;
   AppendDigits(local.year, 4, &text);
   text += '-';
   AppendDigits(local.month_index + 1, 2, &text);
@@ -141,6 +140,11 @@ std::string StartStamp(const Start& start) {
   AppendDigits(static_cast<int>(std::abs(offset_min) / 60), 2, &text);
   text += ':';
   AppendDigits(static_cast<int>(std::abs(offset_min) % 60), 2, &text);
+}
+
+std::string StartStamp(const Start& start) {
+  std::string text;
+  AppendStamp(start, &text);
   return text;
 }
 
@@ -165,77 +169,96 @@ std::string LastRunText(const std::optional<LastRun>& run) {
   return text;
 }
 
-// A table whose cells may hold several lines, columns padded to the widest.
-class Table {
+// The definition tables: one line per row, the further next starts on
+// lines of their own below the first; columns padded to the widest cell.
+// Written straight into one buffer: a table of 10,000 rows has 50,000 lines.
+class DefinitionTable {
  public:
-  explicit Table(std::vector<std::string> header) { rows_.push_back(Split(header)); }
-  void Add(std::vector<std::vector<std::string>> row) { rows_.push_back(std::move(row)); }
-  std::string Render() const {
-    std::vector<size_t> widths(rows_[0].size(), 0);
-    for (const auto& row : rows_) {
-      for (size_t c = 0; c < row.size(); ++c) {
-        for (const std::string& line : row[c]) widths[c] = std::max(widths[c], line.size());
-      }
+  explicit DefinitionTable(const std::vector<DefinitionRow>& rows) : rows_(rows) {
+    last_.reserve(rows.size());
+    for (const DefinitionRow& row : rows) {
+      last_.push_back(LastRunText(row.last_run));
+      Widen(0, row.id.size());
+      Widen(1, row.file.size());
+      Widen(2, State(row).size());
+      Widen(3, row.rule.size());
+      Widen(4, row.next.empty() ? NoNext(row).size() : kStampLength);
     }
-    size_t line_length = 2;
-    for (size_t width : widths) line_length += width + 2;
-    size_t lines = 0;
-    for (const auto& row : rows_) lines += Height(row);
-    std::string out;
-    out.reserve(lines * line_length);  // one buffer for a table of 50,000 lines
-    for (const auto& row : rows_) {
-      for (size_t l = 0; l < Height(row); ++l) Line(row, widths, l, &out);
-    }
-    return out;
+  }
+
+  void Render(std::string* out) const {
+    size_t lines = 1;
+    for (const DefinitionRow& row : rows_) lines += std::max<size_t>(row.next.size(), 1);
+    size_t line_length = 16 + last_width();
+    for (size_t width : widths_) line_length += width + 2;
+    out->reserve(out->size() + lines * line_length);
+    const char* header[] = {"id", "file", "state", "rule", "next starts"};
+    for (size_t c = 0; c < kPadded; ++c) Cell(c, header[c], out);
+    out->append(" last start\n");
+    for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], last_[r], out);
   }
 
  private:
-  static std::vector<std::vector<std::string>> Split(const std::vector<std::string>& cells) {
-    std::vector<std::vector<std::string>> row;
-    for (const std::string& cell : cells) row.push_back({cell});
-    return row;
+  static constexpr size_t kPadded = 5;  // every column but the last
+  static constexpr size_t kStampLength = 26;
+
+  static std::string_view State(const DefinitionRow& row) {
+    return row.enabled ? "enabled" : "disabled";
   }
-  static size_t Height(const std::vector<std::vector<std::string>>& row) {
-    size_t height = 1;
-    for (const auto& cell : row) height = std::max(height, cell.size());
-    return height;
+  static std::string_view NoNext(const DefinitionRow& row) {
+    return row.enabled ? "none ahead" : "-";
+  }
+  void Widen(size_t column, size_t width) {
+    widths_[column] = std::max(widths_[column], width);
+  }
+  size_t last_width() const {
+    size_t width = 10;
+    for (const std::string& text : last_) width = std::max(width, text.size());
+    return width;
   }
 
-  // Up to the last cell that has text on this line: no padding to drop.
-  static void Line(const std::vector<std::vector<std::string>>& row,
-                   const std::vector<size_t>& widths, size_t l, std::string* out) {
-    size_t cells = row.size();
-    while (cells > 0 && (l >= row[cells - 1].size() || row[cells - 1][l].empty())) {
-      --cells;
+  // " " + text padded to the column, as every column but the last.
+  void Cell(size_t column, std::string_view text, std::string* out) const {
+    out->append(column == 0 ? "  " : " ");
+    out->append(text);
+    out->append(widths_[column] - text.size() + 1, ' ');
+  }
+
+  void RenderRow(const DefinitionRow& row, const std::string& last,
+                 std::string* out) const {
+    Cell(0, row.id, out);
+    Cell(1, row.file, out);
+    Cell(2, State(row), out);
+    Cell(3, row.rule, out);
+    if (row.next.empty()) {
+      Cell(4, NoNext(row), out);
+    } else {
+      out->push_back(' ');
+      AppendStamp(row.next[0], out);
+      out->append(widths_[4] - kStampLength + 1, ' ');
     }
     out->push_back(' ');
-    for (size_t c = 0; c < cells; ++c) {
-      const size_t length = l < row[c].size() ? row[c][l].size() : 0;
-      out->push_back(' ');
-      if (length > 0) out->append(row[c][l]);
-      if (c + 1 < cells) out->append(widths[c] - length + 1, ' ');
-    }
+    out->append(last);
     out->push_back('\n');
+    size_t indent = 1;
+    for (size_t c = 0; c < 4; ++c) indent += widths_[c] + 2;
+    for (size_t l = 1; l < row.next.size(); ++l) {
+      out->append(indent + 1, ' ');
+      AppendStamp(row.next[l], out);
+      out->push_back('\n');
+    }
   }
-  std::vector<std::vector<std::vector<std::string>>> rows_;
+
+  const std::vector<DefinitionRow>& rows_;
+  std::vector<std::string> last_;
+  size_t widths_[kPadded] = {2, 4, 5, 4, 11};
 };
 
-std::vector<std::string> NextLines(const DefinitionRow& row) {
-  std::vector<std::string> lines;
-  for (const Start& start : row.next) lines.push_back(StartStamp(start));
-  if (lines.empty()) lines.push_back(row.enabled ? "none ahead" : "-");
-  return lines;
-}
-
-std::string DefinitionTable(const char* title, const std::vector<DefinitionRow>& rows) {
+std::string DefinitionTableText(const char* title, const std::vector<DefinitionRow>& rows) {
   std::string out = std::string(title) + " (" + std::to_string(rows.size()) + ")\n";
   if (rows.empty()) return out + "  none\n";
-  Table table({"id", "file", "state", "rule", "next starts", "last start"});
-  for (const DefinitionRow& row : rows) {
-    table.Add({{row.id}, {row.file}, {row.enabled ? "enabled" : "disabled"},
-               {row.rule}, NextLines(row), {LastRunText(row.last_run)}});
-  }
-  return out + table.Render();
+  DefinitionTable(rows).Render(&out);
+  return out;
 }
 
 std::string FailedText(const std::vector<FailedFile>& failed) {
@@ -322,8 +345,8 @@ std::string RenderText(const Report& report) {
   std::string out = "Home: " + report.home + "\nFrom: " + LocalStamp(report.from_s) +
                     " (local time)\n";
   if (!report.folder_listed) out += "The folder cannot be listed.\n";
-  out += "\n" + DefinitionTable("Schedules", report.schedules) + "\n" +
-         DefinitionTable("Web servers", report.web_servers) + "\n" +
+  out += "\n" + DefinitionTableText("Schedules", report.schedules) + "\n" +
+         DefinitionTableText("Web servers", report.web_servers) + "\n" +
          FailedText(report.failed_files) + "\n";
   const NginxStatus& nginx = report.nginx;
   out += std::string("nginx: ") +
