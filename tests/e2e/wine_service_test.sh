@@ -58,6 +58,13 @@ if [ -n "$actions" ]; then
   grep -q '0100000060EA00000100000060EA00000000000000000000$' <<<"$actions" || fail "failure actions: $actions"
 fi
 poll 30 state_is RUNNING || fail "service not RUNNING"
+# Installing again while it runs keeps the registration and counts as done;
+# the refused start is said, the line of success is not.
+wine "$app/scheduler.exe" --install >"$build/e2e-out.txt" 2>"$build/e2e-err.txt"; status=$?
+[ "$status" = 0 ] || fail "second install exited with $status"
+[ "$(tr -d '\r' < "$build/e2e-err.txt")" = "Error: ERROR_SERVICE_ALREADY_RUNNING" ] ||
+  fail "second install said '$(cat "$build/e2e-err.txt")'"
+[ -s "$build/e2e-out.txt" ] && fail "second install printed '$(cat "$build/e2e-out.txt")'"
 poll 15 grep -q "Run Task Schedulers/Webservers" "$home/scheduler.###" || fail "no start-up lines"
 head -n 1 "$home/scheduler.###" | tr -d '\r' | grep -qxF '#Software: Corvana 3.3 (build 0383).' || fail "log header"
 
