@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
@@ -24,44 +25,15 @@ namespace {
 namespace fs = std::filesystem;
 using platform::ProcessHandle;
 using platform::ProcessStart;
+using testing::Eventually;
 using testing::TempDir;
+using testing::WaitForExit;
 
 #ifdef _WIN32
 constexpr char kExeSuffix[] = ".exe";
 #else
 constexpr char kExeSuffix[] = "";
 #endif
-
-// Real children take real time; the deadline only guards against a hang.
-constexpr auto kDeadline = std::chrono::seconds(30);
-constexpr auto kPoll = std::chrono::milliseconds(10);
-
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto until = std::chrono::steady_clock::now() + kDeadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(kPoll);
-  }
-  return true;
-}
-
-uint32_t WaitForExit(ProcessHandle process) {
-  platform::ProcessStatus status;
-  Eventually([&] {
-    status = platform::QueryProcess(process);
-    return status.state != platform::ProcessState::kRunning;
-  });
-  EXPECT_EQ(status.state, platform::ProcessState::kExited);
-  return status.exit_code;
-}
-
-std::vector<std::string> Lines(const fs::path& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string SelfCommand(const std::string& arguments) {
   return testing::SelfPath() + " --child " + arguments;
@@ -75,7 +47,7 @@ std::vector<std::string> RunRecording(const ProcessStart& start,
   const uint32_t code = WaitForExit(child);
   platform::ReleaseProcess(child);
   EXPECT_EQ(code, 0u) << start.command_line;
-  return Lines(record);
+  return testing::FileLines(record);
 }
 
 bool SameFile(const std::string& a, const fs::path& b) {

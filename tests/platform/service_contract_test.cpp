@@ -10,11 +10,16 @@
 #include <thread>
 
 #include "platform/service.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
 
 #ifdef __linux__
+
+using testing::Eventually;
+constexpr std::chrono::milliseconds kStopBoundMs{10000};
+constexpr std::chrono::milliseconds kStopPollMs{1};
 
 // Whether SIGTERM (signal 15) waits in the process-wide pending set, which
 // the dispatcher empties when it takes it.
@@ -26,16 +31,6 @@ bool StopIsPending() {
     }
   }
   return false;
-}
-
-template <class Condition>
-bool Within(std::chrono::seconds bound, Condition condition) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 std::atomic<int> stops{0};
@@ -52,9 +47,10 @@ TEST(ServiceDispatcherTest, StopBeforeTheHandlerIsRegisteredIsDeliveredOnce) {
     const std::string self = std::filesystem::read_symlink("/proc/self").string();
     if (std::system(("kill -TERM " + self).c_str()) != 0) return;
     taken_before_registration.store(
-        Within(std::chrono::seconds(10), [] { return !StopIsPending(); }));
+        Eventually([] { return !StopIsPending(); }, kStopBoundMs, kStopPollMs));
     platform::RegisterControlHandler("RavoScheduler", &CountStop);
-    stop_reached_handler.store(Within(std::chrono::seconds(10), [] { return stops.load() > 0; }));
+    stop_reached_handler.store(
+        Eventually([] { return stops.load() > 0; }, kStopBoundMs, kStopPollMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a second one
   };
   ASSERT_TRUE(platform::RunServiceDispatcher("RavoScheduler", [] { service_main(); }));

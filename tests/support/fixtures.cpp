@@ -1,5 +1,6 @@
 #include "support/fixtures.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -70,15 +71,19 @@ std::string ReadFile(const fs::path& path) {
   return content.str();
 }
 
-std::vector<std::string> ReadLogLines() {
-  std::string text = ReadFile(LogFilePath());
+std::vector<std::string> FileLines(const fs::path& path) {
   std::vector<std::string> lines;
-  std::string line;
-  std::istringstream stream(text);
-  while (std::getline(stream, line)) {
+  std::istringstream stream(ReadFile(path));
+  for (std::string line; std::getline(stream, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
+  return lines;
+}
+
+std::vector<std::string> LogLines(LogHeader header) {
+  std::vector<std::string> lines = FileLines(LogFilePath());
+  if (header == LogHeader::kDropped && !lines.empty()) lines.erase(lines.begin());
   return lines;
 }
 
@@ -87,6 +92,17 @@ std::string WithoutTimestamp(const std::string& line) {
     return line.substr(22);
   }
   return line;
+}
+
+std::vector<std::string> LogBodies(LogHeader header) {
+  std::vector<std::string> bodies = LogLines(header);
+  for (std::string& line : bodies) line = WithoutTimestamp(line);
+  return bodies;
+}
+
+int LogCount(const std::string& body) {
+  const std::vector<std::string> bodies = LogBodies();
+  return static_cast<int>(std::count(bodies.begin(), bodies.end(), body));
 }
 
 int64_t LocalSeconds(int year, int month, int day, int hour, int minute,

@@ -35,8 +35,16 @@ void InitContextAt(const std::string& common);
 // An nginx.exe that passes the trust check, in HomePath's web-server folder,
 // for tests whose launcher only records what would run.
 void PlaceTrustedNginx();
-// Lines of the current log file, line ends removed.
-std::vector<std::string> ReadLogLines();
+// Whether a log reader gives the "#Software:" line the log file opens with.
+enum class LogHeader { kKept, kDropped };
+// Lines of the current log file, exactly as written but for the line ends.
+std::vector<std::string> LogLines(LogHeader header = LogHeader::kKept);
+// The same lines without their "[yyyy-mm-dd hh:mm:ss] " prefix.
+std::vector<std::string> LogBodies(LogHeader header = LogHeader::kKept);
+// How many lines of the log read `body` once their prefix is removed.
+int LogCount(const std::string& body);
+// Lines of a text file, LF or CRLF line ends removed.
+std::vector<std::string> FileLines(const std::filesystem::path& path);
 std::string ReadFile(const std::filesystem::path& path);
 // Writes the bytes as they are (no line-end translation).
 void WriteFile(const std::filesystem::path& path, const std::string& content);

@@ -20,6 +20,7 @@
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
@@ -157,18 +158,16 @@ class HeldCounterTest : public CounterTest {
                          kCounterFileName + " " + std::to_string(hold_ms);
     start.working_folder = home_;
     platform::ProcessHandle holder = platform::StartProcess(start);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (holder != 0 && !platform::PathExists(path_ + ".held") &&
-           std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (holder != 0) {
+      EXPECT_TRUE(testing::Eventually([&] { return platform::PathExists(path_ + ".held"); },
+                                      testing::kHangBoundMs, std::chrono::milliseconds(1)))
+          << "the holder never opened the counter";
     }
     return holder;
   }
 
   static void WaitAndRelease(platform::ProcessHandle holder) {
-    while (platform::QueryProcess(holder).state == platform::ProcessState::kRunning) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    testing::WaitForExit(holder);
     platform::ReleaseProcess(holder);
   }
 

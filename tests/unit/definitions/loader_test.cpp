@@ -18,6 +18,8 @@
 
 namespace corvana {
 namespace {
+using testing::LogHeader;
+using testing::LogLines;
 
 namespace fs = std::filesystem;
 
@@ -37,13 +39,6 @@ class LoaderTest : public ::testing::Test {
 
   void Write(const std::string& name, const std::string& content) const {
     std::ofstream(home_ + name, std::ios::binary) << content;
-  }
-
-  // Every line after the header, as written (summary lines carry no stamp).
-  static std::vector<std::string> LogLines() {
-    std::vector<std::string> lines = testing::ReadLogLines();
-    if (!lines.empty()) lines.erase(lines.begin());
-    return lines;
   }
 
   static int Count(const std::vector<std::string>& lines, const std::string& line) {
@@ -104,7 +99,7 @@ TEST_F(LoaderTest, KeepsEnabledSchedulesInFolderOrder) {
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"Off.schedule"}));
   EXPECT_EQ(list.size(), 4u);
   for (const auto& schedule : list) EXPECT_EQ(schedule.min, 5);
-  EXPECT_EQ(LogLines().back(), "Loading : 4 Schedules items");
+  EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Loading : 4 Schedules items");
 }
 
 TEST_F(LoaderTest, FilesSharingAnIdAreBothListed) {
@@ -113,7 +108,7 @@ TEST_F(LoaderTest, FilesSharingAnIdAreBothListed) {
   std::vector<ScheduleDefinition> list;
   LoadSchedules(&list);
   EXPECT_EQ(Ids(list), (std::vector<std::string>{"report", "report"}));
-  EXPECT_EQ(LogLines().back(), "Loading : 2 Schedules items");
+  EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Loading : 2 Schedules items");
 }
 
 TEST_F(LoaderTest, UnreadableEntriesAreSkippedAndTheRestLoads) {
@@ -125,7 +120,7 @@ TEST_F(LoaderTest, UnreadableEntriesAreSkippedAndTheRestLoads) {
   LoadSchedules(&list);
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension,
                                  {"folder.schedule", "broken.schedule"}));
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(Count(lines, "Error read schedule settings"), 2);
   EXPECT_EQ(lines.back(), "Loading : 2 Schedules items");
 }
@@ -143,7 +138,7 @@ TEST_F(LoaderTest, OversizedDefinitionsAreNotRead) {
   std::vector<ScheduleDefinition> list;
   LoadSchedules(&list);
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"big.schedule", "huge.schedule"}));
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   for (const char* name : {"big.schedule", "huge.schedule"}) {
     EXPECT_EQ(Count(lines, "Could not read from file '" + home_ + name + "'."), 1) << name;
   }
@@ -167,7 +162,7 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
   LoadWebServers(&servers);
   EXPECT_EQ(Ids(list), std::vector<std::string>{"good one"});
   EXPECT_TRUE(servers.empty());
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   for (const std::string& name : {"quo\"te.schedule", "back\\slash.schedule",
                                    "new?line.schedule", "co:lon.schedule",
                                    "pi|pe.schedule", "ta?b.schedule",
@@ -187,7 +182,7 @@ TEST_F(LoaderTest, FolderWithoutDefinitionsGivesAnEmptyList) {
   std::vector<ScheduleDefinition> schedules(2);
   LoadSchedules(&schedules);
   EXPECT_TRUE(schedules.empty());
-  EXPECT_EQ(LogLines().back(), "Loading : 0 Schedules items");
+  EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Loading : 0 Schedules items");
 }
 
 TEST_F(LoaderTest, MissingHomeFolderGivesEmptyLists) {
@@ -213,7 +208,7 @@ TEST_F(LoaderTest, FifoNamedLikeAScheduleDoesNotHangTheLoad) {
   }
   done.get();
   EXPECT_EQ(Ids(list), std::vector<std::string>{"good"});
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
   EXPECT_EQ(lines.back(), "Loading : 1 Schedules items");
 }
@@ -231,7 +226,7 @@ TEST_F(LoaderTest, KeepsEnabledWebServersInFolderOrder) {
   EXPECT_EQ(Ids(list),
             ListedIds(kWebServerExtension,
                       {"off.webserver", "broken.webserver", "folder.webserver"}));
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(Count(lines, "Error read webserver settings"), 2);
   EXPECT_EQ(lines.back(), "Loading : 2 Web Servers items");
 }

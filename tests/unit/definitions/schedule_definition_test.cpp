@@ -9,6 +9,8 @@
 
 namespace corvana {
 namespace {
+using testing::LogBodies;
+using testing::LogHeader;
 
 class ScheduleFileTest : public ::testing::Test {
  protected:
@@ -19,17 +21,6 @@ class ScheduleFileTest : public ::testing::Test {
             ScheduleDefinition* record) {
     files_.Write(file_name, content);
     return ReadScheduleFile(files_.WithSeparator(), file_name, record);
-  }
-
-  // The log's lines after its header, timestamps removed.
-  static std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    for (const std::string& line : testing::ReadLogLines()) {
-      if (line.rfind("#Software:", 0) != 0) {
-        lines.push_back(testing::WithoutTimestamp(line));
-      }
-    }
-    return lines;
   }
 
   testing::TempDir context_dir_;
@@ -53,7 +44,7 @@ TEST_F(ScheduleFileTest, ReadsTheExampleFile) {
   EXPECT_EQ(schedule.type_period, 11);
   EXPECT_EQ(schedule.name, "");
   EXPECT_FALSE(schedule.fired);
-  EXPECT_EQ(LogLines().back(), "Load settings - OK");
+  EXPECT_EQ(LogBodies(LogHeader::kDropped).back(), "Load settings - OK");
 }
 
 struct IntegerKey {
@@ -198,7 +189,7 @@ TEST_F(ScheduleFileTest, UnusableFilesFailWithTheirLines) {
     schedule.name = "kept";
     EXPECT_FALSE(Read("bad.schedule", test.content, &schedule)) << test.name;
     EXPECT_EQ(schedule.name, "kept") << test.name;
-    const std::vector<std::string> lines = LogLines();
+    const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u) << test.name;
     EXPECT_EQ(lines.back(), "Error read schedule settings") << test.name;
     EXPECT_EQ(lines[lines.size() - 2].rfind(test.reader_line, 0), 0u)
@@ -210,7 +201,7 @@ TEST_F(ScheduleFileTest, MissingFileFails) {
   ScheduleDefinition schedule;
   EXPECT_FALSE(ReadScheduleFile(files_.WithSeparator(), "gone.schedule",
                                 &schedule));
-  const std::vector<std::string> lines = LogLines();
+  const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "Error read schedule settings");
   EXPECT_NE(lines[lines.size() - 2].find("gone.schedule"), std::string::npos);

@@ -10,6 +10,8 @@
 
 namespace corvana {
 namespace {
+using testing::LogBodies;
+using testing::LogHeader;
 
 class WebServerFileTest : public ::testing::Test {
  protected:
@@ -19,16 +21,6 @@ class WebServerFileTest : public ::testing::Test {
             WebServerDefinition* record) {
     files_.Write(file_name, content);
     return ReadWebServerFile(files_.WithSeparator() + file_name, record);
-  }
-
-  static std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    for (const std::string& line : testing::ReadLogLines()) {
-      if (line.rfind("#Software:", 0) != 0) {
-        lines.push_back(testing::WithoutTimestamp(line));
-      }
-    }
-    return lines;
   }
 
   testing::TempDir context_dir_;
@@ -182,7 +174,7 @@ TEST_F(WebServerFileTest, UnusableFilesFailWithTheirLines) {
     EXPECT_FALSE(Read("bad.webserver", test.content, &web_server))
         << test.name;
     EXPECT_EQ(web_server.id, "") << test.name;
-    const std::vector<std::string> lines = LogLines();
+    const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u) << test.name;
     EXPECT_EQ(lines.back(), "Error read webserver settings") << test.name;
     EXPECT_EQ(lines[lines.size() - 2].rfind(test.reader_line, 0), 0u)
@@ -194,7 +186,7 @@ TEST_F(WebServerFileTest, MissingFileFails) {
   WebServerDefinition web_server;
   EXPECT_FALSE(
       ReadWebServerFile(files_.WithSeparator() + "gone.webserver", &web_server));
-  const std::vector<std::string> lines = LogLines();
+  const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "Error read webserver settings");
   EXPECT_NE(lines[lines.size() - 2].find("gone.webserver"), std::string::npos);

@@ -16,13 +16,15 @@
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
 using testing::FakeClock;
 using testing::RecordingLauncher;
 using testing::TempDir;
-using testing::WithoutTimestamp;
+using testing::LogBodies;
+using testing::LogCount;
 
 std::string ScheduleText(int kind, int hour, int minute, int second,
                          int days_week = 127) {
@@ -65,19 +67,16 @@ class EngineTest : public ::testing::Test {
   // Ticks until the fake clock has moved on by `seconds`.
   void RunFor(int64_t seconds) {
     const int64_t until = clock_.MonotonicMs() + seconds * 1000;
+    // A tick that no longer sleeps would leave the fake clock standing.
+    const auto hang_until = std::chrono::steady_clock::now() + testing::kHangBoundMs;
     while (clock_.MonotonicMs() < until) {
       EngineTick(*engine_);
       if (stop_requested.load()) break;
+      if (std::chrono::steady_clock::now() > hang_until) {
+        ADD_FAILURE() << "the ticks stopped moving the clock";
+        break;
+      }
     }
-  }
-  std::vector<std::string> LogBodies() {
-    std::vector<std::string> bodies;
-    for (const auto& line : testing::ReadLogLines()) bodies.push_back(WithoutTimestamp(line));
-    return bodies;
-  }
-  int CountLines(const std::string& body) {
-    auto bodies = LogBodies();
-    return static_cast<int>(std::count(bodies.begin(), bodies.end(), body));
   }
   std::vector<std::string> Commands() {
     std::vector<std::string> lines;
@@ -131,8 +130,8 @@ TEST_F(EngineTest, DueScheduleStartsOnceWithTheExactCommandLine) {
     EXPECT_EQ(start.kind, platform::StartKind::kNormalPriority);
     EXPECT_EQ(start.working_folder, "");
   }
-  EXPECT_EQ(CountLines("Running schedule, id: Daily web"), 1);
-  EXPECT_EQ(CountLines("Successful run schedule, id: Daily web"), 1);
+  EXPECT_EQ(LogCount("Running schedule, id: Daily web"), 1);
+  EXPECT_EQ(LogCount("Successful run schedule, id: Daily web"), 1);
   EXPECT_EQ(engine_->launches_since_serve, 2);
 }
 
@@ -152,8 +151,8 @@ TEST_F(EngineTest, StillActiveChildRefusesTheNextOccurrence) {
   ASSERT_EQ(launcher_.starts.size(), 1u);
   RunFor(3600);
   EXPECT_EQ(launcher_.starts.size(), 1u);
-  EXPECT_EQ(CountLines("Running schedule, id: A"), 2);
-  EXPECT_EQ(CountLines("Error: The process is still active, id: A"), 1);
+  EXPECT_EQ(LogCount("Running schedule, id: A"), 2);
+  EXPECT_EQ(LogCount("Error: The process is still active, id: A"), 1);
   EXPECT_EQ(engine_->launches_since_serve, 1);
 }
 
@@ -162,7 +161,7 @@ TEST_F(EngineTest, FailedStartTracksNothingAndIsNotCounted) {
   Start();
   launcher_.fail_starts = true;
   RunFor(20);
-  EXPECT_EQ(CountLines("Error: Failed to run task, id: A"), 1);
+  EXPECT_EQ(LogCount("Error: Failed to run task, id: A"), 1);
   EXPECT_EQ(engine_->schedules[0].process, 0);
   EXPECT_EQ(engine_->schedules[0].started_at, 0);
   EXPECT_EQ(engine_->launches_since_serve, 0);
@@ -176,10 +175,10 @@ TEST_F(EngineTest, EndedChildIsReportedOnceAndReleased) {
   ASSERT_NE(child, 0);
   EXPECT_EQ(engine_->schedules[0].started_at, clock_.NowSeconds() - 10);
   RunFor(10);
-  EXPECT_EQ(CountLines("The process stopped, id: A"), 0);
+  EXPECT_EQ(LogCount("The process stopped, id: A"), 0);
   launcher_.Finish(child, 1);
   RunFor(10);
-  EXPECT_EQ(CountLines("The process stopped, id: A"), 1);
+  EXPECT_EQ(LogCount("The process stopped, id: A"), 1);
   EXPECT_EQ(engine_->schedules[0].process, 0);
   EXPECT_EQ(engine_->schedules[0].started_at, 0);
   EXPECT_EQ(launcher_.released, (std::vector<platform::ProcessHandle>{child}));
@@ -201,7 +200,7 @@ TEST_F(EngineTest, ChildIsTerminatedAfterADayOfMonotonicTime) {
   EXPECT_TRUE(launcher_.terminated.empty());
   RunFor(5);
   EXPECT_EQ(launcher_.terminated, (std::vector<platform::ProcessHandle>{child}));
-  EXPECT_EQ(CountLines("Terminate Process, id: A"), 1);
+  EXPECT_EQ(LogCount("Terminate Process, id: A"), 1);
   EXPECT_EQ(engine_->schedules[0].process, 0);
 }
 
@@ -223,12 +222,12 @@ TEST_F(EngineTest, CounterChangeInEitherDirectionReloads) {
   Write("A.schedule", ScheduleText(2, 4, 0, 0));
   SetCounter(4);
   RunFor(4);
-  EXPECT_EQ(CountLines("The schedules has been changed #4"), 1);
+  EXPECT_EQ(LogCount("The schedules has been changed #4"), 1);
   EXPECT_EQ(engine_->schedules.size(), 1u);
   std::filesystem::remove(home_ / "schedule_counter.dat");
   RunFor(4);
-  EXPECT_EQ(CountLines("The schedules has been changed #0"), 1);
-  EXPECT_EQ(CountLines("Loading schedules"), 3);
+  EXPECT_EQ(LogCount("The schedules has been changed #0"), 1);
+  EXPECT_EQ(LogCount("Loading schedules"), 3);
 }
 
 TEST_F(EngineTest, ReloadKeepsARunningChildByIdAndClearsTheLatch) {
@@ -249,7 +248,7 @@ TEST_F(EngineTest, ReloadKeepsARunningChildByIdAndClearsTheLatch) {
   EXPECT_FALSE(engine_->schedules[0].fired);
   EXPECT_EQ(launcher_.released.size(), 1u);  // B's handle, no longer watched
   EngineTick(*engine_);
-  EXPECT_EQ(CountLines("Error: The process is still active, id: A"), 1);
+  EXPECT_EQ(LogCount("Error: The process is still active, id: A"), 1);
 }
 
 // Two files of one id each keep their child over a reload, in order; a
@@ -340,9 +339,9 @@ TEST_F(EngineTest, HangingChildOfADuplicateIdSurvivesAReload) {
     ASSERT_EQ(launcher_.starts.size(), 1u) << second;
     SetCounter(2);
     RunFor(8);
-    EXPECT_EQ(CountLines("The schedules has been changed #2"), 1) << second;
+    EXPECT_EQ(LogCount("The schedules has been changed #2"), 1) << second;
     EXPECT_EQ(launcher_.starts.size(), 1u) << second;
-    EXPECT_GE(CountLines("Error: The process is still active, id: Hang"), 1) << second;
+    EXPECT_GE(LogCount("Error: The process is still active, id: Hang"), 1) << second;
     EXPECT_TRUE(launcher_.released.empty()) << second;
     std::filesystem::remove(home_ / second);
     engine_.reset();  // releases nothing: the children are left running
@@ -368,7 +367,7 @@ TEST_F(EngineTest, UnconvertibleTimeStartsNothingAndEachRunOfItIsLoggedOnce) {
   for (const auto& step : steps) {
     clock_.Set(step.now_s);
     RunFor(5);
-    EXPECT_EQ(CountLines(line), step.lines);
+    EXPECT_EQ(LogCount(line), step.lines);
   }
   EXPECT_TRUE(launcher_.starts.empty());
   EXPECT_GT(clock_.slept_ms(), 0);  // the loop still paused between ticks
@@ -388,12 +387,12 @@ TEST_F(EngineTest, UnreadableCounterIsNoChangeUntilItReadsAgain) {
     std::filesystem::remove(home_ / "schedule_counter.dat");
     std::filesystem::create_directory(home_ / "schedule_counter.dat");
     RunFor(10);
-    EXPECT_EQ(CountLines("Loading schedules"), 1) << c.after;
+    EXPECT_EQ(LogCount("Loading schedules"), 1) << c.after;
     EXPECT_EQ(engine_->change_counter, 5);
     std::filesystem::remove(home_ / "schedule_counter.dat");
     SetCounter(c.after);
     RunFor(10);
-    EXPECT_EQ(CountLines("Loading schedules"), 1 + c.reloads) << c.after;
+    EXPECT_EQ(LogCount("Loading schedules"), 1 + c.reloads) << c.after;
     EXPECT_EQ(engine_->change_counter, c.after);
   }
 }
@@ -416,22 +415,19 @@ TEST_F(EngineTest, CounterHeldByAnotherProcessIsNoChange) {
     hold.command_line = hold.application + " --child hold " + counter.string() + " 3000";
     const platform::ProcessHandle holder = platform::StartProcess(hold);
     ASSERT_NE(holder, 0);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!std::filesystem::exists(counter.string() + ".held") &&
-           std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(testing::Eventually(
+        [&] { return std::filesystem::exists(counter.string() + ".held"); },
+        testing::kHangBoundMs, std::chrono::milliseconds(1)))
+        << "the holder never opened the counter";
     RunFor(10);  // three passes, in far less than the hold's three seconds
     EXPECT_EQ(platform::QueryProcess(holder).state, platform::ProcessState::kRunning)
         << "the holder let go before the passes were done";
-    EXPECT_EQ(CountLines("Loading schedules"), 1) << c.after;
-    while (platform::QueryProcess(holder).state == platform::ProcessState::kRunning) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_EQ(LogCount("Loading schedules"), 1) << c.after;
+    testing::WaitForExit(holder);
     platform::ReleaseProcess(holder);
     SetCounter(c.after);
     RunFor(10);
-    EXPECT_EQ(CountLines("Loading schedules"), 1 + c.reloads) << c.after;
+    EXPECT_EQ(LogCount("Loading schedules"), 1 + c.reloads) << c.after;
   }
 }
 #endif
@@ -457,11 +453,11 @@ TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   ReloadWebServers(*engine_);
   ReloadWebServers(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\" -s quit"), 2);  // start-up's and one more
-  EXPECT_EQ(CountLines("Stop webservers..."), 1);
+  EXPECT_EQ(LogCount("Stop webservers..."), 1);
   Write("Site.webserver", IntervalWebServerText(30));
   ReloadWebServers(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\""), 2);
-  EXPECT_EQ(CountLines("Start webservers..."), 2);
+  EXPECT_EQ(LogCount("Start webservers..."), 2);
 }
 
 TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {
@@ -475,7 +471,7 @@ TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {
   EXPECT_EQ(launcher_.starts.size(), 1u);
   RunFor(60);
   EXPECT_EQ(launcher_.starts.size(), 2u);
-  EXPECT_EQ(CountLines("Successful run webserver update, id: Site"), 2);
+  EXPECT_EQ(LogCount("Successful run webserver update, id: Site"), 2);
 }
 
 class ServeTest : public EngineTest {
@@ -504,7 +500,7 @@ TEST_F(ServeTest, AfterALaunchOncePerEveningInTheWindow) {
   EXPECT_EQ(Serves(), 0);
   RunFor(5 * 60);  // to 23:24:50
   EXPECT_EQ(Serves(), 1) << ::testing::PrintToString(LogBodies());
-  EXPECT_EQ(CountLines("Successful run serve service"), 1);
+  EXPECT_EQ(LogCount("Successful run serve service"), 1);
   EXPECT_EQ(engine_->launches_since_serve, 0);
   platform::LocalTime local;
   platform::ToLocalTime(engine_->serve_started, &local);
@@ -520,11 +516,11 @@ TEST_F(ServeTest, FailedServeIsRetriedAtEveryPassUntilMidnight) {
   engine_->launches_since_serve = 3;
   launcher_.fail_starts = true;
   RunFor(180);  // on past midnight
-  const int attempts = CountLines("Error: Failed to run serve service");
+  const int attempts = LogCount("Error: Failed to run serve service");
   EXPECT_GE(attempts, 37);  // one per supervision pass, every 3.1 s
   EXPECT_LE(attempts, 40);
   RunFor(120);
-  EXPECT_EQ(CountLines("Error: Failed to run serve service"), attempts);
+  EXPECT_EQ(LogCount("Error: Failed to run serve service"), attempts);
   EXPECT_EQ(engine_->launches_since_serve, 3);
   EXPECT_EQ(engine_->serve_started, 0);
 }
@@ -557,8 +553,8 @@ TEST_F(EngineTest, ShutdownRunsAgainFromTheDestructor) {
   Start();
   EngineShutdown(*engine_);
   engine_.reset();
-  EXPECT_EQ(CountLines("Stop webservers..."), 2);
-  EXPECT_EQ(CountLines("Scheduler normal shutdown."), 2);
+  EXPECT_EQ(LogCount("Stop webservers..."), 2);
+  EXPECT_EQ(LogCount("Scheduler normal shutdown."), 2);
 }
 
 }  // namespace

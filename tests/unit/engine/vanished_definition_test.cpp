@@ -16,7 +16,7 @@
 
 namespace corvana {
 namespace {
-using testing::WithoutTimestamp;
+using testing::LogCount;
 
 const char kWebServer[] =
     "FormatVersion=1.0\n[Common]\ntype_schedule=0\ntype_interval=0\ninterval=1\n";
@@ -43,12 +43,6 @@ class VanishedDefinitionTest : public ::testing::Test {
   }
   void Write(const std::string& name, const std::string& text) {
     testing::WriteFile(dir_.path() / "Corvana" / name, text);
-  }
-  int CountLines(const std::string& body) {
-    const auto lines = testing::ReadLogLines();
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-      return WithoutTimestamp(l) == body;
-    }));
   }
   bool Released(platform::ProcessHandle handle) {
     return std::find(launcher_.released.begin(), launcher_.released.end(), handle) !=
@@ -78,7 +72,7 @@ TEST_F(VanishedDefinitionTest, ReturningDefinitionTakesItsRunningChildBack) {
   EXPECT_EQ(engine_->web_servers[0].process, child_);
   EngineTick(*engine_);  // due again at once after the reload
   EXPECT_EQ(launcher_.starts.size(), 1u);
-  EXPECT_EQ(CountLines("Error: The process is still active, id: Site"), 1);
+  EXPECT_EQ(LogCount("Error: The process is still active, id: Site"), 1);
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
 }
 
@@ -89,7 +83,7 @@ TEST_F(VanishedDefinitionTest, ChildEndingWhileItsDefinitionIsGoneIsReleasedSile
   SuperviseAndTick();
   EXPECT_TRUE(Released(child_));
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
-  EXPECT_EQ(CountLines("The process stopped, id: Site"), 0);  // no longer watched
+  EXPECT_EQ(LogCount("The process stopped, id: Site"), 0);  // no longer watched
   Write("Site.webserver", kWebServer);
   ReloadWebServers(*engine_);
   EngineTick(*engine_);
@@ -118,7 +112,7 @@ TEST_F(VanishedDefinitionTest, ChildRunningADayWhileItsDefinitionIsGoneIsTermina
   EXPECT_EQ(launcher_.terminated, (std::vector<platform::ProcessHandle>{child_}));
   EXPECT_TRUE(Released(child_));
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
-  EXPECT_EQ(CountLines("Terminate Process, id: Site"), 1);
+  EXPECT_EQ(LogCount("Terminate Process, id: Site"), 1);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
@@ -152,14 +153,14 @@ TEST_F(CrashReportingTest, InstallHandsTheLibraryTheFilledRecord) {
   EXPECT_EQ(info.uMiniDumpType, 0u);
   EXPECT_EQ(info.nRestartTimeout, 0);
   // Logging is on here, unlike during context initialisation.
-  EXPECT_EQ(testing::ReadLogLines().back(), "Crash Report init - OK");
+  EXPECT_EQ(testing::LogLines().back(), "Crash Report init - OK");
 }
 
 TEST_F(CrashReportingTest, FailedInstallStillReturnsOneAndLogsTheReason) {
   reset_(1);
   EXPECT_EQ(Install(), 1);
   EXPECT_EQ(Recorded().install_calls, 1);
-  const std::vector<std::string> lines = testing::ReadLogLines();
+  const std::vector<std::string> lines = testing::LogLines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "Crash Report init error");
   EXPECT_EQ(lines.back(), testing::kStandInRefusal);
@@ -187,7 +188,7 @@ TEST_F(CrashReportingTest, CrashAppendsTheFolderBlockAndAttachesTheLog) {
       "All Users AppData=" + context->common_appdata_folder,
       "===============================================",
   };
-  const std::vector<std::string> lines = testing::ReadLogLines();
+  const std::vector<std::string> lines = testing::LogLines();
   ASSERT_GE(lines.size(), expected_tail.size());
   EXPECT_EQ(
       std::vector<std::string>(lines.end() - expected_tail.size(), lines.end()),
@@ -204,13 +205,13 @@ TEST_F(CrashReportingTest, CrashWithLoggingOffStillWritesTheFolderBlock) {
   ASSERT_EQ(Install(), 1);
   AppContext* context = GetAppContext();
   context->logging_enabled.store(false);
-  const size_t before = testing::ReadLogLines().size();
+  const size_t before = testing::LogLines().size();
 
   EXPECT_EQ(crash_(), 1);
   context->logging_enabled.store(true);
 
   // "***Crash!" goes through the switch; the block goes straight to the file.
-  const std::vector<std::string> lines = testing::ReadLogLines();
+  const std::vector<std::string> lines = testing::LogLines();
   ASSERT_EQ(lines.size(), before + 6);
   EXPECT_EQ(lines[before], "Sys Info: =====================================");
   EXPECT_EQ(lines[before + 2], "Program=");
@@ -241,7 +242,7 @@ TEST_F(CrashReportingTest, UnusableLibraryMeansNoCrashReporting) {
     ResetCrashReportingForTesting(test.folder);
     testing::InitContextAt(dir_.path().string());
     EXPECT_EQ(Install(), 0);
-    const std::vector<std::string> lines = testing::ReadLogLines();
+    const std::vector<std::string> lines = testing::LogLines();
     ASSERT_EQ(lines.size(), test.logs_the_failed_lookup ? 3u : 1u);
     EXPECT_EQ(lines[0], kHeader);
     if (test.logs_the_failed_lookup) {
@@ -259,7 +260,7 @@ TEST(CrashReportingInitTest, WithoutTheLibraryInitialisationCompletes) {
   testing::InitContextAt(dir.path().string());
   ASSERT_TRUE(GetAppContext()->logging_enabled.load());
   WriteLog("a later entry", kLogOrdinary);
-  EXPECT_EQ(testing::ReadLogLines(),
+  EXPECT_EQ(testing::LogLines(),
             (std::vector<std::string>{kHeader, "a later entry"}));
 }
 
@@ -298,12 +299,7 @@ TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
     child = platform::StartProcess(start);
   }
   ASSERT_NE(child, 0);
-  platform::ProcessStatus ended;
-  while ((ended = platform::QueryProcess(child)).state ==
-         platform::ProcessState::kRunning) {
-    platform::SystemSleepMs(10);  // waiting for a real process, not timing
-  }
-  const uint32_t exit_code = ended.exit_code;
+  const uint32_t exit_code = testing::WaitForExit(child);
   platform::ReleaseProcess(child);
   EXPECT_EQ(exit_code, 0u) << ChildReport(
       testing::ReadFile(planted.path() / kChildOutputName));

@@ -11,7 +11,7 @@
 
 namespace corvana {
 namespace {
-using testing::ReadLogLines;
+using testing::LogLines;
 using testing::TempDir;
 
 constexpr const char kHeader[] = "#Software: Corvana 3.3 (build 0383).";
@@ -24,10 +24,10 @@ class LogTest : public ::testing::Test {
 
 TEST_F(LogTest, HeaderThenEntriesAndSecondStartTruncates) {
   WriteLog("first run", kLogOrdinary);
-  ASSERT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader, "first run"}));
+  ASSERT_EQ(LogLines(), (std::vector<std::string>{kHeader, "first run"}));
   testing::InitContextAt(dir_.path().string());
   WriteLog("second run", kLogError);
-  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader, "second run"}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{kHeader, "second run"}));
 }
 
 TEST_F(LogTest, MessagesAreWrittenLiterally) {
@@ -35,7 +35,7 @@ TEST_F(LogTest, MessagesAreWrittenLiterally) {
   WriteLog("two\nlines", kLogOrdinary);
   WriteLog("", kLogOrdinary);
   EXPECT_EQ(WriteLog(nullptr, kLogOrdinary), 1);
-  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
                                 kHeader, "100%s %d %%", "two", "lines", ""}));
 }
 
@@ -54,7 +54,7 @@ TEST_F(LogTest, NothingIsWrittenWhileLoggingIsOff) {
   EXPECT_EQ(WriteLog("dropped", kLogOrdinary), 1);
   WriteTimestampedLog("dropped too");
   GetAppContext()->logging_enabled.store(true);
-  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{kHeader}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{kHeader}));
 }
 
 TEST_F(LogTest, TimestampPrefixComesFromTheClock) {
@@ -62,7 +62,7 @@ TEST_F(LogTest, TimestampPrefixComesFromTheClock) {
   platform::SetClock(&clock);
   WriteTimestampedLog("x");
   platform::SetClock(nullptr);
-  EXPECT_EQ(ReadLogLines().back(), "[2027-02-03 09:05:07] x");
+  EXPECT_EQ(LogLines().back(), "[2027-02-03 09:05:07] x");
   AppContext* context = GetAppContext();
   EXPECT_EQ(context->current_year, 2027);
   EXPECT_EQ(context->current_month, 2);
@@ -81,7 +81,7 @@ TEST_F(LogTest, ConcurrentWritersNeitherLoseNorInterleaveLines) {
   std::thread b(writer, 'b');
   a.join();
   b.join();
-  auto lines = ReadLogLines();
+  auto lines = LogLines();
   ASSERT_EQ(lines.size(), 1u + 2 * kLinesPerThread);
   int next[2] = {0, 0};
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -99,7 +99,7 @@ TEST_F(LogTest, EntriesAreLostSilentlyWhileTheFolderIsGone) {
   EXPECT_EQ(WriteLog("lost", kLogOrdinary), 1);
   std::filesystem::create_directory(dir_.path() / "Corvana");
   WriteLog("back", kLogOrdinary);
-  EXPECT_EQ(ReadLogLines(), (std::vector<std::string>{"back"}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"back"}));
 }
 
 }  // namespace

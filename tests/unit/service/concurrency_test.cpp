@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -21,10 +22,18 @@
 #include "platform/service.h"
 #include "service/service_main.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 #include "webserver/webserver_control.h"
 
 namespace corvana {
 namespace {
+using testing::LogBodies;
+
+// Waits on another thread of this process without sleeping, so that the
+// interleavings stay as tight as they would be.
+bool SpinUntil(const std::function<bool()>& condition) {
+  return testing::Eventually(condition, testing::kHangBoundMs, std::chrono::milliseconds(0));
+}
 using testing::WithoutTimestamp;
 
 // Both threads start children (the worker its launches and quits, the
@@ -101,14 +110,6 @@ class BoundedClock final : public platform::Clock {
   std::atomic<bool> forced_stop_{false};
 };
 
-std::vector<std::string> Bodies() {
-  std::vector<std::string> bodies;
-  for (const auto& line : testing::ReadLogLines()) {
-    bodies.push_back(WithoutTimestamp(line));
-  }
-  return bodies;
-}
-
 size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
@@ -137,7 +138,7 @@ class ConcurrencyTest : public ::testing::Test {
 // Every line was written whole: a timestamp, if any, opens the line and
 // appears nowhere else in it.
 void ExpectWholeLines() {
-  for (const std::string& line : testing::ReadLogLines()) {
+  for (const std::string& line : testing::LogLines()) {
     const std::string body = WithoutTimestamp(line);
     EXPECT_EQ(body.find("[2026-"), std::string::npos) << line;
     EXPECT_EQ(body.find("#Software"), body.rfind("#Software")) << line;
@@ -158,11 +159,12 @@ TEST_F(ConcurrencyTest, StopFromTheHandlerThreadEndsABusyWorker) {
     WriteDefinition(name, "type_schedule=0\ntype_interval=0\ninterval=1\n");
   }
   std::thread worker(ServiceMain);
-  while (launcher_.start_count() < 3) std::this_thread::yield();
+  const bool started = SpinUntil([&] { return launcher_.start_count() >= 3; });
+  EXPECT_TRUE(started) << "the worker never started the three web sites";
   ServiceControlHandler(platform::kControlStop);
   worker.join();
   EXPECT_FALSE(clock_.forced_stop());
-  const auto bodies = Bodies();
+  const auto bodies = LogBodies();
   EXPECT_LT(IndexOf(bodies, "Service: Stopped."), IndexOf(bodies, "Service: Shutdown."));
   EXPECT_LT(IndexOf(bodies, "Service: Shutdown."), bodies.size());
   // The handler's own quit lines may still come after the worker's last
@@ -194,13 +196,14 @@ TEST_F(ConcurrencyTest, StopArrivingDuringStartUpIsKept) {
       ServiceControlHandler(platform::kControlStop);
       handled.store(true);
     });
-    while (!stop_requested.load()) std::this_thread::yield();
+    EXPECT_TRUE(SpinUntil([] { return stop_requested.load(); }))
+        << "the handler never raised the stop";
   });
   ServiceMain();
   handler.join();
   EXPECT_TRUE(handled.load());
   EXPECT_FALSE(clock_.forced_stop()) << "the stop was lost; the worker ran on";
-  const auto bodies = Bodies();
+  const auto bodies = LogBodies();
   EXPECT_EQ(CountOf(bodies, "Run Task Schedulers/Webservers..."), 1u);
   EXPECT_EQ(CountOf(bodies, "Scheduler normal shutdown."), 2u);
   EXPECT_EQ(launcher_.start_count(), 0u);  // the due schedule never ran
@@ -253,7 +256,7 @@ TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
   std::atomic<int> ready{0};
   auto quitter = [&] {
     ready.fetch_add(1);
-    while (ready.load() < 2) std::this_thread::yield();
+    EXPECT_TRUE(SpinUntil([&] { return ready.load() >= 2; })) << "the other thread never came";
     for (int i = 0; i < kPerThread; ++i) WebServerCommand(kWebServerQuit);
   };
   std::thread handler_side(quitter);
@@ -263,7 +266,7 @@ TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
   const auto detached = launcher_.detached();
   EXPECT_EQ(detached.size(), 2u * kPerThread);
   EXPECT_EQ(CountOf(detached, QuitCommand()), 2u * kPerThread);
-  const auto bodies = Bodies();
+  const auto bodies = LogBodies();
   EXPECT_EQ(CountOf(bodies, QuitCommand()), 2u * kPerThread);
   EXPECT_EQ(CountOf(bodies, "Webserver command successfully"), 2u * kPerThread);
   ExpectWholeLines();
@@ -278,9 +281,14 @@ TEST_F(ConcurrencyTest, TimestampsNeverMixTwoReadings) {
   clock_.Set(before);
   std::atomic<bool> done{false};
   std::thread mover([&] {
+    const auto until = std::chrono::steady_clock::now() + testing::kHangBoundMs;
     while (!done.load()) {
       clock_.Set(after);
       clock_.Set(before);
+      if (std::chrono::steady_clock::now() > until) {
+        ADD_FAILURE() << "the writers never finished";
+        return;
+      }
     }
   });
   auto writer = [](const char* tag) {
@@ -293,7 +301,7 @@ TEST_F(ConcurrencyTest, TimestampsNeverMixTwoReadings) {
   done.store(true);
   mover.join();
   int lines = 0;
-  for (const std::string& line : testing::ReadLogLines()) {
+  for (const std::string& line : testing::LogLines()) {
     const std::string stamp = line.substr(0, 21);
     if (WithoutTimestamp(line) == line) continue;  // the header
     ++lines;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -18,16 +19,11 @@
 #include "service/service_install.h"
 #include "service/service_main.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
-using testing::WithoutTimestamp;
-
-std::vector<std::string> Bodies() {
-  std::vector<std::string> bodies;
-  for (const auto& line : testing::ReadLogLines()) bodies.push_back(WithoutTimestamp(line));
-  return bodies;
-}
+using testing::LogBodies;
 
 TEST(ServiceInstallTest, RegisteredCommandLineQuotesThePathAndNamesTheService) {
   const char sep = platform::kPathSeparator;
@@ -232,7 +228,7 @@ class ControlHandlerTest : public ::testing::Test {
 TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
   ServiceControlHandler(platform::kControlStop);
   EXPECT_TRUE(stop_requested.load());
-  auto bodies = Bodies();
+  auto bodies = LogBodies();
   ASSERT_GE(bodies.size(), 5u);
   EXPECT_EQ(bodies[1], "Service: Stopped.");
   EXPECT_EQ(bodies[2], "Service: Shutdown.");
@@ -244,7 +240,7 @@ TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
 TEST_F(ControlHandlerTest, ShutdownSkipsTheStoppedLine) {
   ServiceControlHandler(platform::kControlShutdown);
   EXPECT_TRUE(stop_requested.load());
-  const auto bodies = Bodies();
+  const auto bodies = LogBodies();
   EXPECT_EQ(bodies[1], "Service: Shutdown.");
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "Service: Stopped."), 0);
 }
@@ -253,7 +249,7 @@ TEST_F(ControlHandlerTest, InterrogateChangesNothingAndWritesNothing) {
   ServiceControlHandler(platform::kControlInterrogate);
   ServiceControlHandler(0x80);
   EXPECT_FALSE(stop_requested.load());
-  EXPECT_EQ(Bodies().size(), 1u);
+  EXPECT_EQ(LogBodies().size(), 1u);
   EXPECT_TRUE(launcher_.detached.empty());
 }
 
@@ -299,11 +295,17 @@ void ServiceMainTest::RunAndStop(uint32_t control) {
   });
   // The worker builds a context of its own; its folders may be read once
   // its logging switch is on, which is the last step of building it.
-  AppContext* started = nullptr;
-  while ((started = GetAppContext()) == before || !started->logging_enabled.load()) {
-    std::this_thread::yield();
-  }
-  while (Bodies().size() < 9) std::this_thread::yield();
+  constexpr std::chrono::milliseconds kSpin{0};
+  EXPECT_TRUE(testing::Eventually(
+      [&] {
+        AppContext* started = GetAppContext();
+        return started != before && started->logging_enabled.load();
+      },
+      testing::kHangBoundMs, kSpin))
+      << "the worker never built its context";
+  EXPECT_TRUE(testing::Eventually([] { return LogBodies().size() >= 9; },
+                                  testing::kHangBoundMs, kSpin))
+      << "the engine never finished starting";
   ServiceControlHandler(control);
   worker.join();
 }
@@ -345,7 +347,7 @@ TEST_F(ServiceMainTest, AControlAfterTheStoppedReportReportsNothing) {
 
 TEST_F(ServiceMainTest, ServiceMainRunsTheEngineUntilStopped) {
   RunAndStop(platform::kControlStop);
-  auto bodies = Bodies();
+  auto bodies = LogBodies();
   // The handler's quit lines may land after the worker's last line; the
   // worker's own lines end with its shutdown.
   auto last = std::find_if(bodies.rbegin(), bodies.rend(), [](const std::string& body) {

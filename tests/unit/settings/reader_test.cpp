@@ -16,6 +16,8 @@ namespace {
 using settings_test::BuildTestDocument;
 using settings_test::Sentinel;
 using settings_test::TestRecord;
+using testing::LogHeader;
+using testing::LogLines;
 using Lines = std::vector<std::string>;
 
 class ReaderTest : public ::testing::Test {
@@ -27,12 +29,6 @@ class ReaderTest : public ::testing::Test {
 
   bool Parse(const std::string& text, TestRecord* record) {
     return ParseSettings(document_, record, text.data(), text.size());
-  }
-  // The log without its header line.
-  Lines Logged() {
-    Lines lines = testing::ReadLogLines();
-    if (!lines.empty()) lines.erase(lines.begin());
-    return lines;
   }
   std::string PathOf(const std::string& name) {
     return dir_.WithSeparator() + name;
@@ -80,7 +76,7 @@ TEST_F(ReaderTest, VersionLineForms) {
     testing::InitContextAt(dir_.path().string());
     TestRecord record = Sentinel();
     EXPECT_EQ(Parse(c.text, &record), c.ok) << c.text;
-    EXPECT_EQ(Logged(), c.log) << c.text;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), c.log) << c.text;
     EXPECT_EQ(record, Sentinel()) << "no section, no change: " << c.text;
   }
 }
@@ -100,7 +96,7 @@ TEST_F(ReaderTest, OnlySectionHeadersMayFollowTheVersionLine) {
     testing::InitContextAt(dir_.path().string());
     TestRecord record = Sentinel();
     EXPECT_FALSE(Parse(text, &record)) << text;
-    EXPECT_EQ(Logged(), Lines{}) << text;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{}) << text;
   }
 }
 
@@ -126,7 +122,7 @@ TEST_F(ReaderTest, EntriesAcceptBlanksCommentsAnyOrderAndRepeats) {
   EXPECT_EQ(record.enabled, 0);
   EXPECT_EQ(record.type_period, 3);
   EXPECT_EQ(record.count, 77) << "section Other never occurred";
-  EXPECT_EQ(Logged(), Lines{});
+  EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
 }
 
 TEST_F(ReaderTest, ValuesOfTextKeys) {
@@ -238,7 +234,7 @@ TEST_F(ReaderTest, BadValueKeepsStoredFieldsAndAppliesNoDefaults) {
   expected.hour = 5;
   expected.name = "new";
   EXPECT_EQ(record, expected);
-  EXPECT_EQ(Logged(), Lines{});
+  EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
 }
 
 TEST_F(ReaderTest, ProjectErrorAppliesDefaultsBeforeFailing) {
@@ -280,7 +276,7 @@ TEST_F(ReaderTest, UnexpectedTokenInsideSectionLogsItsLine) {
     TestRecord record;
     EXPECT_FALSE(Parse("FormatVersion=1\n[Common]" + c.body, &record))
         << c.body;
-    EXPECT_EQ(Logged(), Lines{" Project error, string=" + c.shown}) << c.body;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{" Project error, string=" + c.shown}) << c.body;
   }
 }
 
@@ -301,7 +297,7 @@ TEST_F(ReaderTest, ValueOfTheWrongFormFailsSilently) {
     testing::InitContextAt(dir_.path().string());
     TestRecord record;
     EXPECT_FALSE(Parse("FormatVersion=1\n[Common]\n" + body, &record)) << body;
-    EXPECT_EQ(Logged(), Lines{}) << body;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{}) << body;
   }
 }
 
@@ -319,14 +315,14 @@ TEST_F(ReaderTest, EarlyEndWhereAKeyIsExpectedSucceeds) {
         << ending;
     EXPECT_EQ(record.hour, 5) << ending;
     EXPECT_EQ(record.enabled, 1) << "default, the rest unread: " << ending;
-    EXPECT_EQ(Logged(), Lines{}) << ending;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{}) << ending;
   }
 }
 
 TEST_F(ReaderTest, LoadWithoutPathLogsNothing) {
   TestRecord record = Sentinel();
   EXPECT_FALSE(LoadSettings(document_, &record, "", 0));
-  EXPECT_EQ(Logged(), Lines{});
+  EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
   EXPECT_EQ(record, Sentinel());
 }
 
@@ -337,7 +333,7 @@ TEST_F(ReaderTest, LoadOfWhatCannotBeOpenedLogsTheCause) {
     const std::string path = PathOf(name);
     TestRecord record;
     EXPECT_FALSE(LoadSettings(document_, &record, path, 0)) << name;
-    EXPECT_EQ(Logged(), (Lines{"Load settings '" + path + "'...",
+    EXPECT_EQ(LogLines(LogHeader::kDropped), (Lines{"Load settings '" + path + "'...",
                                "Cannot open file '" + path + "'"}));
   }
 }
@@ -373,7 +369,7 @@ TEST_F(ReaderTest, LoadReportsSuccessAndFailure) {
     Lines expected = {"Load settings '" + path + "'..."};
     expected.insert(expected.end(), c.after_first_line.begin(),
                     c.after_first_line.end());
-    EXPECT_EQ(Logged(), expected) << c.content;
+    EXPECT_EQ(LogLines(LogHeader::kDropped), expected) << c.content;
   }
 }
 
@@ -414,7 +410,7 @@ TEST_F(ReaderTest, ReadWholeFileGivesTheTextModeText) {
   ASSERT_TRUE(ReadWholeFile(PathOf("empty.txt"), 0, &empty));
   EXPECT_EQ(empty.length, 0u);
   EXPECT_EQ(empty.data[0], '\0');
-  EXPECT_EQ(Logged(), Lines{});
+  EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
 }
 
 // Ctrl-Z ends a text-mode file on Windows; elsewhere it is a byte like any
@@ -430,13 +426,13 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
   EXPECT_FALSE(only_ok);
 #ifdef _WIN32
   EXPECT_TRUE(z_ok);
-  EXPECT_EQ(Logged(),
+  EXPECT_EQ(LogLines(LogHeader::kDropped),
             (Lines{"Load settings '" + z_path + "'...", "Load settings - OK",
                    "Load settings '" + only_path + "'...",
                    "Could not read from file '" + only_path + "'."}));
 #else
   EXPECT_FALSE(z_ok);
-  EXPECT_EQ(Logged(), (Lines{"Load settings '" + z_path + "'...",
+  EXPECT_EQ(LogLines(LogHeader::kDropped), (Lines{"Load settings '" + z_path + "'...",
                              " Project error, string=\x1a junk",
                              "Load settings '" + only_path + "'..."}));
 #endif
@@ -474,7 +470,7 @@ TEST_F(ReaderTest, HostileInputs) {
     testing::InitContextAt(dir_.path().string());
     TestRecord record;
     EXPECT_EQ(Parse(c.text, &record), c.ok) << c.text.substr(0, 40);
-    EXPECT_EQ(Logged(), c.log) << c.text.substr(0, 40);
+    EXPECT_EQ(LogLines(LogHeader::kDropped), c.log) << c.text.substr(0, 40);
   }
 }
 

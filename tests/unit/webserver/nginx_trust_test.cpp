@@ -55,7 +55,7 @@ TEST_F(NginxTrustTest, AMissingNginxIsNeitherPresentNorTrusted) {
   EXPECT_EQ(trust.path, Nginx());
   EXPECT_FALSE(WebServerCommand(kWebServerStart));
   EXPECT_TRUE(launcher_.detached.empty());
-  EXPECT_EQ(testing::ReadLogLines().back(), "Webserver command error");
+  EXPECT_EQ(testing::LogLines().back(), "Webserver command error");
 }
 
 #ifndef _WIN32
@@ -121,7 +121,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     c.prepare(fs::path(home_), Folder());
     launcher_.detached.clear();
     const bool started = WebServerCommand(kWebServerStart);
-    const auto lines = testing::ReadLogLines();
+    const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
     const std::string reason = c.reason;
     EXPECT_EQ(CheckNginxTrust(home_).reason, reason);
@@ -164,7 +164,7 @@ TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
   ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_FALSE(WebServerCommand(kWebServerStart));
   EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
-  const auto lines = testing::ReadLogLines();
+  const auto lines = testing::LogLines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2],
             "nginx.exe not started: " + Nginx() + " can be changed by non-administrators");

@@ -21,12 +21,14 @@
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 #include "webserver/webserver_control.h"
 
 namespace corvana {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Eventually;
 
 std::string HelperPath(const std::string& relative) {
   const std::string self = testing::SelfPath();
@@ -48,16 +50,6 @@ std::vector<std::string> StubCommandLines(const fs::path& folder) {
     lines.push_back(line.substr(line.rfind('\t') + 1));
   }
   return lines;
-}
-
-template <class Condition>
-bool Eventually(Condition condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 class StartUpQuitTest : public ::testing::Test {
@@ -104,13 +96,7 @@ TEST_F(StartUpQuitTest, StartUpStartsNginxOnlyAfterItsQuitHasEnded) {
   EngineStart(*engine);
   ASSERT_TRUE(engine->web_servers_started);
   const auto runs = [&] {
-    std::vector<std::string> lines;
-    std::ifstream in(folder_ / "analyzer_runs.txt");
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
-    return lines;
+    return testing::FileLines(folder_ / "analyzer_runs.txt");
   };
   ASSERT_TRUE(Eventually([&] { return runs().size() >= 4; }));
   EXPECT_EQ(runs(), (std::vector<std::string>{"start -s quit", "end -s quit", "start ", "end "}));

@@ -19,9 +19,13 @@
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 
 namespace corvana {
 namespace {
+using testing::LogHeader;
+using testing::LogLines;
+using testing::Eventually;
 
 namespace fs = std::filesystem;
 using testing::TempDir;
@@ -31,13 +35,6 @@ constexpr char kExeSuffix[] = ".exe";
 #else
 constexpr char kExeSuffix[] = "";
 #endif
-
-// The log's lines after its header, exactly as written.
-std::vector<std::string> LogLines() {
-  std::vector<std::string> lines = testing::ReadLogLines();
-  if (!lines.empty()) lines.erase(lines.begin());
-  return lines;
-}
 
 class WebServerCommandTest : public ::testing::Test {
  protected:
@@ -76,7 +73,7 @@ TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
     EXPECT_EQ(start.command_line, c.command_line);
     EXPECT_EQ(start.working_folder, Folder());
     EXPECT_EQ(start.kind, platform::StartKind::kNoWindow);
-    const auto lines = LogLines();
+    const auto lines = LogLines(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], c.command_line);
     EXPECT_EQ(lines.back(), "Webserver command successfully");
@@ -87,7 +84,7 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
   launcher_.fail_starts = true;
   for (int command : {kWebServerStart, kWebServerQuit}) {
     EXPECT_FALSE(WebServerCommand(command));
-    const auto lines = LogLines();
+    const auto lines = LogLines(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2].rfind("\"" + Nginx() + "\"", 0), 0u);
     EXPECT_EQ(lines.back(), "Webserver command error");
@@ -103,7 +100,7 @@ TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
   platform::SetLauncher(nullptr);
   // No web-server folder in the test's current directory: nothing runs.
   EXPECT_TRUE(launcher.detached.empty());
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], std::string("\"webserver") +
                                          platform::kPathSeparator +
@@ -128,17 +125,6 @@ TEST(WebServerCommandChild, DISABLED_QuitBeforeTheContextDoesNothing) {
   EXPECT_TRUE(launcher.detached.empty());
   EXPECT_TRUE(launcher.starts.empty());
   if (!::testing::Test::HasFailure()) std::ofstream("child-passed.txt") << "ok";
-}
-
-// Real children take real time; the deadline only guards against a hang.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 TEST(WebServerCommandNoContextTest, QuitBeforeTheContextDoesNothing) {
@@ -229,7 +215,7 @@ TEST_F(RealNginxTest, MissingNginxIsAnError) {
     if (folder_exists) fs::create_directories(folder_);
     for (int command : {kWebServerStart, kWebServerQuit}) {
       EXPECT_FALSE(WebServerCommand(command));
-      EXPECT_EQ(LogLines().back(), "Webserver command error");
+      EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Webserver command error");
     }
   }
 }
@@ -252,7 +238,7 @@ TEST_F(RealNginxTest, StartAndQuitRunTheFileInTheWebServerFolder) {
                             platform::kPathSeparator + "nginx.exe";
   EXPECT_EQ(starts[0].command_line, nginx);
   EXPECT_EQ(starts[1].command_line, nginx + " -s quit");
-  const auto lines = LogLines();
+  const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Webserver command successfully"), 2);
 }
 
