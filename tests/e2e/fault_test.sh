@@ -328,14 +328,7 @@ planted_links_are_not_followed() {
   stop_scheduler
 }
 
-for name in analyzer_missing analyzer_exits_at_once_with_an_error \
-    analyzer_hangs_past_the_run_time_limit analyzer_and_its_child_go_on_after_a_stop \
-    nginx_missing log_folder_disappears \
-    counter_deleted counter_truncated_to_two_bytes \
-    counter_replaced_by_a_folder_or_a_pipe torn_definition_is_skipped_then_loaded \
-    definitions_rewritten_in_a_tight_loop stop_during_start_up stop_at_once_after_start \
-    planted_links_are_not_followed; do
-  [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
+for name in $(fault_cases_for native); do
   run_case "$name"
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
   end_analyzers

@@ -175,11 +175,7 @@ wine_setup "$build" "Corvana Faults"
 set_counter $counter
 wine_install
 if [ $case_failures -ne 0 ]; then echo "[  FAILED  ] 1 tests, the service did not start"; exit 1; fi
-for name in analyzer_missing analyzer_exits_at_once_with_an_error nginx_missing \
-    counter_held_exclusively counter_deleted counter_truncated_to_two_bytes \
-    torn_definition_is_skipped_then_loaded log_folder_disappears \
-    definitions_rewritten_in_a_tight_loop stops_cleanly; do
-  [ -n "${FAULT_CASES:-}" ] && [[ " $FAULT_CASES " != *" $name "* ]] && continue
+for name in $(fault_cases_for wine); do
   run_case "$name"
 done
 wine_uninstall
