@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -45,8 +44,7 @@ constexpr char kExeSuffix[] = "";
 // The command lines the stand-in nginx.exe was started with, in order.
 std::vector<std::string> StubCommandLines(const fs::path& folder) {
   std::vector<std::string> lines;
-  std::ifstream in(folder / "nginx-stub.log");
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : testing::FileLines(folder / "nginx-stub.log")) {
     lines.push_back(line.substr(line.rfind('\t') + 1));
   }
   return lines;

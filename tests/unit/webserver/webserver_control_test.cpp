@@ -168,8 +168,7 @@ struct StubStart {
 // tab-separated.
 std::vector<StubStart> StubStarts(const fs::path& folder) {
   std::vector<StubStart> starts;
-  std::ifstream in(folder / "nginx-stub.log");
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : testing::FileLines(folder / "nginx-stub.log")) {
     const size_t first = line.find('\t');
     const size_t second = line.find('\t', first + 1);
     if (second == std::string::npos) continue;
