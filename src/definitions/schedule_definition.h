@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "definitions/timetable.h"
 #include "platform/process.h"
 
 namespace corvana {

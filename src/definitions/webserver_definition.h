@@ -5,6 +5,7 @@
 #include <string>
 
 #include "environment/packed_time.h"
+#include "definitions/timetable.h"
 #include "platform/process.h"
 
 namespace corvana {

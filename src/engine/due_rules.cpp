@@ -3,10 +3,6 @@
 namespace corvana {
 namespace {
 
-constexpr int kUnitMinutes = 0;
-constexpr int kUnitHours = 1;
-constexpr int kUnitDays = 2;
-
 // The window is the two seconds ending at `sec`. Written without `sec - 1`
 // so that no value read from a file can overflow.
 bool TimeOfDayMatches(int32_t hour, int32_t min, int32_t sec,
@@ -28,27 +24,40 @@ template <class Record>
 bool CalendarMatches(const Record& record, const platform::LocalTime& now) {
   const bool at_time =
       TimeOfDayMatches(record.hour, record.min, record.sec, now);
-  switch (record.type_schedule) {
-    case 1: return record.min == now.minute;
-    case 2: return at_time && WeekdayBitSet(record.days_week, now.weekday);
-    case 3: return at_time && record.nday_week == now.weekday;
-    case 4: return at_time && record.day == now.day;
-    case 5:
+  switch (KindOf(record.type_schedule)) {
+    case ScheduleKind::kHourly: return record.min == now.minute;
+    case ScheduleKind::kWeekdays:
+      return at_time && WeekdayBitSet(record.days_week, now.weekday);
+    case ScheduleKind::kWeekday:
+      return at_time && record.nday_week == now.weekday;
+    case ScheduleKind::kMonthly: return at_time && record.day == now.day;
+    case ScheduleKind::kYearly:
       return at_time && record.day == now.day &&
              record.month == now.month_index;
-    default: return false;
+    case ScheduleKind::kOnce: break;
   }
+  return false;
 }
 
 bool ScheduleMatches(const ScheduleDefinition& schedule,
                      const platform::LocalTime& now) {
-  if (schedule.type_schedule != 0) return CalendarMatches(schedule, now);
+  if (KindOf(schedule.type_schedule) != ScheduleKind::kOnce) {
+    return CalendarMatches(schedule, now);
+  }
   return schedule.day == now.day && schedule.month == now.month_index + 1 &&
          schedule.year == now.year &&
          TimeOfDayMatches(schedule.hour, schedule.min, schedule.sec, now);
 }
 
-bool KnownUnit(int32_t unit) { return unit >= kUnitMinutes && unit <= kUnitDays; }
+// 0 for a value that names no unit.
+int32_t UnitSeconds(int32_t type_interval) {
+  switch (UnitOf(type_interval)) {
+    case IntervalUnit::kMinutes: return 60;
+    case IntervalUnit::kHours: return 3600;
+    case IntervalUnit::kDays: return 86400;
+  }
+  return 0;
+}
 
 // One reading of the clock: local, packed, and in seconds since 1970 (0
 // when not known).
@@ -59,12 +68,12 @@ struct Reading {
 };
 
 bool WebServerMatches(WebServerDefinition& web_server, const Reading& now) {
-  if (web_server.type_schedule != 0) {
+  if (KindOf(web_server.type_schedule) != ScheduleKind::kOnce) {
     return CalendarMatches(web_server, now.local);
   }
   if (web_server.interval == 0) web_server.interval = 1;
   // Without a unit there is no interval to wait for, not even the first one.
-  if (!KnownUnit(web_server.type_interval)) return false;
+  if (UnitSeconds(web_server.type_interval) == 0) return false;
   if (web_server.last_update.date == 0) return true;
   if (web_server.last_update_s != 0 && now.seconds != 0) {
     return IntervalElapsed(web_server.last_update_s, web_server.type_interval,
@@ -72,15 +81,6 @@ bool WebServerMatches(WebServerDefinition& web_server, const Reading& now) {
   }
   return IntervalElapsed(web_server.last_update, web_server.type_interval,
                          web_server.interval, now.packed);
-}
-
-int32_t UnitSeconds(int32_t unit) {
-  switch (unit) {
-    case kUnitMinutes: return 60;
-    case kUnitHours: return 3600;
-    case kUnitDays: return 86400;
-    default: return 0;
-  }
 }
 
 // Unsigned, so that a negative interval never elapses.
@@ -92,7 +92,15 @@ bool AtLeast(int32_t elapsed, int32_t interval) {
 // that name a time of day must still start once per local date and minute.
 // Kind 1 runs every real hour, so the repeated one gets its run too.
 bool RemembersMinute(int32_t type_schedule) {
-  return type_schedule == 0 || (type_schedule >= 2 && type_schedule <= 5);
+  switch (KindOf(type_schedule)) {
+    case ScheduleKind::kOnce:
+    case ScheduleKind::kWeekdays:
+    case ScheduleKind::kWeekday:
+    case ScheduleKind::kMonthly:
+    case ScheduleKind::kYearly: return true;
+    case ScheduleKind::kHourly: break;
+  }
+  return false;
 }
 
 int32_t MinuteOfDay(const platform::LocalTime& now) {
@@ -142,8 +150,9 @@ bool IsWebServerDue(WebServerDefinition& web_server,
     reading = Reading{now, PackLocalTime(now), 0};
   }
   const bool matches = WebServerMatches(web_server, reading);
-  const bool remembers_minute = web_server.type_schedule != 0 &&
-                                RemembersMinute(web_server.type_schedule);
+  const bool remembers_minute =
+      KindOf(web_server.type_schedule) != ScheduleKind::kOnce &&
+      RemembersMinute(web_server.type_schedule);
   if (!Latch(web_server, matches, remembers_minute, reading.local)) {
     return false;
   }

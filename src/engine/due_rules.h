@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "definitions/schedule_definition.h"
+#include "definitions/timetable.h"
 #include "definitions/webserver_definition.h"
 #include "environment/packed_time.h"
 #include "platform/clock.h"

@@ -199,7 +199,7 @@ void EngineStart(SchedulerEngine& engine) {
   engine.change_counter = ReadChangeCounter();
   // One may be left from an earlier run. The quit must be over before the
   // web-server reload below starts nginx, or it stops the new one.
-  WebServerCommand(kWebServerQuit, kStartUpQuitWaitMs);
+  WebServerCommand(NginxCommand::kQuit, kStartUpQuitWaitMs);
   ReloadSchedules(engine);
   ReloadWebServers(engine);
   engine.launches_since_serve = 0;
@@ -223,17 +223,17 @@ void ReloadWebServers(SchedulerEngine& engine) {
   if (!engine.web_servers_started && !engine.web_servers.empty()) {
     engine.web_servers_started = true;
     WriteTimestampedLog("Start webservers...");
-    WebServerCommand(kWebServerStart);
+    WebServerCommand(NginxCommand::kStart);
   } else if (engine.web_servers_started && engine.web_servers.empty()) {
     engine.web_servers_started = false;
     WriteTimestampedLog("Stop webservers...");
-    WebServerCommand(kWebServerQuit);
+    WebServerCommand(NginxCommand::kQuit);
   }
 }
 
 void EngineShutdown(SchedulerEngine& engine) {
   WriteTimestampedLog("Stop webservers...");
-  WebServerCommand(kWebServerQuit);
+  WebServerCommand(NginxCommand::kQuit);
   engine.web_servers_started = false;
   WriteTimestampedLog("Scheduler normal shutdown.");
 }

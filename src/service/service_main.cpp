@@ -101,7 +101,7 @@ void ServiceControlHandler(uint32_t control) {
   // Before the flag: the worker's stopped report must come after this one.
   Reports().StopPending();
   stop_requested.store(true);
-  WebServerCommand(kWebServerQuit);
+  WebServerCommand(NginxCommand::kQuit);
   platform::CurrentClock().SleepMs(kHandlerPauseMs);
 }
 

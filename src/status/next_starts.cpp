@@ -102,18 +102,18 @@ void TimesOnDate(const Record& record, const Date& date, bool once,
     on_date = record.year == date.year && record.month == date.month &&
               record.day == date.day;
   } else {
-    switch (record.type_schedule) {
-      case 1:
+    switch (KindOf(record.type_schedule)) {
+      case ScheduleKind::kHourly:
         if (InRange(record.min, 0, 59)) {
           for (int hour = 0; hour < 24; ++hour) {
             seconds_of_day->push_back((hour * 60 + record.min) * 60);
           }
         }
         return;
-      case 2: on_date = (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0; break;
-      case 3: on_date = record.nday_week == date.weekday; break;
-      case 4: on_date = record.day == date.day; break;
-      case 5: on_date = record.month + 1 == date.month && record.day == date.day; break;
+      case ScheduleKind::kWeekdays: on_date = (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0; break;
+      case ScheduleKind::kWeekday: on_date = record.nday_week == date.weekday; break;
+      case ScheduleKind::kMonthly: on_date = record.day == date.day; break;
+      case ScheduleKind::kYearly: on_date = record.month + 1 == date.month && record.day == date.day; break;
       default: return;
     }
   }
@@ -178,7 +178,7 @@ class Rule<ScheduleDefinition> {
   }
   bool DueAt(int64_t, const LocalTime& local) { return IsScheduleDue(record_, local); }
   const ScheduleDefinition& record() const { return record_; }
-  bool once() const { return record_.type_schedule == 0; }
+  bool once() const { return KindOf(record_.type_schedule) == ScheduleKind::kOnce; }
 
  private:
   ScheduleDefinition record_;
@@ -228,11 +228,11 @@ bool SeekDate(const Record& record, bool once, Date* date) {
     *date = target;
     return true;
   }
-  switch (record.type_schedule) {
-    case 1: return true;
-    case 2: return (record.days_week & 0x7F) != 0;
-    case 3: return InRange(record.nday_week, 0, 6);
-    case 4:
+  switch (KindOf(record.type_schedule)) {
+    case ScheduleKind::kHourly: return true;
+    case ScheduleKind::kWeekdays: return (record.days_week & 0x7F) != 0;
+    case ScheduleKind::kWeekday: return InRange(record.nday_week, 0, 6);
+    case ScheduleKind::kMonthly:
       if (!InRange(record.day, 1, 31)) return false;
       for (int months = 0; months <= 12; ++months) {
         if (date->day <= record.day && record.day <= DaysInMonth(date->year, date->month)) {
@@ -243,7 +243,7 @@ bool SeekDate(const Record& record, bool once, Date* date) {
                                   : MakeDate(date->year, date->month + 1, 1);
       }
       return false;
-    case 5: {
+    case ScheduleKind::kYearly: {
       const int month = record.month + 1;
       if (!InRange(month, 1, 12) || !InRange(record.day, 1, 31)) return false;
       for (int years = 0; years <= kSearchYears; ++years) {
@@ -322,10 +322,10 @@ std::vector<Start> CalendarStarts(const Record& record, int64_t from_s,
 
 int64_t IntervalStepS(const WebServerDefinition& web_server) {
   const int64_t interval = web_server.interval == 0 ? 1 : web_server.interval;
-  switch (web_server.type_interval) {
-    case 0: return interval * 60;
-    case 1: return interval * 3600;
-    case 2: return interval * kDayS;
+  switch (UnitOf(web_server.type_interval)) {
+    case IntervalUnit::kMinutes: return interval * 60;
+    case IntervalUnit::kHours: return interval * 3600;
+    case IntervalUnit::kDays: return interval * kDayS;
     default: return 0;
   }
 }
@@ -450,7 +450,7 @@ std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
 std::vector<Start> NextWebServerStarts(
     const WebServerDefinition& web_server, int64_t from_s, int count,
     std::optional<int64_t> last_update_s, ZoneDays* zone_days) {
-  if (web_server.type_schedule == 0) {
+  if (KindOf(web_server.type_schedule) == ScheduleKind::kOnce) {
     return IntervalStarts(web_server, from_s, count, last_update_s);
   }
   return CalendarStarts(web_server, from_s, count, zone_days);

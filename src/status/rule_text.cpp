@@ -58,21 +58,32 @@ std::string YearDay(int32_t month, int32_t day, const std::string& at) {
 template <class Record>
 std::string CalendarText(const Record& record) {
   const std::string at = " at " + Clock(record.hour, record.min, record.sec);
-  switch (record.type_schedule) {
-    case 1: return "every hour at minute " + std::to_string(record.min);
-    case 2: return "weekdays " + Weekdays(record.days_week) + at;
-    case 3: return "every " + Weekday(record.nday_week) + at;
-    case 4: return MonthDay(record.day, at);
-    case 5: return YearDay(record.month, record.day, at);
-    default:
-      return "type_schedule " + std::to_string(record.type_schedule) +
-             " (no such kind: never)";
+  switch (KindOf(record.type_schedule)) {
+    case ScheduleKind::kHourly:
+      return "every hour at minute " + std::to_string(record.min);
+    case ScheduleKind::kWeekdays:
+      return "weekdays " + Weekdays(record.days_week) + at;
+    case ScheduleKind::kWeekday: return "every " + Weekday(record.nday_week) + at;
+    case ScheduleKind::kMonthly: return MonthDay(record.day, at);
+    case ScheduleKind::kYearly: return YearDay(record.month, record.day, at);
+    case ScheduleKind::kOnce: break;
   }
+  return "type_schedule " + std::to_string(record.type_schedule) +
+         " (no such kind: never)";
+}
+
+const char* UnitName(int32_t type_interval) {
+  switch (UnitOf(type_interval)) {
+    case IntervalUnit::kMinutes: return "minute";
+    case IntervalUnit::kHours: return "hour";
+    case IntervalUnit::kDays: return "day";
+  }
+  return nullptr;
 }
 
 std::string IntervalText(const WebServerDefinition& web_server) {
-  static constexpr const char* kUnits[] = {"minute", "hour", "day"};
-  if (web_server.type_interval < 0 || web_server.type_interval > 2) {
+  const char* unit_name = UnitName(web_server.type_interval);
+  if (unit_name == nullptr) {
     return "type_interval " + std::to_string(web_server.type_interval) +
            " (no such unit: never)";
   }
@@ -81,7 +92,7 @@ std::string IntervalText(const WebServerDefinition& web_server) {
     return "once after each (re)load (interval " + std::to_string(interval) +
            " never elapses)";
   }
-  std::string unit = kUnits[web_server.type_interval];
+  std::string unit = unit_name;
   if (interval != 1) unit += "s";
   return "every " + std::to_string(interval) + " " + unit +
          " after each (re)load";
@@ -90,7 +101,9 @@ std::string IntervalText(const WebServerDefinition& web_server) {
 }  // namespace
 
 std::string ScheduleRuleText(const ScheduleDefinition& schedule) {
-  if (schedule.type_schedule != 0) return CalendarText(schedule);
+  if (KindOf(schedule.type_schedule) != ScheduleKind::kOnce) {
+    return CalendarText(schedule);
+  }
   char date[64];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d", schedule.year,
                 schedule.month, schedule.day);
@@ -99,7 +112,9 @@ std::string ScheduleRuleText(const ScheduleDefinition& schedule) {
 }
 
 std::string WebServerRuleText(const WebServerDefinition& web_server) {
-  if (web_server.type_schedule != 0) return CalendarText(web_server);
+  if (KindOf(web_server.type_schedule) != ScheduleKind::kOnce) {
+    return CalendarText(web_server);
+  }
   return IntervalText(web_server);
 }
 

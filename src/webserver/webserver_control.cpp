@@ -11,7 +11,7 @@
 
 namespace corvana {
 
-bool WebServerCommand(int command, int wait_ms) {
+bool WebServerCommand(NginxCommand command, int wait_ms) {
   AppContext* context = GetAppContext();
   // The context is published before HomePath is settled, and the control
   // handler may quit in that moment: the folder would be read while it is
@@ -24,7 +24,7 @@ bool WebServerCommand(int command, int wait_ms) {
       start.working_folder + platform::kPathSeparator + "nginx.exe";
   // Quoted, so that a blank in HomePath reaches nginx as no argument.
   start.command_line = "\"" + start.application + "\"";
-  if (command == kWebServerQuit) start.command_line += " -s quit";
+  if (command == NginxCommand::kQuit) start.command_line += " -s quit";
   start.kind = platform::StartKind::kNoWindow;
   WriteLog(start.command_line, kLogOrdinary);
   // The folder lies in the users' data folder, and nginx runs as the

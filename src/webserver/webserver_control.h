@@ -3,8 +3,7 @@
 
 namespace corvana {
 
-inline constexpr int kWebServerStart = 0;
-inline constexpr int kWebServerQuit = 1;
+enum class NginxCommand { kStart = 0, kQuit = 1 };
 
 // Runs HomePath + "webserver" + separator + "nginx.exe" (with " -s quit" for
 // the quit command) from the web-server folder, detached. True when the
@@ -12,6 +11,6 @@ inline constexpr int kWebServerQuit = 1;
 // application context exists and has been fully set up.
 // With `wait_ms`, returns only once that nginx.exe has ended (or the time
 // has passed): a quit still on its way would stop an nginx started next.
-bool WebServerCommand(int command, int wait_ms = 0);
+bool WebServerCommand(NginxCommand command, int wait_ms = 0);
 
 }  // namespace corvana

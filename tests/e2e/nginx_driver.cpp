@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   for (std::string line; std::getline(std::cin, line);) {
     if (line == "start" || line == "quit") {
       const bool ok =
-          WebServerCommand(line == "start" ? kWebServerStart : kWebServerQuit);
+          WebServerCommand(line == "start" ? NginxCommand::kStart : NginxCommand::kQuit);
       std::cout << line << (ok ? " true" : " false") << std::endl;
     } else if (line == "collect") {
       platform::CollectEndedChildren();

@@ -37,9 +37,9 @@ struct TimeOfDay {
   int32_t sec = 0;
 };
 
-ScheduleDefinition Schedule(int32_t kind, TimeOfDay at) {
+ScheduleDefinition Schedule(ScheduleKind kind, TimeOfDay at) {
   ScheduleDefinition schedule;
-  schedule.type_schedule = kind;
+  schedule.type_schedule = FileValue(kind);
   schedule.hour = at.hour;
   schedule.min = at.min;
   schedule.sec = at.sec;
@@ -47,7 +47,7 @@ ScheduleDefinition Schedule(int32_t kind, TimeOfDay at) {
 }
 
 ScheduleDefinition Once(int32_t year, int32_t month, int32_t day, TimeOfDay at) {
-  ScheduleDefinition schedule = Schedule(0, at);
+  ScheduleDefinition schedule = Schedule(ScheduleKind::kOnce, at);
   schedule.year = year;
   schedule.month = month;
   schedule.day = day;
@@ -55,25 +55,25 @@ ScheduleDefinition Once(int32_t year, int32_t month, int32_t day, TimeOfDay at) 
 }
 
 ScheduleDefinition OnDays(int32_t days_week, TimeOfDay at) {
-  ScheduleDefinition schedule = Schedule(2, at);
+  ScheduleDefinition schedule = Schedule(ScheduleKind::kWeekdays, at);
   schedule.days_week = days_week;
   return schedule;
 }
 
 ScheduleDefinition OnWeekday(int32_t nday_week, TimeOfDay at) {
-  ScheduleDefinition schedule = Schedule(3, at);
+  ScheduleDefinition schedule = Schedule(ScheduleKind::kWeekday, at);
   schedule.nday_week = nday_week;
   return schedule;
 }
 
 ScheduleDefinition Monthly(int32_t day, TimeOfDay at) {
-  ScheduleDefinition schedule = Schedule(4, at);
+  ScheduleDefinition schedule = Schedule(ScheduleKind::kMonthly, at);
   schedule.day = day;
   return schedule;
 }
 
 ScheduleDefinition Yearly(int32_t month, int32_t day, TimeOfDay at) {
-  ScheduleDefinition schedule = Schedule(5, at);
+  ScheduleDefinition schedule = Schedule(ScheduleKind::kYearly, at);
   schedule.month = month;
   schedule.day = day;
   return schedule;
@@ -108,9 +108,9 @@ TEST(IsScheduleDueTest, MatchesByKind) {
        At(2026, 12, 7, 15, 56, 2), false},
       {"once, other hour", Once(2026, 12, 6, k155602),
        At(2026, 12, 6, 14, 56, 2), false},
-      {"hourly, any hour and second", Schedule(1, {0, 30, 0}),
+      {"hourly, any hour and second", Schedule(ScheduleKind::kHourly, {0, 30, 0}),
        At(2026, 5, 5, 17, 30, 47), true},
-      {"hourly, other minute", Schedule(1, {0, 30, 0}),
+      {"hourly, other minute", Schedule(ScheduleKind::kHourly, {0, 30, 0}),
        At(2026, 5, 5, 17, 31, 0), false},
       {"days 31 on Monday", OnDays(31, k0330), WeekOf2Mar(0, 3, 30, 0), true},
       {"days 31 on Wednesday", OnDays(31, k0330), WeekOf2Mar(2, 3, 30, 0),
@@ -158,9 +158,9 @@ TEST(IsScheduleDueTest, MatchesByKind) {
        At(2026, 12, 25, 12, 0, 0), false},
       {"yearly, other day", Yearly(11, 25, kNoon), At(2026, 12, 24, 12, 0, 0),
        false},
-      {"kind 6 never", Schedule(6, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
+      {"kind 6 never", Schedule(ScheduleKind{6}, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
        false},
-      {"kind -1 never", Schedule(-1, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
+      {"kind -1 never", Schedule(ScheduleKind{-1}, {0, 30, 0}), At(2026, 5, 5, 0, 30, 0),
        false},
   };
   for (const MatchCase& test : cases) {
@@ -230,7 +230,7 @@ TEST(IsScheduleDueTest, LatchFiresOncePerRun) {
                  {{At(2026, 12, 6, 15, 56, 2), true},
                   {At(2026, 12, 6, 15, 56, 2), false}},
                  "once, first evaluation at sec");
-  ExpectSequence(Schedule(1, {0, 30, 0}),
+  ExpectSequence(Schedule(ScheduleKind::kHourly, {0, 30, 0}),
                  {{At(2026, 5, 5, 10, 29, 59), false},
                   {At(2026, 5, 5, 10, 30, 0), true},
                   {At(2026, 5, 5, 10, 30, 1), false},
@@ -254,11 +254,12 @@ TEST(IsScheduleDueTest, LatchFiresOncePerRun) {
 }
 
 TEST(IsScheduleDueTest, NoMatchClearsTheLatch) {
-  for (int32_t kind : {6, -1, 1}) {
+  for (ScheduleKind kind :
+       {ScheduleKind{6}, ScheduleKind{-1}, ScheduleKind::kHourly}) {
     ScheduleDefinition schedule = Schedule(kind, {0, 30, 0});
     schedule.fired = true;
     EXPECT_FALSE(IsScheduleDue(schedule, At(2026, 5, 5, 0, 31, 0)));
-    EXPECT_FALSE(schedule.fired) << "kind " << kind;
+    EXPECT_FALSE(schedule.fired) << "kind " << FileValue(kind);
   }
 }
 
@@ -268,12 +269,13 @@ TEST(IsScheduleDueTest, NoMatchClearsTheLatch) {
 TEST(IsScheduleDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
   const TimeOfDay at{2, 30, 0};
   const ScheduleDefinition schedules[] = {
-      Once(2026, 10, 25, at), Schedule(1, at), OnDays(127, at),
+      Once(2026, 10, 25, at), Schedule(ScheduleKind::kHourly, at), OnDays(127, at),
       OnWeekday(0, at), Monthly(25, at), Yearly(9, 25, at)};
   const LocalTime first = At(2026, 10, 25, 2, 30, 0);  // a Sunday
   const LocalTime between = At(2026, 10, 25, 2, 59, 0);
   for (ScheduleDefinition schedule : schedules) {
-    const bool hourly = schedule.type_schedule == 1;
+    const bool hourly =
+        KindOf(schedule.type_schedule) == ScheduleKind::kHourly;
     EXPECT_TRUE(IsScheduleDue(schedule, first));
     EXPECT_FALSE(IsScheduleDue(schedule, between));
     EXPECT_EQ(IsScheduleDue(schedule, first), hourly)
@@ -310,16 +312,16 @@ class WebServerDueTest : public ::testing::Test {
   testing::FakeClock clock_;
 };
 
-WebServerDefinition Interval(int32_t unit, int32_t interval) {
+WebServerDefinition Interval(IntervalUnit unit, int32_t interval) {
   WebServerDefinition web_server;
-  web_server.type_schedule = 0;
-  web_server.type_interval = unit;
+  web_server.type_schedule = FileValue(ScheduleKind::kOnce);
+  web_server.type_interval = FileValue(unit);
   web_server.interval = interval;
   return web_server;
 }
 
 TEST_F(WebServerDueTest, IntervalInMinutesCountsFromTheLastLaunch) {
-  WebServerDefinition web_server = Interval(0, 30);
+  WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, 30);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 20));
   EXPECT_EQ(web_server.last_update.date, PackDate(2026, 5, 5));
   EXPECT_EQ(web_server.last_update.time, 36020u);
@@ -335,7 +337,7 @@ TEST_F(WebServerDueTest, IntervalInMinutesCountsFromTheLastLaunch) {
 }
 
 TEST_F(WebServerDueTest, ZeroIntervalBecomesOneUnit) {
-  WebServerDefinition web_server = Interval(0, 0);
+  WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, 0);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
   EXPECT_EQ(web_server.interval, 1);
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 59));
@@ -345,7 +347,7 @@ TEST_F(WebServerDueTest, ZeroIntervalBecomesOneUnit) {
 }
 
 TEST_F(WebServerDueTest, NegativeIntervalIsDueOnlyAfterLoading) {
-  WebServerDefinition web_server = Interval(0, -5);
+  WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, -5);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 5, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 7, 5, 10, 0, 0));
@@ -353,7 +355,7 @@ TEST_F(WebServerDueTest, NegativeIntervalIsDueOnlyAfterLoading) {
 }
 
 TEST_F(WebServerDueTest, DaysNeedTwentyFourHoursNotADateChange) {
-  WebServerDefinition web_server = Interval(2, 1);
+  WebServerDefinition web_server = Interval(IntervalUnit::kDays, 1);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 23, 59, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 6, 0, 1, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 6, 23, 58, 59));
@@ -361,24 +363,24 @@ TEST_F(WebServerDueTest, DaysNeedTwentyFourHoursNotADateChange) {
 }
 
 TEST_F(WebServerDueTest, HoursAsInTheExampleFile) {
-  WebServerDefinition web_server = Interval(1, 6);
+  WebServerDefinition web_server = Interval(IntervalUnit::kHours, 6);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 8, 15, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 14, 14, 59));
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 14, 15, 0));
 }
 
 TEST_F(WebServerDueTest, UnknownUnitIsNeverDue) {
-  for (int32_t unit : {3, -1, 100}) {
+  for (IntervalUnit unit : {IntervalUnit{3}, IntervalUnit{-1}, IntervalUnit{100}}) {
     WebServerDefinition web_server = Interval(unit, 30);
-    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << unit;
-    EXPECT_FALSE(DueAt(web_server, 2026, 6, 5, 10, 0, 0)) << unit;
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << FileValue(unit);
+    EXPECT_FALSE(DueAt(web_server, 2026, 6, 5, 10, 0, 0)) << FileValue(unit);
     EXPECT_EQ(web_server.last_update.date, 0u);
   }
 }
 
 TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   WebServerDefinition web_server;
-  web_server.type_schedule = 2;
+  web_server.type_schedule = FileValue(ScheduleKind::kWeekdays);
   web_server.days_week = 0x40;
   web_server.hour = 6;
   // 8 March 2026 is a Sunday.
@@ -392,7 +394,7 @@ TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   EXPECT_TRUE(DueAt(web_server, 2026, 3, 15, 6, 0, 0));
 
   WebServerDefinition yearly;
-  yearly.type_schedule = 5;
+  yearly.type_schedule = FileValue(ScheduleKind::kYearly);
   yearly.month = 11;
   yearly.day = 25;
   yearly.hour = 12;
@@ -402,7 +404,7 @@ TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   EXPECT_FALSE(DueAt(yearly, 2026, 12, 25, 12, 0, 1));
 
   WebServerDefinition hourly;
-  hourly.type_schedule = 1;
+  hourly.type_schedule = FileValue(ScheduleKind::kHourly);
   hourly.min = 30;
   EXPECT_TRUE(DueAt(hourly, 2026, 5, 5, 10, 30, 40));
   EXPECT_FALSE(DueAt(hourly, 2026, 5, 5, 10, 30, 50));
@@ -424,7 +426,7 @@ TEST_F(WebServerDueTest, OtherKindsAreNeverDue) {
 // The rule takes its own reading: the time passed in does not count.
 TEST_F(WebServerDueTest, FreshReadingReplacesTheTimeGiven) {
   WebServerDefinition web_server;
-  web_server.type_schedule = 4;
+  web_server.type_schedule = FileValue(ScheduleKind::kMonthly);
   web_server.day = 5;
   web_server.hour = 10;
   clock_.Set(testing::LocalSeconds(2026, 5, 5, 11, 0, 0));
@@ -437,18 +439,23 @@ TEST_F(WebServerDueTest, FreshReadingReplacesTheTimeGiven) {
 }
 
 TEST_F(WebServerDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
-  for (int32_t kind : {1, 2, 3, 4, 5}) {
+  for (ScheduleKind kind :
+       {ScheduleKind::kHourly, ScheduleKind::kWeekdays, ScheduleKind::kWeekday,
+        ScheduleKind::kMonthly, ScheduleKind::kYearly}) {
     WebServerDefinition web_server;
-    web_server.type_schedule = kind;
+    web_server.type_schedule = FileValue(kind);
     web_server.days_week = 127;
     web_server.nday_week = 2;  // 5 May 2026 is a Tuesday
     web_server.day = 5;
     web_server.month = 4;
     web_server.hour = 10;
-    EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << kind;
-    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 0)) << kind;
+    const int32_t file_value = FileValue(kind);
+    EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << file_value;
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 0)) << file_value;
     // The wall clock set back: the same local minute again.
-    EXPECT_EQ(DueAt(web_server, 2026, 5, 5, 10, 0, 0), kind == 1) << kind;
+    EXPECT_EQ(DueAt(web_server, 2026, 5, 5, 10, 0, 0),
+              kind == ScheduleKind::kHourly)
+        << file_value;
   }
 }
 
@@ -506,7 +513,7 @@ TEST(DaylightSavingTest, FallBackNightRunsDailyOnceAndHourlyTwice) {
   const int64_t until_s = testing::LocalSeconds(2026, 10, 25, 5, 0, 0);
   ASSERT_EQ(until_s - from_s, 6 * 3600);
   ScheduleDefinition daily = OnDays(127, {2, 30, 0});
-  ScheduleDefinition hourly = Schedule(1, {0, 30, 0});
+  ScheduleDefinition hourly = Schedule(ScheduleKind::kHourly, {0, 30, 0});
   const auto daily_runs = TrueResults(
       from_s, until_s - from_s,
       [&](int64_t, const LocalTime& now) { return IsScheduleDue(daily, now); });
@@ -529,7 +536,7 @@ TEST(DaylightSavingTest, SpringForwardNightSkipsTheMissingHour) {
   const int64_t until_s = testing::LocalSeconds(2026, 3, 29, 5, 0, 0);
   ASSERT_EQ(until_s - from_s, 4 * 3600);
   ScheduleDefinition daily = OnDays(127, {2, 30, 0});
-  ScheduleDefinition hourly = Schedule(1, {0, 30, 0});
+  ScheduleDefinition hourly = Schedule(ScheduleKind::kHourly, {0, 30, 0});
   EXPECT_TRUE(TrueResults(from_s, until_s - from_s, [&](int64_t,
                                                           const LocalTime& now) {
                 return IsScheduleDue(daily, now);
@@ -559,7 +566,7 @@ class DaylightSavingWebServerTest : public WebServerDueTest {
 TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
   testing::ScopedTimeZone zone("Europe/Berlin");
   CORVANA_REQUIRE_BERLIN_ZONE();
-  WebServerDefinition daily = Interval(2, 1);
+  WebServerDefinition daily = Interval(IntervalUnit::kDays, 1);
   auto runs = Run(daily, testing::LocalSeconds(2026, 10, 24, 12, 0, 0), 25);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].day, 25);
@@ -567,7 +574,7 @@ TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
   EXPECT_EQ(runs[1].minute, 0);
   EXPECT_EQ(runs[1].second, 0);
 
-  daily = Interval(2, 1);
+  daily = Interval(IntervalUnit::kDays, 1);
   runs = Run(daily, testing::LocalSeconds(2026, 3, 28, 12, 0, 0), 25);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].day, 29);
@@ -575,7 +582,7 @@ TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
   EXPECT_EQ(runs[1].minute, 0);
 
   // 23:30 CEST plus five real hours is 03:30 CET.
-  WebServerDefinition hours = Interval(1, 5);
+  WebServerDefinition hours = Interval(IntervalUnit::kHours, 5);
   runs = Run(hours, testing::LocalSeconds(2026, 10, 24, 23, 30, 0), 6);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].hour, 3);
@@ -583,7 +590,7 @@ TEST_F(DaylightSavingWebServerTest, IntervalsCountRealTimeAcrossBothNights) {
   EXPECT_EQ(runs[1].second, 0);
 
   // 00:30 CET plus three real hours is 04:30 CEST.
-  hours = Interval(1, 3);
+  hours = Interval(IntervalUnit::kHours, 3);
   runs = Run(hours, testing::LocalSeconds(2026, 3, 29, 0, 30, 0), 4);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].hour, 4);
@@ -596,10 +603,11 @@ TEST_F(DaylightSavingWebServerTest, IntervalsInTheRepeatedHourAreRealMinutes) {
   testing::ScopedTimeZone zone("Europe/Berlin");
   CORVANA_REQUIRE_BERLIN_ZONE();
   const struct {
-    int32_t unit;
+    IntervalUnit unit;
     int32_t interval;
     int64_t gap_s;
-  } cases[] = {{0, 30, 30 * 60}, {1, 1, 60 * 60}};
+  } cases[] = {{IntervalUnit::kMinutes, 30, 30 * 60},
+               {IntervalUnit::kHours, 1, 60 * 60}};
   // 00:10 CEST to 05:10 CET: six real hours, runs at 02:40 CEST and CET.
   const int64_t from_s = testing::LocalSeconds(2026, 10, 25, 0, 10, 0);
   for (const auto& c : cases) {

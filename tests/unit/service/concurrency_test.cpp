@@ -233,7 +233,7 @@ TEST_F(ConcurrencyTest, StopWhileTheContextIsCreatedIsHonoured) {
 std::string quit_test_common_folder;
 std::atomic<int> quits_while_creating{0};
 std::string CommonFolderQueriedMidCreation() {
-  if (WebServerCommand(kWebServerQuit)) quits_while_creating.fetch_add(1);
+  if (WebServerCommand(NginxCommand::kQuit)) quits_while_creating.fetch_add(1);
   return quit_test_common_folder;
 }
 std::string NoUserFolder() { return ""; }
@@ -245,7 +245,7 @@ TEST_F(ConcurrencyTest, QuitWhileTheContextIsCreatedStartsNothing) {
   SetFolderQueries(nullptr, nullptr);
   EXPECT_EQ(quits_while_creating.load(), 0);
   EXPECT_TRUE(launcher_.detached().empty());
-  EXPECT_TRUE(WebServerCommand(kWebServerQuit));  // once created, it works
+  EXPECT_TRUE(WebServerCommand(NginxCommand::kQuit));  // once created, it works
   EXPECT_EQ(launcher_.detached(), std::vector<std::string>{QuitCommand()});
 }
 
@@ -257,7 +257,7 @@ TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
   auto quitter = [&] {
     ready.fetch_add(1);
     EXPECT_TRUE(SpinUntil([&] { return ready.load() >= 2; })) << "the other thread never came";
-    for (int i = 0; i < kPerThread; ++i) WebServerCommand(kWebServerQuit);
+    for (int i = 0; i < kPerThread; ++i) WebServerCommand(NginxCommand::kQuit);
   };
   std::thread handler_side(quitter);
   std::thread worker_side(quitter);

@@ -216,7 +216,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
 
 TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
   ScheduleDefinition weekdays;
-  weekdays.type_schedule = 2;
+  weekdays.type_schedule = FileValue(ScheduleKind::kWeekdays);
   weekdays.days_week = 31 | 128;  // the eighth bit is no day
   weekdays.hour = 3;
   weekdays.min = 30;
@@ -226,19 +226,19 @@ TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
   once.day = 24;
   once.hour = 18;
   ScheduleDefinition on_31st = once;
-  on_31st.type_schedule = 4;
+  on_31st.type_schedule = FileValue(ScheduleKind::kMonthly);
   on_31st.day = 31;
   on_31st.hour = 12;
   ScheduleDefinition christmas = once;
-  christmas.type_schedule = 5;
+  christmas.type_schedule = FileValue(ScheduleKind::kYearly);
   christmas.month = 11;  // 0-based for this kind
   christmas.day = 25;
   ScheduleDefinition hourly;
-  hourly.type_schedule = 1;
+  hourly.type_schedule = FileValue(ScheduleKind::kHourly);
   hourly.min = 30;
   WebServerDefinition every_30;
   WebServerDefinition every_hour = every_30;
-  every_hour.type_interval = 1;
+  every_hour.type_interval = FileValue(IntervalUnit::kHours);
   every_hour.interval = 0;  // 0 means 1
   const struct { std::string text; const char* expected; } kCases[] = {
       {status::ScheduleRuleText(weekdays), "weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00"},

@@ -53,7 +53,7 @@ TEST_F(NginxTrustTest, AMissingNginxIsNeitherPresentNorTrusted) {
   EXPECT_FALSE(trust.present);
   EXPECT_FALSE(trust.trusted);
   EXPECT_EQ(trust.path, Nginx());
-  EXPECT_FALSE(WebServerCommand(kWebServerStart));
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
   EXPECT_TRUE(launcher_.detached.empty());
   EXPECT_EQ(testing::LogLines().back(), "Webserver command error");
 }
@@ -120,7 +120,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     home_ = GetAppContext()->HomePath;
     c.prepare(fs::path(home_), Folder());
     launcher_.detached.clear();
-    const bool started = WebServerCommand(kWebServerStart);
+    const bool started = WebServerCommand(NginxCommand::kStart);
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
     const std::string reason = c.reason;
@@ -162,7 +162,7 @@ TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
                             nullptr, nullptr, dacl, nullptr);
   LocalFree(descriptor);
   ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_FALSE(WebServerCommand(kWebServerStart));
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
   EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
   const auto lines = testing::LogLines();
   ASSERT_GE(lines.size(), 2u);

@@ -76,7 +76,7 @@ class StartUpQuitTest : public ::testing::Test {
 
 TEST_F(StartUpQuitTest, WaitingQuitHasRunWhenTheCommandReturns) {
   Install(std::string("nginx") + platform::kPathSeparator + "nginx.exe");
-  ASSERT_TRUE(WebServerCommand(kWebServerQuit, 5000));
+  ASSERT_TRUE(WebServerCommand(NginxCommand::kQuit, 5000));
   const auto lines = StubCommandLines(folder_);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], Nginx() + " -s quit");

@@ -56,11 +56,11 @@ class WebServerCommandTest : public ::testing::Test {
 
 TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
   const struct {
-    int command;
+    NginxCommand command;
     std::string command_line;
   } cases[] = {
-      {kWebServerStart, "\"" + Nginx() + "\""},
-      {kWebServerQuit, "\"" + Nginx() + "\" -s quit"},
+      {NginxCommand::kStart, "\"" + Nginx() + "\""},
+      {NginxCommand::kQuit, "\"" + Nginx() + "\" -s quit"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command_line);
@@ -82,7 +82,7 @@ TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
 
 TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
   launcher_.fail_starts = true;
-  for (int command : {kWebServerStart, kWebServerQuit}) {
+  for (NginxCommand command : {NginxCommand::kStart, NginxCommand::kQuit}) {
     EXPECT_FALSE(WebServerCommand(command));
     const auto lines = LogLines(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u);
@@ -96,7 +96,7 @@ TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
   ASSERT_EQ(GetAppContext()->HomePath, "");
   testing::RecordingLauncher launcher;
   platform::SetLauncher(&launcher);
-  WebServerCommand(kWebServerQuit);
+  WebServerCommand(NginxCommand::kQuit);
   platform::SetLauncher(nullptr);
   // No web-server folder in the test's current directory: nothing runs.
   EXPECT_TRUE(launcher.detached.empty());
@@ -120,7 +120,7 @@ TEST(WebServerCommandChild, DISABLED_QuitBeforeTheContextDoesNothing) {
   ASSERT_EQ(GetAppContext(), nullptr);
   testing::RecordingLauncher launcher;
   platform::SetLauncher(&launcher);
-  EXPECT_FALSE(WebServerCommand(kWebServerQuit));
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kQuit));
   platform::SetLauncher(nullptr);
   EXPECT_TRUE(launcher.detached.empty());
   EXPECT_TRUE(launcher.starts.empty());
@@ -212,7 +212,7 @@ class RealNginxTest : public ::testing::Test {
 TEST_F(RealNginxTest, MissingNginxIsAnError) {
   for (bool folder_exists : {false, true}) {
     if (folder_exists) fs::create_directories(folder_);
-    for (int command : {kWebServerStart, kWebServerQuit}) {
+    for (NginxCommand command : {NginxCommand::kStart, NginxCommand::kQuit}) {
       EXPECT_FALSE(WebServerCommand(command));
       EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Webserver command error");
     }
@@ -221,9 +221,9 @@ TEST_F(RealNginxTest, MissingNginxIsAnError) {
 
 TEST_F(RealNginxTest, StartAndQuitRunTheFileInTheWebServerFolder) {
   Install();
-  ASSERT_TRUE(WebServerCommand(kWebServerStart));
+  ASSERT_TRUE(WebServerCommand(NginxCommand::kStart));
   ASSERT_TRUE(Eventually([&] { return fs::exists(folder_ / "nginx-stub.running"); }));
-  ASSERT_TRUE(WebServerCommand(kWebServerQuit));
+  ASSERT_TRUE(WebServerCommand(NginxCommand::kQuit));
   EXPECT_TRUE(Eventually([&] { return !fs::exists(folder_ / "nginx-stub.running"); }))
       << "the stand-in did not quit";
   ASSERT_TRUE(Eventually([&] { return StubStarts(folder_).size() >= 2; }));
