@@ -70,9 +70,9 @@ bool ForEachWebServerFile(const std::string& folder,
                           const DefinitionVisitor<WebServerDefinition>& visit) {
   return platform::ForEachWithExtension(
       folder, kWebServerExtension, [&](const char* name) {
-        WebServerDefinition record;  // holds the values set before reading
+        WebServerDefinition record;
         const bool loaded =
-            Loadable(name) && ReadWebServerFile(folder + name, &record);
+            Loadable(name) && ReadWebServerFile(folder, name, &record);
         visit(name, loaded, record);
       });
 }

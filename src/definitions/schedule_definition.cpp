@@ -1,7 +1,6 @@
 #include "definitions/schedule_definition.h"
 
-#include "logging/log.h"
-#include "settings/settings_document.h"
+#include "definitions/definition_file.h"
 
 namespace corvana {
 namespace {
@@ -15,15 +14,7 @@ SettingsDocument<Schedule> BuildScheduleDocument() {
   AddEntry(common, kText, "profile", &Schedule::profile);
   AddEntry(common, kInt, "type_action", &Schedule::type_action);
   AddEntry(common, kInt, "enabled", &Schedule::enabled, 1);
-  AddEntry(common, kInt, "type_schedule", &Schedule::type_schedule);
-  AddEntry(common, kInt, "day", &Schedule::day);
-  AddEntry(common, kInt, "month", &Schedule::month);
-  AddEntry(common, kInt, "year", &Schedule::year);
-  AddEntry(common, kInt, "hour", &Schedule::hour);
-  AddEntry(common, kInt, "min", &Schedule::min);
-  AddEntry(common, kInt, "sec", &Schedule::sec);
-  AddEntry(common, kInt, "nday_week", &Schedule::nday_week);
-  AddEntry(common, kInt, "days_week", &Schedule::days_week);
+  AddTimetableEntries(common);
   AddEntry(common, kInt, "type_period", &Schedule::type_period, 11);
   AddEntry(common, kInt, "confirm_period", &Schedule::confirm_period);
   AddEntry(common, kInt, "comparison", &Schedule::comparison);
@@ -45,16 +36,8 @@ const SettingsDocument<Schedule>& ScheduleDocument() {
 
 bool ReadScheduleFile(const std::string& folder, const std::string& file_name,
                       ScheduleDefinition* record) {
-  // A fresh record, so that a file without the section gives the initial
-  // values (disabled) and a failed load leaves the caller's record as it was.
-  ScheduleDefinition loaded;
-  if (!LoadSettings(ScheduleDocument(), &loaded, folder + file_name, 0)) {
-    WriteLog("Error read schedule settings", kLogError);
-    return false;
-  }
-  loaded.id = file_name.substr(0, file_name.find('.'));
-  *record = std::move(loaded);
-  return true;
+  return ReadDefinitionFile(ScheduleDocument(), folder, file_name,
+                            "Error read schedule settings", record);
 }
 
 }  // namespace corvana

@@ -1,9 +1,11 @@
-// The calendar keys that ".schedule" and ".webserver" files share, and the
-// kinds they are read as. The fields keep the files' integer types: a file
-// may hold any value, and one outside the kinds is never due.
+// What ".schedule" and ".webserver" files share: the calendar keys, the
+// kinds they are read as, and the state the engine keeps while it runs a
+// definition. The due rules read both definitions through these records.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/process.h"
 
 namespace corvana {
 
@@ -39,5 +41,32 @@ inline ScheduleKind KindOf(int32_t type_schedule) {
 inline IntervalUnit UnitOf(int32_t type_interval) {
   return static_cast<IntervalUnit>(type_interval);
 }
+
+// The calendar keys, named as in the files. They keep the files' integer
+// types: a file may hold any value, and one outside the kinds is never due.
+struct Timetable {
+  int32_t type_schedule = 0;
+  int32_t day = 0;
+  int32_t month = 0;  // 1-12 for kind 0, 0-11 for kind 5
+  int32_t year = 0;
+  int32_t hour = 0;
+  int32_t min = 0;
+  int32_t sec = 0;
+  int32_t nday_week = 0;
+  int32_t days_week = 0;
+};
+
+// Never read from a file; only the engine changes it. Copying a record
+// copies it, so a copy refers to the same running child.
+struct RunState {
+  bool fired = false;
+  // Local date (packed) and hour * 60 + minute of the last start, so that
+  // the hour repeated when the clocks go back does not start it twice.
+  uint32_t fired_date = 0;
+  int32_t fired_minute_of_day = -1;
+  int64_t started_at = 0;            // wall clock, seconds since 1970
+  int64_t started_monotonic_ms = 0;  // what the run-time limit measures
+  platform::ProcessHandle process = 0;
+};
 
 }  // namespace corvana

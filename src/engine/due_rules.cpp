@@ -20,8 +20,7 @@ bool WeekdayBitSet(int32_t days_week, int weekday) {
 
 // Kinds 1 to 5, shared by schedules and web servers. Kind 5's month is
 // 0-based, unlike kind 0's; both are compared exactly as written.
-template <class Record>
-bool CalendarMatches(const Record& record, const platform::LocalTime& now) {
+bool CalendarMatches(const Timetable& record, const platform::LocalTime& now) {
   const bool at_time =
       TimeOfDayMatches(record.hour, record.min, record.sec, now);
   switch (KindOf(record.type_schedule)) {
@@ -112,8 +111,7 @@ uint32_t LocalDate(const platform::LocalTime& now) {
 }
 
 // The latch: true at the first matching evaluation of a run of them.
-template <class Record>
-bool Latch(Record& record, bool matches, bool remembers_minute,
+bool Latch(RunState& record, bool matches, bool remembers_minute,
            const platform::LocalTime& now) {
   if (!matches) {
     record.fired = false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "settings/settings_model.h"
 #include "settings/settings_tokenizer.h"
@@ -78,7 +79,7 @@ SettingsSection<Record>& AddSection(SettingsDocument<Record>& document,
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
-              std::string Record::*field) {
+              std::type_identity_t<std::string Record::*> field) {
   settings_core::AddEntry(
       &section, ValueType::Text, key,
       std::make_unique<MemberAccessor<Record, std::string>>(field), 0);
@@ -86,7 +87,8 @@ void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
-              int32_t Record::*field, int32_t default_value = 0) {
+              std::type_identity_t<int32_t Record::*> field,
+              int32_t default_value = 0) {
   settings_core::AddEntry(
       &section, ValueType::Int, key,
       std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
@@ -94,7 +96,8 @@ void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
-              int32_t Record::*field, int32_t default_value = 0) {
+              std::type_identity_t<int32_t Record::*> field,
+              int32_t default_value = 0) {
   settings_core::AddEntry(
       &section, ValueType::Long, key,
       std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);

@@ -93,8 +93,7 @@ std::optional<int> FirstWindowSecond(int32_t hour, int32_t min, int32_t sec) {
 }
 
 // The times of day a calendar rule can match on a date, or none.
-template <class Record>
-void TimesOnDate(const Record& record, const Date& date, bool once,
+void TimesOnDate(const Timetable& record, const Date& date, bool once,
                  std::vector<int>* seconds_of_day) {
   seconds_of_day->clear();
   bool on_date = false;
@@ -213,8 +212,7 @@ Date MakeDate(int year, int month, int day) {
 
 // Moves the date forward to the first one on which the rule can match;
 // false when there is none.
-template <class Record>
-bool SeekDate(const Record& record, bool once, Date* date) {
+bool SeekDate(const Timetable& record, bool once, Date* date) {
   if (once) {
     if (!InRange(record.month, 1, 12) || !InRange(record.day, 1, 31) ||
         record.day > DaysInMonth(record.year, record.month)) {

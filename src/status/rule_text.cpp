@@ -55,8 +55,7 @@ std::string YearDay(int32_t month, int32_t day, const std::string& at) {
   return text;
 }
 
-template <class Record>
-std::string CalendarText(const Record& record) {
+std::string CalendarText(const Timetable& record) {
   const std::string at = " at " + Clock(record.hour, record.min, record.sec);
   switch (KindOf(record.type_schedule)) {
     case ScheduleKind::kHourly:

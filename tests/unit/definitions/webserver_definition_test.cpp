@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "support/fixtures.h"
 
 namespace corvana {
@@ -20,7 +21,7 @@ class WebServerFileTest : public ::testing::Test {
   bool Read(const std::string& file_name, const std::string& content,
             WebServerDefinition* record) {
     files_.Write(file_name, content);
-    return ReadWebServerFile(files_.WithSeparator() + file_name, record);
+    return ReadWebServerFile(files_.WithSeparator(), file_name, record);
   }
 
   testing::TempDir context_dir_;
@@ -89,8 +90,8 @@ struct DefaultsCase {
   int32_t port;
 };
 
-// Before reading, the record holds enabled 1 and interval 30; a section
-// without a key gives that key's own default.
+// A fresh record holds enabled 1 and interval 30; a section without a key
+// gives that key's own default.
 TEST_F(WebServerFileTest, AbsentKeysAndSections) {
   const DefaultsCase cases[] = {
       {"no section", "FormatVersion=1.0\n", 1, 30, 8080},
@@ -121,8 +122,8 @@ TEST_F(WebServerFileTest, IdIsTheFileNameUpToItsFirstDot) {
   const std::filesystem::path folder = files_.path() / "site.d";
   std::filesystem::create_directory(folder);
   testing::WriteFile(folder / "Main.webserver", content);
-  ASSERT_TRUE(ReadWebServerFile((folder / "Main.webserver").string(),
-                                &web_server));
+  ASSERT_TRUE(ReadWebServerFile(folder.string() + platform::kPathSeparator,
+                                "Main.webserver", &web_server));
   EXPECT_EQ(web_server.id, "Main");
 }
 
@@ -137,17 +138,28 @@ TEST_F(WebServerFileTest, IdIsCutOnlyAtThePlatformsSeparator) {
 }
 #endif
 
-TEST_F(WebServerFileTest, RunTimeMembersAreLeftAlone) {
-  WebServerDefinition web_server;
-  web_server.fired = true;
-  web_server.last_update = {PackDate(2026, 5, 5), 60};
-  web_server.process = 7;
-  ASSERT_TRUE(Read("w.webserver", "FormatVersion=1.0\n[Common]\nhour=4\n",
-                   &web_server));
-  EXPECT_EQ(web_server.hour, 4);
-  EXPECT_TRUE(web_server.fired);
-  EXPECT_EQ(web_server.last_update.date, PackDate(2026, 5, 5));
-  EXPECT_EQ(web_server.process, 7);
+// Reading starts from a fresh record, so that a loaded record never claims
+// an earlier one's child; a failed read leaves the caller's record whole.
+TEST_F(WebServerFileTest, StartsFromAFreshRecordAndKeepsItOnFailure) {
+  const struct {
+    const char* content;
+    bool loads;
+  } cases[] = {{"FormatVersion=1.0\n[Common]\nhour=4\n", true},
+               {"FormatVersion=2\n[Common]\nhour=4\n", false}};
+  for (const auto& test : cases) {
+    WebServerDefinition web_server;
+    web_server.name = "old";
+    web_server.fired = true;
+    web_server.last_update = {PackDate(2026, 5, 5), 60};
+    web_server.process = 7;
+    ASSERT_EQ(Read("w.webserver", test.content, &web_server), test.loads);
+    EXPECT_EQ(web_server.hour, test.loads ? 4 : 0) << test.content;
+    EXPECT_EQ(web_server.name, test.loads ? "" : "old") << test.content;
+    EXPECT_EQ(web_server.fired, !test.loads) << test.content;
+    EXPECT_EQ(web_server.last_update.date, test.loads ? 0 : PackDate(2026, 5, 5))
+        << test.content;
+    EXPECT_EQ(web_server.process, test.loads ? 0 : 7) << test.content;
+  }
 }
 
 struct FailureCase {
@@ -185,7 +197,7 @@ TEST_F(WebServerFileTest, UnusableFilesFailWithTheirLines) {
 TEST_F(WebServerFileTest, MissingFileFails) {
   WebServerDefinition web_server;
   EXPECT_FALSE(
-      ReadWebServerFile(files_.WithSeparator() + "gone.webserver", &web_server));
+      ReadWebServerFile(files_.WithSeparator(), "gone.webserver", &web_server));
   const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "Error read webserver settings");
