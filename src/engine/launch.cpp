@@ -26,7 +26,7 @@ constexpr LaunchTexts kWebServerTexts{
 // The full path is the application name, so that no search along a path
 // with blanks decides which file runs. The program path is quoted, so that
 // a blank in it does not hand the analyzer pieces of it as arguments;
-// everything after it is exactly what the analyzer has always received.
+// the options after it go as they are.
 platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
                                      const std::string& option) {
   platform::ProcessStart start;

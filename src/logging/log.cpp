@@ -2,17 +2,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "environment/app_context.h"
 #include "environment/packed_time.h"
 #include "platform/fs.h"
 
 namespace corvana {
-
-std::recursive_mutex& LogLock() {
-  static std::recursive_mutex* lock = new std::recursive_mutex;
-  return *lock;
-}
 
 std::string LogFilePath() {
   AppContext* context = GetAppContext();
@@ -22,6 +18,12 @@ std::string LogFilePath() {
 namespace {
 
 std::atomic<LogSink*> log_sink{nullptr};
+
+// Recursive: the crash callback may log from a thread that holds it.
+std::recursive_mutex& LogLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex;
+  return *lock;
+}
 
 // Opened per entry, in text mode: the file is complete on disk after every
 // line and other programs may read or copy it at any time.
@@ -54,8 +56,6 @@ int WriteLog(const char* message, uint32_t flags) {
   AppContext* context = GetAppContext();
   if (context == nullptr || !context->logging_enabled.load()) return 1;
   std::lock_guard<std::recursive_mutex> guard(LogLock());
-  flags |= kLogOrdinary;  // the file bit; the file looks the same for all
-  (void)flags;
   if (message != nullptr) AppendTo(*context, message, true);
   return 1;
 }

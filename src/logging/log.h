@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 namespace corvana {
@@ -38,7 +37,5 @@ void StartLogFile();
 // The file sink: no lock, no switch. The crash handler writes through it.
 void AppendLogLine(const char* text, bool newline);
 std::string LogFilePath();
-// Recursive: the crash callback may log from a thread that holds it.
-std::recursive_mutex& LogLock();
 
 }  // namespace corvana

@@ -9,7 +9,7 @@ const char kServiceManagerUnavailableText[] = "Run as an administrator";
 
 namespace {
 
-// The access each operation asks for, as the service has always asked.
+// The access each operation asks for.
 constexpr DWORD kCreateManagerAccess = 0x2;        // SC_MANAGER_CREATE_SERVICE
 constexpr DWORD kAllManagerAccess = 0xF003F;       // SC_MANAGER_ALL_ACCESS
 constexpr DWORD kStopManagerAccess = 0x24;
