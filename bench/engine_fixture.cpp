@@ -4,8 +4,9 @@
 #include <random>
 #include <system_error>
 
+#include "calendar/packed_time.h"
 #include "environment/app_context.h"
-#include "environment/packed_time.h"
+#include "logging/start_up.h"
 #include "platform/clock.h"
 
 namespace corvana::bench {

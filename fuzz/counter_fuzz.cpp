@@ -11,6 +11,7 @@
 
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
+#include "logging/start_up.h"
 
 namespace {
 

@@ -22,16 +22,6 @@ inline constexpr uint32_t PackDate(int year, int month, int day) {
 
 PackedDateTime PackLocalTime(const platform::LocalTime& local);
 
-// Reads the clock seam and stores the local date and time into the
-// application context. Returns the seconds since midnight it stored; 0 when
-// there is no context.
-uint32_t RefreshCurrentTime();
-// The same, also giving the stored value, its local breakdown and the
-// seconds since 1970 it was converted from, read under the same lock so that
-// no other thread's refresh can tear them.
-uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
-                            int64_t* seconds_since_1970 = nullptr);
-
 // Whole units (absolute, truncated) between a and b, measured in real
 // seconds through the zone rules; 0 when either date is 0.
 int32_t ElapsedUnits(PackedDateTime a, PackedDateTime b, int32_t unit_s);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "environment/packed_time.h"
+#include "calendar/packed_time.h"
 #include "definitions/timetable.h"
 
 namespace corvana {

@@ -1,5 +1,7 @@
 #include "engine/due_rules.h"
 
+#include "environment/app_context.h"
+
 namespace corvana {
 namespace {
 

@@ -6,7 +6,7 @@
 #include "definitions/schedule_definition.h"
 #include "definitions/timetable.h"
 #include "definitions/webserver_definition.h"
-#include "environment/packed_time.h"
+#include "calendar/packed_time.h"
 #include "platform/clock.h"
 
 namespace corvana {

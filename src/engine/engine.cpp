@@ -9,6 +9,7 @@
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/start_up.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "webserver/webserver_control.h"

@@ -2,13 +2,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <vector>
 
-#include "environment/packed_time.h"
-#include "logging/crash_reporting.h"
-#include "logging/log.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/seams.h"
 
 namespace corvana {
 namespace {
@@ -16,7 +15,6 @@ namespace {
 constexpr const char kProbeFileName[] = "tst0Xlgn9.tmp";
 
 std::atomic<AppContext*> current_context{nullptr};
-std::atomic<bool> crash_reporting_installed{false};
 std::atomic<FolderQuery> common_query{&platform::CommonAppDataFolder};
 std::atomic<FolderQuery> user_query{&platform::UserAppDataFolder};
 
@@ -73,8 +71,6 @@ std::string CommonHomePath(const char* product_name) {
   return common.empty() ? std::string() : HomeIn(common, product_name);
 }
 
-bool CrashReportingInstalled() { return crash_reporting_installed.load(); }
-
 void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata) {
   common_query.store(common_appdata ? common_appdata
                                     : &platform::CommonAppDataFolder);
@@ -100,24 +96,37 @@ void InitReadOnlyAppContext(const char* product_name, const char* version_text,
   PublishContext(product_name, version_text)->HomePath = home_path;
 }
 
-void InitAppContext(const char* product_name, const char* version_text,
-                    const char* privacy_policy_url) {
+AppContext* CreateAppContext(const char* product_name,
+                             const char* version_text) {
   AppContext* context = PublishContext(product_name, version_text);
-
   SettleTempFolder(*context);
   const std::string common = common_query.load()();
   context->common_appdata_folder =
       common.empty() ? context->HomePath : common + platform::kPathSeparator;
   SettleUserFolder(*context);
   SettleHomePath(*context, common);
-
-  StartLogFile();
-  RefreshCurrentTime();
-  if (!crash_reporting_installed.load()) {
-    InstallCrashReporting(product_name, version_text, privacy_policy_url);
-    crash_reporting_installed.store(true);
-  }
-  context->logging_enabled.store(true);
+  return context;
 }
+
+uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
+                            int64_t* seconds_since_1970) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr) return 0;
+  const int64_t now_s = platform::CurrentClock().NowSeconds();
+  platform::LocalTime now;
+  if (!platform::ToLocalTime(now_s, &now)) return 0;
+  PackedDateTime packed = PackLocalTime(now);
+  std::lock_guard<std::mutex> guard(context->time_lock);
+  context->current_day = static_cast<uint8_t>(now.day);
+  context->current_month = static_cast<uint8_t>(now.month_index + 1);
+  context->current_year = static_cast<uint16_t>(now.year);
+  context->current_time = packed.time;
+  if (stored != nullptr) *stored = packed;
+  if (local != nullptr) *local = now;
+  if (seconds_since_1970 != nullptr) *seconds_since_1970 = now_s;
+  return packed.time;
+}
+
+uint32_t RefreshCurrentTime() { return RefreshCurrentTime(nullptr, nullptr); }
 
 }  // namespace corvana

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "calendar/packed_time.h"
+
 namespace corvana {
 
 inline constexpr const char kProductName[] = "Corvana";
@@ -35,13 +37,23 @@ struct AppContext {
   std::atomic<bool> logging_enabled{false};
 };
 
-// Null until InitAppContext has run.
+// Null until a context has been created.
 AppContext* GetAppContext();
 
-// Creates the context, settles HomePath after a test write, starts the log
-// file, installs crash reporting once per process and switches logging on.
-void InitAppContext(const char* product_name, const char* version_text,
-                    const char* privacy_policy_url);
+// Reads the clock seam and stores the local date and time into the
+// application context. Returns the seconds since midnight it stored; 0 when
+// there is no context.
+uint32_t RefreshCurrentTime();
+// The same, also giving the stored value, its local breakdown and the
+// seconds since 1970 it was converted from, read under the same lock so that
+// no other thread's refresh can tear them.
+uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
+                            int64_t* seconds_since_1970 = nullptr);
+
+// Publishes a fresh context and settles its folders, HomePath after a test
+// write. Logging stays off: InitAppContext (logging/start_up.h) starts it.
+AppContext* CreateAppContext(const char* product_name,
+                             const char* version_text);
 
 // A context for a program that only reads the service's folder: HomePath
 // as given, clock readings stored as the engine stores them; nothing is
@@ -49,7 +61,7 @@ void InitAppContext(const char* product_name, const char* version_text,
 void InitReadOnlyAppContext(const char* product_name, const char* version_text,
                             const std::string& home_path);
 
-// The folder InitAppContext makes HomePath when its test write succeeds:
+// The folder CreateAppContext makes HomePath when its test write succeeds:
 // the common data folder, the product's name and the separator; empty when
 // the shell names none. Creates and writes nothing.
 std::string CommonHomePath(const char* product_name);
@@ -58,8 +70,5 @@ std::string CommonHomePath(const char* product_name);
 // own; nullptr puts the platform's queries back.
 using FolderQuery = std::string (*)();
 void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata);
-
-// The once-per-process crash-reporting flag.
-bool CrashReportingInstalled();
 
 }  // namespace corvana

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "environment/app_context.h"
-#include "environment/packed_time.h"
+#include "calendar/packed_time.h"
 #include "platform/fs.h"
 
 namespace corvana {

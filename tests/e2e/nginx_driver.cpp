@@ -7,6 +7,7 @@
 #include <string>
 
 #include "environment/app_context.h"
+#include "logging/start_up.h"
 #include "platform/process.h"
 #include "webserver/webserver_control.h"
 

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/start_up.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 

@@ -13,6 +13,7 @@
 #include "environment/app_context.h"
 #include "helpers/crashrpt_standin.h"
 #include "logging/log.h"
+#include "logging/start_up.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/library.h"

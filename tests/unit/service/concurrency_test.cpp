@@ -17,6 +17,7 @@
 #include "engine/engine.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/start_up.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "platform/service.h"

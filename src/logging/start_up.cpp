@@ -1,0 +1,30 @@
+#include "logging/start_up.h"
+
+#include <atomic>
+
+#include "environment/app_context.h"
+#include "logging/crash_reporting.h"
+#include "logging/log.h"
+
+namespace corvana {
+namespace {
+
+std::atomic<bool> crash_reporting_installed{false};
+
+}  // namespace
+
+bool CrashReportingInstalled() { return crash_reporting_installed.load(); }
+
+void InitAppContext(const char* product_name, const char* version_text,
+                    const char* privacy_policy_url) {
+  AppContext* context = CreateAppContext(product_name, version_text);
+  StartLogFile();
+  RefreshCurrentTime();
+  if (!crash_reporting_installed.load()) {
+    InstallCrashReporting(product_name, version_text, privacy_policy_url);
+    crash_reporting_installed.store(true);
+  }
+  context->logging_enabled.store(true);
+}
+
+}  // namespace corvana
