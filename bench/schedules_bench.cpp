@@ -37,13 +37,13 @@ std::string CalendarBody(int kind, int variant) {
                      std::to_string(variant % 24) + "\r\nmin=" +
                      std::to_string(variant % 60) + "\r\nsec=" +
                      std::to_string(variant % 3) + "\r\n";
-  switch (kind) {
-    case 0: return body + "year=2027\r\nmonth=" + std::to_string(variant % 12 + 1) +
+  switch (KindOf(kind)) {
+    case ScheduleKind::kOnce: return body + "year=2027\r\nmonth=" + std::to_string(variant % 12 + 1) +
                    "\r\nday=" + std::to_string(variant % 28 + 1) + "\r\n";
-    case 2: return body + "days_week=" + std::to_string(variant % 127 + 1) + "\r\n";
-    case 3: return body + "nday_week=" + std::to_string(variant % 7) + "\r\n";
-    case 4: return body + "day=" + std::to_string(variant % 31 + 1) + "\r\n";
-    case 5: return body + "month=" + std::to_string(variant % 12) + "\r\nday=" +
+    case ScheduleKind::kWeekdays: return body + "days_week=" + std::to_string(variant % 127 + 1) + "\r\n";
+    case ScheduleKind::kWeekday: return body + "nday_week=" + std::to_string(variant % 7) + "\r\n";
+    case ScheduleKind::kMonthly: return body + "day=" + std::to_string(variant % 31 + 1) + "\r\n";
+    case ScheduleKind::kYearly: return body + "month=" + std::to_string(variant % 12) + "\r\nday=" +
                    std::to_string(variant % 28 + 1) + "\r\n";
     default: return body;
   }

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "definitions/timetable.h"
 #include "platform/clock.h"
 
 namespace corvana::testing {
@@ -47,7 +48,8 @@ struct Subject {
 
   // Only for calendar kinds: an interval web server matches in any minute.
   bool CandidateMinute(const platform::LocalTime& local) const {
-    return local.minute == min && (type_schedule == 1 || local.hour == hour);
+    const bool hourly = KindOf(type_schedule) == ScheduleKind::kHourly;
+    return local.minute == min && (hourly || local.hour == hour);
   }
 };
 

@@ -143,7 +143,7 @@ TEST_F(YearSimulationTest, EachKindIsDueExactlyAsOftenAsItsTimetableSays) {
           {PackDate(local.year, local.month_index + 1, local.day),
            local.hour * 60 + local.minute});
     }
-    if (subject.type_schedule != 1) {
+    if (KindOf(subject.type_schedule) != ScheduleKind::kHourly) {
       EXPECT_EQ(local_minutes.size(), subject.due_ms.size())
           << subject.name << ": a local date and time ran twice";
     }
