@@ -163,11 +163,11 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
   EXPECT_EQ(Ids(list), std::vector<std::string>{"good one"});
   EXPECT_TRUE(servers.empty());
   const auto lines = LogLines(LogHeader::kDropped);
-  for (const std::string& name : {"quo\"te.schedule", "back\\slash.schedule",
-                                   "new?line.schedule", "co:lon.schedule",
-                                   "pi|pe.schedule", "ta?b.schedule",
-                                   "new?line.webserver"}) {
-    EXPECT_EQ(Count(lines, "Skipped file '" + name +
+  for (const char* name : {"quo\"te.schedule", "back\\slash.schedule",
+                           "new?line.schedule", "co:lon.schedule",
+                           "pi|pe.schedule", "ta?b.schedule",
+                           "new?line.webserver"}) {
+    EXPECT_EQ(Count(lines, "Skipped file '" + std::string(name) +
                                "': its name holds a character that no Windows "
                                "file name can hold"),
               1)
