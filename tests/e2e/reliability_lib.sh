@@ -92,6 +92,12 @@ log_bodies() {
 }
 log_count() { log_bodies | grep -cxF -- "$1"; }
 log_has() { [ "$(log_count "$1")" -ge "${2:-1}" ]; }
+# A reload logs the counter's change first and what it loaded after it:
+# web_servers_loaded_after <change number> <count>
+web_servers_loaded_after() {
+  log_bodies | sed -n "/^The schedules has been changed #$1\$/,\$p" |
+    grep -qxF "Loading : $2 Web Servers items"
+}
 # wait_log <line> [count] [seconds]
 wait_log() { poll "${3:-15}" log_has "$1" "${2:-1}"; }
 expect_log() { wait_log "$@" || fail "no line '$1' (x${2:-1}) in the log"; }
