@@ -8,6 +8,7 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
+#include "platform/trust.h"
 
 namespace corvana {
 namespace {
@@ -52,14 +53,36 @@ std::string HomeIn(const std::string& common, const char* product_name) {
          platform::kPathSeparator;
 }
 
-// HomePath is used only after a test write has shown it is writable.
+std::string HomeRefusal(const std::string& home,
+                        const platform::TrustResult& trust) {
+  const std::string reason = trust.verdict == platform::TrustVerdict::kWrongType
+                                 ? "is not a folder"
+                                 : platform::TrustReason(trust);
+  return "HomePath not used: " + home + " " + reason;
+}
+
+// HomePath is used only when it can be trusted and after a test write has
+// shown it is writable; otherwise the service works in its program folder,
+// the current directory.
 void SettleHomePath(AppContext& context, const std::string& common) {
-  if (common.empty()) return;
-  context.HomePath = HomeIn(common, context.product_name);
-  platform::MakeDirectory(context.HomePath);
-  const std::string probe = context.HomePath + kProbeFileName;
-  // A probe planted as a link counts as a folder that cannot be written.
-  if (!platform::ProbeOwnFile(probe)) context.HomePath = context.program_folder;
+  if (!common.empty()) {
+    context.HomePath = HomeIn(common, context.product_name);
+    platform::MakeDirectory(context.HomePath);
+    const platform::TrustResult trust = platform::CheckHomeFolder(
+        context.HomePath, platform::ServiceAccount::kThisProcess,
+        &context.home_folder);
+    // A probe planted as a link counts as a folder that cannot be written.
+    if (trust.verdict == platform::TrustVerdict::kTrusted &&
+        platform::ProbeOwnFile(context.home_folder, kProbeFileName)) {
+      return;
+    }
+    if (trust.verdict != platform::TrustVerdict::kTrusted &&
+        trust.verdict != platform::TrustVerdict::kMissing) {
+      context.home_refusal = HomeRefusal(context.HomePath, trust);
+    }
+    context.HomePath = context.program_folder;
+  }
+  platform::HoldCurrentDirectory(&context.home_folder);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "calendar/packed_time.h"
+#include "platform/fs.h"
 
 namespace corvana {
 
@@ -30,6 +31,12 @@ struct AppContext {
   std::mutex time_lock;
   // Per-machine data folder, ending with the path separator, or empty.
   std::string HomePath;
+  // HomePath (or the current directory it falls back to) held open for the
+  // run: the log and the probe are opened relative to it.
+  platform::HeldFolder home_folder;
+  // Why the data folder was not trusted, for the fallback's log; empty when
+  // it was, or when it merely could not be written.
+  std::string home_refusal;
   std::string program_folder;  // nothing fills it; the fallback for HomePath
   std::string common_appdata_folder;
   std::string temp_folder;

@@ -25,23 +25,43 @@ std::recursive_mutex& LogLock() {
   return *lock;
 }
 
-// Opened per entry, in text mode: the file is complete on disk after every
-// line and other programs may read or copy it at any time.
+// The log of the current run, held open from StartLogFile on: no other
+// user's lock or oplock on the name can stall an entry, and the name cannot
+// be turned into a link between entries. Unbuffered and flushed per entry,
+// so the file is complete on disk after every line. Only under LogLock().
+struct OpenLog {
+  const AppContext* context = nullptr;
+  std::FILE* file = nullptr;
+};
+
+OpenLog& CurrentLog() {
+  static OpenLog* log = new OpenLog;
+  return *log;
+}
+
+// Text mode on Windows: every "\n" reaches the file as CR LF.
 void AppendTo(const AppContext& context, const char* text, bool newline) {
-  // Others write in HomePath: a link planted under the log's name must not
-  // make the service write elsewhere.
-  std::FILE* file = platform::OpenOwnFile(context.HomePath + kLogFileName,
-                                          platform::OwnFileMode::kAppend);
-  if (file == nullptr) return;
-  std::fprintf(file, newline ? "%s\n" : "%s", text);
-  std::fclose(file);
+  OpenLog& log = CurrentLog();
+  if (log.context != &context) return;  // an older run's entry
+  // A log that could not be opened at the start is tried again, by its name
+  // in the held folder, never through a link.
+  if (log.file == nullptr) {
+    log.file = platform::OpenOwnFile(context.home_folder, kLogFileName,
+                                     platform::OwnFileMode::kAppend);
+    if (log.file == nullptr) return;
+  }
+  std::fprintf(log.file, newline ? "%s\n" : "%s", text);
+  std::fflush(log.file);
 }
 
 }  // namespace
 
+// Takes the lock, which WriteLog's own entries hold: the open log must not
+// be replaced under the crash handler's lines.
 void AppendLogLine(const char* text, bool newline) {
   AppContext* context = GetAppContext();
   if (context == nullptr || text == nullptr) return;
+  std::lock_guard<std::recursive_mutex> guard(LogLock());
   AppendTo(*context, text, newline);
 }
 
@@ -79,12 +99,16 @@ void WriteTimestampedLog(const std::string& message) {
 void StartLogFile() {
   AppContext* context = GetAppContext();
   if (context == nullptr) return;
-  std::FILE* file =
-      platform::OpenOwnFile(LogFilePath(), platform::OwnFileMode::kTruncate);
-  if (file == nullptr) return;
-  std::fprintf(file, "#Software: %s %s%s\n", context->product_name,
+  std::lock_guard<std::recursive_mutex> guard(LogLock());
+  OpenLog& log = CurrentLog();
+  if (log.file != nullptr) std::fclose(log.file);
+  log.context = context;
+  log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
+                                   platform::OwnFileMode::kTruncate);
+  if (log.file == nullptr) return;
+  std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");
-  std::fclose(file);
+  std::fflush(log.file);
 }
 
 }  // namespace corvana

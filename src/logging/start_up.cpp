@@ -25,6 +25,7 @@ void InitAppContext(const char* product_name, const char* version_text,
     crash_reporting_installed.store(true);
   }
   context->logging_enabled.store(true);
+  if (!context->home_refusal.empty()) WriteLog(context->home_refusal, kLogError);
 }
 
 }  // namespace corvana

@@ -17,20 +17,47 @@ bool PathExists(const std::string& path);
 // fopen with the C modes ("w+", "a+", "rb", ...), not inherited by children.
 // On POSIX the stream is unbuffered: meant for a few whole writes.
 std::FILE* OpenStream(const std::string& path, const char* mode);
-// A file the service writes in a folder that others write too: opened
-// without following a link, created when missing, and refused (nullptr, as
-// a file that cannot be opened) when it is a link, a hard link with other
-// names, not a regular file, or (POSIX) owned by another user. kTruncate
-// empties it only after those checks; kAppend writes at its end. Text mode
-// on Windows, unbuffered on POSIX, not inherited by children.
+// A folder held open for the run: the service's own files are opened
+// relative to the very folder that was checked, never by its path again.
+class HeldFolder {
+ public:
+  HeldFolder();
+  ~HeldFolder();
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+
+  bool IsOpen() const;
+  struct Handle;
+  Handle& handle() { return *handle_; }
+  const Handle& handle() const { return *handle_; }
+
+ private:
+  std::unique_ptr<Handle> handle_;
+};
+// Holds the current directory as it is, unjudged: where the service works
+// when it has no data folder. False when it cannot be opened.
+bool HoldCurrentDirectory(HeldFolder* held);
+
+// A file the service writes in a folder that others write too, by its name
+// in the held folder: opened without following a link, created when missing
+// (POSIX: mode 0644), and refused (nullptr, as a file that cannot be opened)
+// when it is a link, a hard link with other names, not a regular file, or
+// owned by an account other than this process's (Windows: the system's,
+// the administrators' or this process's). kTruncate empties it only after
+// those checks; kAppend writes at its end. Text mode on Windows, unbuffered
+// on POSIX, not inherited by children.
 enum class OwnFileMode { kTruncate, kAppend };
-std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode);
-// Creates the file as OpenOwnFile does and removes it again; on Windows
-// through its own handle, never by name. True when that worked.
-bool ProbeOwnFile(const std::string& path);
+std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
+                       OwnFileMode mode);
+// Creates the file as OpenOwnFile does and removes it again, once its checks
+// have passed; on Windows through its own handle, never by name. True when
+// that worked.
+bool ProbeOwnFile(const HeldFolder& folder, const std::string& name);
 
 // Opens a regular file for reading, in the platform's text mode when
-// text_mode is set. Folders, pipes and devices are refused without blocking.
+// text_mode is set. Users write these files: links, files with a second
+// name, folders, pipes and devices are refused without blocking, and so is
+// (Windows) a file whose opportunistic lock is being broken.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode);
 
 // A regular file read whole, opened as OpenRegularFile opens it, in the

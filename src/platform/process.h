@@ -7,6 +7,8 @@
 
 namespace corvana::platform {
 
+class HeldProgram;
+
 // A started child; 0 means none. A Windows HANDLE, or a POSIX process id.
 using ProcessHandle = std::intptr_t;
 
@@ -32,6 +34,11 @@ struct ProcessStart {
   // Empty: the child inherits the scheduler's current directory.
   std::string working_folder;
   StartKind kind = StartKind::kNormalPriority;
+  // A checked program, held open: POSIX runs that very file from that very
+  // folder, resolving no path again; `application` and `working_folder`
+  // then only name them. Windows runs them by path while the held handles
+  // keep both in place.
+  const HeldProgram* held = nullptr;
 };
 
 // Starts a child that the caller tracks; 0 on failure.

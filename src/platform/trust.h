@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/fs.h"
+
 namespace corvana::platform {
 
 enum class TrustVerdict {
@@ -39,21 +41,48 @@ class HeldProgram {
 
   struct Handles;
   Handles& handles() { return *handles_; }
+  const Handles& handles() const { return *handles_; }
 
  private:
   std::unique_ptr<Handles> handles_;
 };
 
+// Whose files the service may run or write in: those of the system and the
+// administrators always, and those of the account it runs as. A tool that
+// asks on the service's behalf names the service's account, as the system.
+enum class ServiceAccount {
+  kThisProcess,  // the service itself: this process's account
+  kSystem,       // SYSTEM on Windows, root on POSIX
+};
+
+// Opens the data folder `home` (ending with the platform's separator)
+// without following a link and keeps it in `held`. Trusted means: a real
+// folder, not a link, junction or other reparse point, owned by the system,
+// the administrators, TrustedInstaller or the service's account (POSIX:
+// root or the service's user); on POSIX every folder above it up to the
+// root is owned by root or the service's user and writable by no group or
+// other unless sticky (kRemovable otherwise). Others may write into `home`
+// itself: definitions are theirs.
+TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
+                            HeldFolder* held);
+
+// The reason phrase of a verdict, as the log lines give it after a path:
+// "is reached through a link", ...; empty for kTrusted.
+std::string TrustReason(const TrustResult& result);
+
 // Checks home + folder + separator + file. `home` is empty (the current
 // directory) or ends with the platform's separator. Trusted means: none of
 // the three is a link; all three are owned by the system, the
 // administrators, TrustedInstaller or the account this process runs as
-// (POSIX: root or this process's user); no other account can change the
-// file or the folder; and no other account can move the folder out of the
-// home (POSIX: a home writable by group or others needs the sticky bit).
+// (POSIX: root or this process's user), the service's account being
+// `account`; no other account can change the file or the folder; and no
+// other account can move the folder out of the home (POSIX: a home writable
+// by group or others needs the sticky bit, and the folders above the home
+// pass CheckHomeFolder's test).
 TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& folder,
-                              const std::string& file, HeldProgram* held);
+                              const std::string& file, ServiceAccount account,
+                              HeldProgram* held);
 
 // The rights decision of the Windows check alone, over a security
 // descriptor in SDDL text, for the three kinds of object checked. Built on

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "logging/escape.h"
 #include "logging/log.h"
 #include "platform/fs.h"
 #include "settings/settings_document.h"
@@ -159,8 +160,10 @@ void ReportProjectError(const SettingsCursor& cursor) {
          *p != '\n' && *p != '\r' && *p != '\0') {
     ++p;
   }
+  // The text is a user's: a terminal that shows the log must not act on it.
   std::string message = " Project error, string=";
-  message.append(begin, p);
+  message.append(EscapeControlCharacters(
+      std::string_view(begin, static_cast<size_t>(p - begin))));
   WriteLog(message, kLogError);
 }
 

@@ -9,6 +9,7 @@
 
 #include "definitions/definition_loader.h"
 #include "engine/engine.h"
+#include "logging/escape.h"
 #include "logging/log.h"
 #include "platform/clock.h"
 #include "platform/env.h"
@@ -46,15 +47,19 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
                             const std::string& id) {
   const auto found = runs.find(id);
   if (found == runs.end()) return std::nullopt;
-  return found->second;
+  LastRun run = found->second;
+  run.started = EscapeControlCharacters(run.started);
+  run.ended = EscapeControlCharacters(run.ended);
+  return run;
 }
 
 template <class Definition>
 DefinitionRow Row(const char* file, const Definition& record,
                   const std::unordered_map<std::string, LastRun>& runs) {
   DefinitionRow row;
-  row.id = record.id;
-  row.file = file;
+  // Names and the log's text are users' bytes, shown on a terminal.
+  row.id = EscapeControlCharacters(record.id);
+  row.file = EscapeControlCharacters(file);
   row.enabled = record.enabled != 0;
   row.last_run = Find(runs, record.id);
   return row;
@@ -64,7 +69,10 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
   CaptureSink capture;
   ZoneDays zone_days;
   auto failed = [&](const char* file, const char* kind) {
-    report->failed_files.push_back({file, kind, capture.Take()});
+    std::vector<std::string> messages = capture.Take();
+    for (std::string& message : messages) message = EscapeControlCharacters(message);
+    report->failed_files.push_back({EscapeControlCharacters(file), kind,
+                                    std::move(messages)});
   };
   bool listed = ForEachScheduleFile(
       report->home, [&](const char* file, bool loaded, ScheduleDefinition& record) {
@@ -100,9 +108,12 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
   report->folder_listed = listed;
 }
 
-// The very check the web-server command makes before it starts nginx.exe.
+// The very check the web-server command makes before it starts nginx.exe,
+// for the service's account whoever runs this: a tree its caller owns is no
+// tree the system would run.
 void CheckNginx(Report* report) {
-  const NginxTrust trust = CheckNginxTrust(report->home);
+  const NginxTrust trust =
+      CheckNginxTrust(report->home, platform::ServiceAccount::kSystem);
   report->nginx.present = trust.present;
   report->nginx.trusted = trust.trusted;
   report->nginx.trust_detail = trust.reason;
@@ -331,7 +342,7 @@ Report BuildReport(const std::string& home, int64_t from_s, int next_count) {
   report.next_count = next_count;
   RunHistory history;
   report.log_read = ReadRunHistory(home + kLogFileName, &history);
-  report.last_serve = history.last_serve;
+  report.last_serve = EscapeControlCharacters(history.last_serve);
   ReadDefinitions(&report, history);
   CheckNginx(&report);
   return report;
@@ -342,7 +353,7 @@ int ReportExitCode(const Report& report) {
 }
 
 std::string RenderText(const Report& report) {
-  std::string out = "Home: " + report.home + "\nFrom: " + LocalStamp(report.from_s) +
+  std::string out = "Home: " + EscapeControlCharacters(report.home) + "\nFrom: " + LocalStamp(report.from_s) +
                     " (local time)\n";
   if (!report.folder_listed) out += "The folder cannot be listed.\n";
   out += "\n" + DefinitionTableText("Schedules", report.schedules) + "\n" +
@@ -369,7 +380,7 @@ std::string RenderJson(const Report& report) {
     failed.push_back({{"file", file.file}, {"kind", file.kind}, {"messages", file.messages}});
   }
   const nlohmann::ordered_json out = {
-      {"home", report.home},
+      {"home", EscapeControlCharacters(report.home)},
       {"from", LocalStamp(report.from_s)},
       {"folder_listed", report.folder_listed},
       {"log_read", report.log_read},

@@ -17,13 +17,16 @@ struct NginxTrust {
 };
 
 // Decides, without starting or logging anything, whether the web-server
-// command would run home_path's nginx.exe. `home_path` is HomePath: empty
-// or ending with the platform's separator.
-NginxTrust CheckNginxTrust(const std::string& home_path);
+// command of a service running as `account` would run home_path's
+// nginx.exe. `home_path` is HomePath: empty or ending with the platform's
+// separator.
+NginxTrust CheckNginxTrust(const std::string& home_path,
+                           platform::ServiceAccount account);
 
 // As CheckNginxTrust, keeping the checked handles open in `held` so that
 // the program can be started before anything can be swapped.
 NginxTrust CheckNginxTrust(const std::string& home_path,
+                           platform::ServiceAccount account,
                            platform::HeldProgram* held);
 
 }  // namespace corvana

@@ -31,7 +31,9 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   // system: a program anybody else could have placed there is not run. The
   // checked handles stay open until the process exists.
   platform::HeldProgram held;
-  const NginxTrust trust = CheckNginxTrust(context->HomePath, &held);
+  const NginxTrust trust = CheckNginxTrust(
+      context->HomePath, platform::ServiceAccount::kThisProcess, &held);
+  start.held = &held;
   bool started = false;
   if (trust.trusted) {
     auto& launcher = platform::CurrentLauncher();

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/posix/held_handles.h"
+
 namespace corvana::platform {
 
 bool MakeDirectory(const std::string& path) {
@@ -35,13 +37,25 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
   return file;
 }
 
+HeldFolder::HeldFolder() : handle_(std::make_unique<Handle>()) {}
+HeldFolder::~HeldFolder() = default;
+bool HeldFolder::IsOpen() const { return handle_->fd >= 0; }
+
+bool HoldCurrentDirectory(HeldFolder* held) {
+  held->handle().Reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return held->IsOpen();
+}
+
 namespace {
 
 // O_NONBLOCK keeps a FIFO planted under the name from hanging the open.
-int OpenOwnDescriptor(const std::string& path, int flags) {
-  const int fd = open(path.c_str(),
-                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags,
-                      0666);
+// 0644: others may read the log (the history `schedules` shows), not write.
+int OpenOwnDescriptor(const HeldFolder& folder, const std::string& name,
+                      int flags) {
+  if (!folder.IsOpen()) return -1;
+  const int fd = openat(folder.handle().fd, name.c_str(),
+                        O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags,
+                        0644);
   if (fd < 0) return -1;
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
@@ -54,9 +68,10 @@ int OpenOwnDescriptor(const std::string& path, int flags) {
 
 }  // namespace
 
-std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
+std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
+                       OwnFileMode mode) {
   const bool append = mode == OwnFileMode::kAppend;
-  const int fd = OpenOwnDescriptor(path, append ? O_APPEND : 0);
+  const int fd = OpenOwnDescriptor(folder, name, append ? O_APPEND : 0);
   if (fd < 0) return nullptr;
   if (!append && ftruncate(fd, 0) != 0) {
     close(fd);
@@ -71,25 +86,27 @@ std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
   return file;
 }
 
-// Removed by name: unlink takes only the entry in the folder, whatever it
-// has become meanwhile, and follows nothing.
-bool ProbeOwnFile(const std::string& path) {
-  const int fd = OpenOwnDescriptor(path, 0);
+// Removed by its name in the held folder: unlinkat takes only the entry,
+// whatever it has become meanwhile, and follows nothing.
+bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
+  const int fd = OpenOwnDescriptor(folder, name, 0);
   if (fd < 0) return false;
   close(fd);
-  unlink(path.c_str());
+  unlinkat(folder.handle().fd, name.c_str(), 0);
   return true;
 }
 
 namespace {
 
-// O_NONBLOCK keeps a FIFO named like a definition from hanging the open; the
-// type test then refuses it. On a regular file the flag changes nothing, so
-// it stays set. -1 when the path is not an openable regular file.
+// Users name these files: O_NOFOLLOW keeps a link from handing the service
+// a file only it may read, and O_NONBLOCK keeps a FIFO from hanging the
+// open; the type test then refuses it, and a second name (a hard link to
+// somebody else's file) too. On a regular file O_NONBLOCK changes nothing,
+// so it stays set. -1 when the path is not an openable regular file.
 int OpenRegularDescriptor(const std::string& path, struct stat* info) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink != 1) {
     close(fd);
     return -1;
   }

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "platform/env.h"
+#include "platform/posix/held_handles.h"
 
 extern char** environ;
 
@@ -79,6 +80,19 @@ std::string ResolveApplication(const std::string& command_line) {
   return "";
 }
 
+// The checked program itself, through its held descriptor: nothing is
+// looked up by name again between the check and the start. The child gets
+// the descriptor without close-on-exec, so that a script's interpreter can
+// open the path it is handed; the parent's copy stays close-on-exec.
+std::string HeldProgramPath(const HeldProgram& held,
+                            posix_spawn_file_actions_t* actions) {
+  const HeldProgram::Handles& fds = held.handles();
+  if (fds.file < 0 || fds.folder < 0) return "";
+  posix_spawn_file_actions_adddup2(actions, fds.file, fds.file);
+  posix_spawn_file_actions_addfchdir_np(actions, fds.folder);
+  return "/proc/self/fd/" + std::to_string(fds.file);
+}
+
 pid_t Spawn(const ProcessStart& start) {
   std::string file = start.application.empty()
                          ? ResolveApplication(start.command_line)
@@ -102,7 +116,9 @@ pid_t Spawn(const ProcessStart& start) {
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
-  if (!start.working_folder.empty()) {
+  if (start.held != nullptr) {
+    file = HeldProgramPath(*start.held, &actions);
+  } else if (!start.working_folder.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, start.working_folder.c_str());
   }
   // A group of its own keeps Ctrl-C in the scheduler's terminal away from
@@ -121,8 +137,9 @@ pid_t Spawn(const ProcessStart& start) {
                                             POSIX_SPAWN_SETSIGDEF |
                                             POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  int error = posix_spawn(&pid, file.c_str(), &actions, &attributes,
-                          argv.data(), environ);
+  int error = file.empty() ? ENOENT
+                           : posix_spawn(&pid, file.c_str(), &actions,
+                                         &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return error == 0 ? pid : 0;

@@ -5,23 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "platform/failure.h"
+#include "platform/posix/held_handles.h"
 
 namespace corvana::platform {
-
-struct HeldProgram::Handles {
-  int home = -1;
-  int folder = -1;
-  int file = -1;
-  void Close() {
-    for (int* fd : {&home, &folder, &file}) {
-      if (*fd >= 0) close(*fd);
-      *fd = -1;
-    }
-  }
-  ~Handles() { Close(); }
-};
 
 HeldProgram::HeldProgram() : handles_(std::make_unique<Handles>()) {}
 HeldProgram::~HeldProgram() = default;
@@ -65,18 +55,19 @@ TrustResult OpenFolder(int parent, const char* name, int* fd) {
   return OpenFailure("openat", errno);
 }
 
-bool OwnedByTrusted(const struct stat& info) {
-  return info.st_uid == 0 || info.st_uid == geteuid();
+bool OwnedByTrusted(const struct stat& info, ServiceAccount account) {
+  return info.st_uid == 0 ||
+         (account == ServiceAccount::kThisProcess && info.st_uid == geteuid());
 }
 
-TrustResult Judge(int fd, TrustedObject object) {
+TrustResult Judge(int fd, TrustedObject object, ServiceAccount account) {
   struct stat info;
   if (fstat(fd, &info) != 0) return OpenFailure("fstat", errno);
   const bool folder = object != TrustedObject::kFile;
   if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
     return Verdict(TrustVerdict::kWrongType);
   }
-  if (!OwnedByTrusted(info)) return Verdict(TrustVerdict::kWrongOwner);
+  if (!OwnedByTrusted(info, account)) return Verdict(TrustVerdict::kWrongOwner);
   if ((info.st_mode & kOthersWrite) == 0) return Verdict(TrustVerdict::kTrusted);
   // Others may write into the home, but with the sticky bit only the owner
   // of the program folder can rename or remove it.
@@ -87,16 +78,95 @@ TrustResult Judge(int fd, TrustedObject object) {
   return Verdict(TrustVerdict::kChangeable);
 }
 
+// A folder above the home: whoever may rename entries in it may put another
+// home in the home's place, as OpenSSH's StrictModes reasons.
+TrustResult JudgeAncestor(int fd, ServiceAccount account) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return OpenFailure("fstat", errno);
+  const bool sticky = (info.st_mode & S_ISVTX) != 0;
+  if (!OwnedByTrusted(info, account) ||
+      ((info.st_mode & kOthersWrite) != 0 && !sticky)) {
+    return Verdict(TrustVerdict::kRemovable);
+  }
+  return Verdict(TrustVerdict::kTrusted);
+}
+
+// Walks from "/" down to the folder that holds the home, each step opened
+// below the one before without following a link and judged, and leaves that
+// folder open in *parent. The names come from realpath, so a link above the
+// home is taken where it leads; what is judged is what was opened.
+TrustResult OpenAncestors(const std::string& parent_path,
+                          ServiceAccount account, int* parent) {
+  char resolved[PATH_MAX];
+  if (realpath(parent_path.c_str(), resolved) == nullptr) {
+    return OpenFailure("realpath", errno);
+  }
+  *parent = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (*parent < 0) return OpenFailure("open", errno);
+  TrustResult judged = JudgeAncestor(*parent, account);
+  const std::string path = resolved;
+  size_t begin = 1;
+  while (judged.verdict == TrustVerdict::kTrusted && begin < path.size()) {
+    size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    int next = -1;
+    judged = OpenFolder(*parent, path.substr(begin, end - begin).c_str(), &next);
+    close(*parent);
+    *parent = next;
+    if (next >= 0) judged = JudgeAncestor(next, account);
+    begin = end + 1;
+  }
+  return judged;
+}
+
+// Opens the home itself without following a link, after its ancestors. An
+// empty home is the current directory, taken as it is.
+TrustResult OpenCheckedHome(const std::string& home, ServiceAccount account,
+                            int* fd) {
+  const std::string path = WithoutTrailingSlash(home);
+  if (home.empty()) return OpenFolder(AT_FDCWD, path.c_str(), fd);
+  const size_t slash = path.rfind('/');
+  const std::string parent_path =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  int parent = -1;
+  TrustResult opened = OpenAncestors(parent_path, account, &parent);
+  if (opened.verdict == TrustVerdict::kTrusted) {
+    opened = OpenFolder(parent, name.c_str(), fd);
+  }
+  if (parent >= 0) close(parent);
+  return opened;
+}
+
 }  // namespace
+
+TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
+                            HeldFolder* held) {
+  int fd = -1;
+  TrustResult judged = OpenCheckedHome(home, account, &fd);
+  if (fd < 0) return judged;
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    judged = OpenFailure("fstat", errno);
+  } else if (!OwnedByTrusted(info, account)) {
+    judged = Verdict(TrustVerdict::kWrongOwner);
+  }
+  if (judged.verdict != TrustVerdict::kTrusted) {
+    close(fd);
+    return judged;
+  }
+  held->handle().Reset(fd);
+  return judged;
+}
 
 TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& folder,
-                              const std::string& file, HeldProgram* held) {
+                              const std::string& file, ServiceAccount account,
+                              HeldProgram* held) {
   HeldProgram local;
   HeldProgram::Handles& fds = (held != nullptr ? held : &local)->handles();
   fds.Close();
-  TrustResult opened =
-      OpenFolder(AT_FDCWD, WithoutTrailingSlash(home).c_str(), &fds.home);
+  TrustResult opened = OpenCheckedHome(home, account, &fds.home);
   if (fds.home >= 0) opened = OpenFolder(fds.home, folder.c_str(), &fds.folder);
   if (fds.folder >= 0) {
     fds.file = openat(fds.folder, file.c_str(),
@@ -107,7 +177,7 @@ TrustResult CheckProgramTrust(const std::string& home,
   for (auto [fd, object] : {std::pair{fds.home, TrustedObject::kHome},
                             std::pair{fds.folder, TrustedObject::kFolder},
                             std::pair{fds.file, TrustedObject::kFile}}) {
-    TrustResult judged = Judge(fd, object);
+    TrustResult judged = Judge(fd, object, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
   return Verdict(TrustVerdict::kTrusted);

@@ -94,12 +94,14 @@ TEST_F(LogTest, ConcurrentWritersNeitherLoseNorInterleaveLines) {
   EXPECT_EQ(next[1], kLinesPerThread);
 }
 
-TEST_F(LogTest, EntriesAreLostSilentlyWhileTheFolderIsGone) {
-  std::filesystem::remove_all(dir_.path() / "Corvana");
-  EXPECT_EQ(WriteLog("lost", kLogOrdinary), 1);
+// The log is held for the run: a folder put in HomePath's place, as a user
+// may where the folder could be renamed, gets none of its entries.
+TEST_F(LogTest, AFolderPutInHomePathsPlaceGetsNoEntries) {
+  std::filesystem::rename(dir_.path() / "Corvana", dir_.path() / "moved");
   std::filesystem::create_directory(dir_.path() / "Corvana");
-  WriteLog("back", kLogOrdinary);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"back"}));
+  EXPECT_EQ(WriteLog("held", kLogOrdinary), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Corvana" / kLogFileName));
+  EXPECT_EQ(testing::FileLines(dir_.path() / "moved" / kLogFileName).back(), "held");
 }
 
 }  // namespace

@@ -433,7 +433,8 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
 #else
   EXPECT_FALSE(z_ok);
   EXPECT_EQ(LogLines(LogHeader::kDropped), (Lines{"Load settings '" + z_path + "'...",
-                             " Project error, string=\x1a junk",
+                             // A user's control character, shown escaped.
+                             " Project error, string=\\x1a junk",
                              "Load settings '" + only_path + "'..."}));
 #endif
 }

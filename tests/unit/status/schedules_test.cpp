@@ -176,12 +176,12 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   const auto& bad = json["failed_files"][0];
   EXPECT_EQ(bad["file"], "Bad.schedule");
   EXPECT_EQ(bad["kind"], "schedule");
-  EXPECT_EQ(bad["messages"][0], " Project error, string=x=\"a\\\"b\\\\c\td\"");
+  EXPECT_EQ(bad["messages"][0], " Project error, string=x=\"a\\\"b\\\\c\\x09d\"");
   EXPECT_EQ(json["nginx"]["kept_running"], true);
   EXPECT_EQ(json["nginx"]["present"], true);
   EXPECT_EQ(json["nginx"]["trusted"], false);
   // Word for word what the web-server command's own check says.
-  const NginxTrust trust = CheckNginxTrust(home.WithSeparator());
+  const NginxTrust trust = CheckNginxTrust(home.WithSeparator(), platform::ServiceAccount::kSystem);
   EXPECT_FALSE(trust.reason.empty());
   EXPECT_EQ(json["nginx"]["trust_detail"], trust.reason);
   EXPECT_EQ(json["serve_window"]["from"], "23:24");

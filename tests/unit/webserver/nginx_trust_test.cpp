@@ -26,6 +26,7 @@ namespace corvana {
 namespace {
 
 namespace fs = std::filesystem;
+constexpr auto kService = platform::ServiceAccount::kThisProcess;
 
 class NginxTrustTest : public ::testing::Test {
  protected:
@@ -49,7 +50,7 @@ class NginxTrustTest : public ::testing::Test {
 
 TEST_F(NginxTrustTest, AMissingNginxIsNeitherPresentNorTrusted) {
   fs::remove(Folder() / "nginx.exe");
-  const NginxTrust trust = CheckNginxTrust(home_);
+  const NginxTrust trust = CheckNginxTrust(home_, kService);
   EXPECT_FALSE(trust.present);
   EXPECT_FALSE(trust.trusted);
   EXPECT_EQ(trust.path, Nginx());
@@ -124,7 +125,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
     const std::string reason = c.reason;
-    EXPECT_EQ(CheckNginxTrust(home_).reason, reason);
+    EXPECT_EQ(CheckNginxTrust(home_, kService).reason, reason);
     if (reason.empty()) {
       EXPECT_TRUE(started);
       EXPECT_EQ(launcher_.detached.size(), 1u);
@@ -135,7 +136,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
     EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
     EXPECT_EQ(lines.back(), "Webserver command error");
-    const NginxTrust trust = CheckNginxTrust(home_);
+    const NginxTrust trust = CheckNginxTrust(home_, kService);
     EXPECT_TRUE(trust.present);
     EXPECT_FALSE(trust.trusted);
   }
