@@ -214,6 +214,39 @@ TEST_F(LoaderTest, FifoNamedLikeAScheduleDoesNotHangTheLoad) {
 }
 #endif
 
+// A definition or counter linked to a file only the service may read: the
+// file is refused like an unreadable one, and none of it reaches the log
+// that everybody reads.
+TEST_F(LoaderTest, LinkedDefinitionsAndCountersAreRefused) {
+  const struct {
+    const char* what;
+    void (*link)(const fs::path& target, const fs::path& name);
+  } cases[] = {
+#ifndef _WIN32  // Wine opens a symbolic link as its target, reparse flag or not
+      {"symbolic", [](const fs::path& t, const fs::path& n) { fs::create_symlink(t, n); }},
+#endif
+      {"hard", [](const fs::path& t, const fs::path& n) { fs::create_hard_link(t, n); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    testing::InitContextAt(dir.path().string());
+    const fs::path home = GetAppContext()->HomePath;
+    testing::WriteFile(dir.path() / "secret", "root:SECRET-LINE\n");
+    testing::WriteFile(dir.path() / "count", std::string("\x07\0\0\0", 4));
+    fs::permissions(dir.path() / "secret", fs::perms::owner_read | fs::perms::owner_write);
+    c.link(dir.path() / "secret", home / "linked.schedule");
+    c.link(dir.path() / "count", home / kCounterFileName);
+    std::vector<ScheduleDefinition> list;
+    LoadSchedules(&list);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(ReadChangeCounter(), 0);
+    const auto lines = LogLines(LogHeader::kDropped);
+    EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
+    for (const std::string& line : lines) EXPECT_EQ(line.find("SECRET"), std::string::npos);
+  }
+}
+
 TEST_F(LoaderTest, KeepsEnabledWebServersInFolderOrder) {
   Write("first.webserver", "FormatVersion=1.0\n\n[Common]\ninterval=5\n");
   Write("BARE.WEBSERVER", "FormatVersion=1.0\n");  // enabled without a section

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "environment/app_context.h"
 #include "logging/log.h"
@@ -81,6 +86,58 @@ TEST(AppContextTest, PlantedLinksAreNeverWrittenThrough) {
     fs::current_path(previous);
   }
 }
+
+#ifndef _WIN32
+// A data folder that users could have planted or can swap is not used: the
+// service falls back as for an unwritable one, writes nothing where the
+// folder leads, and its fallback log says why.
+TEST(AppContextTest, AnUntrustedDataFolderIsNotUsed) {
+  const struct {
+    const char* what;
+    const char* common;  // below the test's folder
+    std::function<fs::path(const fs::path& home)> plant;  // the log's target
+    const char* reason;
+  } cases[] = {
+      {"a link to a folder", "common",
+       [](const fs::path& home) {
+         fs::create_directories(home.parent_path() / "elsewhere");
+         fs::create_directory_symlink(home.parent_path() / "elsewhere", home);
+         return home.parent_path() / "elsewhere" / kLogFileName;
+       },
+       "is reached through a link"},
+      {"owned by another account", "common",
+       [](const fs::path& home) {
+         fs::create_directories(home);
+         EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
+         return home / kLogFileName;
+       },
+       "is owned by a non-administrator"},
+      {"below a folder all may rename in", "open/common",
+       [](const fs::path& home) {
+         fs::create_directories(home);
+         fs::permissions(home.parent_path().parent_path(), fs::perms::all);
+         return home / kLogFileName;
+       },
+       "can be moved away by non-administrators"},
+  };
+  const fs::path previous = fs::current_path();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    fs::current_path(dir.path());
+    const fs::path common = dir.path() / c.common;
+    const fs::path target = c.plant(common / "Corvana");
+    testing::InitContextAt(common.string());
+    fs::current_path(previous);
+    EXPECT_EQ(GetAppContext()->HomePath, "");
+    EXPECT_FALSE(fs::exists(target));
+    const auto lines = testing::FileLines(dir.path() / kLogFileName);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "HomePath not used: " + (common / "Corvana").string() +
+                            "/ " + c.reason);
+  }
+}
+#endif
 
 TEST(AppContextTest, NoSharedFolderLeavesHomePathEmpty) {
   TempDir dir;

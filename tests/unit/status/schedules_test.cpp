@@ -187,6 +187,27 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   EXPECT_EQ(json["serve_window"]["from"], "23:24");
 }
 
+// Names and the reader's text are users' bytes on an administrator's
+// terminal: a clipboard write (OSC 52) or a C1 control arrives escaped.
+TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
+  testing::TempDir home;
+#ifndef _WIN32  // no Windows name holds an ESC
+  home.Write("\x1b]52;c;QUJD\x07.schedule", Definition("enabled=0\r\n"));
+#endif
+  home.Write("csi\xc2\x9b" "2J.schedule", Definition("enabled=0\r\n"));
+  home.Write("Bad.schedule", Definition("x=\x1b[2J\x9b" "2J\r\n"));
+  for (const bool json : {true, false}) {
+    SCOPED_TRACE(json ? "json" : "text");
+    std::vector<std::string> args = {"--home", home.path().string()};
+    if (json) args.push_back("--json");
+    const Outcome run = Schedules(args);
+    for (const char raw : {'\x1b', '\x07', '\x9b'}) {
+      EXPECT_EQ(run.out.find(raw), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.out.find("x1b[2J"), std::string::npos) << run.out;
+  }
+}
+
 TEST(SchedulesOptionsTest, UsageAndExitCodes) {
   const struct {
     std::vector<std::string> args;
