@@ -57,6 +57,19 @@ if [ -n "$probe" ]; then
     fail "version resource: $described"
 fi
 
+# Run by an ordinary account over a tree that account owns, it still judges
+# nginx for the service's account (root): that tree is none root would run.
+if [ -z "$runner" ] && [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  chmod 755 "$work"
+  mkdir -p "$home/webserver"
+  cp /bin/true "$home/webserver/nginx.exe"
+  chown -R 65534:65534 "$home"
+  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$program" --home "$home" 2>&1)
+  grep -qxF "webserver/nginx.exe: present, would not be started: it is owned by a non-administrator" <<<"$out" ||
+    fail "a tree its caller owns was judged for the caller:
+$out"
+fi
+
 if [ "$failures" = 0 ]; then
   echo "[  PASSED  ] 1 test."
 else

@@ -18,8 +18,10 @@
 
 #include "environment/app_context.h"
 #include "platform/env.h"
+#include "platform/process.h"
 #include "platform/seams.h"
 #include "support/fixtures.h"
+#include "support/waiting.h"
 #include "webserver/webserver_control.h"
 
 namespace corvana {
@@ -143,6 +145,33 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     EXPECT_TRUE(trust.present);
     EXPECT_FALSE(trust.trusted);
   }
+}
+
+// Between the check and the start, a user who can rename in a folder above
+// would put a tree of their own in the checked one's place: the checked file
+// itself still runs, in the checked folder.
+TEST_F(NginxTrustTest, TheCheckedProgramRunsThoughItsFolderWasSwapped) {
+  const auto script = [](const fs::path& path, const std::string& text) {
+    testing::WriteFile(path, "#!/bin/sh\necho " + text + " >ran\n");
+    Mode(path, k0755);
+  };
+  script(Folder() / "nginx.exe", "checked");
+  platform::HeldProgram held;
+  ASSERT_EQ(platform::CheckProgramTrust(home_, "webserver", "nginx.exe", kService, &held)
+                .verdict,
+            platform::TrustVerdict::kTrusted);
+  fs::rename(Folder(), fs::path(home_) / "moved");
+  fs::create_directory(Folder());
+  script(Folder() / "nginx.exe", "planted");
+  platform::ProcessStart start;
+  start.application = Nginx();
+  start.command_line = "\"" + Nginx() + "\"";
+  start.working_folder = Folder().string();
+  start.held = &held;
+  ASSERT_TRUE(platform::StartDetachedProcess(start));
+  const fs::path ran = fs::path(home_) / "moved" / "ran";
+  ASSERT_TRUE(testing::Eventually([&] { return testing::ReadFile(ran) == "checked\n"; }));
+  EXPECT_FALSE(fs::exists(Folder() / "ran"));
 }
 #endif
 
