@@ -143,12 +143,12 @@ log_folder_disappears() {
   mkdir -p "$home"
   write_definition Back.webserver type_schedule=0 type_interval=2 interval=1
   set_counter 7
-  poll 15 ran_back || fail "the definitions of the folder put back were not read"
+  poll 15 grep -q -- "start -_webserverBack" "$app/runs.txt" 2>/dev/null ||
+    fail "the definitions of the folder put back were not read"
   [ -e "$home/scheduler.###" ] && fail "the log followed the name into the new folder"
   expect_running "after the folder came back"
   stop_scheduler
 }
-ran_back() { [ "$(runs_count -_webserverBack)" -ge 1 ]; }
 
 counter_deleted() {
   new_case_folder counter_deleted
@@ -326,6 +326,31 @@ planted_links_are_not_followed() {
   [ -L "$home/scheduler.###" ] || fail "the planted log link was replaced"
   expect_running "with the log refused"
   stop_scheduler
+}
+
+# HomePath a link, then a folder below one that all may rename in: the
+# scheduler works in its current folder, says there why, and writes nothing
+# where the link leads or into the folder that others could swap.
+data_folder_not_trusted() {
+  new_case_folder data_folder_not_trusted
+  write_analyzer 'exit 0'
+  rm -rf "$home"
+  mkdir -p "$case_dir/target"
+  ln -s "$case_dir/target" "$home"
+  local data_home=$home
+  home=$case_dir
+  start_and_wait
+  expect_log "HomePath not used: $data_home/ is reached through a link"
+  [ -e "$case_dir/target/scheduler.###" ] && fail "the log was written through the link"
+  stop_scheduler
+  rm "$data_home"
+  mkdir "$data_home"
+  chmod 777 "$pd"
+  start_and_wait
+  expect_log "HomePath not used: $data_home/ can be moved away by non-administrators"
+  [ -e "$data_home/scheduler.###" ] && fail "the log was written below a folder others may rename in"
+  stop_scheduler
+  home=$data_home
 }
 
 for name in $(fault_cases_for native); do

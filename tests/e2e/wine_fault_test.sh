@@ -121,21 +121,15 @@ torn_definition_is_skipped_then_loaded() {
   expect_service_running "after the torn file"
 }
 
-# The whole data folder goes away and comes back: the entries in between are
-# lost, and the log goes on in the same file once the folder is there.
-log_folder_disappears() {
-  rm -rf "$home"
-  sleep 5  # more than one supervision pass without the folder
-  expect_service_running "without its folder"
-  mkdir -p "$home"
-  write_definition Back.webserver type_schedule=0 type_interval=2 interval=1
-  counter=40
-  set_counter $counter
-  expect_log "The schedules has been changed #40" 1 20
-  expect_log "Successful run webserver update, id: Back"
-  head -n 1 "$home/scheduler.###" | grep -q '^#Software' && fail "the log was started afresh"
-  rm -f "$home/Back.webserver"
+# The service holds the data folder and its log for the run: Windows lets
+# nobody rename either meanwhile, and the log goes on in the same file.
+log_and_data_folder_are_held() {
+  wine cmd /c move "$win_home\\scheduler.###" "$win_home\\moved.###" >/dev/null 2>&1
+  [ -e "$home/scheduler.###" ] || fail "the held log was renamed"
+  wine cmd /c move "$win_home" "$win_home.moved" >/dev/null 2>&1
+  [ -d "$home" ] || fail "the held data folder was renamed"
   expect_reload
+  expect_service_running "after the renames were refused"
 }
 
 # Another process rewrites the definitions a piece at a time and moves the

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
 #include <new>
 
-#include <cstring>
+#include "platform/win32/held_handles.h"
+#include "platform/win32/nt_file.h"
 
 namespace corvana::platform {
 
@@ -18,53 +20,87 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
 
+HeldFolder::HeldFolder() : handle_(std::make_unique<Handle>()) {}
+HeldFolder::~HeldFolder() = default;
+bool HeldFolder::IsOpen() const {
+  return handle_->handle != INVALID_HANDLE_VALUE;
+}
+
+bool HoldCurrentDirectory(HeldFolder* held) {
+  held->handle().Reset(CreateFileA(
+      ".", GENERIC_READ | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return held->IsOpen();
+}
+
 namespace {
 
-// A reparse point is opened as itself, never followed; one that turns out
-// to be a link, or a file with further names, is refused.
-HANDLE OpenOwnHandle(const std::string& path, DWORD access, DWORD share,
-                     DWORD flags) {
-  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return handle;
+// A regular file with this one name: no link, junction or other reparse
+// point, no folder, no device, no second name.
+bool IsPlainFile(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes &
-       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-      info.nNumberOfLinks != 1) {
-    CloseHandle(handle);
+  return GetFileType(handle) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes &
+          (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+constexpr ULONG kNoFollow = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+
+// By its name below the held folder, a reparse point opened as itself and
+// never followed; refused unless a plain file owned by a trusted account.
+HANDLE OpenOwnHandle(const HeldFolder& folder, const std::string& name,
+                     ACCESS_MASK access, ULONG share) {
+  if (!folder.IsOpen()) return INVALID_HANDLE_VALUE;
+  const NtOpened opened = NtOpen(folder.handle().handle, name,
+                                 access | READ_CONTROL, share, FILE_OPEN_IF, kNoFollow);
+  if (!opened.opened()) return INVALID_HANDLE_VALUE;
+  if (!IsPlainFile(opened.handle) ||
+      !OwnedByTrusted(opened.handle, ServiceAccount::kThisProcess)) {
+    CloseHandle(opened.handle);
     return INVALID_HANDLE_VALUE;
   }
-  return handle;
+  return opened.handle;
+}
+
+std::FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 }  // namespace
 
-std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
-  HANDLE handle = OpenOwnHandle(path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+// Shared for reading and writing, as the C runtime's own opens are, but
+// not for deletion: the log cannot be renamed away while it is held.
+std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
+                       OwnFileMode mode) {
+  HANDLE handle = OpenOwnHandle(folder, name, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   const bool append = mode == OwnFileMode::kAppend;
   if (!append && !SetEndOfFile(handle)) {
     CloseHandle(handle);
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                 _O_TEXT | (append ? _O_APPEND : 0));
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, append ? "a+" : "w+");
-  if (file == nullptr) _close(fd);
-  return file;
+  return StreamOf(handle, _O_TEXT | (append ? _O_APPEND : 0), append ? "a+" : "w+");
 }
 
-bool ProbeOwnFile(const std::string& path) {
-  HANDLE handle = OpenOwnHandle(path, GENERIC_WRITE | DELETE, 0,
-                                FILE_FLAG_DELETE_ON_CLOSE);
+// Deleted through its own handle, and only once it has passed its checks:
+// whatever a refused name leads to stays.
+bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
+  HANDLE handle = OpenOwnHandle(folder, name, GENERIC_WRITE | DELETE, 0);
   if (handle == INVALID_HANDLE_VALUE) return false;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                             sizeof disposition);
   CloseHandle(handle);
   return true;
 }
@@ -84,14 +120,19 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+// Users write these files and may hold an oplock on them: an open that
+// would wait for its break fails at once, as a locked file does.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  const NtOpened opened = NtOpen(nullptr, path, GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
+  if (!opened.opened()) return nullptr;
+  if (!IsPlainFile(opened.handle)) {
+    CloseHandle(opened.handle);
     return nullptr;
   }
   // Text mode: CR LF arrives as LF and Ctrl-Z ends the text.
-  return std::fopen(path.c_str(), text_mode ? "r" : "rb");
+  return StreamOf(opened.handle, _O_RDONLY | (text_mode ? _O_TEXT : _O_BINARY),
+                  text_mode ? "r" : "rb");
 }
 
 ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,

@@ -7,21 +7,9 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/win32/held_handles.h"
 
 namespace corvana::platform {
-
-struct HeldProgram::Handles {
-  HANDLE home = INVALID_HANDLE_VALUE;
-  HANDLE folder = INVALID_HANDLE_VALUE;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  void Close() {
-    for (HANDLE* handle : {&home, &folder, &file}) {
-      if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
-      *handle = INVALID_HANDLE_VALUE;
-    }
-  }
-  ~Handles() { Close(); }
-};
 
 HeldProgram::HeldProgram() : handles_(std::make_unique<Handles>()) {}
 HeldProgram::~HeldProgram() = default;
@@ -66,7 +54,8 @@ std::vector<BYTE> ProcessUser() {
   return user;
 }
 
-bool IsTrustedSid(PSID sid) {
+bool IsTrustedSid(PSID sid,
+                  ServiceAccount account = ServiceAccount::kThisProcess) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
   if (IsWellKnownSid(sid, WinLocalSystemSid) ||
       IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
@@ -79,7 +68,7 @@ bool IsTrustedSid(PSID sid) {
     if (same) return true;
   }
   static const std::vector<BYTE> self = ProcessUser();
-  return !self.empty() &&
+  return account == ServiceAccount::kThisProcess && !self.empty() &&
          EqualSid(sid, const_cast<BYTE*>(self.data())) != FALSE;
 }
 
@@ -121,9 +110,9 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
   return TrustVerdict::kTrusted;
 }
 
-TrustVerdict JudgeDescriptor(PSID owner, const ACL* dacl,
-                             TrustedObject object) {
-  if (!IsTrustedSid(owner)) return TrustVerdict::kWrongOwner;
+TrustVerdict JudgeDescriptor(PSID owner, const ACL* dacl, TrustedObject object,
+                             ServiceAccount account = ServiceAccount::kThisProcess) {
+  if (!IsTrustedSid(owner, account)) return TrustVerdict::kWrongOwner;
   return JudgeAcl(dacl, object);
 }
 
@@ -146,7 +135,7 @@ TrustResult OpenFailure(DWORD error) {
   return Failure("CreateFileA", error);
 }
 
-TrustResult Judge(HANDLE handle, TrustedObject object) {
+TrustResult Judge(HANDLE handle, TrustedObject object, ServiceAccount account) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) {
     return Failure("GetFileInformationByHandle", GetLastError());
@@ -165,7 +154,7 @@ TrustResult Judge(HANDLE handle, TrustedObject object) {
       handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
       &owner, nullptr, &dacl, nullptr, &descriptor);
   if (error != ERROR_SUCCESS) return Failure("GetSecurityInfo", error);
-  const TrustVerdict verdict = JudgeDescriptor(owner, dacl, object);
+  const TrustVerdict verdict = JudgeDescriptor(owner, dacl, object, account);
   LocalFree(descriptor);
   return Verdict(verdict);
 }
@@ -182,9 +171,51 @@ std::string WithoutTrailingSeparator(const std::string& path) {
 
 }  // namespace
 
+bool OwnedByTrusted(HANDLE handle, ServiceAccount account) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = IsTrustedSid(owner, account);
+  LocalFree(descriptor);
+  return trusted;
+}
+
+// Held without FILE_SHARE_DELETE, so that nobody renames the data folder
+// away while the service works in it.
+TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
+                            HeldFolder* held) {
+  HANDLE handle = CreateFileA(
+      WithoutTrailingSeparator(home).c_str(),
+      GENERIC_READ | FILE_TRAVERSE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
+  BY_HANDLE_FILE_INFORMATION info;
+  TrustResult judged = Verdict(TrustVerdict::kTrusted);
+  if (!GetFileInformationByHandle(handle, &info)) {
+    judged = Failure("GetFileInformationByHandle", GetLastError());
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    judged = Verdict(TrustVerdict::kLink);
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    judged = Verdict(TrustVerdict::kWrongType);
+  } else if (!OwnedByTrusted(handle, account)) {
+    judged = Verdict(TrustVerdict::kWrongOwner);
+  }
+  if (judged.verdict != TrustVerdict::kTrusted) {
+    CloseHandle(handle);
+    return judged;
+  }
+  held->handle().Reset(handle);
+  return judged;
+}
+
 TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& folder,
-                              const std::string& file, HeldProgram* held) {
+                              const std::string& file, ServiceAccount account,
+                              HeldProgram* held) {
   HeldProgram local;
   HeldProgram::Handles& handles = (held != nullptr ? held : &local)->handles();
   handles.Close();
@@ -203,7 +234,7 @@ TrustResult CheckProgramTrust(const std::string& home,
     if (*link.handle == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
   }
   for (const auto& link : chain) {
-    TrustResult judged = Judge(*link.handle, link.object);
+    TrustResult judged = Judge(*link.handle, link.object, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
   return Verdict(TrustVerdict::kTrusted);

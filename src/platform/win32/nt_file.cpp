@@ -1,0 +1,87 @@
+#include "platform/win32/nt_file.h"
+
+#include <winternl.h>
+
+#include <vector>
+
+namespace corvana::platform {
+namespace {
+
+constexpr LONG kOplockBreakInProgress = 0x00000108;
+constexpr LONG kObjectNameInvalid = static_cast<LONG>(0xC0000033);
+constexpr LONG kProcedureNotFound = static_cast<LONG>(0xC000007A);
+
+using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
+                                          ULONG, ULONG, ULONG, PVOID, ULONG);
+
+NtCreateFileFunction LoadNtCreateFile() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  return reinterpret_cast<NtCreateFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+}
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      wide.data(), length);
+  return wide;
+}
+
+// "\??\C:\dir\file" or "\??\UNC\server\share\file" for a Windows path,
+// relative ones taken from the current directory; empty when it has none.
+std::wstring NtPath(const std::string& path) {
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return std::wstring();
+  std::vector<char> full(size + 1);
+  const DWORD length = GetFullPathNameA(path.c_str(), size + 1, full.data(), nullptr);
+  if (length == 0 || length > size) return std::wstring();
+  const std::string text(full.data(), length);
+  if (text.rfind("\\\\", 0) == 0) return L"\\??\\UNC\\" + Wide(text.substr(2));
+  return L"\\??\\" + Wide(text);
+}
+
+}  // namespace
+
+NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
+                ULONG share, ULONG disposition, ULONG options) {
+  static const NtCreateFileFunction nt_create_file = LoadNtCreateFile();
+  NtOpened result;
+  if (nt_create_file == nullptr) {
+    result.status = kProcedureNotFound;
+    return result;
+  }
+  std::wstring wide = root != nullptr ? Wide(name) : NtPath(name);
+  if (wide.empty() || wide.size() * sizeof(wchar_t) > 0xfffe) {
+    result.status = kObjectNameInvalid;
+    return result;
+  }
+  UNICODE_STRING object_name;
+  object_name.Buffer = wide.data();
+  object_name.Length = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+  object_name.MaximumLength = object_name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE,
+                             root, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  result.status = nt_create_file(
+      &handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+      FILE_ATTRIBUTE_NORMAL, share, disposition,
+      options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED, nullptr, 0);
+  if (result.status < 0) return result;
+  // A success status, with a handle, that would block on the first I/O
+  // until the oplock's owner lets go: that owner is another user.
+  if (result.status == kOplockBreakInProgress) {
+    CloseHandle(handle);
+    return result;
+  }
+  result.handle = handle;
+  return result;
+}
+
+}  // namespace corvana::platform
