@@ -96,6 +96,8 @@ void ServiceControlHandler(uint32_t control) {
       control != platform::kControlShutdown) {
     return;
   }
+  // The lines may come before the flag: the log is held open for the run,
+  // so no other user's lock or oplock on its name can stall these writes.
   if (control == platform::kControlStop) WriteTimestampedLog("Service: Stopped.");
   WriteTimestampedLog("Service: Shutdown.");
   // Before the flag: the worker's stopped report must come after this one.
