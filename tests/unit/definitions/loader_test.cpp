@@ -235,7 +235,9 @@ TEST_F(LoaderTest, LinkedDefinitionsAndCountersAreRefused) {
     testing::TempDir dir;
     testing::InitContextAt(dir.path().string());
     const fs::path home = GetAppContext()->HomePath;
-    testing::WriteFile(dir.path() / "secret", "root:SECRET-LINE\n");
+    // A settings file, so that the reader would quote its unknown line.
+    testing::WriteFile(dir.path() / "secret",
+                       "FormatVersion=1.0\n[Common]\npassword=SECRET-LINE\n");
     testing::WriteFile(dir.path() / "count", std::string("\x07\0\0\0", 4));
     fs::permissions(dir.path() / "secret", fs::perms::owner_read | fs::perms::owner_write);
     c.link(dir.path() / "secret", home / "linked.schedule");
