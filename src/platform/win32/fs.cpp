@@ -26,10 +26,12 @@ bool HeldFolder::IsOpen() const {
   return handle_->handle != INVALID_HANDLE_VALUE;
 }
 
+// Unjudged, so not kept from being renamed either: holding it proves nothing.
 bool HoldCurrentDirectory(HeldFolder* held) {
   held->handle().Reset(CreateFileA(
-      ".", GENERIC_READ | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      ".", GENERIC_READ | FILE_TRAVERSE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return held->IsOpen();
 }
 
