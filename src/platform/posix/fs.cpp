@@ -63,6 +63,8 @@ int OpenOwnDescriptor(const HeldFolder& folder, const std::string& name,
     close(fd);
     return -1;
   }
+  // A log left by an older build under a loose umask: nobody else writes it.
+  if ((info.st_mode & 07777) != 0644) fchmod(fd, 0644);
   return fd;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,20 @@ TEST_F(LogTest, HeaderThenEntriesAndSecondStartTruncates) {
   WriteLog("second run", kLogError);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{kHeader, "second run"}));
 }
+
+#ifndef _WIN32
+// Users read the log (schedules shows its history) but must not forge it,
+// also where an older run left it writable.
+TEST_F(LogTest, OnlyTheServiceMayWriteTheLog) {
+  const std::filesystem::path log = dir_.path() / "Corvana" / kLogFileName;
+  std::filesystem::permissions(log, std::filesystem::perms::all &
+                                        ~std::filesystem::perms::owner_exec);
+  testing::InitContextAt(dir_.path().string());
+  EXPECT_EQ(std::filesystem::status(log).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+}
+#endif
 
 TEST_F(LogTest, MessagesAreWrittenLiterally) {
   WriteLog("100%s %d %%", kLogOrdinary);
