@@ -74,6 +74,8 @@ void SettleHomePath(AppContext& context, const std::string& common) {
     // A probe planted as a link counts as a folder that cannot be written.
     if (trust.verdict == platform::TrustVerdict::kTrusted &&
         platform::ProbeOwnFile(context.home_folder, kProbeFileName)) {
+      // Definitions and the counter are read from the checked folder too.
+      platform::BindHeldFolder(context.HomePath, &context.home_folder);
       return;
     }
     if (trust.verdict != platform::TrustVerdict::kTrusted &&
@@ -82,6 +84,7 @@ void SettleHomePath(AppContext& context, const std::string& common) {
     }
     context.HomePath = context.program_folder;
   }
+  platform::BindHeldFolder("", nullptr);
   platform::HoldCurrentDirectory(&context.home_folder);
 }
 

@@ -37,6 +37,14 @@ class HeldFolder {
 // Holds the current directory as it is, unjudged: where the service works
 // when it has no data folder. False when it cannot be opened.
 bool HoldCurrentDirectory(HeldFolder* held);
+// Makes `path` (a folder ending with the separator) stand for the held
+// folder: opening a name directly in it (OpenRegularFile,
+// ReadWholeRegularFile, ReadRegularFilePrefix) then goes through the handle
+// (POSIX openat, Windows NtCreateFile with the folder as root), and on POSIX
+// so does listing it (ForEachWithExtension), never through the path again.
+// One binding per process, replaced by the next; nullptr ends it. `folder`
+// must outlive the binding.
+void BindHeldFolder(const std::string& path, const HeldFolder* folder);
 
 // A file the service writes in a folder that others write too, by its name
 // in the held folder: opened without following a link, created when missing

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/held_binding.h"
 #include "platform/posix/held_handles.h"
 
 namespace corvana::platform {
@@ -106,7 +107,12 @@ namespace {
 // somebody else's file) too. On a regular file O_NONBLOCK changes nothing,
 // so it stays set. -1 when the path is not an openable regular file.
 int OpenRegularDescriptor(const std::string& path, struct stat* info) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  std::string name;
+  const HeldFolder* held = HeldFolderFor(path, &name);
+  if (held != nullptr && name.empty()) return -1;  // the folder itself
+  const int fd = held != nullptr ? openat(held->handle().fd, name.c_str(), kFlags)
+                                 : open(path.c_str(), kFlags);
   if (fd < 0) return -1;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink != 1) {
     close(fd);
@@ -180,7 +186,17 @@ long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
 bool ForEachWithExtension(const std::string& folder,
                           const std::string& extension,
                           const std::function<void(const char* name)>& visit) {
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  std::string rest;
+  const HeldFolder* held = HeldFolderFor(folder, &rest);
+  DIR* dir = nullptr;
+  if (held != nullptr && rest.empty()) {
+    // A descriptor of its own: closedir closes it, and it reads from the start.
+    const int fd = openat(held->handle().fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr && fd >= 0) close(fd);
+  } else {
+    dir = opendir(folder.empty() ? "." : folder.c_str());
+  }
   if (dir == nullptr) return false;
   const size_t ext_length = extension.size();
   while (dirent* entry = readdir(dir)) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/held_binding.h"
 #include "platform/win32/held_handles.h"
 #include "platform/win32/nt_file.h"
 
@@ -125,8 +126,13 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
-  const NtOpened opened = NtOpen(nullptr, path, GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
+  std::string name;
+  const HeldFolder* held = HeldFolderFor(path, &name);
+  if (held != nullptr && name.empty()) return nullptr;  // the folder itself
+  const NtOpened opened =
+      NtOpen(held != nullptr ? held->handle().handle : nullptr,
+             held != nullptr ? name : path, GENERIC_READ,
+             FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
   if (!opened.opened()) return nullptr;
   if (!IsPlainFile(opened.handle)) {
     CloseHandle(opened.handle);

@@ -252,6 +252,20 @@ TEST_F(LoaderTest, LinkedDefinitionsAndCountersAreRefused) {
   }
 }
 
+#ifndef _WIN32
+// Definitions come from the folder that was checked and is held, not from
+// whatever the path leads to later (Windows keeps the held one in place).
+TEST_F(LoaderTest, DefinitionsAreReadFromTheHeldFolder) {
+  Write("checked.schedule", kEnabled);
+  fs::rename(home_, dir_.path() / "moved");
+  fs::create_directory(home_);
+  Write("planted.schedule", kEnabled);
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  EXPECT_EQ(Ids(list), std::vector<std::string>{"checked"});
+}
+#endif
+
 TEST_F(LoaderTest, KeepsEnabledWebServersInFolderOrder) {
   Write("first.webserver", "FormatVersion=1.0\n\n[Common]\ninterval=5\n");
   Write("BARE.WEBSERVER", "FormatVersion=1.0\n");  // enabled without a section
