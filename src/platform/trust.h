@@ -18,6 +18,9 @@ enum class TrustVerdict {
   kWrongOwner,   // owned by an account that is not trusted
   kChangeable,   // another account can change the file or its folder
   kRemovable,    // another account can move the folder out of the home
+  // An entry beside the program that it would load (`entry`) is a link,
+  // owned by an untrusted account, or changeable by another account.
+  kLoadsUntrusted,
   kCannotCheck,  // an OS call failed; `detail` names it
 };
 
@@ -25,7 +28,15 @@ struct TrustResult {
   TrustVerdict verdict = TrustVerdict::kCannotCheck;
   // The failing OS call and its native error code, for kCannotCheck.
   std::string detail;
+  // The name of the entry, for kLoadsUntrusted.
+  std::string entry;
 };
+
+// Whether the loader of a Windows program could take this entry of the
+// program's own folder into it: a "*.dll" (also by its short name), or
+// the program's name followed by ".local" (DLL redirection, a file or a
+// folder), ".manifest" or ".config". Without regard to letter case.
+bool IsLoadableBeside(const std::string& entry, const std::string& program);
 
 // The open home folder, program folder and program of the last check. On
 // Windows the program stays open denying writes and deletion, and the
@@ -50,7 +61,9 @@ class HeldProgram {
 // administrators, TrustedInstaller or the account this process runs as
 // (POSIX: root or this process's user); no other account can change the
 // file or the folder; and no other account can move the folder out of the
-// home (POSIX: a home writable by group or others needs the sticky bit).
+// home (POSIX: a home writable by group or others needs the sticky bit);
+// and every entry of the folder that IsLoadableBeside the file passes the
+// same owner and rights checks and is no link.
 TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& folder,
                               const std::string& file, HeldProgram* held);

@@ -70,10 +70,14 @@ constexpr fs::perms k0755 = fs::perms::owner_all | fs::perms::group_read |
                             fs::perms::others_exec;
 
 TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
+  const auto Loads = [](const std::string& entry) {
+    return "would load '" + entry +
+           "', which is a link or which non-administrators own or can change";
+  };
   const struct {
     const char* what;
     Prepare prepare;
-    const char* reason;  // empty: runs
+    std::string reason;  // empty: runs
   } cases[] = {
       {"root or own 0755", [](auto&, auto& f) { Mode(f / "nginx.exe", k0755); }, ""},
       {"group-writable file",
@@ -111,6 +115,30 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
          fs::create_directory(f / "nginx.exe");
        },
        "is not a regular file in a folder"},
+      // What nginx.exe would load from its own folder is judged as it is.
+      {"trusted DLL and .local folder",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "zlib1.DLL", "");
+         Mode(f / "zlib1.DLL", k0755);
+         fs::create_directory(f / "nginx.exe.local");
+         Mode(f / "nginx.exe.local", k0755);
+       },
+       ""},
+      {"others-writable DLL with an escape in its name",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "x\x1b[2J.dll", "");
+         Mode(f / "x\x1b[2J.dll", k0755 | fs::perms::others_write);
+       },
+       Loads("x\\x1B[2J.dll")},
+      {"manifest owned by another account",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "NGINX.exe.manifest", "");
+         ASSERT_EQ(chown((f / "NGINX.exe.manifest").c_str(), 65534, 0), 0);
+       },
+       Loads("NGINX.exe.manifest")},
+      {".local is a link to a good folder",
+       [](auto& h, auto& f) { fs::create_directory_symlink(h, f / "nginx.exe.local"); },
+       Loads("nginx.exe.local")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -123,7 +151,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     const bool started = WebServerCommand(NginxCommand::kStart);
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
-    const std::string reason = c.reason;
+    const std::string& reason = c.reason;
     EXPECT_EQ(CheckNginxTrust(home_).reason, reason);
     if (reason.empty()) {
       EXPECT_TRUE(started);
@@ -183,6 +211,13 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
   const std::string installer =
       "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
       "D:(A;;FA;;;SY)";
+  const std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  // A new folder's DACL below C:\ProgramData, made by `creator`.
+  const auto program_data = [](const std::string& creator) {
+    return "D:AI(A;ID;FA;;;" + creator +
+           ")(A;OICIIOID;GA;;;CO)(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)"
+           "(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)";
+  };
   const struct {
     std::string sddl;
     TrustedObject object;
@@ -210,6 +245,25 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
       {"O:SY", kHome, TrustVerdict::kRemovable},
       {"O:BUD:(A;;FA;;;SY)", kFile, TrustVerdict::kWrongOwner},
       {"O:WDD:(A;;FA;;;SY)", kHome, TrustVerdict::kWrongOwner},
+      // Write-attributes alone can make the file a reparse point.
+      {admins + "(A;;0x100;;;BU)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;0x10;;;BU)", kFolder, TrustVerdict::kChangeable},
+      {admins + "(A;;SD;;;BU)", kHome, TrustVerdict::kRemovable},
+      // Folders below C:\ProgramData as Windows leaves them, inherited from
+      // its DACL (owner SYSTEM, protected): SYSTEM and Administrators full
+      // control, CREATOR OWNER inherit-only GENERIC_ALL, Users read and
+      // execute, and Users WD, AD, WEA, WA on folders only (0x116), as
+      // accesschk -dl C:\ProgramData lists it on Windows 10.
+      {"O:SY" + program_data("SY"), kHome, TrustVerdict::kTrusted},
+      {"O:BA" + program_data("BA"), kFolder, TrustVerdict::kChangeable},
+      {"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)"
+       "(A;OICI;0x1200a9;;;BU)",
+       kFolder, TrustVerdict::kTrusted},
+      {"O:" + user + program_data(user), kFolder, TrustVerdict::kWrongOwner},
+      // An administrator took it over but kept the creator's own entry.
+      {"O:BAD:PAI(A;;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+       "(A;OICI;0x1200a9;;;BU)",
+       kFolder, TrustVerdict::kChangeable},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(platform::JudgeSecurityDescriptorText(c.sddl, c.object), c.verdict)
