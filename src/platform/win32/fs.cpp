@@ -161,4 +161,6 @@ bool ForEachWithExtension(const std::string& folder,
   return true;
 }
 
+const bool kListsForeignNames = false;
+
 }  // namespace corvana::platform
