@@ -176,7 +176,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
 // the group bits and is lost, while Everyone's write survives as the
 // others' write bit. That one is tried here; the table below covers the
 // rest of the decision.
-TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
+TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
       "D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
@@ -184,19 +184,34 @@ TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  std::string nginx = Nginx();
-  const DWORD error =
-      SetNamedSecurityInfoA(nginx.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, dacl, nullptr);
+  const std::pair<const char*, std::string> cases[] = {
+      {"", ""},  // both DLLs left as created: it runs
+      {"nginx.exe", "can be changed by non-administrators"},
+      {"x.dll", "would load 'x.dll', which is a link or which non-administrators "
+                "own or can change"}};
+  for (const auto& [target, reason] : cases) {
+    testing::TempDir dir;
+    testing::InitContextAt(dir.path().string());
+    testing::PlaceTrustedNginx();
+    home_ = GetAppContext()->HomePath;
+    testing::WriteFile(Folder() / "y.DLL", "");  // trusted, listed beside it
+    testing::WriteFile(Folder() / "x.dll", "");
+    std::string path = (Folder() / target).string();
+    if (*target != '\0') {
+      ASSERT_EQ(SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, dacl, nullptr),
+                static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    launcher_.detached.clear();
+    EXPECT_EQ(WebServerCommand(NginxCommand::kStart), reason.empty());
+    EXPECT_EQ(launcher_.detached.size(), reason.empty() ? 1u : 0u);
+    if (reason.empty()) continue;
+    const auto lines = testing::LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
+    EXPECT_EQ(lines.back(), "Webserver command error");
+  }
   LocalFree(descriptor);
-  ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
-  EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
-  const auto lines = testing::LogLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2],
-            "nginx.exe not started: " + Nginx() + " can be changed by non-administrators");
-  EXPECT_EQ(lines.back(), "Webserver command error");
 }
 
 // The rights decision over descriptors as an installer, a default data
