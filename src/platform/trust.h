@@ -33,9 +33,10 @@ struct TrustResult {
 };
 
 // Whether the loader of a Windows program could take this entry of the
-// program's own folder into it: a "*.dll" (also by its short name), or
-// the program's name followed by ".local" (DLL redirection, a file or a
-// folder), ".manifest" or ".config". Without regard to letter case.
+// program's own folder into it: a "*.dll", or the program's name followed
+// by ".local" (DLL redirection, a file or a folder), ".manifest" or
+// ".config". Without regard to letter case. The loader finds a file by its
+// short name too, so Windows asks this for both names of an entry.
 bool IsLoadableBeside(const std::string& entry, const std::string& program);
 
 // The open home folder, program folder and program of the last check. On
