@@ -41,7 +41,7 @@ std::string Printable(const char* name) {
 }
 
 bool Loadable(const char* name) {
-  if (WindowsCanNameIt(name)) return true;
+  if (!platform::kListsForeignNames || WindowsCanNameIt(name)) return true;
   WriteLog("Skipped file '" + Printable(name) +
                "': its name holds a character that no Windows file name can hold",
            kLogError);

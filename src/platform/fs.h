@@ -96,4 +96,9 @@ bool ForEachWithExtension(const std::string& folder,
                           const std::string& extension,
                           const std::function<void(const char* name)>& visit);
 
+// Whether ForEachWithExtension can give a name that no Windows file name
+// holds. Not on Windows: there a character the ANSI code page cannot spell
+// comes as '?', and such a name fails to open like any unreadable file.
+extern const bool kListsForeignNames;
+
 }  // namespace corvana::platform

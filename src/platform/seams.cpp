@@ -52,6 +52,7 @@ SystemClockImpl system_clock;
 SystemLauncherImpl system_launcher;
 std::atomic<Clock*> current_clock{&system_clock};
 std::atomic<ProcessLauncher*> current_launcher{&system_launcher};
+std::atomic<ThreadResumer> current_resumer{nullptr};
 
 }  // namespace
 
@@ -65,5 +66,8 @@ void SetClock(Clock* clock) {
 void SetLauncher(ProcessLauncher* launcher) {
   current_launcher.store(launcher ? launcher : &system_launcher);
 }
+
+void SetThreadResumer(ThreadResumer resumer) { current_resumer.store(resumer); }
+ThreadResumer CurrentThreadResumer() { return current_resumer.load(); }
 
 }  // namespace corvana::platform

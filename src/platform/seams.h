@@ -34,10 +34,19 @@ class ProcessLauncher {
   virtual void CollectEnded() = 0;
 };
 
+// Lets a child go that the system's launcher started held: on Windows a
+// tracked child starts suspended and is resumed once it is in its job;
+// false when it cannot be. Tests put in one that fails. POSIX starts
+// nothing held.
+using ThreadResumer = bool (*)(std::intptr_t thread);
+
 Clock& CurrentClock();
 ProcessLauncher& CurrentLauncher();
 // nullptr puts the system's back. Set before the worker thread starts.
 void SetClock(Clock* clock);
 void SetLauncher(ProcessLauncher* launcher);
+// nullptr: the system's, which CurrentThreadResumer gives as nullptr too.
+void SetThreadResumer(ThreadResumer resumer);
+ThreadResumer CurrentThreadResumer();
 
 }  // namespace corvana::platform

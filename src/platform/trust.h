@@ -20,6 +20,9 @@ enum class TrustVerdict {
   kWrongOwner,   // owned by an account that is not trusted
   kChangeable,   // another account can change the file or its folder
   kRemovable,    // another account can move the folder out of the home
+  // An entry beside the program that it would load (`entry`) is a link,
+  // owned by an untrusted account, or changeable by another account.
+  kLoadsUntrusted,
   kCannotCheck,  // an OS call failed; `detail` names it
 };
 
@@ -27,7 +30,16 @@ struct TrustResult {
   TrustVerdict verdict = TrustVerdict::kCannotCheck;
   // The failing OS call and its native error code, for kCannotCheck.
   std::string detail;
+  // The name of the entry, for kLoadsUntrusted.
+  std::string entry;
 };
+
+// Whether the loader of a Windows program could take this entry of the
+// program's own folder into it: a "*.dll", or the program's name followed
+// by ".local" (DLL redirection, a file or a folder), ".manifest" or
+// ".config". Without regard to letter case. The loader finds a file by its
+// short name too, so Windows asks this for both names of an entry.
+bool IsLoadableBeside(const std::string& entry, const std::string& program);
 
 // The open home folder, program folder and program of the last check. On
 // Windows the program stays open denying writes and deletion, and the
@@ -78,7 +90,9 @@ std::string TrustReason(const TrustResult& result);
 // `account`; no other account can change the file or the folder; and no
 // other account can move the folder out of the home (POSIX: a home writable
 // by group or others needs the sticky bit, and the folders above the home
-// pass CheckHomeFolder's test).
+// pass CheckHomeFolder's test); and every entry of the folder that
+// IsLoadableBeside the file passes the same owner and rights checks and is
+// no link.
 TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& folder,
                               const std::string& file, ServiceAccount account,

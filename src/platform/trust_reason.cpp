@@ -18,6 +18,8 @@ std::string TrustReason(const TrustResult& result) {
       return "can be changed by non-administrators";
     case TrustVerdict::kRemovable:
       return "can be moved away by non-administrators";
+    case TrustVerdict::kLoadsUntrusted:
+      return "would load a file that non-administrators own or can change";
     case TrustVerdict::kCannotCheck:
       break;
   }

@@ -1,5 +1,6 @@
 #include "webserver/nginx_trust.h"
 
+#include "logging/escape.h"
 #include "platform/env.h"
 
 namespace corvana {
@@ -7,6 +8,16 @@ namespace {
 
 constexpr char kFolder[] = "webserver";
 constexpr char kProgram[] = "nginx.exe";
+
+// The entry's name is a user's bytes on its way to the log.
+std::string ReasonFor(const platform::TrustResult& result) {
+  if (result.verdict != platform::TrustVerdict::kLoadsUntrusted) {
+    return platform::TrustReason(result);
+  }
+  return "would load '" + EscapeControlCharacters(result.entry) +
+         "', which is a link or which non-administrators own or can change" +
+         (result.detail.empty() ? "" : ": " + result.detail);
+}
 
 }  // namespace
 
@@ -19,7 +30,7 @@ NginxTrust CheckNginxTrust(const std::string& home_path,
       platform::CheckProgramTrust(home_path, kFolder, kProgram, account, held);
   trust.present = result.verdict != platform::TrustVerdict::kMissing;
   trust.trusted = result.verdict == platform::TrustVerdict::kTrusted;
-  trust.reason = platform::TrustReason(result);
+  trust.reason = ReasonFor(result);
   return trust;
 }
 

@@ -2,6 +2,10 @@
 // the test binary itself as the child ("--child <mode>").
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +19,7 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "support/waiting.h"
@@ -216,6 +221,30 @@ TEST_F(ProcessTreeTest, AReleasedChildGoesOnWithWhatItStarted) {
   EXPECT_TRUE(Runs("tree"));
   EXPECT_TRUE(Runs("leaf"));
 }
+
+#ifdef _WIN32
+// A suspended child that cannot be resumed is ended; its start fails.
+TEST(ProcessTest, AChildThatCannotBeResumedIsEndedAndNotStarted) {
+  static HANDLE child = nullptr;
+  platform::SetThreadResumer([](std::intptr_t thread) {
+    child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                        GetProcessIdOfThread(reinterpret_cast<HANDLE>(thread)));
+    return false;
+  });
+  ProcessStart start;
+  start.application = testing::SelfPath();
+  start.command_line = SelfCommand("sleep 600000");
+  const ProcessHandle started = platform::StartProcess(start);
+  platform::SetThreadResumer(nullptr);
+  EXPECT_EQ(started, 0);
+  if (started != 0) platform::TerminateChild(started, 1);  // else it sleeps on
+  ASSERT_NE(child, nullptr);
+  const DWORD waited = WaitForSingleObject(child, testing::kHangBoundMs.count());
+  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the suspended child stayed behind";
+  if (waited != WAIT_OBJECT_0) TerminateProcess(child, 1);
+  CloseHandle(child);
+}
+#endif
 
 TEST(ProcessTest, NothingToRunGivesNoChild) {
   TempDir dir;

@@ -212,4 +212,6 @@ bool ForEachWithExtension(const std::string& folder,
   return true;
 }
 
+const bool kListsForeignNames = true;
+
 }  // namespace corvana::platform

@@ -1,5 +1,6 @@
 #include "platform/trust.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,14 +21,14 @@ namespace {
 
 constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 
-TrustResult Verdict(TrustVerdict verdict) { return {verdict, ""}; }
+TrustResult Verdict(TrustVerdict verdict) { return {verdict, "", ""}; }
 
 TrustResult OpenFailure(const char* call, int error) {
   if (error == ENOENT) return Verdict(TrustVerdict::kMissing);
   // O_NOFOLLOW on a link gives ELOOP; O_DIRECTORY on a link to a file may
   // give ENOTDIR first, so that case is told apart by the caller.
   if (error == ELOOP) return Verdict(TrustVerdict::kLink);
-  return {TrustVerdict::kCannotCheck, FailedCallText(call, error)};
+  return {TrustVerdict::kCannotCheck, FailedCallText(call, error), ""};
 }
 
 // A trailing slash would make the kernel follow a final link.
@@ -138,6 +139,47 @@ TrustResult OpenCheckedHome(const std::string& home, ServiceAccount account,
   return opened;
 }
 
+// One that cannot be opened, even one removed since the listing, refuses.
+TrustResult JudgeEntry(int folder, const char* name, ServiceAccount account) {
+  const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return OpenFailure("openat", errno);
+  struct stat info;
+  const TrustResult judged =
+      fstat(fd, &info) != 0
+          ? OpenFailure("fstat", errno)
+          : Judge(fd, S_ISDIR(info.st_mode) ? TrustedObject::kFolder
+                                            : TrustedObject::kFile,
+                  account);
+  close(fd);
+  return judged;
+}
+
+// What the program could load from its own folder, listed through a copy
+// of the held descriptor so that no name is resolved again.
+TrustResult JudgeLoadable(int folder, const std::string& program,
+                          ServiceAccount account) {
+  const int listing = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  if (listing < 0) return OpenFailure("fcntl", errno);
+  DIR* entries = fdopendir(listing);
+  if (entries == nullptr) {
+    const int error = errno;
+    close(listing);
+    return OpenFailure("fdopendir", error);
+  }
+  rewinddir(entries);  // the copy shares its offset with the held descriptor
+  TrustResult result = Verdict(TrustVerdict::kTrusted);
+  while (const dirent* entry = readdir(entries)) {
+    if (!IsLoadableBeside(entry->d_name, program)) continue;
+    const TrustResult judged = JudgeEntry(folder, entry->d_name, account);
+    if (judged.verdict != TrustVerdict::kTrusted) {
+      result = {TrustVerdict::kLoadsUntrusted, judged.detail, entry->d_name};
+      break;
+    }
+  }
+  closedir(entries);
+  return result;
+}
+
 }  // namespace
 
 TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
@@ -180,7 +222,7 @@ TrustResult CheckProgramTrust(const std::string& home,
     TrustResult judged = Judge(fd, object, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
-  return Verdict(TrustVerdict::kTrusted);
+  return JudgeLoadable(fds.folder, file, account);
 }
 
 }  // namespace corvana::platform

@@ -210,4 +210,6 @@ bool ForEachWithExtension(const std::string& folder,
   return true;
 }
 
+const bool kListsForeignNames = false;
+
 }  // namespace corvana::platform

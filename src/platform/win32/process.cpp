@@ -6,8 +6,13 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/seams.h"
+
 namespace corvana::platform {
 namespace {
+
+// The exit code of a child that was ended because it could not be resumed.
+constexpr UINT kNotResumedExitCode = 1;
 
 // Each tracked child runs in a job object of its own, so that ending it at
 // the run-time limit ends everything it started as well. The job carries no
@@ -47,6 +52,20 @@ DWORD CreationFlags(StartKind kind) {
   return kind == StartKind::kNoWindow ? CREATE_NO_WINDOW : NORMAL_PRIORITY_CLASS;
 }
 
+bool Resume(HANDLE thread) {
+  if (ThreadResumer resumer = CurrentThreadResumer()) {
+    return resumer(reinterpret_cast<std::intptr_t>(thread));
+  }
+  return ResumeThread(thread) != static_cast<DWORD>(-1);
+}
+
+// A child left suspended would count as running until the run-time limit
+// ends it a day later; it is ended now, with what it is in.
+void EndUnresumed(HANDLE process, HANDLE job, bool joined) {
+  if (joined && TerminateJobObject(job, kNotResumedExitCode)) return;
+  TerminateProcess(process, kNotResumedExitCode);
+}
+
 // Starts the child suspended when it is to join `job`, so that it cannot
 // start anything before it is in the job. Without a job, or when the job
 // cannot take it (an older Windows inside a job of its own), it runs as it
@@ -70,9 +89,13 @@ HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
       &startup, &info);
   if (!created) return nullptr;
   *joined = job != nullptr && AssignProcessToJobObject(job, info.hProcess) != 0;
-  if (job != nullptr) ResumeThread(info.hThread);
+  const bool resumed = job == nullptr || Resume(info.hThread);
   CloseHandle(info.hThread);
-  return info.hProcess;
+  if (resumed) return info.hProcess;
+  EndUnresumed(info.hProcess, job, *joined);
+  CloseHandle(info.hProcess);
+  *joined = false;
+  return nullptr;
 }
 
 }  // namespace

@@ -17,23 +17,25 @@ HeldProgram::~HeldProgram() = default;
 namespace {
 
 // What another account must not hold. The file: any way to change its
-// bytes, its permissions or its owner, or to delete or rename it. The
-// folder: the same, and adding or removing entries. The home: removing or
-// renaming its entries, or giving itself that right.
-constexpr DWORD kTakeOver = WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+// bytes, attributes or extended attributes (write-attributes alone lets it
+// become a reparse point), its permissions or its owner, or to delete or
+// rename it. The folder: the same, and adding or removing entries. The
+// home: removing or renaming itself or its entries, or giving itself that
+// right. Generic rights are mapped onto these before the comparison.
+constexpr DWORD kTakeOver = WRITE_DAC | WRITE_OWNER;
 constexpr DWORD kFileChange = kTakeOver | FILE_WRITE_DATA | FILE_APPEND_DATA |
-                              DELETE | GENERIC_WRITE;
+                              FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | DELETE;
 constexpr DWORD kFolderChange = kFileChange | FILE_DELETE_CHILD;
-constexpr DWORD kHomeRemove = kTakeOver | FILE_DELETE_CHILD;
+constexpr DWORD kHomeRemove = kTakeOver | FILE_DELETE_CHILD | DELETE;
 
 // NT SERVICE\TrustedInstaller.
 constexpr char kTrustedInstaller[] =
     "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-TrustResult Verdict(TrustVerdict verdict) { return {verdict, ""}; }
+TrustResult Verdict(TrustVerdict verdict) { return {verdict, "", ""}; }
 
 TrustResult Failure(const char* call, DWORD error) {
-  return {TrustVerdict::kCannotCheck, FailedCallText(call, error)};
+  return {TrustVerdict::kCannotCheck, FailedCallText(call, error), ""};
 }
 
 // The account of this process's token, as the service's own account.
@@ -84,6 +86,14 @@ DWORD ForbiddenRights(TrustedObject object) {
   return kFileChange;
 }
 
+// GENERIC_WRITE and GENERIC_ALL as the file system grants them.
+DWORD FileRights(ACCESS_MASK mask) {
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                             FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  MapGenericMask(&mask, &mapping);
+  return mask;
+}
+
 // Deny entries are not credited: an allow entry to another account is
 // enough to refuse. Entries that only pass on to children do not apply.
 TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
@@ -103,7 +113,8 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
     }
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
     const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((allowed->Mask & ForbiddenRights(object)) != 0 && !IsTrustedSid(sid)) {
+    if ((FileRights(allowed->Mask) & ForbiddenRights(object)) != 0 &&
+        !IsTrustedSid(sid)) {
       return broken;
     }
   }
@@ -157,6 +168,81 @@ TrustResult Judge(HANDLE handle, TrustedObject object, ServiceAccount account) {
   const TrustVerdict verdict = JudgeDescriptor(owner, dacl, object, account);
   LocalFree(descriptor);
   return Verdict(verdict);
+}
+
+// The listing's names in the ANSI code page, as the rest of the service
+// spells names; an entry without one matches nothing.
+std::string AnsiName(const WCHAR* name, DWORD bytes) {
+  const int length = static_cast<int>(bytes / sizeof(WCHAR));
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, name, length, nullptr, 0, nullptr, nullptr);
+  if (length == 0 || size <= 0) return "";
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, length, text.data(), size, nullptr, nullptr);
+  return text;
+}
+
+// Opened by its id relative to the held folder, so that no name is
+// resolved again, and as itself when it is a reparse point. One that
+// cannot be opened, even one removed since the listing, refuses.
+TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry) {
+  FILE_ID_DESCRIPTOR id{};
+  id.dwSize = sizeof id;
+  id.Type = FileIdType;
+  id.FileId = entry.FileId;
+  HANDLE handle = OpenFileById(
+      folder, &id, READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return Failure("OpenFileById", GetLastError());
+  }
+  const bool is_folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  TrustResult judged =
+      Judge(handle, is_folder ? TrustedObject::kFolder : TrustedObject::kFile);
+  CloseHandle(handle);
+  return judged;
+}
+
+// One batch of the listing; the first entry of the batch's buffer is
+// judged first, then each one the offsets lead to.
+TrustResult JudgeBatch(HANDLE folder, const BYTE* batch,
+                       const std::string& program) {
+  for (;;) {
+    const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(batch);
+    const std::string name = AnsiName(entry.FileName, entry.FileNameLength);
+    const std::string short_name =
+        AnsiName(entry.ShortName, static_cast<DWORD>(entry.ShortNameLength));
+    if (IsLoadableBeside(name, program) ||
+        (!short_name.empty() && IsLoadableBeside(short_name, program))) {
+      TrustResult judged = JudgeEntry(folder, entry);
+      if (judged.verdict != TrustVerdict::kTrusted) {
+        return {TrustVerdict::kLoadsUntrusted, judged.detail, name};
+      }
+    }
+    if (entry.NextEntryOffset == 0) return Verdict(TrustVerdict::kTrusted);
+    batch += entry.NextEntryOffset;
+  }
+}
+
+// What the program could load from its own folder, listed through the held
+// folder handle.
+TrustResult JudgeLoadable(HANDLE folder, const std::string& program) {
+  std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned as the call needs
+  FILE_INFO_BY_HANDLE_CLASS batch_kind = FileIdBothDirectoryRestartInfo;
+  for (;;) {
+    if (!GetFileInformationByHandleEx(
+            folder, batch_kind, buffer.data(),
+            static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_NO_MORE_FILES) return Verdict(TrustVerdict::kTrusted);
+      return Failure("GetFileInformationByHandleEx", error);
+    }
+    batch_kind = FileIdBothDirectoryInfo;
+    TrustResult judged = JudgeBatch(
+        folder, reinterpret_cast<const BYTE*>(buffer.data()), program);
+    if (judged.verdict != TrustVerdict::kTrusted) return judged;
+  }
 }
 
 std::string WithoutTrailingSeparator(const std::string& path) {
@@ -237,7 +323,7 @@ TrustResult CheckProgramTrust(const std::string& home,
     TrustResult judged = Judge(*link.handle, link.object, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
-  return Verdict(TrustVerdict::kTrusted);
+  return JudgeLoadable(handles.folder, file);
 }
 
 TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,

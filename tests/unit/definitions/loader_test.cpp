@@ -178,6 +178,19 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
 }
 #endif
 
+#ifdef _WIN32
+// A character the ANSI code page cannot spell lists as '?', which no open
+// accepts: the reader's own lines, not the skip line of other systems.
+TEST_F(LoaderTest, NamesTheAnsiListingCannotSpellFailAsUnreadable) {
+  std::ofstream(fs::path(home_) / L"\u4e2d.schedule") << kEnabled;
+  std::vector<ScheduleDefinition> list;
+  LoadSchedules(&list);
+  const auto lines = LogLines(LogHeader::kDropped);
+  EXPECT_EQ(Count(lines, "Cannot open file '" + home_ + "?.schedule'"), 1);
+  EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
+}
+#endif
+
 TEST_F(LoaderTest, FolderWithoutDefinitionsGivesAnEmptyList) {
   Write("site.webserver", kEnabled);
   std::vector<ScheduleDefinition> schedules(2);

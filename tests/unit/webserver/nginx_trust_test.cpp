@@ -73,10 +73,14 @@ constexpr fs::perms k0755 = fs::perms::owner_all | fs::perms::group_read |
                             fs::perms::others_exec;
 
 TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
+  const auto Loads = [](const std::string& entry) {
+    return "would load '" + entry +
+           "', which is a link or which non-administrators own or can change";
+  };
   const struct {
     const char* what;
     Prepare prepare;
-    const char* reason;  // empty: runs
+    std::string reason;  // empty: runs
   } cases[] = {
       {"root or own 0755", [](auto&, auto& f) { Mode(f / "nginx.exe", k0755); }, ""},
       {"group-writable file",
@@ -117,6 +121,21 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
          fs::create_directory(f / "nginx.exe");
        },
        "is not a regular file in a folder"},
+      {"trusted DLL and .local folder",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "zlib1.DLL", "");
+         fs::create_directory(f / "nginx.exe.local");
+       },
+       ""},
+      {"others-writable DLL with an escape in its name",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "x\x1b[2J.dll", "");
+         Mode(f / "x\x1b[2J.dll", k0755 | fs::perms::others_write);
+       },
+       Loads("x\\x1b[2J.dll")},
+      {".local is a link to a good folder",
+       [](auto& h, auto& f) { fs::create_directory_symlink(h, f / "nginx.exe.local"); },
+       Loads("nginx.exe.local")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -181,7 +200,7 @@ TEST_F(NginxTrustTest, TheCheckedProgramRunsThoughItsFolderWasSwapped) {
 // the group bits and is lost, while Everyone's write survives as the
 // others' write bit. That one is tried here; the table below covers the
 // rest of the decision.
-TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
+TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
       "D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
@@ -189,19 +208,29 @@ TEST_F(NginxTrustTest, AnNginxEveryoneMayWriteIsRefused) {
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  std::string nginx = Nginx();
-  const DWORD error =
-      SetNamedSecurityInfoA(nginx.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, dacl, nullptr);
+  const std::pair<const char*, std::string> cases[] = {
+      {"nginx.exe", "can be changed by non-administrators"},
+      {"x.dll", "would load 'x.dll', which is a link or which non-administrators "
+                "own or can change"}};
+  for (const auto& [target, reason] : cases) {
+    testing::TempDir dir;
+    testing::InitContextAt(dir.path().string());
+    testing::PlaceTrustedNginx();
+    home_ = GetAppContext()->HomePath;
+    testing::WriteFile(Folder() / "y.DLL", "");  // trusted, judged too
+    testing::WriteFile(Folder() / "x.dll", "");
+    std::string path = (Folder() / target).string();
+    ASSERT_EQ(SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, dacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
+    EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
+    const auto lines = testing::LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
+    EXPECT_EQ(lines.back(), "Webserver command error");
+  }
   LocalFree(descriptor);
-  ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
-  EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
-  const auto lines = testing::LogLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2],
-            "nginx.exe not started: " + Nginx() + " can be changed by non-administrators");
-  EXPECT_EQ(lines.back(), "Webserver command error");
 }
 
 // The rights decision over descriptors as an installer, a default data
@@ -216,6 +245,13 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
   const std::string installer =
       "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
       "D:(A;;FA;;;SY)";
+  const std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  // A new folder's DACL below C:\ProgramData, made by `creator`.
+  const auto program_data = [](const std::string& creator) {
+    return "D:AI(A;ID;FA;;;" + creator +
+           ")(A;OICIIOID;GA;;;CO)(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)"
+           "(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)";
+  };
   const struct {
     std::string sddl;
     TrustedObject object;
@@ -243,6 +279,23 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
       {"O:SY", kHome, TrustVerdict::kRemovable},
       {"O:BUD:(A;;FA;;;SY)", kFile, TrustVerdict::kWrongOwner},
       {"O:WDD:(A;;FA;;;SY)", kHome, TrustVerdict::kWrongOwner},
+      // Write-attributes alone can make the file a reparse point.
+      {admins + "(A;;0x100;;;BU)", kFile, TrustVerdict::kChangeable},
+      {admins + "(A;;0x10;;;BU)", kFolder, TrustVerdict::kChangeable},
+      {admins + "(A;;SD;;;BU)", kHome, TrustVerdict::kRemovable},
+      // Below C:\ProgramData, inheriting its DACL as accesschk -dl lists it
+      // on Windows 10 (SY, BA full; CO inherit-only GA; BU read, and on
+      // folders only WD, AD, WEA, WA = 0x116).
+      {"O:SY" + program_data("SY"), kHome, TrustVerdict::kTrusted},
+      {"O:BA" + program_data("BA"), kFolder, TrustVerdict::kChangeable},
+      {"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)"
+       "(A;OICI;0x1200a9;;;BU)",
+       kFolder, TrustVerdict::kTrusted},
+      {"O:" + user + program_data(user), kFolder, TrustVerdict::kWrongOwner},
+      // An administrator took it over but kept the creator's own entry.
+      {"O:BAD:PAI(A;;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+       "(A;OICI;0x1200a9;;;BU)",
+       kFolder, TrustVerdict::kChangeable},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(platform::JudgeSecurityDescriptorText(c.sddl, c.object), c.verdict)
