@@ -148,6 +148,13 @@ bool Latch(RunState& record, bool matches, LatchMemory memory,
 
 }  // namespace
 
+void CarryLatch(const platform::LocalTime& start, const platform::LocalTime& now,
+                RunState& record) {
+  record.fired_date = LocalDate(start);
+  record.fired_minute_of_day = MinuteOfDay(start);
+  record.fired = SameMinute(record, now);
+}
+
 bool IsScheduleDue(ScheduleDefinition& schedule,
                    const platform::LocalTime& now) {
   return Latch(schedule, ScheduleMatches(schedule, now),

@@ -15,6 +15,8 @@
 #include "status/schedules_cli.h"
 #include "status/status_report.h"
 #include "support/fixtures.h"
+#include "support/time_zone.h"
+#include "platform/seams.h"
 #include "webserver/nginx_trust.h"
 
 namespace corvana {
@@ -115,6 +117,62 @@ TEST(SchedulesFolderTest, AnIntervalCountsFromTheLastUpdateInTheLog) {
   EXPECT_EQ(next[1].get<std::string>().substr(0, 19), "2026-12-07 12:50:00");
 }
 
+// The replay follows the service from its last start or reload in the log,
+// where every latch is clear (a reload keeps what ran), or from --from
+// without one; a replay that starts anywhere else shows other starts.
+TEST(SchedulesFolderTest, NextStartsFollowTheServiceFromItsLastLoad) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  const std::string hourly = "type_schedule=1\r\nmin=58\r\n";
+  const std::string daily = "type_schedule=2\r\ndays_week=127\r\nhour=2\r\nmin=3\r\n";
+  const std::string change = "[2026-10-25 02:04:10] The schedules has been changed #2\n";
+  const std::string autumn = "[2026-10-25 01:00:00] Loading schedules\n"
+                             "[2026-10-25 02:03:00] Running schedule, id: A\n";
+  const struct {
+    const char* name;
+    std::string log, definition, from, until;
+    std::vector<std::string> next;
+  } kCases[] = {
+      {"started inside its minute", "[2026-12-07 09:58:30] Loading schedules\n", hourly,
+       "2026-12-07 09:58:40", "", {"2026-12-07 10:58:00 +01:00"}},
+      {"no log: the window covering --from", "",
+       "type_schedule=2\r\ndays_week=127\r\nhour=10\r\nmin=1\r\nsec=30\r\n",
+       "2026-12-07 10:01:30", "", {"2026-12-07 10:01:30 +01:00"}},
+      {"--from before the load", "[2026-12-07 10:00:00] Loading schedules\n", hourly,
+       "2026-12-07 09:58:40", "", {"2026-12-07 09:58:40 +01:00"}},
+      {"never before the last start shown",
+       "[2026-12-07 09:00:00] Loading schedules\n"
+       "[2026-12-07 09:58:00] Running schedule, id: A\n", hourly,
+       "2026-12-07 09:30:00", "", {"2026-12-07 10:58:00 +01:00"}},
+      {"a reload keeps what ran in the repeated hour",
+       autumn + change + "[2026-10-25 02:04:10] Loading schedules\n", daily,
+       "2026-10-25 02:10:00 +02:00", "", {"2026-10-26 02:03:00 +01:00"}},
+      {"a start-up forgets it", autumn + "[2026-10-25 02:04:10] Loading schedules\n",
+       daily, "2026-10-25 02:10:00 +02:00", "", {"2026-10-25 02:03:00 +01:00"}},
+      {"--until", "", hourly, "2026-12-07 09:00:00", "2026-12-07 11:58:00",
+       {"2026-12-07 09:58:00 +01:00", "2026-12-07 10:58:00 +01:00",
+        "2026-12-07 11:58:00 +01:00"}},
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir home;
+    home.Write("A.schedule", Definition(c.definition));
+    if (!c.log.empty()) testing::WriteFile(home.path() / "scheduler.###", c.log);
+    int64_t from_s = 0;
+    std::string error;
+    ASSERT_TRUE(status::ParseFromTime(c.from, &from_s, &error)) << error;
+    testing::FakeClock clock(from_s + 1800);  // the log ends before now
+    platform::SetClock(&clock);
+    std::vector<std::string> args = {"--home", home.path().string(), "--from", c.from, "--json"};
+    if (!c.until.empty()) args.insert(args.end(), {"--until", c.until});
+    const Outcome run = Schedules(args);
+    platform::SetClock(nullptr);
+    auto next = nlohmann::json::parse(run.out)["schedules"][0]["next"]
+                    .get<std::vector<std::string>>();
+    if (c.until.empty()) next.resize(std::min(next.size(), c.next.size()));
+    EXPECT_EQ(next, c.next) << c.name << "\n" << run.out;
+  }
+}
+
 std::string common_folder;
 std::string CommonFolder() { return common_folder; }
 std::string NoFolder() { return ""; }
@@ -157,7 +215,8 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
                                             "schedules", "web_servers", "failed_files",
                                             "nginx", "serve_window"};
   EXPECT_EQ(keys, kKeys);
-  EXPECT_EQ(json["from"], "2026-12-07 12:00:00");
+  EXPECT_EQ(json["from"].get<std::string>().substr(0, 20), "2026-12-07 12:00:00 ");
+  EXPECT_EQ(json["from"].get<std::string>().size(), 26u);  // with its offset
   EXPECT_EQ(json["log_read"], true);
   const auto& off = json["schedules"][0];
   EXPECT_EQ(off["id"], "Off");
