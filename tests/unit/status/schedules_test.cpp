@@ -247,19 +247,31 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
 }
 
 TEST(SchedulesOptionsTest, UsageAndExitCodes) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
   const struct {
     std::vector<std::string> args;
     int exit_code;
     bool usage_on_out;
     bool usage_on_err;
+    const char* says;  // on standard error, first
   } kCases[] = {
-      {{"--bogus"}, 2, false, true},
-      {{"--next"}, 2, false, true},
-      {{"--next", "0"}, 2, false, true},
-      {{"--next", "5x"}, 2, false, true},
-      {{"--from", "2026-02-30 00:00:00"}, 2, false, true},
-      {{"--from", "2026-12-07"}, 2, false, true},
-      {{"--help"}, 0, true, false},
+      {{"--bogus"}, 2, false, true, "schedules: unknown option --bogus\n"},
+      {{"--next"}, 2, false, true, "schedules: --next wants a value\n"},
+      {{"--next", "0"}, 2, false, true, "schedules: --next wants a count"},
+      {{"--next", "5x"}, 2, false, true, "schedules: --next wants a count"},
+      {{"--next", "5", "--until", "2026-12-07 00:00:00"}, 2, false, true,
+       "schedules: --next and --until"},
+      {{"--from", "2026-02-30 00:00:00"}, 2, false, true, "schedules: --from wants"},
+      {{"--from", "2026-12-07"}, 2, false, true, "schedules: --from wants"},
+      {{"--until", "2026-12-07 00:00:00 +02:00"}, 2, false, true,
+       "schedules: --until: 2026-12-07 00:00:00 has no offset +02:00"},
+      {{"--from", "2026-10-25 02:50:00"}, 2, false, true,
+       "schedules: --from: 2026-10-25 02:50:00 happens twice here, as "
+       "2026-10-25 02:50:00 +02:00 and as 2026-10-25 02:50:00 +01:00"},
+      {{"--home", "/no/such/folder"}, 1, false, false,
+       "schedules: the folder /no/such/folder does not exist\n"},
+      {{"--help"}, 0, true, false, ""},
   };
   for (const auto& c : kCases) {
     const Outcome run = Schedules(c.args);
@@ -267,6 +279,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
     EXPECT_EQ(run.out.starts_with("usage: schedules"), c.usage_on_out) << c.args[0];
     EXPECT_EQ(run.err.find("usage: schedules") != std::string::npos, c.usage_on_err)
         << c.args[0];
+    EXPECT_TRUE(run.err.starts_with(c.says)) << run.err;
   }
   const Outcome version = Schedules({"--version"});
   EXPECT_EQ(version.exit_code, 0);
