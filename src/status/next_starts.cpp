@@ -89,6 +89,7 @@ bool InRange(int32_t value, int32_t low, int32_t high) {
 struct Window {
   int first_s;  // seconds of the day
   int last_s;
+  int named_second;  // of the minute, as the rule says it
 };
 
 // The window that ends at `sec`, when one exists.
@@ -97,7 +98,8 @@ std::optional<Window> WindowAt(int32_t hour, int32_t min, int32_t sec) {
     return std::nullopt;
   }
   const int minute_s = (hour * 60 + min) * 60;
-  return Window{minute_s + std::max(sec - 1, 0), minute_s + std::min(sec, 59)};
+  return Window{minute_s + std::max(sec - 1, 0), minute_s + std::min(sec, 59),
+                std::min(sec, 59)};
 }
 
 // The windows a calendar rule can match in on a date, or none.
@@ -114,7 +116,7 @@ void WindowsOnDate(const Timetable& record, const Date& date, bool once,
         if (InRange(record.min, 0, 59)) {
           for (int hour = 0; hour < 24; ++hour) {
             const int minute_s = (hour * 60 + record.min) * 60;
-            windows->push_back({minute_s, minute_s + 59});
+            windows->push_back({minute_s, minute_s + 59, 0});
           }
         }
         return;
@@ -133,6 +135,7 @@ struct Instance {
   int64_t seconds;
   LocalTime local;
   int length_s = 0;  // the window's last second less its first
+  int named_second = -1;
 };
 
 bool SameLocal(const LocalTime& local, const Date& date, int second_of_day) {
@@ -296,6 +299,7 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
     InstancesOf(date, window.first_s, day, candidates);
     for (size_t i = before; i < candidates->size(); ++i) {
       (*candidates)[i].length_s = window.last_s - window.first_s;
+      (*candidates)[i].named_second = window.named_second;
     }
   }
   std::sort(candidates->begin(), candidates->end(),
@@ -352,7 +356,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
           !Shown(replay, candidate.seconds)) {
         continue;
       }
-      starts.push_back({candidate.seconds, candidate.local});
+      starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
       if (static_cast<int>(starts.size()) == replay.count) return starts;
     }
   }

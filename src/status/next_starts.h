@@ -22,6 +22,9 @@ inline constexpr int kSearchYears = 8;
 struct Start {
   int64_t seconds = 0;
   platform::LocalTime local;
+  // The second of the minute that the rule names: the last of its window,
+  // which the service's first tick in the window usually comes before.
+  int named_second = -1;  // -1: the start's own
   bool operator==(const Start& other) const { return seconds == other.seconds; }
 };
 

@@ -182,6 +182,33 @@ void AppendStamp(const Start& start, std::string* out) {
   AppendDigits(static_cast<int>(std::abs(offset_min) % 60), 2, &text);
 }
 
+// The time the rule names, and the second the service starts in where that
+// differs: "10:01:30 +01:00 (starts 10:01:29)".
+void AppendNamedStamp(const Start& start, std::string* out) {
+  if (start.named_second < 0 || start.named_second == start.local.second) {
+    return AppendStamp(start, out);
+  }
+  Start named = start;
+  named.local.second = start.named_second;
+  named.seconds += start.named_second - start.local.second;
+  AppendStamp(named, out);
+  out->append(" (starts ");
+  AppendDigits(start.local.hour, 2, out);
+  out->push_back(':');
+  AppendDigits(start.local.minute, 2, out);
+  out->push_back(':');
+  AppendDigits(start.local.second, 2, out);
+  out->push_back(')');
+}
+
+size_t NamedStampLength(const Start& start) {
+  constexpr size_t kStamp = 26;
+  constexpr size_t kStartsSuffix = 18;
+  return start.named_second < 0 || start.named_second == start.local.second
+             ? kStamp
+             : kStamp + kStartsSuffix;
+}
+
 std::string StartStamp(const Start& start) {
   std::string text;
   AppendStamp(start, &text);
@@ -222,7 +249,7 @@ class DefinitionTable {
       Widen(1, row.file.size());
       Widen(2, State(row).size());
       Widen(3, row.rule.size());
-      Widen(4, row.next.empty() ? NoNext(row).size() : kStampLength);
+      Widen(4, row.next.empty() ? NoNext(row).size() : NamedStampLength(row.next[0]));
     }
   }
 
@@ -240,7 +267,6 @@ class DefinitionTable {
 
  private:
   static constexpr size_t kPadded = 5;  // every column but the last
-  static constexpr size_t kStampLength = 26;
 
   static std::string_view State(const DefinitionRow& row) {
     return row.enabled ? "enabled" : "disabled";
@@ -274,8 +300,8 @@ class DefinitionTable {
       Cell(4, NoNext(row), out);
     } else {
       out->push_back(' ');
-      AppendStamp(row.next[0], out);
-      out->append(widths_[4] - kStampLength + 1, ' ');
+      AppendNamedStamp(row.next[0], out);
+      out->append(widths_[4] - NamedStampLength(row.next[0]) + 1, ' ');
     }
     out->push_back(' ');
     out->append(last);
@@ -284,7 +310,7 @@ class DefinitionTable {
     for (size_t c = 0; c < 4; ++c) indent += widths_[c] + 2;
     for (size_t l = 1; l < row.next.size(); ++l) {
       out->append(indent + 1, ' ');
-      AppendStamp(row.next[l], out);
+      AppendNamedStamp(row.next[l], out);
       out->push_back('\n');
     }
   }

@@ -94,9 +94,14 @@ TEST(SchedulesFolderTest, BrokenFilesShowTheReadersOwnLinesAndExitOne) {
 TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   testing::TempDir home;
   home.Write("Hourly.schedule", Definition("type_schedule=1\r\nmin=30\r\n"));
+  home.Write("Window.schedule", Definition("type_schedule=2\r\ndays_week=127\r\n"
+                                           "hour=12\r\nmin=1\r\nsec=30\r\n"));
   const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00",
                              "--next", "2"});
   EXPECT_EQ(run.exit_code, 0) << run.out;
+  // The time the rule names, then the second the service starts in.
+  EXPECT_NE(run.out.find(" (starts 12:01:29)\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("2026-12-07 12:01:30 +"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("2026-12-07 12:30:00"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("2026-12-07 13:30:00"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("2026-12-07 14:30:00"), std::string::npos) << run.out;
