@@ -52,21 +52,38 @@ start_at() {
 fake_now() { echo $((started_fake + ($(date +%s%N) - started_real) * speed / 1000000000)); }
 wait_fake() { while [ "$(fake_now)" -lt "$1" ]; do sleep 0.05; done; }
 
-# predict <from> <until>: "<seconds> <kind> <id>" for each start shown by
-# `schedules --json`, asked at the instant `from` names, of the folder as it
-# was then: the log up to the end of the start-up, before the first tick
-# (the tool shows no start before the last one the log shows).
+# predict <from> <until> <sed cut>: "<seconds> <kind> <id>" for each start
+# shown by `schedules --json`, asked at the instant `from` names, of the
+# folder as it was then: the log up to the line the cut ends it at, before
+# the next tick (the tool shows no start before the last one the log shows).
 predict() {
   local then="$case_dir/then"
-  mkdir -p "$then"
+  rm -rf "$then"; mkdir -p "$then"
   cp "$home"/*.schedule "$home"/*.webserver "$then/"
-  sed '/Run Task Schedulers\/Webservers\.\.\./q' "$home/scheduler.###" >"$then/scheduler.###"
+  sed "$3" "$home/scheduler.###" >"$then/scheduler.###"
   LD_PRELOAD="$faketime" FAKETIME="$(($(epoch "$1") - $(date +%s)))" \
     "$schedules" --home "$then" --from "$1" --until "$2" --json |
     awk '/"schedules": \[/ {kind = "schedule"} /"web_servers": \[/ {kind = "webserver"}
          /"id": / {gsub(/[",]/, "", $2); id = $2}
          /^ *"[0-9-]+ [0-9:]+ [+-][0-9:]+",?$/ {gsub(/[",]/, ""); print $1 " " $2 " " $3, kind, id}' |
     while read -r day time offset kind id; do echo "$(epoch "$day $time $offset") $kind $id"; done
+}
+
+# reload_at <seconds since 1970>: raises the counter then and prints the
+# reload's second (the stamp of its load, in the instance nearest now).
+reload_at() {
+  local stamp s candidate best
+  wait_fake "$1"
+  set_counter 2
+  poll 20 web_servers_loaded_after 2 "$(ls "$home"/*.webserver | wc -l)" || fail "no reload"
+  stamp=$(sed -n '/The schedules has been changed #2/,$ s/^\[\(.\{19\}\)\] Loading schedules\r\?$/\1/p' \
+    "$home/scheduler.###" | head -n 1)
+  s=$(date -d "$stamp" +%s); best=$s
+  for candidate in $((s - 3600)) $s $((s + 3600)); do
+    if [ "$(date -d "@$candidate" +"%F %T")" = "$stamp" ] && [ $((candidate - $1)) -ge 0 ] &&
+      [ $((candidate - $1)) -lt 600 ]; then best=$candidate; fi
+  done
+  echo "$best"
 }
 
 # "<seconds> <kind> <id>" for each start in the log. A stamp names local
@@ -103,18 +120,25 @@ compare() {
   done
 }
 
-# run_scenario <name> <start> <until>: definitions are in place.
+# run_scenario <name> <start> <reload> <until>: definitions are in place.
+# Each prediction is asked at the start and at the reload, and holds until
+# the next.
 run_scenario() {
-  local name=$1 from=$2 until=$3 result
+  local name=$1 from=$2 reload=$3 until=$4 result reload_s
   write_analyzer 'exit 0'
   start_at "$(epoch "$from")"
   wait_log "Run Task Schedulers/Webservers..." 1 20 || fail "the scheduler did not start"
-  predict "$from" "$until" >"$case_dir/predicted"
+  predict "$from" "$until" '/Run Task Schedulers\/Webservers\.\.\./q' >"$case_dir/predicted_at_start"
+  reload_s=$(reload_at "$(epoch "$reload")")
+  predict "$(shown "$reload_s")" "$until" \
+    '/The schedules has been changed #2/,$ {/Web Servers items/q}' >"$case_dir/predicted_at_reload"
+  { awk -v r="$reload_s" '$1 < r' "$case_dir/predicted_at_start"
+    awk -v r="$reload_s" '$1 >= r' "$case_dir/predicted_at_reload"; } >"$case_dir/predicted"
   [ -s "$case_dir/predicted" ] || fail "nothing predicted"
   wait_fake $(($(epoch "$until") + 2))
   stop_scheduler
   actual >"$case_dir/actual"
-  echo "    $name: $from to $until, at $speed times the speed"
+  echo "    $name: $from to $until, reloaded at $(shown "$reload_s"), at $speed times the speed"
   result=$(compare "$case_dir/predicted" "$case_dir/actual" "$from" "$until")
   echo "$result"
   if grep -q "check failed" <<<"$result"; then case_failures=$((case_failures + 1)); fi
@@ -131,11 +155,13 @@ morning() {
   write_definition Hourly00.schedule enabled=1 type_schedule=1 min=0
   write_definition Minute.webserver enabled=1 type_schedule=0 type_interval=0 interval=1
   write_definition Daily.webserver enabled=1 type_schedule=2 days_week=127 hour=9 min=59 sec=45
-  run_scenario "an ordinary morning" "2026-12-07 09:58:30 +01:00" "2026-12-07 10:00:40 +01:00"
+  run_scenario "an ordinary morning" "2026-12-07 09:58:30 +01:00" "2026-12-07 09:59:50 +01:00" \
+    "2026-12-07 10:00:40 +01:00"
 }
 
 # 02:50 CEST to 02:06 CET on 25 October 2026: the daily 02:03 ran before
-# the start in its first instance, so it runs in the second.
+# the start in its first instance, so it runs in the second; the daily
+# 02:52 runs before the reload at 02:53:30 CEST and not again after it.
 autumn() {
   new_case_folder autumn
   write_definition Daily0203.schedule enabled=1 type_schedule=2 days_week=127 hour=2 min=3 sec=0
@@ -146,7 +172,8 @@ autumn() {
   write_definition Covers.schedule enabled=1 type_schedule=2 days_week=127 hour=2 min=50 sec=1
   write_definition Five.webserver enabled=1 type_schedule=0 type_interval=0 interval=5
   write_definition Daily0201.webserver enabled=1 type_schedule=2 days_week=127 hour=2 min=1 sec=20
-  run_scenario "the autumn night" "2026-10-25 02:50:00 +02:00" "2026-10-25 02:06:00 +01:00"
+  run_scenario "the autumn night" "2026-10-25 02:50:00 +02:00" "2026-10-25 02:53:30 +02:00" \
+    "2026-10-25 02:06:00 +01:00"
 }
 
 for scenario in $scenarios; do run_case "$scenario"; done
