@@ -39,6 +39,14 @@ void RandomCalendar(std::mt19937& random, int32_t kind, Record* record) {
   record->year = 2026;
 }
 
+// Asked at the moment of a load, with no log.
+status::Replay LoadedAt(int64_t load_s, int count) {
+  status::Replay replay;
+  replay.from_s = replay.load_s = load_s;
+  replay.count = count;
+  return replay;
+}
+
 class NextStartsTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
@@ -140,7 +148,7 @@ TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
         2026, pick(1, 12), pick(1, 28), own_minute ? record.hour : pick(0, 23),
         own_minute ? record.min : pick(0, 59),
         own_minute ? std::clamp(record.sec - pick(0, 1), 0, 59) : pick(0, 59));
-    const status::Replay replay{load_s, INT64_MAX, 9000, load_s};
+    const status::Replay replay = LoadedAt(load_s, 9000);
     if (kind <= 5) {
       subject = ScheduleSubject(record);
       predicted = status::NextScheduleStarts(record, replay);
@@ -191,8 +199,8 @@ TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
       web_server.type_interval = unit;
       web_server.interval = interval;
       subjects.push_back(WebServerSubject(web_server));
-      predicted.push_back(status::NextWebServerStarts(
-          web_server, status::Replay{start_s, INT64_MAX, 20000, start_s}));
+      predicted.push_back(
+          status::NextWebServerStarts(web_server, LoadedAt(start_s, 20000)));
     }
     testing::TickRun(start_s * 1000 + 123, end_s * 1000).EveryTick(subjects);
     for (size_t i = 0; i < subjects.size(); ++i) {
