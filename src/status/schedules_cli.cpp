@@ -94,6 +94,15 @@ std::string WithSeparator(std::string folder) {
   return folder;
 }
 
+// Windows finds no folder by a name that ends with a separator.
+std::string WithoutSeparator(std::string folder) {
+  while (folder.size() > 1 &&
+         (folder.back() == platform::kPathSeparator || folder.back() == '/')) {
+    folder.pop_back();
+  }
+  return folder;
+}
+
 int UsageError(std::FILE* err, const std::string& what) {
   std::fprintf(err, "schedules: %s\n", what.c_str());
   std::fputs(kUsage, err);
@@ -132,7 +141,7 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   // Found as the service finds it, without its test write: nothing is made.
   const std::string home = options.home_given ? WithSeparator(options.home)
                                               : CommonHomePath(kProductName);
-  if (options.home_given && !platform::PathExists(home)) {
+  if (options.home_given && !platform::PathExists(WithoutSeparator(options.home))) {
     std::fprintf(err, "schedules: the folder %s does not exist\n", options.home.c_str());
     return 1;
   }
