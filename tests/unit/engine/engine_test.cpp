@@ -253,9 +253,8 @@ TEST_F(EngineTest, ReloadKeepsARunningChildAndTheLatchById) {
   EXPECT_EQ(LogCount("Error: The process is still active, id: A"), 1);
 }
 
-// Children end at once here, so only the carried latch can keep a reload
-// from starting an occurrence again; a changed timetable runs at its new
-// minute although the old one's latch was set when the file changed.
+// Children end at once, so only the carried latch keeps a reload from repeating
+// an occurrence; a changed timetable still runs at its new minute.
 TEST_F(EngineTest, AReloadNeverRepeatsAnOccurrenceThatRan) {
   testing::ScopedTimeZone zone("Europe/Berlin");
   CORVANA_REQUIRE_BERLIN_ZONE();
