@@ -89,19 +89,22 @@ bool AtLeast(int32_t elapsed, int32_t interval) {
   return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
 }
 
-// When the clocks go back, an hour of local times happens twice; the kinds
-// that name a time of day must still start once per local date and minute.
-// Kind 1 runs every real hour, so the repeated one gets its run too.
-bool RemembersMinute(int32_t type_schedule) {
+// What a latch remembers of its last start. When the clocks go back, an
+// hour of local times happens twice; the kinds that name a time of day must
+// still start once per local date and minute. Kind 1 runs every real hour,
+// so the repeated one gets its run too.
+enum class LatchMemory { kNone, kMinute, kDateAndMinute };
+
+LatchMemory MemoryOf(int32_t type_schedule) {
   switch (KindOf(type_schedule)) {
     case ScheduleKind::kOnce:
     case ScheduleKind::kWeekdays:
     case ScheduleKind::kWeekday:
     case ScheduleKind::kMonthly:
-    case ScheduleKind::kYearly: return true;
+    case ScheduleKind::kYearly: return LatchMemory::kDateAndMinute;
     case ScheduleKind::kHourly: break;
   }
-  return false;
+  return LatchMemory::kMinute;
 }
 
 int32_t MinuteOfDay(const platform::LocalTime& now) {
@@ -112,20 +115,31 @@ uint32_t LocalDate(const platform::LocalTime& now) {
   return PackDate(now.year, now.month_index + 1, now.day);
 }
 
-// The latch: true at the first matching evaluation of a run of them.
-bool Latch(RunState& record, bool matches, bool remembers_minute,
+bool SameMinute(const RunState& record, const platform::LocalTime& now) {
+  return record.fired_date == LocalDate(now) &&
+         record.fired_minute_of_day == MinuteOfDay(now);
+}
+
+// The latch: true at the first matching evaluation of a run of them. A
+// calendar start stamps its local date and minute, and a set latch holds
+// only in that minute: a reload carries the latch to a record whose
+// timetable may have changed, and a start in another minute is another
+// occurrence. An interval's latch names no minute.
+bool Latch(RunState& record, bool matches, LatchMemory memory,
            const platform::LocalTime& now) {
   if (!matches) {
     record.fired = false;
     return false;
   }
-  if (record.fired) return false;
-  if (remembers_minute && record.fired_date == LocalDate(now) &&
-      record.fired_minute_of_day == MinuteOfDay(now)) {
+  if (record.fired &&
+      (memory == LatchMemory::kNone || SameMinute(record, now))) {
+    return false;
+  }
+  if (memory == LatchMemory::kDateAndMinute && SameMinute(record, now)) {
     return false;
   }
   record.fired = true;
-  if (remembers_minute) {
+  if (memory != LatchMemory::kNone) {
     record.fired_date = LocalDate(now);
     record.fired_minute_of_day = MinuteOfDay(now);
   }
@@ -134,10 +148,17 @@ bool Latch(RunState& record, bool matches, bool remembers_minute,
 
 }  // namespace
 
+void CarryLatch(const platform::LocalTime& start, const platform::LocalTime& now,
+                RunState& record) {
+  record.fired_date = LocalDate(start);
+  record.fired_minute_of_day = MinuteOfDay(start);
+  record.fired = SameMinute(record, now);
+}
+
 bool IsScheduleDue(ScheduleDefinition& schedule,
                    const platform::LocalTime& now) {
   return Latch(schedule, ScheduleMatches(schedule, now),
-               RemembersMinute(schedule.type_schedule), now);
+               MemoryOf(schedule.type_schedule), now);
 }
 
 bool IsWebServerDue(WebServerDefinition& web_server,
@@ -150,10 +171,11 @@ bool IsWebServerDue(WebServerDefinition& web_server,
     reading = Reading{now, PackLocalTime(now), 0};
   }
   const bool matches = WebServerMatches(web_server, reading);
-  const bool remembers_minute =
-      KindOf(web_server.type_schedule) != ScheduleKind::kOnce &&
-      RemembersMinute(web_server.type_schedule);
-  if (!Latch(web_server, matches, remembers_minute, reading.local)) {
+  const LatchMemory memory = KindOf(web_server.type_schedule) ==
+                                     ScheduleKind::kOnce
+                                 ? LatchMemory::kNone
+                                 : MemoryOf(web_server.type_schedule);
+  if (!Latch(web_server, matches, memory, reading.local)) {
     return false;
   }
   web_server.last_update = reading.packed;

@@ -11,6 +11,10 @@
 
 namespace corvana {
 
+// What a reload at `now` keeps of a start at local time `start`: the date
+// and minute it names, and the latch while that minute lasts.
+void CarryLatch(const platform::LocalTime& start, const platform::LocalTime& now,
+                RunState& record);
 // True once per occurrence; updates the record's latch.
 bool IsScheduleDue(ScheduleDefinition& schedule, const platform::LocalTime& now);
 // Reads the time afresh through RefreshCurrentTime (the clock seam); `now`

@@ -70,17 +70,22 @@ class FreshById {
     }
   }
 
-  // The record for the child of the next old record of the id, in old-list
-  // order: the fresh record at the same place among those of the id, so
-  // that with the files unchanged every child stays with its own file;
-  // failing that, the first of the id without a child. nullptr when none is
-  // free. A record that holds this very child already counts as free.
+  // The record for the next old record of the id, in old-list order: the
+  // fresh record at the same place among those of the id, so that with the
+  // files unchanged every child and latch stays with its own file; for a
+  // child, failing that, the first of the id without a child. nullptr when
+  // none is free. A record that holds this very child already counts as
+  // free.
   Definition* Take(const Definition& old) {
     const Slot& slot = Probe(old.id);
     if (slot.group == kNone) return nullptr;
     Group& group = groups_[slot.group];
     const uint32_t place = group.old_seen++;
-    if (old.process == 0) return nullptr;
+    // A record without a child only has run memory to give, and it takes
+    // no child from anyone: its own place, else the first of the id.
+    if (old.process == 0) {
+      return &fresh_[members_[group.begin + (place < group.size ? place : 0)]];
+    }
     if (place < group.size && Free(group.begin + place, old)) {
       return &fresh_[members_[group.begin + place]];
     }
@@ -133,10 +138,32 @@ class FreshById {
   std::vector<Slot> slots_;
 };
 
-// Moves each running child of the old list, with its start times, to a
-// fresh record of the same id (FreshById::Take). Two files of one id thus
-// keep both their children; a record without a child carries nothing, so it
-// can never make a fresh record drop one.
+// An interval web server starts its interval afresh at every reload, so
+// that a changed site shows fresh reports at once: it carries no latch.
+bool CarriesRunMemory(const ScheduleDefinition&) { return true; }
+bool CarriesRunMemory(const WebServerDefinition& fresh) {
+  return KindOf(fresh.type_schedule) != ScheduleKind::kOnce;
+}
+
+// What ran stays ran: the latch and the date and minute of the last start
+// go with the record whether or not its child still runs, so that a reload
+// neither repeats an occurrence (the hour that comes twice, a window after
+// a quick child) nor makes a record drop a child it holds.
+template <class Definition>
+void CopyRunTime(Definition& old, Definition& target) {
+  if (CarriesRunMemory(target)) {
+    target.fired = old.fired;
+    target.fired_date = old.fired_date;
+    target.fired_minute_of_day = old.fired_minute_of_day;
+  }
+  if (old.process == 0) return;
+  target.process = old.process;
+  target.started_at = old.started_at;
+  target.started_monotonic_ms = old.started_monotonic_ms;
+}
+
+// Pairs each old record with a fresh one of the same id (FreshById::Take).
+// Two files of one id thus keep both their children.
 template <class Definition>
 void CarryOver(std::vector<Definition>& snapshot,
                std::vector<Definition>& fresh,
@@ -148,9 +175,7 @@ void CarryOver(std::vector<Definition>& snapshot,
       if (old.process != 0) KeepIfRunning(old, vanished);
       continue;
     }
-    target->process = old.process;
-    target->started_at = old.started_at;
-    target->started_monotonic_ms = old.started_monotonic_ms;
+    CopyRunTime(old, *target);
   }
 }
 

@@ -18,8 +18,8 @@ constexpr int64_t kDayS = 86400;
 constexpr int64_t kShiftsS[] = {-3600, -1800, 0, 1800, 3600};
 // How far an interval proposal may be off before the search gives up.
 constexpr int64_t kIntervalSlackS = 3 * 3600;
-// How far before the first time asked for the rule is followed: the hour
-// that repeats lies at most this far back.
+// How far back what ran can still hold a start back: the hour that repeats
+// lies at most this far back.
 constexpr int64_t kLookBackS = 2 * 3600;
 
 // Holds the clock seam at one second while a rule that reads it is asked.
@@ -84,18 +84,28 @@ bool InRange(int32_t value, int32_t low, int32_t high) {
   return value >= low && value <= high;
 }
 
-// The first second of the window that ends at `sec`, when one exists.
-std::optional<int> FirstWindowSecond(int32_t hour, int32_t min, int32_t sec) {
+// A stretch of a day in which a rule matches: every tick in it would start
+// the definition were its latch clear.
+struct Window {
+  int first_s;  // seconds of the day
+  int last_s;
+  int named_second;  // of the minute, as the rule says it
+};
+
+// The window that ends at `sec`, when one exists.
+std::optional<Window> WindowAt(int32_t hour, int32_t min, int32_t sec) {
   if (!InRange(hour, 0, 23) || !InRange(min, 0, 59) || !InRange(sec, 0, 60)) {
     return std::nullopt;
   }
-  return std::max(sec - 1, 0);
+  const int minute_s = (hour * 60 + min) * 60;
+  return Window{minute_s + std::max(sec - 1, 0), minute_s + std::min(sec, 59),
+                std::min(sec, 59)};
 }
 
-// The times of day a calendar rule can match on a date, or none.
-void TimesOnDate(const Timetable& record, const Date& date, bool once,
-                 std::vector<int>* seconds_of_day) {
-  seconds_of_day->clear();
+// The windows a calendar rule can match in on a date, or none.
+void WindowsOnDate(const Timetable& record, const Date& date, bool once,
+                   std::vector<Window>* windows) {
+  windows->clear();
   bool on_date = false;
   if (once) {
     on_date = record.year == date.year && record.month == date.month &&
@@ -105,7 +115,8 @@ void TimesOnDate(const Timetable& record, const Date& date, bool once,
       case ScheduleKind::kHourly:
         if (InRange(record.min, 0, 59)) {
           for (int hour = 0; hour < 24; ++hour) {
-            seconds_of_day->push_back((hour * 60 + record.min) * 60);
+            const int minute_s = (hour * 60 + record.min) * 60;
+            windows->push_back({minute_s, minute_s + 59, 0});
           }
         }
         return;
@@ -116,15 +127,15 @@ void TimesOnDate(const Timetable& record, const Date& date, bool once,
       default: return;
     }
   }
-  const std::optional<int> second = FirstWindowSecond(record.hour, record.min, record.sec);
-  if (on_date && second) {
-    seconds_of_day->push_back((record.hour * 60 + record.min) * 60 + *second);
-  }
+  const std::optional<Window> window = WindowAt(record.hour, record.min, record.sec);
+  if (on_date && window) windows->push_back(*window);
 }
 
 struct Instance {
   int64_t seconds;
   LocalTime local;
+  int length_s = 0;  // the window's last second less its first
+  int named_second = -1;
 };
 
 bool SameLocal(const LocalTime& local, const Date& date, int second_of_day) {
@@ -177,6 +188,7 @@ class Rule<ScheduleDefinition> {
   }
   bool DueAt(int64_t, const LocalTime& local) { return IsScheduleDue(record_, local); }
   const ScheduleDefinition& record() const { return record_; }
+  RunState& run_state() { return record_; }
   bool once() const { return KindOf(record_.type_schedule) == ScheduleKind::kOnce; }
 
  private:
@@ -198,6 +210,7 @@ class Rule<WebServerDefinition> {
     return IsWebServerDue(record_, local);
   }
   const WebServerDefinition& record() const { return record_; }
+  RunState& run_state() { return record_; }
   bool once() const { return false; }
 
  private:
@@ -269,50 +282,82 @@ bool SecondBefore(const Instance& instance, LocalTime* local) {
   return true;
 }
 
-// Candidates day by day from two hours before `from_s` (the engine may have
-// run an occurrence in the hour that repeats, which the next one must not
-// repeat), each one decided by the rule: the tick in the second before it
-// sees no match, the tick in it starts the definition or not.
+// Whether a start the replay finds is one to show.
+bool Shown(const Replay& replay, int64_t seconds) {
+  return seconds >= replay.from_s &&
+         (!replay.last_start_s || seconds > *replay.last_start_s);
+}
+
+// The instances of the day's windows, in time order. On the first day the
+// caller drops those before the replay by their seconds, not by the time of
+// day: in autumn an earlier time of day comes once more an hour later.
+void CandidatesOn(const Date& date, const std::vector<Window>& windows,
+                  const ZoneDays::Day& day, std::vector<Instance>* candidates) {
+  candidates->clear();
+  for (const Window& window : windows) {
+    const size_t before = candidates->size();
+    InstancesOf(date, window.first_s, day, candidates);
+    for (size_t i = before; i < candidates->size(); ++i) {
+      (*candidates)[i].length_s = window.last_s - window.first_s;
+      (*candidates)[i].named_second = window.named_second;
+    }
+  }
+  std::sort(candidates->begin(), candidates->end(),
+            [](const Instance& a, const Instance& b) { return a.seconds < b.seconds; });
+}
+
+// Candidates day by day from the replay's first second, each one decided by
+// the rule: the tick in the second before it sees no match, the tick in it
+// starts the definition or not. The first second is a load, whose tick
+// starts what a window covers, unless the load lies so far back that what
+// ran before can no longer hold a start back (the hour that repeats lies at
+// most kLookBackS back): the engine is then followed from there as if it had
+// run all along, where a window begun before has had its tick.
 template <class Record>
-std::vector<Start> CalendarStarts(const Record& record, int64_t from_s,
-                                  int count, ZoneDays* zone_days) {
+std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
+                                  ZoneDays* zone_days) {
   std::vector<Start> starts;
-  if (count <= 0) return starts;
+  if (replay.count <= 0) return starts;
   ZoneDays own_zone_days;
   if (zone_days == nullptr) zone_days = &own_zone_days;
   Rule<Record> rule(record);
+  const bool as_load = replay.load_s >= replay.from_s - kLookBackS;
+  const int64_t begin_s = as_load ? replay.load_s : replay.from_s - kLookBackS;
   LocalTime floor;
-  if (!platform::ToLocalTime(from_s - kLookBackS, &floor)) return starts;
+  if (!platform::ToLocalTime(begin_s, &floor)) return starts;
+  if (as_load && replay.reloaded && replay.last_start) {
+    CarryLatch(*replay.last_start, floor, rule.run_state());
+  }
   const Date first_date = DateOf(floor);
-  const int floor_second = (floor.hour * 60 + floor.minute) * 60 + floor.second;
   const int last_year = first_date.year + kSearchYears;
-  std::vector<int> seconds_of_day;
+  std::vector<Window> windows;
   std::vector<Instance> candidates;
   for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
                                date.year <= last_year;
        date.Next()) {
-    TimesOnDate(rule.record(), date, rule.once(), &seconds_of_day);
-    const bool first = date.year == first_date.year && date.month == first_date.month &&
-                       date.day == first_date.day;
-    candidates.clear();
-    if (seconds_of_day.empty()) continue;
-    const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
-    for (int second_of_day : seconds_of_day) {
-      if (!first || second_of_day >= floor_second) {
-        InstancesOf(date, second_of_day, day, &candidates);
-      }
-    }
-    std::sort(candidates.begin(), candidates.end(),
-              [](const Instance& a, const Instance& b) { return a.seconds < b.seconds; });
-    for (const Instance& candidate : candidates) {
+    WindowsOnDate(rule.record(), date, rule.once(), &windows);
+    if (windows.empty()) continue;
+    CandidatesOn(date, windows, zone_days->At(date.year, date.month, date.day),
+                 &candidates);
+    for (Instance candidate : candidates) {
+      if (candidate.seconds + candidate.length_s < begin_s) continue;
       LocalTime before;
-      if (!SecondBefore(candidate, &before)) continue;
-      rule.DueAt(candidate.seconds - 1, before);
-      if (!rule.DueAt(candidate.seconds, candidate.local) || candidate.seconds < from_s) {
+      if (candidate.seconds < begin_s) {
+        if (!as_load) continue;
+        candidate.seconds = begin_s;
+        candidate.local = floor;
+      } else if (!SecondBefore(candidate, &before)) {
+        continue;
+      } else {
+        rule.DueAt(candidate.seconds - 1, before);
+      }
+      if (candidate.seconds > replay.until_s) return starts;
+      if (!rule.DueAt(candidate.seconds, candidate.local) ||
+          !Shown(replay, candidate.seconds)) {
         continue;
       }
-      starts.push_back({candidate.seconds, candidate.local});
-      if (static_cast<int>(starts.size()) == count) return starts;
+      starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
+      if (static_cast<int>(starts.size()) == replay.count) return starts;
     }
   }
   return starts;
@@ -386,23 +431,31 @@ Start StartAt(int64_t seconds) {
   return start;
 }
 
+// Due at the load, or from the last update the log shows since then, and
+// every interval after it.
 std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
-                                    int64_t from_s, int count,
-                                    std::optional<int64_t> last_update_s) {
+                                  const Replay& replay) {
   std::vector<Start> starts;
   const int64_t step_s = IntervalStepS(web_server);
-  int64_t last_s = last_update_s && *last_update_s <= from_s ? *last_update_s : from_s;
+  int64_t last_s = replay.load_s;
+  // Without a load in the log (a log begun afresh), the last update shown
+  // is the best there is.
+  if (replay.last_start_s && *replay.last_start_s <= replay.from_s &&
+      (*replay.last_start_s >= replay.load_s || !replay.load_known)) {
+    last_s = *replay.last_start_s;
+  }
   Rule<WebServerDefinition> rule(web_server);
-  // The update at the (re)load.
-  if (count <= 0 || !rule.DueAt(last_s)) return starts;
-  if (last_s >= from_s) starts.push_back(StartAt(last_s));
-  while (static_cast<int>(starts.size()) < count && step_s > 0) {
+  if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
+  if (Shown(replay, last_s) && last_s <= replay.until_s) {
+    starts.push_back(StartAt(last_s));
+  }
+  while (static_cast<int>(starts.size()) < replay.count && step_s > 0) {
     rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
-    const int64_t low = std::max(last_s + 1, from_s);
+    const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
         FirstDue(rule, low, std::max(last_s + step_s, low));
-    if (!next || !rule.DueAt(*next)) break;
-    starts.push_back(StartAt(*next));
+    if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
+    if (Shown(replay, *next)) starts.push_back(StartAt(*next));
     last_s = *next;
   }
   return starts;
@@ -440,18 +493,18 @@ ZoneDays::Day ZoneDays::At(int year, int month, int day) {
 }
 
 std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
-                                      int64_t from_s, int count,
+                                      const Replay& replay,
                                       ZoneDays* zone_days) {
-  return CalendarStarts(schedule, from_s, count, zone_days);
+  return CalendarStarts(schedule, replay, zone_days);
 }
 
-std::vector<Start> NextWebServerStarts(
-    const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s, ZoneDays* zone_days) {
+std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
+                                       const Replay& replay,
+                                       ZoneDays* zone_days) {
   if (KindOf(web_server.type_schedule) == ScheduleKind::kOnce) {
-    return IntervalStarts(web_server, from_s, count, last_update_s);
+    return IntervalStarts(web_server, replay);
   }
-  return CalendarStarts(web_server, from_s, count, zone_days);
+  return CalendarStarts(web_server, replay, zone_days);
 }
 
 }  // namespace corvana::status

@@ -22,6 +22,9 @@ inline constexpr int kSearchYears = 8;
 struct Start {
   int64_t seconds = 0;
   platform::LocalTime local;
+  // The second of the minute that the rule names: the last of its window,
+  // which the service's first tick in the window usually comes before.
+  int named_second = -1;  // -1: the start's own
   bool operator==(const Start& other) const { return seconds == other.seconds; }
 };
 
@@ -41,20 +44,38 @@ class ZoneDays {
   std::unordered_map<int64_t, Day> by_day_;
 };
 
-// The first `count` seconds since 1970, at or after `from_s`, at which the
-// engine's first tick in that second starts the schedule.
+// Which starts are asked for, and the service's state they follow from: one
+// model for every kind of definition.
+struct Replay {
+  int64_t from_s = 0;  // the first second shown
+  int64_t until_s = INT64_MAX;  // the last second shown
+  int count = 0;                // at most this many shown
+  // The service's last start or reload, at or before `from_s` (or `from_s`
+  // itself when none is known): the replay begins here as the engine does,
+  // every latch clear, so that its first tick in a matching window or
+  // minute starts the definition, and every interval web server is due.
+  int64_t load_s = 0;
+  // The definition's last start the log shows since the service started.
+  // A reload carries its local date and minute (the engine's latch), and
+  // nothing shown comes before it; an interval counts from it.
+  std::optional<platform::LocalTime> last_start;
+  std::optional<int64_t> last_start_s;
+  bool reloaded = false;    // the load was a reload, not a start-up
+  bool load_known = false;  // the log shows it: else `load_s` is `from_s`
+};
+
+// The seconds since 1970 at which the engine's first tick in that second
+// starts the schedule.
 std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
-                                        int64_t from_s, int count,
-                                        ZoneDays* zone_days = nullptr);
+                                      const Replay& replay,
+                                      ZoneDays* zone_days = nullptr);
 
 // The same for a web server, asked as the engine asks it: through the clock
 // reading of the application context, which must exist (for a program that
-// only reads, InitReadOnlyAppContext). An interval one runs at once after each
-// (re)load and then every interval: `last_update_s` is its last update the
-// log shows; without one, a (re)load at `from_s` is assumed.
-std::vector<Start> NextWebServerStarts(
-    const WebServerDefinition& web_server, int64_t from_s, int count,
-    std::optional<int64_t> last_update_s, ZoneDays* zone_days = nullptr);
+// only reads, InitReadOnlyAppContext).
+std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
+                                       const Replay& replay,
+                                       ZoneDays* zone_days = nullptr);
 
 // The local date and time counted as if they were UTC: seconds since 1970.
 int64_t LocalCivilSeconds(const platform::LocalTime& local);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/fs.h"
 
@@ -111,6 +112,16 @@ void AddLogLine(std::string_view line, RunHistory* history) {
   const std::string_view message = line.substr(kStampLength);
   if (message == "Successful run serve service") {
     history->last_serve = std::string(stamp);
+    return;
+  }
+  if (message.starts_with("The schedules has been changed #")) {
+    history->change_seen = true;
+    return;
+  }
+  if (message == "Loading schedules") {
+    history->last_load = std::string(stamp);
+    history->last_load_reloaded = std::exchange(history->change_seen, false);
+    if (!history->last_load_reloaded) history->last_start_up = history->last_load;
     return;
   }
   for (const Pattern& pattern : kPatterns) {

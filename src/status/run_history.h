@@ -31,6 +31,13 @@ struct RunHistory {
   // Whether the latest "Running ..." line was a web server's: the "still
   // active" line right after it does not say.
   bool last_running_web_server = false;
+  // The service's last load of its lists ("Loading schedules"), whether it
+  // was a reload after "The schedules has been changed #", and the last
+  // load at a start-up.
+  std::string last_load;
+  bool last_load_reloaded = false;
+  std::string last_start_up;
+  bool change_seen = false;  // a change line not yet followed by its load
 };
 
 // One log line; lines without a time stamp or with another message are

@@ -7,6 +7,7 @@
 
 #include "environment/app_context.h"
 #include "platform/env.h"
+#include "platform/fs.h"
 #include "platform/seams.h"
 #include "status/status_report.h"
 
@@ -14,18 +15,22 @@ namespace corvana::status {
 namespace {
 
 constexpr const char kUsage[] =
-    "usage: schedules [--home DIR] [--from \"YYYY-MM-DD hh:mm:ss\"] [--next N] [--json]\n"
+    "usage: schedules [--home DIR] [--from TIME] [--next N | --until TIME] [--json]\n"
     "       schedules --help | --version\n"
     "\n"
     "Lists the schedules and web servers of the scheduler's data folder: each\n"
-    "rule in words, its next N start times (default 3) in local time, and its\n"
-    "last start from the current log; then the files that do not load, with\n"
-    "the reader's own messages, and whether nginx would run.\n"
+    "rule in words, its next start times in local time, and its last start\n"
+    "from the current log; then the files that do not load, with the reader's\n"
+    "own messages, and whether nginx would run.\n"
     "\n"
-    "  --home DIR   the data folder (default: the service's HomePath)\n"
-    "  --from TIME  count the next starts from this local time (default: now)\n"
-    "  --next N     how many next starts, 1 to 1000\n"
-    "  --json       the same as JSON\n"
+    "  --home DIR    the data folder (default: the service's HomePath)\n"
+    "  --from TIME   count the next starts from this local time (default: now)\n"
+    "  --next N      how many next starts of each, 1 to 1000 (default 3)\n"
+    "  --until TIME  every start up to this local time (at most 1000 of each)\n"
+    "  --json        the same as JSON\n"
+    "\n"
+    "TIME is \"YYYY-MM-DD hh:mm:ss\", or \"YYYY-MM-DD hh:mm:ss +hh:mm\" as the\n"
+    "starts are shown, which a time that the clocks repeat needs.\n"
     "\n"
     "Exit code: 0 every file loads, 1 a file does not, 2 usage error.\n";
 
@@ -33,7 +38,9 @@ struct Options {
   std::string home;
   bool home_given = false;
   std::optional<std::string> from;
+  std::optional<std::string> until;
   int next = kDefaultNextCount;
+  bool next_given = false;
   bool json = false;
   bool help = false;
   bool version = false;
@@ -45,19 +52,26 @@ bool ParseCount(std::string_view text, int* count) {
   return error == std::errc() && at == end && *count >= 1 && *count <= kMaxNextCount;
 }
 
-// False on anything it does not know, a missing value or a bad count.
-bool ParseOptions(int argc, char** argv, Options* options) {
+// What is wrong with the command line, or nothing.
+std::optional<std::string> ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    const bool takes_value = arg == "--home" || arg == "--from" || arg == "--next";
-    if (takes_value && i + 1 >= argc) return false;
+    const bool takes_value = arg == "--home" || arg == "--from" ||
+                             arg == "--next" || arg == "--until";
+    if (takes_value && i + 1 >= argc) return std::string(arg) + " wants a value";
     if (arg == "--home") {
       options->home = argv[++i];
       options->home_given = true;
     } else if (arg == "--from") {
       options->from = argv[++i];
+    } else if (arg == "--until") {
+      options->until = argv[++i];
     } else if (arg == "--next") {
-      if (!ParseCount(argv[++i], &options->next)) return false;
+      options->next_given = true;
+      if (!ParseCount(argv[++i], &options->next)) {
+        return "--next wants a count from 1 to " + std::to_string(kMaxNextCount) +
+               ", not \"" + argv[i] + "\"";
+      }
     } else if (arg == "--json") {
       options->json = true;
     } else if (arg == "--help") {
@@ -65,10 +79,11 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--version") {
       options->version = true;
     } else {
-      return false;
+      return "unknown option " + std::string(arg);
     }
   }
-  return true;
+  if (options->next_given && options->until) return "--next and --until exclude each other";
+  return std::nullopt;
 }
 
 std::string WithSeparator(std::string folder) {
@@ -79,16 +94,38 @@ std::string WithSeparator(std::string folder) {
   return folder;
 }
 
-int UsageError(std::FILE* err) {
+// Windows finds no folder by a name that ends with a separator.
+std::string WithoutSeparator(std::string folder) {
+  while (folder.size() > 1 &&
+         (folder.back() == platform::kPathSeparator || folder.back() == '/')) {
+    folder.pop_back();
+  }
+  return folder;
+}
+
+int UsageError(std::FILE* err, const std::string& what) {
+  std::fprintf(err, "schedules: %s\n", what.c_str());
   std::fputs(kUsage, err);
   return kExitUsage;
+}
+
+// Both times as --from and --until take them; false after the usage error.
+bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
+                std::string* error) {
+  *from_s = platform::CurrentClock().NowSeconds();
+  if (options.from && !ParseFromTime(*options.from, from_s, error)) return false;
+  if (options.until && !ParseFromTime(*options.until, until_s, error)) {
+    *error = "--until" + error->substr(6);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) return UsageError(err);
+  if (const auto error = ParseOptions(argc, argv, &options)) return UsageError(err, *error);
   if (options.help) {
     std::fputs(kUsage, out);
     return 0;
@@ -97,18 +134,21 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "schedules (%s %s)\n", kProductName, kVersionText);
     return 0;
   }
-  int64_t from_s = platform::CurrentClock().NowSeconds();
-  if (options.from && !ParseLocalStamp(*options.from, &from_s)) {
-    std::fprintf(err, "schedules: --from wants an existing local time as "
-                      "\"YYYY-MM-DD hh:mm:ss\", not \"%s\"\n", options.from->c_str());
-    return UsageError(err);
-  }
+  int64_t from_s = 0;
+  int64_t until_s = kNoUntil;
+  std::string error;
+  if (!ParseTimes(options, &from_s, &until_s, &error)) return UsageError(err, error);
   // Found as the service finds it, without its test write: nothing is made.
   const std::string home = options.home_given ? WithSeparator(options.home)
                                               : CommonHomePath(kProductName);
+  if (options.home_given && !platform::PathExists(WithoutSeparator(options.home))) {
+    std::fprintf(err, "schedules: the folder %s does not exist\n", options.home.c_str());
+    return 1;
+  }
   // Web servers' rules read the clock through a context, as in the engine.
   InitReadOnlyAppContext(kProductName, kVersionText, home);
-  const Report report = BuildReport(home, from_s, options.next);
+  const Report report =
+      BuildReport(home, from_s, options.until ? kMaxNextCount : options.next, until_s);
   const std::string text = options.json ? RenderJson(report) : RenderText(report);
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);

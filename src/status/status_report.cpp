@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/seams.h"
 #include "status/next_starts.h"
 #include "status/rule_text.h"
 #include "webserver/nginx_trust.h"
@@ -65,9 +66,56 @@ DefinitionRow Row(const char* file, const Definition& record,
   return row;
 }
 
+// A log stamp's local date and time, for the latch a reload carries.
+std::optional<platform::LocalTime> StampFields(const std::string& stamp) {
+  platform::LocalTime local;
+  int month = 0;
+  if (std::sscanf(stamp.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &local.year, &month,
+                  &local.day, &local.hour, &local.minute, &local.second) != 6) {
+    return std::nullopt;
+  }
+  local.month_index = month - 1;
+  return local;
+}
+
+// The service's state as its log shows it, for one definition: what the
+// replay of its rule starts from.
+class LoadPoint {
+ public:
+  LoadPoint(const Report& report, const RunHistory& history, int64_t now_s)
+      : history_(history), limit_s_(std::max(now_s, report.from_s)) {
+    base_.from_s = report.from_s;
+    base_.until_s = report.until_s;
+    base_.count = report.next_count;
+    base_.load_s = report.from_s;
+    if (report.load_s && *report.load_s <= report.from_s) {
+      base_.load_s = *report.load_s;
+      base_.reloaded = history.last_load_reloaded;
+      base_.load_known = true;
+    }
+  }
+
+  Replay For(const std::optional<LastRun>& run) const {
+    Replay replay = base_;
+    if (!run) return replay;
+    replay.last_start_s = StampNotAfter(run->started, limit_s_);
+    // Stamps of one log compare as text; a start-up forgets every latch.
+    if (run->started >= history_.last_start_up && run->started <= history_.last_load) {
+      replay.last_start = StampFields(run->started);
+    }
+    return replay;
+  }
+
+ private:
+  const RunHistory& history_;
+  int64_t limit_s_;
+  Replay base_;
+};
+
 void ReadDefinitions(Report* report, const RunHistory& history) {
   CaptureSink capture;
   ZoneDays zone_days;
+  const LoadPoint load(*report, history, platform::CurrentClock().NowSeconds());
   auto failed = [&](const char* file, const char* kind) {
     std::vector<std::string> messages = capture.Take();
     for (std::string& message : messages) message = EscapeControlCharacters(message);
@@ -81,8 +129,7 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         DefinitionRow row = Row(file, record, history.schedules);
         row.rule = ScheduleRuleText(record);
         if (row.enabled) {
-          row.next = NextScheduleStarts(record, report->from_s, report->next_count,
-                                        &zone_days);
+          row.next = NextScheduleStarts(record, load.For(row.last_run), &zone_days);
         }
         report->schedules.push_back(std::move(row));
       });
@@ -93,14 +140,7 @@ void ReadDefinitions(Report* report, const RunHistory& history) {
         DefinitionRow row = Row(file, record, history.web_servers);
         row.rule = WebServerRuleText(record);
         if (row.enabled) {
-          std::optional<int64_t> last_update_s;
-          int64_t started_s = 0;
-          if (row.last_run && ParseLocalStamp(row.last_run->started, &started_s)) {
-            last_update_s = started_s;
-          }
-          row.next = NextWebServerStarts(record, report->from_s,
-                                           report->next_count, last_update_s,
-                                           &zone_days);
+          row.next = NextWebServerStarts(record, load.For(row.last_run), &zone_days);
           report->nginx.kept_running = true;
         }
         report->web_servers.push_back(std::move(row));
@@ -153,6 +193,33 @@ void AppendStamp(const Start& start, std::string* out) {
   AppendDigits(static_cast<int>(std::abs(offset_min) % 60), 2, &text);
 }
 
+// The time the rule names, and the second the service starts in where that
+// differs: "10:01:30 +01:00 (starts 10:01:29)".
+void AppendNamedStamp(const Start& start, std::string* out) {
+  if (start.named_second < 0 || start.named_second == start.local.second) {
+    return AppendStamp(start, out);
+  }
+  Start named = start;
+  named.local.second = start.named_second;
+  named.seconds += start.named_second - start.local.second;
+  AppendStamp(named, out);
+  out->append(" (starts ");
+  AppendDigits(start.local.hour, 2, out);
+  out->push_back(':');
+  AppendDigits(start.local.minute, 2, out);
+  out->push_back(':');
+  AppendDigits(start.local.second, 2, out);
+  out->push_back(')');
+}
+
+size_t NamedStampLength(const Start& start) {
+  constexpr size_t kStamp = 26;
+  constexpr size_t kStartsSuffix = 18;
+  return start.named_second < 0 || start.named_second == start.local.second
+             ? kStamp
+             : kStamp + kStartsSuffix;
+}
+
 std::string StartStamp(const Start& start) {
   std::string text;
   AppendStamp(start, &text);
@@ -193,7 +260,7 @@ class DefinitionTable {
       Widen(1, row.file.size());
       Widen(2, State(row).size());
       Widen(3, row.rule.size());
-      Widen(4, row.next.empty() ? NoNext(row).size() : kStampLength);
+      Widen(4, row.next.empty() ? NoNext(row).size() : NamedStampLength(row.next[0]));
     }
   }
 
@@ -211,7 +278,6 @@ class DefinitionTable {
 
  private:
   static constexpr size_t kPadded = 5;  // every column but the last
-  static constexpr size_t kStampLength = 26;
 
   static std::string_view State(const DefinitionRow& row) {
     return row.enabled ? "enabled" : "disabled";
@@ -245,8 +311,8 @@ class DefinitionTable {
       Cell(4, NoNext(row), out);
     } else {
       out->push_back(' ');
-      AppendStamp(row.next[0], out);
-      out->append(widths_[4] - kStampLength + 1, ' ');
+      AppendNamedStamp(row.next[0], out);
+      out->append(widths_[4] - NamedStampLength(row.next[0]) + 1, ' ');
     }
     out->push_back(' ');
     out->append(last);
@@ -255,7 +321,7 @@ class DefinitionTable {
     for (size_t c = 0; c < 4; ++c) indent += widths_[c] + 2;
     for (size_t l = 1; l < row.next.size(); ++l) {
       out->append(indent + 1, ' ');
-      AppendStamp(row.next[l], out);
+      AppendNamedStamp(row.next[l], out);
       out->push_back('\n');
     }
   }
@@ -335,13 +401,60 @@ bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
   return LocalStamp(*seconds) == text;
 }
 
-Report BuildReport(const std::string& home, int64_t from_s, int next_count) {
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
+  int64_t seconds = 0;
+  if (!ParseLocalStamp(stamp, &seconds)) return std::nullopt;
+  std::optional<int64_t> latest;
+  for (int64_t shift_s : {-3600, 0, 3600}) {
+    const int64_t candidate = seconds + shift_s;
+    if (candidate <= limit_s && LocalStamp(candidate) == stamp) latest = candidate;
+  }
+  return latest;
+}
+
+std::string OffsetStamp(int64_t seconds) {
+  Start start{seconds, {}};
+  if (!platform::ToLocalTime(seconds, &start.local)) return "?";
+  return StartStamp(start);
+}
+
+bool ParseFromTime(const std::string& text, int64_t* seconds, std::string* error) {
+  const std::string local = text.substr(0, 19);
+  int64_t guess = 0;
+  if ((text.size() != 19 && text.size() != 26) || !ParseLocalStamp(local, &guess)) {
+    *error = "--from wants an existing local time as \"YYYY-MM-DD hh:mm:ss\" or "
+             "\"YYYY-MM-DD hh:mm:ss +hh:mm\", not \"" + text + "\"";
+    return false;
+  }
+  std::vector<std::string> instances;
+  for (int64_t shift_s : {-3600, 0, 3600}) {
+    const int64_t candidate = guess + shift_s;
+    if (LocalStamp(candidate) != local) continue;
+    const std::string stamp = OffsetStamp(candidate);
+    if (text.size() == 19 || stamp == text) *seconds = candidate;
+    if (text.size() == 19 || stamp == text) instances.push_back(stamp);
+  }
+  if (instances.size() == 1) return true;
+  *error = instances.empty()
+               ? "--from: " + local + " has no offset " + text.substr(20) + " here"
+               : "--from: " + local + " happens twice here, as " + instances[0] +
+                     " and as " + instances[1] + "; add the offset";
+  return false;
+}
+
+Report BuildReport(const std::string& home, int64_t from_s, int next_count,
+                   int64_t until_s) {
   Report report;
   report.home = home;
   report.from_s = from_s;
   report.next_count = next_count;
+  report.until_s = until_s;
   RunHistory history;
   report.log_read = ReadRunHistory(home + kLogFileName, &history);
+  if (!history.last_load.empty()) {
+    report.load_s = StampNotAfter(
+        history.last_load, std::max(platform::CurrentClock().NowSeconds(), from_s));
+  }
   report.last_serve = EscapeControlCharacters(history.last_serve);
   ReadDefinitions(&report, history);
   CheckNginx(&report);
@@ -353,7 +466,7 @@ int ReportExitCode(const Report& report) {
 }
 
 std::string RenderText(const Report& report) {
-  std::string out = "Home: " + EscapeControlCharacters(report.home) + "\nFrom: " + LocalStamp(report.from_s) +
+  std::string out = "Home: " + EscapeControlCharacters(report.home) + "\nFrom: " + OffsetStamp(report.from_s) +
                     " (local time)\n";
   if (!report.folder_listed) out += "The folder cannot be listed.\n";
   out += "\n" + DefinitionTableText("Schedules", report.schedules) + "\n" +
@@ -381,7 +494,7 @@ std::string RenderJson(const Report& report) {
   }
   const nlohmann::ordered_json out = {
       {"home", EscapeControlCharacters(report.home)},
-      {"from", LocalStamp(report.from_s)},
+      {"from", OffsetStamp(report.from_s)},
       {"folder_listed", report.folder_listed},
       {"log_read", report.log_read},
       {"schedules", RowsJson(report.schedules)},

@@ -35,10 +35,15 @@ struct NginxStatus {
   std::string trust_detail;   // why not ("is reached through a link"), or empty
 };
 
+inline constexpr int64_t kNoUntil = INT64_MAX;
+
 struct Report {
   std::string home;
   int64_t from_s = 0;
   int next_count = 0;
+  int64_t until_s = kNoUntil;
+  // The service's last start or reload the log shows, at or before now.
+  std::optional<int64_t> load_s;
   bool folder_listed = false;
   bool log_read = false;
   std::vector<DefinitionRow> schedules;
@@ -50,7 +55,10 @@ struct Report {
 
 // Reads the folder (ending with the separator) through the service's own
 // readers, with their log lines captured instead of written.
-Report BuildReport(const std::string& home, int64_t from_s, int next_count);
+// The next starts are followed from the service's last load in the log up
+// to `until_s`, at most `next_count` of them each.
+Report BuildReport(const std::string& home, int64_t from_s, int next_count,
+                   int64_t until_s = kNoUntil);
 std::string RenderText(const Report& report);
 std::string RenderJson(const Report& report);
 // 0 when every file loads, 1 otherwise (an unreadable folder included).
@@ -60,5 +68,14 @@ int ReportExitCode(const Report& report);
 // not a local time that exists).
 std::string LocalStamp(int64_t seconds);
 bool ParseLocalStamp(const std::string& text, int64_t* seconds);
+// The latest second not after `limit_s` that a log's stamp names: in the
+// hour repeated in autumn it names two.
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s);
+// "yyyy-mm-dd hh:mm:ss", optionally followed by " +hh:mm" as the starts
+// are shown. False with a message for `error` when malformed, not a local
+// time, or a local time that exists twice without an offset to choose.
+bool ParseFromTime(const std::string& text, int64_t* seconds, std::string* error);
+// A second as the starts are shown: local time and offset from UTC.
+std::string OffsetStamp(int64_t seconds);
 
 }  // namespace corvana::status

@@ -11,7 +11,9 @@ void TickRun::EveryTick(std::vector<Subject>& subjects) {
 }
 
 void TickRun::AroundCandidateMinutes(std::vector<Subject>& subjects) {
-  for (int64_t minute_s = start_ms_ / 1000; minute_s * 1000 < end_ms_;
+  // From the minute the run starts in, so that a start inside a candidate
+  // minute is followed from its first tick.
+  for (int64_t minute_s = start_ms_ / 1000 / 60 * 60; minute_s * 1000 < end_ms_;
        minute_s += 60) {
     const platform::LocalTime minute = LocalAt(minute_s);
     for (Subject& subject : subjects) {

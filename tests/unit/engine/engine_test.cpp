@@ -16,6 +16,7 @@
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/time_zone.h"
 #include "support/waiting.h"
 
 namespace corvana {
@@ -230,7 +231,7 @@ TEST_F(EngineTest, CounterChangeInEitherDirectionReloads) {
   EXPECT_EQ(LogCount("Loading schedules"), 3);
 }
 
-TEST_F(EngineTest, ReloadKeepsARunningChildByIdAndClearsTheLatch) {
+TEST_F(EngineTest, ReloadKeepsARunningChildAndTheLatchById) {
   Write("A.schedule", ScheduleText(2, 3, 30, 1));
   Write("B.schedule", ScheduleText(2, 3, 30, 1));
   Start();
@@ -242,13 +243,48 @@ TEST_F(EngineTest, ReloadKeepsARunningChildByIdAndClearsTheLatch) {
   launcher_.Finish(engine_->schedules[0].id == "B" ? engine_->schedules[0].process
                                                    : engine_->schedules[1].process, 0);
   std::filesystem::remove(home_ / "B.schedule");
-  ReloadSchedules(*engine_);  // in the window: the latches are clear again
+  ReloadSchedules(*engine_);  // in the window
   ASSERT_EQ(engine_->schedules.size(), 1u);
   EXPECT_EQ(engine_->schedules[0].process, child_a);
-  EXPECT_FALSE(engine_->schedules[0].fired);
+  EXPECT_TRUE(engine_->schedules[0].fired);
   EXPECT_EQ(launcher_.released.size(), 1u);  // B's handle, no longer watched
+  clock_.Set(testing::LocalSeconds(2026, 12, 8, 3, 30, 0));
   EngineTick(*engine_);
   EXPECT_EQ(LogCount("Error: The process is still active, id: A"), 1);
+}
+
+// Children end at once, so only the carried latch keeps a reload from repeating
+// an occurrence; a changed timetable still runs at its new minute.
+TEST_F(EngineTest, AReloadNeverRepeatsAnOccurrenceThatRan) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  // Seconds after 02:00:00 CEST on 25 October 2026; 3600 later is 02:00 CET.
+  const int64_t base_s = testing::LocalSeconds(2026, 10, 25, 1, 0, 0) + 3600;
+  const struct {
+    std::string before, after;
+    int64_t reload_s;
+    size_t runs;
+  } cases[] = {{ScheduleText(2, 2, 3, 0), ScheduleText(2, 2, 3, 0), 250, 1},
+               {ScheduleText(2, 2, 3, 1), ScheduleText(2, 2, 3, 1), 181, 1},
+               {ScheduleText(1, 0, 3, 0), ScheduleText(1, 0, 3, 0), 200, 2},
+               {ScheduleText(2, 2, 3, 59), ScheduleText(1, 0, 4, 0), 240, 3}};
+  for (const auto& c : cases) {
+    Write("A.schedule", c.before);
+    clock_.Set(base_s + 170);
+    Start();
+    launcher_.starts.clear();
+    for (bool reloaded = false; clock_.NowSeconds() < base_s + 3860;) {
+      if (!reloaded && clock_.NowSeconds() >= base_s + c.reload_s) {
+        Write("A.schedule", c.after);
+        Supervise(*engine_);  // the quick child is no longer tracked
+        ReloadSchedules(*engine_);
+        reloaded = true;
+      }
+      RunFor(1);
+      for (auto& [child, status] : launcher_.children) launcher_.Finish(child, 0);
+    }
+    EXPECT_EQ(launcher_.starts.size(), c.runs) << c.before << c.reload_s;
+  }
 }
 
 // Two files of one id each keep their child over a reload, in order; a

@@ -2,6 +2,7 @@
 // simulated main loop's ticks through a year are the oracle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,6 +37,14 @@ void RandomCalendar(std::mt19937& random, int32_t kind, Record* record) {
   record->day = pick(0, 3) == 0 ? pick(29, 31) : pick(1, 31);
   record->month = kind == 0 ? pick(1, 12) : pick(0, 11);
   record->year = 2026;
+}
+
+// Asked at the moment of a load, with no log.
+status::Replay LoadedAt(int64_t load_s, int count) {
+  status::Replay replay;
+  replay.from_s = replay.load_s = load_s;
+  replay.count = count;
+  return replay;
 }
 
 class NextStartsTest : public ::testing::TestWithParam<const char*> {
@@ -117,34 +126,43 @@ bool ZoneApplies(const std::string& zone) {
 #define REQUIRE_ZONE(zone) \
   if (!ZoneApplies(zone)) GTEST_SKIP() << "local time does not follow " << zone
 
+// Each definition loaded at a second of its own, often inside a window or
+// minute it matches: the engine's first tick there starts it.
 TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
   testing::ScopedTimeZone zone(GetParam());
   REQUIRE_ZONE(GetParam());
-  const int64_t start_s = testing::LocalSeconds(2026, 1, 1, 0, 0, 0);
   const int64_t end_s = testing::LocalSeconds(2027, 1, 1, 0, 0, 0);
   std::mt19937 random(20261207);
-  std::vector<Subject> subjects;
-  std::vector<std::vector<status::Start>> predicted;
+  auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  size_t starts = 0;
   for (int i = 0; i < kDefinitionsPerZone; ++i) {
     const int32_t kind = i % 11;  // schedules 0-5, web servers 1-5
+    Subject subject;
+    std::vector<status::Start> predicted;
+    ScheduleDefinition record;
+    RandomCalendar(random, kind <= 5 ? kind : kind - 5, &record);
+    const bool own_minute = pick(0, 1) == 0;
+    const int64_t load_s = testing::LocalSeconds(
+        2026, pick(1, 12), pick(1, 28), own_minute ? record.hour : pick(0, 23),
+        own_minute ? record.min : pick(0, 59),
+        own_minute ? std::clamp(record.sec - pick(0, 1), 0, 59) : pick(0, 59));
+    const status::Replay replay = LoadedAt(load_s, 9000);
     if (kind <= 5) {
-      ScheduleDefinition schedule;
-      RandomCalendar(random, kind, &schedule);
-      subjects.push_back(ScheduleSubject(schedule));
-      predicted.push_back(status::NextScheduleStarts(schedule, start_s, 9000));
+      subject = ScheduleSubject(record);
+      predicted = status::NextScheduleStarts(record, replay);
     } else {
       WebServerDefinition web_server;
-      RandomCalendar(random, kind - 5, &web_server);
-      subjects.push_back(WebServerSubject(web_server));
-      predicted.push_back(status::NextWebServerStarts(web_server, start_s, 9000, {}));
+      static_cast<corvana::Timetable&>(web_server) = record;
+      subject = WebServerSubject(web_server);
+      predicted = status::NextWebServerStarts(web_server, replay);
     }
-  }
-  testing::TickRun(start_s * 1000 + 123, end_s * 1000).AroundCandidateMinutes(subjects);
-  size_t starts = 0;
-  for (size_t i = 0; i < subjects.size(); ++i) {
-    EXPECT_EQ(Before(predicted[i], end_s), Seconds(subjects[i].due_ms))
-        << GetParam() << ": " << subjects[i].name;
-    starts += subjects[i].due_ms.size();
+    std::vector<Subject> subjects = {subject};
+    testing::TickRun(load_s * 1000 + 123, end_s * 1000).AroundCandidateMinutes(subjects);
+    EXPECT_EQ(Before(predicted, end_s), Seconds(subjects[0].due_ms))
+        << GetParam() << ": " << subject.name << " loaded at " << load_s;
+    starts += subjects[0].due_ms.size();
   }
   EXPECT_GT(starts, 1000u) << "the random definitions hardly ever ran";
 }
@@ -181,7 +199,8 @@ TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
       web_server.type_interval = unit;
       web_server.interval = interval;
       subjects.push_back(WebServerSubject(web_server));
-      predicted.push_back(status::NextWebServerStarts(web_server, start_s, 20000, {}));
+      predicted.push_back(
+          status::NextWebServerStarts(web_server, LoadedAt(start_s, 20000)));
     }
     testing::TickRun(start_s * 1000 + 123, end_s * 1000).EveryTick(subjects);
     for (size_t i = 0; i < subjects.size(); ++i) {

@@ -15,6 +15,8 @@
 #include "status/schedules_cli.h"
 #include "status/status_report.h"
 #include "support/fixtures.h"
+#include "support/time_zone.h"
+#include "platform/seams.h"
 #include "webserver/nginx_trust.h"
 
 namespace corvana {
@@ -92,9 +94,14 @@ TEST(SchedulesFolderTest, BrokenFilesShowTheReadersOwnLinesAndExitOne) {
 TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   testing::TempDir home;
   home.Write("Hourly.schedule", Definition("type_schedule=1\r\nmin=30\r\n"));
+  home.Write("Window.schedule", Definition("type_schedule=2\r\ndays_week=127\r\n"
+                                           "hour=12\r\nmin=1\r\nsec=30\r\n"));
   const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00",
                              "--next", "2"});
   EXPECT_EQ(run.exit_code, 0) << run.out;
+  const size_t starts = run.out.find(" (starts 12:01:29)\n");  // after the rule's time
+  ASSERT_NE(starts, std::string::npos) << run.out;
+  EXPECT_EQ(run.out.substr(starts - 15, 9), "12:01:30 ") << run.out;
   EXPECT_NE(run.out.find("2026-12-07 12:30:00"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("2026-12-07 13:30:00"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("2026-12-07 14:30:00"), std::string::npos) << run.out;
@@ -113,6 +120,61 @@ TEST(SchedulesFolderTest, AnIntervalCountsFromTheLastUpdateInTheLog) {
   ASSERT_EQ(next.size(), 2u) << run.out;
   EXPECT_EQ(next[0].get<std::string>().substr(0, 19), "2026-12-07 12:20:00");
   EXPECT_EQ(next[1].get<std::string>().substr(0, 19), "2026-12-07 12:50:00");
+}
+
+// The replay follows the service from its last start or reload in the log (or
+// --from); a replay that starts anywhere else shows other starts.
+TEST(SchedulesFolderTest, NextStartsFollowTheServiceFromItsLastLoad) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
+  const std::string hourly = "type_schedule=1\r\nmin=58\r\n";
+  const std::string daily = "type_schedule=2\r\ndays_week=127\r\nhour=2\r\nmin=3\r\n";
+  const std::string change = "[2026-10-25 02:04:10] The schedules has been changed #2\n";
+  const std::string autumn = "[2026-10-25 01:00:00] Loading schedules\n"
+                             "[2026-10-25 02:03:00] Running schedule, id: A\n";
+  const struct {
+    const char* name;
+    std::string log, definition, from, until;
+    std::vector<std::string> next;
+  } kCases[] = {
+      {"started inside its minute", "[2026-12-07 09:58:30] Loading schedules\n", hourly,
+       "2026-12-07 09:58:40", "", {"2026-12-07 10:58:00 +01:00"}},
+      {"no log: the window covering --from", "",
+       "type_schedule=2\r\ndays_week=127\r\nhour=10\r\nmin=1\r\nsec=30\r\n",
+       "2026-12-07 10:01:30", "", {"2026-12-07 10:01:30 +01:00"}},
+      {"--from before the load", "[2026-12-07 10:00:00] Loading schedules\n", hourly,
+       "2026-12-07 09:58:40", "", {"2026-12-07 09:58:40 +01:00"}},
+      {"never before the last start shown",
+       "[2026-12-07 09:00:00] Loading schedules\n"
+       "[2026-12-07 09:58:00] Running schedule, id: A\n", hourly,
+       "2026-12-07 09:30:00", "", {"2026-12-07 10:58:00 +01:00"}},
+      {"a reload keeps what ran in the repeated hour",
+       autumn + change + "[2026-10-25 02:04:10] Loading schedules\n", daily,
+       "2026-10-25 02:10:00 +02:00", "", {"2026-10-26 02:03:00 +01:00"}},
+      {"a start-up forgets it", autumn + "[2026-10-25 02:04:10] Loading schedules\n",
+       daily, "2026-10-25 02:10:00 +02:00", "", {"2026-10-25 02:03:00 +01:00"}},
+      {"--until", "", hourly, "2026-12-07 09:00:00", "2026-12-07 11:58:00",
+       {"2026-12-07 09:58:00 +01:00", "2026-12-07 10:58:00 +01:00",
+        "2026-12-07 11:58:00 +01:00"}},
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir home;
+    home.Write("A.schedule", Definition(c.definition));
+    if (!c.log.empty()) testing::WriteFile(home.path() / "scheduler.###", c.log);
+    int64_t from_s = 0;
+    std::string error;
+    ASSERT_TRUE(status::ParseFromTime(c.from, &from_s, &error)) << error;
+    testing::FakeClock clock(from_s + 1800);  // the log ends before now
+    platform::SetClock(&clock);
+    std::vector<std::string> args = {"--home", home.path().string(), "--from", c.from, "--json"};
+    if (!c.until.empty()) args.insert(args.end(), {"--until", c.until});
+    const Outcome run = Schedules(args);
+    platform::SetClock(nullptr);
+    auto next = nlohmann::json::parse(run.out)["schedules"][0]["next"]
+                    .get<std::vector<std::string>>();
+    if (c.until.empty()) next.resize(std::min(next.size(), c.next.size()));
+    EXPECT_EQ(next, c.next) << c.name << "\n" << run.out;
+  }
 }
 
 std::string common_folder;
@@ -157,7 +219,7 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
                                             "schedules", "web_servers", "failed_files",
                                             "nginx", "serve_window"};
   EXPECT_EQ(keys, kKeys);
-  EXPECT_EQ(json["from"], "2026-12-07 12:00:00");
+  EXPECT_EQ(json["from"].get<std::string>().substr(0, 21), "2026-12-07 12:00:00 +");
   EXPECT_EQ(json["log_read"], true);
   const auto& off = json["schedules"][0];
   EXPECT_EQ(off["id"], "Off");
@@ -209,19 +271,29 @@ TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
 }
 
 TEST(SchedulesOptionsTest, UsageAndExitCodes) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  CORVANA_REQUIRE_BERLIN_ZONE();
   const struct {
     std::vector<std::string> args;
     int exit_code;
     bool usage_on_out;
     bool usage_on_err;
+    const char* says;  // on standard error, first
   } kCases[] = {
-      {{"--bogus"}, 2, false, true},
-      {{"--next"}, 2, false, true},
-      {{"--next", "0"}, 2, false, true},
-      {{"--next", "5x"}, 2, false, true},
-      {{"--from", "2026-02-30 00:00:00"}, 2, false, true},
-      {{"--from", "2026-12-07"}, 2, false, true},
-      {{"--help"}, 0, true, false},
+      {{"--bogus"}, 2, false, true, "schedules: unknown option --bogus\n"},
+      {{"--next"}, 2, false, true, "schedules: --next wants a value\n"},
+      {{"--next", "0"}, 2, false, true, "schedules: --next wants a count"},
+      {{"--next", "5x"}, 2, false, true, "schedules: --next wants a count"},
+      {{"--from", "2026-02-30 00:00:00"}, 2, false, true, "schedules: --from wants"},
+      {{"--from", "2026-12-07"}, 2, false, true, "schedules: --from wants"},
+      {{"--until", "2026-12-07 00:00:00 +02:00"}, 2, false, true,
+       "schedules: --until: 2026-12-07 00:00:00 has no offset +02:00"},
+      {{"--from", "2026-10-25 02:50:00"}, 2, false, true,
+       "schedules: --from: 2026-10-25 02:50:00 happens twice here, as "
+       "2026-10-25 02:50:00 +02:00 and as 2026-10-25 02:50:00 +01:00"},
+      {{"--home", "/no/such/folder"}, 1, false, false,
+       "schedules: the folder /no/such/folder does not exist\n"},
+      {{"--help"}, 0, true, false, ""},
   };
   for (const auto& c : kCases) {
     const Outcome run = Schedules(c.args);
@@ -229,6 +301,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
     EXPECT_EQ(run.out.starts_with("usage: schedules"), c.usage_on_out) << c.args[0];
     EXPECT_EQ(run.err.find("usage: schedules") != std::string::npos, c.usage_on_err)
         << c.args[0];
+    EXPECT_TRUE(run.err.starts_with(c.says)) << run.err;
   }
   const Outcome version = Schedules({"--version"});
   EXPECT_EQ(version.exit_code, 0);
