@@ -185,7 +185,8 @@ std::string AnsiName(const WCHAR* name, DWORD bytes) {
 // Opened by its id relative to the held folder, so that no name is
 // resolved again, and as itself when it is a reparse point. One that
 // cannot be opened, even one removed since the listing, refuses.
-TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry) {
+TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry,
+                       ServiceAccount account) {
   FILE_ID_DESCRIPTOR id{};
   id.dwSize = sizeof id;
   id.Type = FileIdType;
@@ -199,7 +200,8 @@ TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry) {
   }
   const bool is_folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   TrustResult judged =
-      Judge(handle, is_folder ? TrustedObject::kFolder : TrustedObject::kFile);
+      Judge(handle, is_folder ? TrustedObject::kFolder : TrustedObject::kFile,
+            account);
   CloseHandle(handle);
   return judged;
 }
@@ -207,7 +209,7 @@ TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry) {
 // One batch of the listing; the first entry of the batch's buffer is
 // judged first, then each one the offsets lead to.
 TrustResult JudgeBatch(HANDLE folder, const BYTE* batch,
-                       const std::string& program) {
+                       const std::string& program, ServiceAccount account) {
   for (;;) {
     const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(batch);
     const std::string name = AnsiName(entry.FileName, entry.FileNameLength);
@@ -215,7 +217,7 @@ TrustResult JudgeBatch(HANDLE folder, const BYTE* batch,
         AnsiName(entry.ShortName, static_cast<DWORD>(entry.ShortNameLength));
     if (IsLoadableBeside(name, program) ||
         (!short_name.empty() && IsLoadableBeside(short_name, program))) {
-      TrustResult judged = JudgeEntry(folder, entry);
+      TrustResult judged = JudgeEntry(folder, entry, account);
       if (judged.verdict != TrustVerdict::kTrusted) {
         return {TrustVerdict::kLoadsUntrusted, judged.detail, name};
       }
@@ -227,7 +229,8 @@ TrustResult JudgeBatch(HANDLE folder, const BYTE* batch,
 
 // What the program could load from its own folder, listed through the held
 // folder handle.
-TrustResult JudgeLoadable(HANDLE folder, const std::string& program) {
+TrustResult JudgeLoadable(HANDLE folder, const std::string& program,
+                          ServiceAccount account) {
   std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned as the call needs
   FILE_INFO_BY_HANDLE_CLASS batch_kind = FileIdBothDirectoryRestartInfo;
   for (;;) {
@@ -240,7 +243,7 @@ TrustResult JudgeLoadable(HANDLE folder, const std::string& program) {
     }
     batch_kind = FileIdBothDirectoryInfo;
     TrustResult judged = JudgeBatch(
-        folder, reinterpret_cast<const BYTE*>(buffer.data()), program);
+        folder, reinterpret_cast<const BYTE*>(buffer.data()), program, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
 }
@@ -323,7 +326,7 @@ TrustResult CheckProgramTrust(const std::string& home,
     TrustResult judged = Judge(*link.handle, link.object, account);
     if (judged.verdict != TrustVerdict::kTrusted) return judged;
   }
-  return JudgeLoadable(handles.folder, file);
+  return JudgeLoadable(handles.folder, file, account);
 }
 
 TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
