@@ -1,6 +1,9 @@
 #include "platform/held_binding.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/env.h"
 
@@ -16,10 +19,22 @@ struct Binding {
 // new binding replaces, as with the contexts that make them.
 std::atomic<const Binding*> current_binding{nullptr};
 
+void Keep(std::unique_ptr<Binding> binding) {
+  static auto* lock = new std::mutex;
+  static auto* kept = new std::vector<std::unique_ptr<Binding>>;
+  std::lock_guard<std::mutex> guard(*lock);
+  current_binding.store(binding.get());
+  kept->push_back(std::move(binding));
+}
+
 }  // namespace
 
 void BindHeldFolder(const std::string& path, const HeldFolder* folder) {
-  current_binding.store(folder != nullptr ? new Binding{path, folder} : nullptr);
+  if (folder == nullptr) {
+    current_binding.store(nullptr);
+    return;
+  }
+  Keep(std::make_unique<Binding>(Binding{path, folder}));
 }
 
 const HeldFolder* HeldFolderFor(const std::string& path, std::string* name) {
