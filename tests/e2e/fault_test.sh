@@ -9,17 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 scheduler="$build/scheduler"
 faketime=$(faketime_library)
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvana-fault.XXXXXX")
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-  for dir in "$work"/*/; do
-    [ -d "$dir" ] || continue
-    case_dir=${dir%/}; app="$case_dir/app"; end_analyzers
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_case_folder fault
 [ -x "$scheduler" ] || { echo "[  FAILED  ] 1 tests, no scheduler in $build"; exit 1; }
 [ -n "$faketime" ] || { echo "[  FAILED  ] 1 tests, libfaketime is not installed"; exit 1; }
 

@@ -15,17 +15,7 @@ scenarios=${*:-morning}
 scheduler="$build/scheduler"
 schedules="$build/schedules"
 faketime=$(faketime_library)
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvana-prediction.XXXXXX")
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-  for dir in "$work"/*/; do
-    [ -d "$dir" ] || continue
-    case_dir=${dir%/}; app="$case_dir/app"; end_analyzers
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_case_folder prediction
 [ -x "$scheduler" ] && [ -x "$schedules" ] || { echo "[  FAILED  ] 1 tests, no build in $build"; exit 1; }
 [ -n "$faketime" ] || { echo "[  FAILED  ] 1 tests, libfaketime is not installed"; exit 1; }
 export TZ=Europe/Berlin

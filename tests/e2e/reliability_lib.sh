@@ -284,3 +284,19 @@ rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
 # The fault analyzer's record, beside Ravo.exe.
 analyzer_runs() { tr -d '\r' 2>/dev/null <"$app/analyzer_runs.txt"; }
 analyzer_count() { analyzer_runs | grep -c -- "^$1"; }
+
+# make_case_folder <name>: $work, a folder for the cases, removed at exit
+# together with the scheduler ($pid) and every analyzer a case left running.
+make_case_folder() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/corvana-$1.XXXXXX")
+  pid=
+  trap remove_case_folder EXIT
+}
+remove_case_folder() {
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+  for dir in "$work"/*/; do
+    [ -d "$dir" ] || continue
+    case_dir=${dir%/}; app="$case_dir/app"; end_analyzers
+  done
+  rm -rf "$work"
+}
