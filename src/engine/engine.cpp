@@ -152,6 +152,56 @@ uint64_t IdFingerprint(const std::string& id) {
   return (head ^ (tail * 0x9E3779B97F4A7C15) ^ size) * 0xC2B2AE3D27D4EB4F;
 }
 
+// A pair the walk made, with what the fresh record held before, so that it
+// can be undone.
+struct WalkPair {
+  uint32_t old_index;
+  uint32_t fresh_index;
+  uint64_t fingerprint;  // IdFingerprint of the id
+  RunState fresh_before;
+};
+
+template <class Definition>
+void UndoPair(const WalkPair& pair, std::vector<Definition>& fresh,
+              std::vector<uint32_t>* left_old,
+              std::vector<uint32_t>* left_fresh) {
+  static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
+  left_old->push_back(pair.old_index);
+  left_fresh->push_back(pair.fresh_index);
+}
+
+template <class Definition>
+void UndoPairs(const std::vector<WalkPair>& pairs,
+               std::vector<Definition>& fresh, std::vector<uint32_t>* left_old,
+               std::vector<uint32_t>* left_fresh) {
+  for (const WalkPair& pair : pairs) UndoPair(pair, fresh, left_old, left_fresh);
+}
+
+// Undoes the pairs whose id is that of a record left out of the walk: only
+// the table knows their places among the records of the id.
+template <class Definition>
+void UndoPairsOfLeftIds(const std::vector<WalkPair>& pairs,
+                        const std::vector<Definition>& snapshot,
+                        std::vector<Definition>& fresh,
+                        std::vector<uint32_t>* left_old,
+                        std::vector<uint32_t>* left_fresh) {
+  std::unordered_set<std::string_view> left_ids;
+  std::vector<bool> maybe_left(size_t{1} << 16);
+  auto leave = [&](const std::string& id) {
+    left_ids.insert(id);
+    maybe_left[IdFingerprint(id) >> 48] = true;
+  };
+  for (uint32_t index : *left_old) leave(snapshot[index].id);
+  for (uint32_t index : *left_fresh) leave(fresh[index].id);
+  // The fingerprint spares most pairs a look at their cold record.
+  for (const WalkPair& pair : pairs) {
+    if (maybe_left[pair.fingerprint >> 48] &&
+        left_ids.contains(snapshot[pair.old_index].id)) {
+      UndoPair(pair, fresh, left_old, left_fresh);
+    }
+  }
+}
+
 // Pairs every old record with the fresh record FreshById::Take would give
 // it, and calls carry(old, fresh or nullptr) once for each; carry decides
 // what moves. Between two reloads the files come back in the folder's
@@ -164,13 +214,8 @@ template <class Definition, class Carry>
 void PairOldWithFresh(std::vector<Definition>& snapshot,
                       std::vector<Definition>& fresh, Carry carry) {
   constexpr size_t kResyncPlaces = 4;
-  struct Pair {
-    uint32_t old_index;
-    uint32_t fresh_index;
-    uint64_t fingerprint;
-    RunState fresh_before;
-  };
-  std::vector<Pair> pairs;
+  constexpr size_t kGiveUpAfter = 64;
+  std::vector<WalkPair> pairs;
   pairs.reserve(std::min(snapshot.size(), fresh.size()));
   std::vector<uint32_t> left_old;    // in snapshot order
   std::vector<uint32_t> left_fresh;  // in fresh order
@@ -210,27 +255,17 @@ void PairOldWithFresh(std::vector<Definition>& snapshot,
     }
     left_old.push_back(uint32_t(i++));
     left_fresh.push_back(uint32_t(j++));
+    // Lists in another order: the table will take them all.
+    if (left_old.size() > kGiveUpAfter + pairs.size() / 4) break;
   }
   for (; i < snapshot.size(); ++i) left_old.push_back(uint32_t(i));
   for (; j < fresh.size(); ++j) left_fresh.push_back(uint32_t(j));
   if (left_old.empty() && left_fresh.empty()) return;
-
-  std::unordered_set<std::string_view> left_ids;
-  std::vector<bool> maybe_left(size_t{1} << 16);
-  auto leave = [&](const std::string& id) {
-    left_ids.insert(id);
-    maybe_left[IdFingerprint(id) >> 48] = true;
-  };
-  for (uint32_t index : left_old) leave(snapshot[index].id);
-  for (uint32_t index : left_fresh) leave(fresh[index].id);
-  for (const Pair& pair : pairs) {
-    if (!maybe_left[pair.fingerprint >> 48] ||
-        !left_ids.contains(snapshot[pair.old_index].id)) {
-      continue;
-    }
-    static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
-    left_old.push_back(pair.old_index);
-    left_fresh.push_back(pair.fresh_index);
+  if (left_old.size() + left_fresh.size() > pairs.size() / 4) {
+    // Sorting out the walk's pairs would cost more than the table over all.
+    UndoPairs(pairs, fresh, &left_old, &left_fresh);
+  } else {
+    UndoPairsOfLeftIds(pairs, snapshot, fresh, &left_old, &left_fresh);
   }
   std::sort(left_old.begin(), left_old.end());
   std::sort(left_fresh.begin(), left_fresh.end());
