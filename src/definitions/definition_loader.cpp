@@ -1,6 +1,7 @@
 #include "definitions/definition_loader.h"
 
-#include <cstring>
+#include <array>
+#include <string_view>
 
 #include "environment/app_context.h"
 #include "logging/log.h"
@@ -21,12 +22,19 @@ std::string HomePath() {
 // Windows file names hold none of these. Names reach the analyzer's
 // command line and the log, so on other systems a definition whose name
 // holds one is not loaded.
+constexpr std::array<bool, 256> BuildUnnameable() {
+  std::array<bool, 256> unnameable{};
+  for (int code = 0; code < 0x20; ++code) unnameable[code] = true;
+  for (const char c : std::string_view("<>:\"/\\|?*")) {
+    unnameable[static_cast<unsigned char>(c)] = true;
+  }
+  return unnameable;
+}
+
 bool WindowsCanNameIt(const char* name) {
+  static constexpr std::array<bool, 256> kUnnameable = BuildUnnameable();
   for (const char* c = name; *c != '\0'; ++c) {
-    const unsigned char code = static_cast<unsigned char>(*c);
-    if (code < 0x20 || std::strchr("<>:\"/\\|?*", *c) != nullptr) {
-      return false;
-    }
+    if (kUnnameable[static_cast<unsigned char>(*c)]) return false;
   }
   return true;
 }

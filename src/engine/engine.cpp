@@ -267,6 +267,7 @@ void PairOldWithFresh(std::vector<Definition>& snapshot,
   } else {
     UndoPairsOfLeftIds(pairs, snapshot, fresh, &left_old, &left_fresh);
   }
+  if (left_old.empty()) return;  // fresh records alone carry nothing
   std::sort(left_old.begin(), left_old.end());
   std::sort(left_fresh.begin(), left_fresh.end());
   FreshById<Definition> fresh_by_id(fresh, left_fresh);

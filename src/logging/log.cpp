@@ -30,11 +30,7 @@ std::recursive_mutex& LogLock() {
 void AppendTo(const AppContext& context, const char* text, bool newline) {
   // Others write in HomePath: a link planted under the log's name must not
   // make the service write elsewhere.
-  std::FILE* file = platform::OpenOwnFile(context.HomePath + kLogFileName,
-                                          platform::OwnFileMode::kAppend);
-  if (file == nullptr) return;
-  std::fprintf(file, newline ? "%s\n" : "%s", text);
-  std::fclose(file);
+  platform::AppendToOwnFile(context.HomePath + kLogFileName, text, newline);
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ std::FILE* OpenStream(const std::string& path, const char* mode);
 // on Windows, unbuffered on POSIX, not inherited by children.
 enum class OwnFileMode { kTruncate, kAppend };
 std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode);
+// Appends `text`, and a line end when `newline` is set, to the file as
+// OpenOwnFile(kAppend) opens it, in one write, and closes it again. False
+// when it could not be opened.
+bool AppendToOwnFile(const std::string& path, const char* text, bool newline);
 // Creates the file as OpenOwnFile does and removes it again; on Windows
 // through its own handle, never by name. True when that worked.
 bool ProbeOwnFile(const std::string& path);

@@ -61,6 +61,14 @@ std::FILE* OpenOwnFile(const std::string& path, OwnFileMode mode) {
   return file;
 }
 
+bool AppendToOwnFile(const std::string& path, const char* text, bool newline) {
+  std::FILE* file = OpenOwnFile(path, OwnFileMode::kAppend);
+  if (file == nullptr) return false;
+  std::fprintf(file, newline ? "%s\n" : "%s", text);
+  std::fclose(file);
+  return true;
+}
+
 bool ProbeOwnFile(const std::string& path) {
   HANDLE handle = OpenOwnHandle(path, GENERIC_WRITE | DELETE, 0,
                                 FILE_FLAG_DELETE_ON_CLOSE);
