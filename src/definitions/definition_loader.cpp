@@ -85,13 +85,15 @@ bool ForEachWebServerFile(const std::string& folder,
       });
 }
 
-// Room for every file the folder lists now, taken before loading: growing
-// the list by doubling would copy it and, with 10,000 definitions, hold
-// half as much again at the peak, which the service keeps as its high-water
-// mark for good. A folder that changes meanwhile only costs a growth.
+// Room for every file the folder lists now, taken before the first load
+// (a reload is given the room of the list it replaces): growing the list by
+// doubling would copy it and, with 10,000 definitions, hold half as much
+// again at the peak, which the service keeps as its high-water mark for
+// good. A folder that changes meanwhile only costs a growth.
 template <class Definition>
 void ReserveForFiles(const std::string& folder, const char* extension,
                      std::vector<Definition>* list) {
+  if (list->capacity() != 0) return;
   size_t files = 0;
   platform::ForEachWithExtension(folder, extension,
                                  [&files](const char*) { ++files; });

@@ -311,6 +311,7 @@ void Reload(std::vector<Definition>& list, std::vector<Definition>& vanished,
   snapshot.insert(snapshot.end(), std::make_move_iterator(vanished.begin()),
                   std::make_move_iterator(vanished.end()));
   vanished.clear();
+  list.reserve(snapshot.size());  // spares the loader a count of the files
   load(&list);
   CarryOver(snapshot, list, &vanished);
 }
