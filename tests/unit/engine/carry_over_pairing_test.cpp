@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,31 +26,35 @@ struct Outcome {
   std::vector<platform::ProcessHandle> set_aside;
 };
 
+Outcome Collect(const Records& fresh, Outcome outcome) {
+  for (const ScheduleDefinition& record : fresh) {
+    outcome.fresh_children.push_back(record.process);
+    outcome.fresh_started_at.push_back(record.started_at);
+  }
+  return outcome;
+}
+
 Outcome ReferenceCarryOver(const Records& snapshot, Records fresh) {
   Outcome outcome;
-  std::vector<std::string> ids_seen;
-  std::vector<std::pair<std::string, size_t>> next_free;  // per id
+  std::map<std::string, size_t> seen;       // old records of the id so far
+  std::map<std::string, size_t> next_free;  // where the search for a free one goes on
   for (const ScheduleDefinition& old : snapshot) {
-    const size_t place = std::count(ids_seen.begin(), ids_seen.end(), old.id);
-    ids_seen.push_back(old.id);
+    const size_t place = seen[old.id]++;
     if (old.process == 0) continue;
-    std::vector<size_t> group;
-    for (size_t f = 0; f < fresh.size(); ++f) {
-      if (fresh[f].id == old.id) group.push_back(f);
+    std::vector<ScheduleDefinition*> group;
+    for (ScheduleDefinition& record : fresh) {
+      if (record.id == old.id) group.push_back(&record);
     }
     auto free = [&](size_t member) {
-      const auto process = fresh[group[member]].process;
-      return process == 0 || process == old.process;
+      return group[member]->process == 0 || group[member]->process == old.process;
     };
-    auto next = std::find_if(next_free.begin(), next_free.end(),
-                             [&](const auto& entry) { return entry.first == old.id; });
-    if (next == next_free.end()) next = next_free.insert(next_free.end(), {old.id, 0});
+    size_t& next = next_free[old.id];
     ScheduleDefinition* target = nullptr;
     if (place < group.size() && free(place)) {
-      target = &fresh[group[place]];
+      target = group[place];
     } else {
-      while (next->second < group.size() && !free(next->second)) ++next->second;
-      if (next->second < group.size()) target = &fresh[group[next->second]];
+      while (next < group.size() && !free(next)) ++next;
+      if (next < group.size()) target = group[next];
     }
     if (target == nullptr) {
       outcome.set_aside.push_back(old.process);  // every child here runs
@@ -58,25 +63,15 @@ Outcome ReferenceCarryOver(const Records& snapshot, Records fresh) {
     target->process = old.process;
     target->started_at = old.started_at;
   }
-  for (const ScheduleDefinition& record : fresh) {
-    outcome.fresh_children.push_back(record.process);
-    outcome.fresh_started_at.push_back(record.started_at);
-  }
-  return outcome;
+  return Collect(fresh, std::move(outcome));
 }
 
 Outcome WalkCarryOver(Records snapshot, Records fresh) {
   Records vanished;
   CarryOverRunTime(snapshot, fresh, &vanished);
   Outcome outcome;
-  for (const ScheduleDefinition& record : fresh) {
-    outcome.fresh_children.push_back(record.process);
-    outcome.fresh_started_at.push_back(record.started_at);
-  }
-  for (const ScheduleDefinition& record : vanished) {
-    outcome.set_aside.push_back(record.process);
-  }
-  return outcome;
+  for (const ScheduleDefinition& record : vanished) outcome.set_aside.push_back(record.process);
+  return Collect(fresh, std::move(outcome));
 }
 
 TEST(CarryOverPairingTest, WalkPairsAsTheTableDidOnRandomReloads) {
