@@ -4,12 +4,15 @@
 //     operator new below (counter allocs_per_tick; the goal is none).
 //   BM_CarryOver/definitions:N/cold:C: carrying the run-time members of N
 //     definitions over to a fresh list, with warm or cold caches, beside
-//     BM_CarryOverFloor, one walk over both lists of the same size.
+//     BM_CarryOverFloor, one walk over both lists of the same size;
+//     BM_CarryOverShuffled, the same with the fresh list shuffled.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <vector>
 
 #include "engine/engine.h"
@@ -144,6 +147,20 @@ void BM_CarryOver(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 
+// The worst case: the fresh list in another order than the old one, so the
+// walk places nothing and every record goes through the table.
+void BM_CarryOverShuffled(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  CountingLauncher launcher;
+  ScopedSeams seams(nullptr, &launcher);
+  CarryOverLists lists = MakeCarryOverLists(count);
+  std::mt19937 random(24);
+  std::shuffle(lists.fresh.begin(), lists.fresh.end(), random);
+  TimeWithCaches(state, state.range(1) != 0,
+                 [&] { CarryOverRunTime(lists.snapshot, lists.fresh); });
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
 // The memory traffic any carry-over pays: each record of both lists read
 // once, its id and its child. The carry-over is measured against this at the
 // same size, so that a list larger than the cache is no verdict on it.
@@ -175,6 +192,11 @@ void CarryOverSizes(benchmark::internal::Benchmark* benchmark) {
 }
 BENCHMARK(BM_CarryOver)->Apply(CarryOverSizes);
 BENCHMARK(BM_CarryOverFloor)->Apply(CarryOverSizes);
+BENCHMARK(BM_CarryOverShuffled)
+    ->ArgNames({"definitions", "cold"})
+    ->Args({10000, 1})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace corvana::bench

@@ -2,9 +2,10 @@
 // work done bare in the same run. POSIX only: the anchors are system calls.
 //   BM_Reload: both reloads over 10,000 definition files (9,000 schedules,
 //     1,000 web servers), every log line included.
-//   BM_ReloadFloor: list the folder, read every file whole, and append the
-//     two log lines per file that the log's design requires (open, write,
-//     close each).
+//   BM_ReloadFloor: list the folder, open every file as the data folder's
+//     hardening requires (openat relative to the folder held open, no link
+//     followed, one fstat), read it whole, and append the two log lines per
+//     file that the log's design requires (open, write, close each).
 //   BM_LaunchSchedule: a due schedule started, from LaunchSchedule to the
 //     child having run, as the analyzer stand-in /bin/true.
 //   BM_SpawnFloor: posix_spawn + waitpid of the same file.
@@ -12,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +75,21 @@ void AppendBare(const std::string& path, const std::string& line) {
   close(fd);
 }
 
+// The hardened open of a file in the data folder: relative to the folder
+// held open, following no link, not hanging on a FIFO, and one fstat to
+// refuse what is not a regular file of one link. -1 when refused.
+int OpenInFolderBare(int folder_fd, const char* name) {
+  const int fd =
+      openat(folder_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Returns the number of files read.
 int ReadFolderBare(const std::string& home, const std::string& log_path) {
   DIR* dir = opendir(home.c_str());
@@ -85,7 +102,7 @@ int ReadFolderBare(const std::string& home, const std::string& log_path) {
     }
     const std::string path = home + entry->d_name;
     AppendBare(log_path, "Load settings '" + path + "'...\n");
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenInFolderBare(dirfd(dir), entry->d_name);
     if (fd < 0) continue;
     benchmark::DoNotOptimize(read(fd, buffer, sizeof buffer));
     close(fd);

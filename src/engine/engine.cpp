@@ -1,9 +1,12 @@
 #include "engine/engine.h"
 
-#include <iterator>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "definitions/definition_loader.h"
@@ -37,23 +40,24 @@ void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
 
 // The fresh records grouped by id, each group in list order, found by open
 // addressing in one flat table: no node per record, so that the carry-over
-// of 100,000 definitions costs ten times that of 10,000 and not more.
+// of 100,000 definitions costs ten times that of 10,000 and not more. Built
+// over the records the walk below could not place.
 template <class Definition>
 class FreshById {
  public:
-  explicit FreshById(std::vector<Definition>& fresh)
-      : fresh_(fresh), members_(fresh.size()) {
+  FreshById(std::vector<Definition>& fresh, const std::vector<uint32_t>& subset)
+      : fresh_(fresh), members_(subset.size()) {
     // At most three quarters full, so that the table of 100,000 stays in a
     // few megabytes.
     size_t capacity = 16;
-    while (capacity * 3 < fresh.size() * 4) capacity *= 2;
+    while (capacity * 3 < subset.size() * 4) capacity *= 2;
     slots_.assign(capacity, Slot{0, kNone});
-    std::vector<uint32_t> group_of(fresh.size());
-    for (size_t i = 0; i < fresh.size(); ++i) {
-      Slot& slot = Probe(fresh[i].id);
+    std::vector<uint32_t> group_of(subset.size());
+    for (size_t i = 0; i < subset.size(); ++i) {
+      Slot& slot = Probe(fresh[subset[i]].id);
       if (slot.group == kNone) {
-        slot = {Hash(fresh[i].id), uint32_t(groups_.size())};
-        groups_.push_back(Group{uint32_t(i)});
+        slot = {Hash(fresh[subset[i]].id), uint32_t(groups_.size())};
+        groups_.push_back(Group{subset[i]});
       }
       group_of[i] = slot.group;
       ++groups_[slot.group].size;
@@ -64,9 +68,9 @@ class FreshById {
       begin += group.size;
       group.size = 0;
     }
-    for (size_t i = 0; i < fresh.size(); ++i) {
+    for (size_t i = 0; i < subset.size(); ++i) {
       Group& group = groups_[group_of[i]];
-      members_[group.begin + group.size++] = uint32_t(i);
+      members_[group.begin + group.size++] = subset[i];
     }
   }
 
@@ -162,21 +166,157 @@ void CopyRunTime(Definition& old, Definition& target) {
   target.started_monotonic_ms = old.started_monotonic_ms;
 }
 
-// Pairs each old record with a fresh one of the same id (FreshById::Take).
-// Two files of one id thus keep both their children.
+// Cheap to take while the id is in the cache; equal ids give equal values.
+uint64_t IdFingerprint(const std::string& id) {
+  const size_t size = id.size();
+  uint64_t head = 0;
+  uint64_t tail = 0;
+  if (size >= 8) {
+    std::memcpy(&head, id.data(), 8);
+    std::memcpy(&tail, id.data() + size - 8, 8);
+  } else {
+    std::memcpy(&head, id.data(), size);
+  }
+  return (head ^ (tail * 0x9E3779B97F4A7C15) ^ size) * 0xC2B2AE3D27D4EB4F;
+}
+
+// A pair the walk made, with what the fresh record held before, so that it
+// can be undone.
+struct WalkPair {
+  uint32_t old_index;
+  uint32_t fresh_index;
+  uint64_t fingerprint;  // IdFingerprint of the id
+  RunState fresh_before;
+};
+
+template <class Definition>
+void UndoPair(const WalkPair& pair, std::vector<Definition>& fresh,
+              std::vector<uint32_t>* left_old,
+              std::vector<uint32_t>* left_fresh) {
+  static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
+  left_old->push_back(pair.old_index);
+  left_fresh->push_back(pair.fresh_index);
+}
+
+template <class Definition>
+void UndoPairs(const std::vector<WalkPair>& pairs,
+               std::vector<Definition>& fresh, std::vector<uint32_t>* left_old,
+               std::vector<uint32_t>* left_fresh) {
+  for (const WalkPair& pair : pairs) UndoPair(pair, fresh, left_old, left_fresh);
+}
+
+// Undoes the pairs whose id is that of a record left out of the walk: only
+// the table knows their places among the records of the id.
+template <class Definition>
+void UndoPairsOfLeftIds(const std::vector<WalkPair>& pairs,
+                        const std::vector<Definition>& snapshot,
+                        std::vector<Definition>& fresh,
+                        std::vector<uint32_t>* left_old,
+                        std::vector<uint32_t>* left_fresh) {
+  std::unordered_set<std::string_view> left_ids;
+  std::vector<bool> maybe_left(size_t{1} << 16);
+  auto leave = [&](const std::string& id) {
+    left_ids.insert(id);
+    maybe_left[IdFingerprint(id) >> 48] = true;
+  };
+  for (uint32_t index : *left_old) leave(snapshot[index].id);
+  for (uint32_t index : *left_fresh) leave(fresh[index].id);
+  // The fingerprint spares most pairs a look at their cold record.
+  for (const WalkPair& pair : pairs) {
+    if (maybe_left[pair.fingerprint >> 48] &&
+        left_ids.contains(snapshot[pair.old_index].id)) {
+      UndoPair(pair, fresh, left_old, left_fresh);
+    }
+  }
+}
+
+// Pairs every old record with the fresh record FreshById::Take would give
+// it, and calls carry(old, fresh or nullptr) once for each; carry decides
+// what moves. Between two reloads the files come back in the folder's
+// order, almost all unchanged, so the lists are walked side by side as a
+// merge does, resynchronising over a few places where a file came or went.
+// A pair of the walk is Take's own as long as no record of its id was left
+// out of the walk; the ids of those left out go through the table, built
+// only then, and their pairs made by the walk are undone first.
+template <class Definition, class Carry>
+void PairOldWithFresh(std::vector<Definition>& snapshot,
+                      std::vector<Definition>& fresh, Carry carry) {
+  constexpr size_t kResyncPlaces = 4;
+  constexpr size_t kGiveUpAfter = 64;
+  std::vector<WalkPair> pairs;
+  pairs.reserve(std::min(snapshot.size(), fresh.size()));
+  std::vector<uint32_t> left_old;    // in snapshot order
+  std::vector<uint32_t> left_fresh;  // in fresh order
+  auto pairs_here = [&](size_t i, size_t j) {
+    const Definition& old = snapshot[i];
+    const Definition& record = fresh[j];
+    return old.id == record.id &&
+           (old.process == 0 || record.process == 0 ||
+            record.process == old.process);
+  };
+  size_t i = 0;
+  size_t j = 0;
+  while (i < snapshot.size() && j < fresh.size()) {
+    if (pairs_here(i, j)) {
+      pairs.push_back({uint32_t(i), uint32_t(j), IdFingerprint(snapshot[i].id),
+                       static_cast<const RunState&>(fresh[j])});
+      carry(snapshot[i++], &fresh[j++]);
+      continue;
+    }
+    size_t added = 1;
+    while (added <= kResyncPlaces && j + added < fresh.size() &&
+           !pairs_here(i, j + added)) {
+      ++added;
+    }
+    if (added <= kResyncPlaces && j + added < fresh.size()) {
+      for (; added > 0; --added) left_fresh.push_back(uint32_t(j++));
+      continue;
+    }
+    size_t removed = 1;
+    while (removed <= kResyncPlaces && i + removed < snapshot.size() &&
+           !pairs_here(i + removed, j)) {
+      ++removed;
+    }
+    if (removed <= kResyncPlaces && i + removed < snapshot.size()) {
+      for (; removed > 0; --removed) left_old.push_back(uint32_t(i++));
+      continue;
+    }
+    left_old.push_back(uint32_t(i++));
+    left_fresh.push_back(uint32_t(j++));
+    // Lists in another order: the table will take them all.
+    if (left_old.size() > kGiveUpAfter + pairs.size() / 4) break;
+  }
+  for (; i < snapshot.size(); ++i) left_old.push_back(uint32_t(i));
+  for (; j < fresh.size(); ++j) left_fresh.push_back(uint32_t(j));
+  if (left_old.empty() && left_fresh.empty()) return;
+  if (left_old.size() + left_fresh.size() > pairs.size() / 4) {
+    // Sorting out the walk's pairs would cost more than the table over all.
+    UndoPairs(pairs, fresh, &left_old, &left_fresh);
+  } else {
+    UndoPairsOfLeftIds(pairs, snapshot, fresh, &left_old, &left_fresh);
+  }
+  if (left_old.empty()) return;  // fresh records alone carry nothing
+  std::sort(left_old.begin(), left_old.end());
+  std::sort(left_fresh.begin(), left_fresh.end());
+  FreshById<Definition> fresh_by_id(fresh, left_fresh);
+  for (uint32_t index : left_old) {
+    carry(snapshot[index], fresh_by_id.Take(snapshot[index]));
+  }
+}
+
+// Pairs each old record with a fresh one of the same id, as
+// FreshById::Take would. Two files of one id thus keep both their children.
 template <class Definition>
 void CarryOver(std::vector<Definition>& snapshot,
                std::vector<Definition>& fresh,
                std::vector<Definition>* vanished) {
-  FreshById<Definition> fresh_by_id(fresh);
-  for (Definition& old : snapshot) {
-    Definition* target = fresh_by_id.Take(old);
+  PairOldWithFresh(snapshot, fresh, [vanished](Definition& old, Definition* target) {
     if (target == nullptr) {
       if (old.process != 0) KeepIfRunning(old, vanished);
-      continue;
+      return;
     }
     CopyRunTime(old, *target);
-  }
+  });
 }
 
 std::string ProgramDir() {
@@ -194,6 +334,7 @@ void Reload(std::vector<Definition>& list, std::vector<Definition>& vanished,
   snapshot.insert(snapshot.end(), std::make_move_iterator(vanished.begin()),
                   std::make_move_iterator(vanished.end()));
   vanished.clear();
+  list.reserve(snapshot.size());  // spares the loader a count of the files
   load(&list);
   CarryOver(snapshot, list, &vanished);
 }

@@ -68,7 +68,7 @@ class MemberAccessor final : public FieldAccessor {
 
 // Up to eight bytes of a name, ASCII letters in lower case, packed into one
 // word (first byte lowest).
-inline uint64_t PackLowered(const char* bytes, size_t count) {
+constexpr uint64_t PackLowered(const char* bytes, size_t count) {
   uint64_t word = 0;
   for (size_t i = 0; i < count && i < 8; ++i) {
     uint8_t c = static_cast<uint8_t>(bytes[i]);
@@ -82,12 +82,20 @@ inline uint64_t PackLowered(const char* bytes, size_t count) {
 // next eight in a second: names of up to 15 bytes that are equal ignoring
 // case have equal signatures and tails, and only those, so finding a key
 // compares two words instead of strings.
-inline uint64_t NameSignature(const char* name, size_t length) {
+constexpr uint64_t NameSignature(const char* name, size_t length) {
   return PackLowered(name, length < 7 ? length : 7) |
          (static_cast<uint64_t>(length < 255 ? length : 255) << 56);
 }
-inline uint64_t NameTail(const char* name, size_t length) {
+constexpr uint64_t NameTail(const char* name, size_t length) {
   return length > 7 ? PackLowered(name + 7, length - 7) : 0;
+}
+
+// Where a probe for a key with this signature and tail starts in a table of
+// mask + 1 slots.
+inline size_t KeySlot(uint64_t signature, uint64_t tail, size_t mask) {
+  return static_cast<size_t>(((signature ^ (tail << 1)) * 0x9E3779B97F4A7C15) >>
+                             40) &
+         mask;
 }
 
 struct SettingsEntry {
@@ -110,9 +118,10 @@ class SettingsSectionBase {
 
   std::string name;
   std::vector<SettingsEntry> entries;
-  // Two entries share a key (ignoring case); set by AddEntry. Lookups then
-  // always scan from the first entry, where the first of them is.
-  bool keysRepeat = false;
+  // Open addressing over KeySlot of the entries' keys, at most half full:
+  // index + 1 of an entry, 0 for none. AddEntry fills it in declaration
+  // order, so keys that repeat are met in that order along a probe.
+  std::vector<uint32_t> keySlots;
 };
 
 class SettingsDocumentBase {

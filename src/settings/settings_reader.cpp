@@ -84,11 +84,10 @@ bool ReadValue(const SettingsDocumentBase& document, void* record,
     if (cursor->valueEscaped) Unescape(field);
     return true;
   }
-  if (NextTokenExpecting(document, cursor, TokenKind::Number) !=
-      TokenKind::Number) {
-    return false;
-  }
-  *entry.field->Integer(record) = NumberToInteger(cursor->tokenText);
+  int32_t* field = entry.field->Integer(record);
+  if (ReadIntegerAtPosition(cursor, field)) return true;
+  if (NextToken(document, cursor) != TokenKind::Number) return false;
+  *field = NumberToInteger(cursor->tokenText);
   return true;
 }
 
@@ -238,13 +237,17 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   entry.defaultValue = default_value;
   entry.keySignature = NameSignature(entry.key.data(), entry.key.size());
   entry.keyTail = NameTail(entry.key.data(), entry.key.size());
-  for (const SettingsEntry& earlier : section->entries) {
-    if (NamesEqualIgnoringCase(earlier.key.data(), earlier.key.size(),
-                               entry.key.data(), entry.key.size())) {
-      section->keysRepeat = true;
-    }
-  }
   section->entries.push_back(std::move(entry));
+  // Rebuilt whole: a document is declared once, with a few dozen keys.
+  std::vector<uint32_t>& slots = section->keySlots;
+  slots.assign(std::bit_ceil(2 * section->entries.size()), 0);
+  const size_t mask = slots.size() - 1;
+  for (size_t i = 0; i < section->entries.size(); ++i) {
+    const SettingsEntry& added = section->entries[i];
+    size_t slot = KeySlot(added.keySignature, added.keyTail, mask);
+    while (slots[slot] != 0) slot = (slot + 1) & mask;
+    slots[slot] = static_cast<uint32_t>(i + 1);
+  }
 }
 
 bool ParseSettings(const SettingsDocumentBase& document, void* record,

@@ -59,21 +59,32 @@ inline char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// PackLowered of eight bytes at p, all readable, with the bytes from
-// `count` on cleared: one load and a few word operations.
-uint64_t WordLowered(const char* p, size_t count) {
+constexpr uint64_t kOnes = 0x0101010101010101;
+constexpr uint64_t kHighBits = kOnes * 0x80;
+
+// Eight bytes at p, all readable, the first in the lowest bits.
+inline uint64_t LoadWord(const char* p) {
   uint64_t word;
   std::memcpy(&word, p, sizeof word);
   if constexpr (std::endian::native == std::endian::big) {
     word = __builtin_bswap64(word);
   }
+  return word;
+}
+
+// The high bit of each byte of `low7` (bytes below 0x80) that lies in
+// [first, last]. No byte carries into the next.
+constexpr uint64_t BytesInRange(uint64_t low7, char first, char last) {
+  return (low7 + kOnes * (0x80 - first)) & ~(low7 + kOnes * (0x7f - last)) &
+         kHighBits;
+}
+
+// PackLowered of eight bytes at p, all readable, with the bytes from
+// `count` on cleared: one load and a few word operations.
+uint64_t WordLowered(const char* p, size_t count) {
+  uint64_t word = LoadWord(p);
   if (count < 8) word &= (uint64_t{1} << (8 * count)) - 1;
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  const uint64_t ascii = ~word & (kOnes * 0x80);
-  const uint64_t low7 = word & (kOnes * 0x7f);
-  const uint64_t at_least_a = low7 + kOnes * (0x80 - 'A');
-  const uint64_t above_z = low7 + kOnes * (0x80 - 'Z' - 1);
-  const uint64_t upper = at_least_a & ~above_z & ascii;
+  const uint64_t upper = BytesInRange(word & ~kHighBits, 'A', 'Z') & ~word;
   return word | (upper >> 2);  // 0x80 >> 2 is the case bit 0x20
 }
 
@@ -112,18 +123,16 @@ inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
 const SettingsEntry* FindKey(const SettingsSectionBase& section,
                              const SettingsCursor& cursor, NameKey name,
                              size_t* index) {
-  const std::vector<SettingsEntry>& entries = section.entries;
-  const size_t count = entries.size();
-  // Files list their keys in declaration order, so with every key declared
-  // once the search starts after the last key found and wraps around.
-  size_t start = cursor.currentEntryIndex + 1;
-  if (start >= count || section.keysRepeat) start = 0;
-  for (size_t n = 0, i = start; n < count; ++n) {
-    if (KeyMatches(entries[i], cursor, name)) {
-      *index = i;
-      return &entries[i];
+  const std::vector<uint32_t>& slots = section.keySlots;
+  if (slots.empty()) return nullptr;
+  const size_t mask = slots.size() - 1;
+  for (size_t slot = KeySlot(name.signature, name.tail, mask);
+       slots[slot] != 0; slot = (slot + 1) & mask) {
+    const SettingsEntry& entry = section.entries[slots[slot] - 1];
+    if (KeyMatches(entry, cursor, name)) {
+      *index = slots[slot] - 1;
+      return &entry;
     }
-    if (++i == count) i = 0;
   }
   return nullptr;
 }
@@ -168,8 +177,13 @@ void SkipBlockComment(SettingsCursor* cursor) {
 TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
   static constexpr char kVersionKeyword[] = "FormatVersion";
   static constexpr size_t kVersionLength = sizeof kVersionKeyword - 1;
-  if (NamesEqualIgnoringCase(cursor->tokenText, cursor->tokenLength,
-                             kVersionKeyword, kVersionLength)) {
+  // Short enough for its signature and tail to be the whole name.
+  static_assert(kVersionLength <= 15);
+  static constexpr NameKey kVersionKey = {
+      NameSignature(kVersionKeyword, kVersionLength),
+      NameTail(kVersionKeyword, kVersionLength)};
+  if (name.signature == kVersionKey.signature &&
+      name.tail == kVersionKey.tail) {
     return TokenKind::VersionKeyword;
   }
   const SettingsSectionBase* section = cursor->currentSection;
@@ -211,12 +225,45 @@ TokenKind ReadNumber(SettingsCursor* cursor) {
   return TokenKind::Number;
 }
 
+// The high bit of every byte of the word at p that is surely part of a
+// name: an ASCII letter, digit or underscore. Anything else may or may not
+// end it and goes to the table.
+inline uint64_t NameBytes(const char* p) {
+  const uint64_t word = LoadWord(p);
+  const uint64_t low7 = word & ~kHighBits;
+  const uint64_t underscore = low7 ^ (kOnes * '_');
+  const uint64_t is_underscore = ~((underscore + ~kHighBits) | underscore);
+  const uint64_t letter = BytesInRange(low7 | (kOnes * 0x20), 'a', 'z');
+  return (letter | BytesInRange(low7, '0', '9') | is_underscore) & ~word &
+         kHighBits;
+}
+
+// The length of the name at p when it ends within its first 16 bytes, all
+// readable, at a delimiter; otherwise `unknown`. Usual keys end there, and
+// a word at a time spares a branch per byte.
+inline size_t ShortNameLength(const char* p, size_t unknown) {
+  for (size_t offset = 0; offset < 16; offset += 8) {
+    const uint64_t stops = NameBytes(p + offset) ^ kHighBits;
+    if (stops == 0) continue;
+    const size_t length =
+        offset + static_cast<size_t>(std::countr_zero(stops)) / 8;
+    return (TableOf(p[length]) & kDelimiterBit) != 0 ? length : unknown;
+  }
+  return unknown;
+}
+
 TokenKind ReadName(SettingsCursor* cursor) {
   const char* p = cursor->position;
   size_t room = static_cast<size_t>(cursor->end - p);
   if (room > kTokenTextLimit) room = kTokenTextLimit;
-  const size_t length =
-      CopyRun<kDelimiterBit, true>(p, room, cursor->tokenText);
+  size_t length = room;
+  if (room >= 16) {
+    length = ShortNameLength(p, room);
+    std::memcpy(cursor->tokenText, p, 16);
+  }
+  if (length == room) {
+    length = CopyRun<kDelimiterBit, true>(p, room, cursor->tokenText);
+  }
   cursor->tokenText[length] = '\0';
   cursor->tokenLength = length;
   cursor->position = p + length;
@@ -309,8 +356,9 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
   const char* p = cursor->position + 1;
   size_t room = static_cast<size_t>(cursor->end - p);
   if (room > kHeaderNameLimit) room = kHeaderNameLimit;
-  size_t length = 0;
-  while (length < room && p[length] != ']') ++length;
+  const void* close = std::memchr(p, ']', room);
+  const size_t length =
+      close == nullptr ? room : static_cast<size_t>(static_cast<const char*>(close) - p);
   cursor->position = p + length;
   if (cursor->position == cursor->end) return TokenKind::End;
   std::memcpy(cursor->tokenText, p, length);
@@ -361,6 +409,59 @@ TokenKind NextToken(const SettingsDocumentBase& document,
     }
     return SingleCharacter(cursor, TokenKind::Punctuation);
   }
+}
+
+namespace {
+
+// How many of the eight bytes of `word` lead as ASCII digits, and their
+// value: a word at a time, since a value's length varies line by line and
+// a loop over its digits mispredicts its end.
+size_t LeadingDigits(uint64_t word, uint32_t* value) {
+  const uint64_t digits = BytesInRange(word & ~kHighBits, '0', '9') & ~word;
+  const uint64_t stops = digits ^ kHighBits;
+  const size_t count =
+      stops == 0 ? 8 : static_cast<size_t>(std::countr_zero(stops)) / 8;
+  if (count == 0) return 0;
+  // The digits in the top bytes, zeros (leading ones) below them, then
+  // pairs, fours and eights of digits combined.
+  uint64_t v = (word ^ (kOnes * '0')) << (8 * (8 - count));
+  v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ff;
+  v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffff;
+  v = (v * 10000 + (v >> 32)) & 0xffffffff;
+  *value = static_cast<uint32_t>(v);
+  return count;
+}
+
+}  // namespace
+
+bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
+  const char* p = cursor->position;
+  if (p == cursor->end) return false;
+  const uint8_t char_class = ClassOf(*p);
+  if (char_class != kNumberChar && char_class != kMinus) return false;
+  cursor->tokenStart = p;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  size_t room = static_cast<size_t>(cursor->end - p);
+  if (room > kTokenTextLimit - negative) room = kTokenTextLimit - negative;
+  const char* const limit = p + room;
+  // Unsigned, so that overlong numbers wrap around in 32 bits as
+  // NumberToInteger does.
+  uint32_t magnitude = 0;
+  bool more_digits = true;
+  if (room >= 8) {
+    const size_t digits = LeadingDigits(LoadWord(p), &magnitude);
+    p += digits;
+    more_digits = digits == 8;
+  }
+  for (; more_digits && p < limit && *p >= '0' && *p <= '9'; ++p) {
+    magnitude = magnitude * 10u + static_cast<uint32_t>(*p - '0');
+  }
+  // The rest of the run is the token's but no longer the value's.
+  while (p < limit && (TableOf(*p) & kNumberBit) != 0) ++p;
+  cursor->position = p;
+  *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+  return true;
 }
 
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,

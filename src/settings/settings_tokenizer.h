@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "settings/settings_model.h"
 
@@ -59,6 +60,10 @@ TokenKind NextToken(const SettingsDocumentBase& document,
 // starts right at the position, as it does in most files.
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
                              SettingsCursor* cursor, TokenKind expected);
+// When a number starts right at the position: reads it as
+// NextTokenExpecting would and gives the value NumberToInteger would give
+// its text, leaving tokenText as it was. False, and nothing read, otherwise.
+bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value);
 // NextToken, quickest when "=" stands right at the position.
 inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
                                           SettingsCursor* cursor) {
