@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
