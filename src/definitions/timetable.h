@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "calendar/packed_time.h"
 #include "platform/process.h"
 
 namespace corvana {
@@ -67,6 +68,12 @@ struct RunState {
   int64_t started_at = 0;            // wall clock, seconds since 1970
   int64_t started_monotonic_ms = 0;  // what the run-time limit measures
   platform::ProcessHandle process = 0;
+  // The start of the last web-server update: local, packed (date 0: never
+  // updated), and the same moment in seconds since 1970, 0 when not known.
+  // A local time in the hour repeated in autumn names two moments; an
+  // interval is measured from the one in seconds.
+  PackedDateTime last_update;
+  int64_t last_update_s = 0;
 };
 
 }  // namespace corvana

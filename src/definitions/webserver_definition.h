@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "calendar/packed_time.h"
 #include "definitions/timetable.h"
 
 namespace corvana {
@@ -20,13 +19,13 @@ struct WebServerDefinition : Timetable, RunState {
   int32_t port = 8080;
   int32_t type_interval = 0;
   int32_t interval = 30;
-
-  PackedDateTime last_update;  // date 0: never updated
-  // The same moment in seconds since 1970, 0 when not known: a local time
-  // in the hour repeated in autumn names two moments, an interval is
-  // measured from this one.
-  int64_t last_update_s = 0;
 };
+
+// How many units an interval web server waits: the file's `interval`, where
+// 0 means one.
+inline int32_t IntervalUnits(const WebServerDefinition& web_server) {
+  return web_server.interval == 0 ? 1 : web_server.interval;
+}
 
 // Reads folder + file_name (folder ends with the separator or is empty)
 // into a fresh record. False, after "Error read webserver settings", when

@@ -1,6 +1,6 @@
 #include "engine/due_rules.h"
 
-#include "environment/app_context.h"
+#include "calendar/packed_time.h"
 
 namespace corvana {
 namespace {
@@ -60,33 +60,27 @@ int32_t UnitSeconds(int32_t type_interval) {
   return 0;
 }
 
-// One reading of the clock: local, packed, and in seconds since 1970 (0
-// when not known).
-struct Reading {
-  platform::LocalTime local;
-  PackedDateTime packed;
-  int64_t seconds = 0;
-};
-
-bool WebServerMatches(WebServerDefinition& web_server, const Reading& now) {
-  if (KindOf(web_server.type_schedule) != ScheduleKind::kOnce) {
-    return CalendarMatches(web_server, now.local);
-  }
-  if (web_server.interval == 0) web_server.interval = 1;
-  // Without a unit there is no interval to wait for, not even the first one.
-  if (UnitSeconds(web_server.type_interval) == 0) return false;
-  if (web_server.last_update.date == 0) return true;
-  if (web_server.last_update_s != 0 && now.seconds != 0) {
-    return IntervalElapsed(web_server.last_update_s, web_server.type_interval,
-                           web_server.interval, now.seconds);
-  }
-  return IntervalElapsed(web_server.last_update, web_server.type_interval,
-                         web_server.interval, now.packed);
-}
-
 // Unsigned, so that a negative interval never elapses.
 bool AtLeast(int32_t elapsed, int32_t interval) {
   return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
+}
+
+bool IntervalElapsed(int64_t last_s, int32_t unit_s, int32_t interval,
+                     int64_t now_s) {
+  return AtLeast(ElapsedSecondsInUnits(now_s, last_s, unit_s), interval);
+}
+
+bool WebServerMatches(const WebServerDefinition& web_server,
+                      const ClockReading& now) {
+  if (KindOf(web_server.type_schedule) != ScheduleKind::kOnce) {
+    return CalendarMatches(web_server, now.local);
+  }
+  const int32_t unit_s = UnitSeconds(web_server.type_interval);
+  // Without a unit there is no interval to wait for, not even the first one.
+  if (unit_s == 0) return false;
+  if (web_server.last_update.date == 0) return true;
+  return IntervalElapsed(web_server.last_update_s, unit_s,
+                         IntervalUnits(web_server), now.seconds);
 }
 
 // What a latch remembers of its last start. When the clocks go back, an
@@ -161,40 +155,18 @@ bool IsScheduleDue(ScheduleDefinition& schedule,
                MemoryOf(schedule.type_schedule), now);
 }
 
-bool IsWebServerDue(WebServerDefinition& web_server,
-                    const platform::LocalTime& now) {
-  Reading reading;
-  RefreshCurrentTime(&reading.packed, &reading.local, &reading.seconds);
-  // Without a context (or a readable clock) nothing was stored: the time
-  // passed in is the best reading there is.
-  if (reading.packed.date == 0) {
-    reading = Reading{now, PackLocalTime(now), 0};
-  }
-  const bool matches = WebServerMatches(web_server, reading);
+bool IsWebServerDue(WebServerDefinition& web_server, const ClockReading& now) {
   const LatchMemory memory = KindOf(web_server.type_schedule) ==
                                      ScheduleKind::kOnce
                                  ? LatchMemory::kNone
                                  : MemoryOf(web_server.type_schedule);
-  if (!Latch(web_server, matches, memory, reading.local)) {
-    return false;
-  }
-  web_server.last_update = reading.packed;
-  web_server.last_update_s = reading.seconds;
-  return true;
+  return Latch(web_server, WebServerMatches(web_server, now), memory,
+               now.local);
 }
 
-bool IntervalElapsed(PackedDateTime last, int32_t unit, int32_t interval,
-                     PackedDateTime now) {
-  const int32_t unit_s = UnitSeconds(unit);
-  if (interval == 0 || unit_s == 0) return false;
-  return AtLeast(ElapsedUnits(now, last, unit_s), interval);
-}
-
-bool IntervalElapsed(int64_t last_s, int32_t unit, int32_t interval,
-                     int64_t now_s) {
-  const int32_t unit_s = UnitSeconds(unit);
-  if (interval == 0 || unit_s == 0) return false;
-  return AtLeast(ElapsedSecondsInUnits(now_s, last_s, unit_s), interval);
+void RecordUpdate(const ClockReading& now, RunState& record) {
+  record.last_update = PackLocalTime(now.local);
+  record.last_update_s = now.seconds;
 }
 
 }  // namespace corvana

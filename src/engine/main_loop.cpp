@@ -61,12 +61,13 @@ void SuperviseVanished(std::vector<Definition>& vanished,
   });
 }
 
-// The tick's local time. A reading that cannot be converted gives nothing
+// The tick's one reading of the clock. A reading that cannot be converted gives nothing
 // to evaluate: its zeroed fields would read as midnight on a Sunday and
 // start what is due then. A run of such ticks is logged once, without the
 // timestamp that the same clock cannot give.
-bool ReadLocalTime(SchedulerEngine& engine, platform::LocalTime* now) {
-  if (platform::ToLocalTime(platform::CurrentClock().NowSeconds(), now)) {
+bool ReadClock(SchedulerEngine& engine, ClockReading* now) {
+  now->seconds = platform::CurrentClock().NowSeconds();
+  if (platform::ToLocalTime(now->seconds, &now->local)) {
     engine.local_time_unreadable = false;
     return true;
   }
@@ -81,15 +82,15 @@ bool ReadLocalTime(SchedulerEngine& engine, platform::LocalTime* now) {
 }
 
 // False when a stop request cut the pass short.
-bool EvaluateDefinitions(SchedulerEngine& engine,
-                         const platform::LocalTime& now) {
+bool EvaluateDefinitions(SchedulerEngine& engine, const ClockReading& now) {
   for (ScheduleDefinition& schedule : engine.schedules) {
     if (stop_requested.load(std::memory_order_relaxed)) return false;
-    if (IsScheduleDue(schedule, now)) LaunchSchedule(engine, schedule);
+    if (IsScheduleDue(schedule, now.local)) LaunchSchedule(engine, schedule);
   }
   for (WebServerDefinition& web_server : engine.web_servers) {
     if (stop_requested.load(std::memory_order_relaxed)) return false;
     if (IsWebServerDue(web_server, now)) {
+      RecordUpdate(now, web_server);
       LaunchWebServerUpdate(engine, web_server);
     }
   }
@@ -100,8 +101,8 @@ bool EvaluateDefinitions(SchedulerEngine& engine,
 
 void EngineTick(SchedulerEngine& engine) {
   auto& clock = platform::CurrentClock();
-  platform::LocalTime now;
-  if (ReadLocalTime(engine, &now) && !EvaluateDefinitions(engine, now)) return;
+  ClockReading now;
+  if (ReadClock(engine, &now) && !EvaluateDefinitions(engine, now)) return;
   if (++engine.tick_count > kTicksPerSupervision) {
     engine.tick_count = 0;
     Supervise(engine);

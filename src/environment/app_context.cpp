@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/env.h"
@@ -133,26 +132,5 @@ AppContext* CreateAppContext(const char* product_name,
   SettleHomePath(*context, common);
   return context;
 }
-
-uint32_t RefreshCurrentTime(PackedDateTime* stored, platform::LocalTime* local,
-                            int64_t* seconds_since_1970) {
-  AppContext* context = GetAppContext();
-  if (context == nullptr) return 0;
-  const int64_t now_s = platform::CurrentClock().NowSeconds();
-  platform::LocalTime now;
-  if (!platform::ToLocalTime(now_s, &now)) return 0;
-  PackedDateTime packed = PackLocalTime(now);
-  std::lock_guard<std::mutex> guard(context->time_lock);
-  context->current_day = static_cast<uint8_t>(now.day);
-  context->current_month = static_cast<uint8_t>(now.month_index + 1);
-  context->current_year = static_cast<uint16_t>(now.year);
-  context->current_time = packed.time;
-  if (stored != nullptr) *stored = packed;
-  if (local != nullptr) *local = now;
-  if (seconds_since_1970 != nullptr) *seconds_since_1970 = now_s;
-  return packed.time;
-}
-
-uint32_t RefreshCurrentTime() { return RefreshCurrentTime(nullptr, nullptr); }
 
 }  // namespace corvana

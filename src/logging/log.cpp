@@ -5,8 +5,9 @@
 #include <mutex>
 
 #include "environment/app_context.h"
-#include "calendar/packed_time.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/seams.h"
 
 namespace corvana {
 
@@ -86,9 +87,10 @@ void SetLogSink(LogSink* sink) {
 
 void WriteTimestampedLog(const std::string& message) {
   if (GetAppContext() == nullptr) return;
-  PackedDateTime now;
   platform::LocalTime local;
-  if (RefreshCurrentTime(&now, &local) == 0 && now.date == 0) return;
+  if (!platform::ToLocalTime(platform::CurrentClock().NowSeconds(), &local)) {
+    return;
+  }
   char prefix[64];
   std::snprintf(prefix, sizeof prefix, "[%4i-%02i-%02i %02i:%02i:%02i] ",
                 local.year, local.month_index + 1, local.day, local.hour,

@@ -19,7 +19,6 @@ void InitAppContext(const char* product_name, const char* version_text,
                     const char* privacy_policy_url) {
   AppContext* context = CreateAppContext(product_name, version_text);
   StartLogFile();
-  RefreshCurrentTime();
   if (!crash_reporting_installed.load()) {
     InstallCrashReporting(product_name, version_text, privacy_policy_url);
     crash_reporting_installed.store(true);

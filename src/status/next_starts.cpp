@@ -5,7 +5,6 @@
 
 #include "engine/due_rules.h"
 #include "platform/clock.h"
-#include "platform/seams.h"
 
 namespace corvana::status {
 namespace {
@@ -21,25 +20,6 @@ constexpr int64_t kIntervalSlackS = 3 * 3600;
 // How far back what ran can still hold a start back: the hour that repeats
 // lies at most this far back.
 constexpr int64_t kLookBackS = 2 * 3600;
-
-// Holds the clock seam at one second while a rule that reads it is asked.
-class PinnedClock final : public platform::Clock {
- public:
-  PinnedClock() : previous_(&platform::CurrentClock()) {
-    platform::SetClock(this);
-  }
-  ~PinnedClock() override { platform::SetClock(previous_); }
-  PinnedClock(const PinnedClock&) = delete;
-  PinnedClock& operator=(const PinnedClock&) = delete;
-  int64_t NowSeconds() override { return now_s_; }
-  int64_t MonotonicMs() override { return now_s_ * 1000; }
-  void SleepMs(int) override {}
-  void Set(int64_t now_s) { now_s_ = now_s; }
-
- private:
-  platform::Clock* previous_;
-  int64_t now_s_ = 0;
-};
 
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1-12).
 int64_t DaysFromCivil(int64_t year, int month, int day) {
@@ -200,21 +180,21 @@ class Rule<WebServerDefinition> {
  public:
   explicit Rule(const WebServerDefinition& record) : record_(record) {}
   bool DueAt(int64_t now_s) {
-    clock_.Set(now_s);
     LocalTime local;
-    return platform::ToLocalTime(now_s, &local) &&
-           IsWebServerDue(record_, local);
+    return platform::ToLocalTime(now_s, &local) && DueAt(now_s, local);
   }
+  // As the engine's tick does: an update that falls due is recorded.
   bool DueAt(int64_t now_s, const LocalTime& local) {
-    clock_.Set(now_s);
-    return IsWebServerDue(record_, local);
+    const ClockReading reading{now_s, local};
+    if (!IsWebServerDue(record_, reading)) return false;
+    RecordUpdate(reading, record_);
+    return true;
   }
   const WebServerDefinition& record() const { return record_; }
   RunState& run_state() { return record_; }
   bool once() const { return false; }
 
  private:
-  PinnedClock clock_;
   WebServerDefinition record_;
 };
 
@@ -364,7 +344,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
 }
 
 int64_t IntervalStepS(const WebServerDefinition& web_server) {
-  const int64_t interval = web_server.interval == 0 ? 1 : web_server.interval;
+  const int64_t interval = IntervalUnits(web_server);
   switch (UnitOf(web_server.type_interval)) {
     case IntervalUnit::kMinutes: return interval * 60;
     case IntervalUnit::kHours: return interval * 3600;

@@ -70,9 +70,8 @@ std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
                                       const Replay& replay,
                                       ZoneDays* zone_days = nullptr);
 
-// The same for a web server, asked as the engine asks it: through the clock
-// reading of the application context, which must exist (for a program that
-// only reads, InitReadOnlyAppContext).
+// The same for a web server, asked as the engine asks it: every update that
+// falls due is recorded, and the interval counts from it.
 std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
                                        const Replay& replay,
                                        ZoneDays* zone_days = nullptr);

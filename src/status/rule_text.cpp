@@ -86,7 +86,7 @@ std::string IntervalText(const WebServerDefinition& web_server) {
     return "type_interval " + std::to_string(web_server.type_interval) +
            " (no such unit: never)";
   }
-  const int32_t interval = web_server.interval == 0 ? 1 : web_server.interval;
+  const int32_t interval = IntervalUnits(web_server);
   if (interval < 0) {
     return "once after each (re)load (interval " + std::to_string(interval) +
            " never elapses)";

@@ -2,7 +2,17 @@
 
 #include <algorithm>
 
+#include "engine/due_rules.h"
+
 namespace corvana::testing {
+
+bool WebServerDueAtTick(WebServerDefinition& web_server, int64_t now_s,
+                        const platform::LocalTime& local) {
+  const ClockReading now{now_s, local};
+  if (!IsWebServerDue(web_server, now)) return false;
+  RecordUpdate(now, web_server);
+  return true;
+}
 
 void TickRun::EveryTick(std::vector<Subject>& subjects) {
   for (int64_t now_ms = start_ms_; now_ms < end_ms_; now_ms += kTickMs) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "definitions/timetable.h"
+#include "definitions/webserver_definition.h"
 #include "platform/clock.h"
 
 namespace corvana::testing {
@@ -52,6 +53,11 @@ struct Subject {
     return local.minute == min && (hourly || local.hour == hour);
   }
 };
+
+// A web server asked as the engine's tick asks it: an update that falls due
+// is recorded.
+bool WebServerDueAtTick(WebServerDefinition& web_server, int64_t now_s,
+                        const platform::LocalTime& local);
 
 class TickRun {
  public:

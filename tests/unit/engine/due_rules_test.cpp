@@ -5,9 +5,8 @@
 #include <climits>
 #include <vector>
 
-#include "environment/app_context.h"
-#include "platform/seams.h"
 #include "support/fixtures.h"
+#include "support/tick_simulation.h"
 #include "support/time_zone.h"
 
 namespace corvana {
@@ -291,25 +290,22 @@ TEST(IsScheduleDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
   EXPECT_TRUE(IsScheduleDue(daily, At(2026, 10, 26, 2, 30, 0)));
 }
 
-// Web servers read the time through the clock seam; a context has to exist
-// for the reading to be stored.
+// Evaluates as the engine's tick does: an update that falls due is
+// recorded before the next reading.
+bool DueAt(WebServerDefinition& web_server, int64_t now_s) {
+  LocalTime local;
+  return platform::ToLocalTime(now_s, &local) &&
+         testing::WebServerDueAtTick(web_server, now_s, local);
+}
+
 class WebServerDueTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::InitContextAt(dir_.path().string());
-    platform::SetClock(&clock_);
-  }
-  void TearDown() override { platform::SetClock(nullptr); }
-
-  // Sets the clock to a local time and evaluates.
   bool DueAt(WebServerDefinition& web_server, int year, int month, int day,
              int hour, int minute, int second) {
-    clock_.Set(testing::LocalSeconds(year, month, day, hour, minute, second));
-    return IsWebServerDue(web_server, LocalTime{});
+    return corvana::DueAt(
+        web_server,
+        testing::LocalSeconds(year, month, day, hour, minute, second));
   }
-
-  testing::TempDir dir_;
-  testing::FakeClock clock_;
 };
 
 WebServerDefinition Interval(IntervalUnit unit, int32_t interval) {
@@ -339,7 +335,7 @@ TEST_F(WebServerDueTest, IntervalInMinutesCountsFromTheLastLaunch) {
 TEST_F(WebServerDueTest, ZeroIntervalBecomesOneUnit) {
   WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, 0);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
-  EXPECT_EQ(web_server.interval, 1);
+  EXPECT_EQ(web_server.interval, 0);
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 59));
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 1, 0));
   EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 30));
@@ -423,21 +419,6 @@ TEST_F(WebServerDueTest, OtherKindsAreNeverDue) {
   }
 }
 
-// The rule takes its own reading: the time passed in does not count.
-TEST_F(WebServerDueTest, FreshReadingReplacesTheTimeGiven) {
-  WebServerDefinition web_server;
-  web_server.type_schedule = FileValue(ScheduleKind::kMonthly);
-  web_server.day = 5;
-  web_server.hour = 10;
-  clock_.Set(testing::LocalSeconds(2026, 5, 5, 11, 0, 0));
-  EXPECT_FALSE(IsWebServerDue(web_server, At(2026, 5, 5, 10, 0, 0)));
-  clock_.Set(testing::LocalSeconds(2026, 5, 5, 10, 0, 0));
-  EXPECT_TRUE(IsWebServerDue(web_server, At(2026, 5, 5, 11, 0, 0)));
-  AppContext* context = GetAppContext();
-  EXPECT_EQ(context->current_time, 36000u);
-  EXPECT_EQ(context->current_day, 5);
-}
-
 TEST_F(WebServerDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
   for (ScheduleKind kind :
        {ScheduleKind::kHourly, ScheduleKind::kWeekdays, ScheduleKind::kWeekday,
@@ -461,32 +442,35 @@ TEST_F(WebServerDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
 
 struct IntervalCase {
   const char* name;
-  PackedDateTime last;
-  int32_t unit;
+  int64_t last_s;
+  IntervalUnit unit;
   int32_t interval;
-  PackedDateTime now;
+  int64_t now_s;
   bool elapsed;
 };
 
-TEST(IntervalElapsedTest, WholeUnitsAgainstTheInterval) {
-  const uint32_t may5 = PackDate(2026, 5, 5);
-  const uint32_t may6 = PackDate(2026, 5, 6);
+TEST_F(WebServerDueTest, WholeUnitsAgainstTheInterval) {
+  const int64_t may5 = testing::LocalSeconds(2026, 5, 5, 0, 0, 0);
+  const int64_t day = 86400;
+  const IntervalUnit minutes = IntervalUnit::kMinutes;
+  const IntervalUnit hours = IntervalUnit::kHours;
+  const IntervalUnit days = IntervalUnit::kDays;
   const IntervalCase cases[] = {
-      {"29:59 of 30 minutes", {may5, 36000}, 0, 30, {may5, 37799}, false},
-      {"30 minutes", {may5, 36000}, 0, 30, {may5, 37800}, true},
-      {"order does not matter", {may5, 37800}, 0, 30, {may5, 36000}, true},
-      {"interval 0 never", {may5, 0}, 0, 0, {may6, 0}, false},
-      {"negative never", {may5, 0}, 0, -1, {may6, 0}, false},
-      {"unknown unit never", {may5, 0}, 3, 1, {may6, 0}, false},
-      {"5 hours 59 of 6", {may5, 0}, 1, 6, {may5, 21599}, false},
-      {"6 hours", {may5, 0}, 1, 6, {may5, 21600}, true},
-      {"date change alone", {may5, 86340}, 2, 1, {may6, 60}, false},
-      {"a whole day", {may5, 86340}, 2, 1, {may6, 86340}, true},
-      {"two days of 3", {may5, 0}, 2, 3, {PackDate(2026, 5, 7), 0}, false},
+      {"29:59 of 30 minutes", may5 + 36000, minutes, 30, may5 + 37799, false},
+      {"30 minutes", may5 + 36000, minutes, 30, may5 + 37800, true},
+      {"order does not matter", may5 + 37800, minutes, 30, may5 + 36000, true},
+      {"negative never", may5, minutes, -1, may5 + day, false},
+      {"5 hours 59 of 6", may5, hours, 6, may5 + 21599, false},
+      {"6 hours", may5, hours, 6, may5 + 21600, true},
+      {"date change alone", may5 + 86340, days, 1, may5 + day + 60, false},
+      {"a whole day", may5 + 86340, days, 1, may5 + day + 86340, true},
+      {"two days of 3", may5, days, 3, may5 + 2 * day, false},
   };
   for (const IntervalCase& test : cases) {
-    EXPECT_EQ(IntervalElapsed(test.last, test.unit, test.interval, test.now),
-              test.elapsed)
+    WebServerDefinition web_server = Interval(test.unit, test.interval);
+    ASSERT_TRUE(corvana::DueAt(web_server, test.last_s)) << test.name;
+    ASSERT_FALSE(corvana::DueAt(web_server, test.last_s + 1)) << test.name;
+    EXPECT_EQ(corvana::DueAt(web_server, test.now_s), test.elapsed)
         << test.name;
   }
 }
@@ -556,8 +540,7 @@ class DaylightSavingWebServerTest : public WebServerDueTest {
                              int64_t real_hours) {
     return TrueResults(from_s, real_hours * 3600,
                        [&](int64_t now_s, const LocalTime&) {
-                         clock_.Set(now_s);
-                         return IsWebServerDue(web_server, LocalTime{});
+                         return corvana::DueAt(web_server, now_s);
                        });
   }
 };
@@ -614,8 +597,7 @@ TEST_F(DaylightSavingWebServerTest, IntervalsInTheRepeatedHourAreRealMinutes) {
     WebServerDefinition web_server = Interval(c.unit, c.interval);
     std::vector<int64_t> runs_s;
     for (int64_t now_s = from_s; now_s < from_s + 6 * 3600; ++now_s) {
-      clock_.Set(now_s);
-      if (IsWebServerDue(web_server, LocalTime{})) runs_s.push_back(now_s);
+      if (corvana::DueAt(web_server, now_s)) runs_s.push_back(now_s);
     }
     ASSERT_EQ(runs_s.size(), static_cast<size_t>(6 * 3600 / c.gap_s)) << c.gap_s;
     for (size_t i = 1; i < runs_s.size(); ++i) {

@@ -27,12 +27,6 @@ using testing::kTickMs;
 
 class YearSimulationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::InitContextAt(dir_.path().string());
-    platform::SetClock(&clock_);
-  }
-  void TearDown() override { platform::SetClock(nullptr); }
-
   template <class Record>
   static Subject Timetable(std::string name, const Record& record) {
     Subject subject;
@@ -51,13 +45,11 @@ class YearSimulationTest : public ::testing::Test {
     return subject;
   }
 
-  // Web servers take their time from the clock seam.
   Subject WebServerSubject(std::string name, WebServerDefinition web_server) {
     Subject subject = Timetable(std::move(name), web_server);
-    subject.evaluate = [this, web_server](int64_t now_s,
-                                          const LocalTime&) mutable {
-      clock_.Set(now_s);
-      return IsWebServerDue(web_server, LocalTime{});
+    subject.evaluate = [web_server](int64_t now_s,
+                                    const LocalTime& local) mutable {
+      return testing::WebServerDueAtTick(web_server, now_s, local);
     };
     return subject;
   }
@@ -100,8 +92,6 @@ class YearSimulationTest : public ::testing::Test {
     return subjects;
   }
 
-  testing::TempDir dir_;
-  testing::FakeClock clock_;
 };
 
 LocalTime LocalAtMs(int64_t now_ms) {

@@ -49,12 +49,6 @@ status::Replay LoadedAt(int64_t load_s, int count) {
 
 class NextStartsTest : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    testing::InitContextAt(dir_.path().string());
-    platform::SetClock(&clock_);
-  }
-  void TearDown() override { platform::SetClock(nullptr); }
-
   Subject ScheduleSubject(ScheduleDefinition schedule) {
     Subject subject = Timetable(schedule);
     subject.evaluate = [schedule](int64_t, const LocalTime& local) mutable {
@@ -63,12 +57,10 @@ class NextStartsTest : public ::testing::TestWithParam<const char*> {
     return subject;
   }
 
-  // Web servers read their time from the clock seam, as in the engine.
   Subject WebServerSubject(WebServerDefinition web_server) {
     Subject subject = Timetable(web_server);
-    subject.evaluate = [this, web_server](int64_t now_s, const LocalTime&) mutable {
-      clock_.Set(now_s);
-      return IsWebServerDue(web_server, LocalTime{});
+    subject.evaluate = [web_server](int64_t now_s, const LocalTime& local) mutable {
+      return testing::WebServerDueAtTick(web_server, now_s, local);
     };
     return subject;
   }
@@ -109,8 +101,6 @@ class NextStartsTest : public ::testing::TestWithParam<const char*> {
     return seconds;
   }
 
-  testing::TempDir dir_;
-  testing::FakeClock clock_;
 };
 
 // Under Wine the zone is the one wine was started in, whatever the test sets.
