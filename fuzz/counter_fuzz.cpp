@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "definitions/definition_loader.h"
+#include "definitions/change_counter.h"
 #include "environment/app_context.h"
 #include "logging/start_up.h"
 

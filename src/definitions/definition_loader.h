@@ -1,11 +1,8 @@
-// Filling the definition lists from HomePath, and the change counter that
-// tells the scheduler that definitions have changed.
+// Filling the definition lists from HomePath.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +13,6 @@ namespace corvana {
 
 inline constexpr const char kScheduleExtension[] = ".schedule";
 inline constexpr const char kWebServerExtension[] = ".webserver";
-inline constexpr const char kCounterFileName[] = "schedule_counter.dat";
 
 // Empties the list and refills it with the enabled definitions, in the order
 // the file system lists them; logs "Loading : N Schedules items".
@@ -33,15 +29,5 @@ bool ForEachScheduleFile(const std::string& folder,
                          const DefinitionVisitor<ScheduleDefinition>& visit);
 bool ForEachWebServerFile(const std::string& folder,
                           const DefinitionVisitor<WebServerDefinition>& visit);
-
-// 0 when the file is missing or cannot be opened, 1 when it is shorter than
-// 4 bytes, else its first 4 bytes as a little-endian signed integer.
-int32_t ReadChangeCounter();
-// The same, but nothing when the file exists and stayed unreadable through
-// every attempt: a writer's hold says nothing about its value.
-std::optional<int32_t> ReadChangeCounterUnlessHeld();
-// Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
-// file; gives up at once when nothing exists at the path.
-std::FILE* OpenCounterFile(const std::string& path);
 
 }  // namespace corvana

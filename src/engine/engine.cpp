@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "definitions/change_counter.h"
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
 #include "logging/log.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "definitions/definition_loader.h"
+#include "definitions/change_counter.h"
 #include "engine/due_rules.h"
 #include "engine/engine.h"
 #include "logging/log.h"

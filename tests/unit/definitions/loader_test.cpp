@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "definitions/change_counter.h"
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
 #include "platform/env.h"
