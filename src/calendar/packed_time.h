@@ -1,4 +1,4 @@
-// Local dates packed into one word, and whole units between two of them.
+// Local dates packed into one word, and whole units between two moments.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +22,7 @@ inline constexpr uint32_t PackDate(int year, int month, int day) {
 
 PackedDateTime PackLocalTime(const platform::LocalTime& local);
 
-// Whole units (absolute, truncated) between a and b, measured in real
-// seconds through the zone rules; 0 when either date is 0.
-int32_t ElapsedUnits(PackedDateTime a, PackedDateTime b, int32_t unit_s);
 // Whole units (absolute, truncated) between two times in seconds since 1970.
 int32_t ElapsedSecondsInUnits(int64_t a_s, int64_t b_s, int32_t unit_s);
-int32_t ElapsedDays(PackedDateTime a, PackedDateTime b);
-int32_t ElapsedHours(PackedDateTime a, PackedDateTime b);
-int32_t ElapsedMinutes(PackedDateTime a, PackedDateTime b);
 
 }  // namespace corvana

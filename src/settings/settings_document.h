@@ -49,7 +49,6 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text);
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       const SettingsSectionBase& section,
                       SettingsCursor* cursor);
-void ApplyDefault(void* record, const SettingsEntry& entry);
 void Unescape(std::string* text);
 void ReportProjectError(const SettingsCursor& cursor);
 // The conversions of a Number token's text.

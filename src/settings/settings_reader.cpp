@@ -146,10 +146,6 @@ void Unescape(std::string* text) {
   text->resize(static_cast<size_t>(out - data));
 }
 
-void ApplyDefault(void* record, const SettingsEntry& entry) {
-  ApplyDefaultInline(record, entry);
-}
-
 void ReportProjectError(const SettingsCursor& cursor) {
   constexpr size_t kMaxShown = 119;
   const char* p = cursor.tokenStart;

@@ -173,7 +173,7 @@ void SkipBlockComment(SettingsCursor* cursor) {
   cursor->position = cursor->end;
 }
 
-// ClassifyName with the token text's signature and tail at hand.
+// What a name token is, told from its text's signature and tail.
 TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
   static constexpr char kVersionKeyword[] = "FormatVersion";
   static constexpr size_t kVersionLength = sizeof kVersionKeyword - 1;
@@ -342,13 +342,6 @@ bool NamesEqualIgnoringCase(const char* a, size_t a_length, const char* b,
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
-}
-
-TokenKind ClassifyName(SettingsCursor* cursor) {
-  const char* text = cursor->tokenText;
-  const size_t length = cursor->tokenLength;
-  return ClassifySignedName(
-      cursor, {NameSignature(text, length), NameTail(text, length)});
 }
 
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,

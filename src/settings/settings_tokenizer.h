@@ -73,7 +73,6 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
   }
   return NextToken(document, cursor);
 }
-TokenKind ClassifyName(SettingsCursor* cursor);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
 // ASCII letters compared without regard to case, as names are matched.
