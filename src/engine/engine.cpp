@@ -320,12 +320,6 @@ void CarryOver(std::vector<Definition>& snapshot,
   });
 }
 
-std::string ProgramDir() {
-  const std::string path = platform::ExecutablePath();
-  const size_t last = path.rfind(platform::kPathSeparator);
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
-}
-
 // The lost definitions of earlier reloads join the snapshot last, so that a
 // returning id takes over their child.
 template <class Definition>
@@ -373,7 +367,7 @@ void EngineStart(SchedulerEngine& engine) {
   engine.launches_since_serve = 0;
   engine.tick_count = 0;
   engine.serve_started = 0;
-  const std::string program_dir = ProgramDir();
+  const std::string program_dir = platform::ExecutableFolder();
   if (!program_dir.empty()) engine.program_dir = program_dir;
   WriteTimestampedLog("Home path: " + platform::CurrentDirectory() + " >> " +
                       engine.program_dir);

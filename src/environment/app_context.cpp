@@ -61,8 +61,8 @@ std::string HomeRefusal(const std::string& home,
 }
 
 // HomePath is used only when it can be trusted and after a test write has
-// shown it is writable; otherwise the service works in its program folder,
-// the current directory.
+// shown it is writable; otherwise the service works in the current
+// directory.
 void SettleHomePath(AppContext& context, const std::string& common) {
   if (!common.empty()) {
     context.HomePath = HomeIn(common, context.product_name);
@@ -81,7 +81,7 @@ void SettleHomePath(AppContext& context, const std::string& common) {
         trust.verdict != platform::TrustVerdict::kMissing) {
       context.home_refusal = HomeRefusal(context.HomePath, trust);
     }
-    context.HomePath = context.program_folder;
+    context.HomePath.clear();
   }
   platform::BindHeldFolder("", nullptr);
   platform::HoldCurrentDirectory(&context.home_folder);

@@ -27,7 +27,6 @@ struct AppContext {
   // Why the data folder was not trusted, for the fallback's log; empty when
   // it was, or when it merely could not be written.
   std::string home_refusal;
-  std::string program_folder;  // nothing fills it; the fallback for HomePath
   std::string common_appdata_folder;
   std::string temp_folder;
   std::string user_product_folder;

@@ -32,16 +32,6 @@ std::string& FolderForTesting() {
   return *folder;
 }
 
-// The folder of the running executable, separator included; empty when the
-// system does not tell, and then nothing is loaded.
-std::string LibraryFolder() {
-  if (!FolderForTesting().empty()) return FolderForTesting();
-  const std::string executable = platform::ExecutablePath();
-  const size_t end = executable.find_last_of(platform::kPathSeparator);
-  if (end == std::string::npos) return "";
-  return executable.substr(0, end + 1);
-}
-
 template <typename Function>
 bool Resolve(platform::Library* library, const char* name, Function* out) {
   *out = reinterpret_cast<Function>(platform::FindLibrarySymbol(library, name));
@@ -50,7 +40,10 @@ bool Resolve(platform::Library* library, const char* name, Function* out) {
 
 bool LoadEntryPoints(CrashLibrary* out) {
   platform::Library library;
-  const std::string folder = LibraryFolder();
+  // Empty when the system does not tell, and then nothing is loaded.
+  const std::string folder = FolderForTesting().empty()
+                                 ? platform::ExecutableFolder()
+                                 : FolderForTesting();
   if (folder.empty() ||
       !platform::OpenLibrary(folder + CrashLibraryFileName(), &library)) {
     return false;  // no library, no crash reports, nothing to say
@@ -73,7 +66,7 @@ void WriteSystemInformation() {
   const std::string lines[] = {
       "Sys Info: " + std::string(37, '='),
       "TEMP=" + context->temp_folder,
-      "Program=" + context->program_folder,
+      "Program=",  // the scheduler names no program folder of its own
       "User AppData=" + context->HomePath,
       "All Users AppData=" + context->common_appdata_folder,
       std::string(47, '='),

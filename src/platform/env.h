@@ -19,5 +19,9 @@ std::string UserAppDataFolder();
 std::string CurrentDirectory();
 // Full path of the running executable; empty when it cannot be had.
 std::string ExecutablePath();
+// The folder of the running executable, the one folder here that ends with
+// the separator, so that a file name can follow; empty when the path names
+// no folder.
+std::string ExecutableFolder();
 
 }  // namespace corvana::platform

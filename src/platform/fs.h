@@ -14,9 +14,6 @@ bool RemoveFile(const std::string& path);
 // True when a file or a folder exists at the path.
 bool PathExists(const std::string& path);
 
-// fopen with the C modes ("w+", "a+", "rb", ...), not inherited by children.
-// On POSIX the stream is unbuffered: meant for a few whole writes.
-std::FILE* OpenStream(const std::string& path, const char* mode);
 // A folder held open for the run: the service's own files are opened
 // relative to the very folder that was checked, never by its path again.
 class HeldFolder {

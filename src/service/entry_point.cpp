@@ -11,13 +11,12 @@
 namespace corvana {
 namespace {
 
-// The executable's folder without a trailing separator; the current
-// directory when the path names none.
-std::string SchedulerFolder() {
-  const std::string path = platform::ExecutablePath();
-  const size_t last = path.rfind(platform::kPathSeparator);
-  if (last == std::string::npos) return platform::CurrentDirectory();
-  return path.substr(0, last);
+// What the service's command line names: the executable's folder without
+// a trailing separator, the current directory when the path names none.
+std::string InstallFolder() {
+  const std::string folder = platform::ExecutableFolder();
+  if (folder.empty()) return platform::CurrentDirectory();
+  return folder.substr(0, folder.size() - 1);
 }
 
 // Failures go to standard error, whatever the status.
@@ -45,7 +44,7 @@ int SchedulerMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fputs("Wrong parameters\n", out);
     return 0;
   }
-  const std::string folder = SchedulerFolder();
+  const std::string folder = InstallFolder();
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--install") == 0) {
       InstallErrors errors;

@@ -191,24 +191,5 @@ TEST(OpenRegularFileTest, RefusesAFifoWithoutBlocking) {
 }
 #endif
 
-TEST(OpenStreamTest, CreatesAppendsAndReads) {
-  TempDir dir;
-  const std::string path = dir.WithSeparator() + "scheduler.###";
-  for (const char* line : {"one\n", "two\n"}) {
-    std::FILE* file = platform::OpenStream(path, "a+");
-    ASSERT_NE(file, nullptr);
-    std::fputs(line, file);
-    std::fclose(file);
-  }
-  std::FILE* file = platform::OpenStream(path, "rb");
-  ASSERT_NE(file, nullptr);
-#ifdef _WIN32
-  EXPECT_EQ(ReadAll(file), "one\r\ntwo\r\n");  // "a+" is a text mode
-#else
-  EXPECT_EQ(ReadAll(file), "one\ntwo\n");
-#endif
-  EXPECT_EQ(platform::OpenStream(dir.WithSeparator() + "missing", "rb"), nullptr);
-}
-
 }  // namespace
 }  // namespace corvana

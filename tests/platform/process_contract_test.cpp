@@ -20,6 +20,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/seams.h"
+#include "platform/trust.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "support/waiting.h"
@@ -373,7 +374,11 @@ TEST(PosixProcessTest, ChildLeadsAProcessGroupOfItsOwn) {
 TEST(PosixProcessTest, ChildrenDoNotInheritOpenFiles) {
   TempDir dir;
   dir.Write("schedule_counter.dat", "abcd");
-  std::FILE* log = platform::OpenStream(dir.WithSeparator() + "scheduler.###", "a+");
+  platform::HeldFolder folder;
+  platform::CheckHomeFolder(dir.WithSeparator(),
+                            platform::ServiceAccount::kThisProcess, &folder);
+  std::FILE* log = platform::OpenOwnFile(folder, "scheduler.###",
+                                         platform::OwnFileMode::kAppend);
   std::FILE* counter = platform::OpenRegularFile(
       dir.WithSeparator() + "schedule_counter.dat", false);
   ASSERT_NE(log, nullptr);

@@ -26,18 +26,6 @@ bool PathExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0;
 }
 
-std::FILE* OpenStream(const std::string& path, const char* mode) {
-  // "e" is glibc's O_CLOEXEC: a child started while the log or the counter
-  // file is open must not inherit the descriptor.
-  std::string with_cloexec = std::string(mode) + "e";
-  std::FILE* file = std::fopen(path.c_str(), with_cloexec.c_str());
-  // Unbuffered: the log opens a stream per entry, and a buffer would cost a
-  // size query and an allocation each time. stdio still formats a whole
-  // fprintf into one write.
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
-
 HeldFolder::HeldFolder() : handle_(std::make_unique<Handle>()) {}
 HeldFolder::~HeldFolder() = default;
 bool HeldFolder::IsOpen() const { return handle_->fd >= 0; }

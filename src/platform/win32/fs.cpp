@@ -117,12 +117,6 @@ bool PathExists(const std::string& path) {
   return true;
 }
 
-std::FILE* OpenStream(const std::string& path, const char* mode) {
-  // Children are started without handle inheritance, so the C runtime's
-  // handles never reach them.
-  return std::fopen(path.c_str(), mode);
-}
-
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
