@@ -93,21 +93,49 @@ std::string HeldProgramPath(const HeldProgram& held,
   return "/proc/self/fd/" + std::to_string(fds.file);
 }
 
-pid_t Spawn(const ProcessStart& start) {
+std::string ResolveProgram(const ProcessStart& start) {
   std::string file = start.application.empty()
                          ? ResolveApplication(start.command_line)
                          : start.application;
-  if (file.empty()) return 0;
   // As on Windows, a relative file is found from the scheduler's current
   // directory, not from the child's working folder.
-  if (file[0] != '/' && file.find('/') != std::string::npos) {
+  if (!file.empty() && file[0] != '/' && file.find('/') != std::string::npos) {
     file = CurrentDirectory() + "/" + file;
   }
-  // The child sees the arguments a Windows child would, except that its
-  // first one is the program path given, as a POSIX child expects.
+  return file;
+}
+
+// The child sees the arguments a Windows child would, except that its
+// first one is the program path given, as a POSIX child expects.
+std::vector<std::string> ChildArguments(const ProcessStart& start) {
   std::vector<std::string> args = SplitCommandLine(start.command_line);
   if (args.empty()) args.emplace_back();
   if (!start.application.empty()) args[0] = start.application;
+  return args;
+}
+
+// A group of its own keeps Ctrl-C in the scheduler's terminal away from
+// the children, as on Windows.
+void SetChildAttributes(posix_spawnattr_t* attributes) {
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  sigset_t no_mask;
+  sigemptyset(&no_mask);
+  posix_spawnattr_setsigdefault(attributes, &defaults);
+  posix_spawnattr_setsigmask(attributes, &no_mask);
+  posix_spawnattr_setpgroup(attributes, 0);
+  posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETPGROUP |
+                                           POSIX_SPAWN_SETSIGDEF |
+                                           POSIX_SPAWN_SETSIGMASK);
+}
+
+pid_t Spawn(const ProcessStart& start) {
+  std::string file = ResolveProgram(start);
+  if (file.empty()) return 0;
+  std::vector<std::string> args = ChildArguments(start);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -121,21 +149,7 @@ pid_t Spawn(const ProcessStart& start) {
   } else if (!start.working_folder.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, start.working_folder.c_str());
   }
-  // A group of its own keeps Ctrl-C in the scheduler's terminal away from
-  // the children, as on Windows.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGPIPE);
-  sigset_t no_mask;
-  sigemptyset(&no_mask);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &no_mask);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP |
-                                            POSIX_SPAWN_SETSIGDEF |
-                                            POSIX_SPAWN_SETSIGMASK);
+  SetChildAttributes(&attributes);
   pid_t pid = 0;
   int error = file.empty() ? ENOENT
                            : posix_spawn(&pid, file.c_str(), &actions,

@@ -66,28 +66,30 @@ void EndUnresumed(HANDLE process, HANDLE job, bool joined) {
   TerminateProcess(process, kNotResumedExitCode);
 }
 
-// Starts the child suspended when it is to join `job`, so that it cannot
-// start anything before it is in the job. Without a job, or when the job
-// cannot take it (an older Windows inside a job of its own), it runs as it
-// is. *joined tells which.
-HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
+// The full path goes in as the application name, so that Windows never
+// searches for the file along a path that holds blanks.
+bool CreateChild(const ProcessStart& start, bool suspended,
+                 PROCESS_INFORMATION* info) {
   // CreateProcess may write into the command line buffer.
   std::vector<char> command_line(start.command_line.begin(),
                                  start.command_line.end());
   command_line.push_back('\0');
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
   const DWORD flags =
-      CreationFlags(start.kind) | (job != nullptr ? CREATE_SUSPENDED : 0);
-  // The full path goes in as the application name, so that Windows never
-  // searches for the file along a path that holds blanks.
-  BOOL created = CreateProcessA(
-      start.application.empty() ? nullptr : start.application.c_str(),
-      command_line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-      start.working_folder.empty() ? nullptr : start.working_folder.c_str(),
-      &startup, &info);
-  if (!created) return nullptr;
+      CreationFlags(start.kind) | (suspended ? CREATE_SUSPENDED : 0);
+  return CreateProcessA(
+             start.application.empty() ? nullptr : start.application.c_str(),
+             command_line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+             start.working_folder.empty() ? nullptr
+                                          : start.working_folder.c_str(),
+             &startup, info) != 0;
+}
+
+// Puts a suspended child into `job` and lets it run; nullptr, with the
+// child ended, when it cannot be resumed.
+HANDLE JoinAndResume(const PROCESS_INFORMATION& info, HANDLE job,
+                     bool* joined) {
   *joined = job != nullptr && AssignProcessToJobObject(job, info.hProcess) != 0;
   const bool resumed = job == nullptr || Resume(info.hThread);
   CloseHandle(info.hThread);
@@ -96,6 +98,16 @@ HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
   CloseHandle(info.hProcess);
   *joined = false;
   return nullptr;
+}
+
+// Starts the child suspended when it is to join `job`, so that it cannot
+// start anything before it is in the job. Without a job, or when the job
+// cannot take it (an older Windows inside a job of its own), it runs as it
+// is. *joined tells which.
+HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
+  PROCESS_INFORMATION info{};
+  if (!CreateChild(start, job != nullptr, &info)) return nullptr;
+  return JoinAndResume(info, job, joined);
 }
 
 }  // namespace
