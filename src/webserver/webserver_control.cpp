@@ -11,6 +11,44 @@
 
 namespace corvana {
 
+namespace {
+
+platform::ProcessStart NginxStart(const std::string& home_path,
+                                  NginxCommand command) {
+  platform::ProcessStart start;
+  start.working_folder = home_path + "webserver";
+  start.application =
+      start.working_folder + platform::kPathSeparator + "nginx.exe";
+  // Quoted, so that a blank in HomePath reaches nginx as no argument.
+  start.command_line = "\"" + start.application + "\"";
+  if (command == NginxCommand::kQuit) start.command_line += " -s quit";
+  start.kind = platform::StartKind::kNoWindow;
+  return start;
+}
+
+// The folder lies in the users' data folder, and nginx runs as the system:
+// a program anybody else could have placed there is not run. The checked
+// handles stay open until the process exists.
+bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
+                    int wait_ms) {
+  platform::HeldProgram held;
+  const NginxTrust trust = CheckNginxTrust(
+      home_path, platform::ServiceAccount::kThisProcess, &held);
+  start.held = &held;
+  if (trust.trusted) {
+    auto& launcher = platform::CurrentLauncher();
+    return wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
+                       : launcher.StartDetached(start);
+  }
+  if (trust.present) {
+    WriteLog("nginx.exe not started: " + trust.path + " " + trust.reason,
+             kLogError);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool WebServerCommand(NginxCommand command, int wait_ms) {
   AppContext* context = GetAppContext();
   // The context is published before HomePath is settled, and the control
@@ -18,31 +56,9 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   // written, and an empty one would run nginx.exe relative to the current
   // directory. Logging is switched on last, once the folders are fixed.
   if (context == nullptr || !context->logging_enabled.load()) return false;
-  platform::ProcessStart start;
-  start.working_folder = context->HomePath + "webserver";
-  start.application =
-      start.working_folder + platform::kPathSeparator + "nginx.exe";
-  // Quoted, so that a blank in HomePath reaches nginx as no argument.
-  start.command_line = "\"" + start.application + "\"";
-  if (command == NginxCommand::kQuit) start.command_line += " -s quit";
-  start.kind = platform::StartKind::kNoWindow;
+  const platform::ProcessStart start = NginxStart(context->HomePath, command);
   WriteLog(start.command_line, kLogOrdinary);
-  // The folder lies in the users' data folder, and nginx runs as the
-  // system: a program anybody else could have placed there is not run. The
-  // checked handles stay open until the process exists.
-  platform::HeldProgram held;
-  const NginxTrust trust = CheckNginxTrust(
-      context->HomePath, platform::ServiceAccount::kThisProcess, &held);
-  start.held = &held;
-  bool started = false;
-  if (trust.trusted) {
-    auto& launcher = platform::CurrentLauncher();
-    started = wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
-                          : launcher.StartDetached(start);
-  } else if (trust.present) {
-    WriteLog("nginx.exe not started: " + trust.path + " " + trust.reason,
-             kLogError);
-  }
+  const bool started = StartIfTrusted(context->HomePath, start, wait_ms);
   if (started) {
     WriteLog("Webserver command successfully", kLogOrdinary);
   } else {
