@@ -112,40 +112,71 @@ class LoadPoint {
   Replay base_;
 };
 
-void ReadDefinitions(Report* report, const RunHistory& history) {
-  CaptureSink capture;
-  ZoneDays zone_days;
-  const LoadPoint load(*report, history, platform::CurrentClock().NowSeconds());
-  auto failed = [&](const char* file, const char* kind) {
-    std::vector<std::string> messages = capture.Take();
+// What sets the two kinds of definition apart in the report.
+template <class Definition>
+struct KindOf {
+  const char* name;
+  bool (*for_each_file)(const std::string& folder,
+                        const DefinitionVisitor<Definition>& visit);
+  std::string (*rule_text)(const Definition& record);
+  std::vector<Start> (*next)(const Definition& record, const Replay& replay,
+                             ZoneDays* zone_days);
+};
+
+class DefinitionReader {
+ public:
+  DefinitionReader(Report* report, const RunHistory& history)
+      : report_(report),
+        load_(*report, history, platform::CurrentClock().NowSeconds()) {}
+
+  // One row per file of the kind, a failed file with the reader's messages
+  // instead; false when the folder cannot be listed.
+  template <class Definition>
+  bool Read(const KindOf<Definition>& kind,
+            const std::unordered_map<std::string, LastRun>& runs,
+            std::vector<DefinitionRow>* rows) {
+    return kind.for_each_file(
+        report_->home,
+        [&](const char* file, bool loaded, Definition& record) {
+          if (!loaded) return Failed(file, kind.name);
+          capture_.Take();
+          DefinitionRow row = Row(file, record, runs);
+          row.rule = kind.rule_text(record);
+          if (row.enabled) {
+            row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
+          }
+          rows->push_back(std::move(row));
+        });
+  }
+
+ private:
+  void Failed(const char* file, const char* kind) {
+    std::vector<std::string> messages = capture_.Take();
     for (std::string& message : messages) message = EscapeControlCharacters(message);
-    report->failed_files.push_back({EscapeControlCharacters(file), kind,
-                                    std::move(messages)});
-  };
-  bool listed = ForEachScheduleFile(
-      report->home, [&](const char* file, bool loaded, ScheduleDefinition& record) {
-        if (!loaded) return failed(file, "schedule");
-        capture.Take();
-        DefinitionRow row = Row(file, record, history.schedules);
-        row.rule = ScheduleRuleText(record);
-        if (row.enabled) {
-          row.next = NextScheduleStarts(record, load.For(row.last_run), &zone_days);
-        }
-        report->schedules.push_back(std::move(row));
-      });
-  listed = ForEachWebServerFile(
-      report->home, [&](const char* file, bool loaded, WebServerDefinition& record) {
-        if (!loaded) return failed(file, "webserver");
-        capture.Take();
-        DefinitionRow row = Row(file, record, history.web_servers);
-        row.rule = WebServerRuleText(record);
-        if (row.enabled) {
-          row.next = NextWebServerStarts(record, load.For(row.last_run), &zone_days);
-          report->nginx.kept_running = true;
-        }
-        report->web_servers.push_back(std::move(row));
-      }) && listed;
+    report_->failed_files.push_back({EscapeControlCharacters(file), kind,
+                                     std::move(messages)});
+  }
+
+  Report* report_;
+  CaptureSink capture_;
+  ZoneDays zone_days_;
+  const LoadPoint load_;
+};
+
+void ReadDefinitions(Report* report, const RunHistory& history) {
+  DefinitionReader reader(report, history);
+  const KindOf<ScheduleDefinition> schedules{
+      "schedule", &ForEachScheduleFile, &ScheduleRuleText, &NextScheduleStarts};
+  const KindOf<WebServerDefinition> web_servers{
+      "webserver", &ForEachWebServerFile, &WebServerRuleText,
+      &NextWebServerStarts};
+  bool listed = reader.Read(schedules, history.schedules, &report->schedules);
+  listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
+           listed;
   report->folder_listed = listed;
+  report->nginx.kept_running =
+      std::any_of(report->web_servers.begin(), report->web_servers.end(),
+                  [](const DefinitionRow& row) { return row.enabled; });
 }
 
 // The very check the web-server command makes before it starts nginx.exe,
