@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "calendar/civil_date.h"
 #include "engine/due_rules.h"
 #include "platform/clock.h"
 
@@ -20,23 +21,6 @@ constexpr int64_t kIntervalSlackS = 3 * 3600;
 // How far back what ran can still hold a start back: the hour that repeats
 // lies at most this far back.
 constexpr int64_t kLookBackS = 2 * 3600;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (month 1-12).
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
 
 struct Date {
   int year;
@@ -57,7 +41,7 @@ struct Date {
 Date DateOf(const LocalTime& local) {
   const int64_t days = DaysFromCivil(local.year, local.month_index + 1, local.day);
   return {local.year, local.month_index + 1, local.day,
-          static_cast<int>(((days % 7) + 11) % 7)};  // 1970-01-01: Thursday
+          WeekdayOfDays(days)};
 }
 
 bool InRange(int32_t value, int32_t low, int32_t high) {
@@ -200,7 +184,7 @@ class Rule<WebServerDefinition> {
 
 Date MakeDate(int year, int month, int day) {
   const int64_t days = DaysFromCivil(year, month, day);
-  return {year, month, day, static_cast<int>(((days % 7) + 11) % 7)};
+  return {year, month, day, WeekdayOfDays(days)};
 }
 
 // Moves the date forward to the first one on which the rule can match;
