@@ -34,8 +34,8 @@ template <class Record>
 class SettingsDocument final : public SettingsDocumentBase {
  public:
   SettingsDocument() = default;
-  SettingsDocument(std::string title, double formatVersion)
-      : SettingsDocumentBase(std::move(title), formatVersion) {}
+  SettingsDocument(std::string title, double format_version)
+      : SettingsDocumentBase(std::move(title), format_version) {}
 };
 
 // A file's text, zero-terminated after `length` bytes.
@@ -73,7 +73,7 @@ SettingsSection<Record>& AddSection(SettingsDocument<Record>& document,
                                     const std::string& name) {
   auto section = std::make_unique<SettingsSection<Record>>(name);
   SettingsSection<Record>& added = *section;
-  document.sections.push_back(std::move(section));
+  document.sections_.push_back(std::move(section));
   return added;
 }
 
@@ -81,7 +81,7 @@ template <class Record>
 void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
               std::type_identity_t<std::string Record::*> field) {
   settings_core::AddEntry(
-      &section, ValueType::Text, key,
+      &section, ValueType::kText, key,
       std::make_unique<MemberAccessor<Record, std::string>>(field), 0);
 }
 
@@ -90,7 +90,7 @@ void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
   settings_core::AddEntry(
-      &section, ValueType::Int, key,
+      &section, ValueType::kInt, key,
       std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
 }
 
@@ -99,7 +99,7 @@ void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
   settings_core::AddEntry(
-      &section, ValueType::Long, key,
+      &section, ValueType::kLong, key,
       std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
 }
 

@@ -13,7 +13,7 @@
 
 namespace corvana {
 
-enum class ValueType { Text, Int, Long };
+enum class ValueType { kText, kInt, kLong };
 
 // Reaches one field of a record handed over as void*. Exactly one of the
 // two pairs gives a field; the other gives null.
@@ -99,42 +99,42 @@ inline size_t KeySlot(uint64_t signature, uint64_t tail, size_t mask) {
 }
 
 struct SettingsEntry {
-  ValueType valueType = ValueType::Int;
+  ValueType value_type = ValueType::kInt;
   std::string key;
   std::unique_ptr<const FieldAccessor> field;
-  int32_t defaultValue = 0;
+  int32_t default_value = 0;
   // NameSignature and NameTail of key, set by AddEntry.
-  uint64_t keySignature = 0;
-  uint64_t keyTail = 0;
+  uint64_t key_signature = 0;
+  uint64_t key_tail = 0;
 };
 
 class SettingsSectionBase {
  public:
   explicit SettingsSectionBase(std::string section_name)
-      : name(std::move(section_name)) {}
+      : name_(std::move(section_name)) {}
   virtual ~SettingsSectionBase() = default;
   SettingsSectionBase(const SettingsSectionBase&) = delete;
   SettingsSectionBase& operator=(const SettingsSectionBase&) = delete;
 
-  std::string name;
-  std::vector<SettingsEntry> entries;
+  std::string name_;
+  std::vector<SettingsEntry> entries_;
   // Open addressing over KeySlot of the entries' keys, at most half full:
   // index + 1 of an entry, 0 for none. AddEntry fills it in declaration
   // order, so keys that repeat are met in that order along a probe.
-  std::vector<uint32_t> keySlots;
+  std::vector<uint32_t> key_slots_;
 };
 
 class SettingsDocumentBase {
  public:
   SettingsDocumentBase() = default;
   SettingsDocumentBase(std::string document_title, double format_version)
-      : title(std::move(document_title)), formatVersion(format_version) {}
+      : title_(std::move(document_title)), format_version_(format_version) {}
 
-  std::string title;
-  double formatVersion = 1.0;
+  std::string title_;
+  double format_version_ = 1.0;
   // Owned one by one so that a section keeps its address while more are
   // added: callers hold on to the reference AddSection gave them.
-  std::vector<std::unique_ptr<SettingsSectionBase>> sections;
+  std::vector<std::unique_ptr<SettingsSectionBase>> sections_;
 };
 
 }  // namespace corvana

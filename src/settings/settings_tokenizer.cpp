@@ -110,12 +110,12 @@ bool EqualsIgnoringCase(const char* text, size_t length,
 
 inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
                        NameKey name) {
-  const size_t length = cursor.tokenLength;
+  const size_t length = cursor.token_length;
   // Equal signatures and tails mean equal first fifteen bytes.
-  return entry.keySignature == name.signature && entry.keyTail == name.tail &&
+  return entry.key_signature == name.signature && entry.key_tail == name.tail &&
          entry.key.size() == length &&
          (length <= 15 ||
-          NamesEqualIgnoringCase(cursor.tokenText + 15, length - 15,
+          NamesEqualIgnoringCase(cursor.token_text + 15, length - 15,
                                  entry.key.data() + 15, length - 15));
 }
 
@@ -123,12 +123,12 @@ inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
 const SettingsEntry* FindKey(const SettingsSectionBase& section,
                              const SettingsCursor& cursor, NameKey name,
                              size_t* index) {
-  const std::vector<uint32_t>& slots = section.keySlots;
+  const std::vector<uint32_t>& slots = section.key_slots_;
   if (slots.empty()) return nullptr;
   const size_t mask = slots.size() - 1;
   for (size_t slot = KeySlot(name.signature, name.tail, mask);
        slots[slot] != 0; slot = (slot + 1) & mask) {
-    const SettingsEntry& entry = section.entries[slots[slot] - 1];
+    const SettingsEntry& entry = section.entries_[slots[slot] - 1];
     if (KeyMatches(entry, cursor, name)) {
       *index = slots[slot] - 1;
       return &entry;
@@ -184,16 +184,16 @@ TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
       NameTail(kVersionKeyword, kVersionLength)};
   if (name.signature == kVersionKey.signature &&
       name.tail == kVersionKey.tail) {
-    return TokenKind::VersionKeyword;
+    return TokenKind::kVersionKeyword;
   }
-  const SettingsSectionBase* section = cursor->currentSection;
-  if (section == nullptr) return TokenKind::UnrecognizedName;
+  const SettingsSectionBase* section = cursor->current_section;
+  if (section == nullptr) return TokenKind::kUnrecognizedName;
   size_t index = 0;
   const SettingsEntry* entry = FindKey(*section, *cursor, name, &index);
-  if (entry == nullptr) return TokenKind::UnrecognizedName;
-  cursor->currentEntry = entry;
-  cursor->currentEntryIndex = index;
-  return TokenKind::KnownKey;
+  if (entry == nullptr) return TokenKind::kUnrecognizedName;
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  return TokenKind::kKnownKey;
 }
 
 // Copies the run of bytes whose table entry has `bit` set (or, with
@@ -213,16 +213,16 @@ inline size_t CopyRun(const char* p, size_t limit, char* out) {
 TokenKind ReadNumber(SettingsCursor* cursor) {
   const char* p = cursor->position;
   size_t length = 0;
-  if (*p == '-') cursor->tokenText[length++] = *p++;
+  if (*p == '-') cursor->token_text[length++] = *p++;
   size_t room = static_cast<size_t>(cursor->end - p);
   if (room > kTokenTextLimit - length) room = kTokenTextLimit - length;
   const size_t digits =
-      CopyRun<kNumberBit, false>(p, room, cursor->tokenText + length);
+      CopyRun<kNumberBit, false>(p, room, cursor->token_text + length);
   length += digits;
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
   cursor->position = p + digits;
-  return TokenKind::Number;
+  return TokenKind::kNumber;
 }
 
 // The high bit of every byte of the word at p that is surely part of a
@@ -259,15 +259,15 @@ TokenKind ReadName(SettingsCursor* cursor) {
   size_t length = room;
   if (room >= 16) {
     length = ShortNameLength(p, room);
-    std::memcpy(cursor->tokenText, p, 16);
+    std::memcpy(cursor->token_text, p, 16);
   }
   if (length == room) {
-    length = CopyRun<kDelimiterBit, true>(p, room, cursor->tokenText);
+    length = CopyRun<kDelimiterBit, true>(p, room, cursor->token_text);
   }
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
   cursor->position = p + length;
-  // From the text rather than tokenText: reading back the bytes just
+  // From the text rather than token_text: reading back the bytes just
   // copied as one word would stall on the stores.
   return ClassifySignedName(
       cursor, KeyOfName(p, length, static_cast<size_t>(cursor->end - p)));
@@ -291,21 +291,21 @@ TokenKind ReadString(SettingsCursor* cursor) {
   }
   if (p >= end) {
     cursor->position = end;
-    return TokenKind::End;
+    return TokenKind::kEnd;
   }
-  cursor->valueBegin = begin;
-  cursor->valueEnd = p;
-  cursor->valueEscaped = slash != nullptr;
+  cursor->value_begin = begin;
+  cursor->value_end = p;
+  cursor->value_escaped = slash != nullptr;
   cursor->position = p + 1;
-  return TokenKind::String;
+  return TokenKind::kString;
 }
 
 // Rule 3 of the scan: "*/" closes an open block, and otherwise ends the
 // stream for good. Nothing after a stray one is ever read.
 bool CloseBlockOrStop(SettingsCursor* cursor) {
   cursor->position += 2;
-  if (cursor->blockOpen) {
-    cursor->blockOpen = false;
+  if (cursor->block_open) {
+    cursor->block_open = false;
     return true;
   }
   cursor->position = cursor->end;
@@ -318,7 +318,7 @@ bool SkipSlashForm(SettingsCursor* cursor) {
   if (StartsWith(*cursor, "//", 2)) {
     SkipLineComment(cursor);
   } else if (StartsWith(*cursor, "/*+&", 4)) {
-    cursor->blockOpen = true;
+    cursor->block_open = true;
     cursor->position += 4;
   } else if (StartsWith(*cursor, "/*", 2)) {
     SkipBlockComment(cursor);
@@ -345,8 +345,8 @@ bool NamesEqualIgnoringCase(const char* a, size_t a_length, const char* b,
 }
 
 TokenKind ClassifyName(SettingsCursor* cursor) {
-  const char* text = cursor->tokenText;
-  const size_t length = cursor->tokenLength;
+  const char* text = cursor->token_text;
+  const size_t length = cursor->token_length;
   return ClassifySignedName(
       cursor, {NameSignature(text, length), NameTail(text, length)});
 }
@@ -360,33 +360,33 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
   const size_t length =
       close == nullptr ? room : static_cast<size_t>(static_cast<const char*>(close) - p);
   cursor->position = p + length;
-  if (cursor->position == cursor->end) return TokenKind::End;
-  std::memcpy(cursor->tokenText, p, length);
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
-  cursor->currentSection = nullptr;
-  for (const auto& section : document.sections) {
-    if (EqualsIgnoringCase(p, length, section->name)) {
-      cursor->currentSection = section.get();
-      return TokenKind::SectionHeader;
+  if (cursor->position == cursor->end) return TokenKind::kEnd;
+  std::memcpy(cursor->token_text, p, length);
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
+  cursor->current_section = nullptr;
+  for (const auto& section : document.sections_) {
+    if (EqualsIgnoringCase(p, length, section->name_)) {
+      cursor->current_section = section.get();
+      return TokenKind::kSectionHeader;
     }
   }
-  return TokenKind::UnrecognizedName;
+  return TokenKind::kUnrecognizedName;
 }
 
 TokenKind NextToken(const SettingsDocumentBase& document,
                     SettingsCursor* cursor) {
-  cursor->tokenStart = cursor->position;
+  cursor->token_start = cursor->position;
   for (;;) {
     SkipBlanks(cursor);
-    if (cursor->position >= cursor->end) return TokenKind::End;
+    if (cursor->position >= cursor->end) return TokenKind::kEnd;
     const uint8_t char_class = ClassOf(*cursor->position);
     // Most tokens that a scan starts on are keys.
     if (char_class == kNameStart) [[likely]]
       return ReadName(cursor);
     switch (char_class) {
       case kEqualsSign:
-        return SingleCharacter(cursor, TokenKind::Equals);
+        return SingleCharacter(cursor, TokenKind::kEquals);
       case kMinus:
       case kNumberChar:
         return ReadNumber(cursor);
@@ -394,7 +394,7 @@ TokenKind NextToken(const SettingsDocumentBase& document,
         return ReadString(cursor);
       case kOpenBracket: {
         TokenKind kind = ReadSectionHeader(document, cursor);
-        if (kind != TokenKind::End) ++cursor->position;  // past the "]"
+        if (kind != TokenKind::kEnd) ++cursor->position;  // past the "]"
         return kind;
       }
       case kSlash:
@@ -403,11 +403,11 @@ TokenKind NextToken(const SettingsDocumentBase& document,
       case kStar:
         if (!StartsWith(*cursor, "*/", 2)) break;
         if (CloseBlockOrStop(cursor)) continue;
-        return TokenKind::End;
+        return TokenKind::kEnd;
       default:
         break;
     }
-    return SingleCharacter(cursor, TokenKind::Punctuation);
+    return SingleCharacter(cursor, TokenKind::kPunctuation);
   }
 }
 
@@ -439,7 +439,7 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   if (p == cursor->end) return false;
   const uint8_t char_class = ClassOf(*p);
   if (char_class != kNumberChar && char_class != kMinus) return false;
-  cursor->tokenStart = p;
+  cursor->token_start = p;
   const bool negative = *p == '-';
   if (negative) ++p;
   size_t room = static_cast<size_t>(cursor->end - p);
@@ -468,13 +468,13 @@ TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
                              SettingsCursor* cursor, TokenKind expected) {
   if (cursor->position < cursor->end) {
     const uint8_t char_class = ClassOf(*cursor->position);
-    if (expected == TokenKind::Number &&
+    if (expected == TokenKind::kNumber &&
         (char_class == kNumberChar || char_class == kMinus)) {
-      cursor->tokenStart = cursor->position;
+      cursor->token_start = cursor->position;
       return ReadNumber(cursor);
     }
-    if (expected == TokenKind::String && char_class == kQuote) {
-      cursor->tokenStart = cursor->position;
+    if (expected == TokenKind::kString && char_class == kQuote) {
+      cursor->token_start = cursor->position;
       return ReadString(cursor);
     }
   }
