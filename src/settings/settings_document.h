@@ -64,8 +64,7 @@ bool LoadSettings(const SettingsDocumentBase& document, void* record,
 std::string WriteSettings(const SettingsDocumentBase& document,
                           const void* record, const char* product_name);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
-              std::unique_ptr<const FieldAccessor> field,
-              int32_t default_value);
+              size_t field_offset, int32_t default_value);
 }  // namespace settings_core
 
 template <class Record>
@@ -80,27 +79,24 @@ SettingsSection<Record>& AddSection(SettingsDocument<Record>& document,
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
               std::type_identity_t<std::string Record::*> field) {
-  settings_core::AddEntry(
-      &section, ValueType::kText, key,
-      std::make_unique<MemberAccessor<Record, std::string>>(field), 0);
+  settings_core::AddEntry(&section, ValueType::kText, key, FieldOffset(field),
+                          0);
 }
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
-  settings_core::AddEntry(
-      &section, ValueType::kInt, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
+  settings_core::AddEntry(&section, ValueType::kInt, key, FieldOffset(field),
+                          default_value);
 }
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
-  settings_core::AddEntry(
-      &section, ValueType::kLong, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
+  settings_core::AddEntry(&section, ValueType::kLong, key, FieldOffset(field),
+                          default_value);
 }
 
 // True when the file was read and every value stored. A failed load keeps

@@ -15,9 +15,9 @@ namespace {
 
 inline void ApplyDefaultInline(void* record, const SettingsEntry& entry) {
   if (entry.value_type == ValueType::kText) {
-    entry.field->Text(record)->clear();
+    TextField(record, entry)->clear();
   } else {
-    *entry.field->Integer(record) = entry.default_value;
+    *IntegerField(record, entry) = entry.default_value;
   }
 }
 
@@ -67,24 +67,30 @@ void ApplyDefaults(void* record, const SettingsSectionBase& section,
   });
 }
 
+bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
+                          const SettingsEntry& entry, SettingsCursor* cursor);
+
 // Wherever another kind comes than the one expected, the value fails
 // without a message.
 bool ReadValue(const SettingsDocumentBase& document, void* record,
                const SettingsEntry& entry, SettingsCursor* cursor) {
-  if (NextTokenExpectingEquals(document, cursor) != TokenKind::kEquals) {
-    return false;
-  }
+  return NextTokenExpectingEquals(document, cursor) == TokenKind::kEquals &&
+         ReadValueAfterEquals(document, record, entry, cursor);
+}
+
+bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
+                          const SettingsEntry& entry, SettingsCursor* cursor) {
   if (entry.value_type == ValueType::kText) {
     if (NextTokenExpecting(document, cursor, TokenKind::kString) !=
         TokenKind::kString) {
       return false;
     }
-    std::string* field = entry.field->Text(record);
+    std::string* field = TextField(record, entry);
     field->assign(cursor->value_begin, cursor->value_end);
     if (cursor->value_escaped) Unescape(field);
     return true;
   }
-  int32_t* field = entry.field->Integer(record);
+  int32_t* field = IntegerField(record, entry);
   if (ReadIntegerAtPosition(cursor, field)) return true;
   if (NextToken(document, cursor) != TokenKind::kNumber) return false;
   *field = NumberToInteger(cursor->token_text);
@@ -171,6 +177,13 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       SettingsCursor* cursor) {
   SeenSet seen(section.entries_.size());
   for (;;) {
+    if (const SettingsEntry* entry = ReadKnownKeyAndEquals(cursor)) {
+      seen.Mark(cursor->current_entry_index);
+      if (!ReadValueAfterEquals(document, record, *entry, cursor)) {
+        return TokenKind::kError;
+      }
+      continue;
+    }
     TokenKind kind = NextToken(document, cursor);
     switch (kind) {
       case TokenKind::kEnd:
@@ -228,12 +241,11 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
 namespace settings_core {
 
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
-              std::unique_ptr<const FieldAccessor> field,
-              int32_t default_value) {
+              size_t field_offset, int32_t default_value) {
   SettingsEntry entry;
   entry.value_type = type;
   entry.key = key;
-  entry.field = std::move(field);
+  entry.field_offset = field_offset;
   entry.default_value = default_value;
   entry.key_signature = NameSignature(entry.key.data(), entry.key.size());
   entry.key_tail = NameTail(entry.key.data(), entry.key.size());

@@ -95,7 +95,7 @@ struct NameKey {
 
 // NameSignature and NameTail of the name of `length` bytes at p, whose text
 // has `room` readable bytes from p on.
-NameKey KeyOfName(const char* p, size_t length, size_t room) {
+inline NameKey KeyOfName(const char* p, size_t length, size_t room) {
   if (room < 15) return {NameSignature(p, length), NameTail(p, length)};
   const uint64_t length_bits =
       static_cast<uint64_t>(length < 255 ? length : 255) << 56;
@@ -108,28 +108,28 @@ bool EqualsIgnoringCase(const char* text, size_t length,
   return NamesEqualIgnoringCase(text, length, name.data(), name.size());
 }
 
-inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
-                       NameKey name) {
-  const size_t length = cursor.token_length;
+inline bool KeyMatches(const SettingsEntry& entry, const char* text,
+                       size_t length, NameKey name) {
   // Equal signatures and tails mean equal first fifteen bytes.
   return entry.key_signature == name.signature && entry.key_tail == name.tail &&
          entry.key.size() == length &&
          (length <= 15 ||
-          NamesEqualIgnoringCase(cursor.token_text + 15, length - 15,
-                                 entry.key.data() + 15, length - 15));
+          NamesEqualIgnoringCase(text + 15, length - 15, entry.key.data() + 15,
+                                 length - 15));
 }
 
-// The first entry, in declaration order, whose key is the token text.
-const SettingsEntry* FindKey(const SettingsSectionBase& section,
-                             const SettingsCursor& cursor, NameKey name,
-                             size_t* index) {
+// The first entry, in declaration order, whose key is the name of `length`
+// bytes at `text`.
+inline const SettingsEntry* FindKey(const SettingsSectionBase& section,
+                                    const char* text, size_t length,
+                                    NameKey name, size_t* index) {
   const std::vector<uint32_t>& slots = section.key_slots_;
   if (slots.empty()) return nullptr;
   const size_t mask = slots.size() - 1;
   for (size_t slot = KeySlot(name.signature, name.tail, mask);
        slots[slot] != 0; slot = (slot + 1) & mask) {
     const SettingsEntry& entry = section.entries_[slots[slot] - 1];
-    if (KeyMatches(entry, cursor, name)) {
+    if (KeyMatches(entry, text, length, name)) {
       *index = slots[slot] - 1;
       return &entry;
     }
@@ -173,8 +173,7 @@ void SkipBlockComment(SettingsCursor* cursor) {
   cursor->position = cursor->end;
 }
 
-// ClassifyName with the token text's signature and tail at hand.
-TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
+inline bool IsVersionKeyword(NameKey name) {
   static constexpr char kVersionKeyword[] = "FormatVersion";
   static constexpr size_t kVersionLength = sizeof kVersionKeyword - 1;
   // Short enough for its signature and tail to be the whole name.
@@ -182,14 +181,18 @@ TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
   static constexpr NameKey kVersionKey = {
       NameSignature(kVersionKeyword, kVersionLength),
       NameTail(kVersionKeyword, kVersionLength)};
-  if (name.signature == kVersionKey.signature &&
-      name.tail == kVersionKey.tail) {
-    return TokenKind::kVersionKeyword;
-  }
+  return name.signature == kVersionKey.signature &&
+         name.tail == kVersionKey.tail;
+}
+
+// ClassifyName with the token text's signature and tail at hand.
+TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
+  if (IsVersionKeyword(name)) return TokenKind::kVersionKeyword;
   const SettingsSectionBase* section = cursor->current_section;
   if (section == nullptr) return TokenKind::kUnrecognizedName;
   size_t index = 0;
-  const SettingsEntry* entry = FindKey(*section, *cursor, name, &index);
+  const SettingsEntry* entry =
+      FindKey(*section, cursor->token_text, cursor->token_length, name, &index);
   if (entry == nullptr) return TokenKind::kUnrecognizedName;
   cursor->current_entry = entry;
   cursor->current_entry_index = index;
@@ -250,6 +253,26 @@ inline size_t ShortNameLength(const char* p, size_t unknown) {
     return (TableOf(p[length]) & kDelimiterBit) != 0 ? length : unknown;
   }
   return unknown;
+}
+
+// The high bit of every byte of `word` that is '='.
+inline uint64_t EqualsBytes(uint64_t word) {
+  const uint64_t x = word ^ (kOnes * '=');
+  return ~(((x & ~kHighBits) + ~kHighBits) | x) & kHighBits;
+}
+
+// The length of the name at p when nothing but letters, digits and
+// underscores lead up to an "=" within its first 16 bytes, all readable;
+// otherwise 0. The usual key line, settled without a table lookup at a
+// place that depends on the name's length.
+inline size_t NameLengthBeforeEquals(const char* p) {
+  const uint64_t low_stops = NameBytes(p) ^ kHighBits;
+  const uint64_t high_stops = NameBytes(p + 8) ^ kHighBits;
+  const bool low = low_stops != 0;
+  const uint64_t stops = low ? low_stops : high_stops;
+  const uint64_t first_stop = stops & (0 - stops);
+  if ((EqualsBytes(LoadWord(low ? p : p + 8)) & first_stop) == 0) return 0;
+  return (low ? 0 : 8) + static_cast<size_t>(std::countr_zero(stops)) / 8;
 }
 
 TokenKind ReadName(SettingsCursor* cursor) {
@@ -462,6 +485,27 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   cursor->position = p;
   *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
   return true;
+}
+
+const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
+  const char* p = cursor->position;
+  const char* const end = cursor->end;
+  while (p < end && ClassOf(*p) == kBlank) ++p;
+  // Room for the two words a short name is read with.
+  if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
+  const size_t length = NameLengthBeforeEquals(p);
+  if (length == 0) return nullptr;
+  const NameKey name = KeyOfName(p, length, 16);
+  if (IsVersionKeyword(name)) return nullptr;
+  size_t index = 0;
+  const SettingsEntry* entry =
+      FindKey(*cursor->current_section, p, length, name, &index);
+  if (entry == nullptr) return nullptr;
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  cursor->token_start = p + length;
+  cursor->position = p + length + 1;
+  return entry;
 }
 
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,

@@ -73,6 +73,12 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
   }
   return NextToken(document, cursor);
 }
+// The usual line of a section: a known key of at most 15 bytes, after
+// blanks, with "=" right behind it. Reads both as NextToken and
+// NextTokenExpectingEquals would, leaving token_text as it was, and gives
+// the key's entry; null, and nothing read, otherwise. Needs a current
+// section.
+const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor);
 TokenKind ClassifyName(SettingsCursor* cursor);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);

@@ -46,12 +46,12 @@ void AppendQuoted(const std::string& value, std::string* out) {
 void AppendKeyLine(const SettingsEntry& entry, const void* record,
                    std::string* out) {
   if (entry.value_type == ValueType::kText) {
-    const std::string& value = *entry.field->Text(record);
+    const std::string& value = TextField(record, entry);
     if (value.empty()) return;
     *out += entry.key + "=";
     AppendQuoted(value, out);
   } else {
-    const int32_t value = *entry.field->Integer(record);
+    const int32_t value = IntegerField(record, entry);
     if (value == entry.default_value) return;
     *out += entry.key + "=" + std::to_string(value);
   }
