@@ -238,6 +238,32 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
   return false;
 }
 
+// Whether no two different keys start their probe at the same one of
+// mask + 1 slots.
+bool HomesApart(const std::vector<SettingsEntry>& entries, size_t mask) {
+  std::vector<const SettingsEntry*> owners(mask + 1, nullptr);
+  for (const SettingsEntry& entry : entries) {
+    const SettingsEntry*& owner =
+        owners[KeySlot(entry.key_signature, entry.key_tail, mask)];
+    if (owner != nullptr && (owner->key_signature != entry.key_signature ||
+                             owner->key_tail != entry.key_tail)) {
+      return false;
+    }
+    owner = &entry;
+  }
+  return true;
+}
+
+// At most half full, and grown within a bound until every key has its first
+// slot to itself: a lookup then settles on its first probe, where a
+// collision cost a mispredicted branch on every line of that key.
+size_t KeySlotCount(const std::vector<SettingsEntry>& entries) {
+  constexpr size_t kMaxSlots = 1024;
+  size_t count = std::bit_ceil(2 * entries.size());
+  while (count < kMaxSlots && !HomesApart(entries, count - 1)) count *= 2;
+  return count;
+}
+
 namespace settings_core {
 
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
@@ -252,7 +278,7 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   section->entries_.push_back(std::move(entry));
   // Rebuilt whole: a document is declared once, with a few dozen keys.
   std::vector<uint32_t>& slots = section->key_slots_;
-  slots.assign(std::bit_ceil(2 * section->entries_.size()), 0);
+  slots.assign(KeySlotCount(section->entries_), 0);
   const size_t mask = slots.size() - 1;
   for (size_t i = 0; i < section->entries_.size(); ++i) {
     const SettingsEntry& added = section->entries_[i];
