@@ -157,15 +157,18 @@ void SkipLineComment(SettingsCursor* cursor) {
   cursor->position = p;
 }
 
+// Looks for the closing slash rather than the star: the header every file
+// starts with is a frame of stars that holds no slash but the last one.
 void SkipBlockComment(SettingsCursor* cursor) {
-  const char* p = cursor->position + 2;
-  const char* last = cursor->end - 1;  // "*/" must start before it
-  while (p < last) {
-    const void* star = std::memchr(p, '*', static_cast<size_t>(last - p));
-    if (star == nullptr) break;
-    p = static_cast<const char*>(star);
-    if (p[1] == '/') {
-      cursor->position = p + 2;
+  // The "*/" must start after the opening "/*".
+  const char* p = cursor->position + 3;
+  const char* const end = cursor->end;
+  while (p < end) {
+    const void* slash = std::memchr(p, '/', static_cast<size_t>(end - p));
+    if (slash == nullptr) break;
+    p = static_cast<const char*>(slash);
+    if (p[-1] == '*') {
+      cursor->position = p + 1;
       return;
     }
     ++p;
