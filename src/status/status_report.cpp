@@ -401,13 +401,34 @@ bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
   return LocalStamp(*seconds) == text;
 }
 
+namespace {
+
+// The fields a stamp shows, compared instead of two stamps' text: the
+// replay reads one stamp per definition, and formatting three candidates
+// each showed in the whole run of `schedules`.
+bool SameStampFields(const platform::LocalTime& a, const platform::LocalTime& b) {
+  return a.year == b.year && a.month_index == b.month_index && a.day == b.day &&
+         a.hour == b.hour && a.minute == b.minute && a.second == b.second;
+}
+
+}  // namespace
+
 std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
   int64_t seconds = 0;
-  if (!ParseLocalStamp(stamp, &seconds)) return std::nullopt;
+  platform::LocalTime shown;
+  // ParseLocalStamp made sure that `seconds` reads back as the stamp.
+  if (!ParseLocalStamp(stamp, &seconds) || !platform::ToLocalTime(seconds, &shown)) {
+    return std::nullopt;
+  }
   std::optional<int64_t> latest;
   for (int64_t shift_s : {-3600, 0, 3600}) {
     const int64_t candidate = seconds + shift_s;
-    if (candidate <= limit_s && LocalStamp(candidate) == stamp) latest = candidate;
+    if (candidate > limit_s) continue;
+    platform::LocalTime local;
+    if (shift_s == 0 ||
+        (platform::ToLocalTime(candidate, &local) && SameStampFields(local, shown))) {
+      latest = candidate;
+    }
   }
   return latest;
 }
