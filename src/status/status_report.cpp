@@ -388,13 +388,40 @@ std::string LocalStamp(int64_t seconds) {
   return text;
 }
 
+namespace {
+
+// The fields of a stamp as the log writes them, digits in their places,
+// read without sscanf: the replay reads one stamp per definition. False
+// for any other text, which sscanf then reads as before.
+bool ReadPlainStamp(const std::string& text, int* fields) {
+  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != sizeof kShape - 1) return false;
+  int* field = fields;
+  *field = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kShape[i] != 'd') {
+      if (c != kShape[i]) return false;
+      *++field = 0;
+    } else if (c >= '0' && c <= '9') {
+      *field = *field * 10 + (c - '0');
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
-  int year, month, day, hour, minute, second;
+  int f[6];  // year, month, day, hour, minute, second
   char tail;
   if (text.size() != 19 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day,
-                  &hour, &minute, &second, &tail) != 6 ||
-      !platform::FromLocalTime(year, month - 1, day, hour, minute, second, seconds)) {
+      (!ReadPlainStamp(text, f) &&
+       std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1], &f[2],
+                   &f[3], &f[4], &f[5], &tail) != 6) ||
+      !platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds)) {
     return false;
   }
   // Out-of-range fields would carry over; a skipped local time moves.
