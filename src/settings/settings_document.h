@@ -34,8 +34,8 @@ template <class Record>
 class SettingsDocument final : public SettingsDocumentBase {
  public:
   SettingsDocument() = default;
-  SettingsDocument(std::string title, double formatVersion)
-      : SettingsDocumentBase(std::move(title), formatVersion) {}
+  SettingsDocument(std::string title, double format_version)
+      : SettingsDocumentBase(std::move(title), format_version) {}
 };
 
 // A file's text, zero-terminated after `length` bytes.
@@ -63,8 +63,7 @@ bool LoadSettings(const SettingsDocumentBase& document, void* record,
 std::string WriteSettings(const SettingsDocumentBase& document,
                           const void* record, const char* product_name);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
-              std::unique_ptr<const FieldAccessor> field,
-              int32_t default_value);
+              size_t field_offset, int32_t default_value);
 }  // namespace settings_core
 
 template <class Record>
@@ -72,34 +71,31 @@ SettingsSection<Record>& AddSection(SettingsDocument<Record>& document,
                                     const std::string& name) {
   auto section = std::make_unique<SettingsSection<Record>>(name);
   SettingsSection<Record>& added = *section;
-  document.sections.push_back(std::move(section));
+  document.sections_.push_back(std::move(section));
   return added;
 }
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, TextTag, const char* key,
               std::type_identity_t<std::string Record::*> field) {
-  settings_core::AddEntry(
-      &section, ValueType::Text, key,
-      std::make_unique<MemberAccessor<Record, std::string>>(field), 0);
+  settings_core::AddEntry(&section, ValueType::kText, key, FieldOffset(field),
+                          0);
 }
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, IntTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
-  settings_core::AddEntry(
-      &section, ValueType::Int, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
+  settings_core::AddEntry(&section, ValueType::kInt, key, FieldOffset(field),
+                          default_value);
 }
 
 template <class Record>
 void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
               std::type_identity_t<int32_t Record::*> field,
               int32_t default_value = 0) {
-  settings_core::AddEntry(
-      &section, ValueType::Long, key,
-      std::make_unique<MemberAccessor<Record, int32_t>>(field), default_value);
+  settings_core::AddEntry(&section, ValueType::kLong, key, FieldOffset(field),
+                          default_value);
 }
 
 // True when the file was read and every value stored. A failed load keeps

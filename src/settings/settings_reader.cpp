@@ -14,10 +14,10 @@ namespace corvana {
 namespace {
 
 inline void ApplyDefaultInline(void* record, const SettingsEntry& entry) {
-  if (entry.valueType == ValueType::Text) {
-    entry.field->Text(record)->clear();
+  if (entry.value_type == ValueType::kText) {
+    TextField(record, entry)->clear();
   } else {
-    *entry.field->Integer(record) = entry.defaultValue;
+    *IntegerField(record, entry) = entry.default_value;
   }
 }
 
@@ -63,31 +63,37 @@ class SeenSet {
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
                    const SeenSet& seen) {
   seen.ForEachUnseen([&](size_t index) {
-    ApplyDefaultInline(record, section.entries[index]);
+    ApplyDefaultInline(record, section.entries_[index]);
   });
 }
+
+bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
+                          const SettingsEntry& entry, SettingsCursor* cursor);
 
 // Wherever another kind comes than the one expected, the value fails
 // without a message.
 bool ReadValue(const SettingsDocumentBase& document, void* record,
                const SettingsEntry& entry, SettingsCursor* cursor) {
-  if (NextTokenExpectingEquals(document, cursor) != TokenKind::Equals) {
-    return false;
-  }
-  if (entry.valueType == ValueType::Text) {
-    if (NextTokenExpecting(document, cursor, TokenKind::String) !=
-        TokenKind::String) {
+  return NextTokenExpectingEquals(document, cursor) == TokenKind::kEquals &&
+         ReadValueAfterEquals(document, record, entry, cursor);
+}
+
+bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
+                          const SettingsEntry& entry, SettingsCursor* cursor) {
+  if (entry.value_type == ValueType::kText) {
+    if (NextTokenExpecting(document, cursor, TokenKind::kString) !=
+        TokenKind::kString) {
       return false;
     }
-    std::string* field = entry.field->Text(record);
-    field->assign(cursor->valueBegin, cursor->valueEnd);
-    if (cursor->valueEscaped) Unescape(field);
+    std::string* field = TextField(record, entry);
+    field->assign(cursor->value_begin, cursor->value_end);
+    if (cursor->value_escaped) Unescape(field);
     return true;
   }
-  int32_t* field = entry.field->Integer(record);
+  int32_t* field = IntegerField(record, entry);
   if (ReadIntegerAtPosition(cursor, field)) return true;
-  if (NextToken(document, cursor) != TokenKind::Number) return false;
-  *field = NumberToInteger(cursor->tokenText);
+  if (NextToken(document, cursor) != TokenKind::kNumber) return false;
+  *field = NumberToInteger(cursor->token_text);
   return true;
 }
 
@@ -148,7 +154,7 @@ void Unescape(std::string* text) {
 
 void ReportProjectError(const SettingsCursor& cursor) {
   constexpr size_t kMaxShown = 119;
-  const char* p = cursor.tokenStart;
+  const char* p = cursor.token_start;
   while (p < cursor.end && (*p == '\n' || *p == '\r')) ++p;
   const char* begin = p;
   while (p < cursor.end && static_cast<size_t>(p - begin) < kMaxShown &&
@@ -165,29 +171,36 @@ void ReportProjectError(const SettingsCursor& cursor) {
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       const SettingsSectionBase& section,
                       SettingsCursor* cursor) {
-  SeenSet seen(section.entries.size());
+  SeenSet seen(section.entries_.size());
   for (;;) {
+    if (const SettingsEntry* entry = ReadKnownKeyAndEquals(cursor)) {
+      seen.Mark(cursor->current_entry_index);
+      if (!ReadValueAfterEquals(document, record, *entry, cursor)) {
+        return TokenKind::kError;
+      }
+      continue;
+    }
     TokenKind kind = NextToken(document, cursor);
     switch (kind) {
-      case TokenKind::End:
-      case TokenKind::Error:
-        cursor->currentSection = nullptr;
+      case TokenKind::kEnd:
+      case TokenKind::kError:
+        cursor->current_section = nullptr;
         ApplyDefaults(record, section, seen);
         return kind;
-      case TokenKind::SectionHeader:
+      case TokenKind::kSectionHeader:
         ApplyDefaults(record, section, seen);
         return kind;
-      case TokenKind::KnownKey: {
-        const SettingsEntry& entry = *cursor->currentEntry;
-        seen.Mark(cursor->currentEntryIndex);
+      case TokenKind::kKnownKey: {
+        const SettingsEntry& entry = *cursor->current_entry;
+        seen.Mark(cursor->current_entry_index);
         if (!ReadValue(document, record, entry, cursor)) {
-          return TokenKind::Error;
+          return TokenKind::kError;
         }
         continue;
       }
       default:
         ReportProjectError(*cursor);
-        cursor->currentSection = nullptr;
+        cursor->current_section = nullptr;
         ApplyDefaults(record, section, seen);
         return kind;
     }
@@ -221,26 +234,51 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
   return false;
 }
 
+// Whether no two different keys start their probe at the same one of
+// mask + 1 slots.
+bool HomesApart(const std::vector<SettingsEntry>& entries, size_t mask) {
+  std::vector<const SettingsEntry*> owners(mask + 1, nullptr);
+  for (const SettingsEntry& entry : entries) {
+    const SettingsEntry*& owner =
+        owners[KeySlot(entry.key_signature, entry.key_tail, mask)];
+    if (owner != nullptr && (owner->key_signature != entry.key_signature ||
+                             owner->key_tail != entry.key_tail)) {
+      return false;
+    }
+    owner = &entry;
+  }
+  return true;
+}
+
+// At most half full, and grown within a bound until every key has its first
+// slot to itself: a lookup then settles on its first probe, where a
+// collision cost a mispredicted branch on every line of that key.
+size_t KeySlotCount(const std::vector<SettingsEntry>& entries) {
+  constexpr size_t kMaxSlots = 1024;
+  size_t count = std::bit_ceil(2 * entries.size());
+  while (count < kMaxSlots && !HomesApart(entries, count - 1)) count *= 2;
+  return count;
+}
+
 namespace settings_core {
 
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
-              std::unique_ptr<const FieldAccessor> field,
-              int32_t default_value) {
+              size_t field_offset, int32_t default_value) {
   SettingsEntry entry;
-  entry.valueType = type;
+  entry.value_type = type;
   entry.key = key;
-  entry.field = std::move(field);
-  entry.defaultValue = default_value;
-  entry.keySignature = NameSignature(entry.key.data(), entry.key.size());
-  entry.keyTail = NameTail(entry.key.data(), entry.key.size());
-  section->entries.push_back(std::move(entry));
+  entry.field_offset = field_offset;
+  entry.default_value = default_value;
+  entry.key_signature = NameSignature(entry.key.data(), entry.key.size());
+  entry.key_tail = NameTail(entry.key.data(), entry.key.size());
+  section->entries_.push_back(std::move(entry));
   // Rebuilt whole: a document is declared once, with a few dozen keys.
-  std::vector<uint32_t>& slots = section->keySlots;
-  slots.assign(std::bit_ceil(2 * section->entries.size()), 0);
+  std::vector<uint32_t>& slots = section->key_slots_;
+  slots.assign(KeySlotCount(section->entries_), 0);
   const size_t mask = slots.size() - 1;
-  for (size_t i = 0; i < section->entries.size(); ++i) {
-    const SettingsEntry& added = section->entries[i];
-    size_t slot = KeySlot(added.keySignature, added.keyTail, mask);
+  for (size_t i = 0; i < section->entries_.size(); ++i) {
+    const SettingsEntry& added = section->entries_[i];
+    size_t slot = KeySlot(added.key_signature, added.key_tail, mask);
     while (slots[slot] != 0) slot = (slot + 1) & mask;
     slots[slot] = static_cast<uint32_t>(i + 1);
   }
@@ -249,20 +287,20 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
 bool ParseSettings(const SettingsDocumentBase& document, void* record,
                    const char* text, size_t length) {
   SettingsCursor cursor(text, length);
-  if (NextToken(document, &cursor) != TokenKind::VersionKeyword ||
-      NextToken(document, &cursor) != TokenKind::Equals ||
-      NextToken(document, &cursor) != TokenKind::Number) {
+  if (NextToken(document, &cursor) != TokenKind::kVersionKeyword ||
+      NextToken(document, &cursor) != TokenKind::kEquals ||
+      NextToken(document, &cursor) != TokenKind::kNumber) {
     return false;
   }
-  if (NumberToReal(cursor.tokenText) != document.formatVersion) {
+  if (NumberToReal(cursor.token_text) != document.format_version_) {
     WriteLog("Bad version project file", kLogSecondChannel);
     return false;
   }
   TokenKind kind = NextToken(document, &cursor);
-  while (kind == TokenKind::SectionHeader) {
-    kind = ReadSection(document, record, *cursor.currentSection, &cursor);
+  while (kind == TokenKind::kSectionHeader) {
+    kind = ReadSection(document, record, *cursor.current_section, &cursor);
   }
-  return kind == TokenKind::End;
+  return kind == TokenKind::kEnd;
 }
 
 bool LoadSettings(const SettingsDocumentBase& document, void* record,

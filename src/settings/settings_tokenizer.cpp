@@ -95,7 +95,7 @@ struct NameKey {
 
 // NameSignature and NameTail of the name of `length` bytes at p, whose text
 // has `room` readable bytes from p on.
-NameKey KeyOfName(const char* p, size_t length, size_t room) {
+inline NameKey KeyOfName(const char* p, size_t length, size_t room) {
   if (room < 15) return {NameSignature(p, length), NameTail(p, length)};
   const uint64_t length_bits =
       static_cast<uint64_t>(length < 255 ? length : 255) << 56;
@@ -108,28 +108,28 @@ bool EqualsIgnoringCase(const char* text, size_t length,
   return NamesEqualIgnoringCase(text, length, name.data(), name.size());
 }
 
-inline bool KeyMatches(const SettingsEntry& entry, const SettingsCursor& cursor,
-                       NameKey name) {
-  const size_t length = cursor.tokenLength;
+inline bool KeyMatches(const SettingsEntry& entry, const char* text,
+                       size_t length, NameKey name) {
   // Equal signatures and tails mean equal first fifteen bytes.
-  return entry.keySignature == name.signature && entry.keyTail == name.tail &&
+  return entry.key_signature == name.signature && entry.key_tail == name.tail &&
          entry.key.size() == length &&
          (length <= 15 ||
-          NamesEqualIgnoringCase(cursor.tokenText + 15, length - 15,
-                                 entry.key.data() + 15, length - 15));
+          NamesEqualIgnoringCase(text + 15, length - 15, entry.key.data() + 15,
+                                 length - 15));
 }
 
-// The first entry, in declaration order, whose key is the token text.
-const SettingsEntry* FindKey(const SettingsSectionBase& section,
-                             const SettingsCursor& cursor, NameKey name,
-                             size_t* index) {
-  const std::vector<uint32_t>& slots = section.keySlots;
+// The first entry, in declaration order, whose key is the name of `length`
+// bytes at `text`.
+inline const SettingsEntry* FindKey(const SettingsSectionBase& section,
+                                    const char* text, size_t length,
+                                    NameKey name, size_t* index) {
+  const std::vector<uint32_t>& slots = section.key_slots_;
   if (slots.empty()) return nullptr;
   const size_t mask = slots.size() - 1;
   for (size_t slot = KeySlot(name.signature, name.tail, mask);
        slots[slot] != 0; slot = (slot + 1) & mask) {
-    const SettingsEntry& entry = section.entries[slots[slot] - 1];
-    if (KeyMatches(entry, cursor, name)) {
+    const SettingsEntry& entry = section.entries_[slots[slot] - 1];
+    if (KeyMatches(entry, text, length, name)) {
       *index = slots[slot] - 1;
       return &entry;
     }
@@ -157,15 +157,18 @@ void SkipLineComment(SettingsCursor* cursor) {
   cursor->position = p;
 }
 
+// Looks for the closing slash rather than the star: the header every file
+// starts with is a frame of stars that holds no slash but the last one.
 void SkipBlockComment(SettingsCursor* cursor) {
-  const char* p = cursor->position + 2;
-  const char* last = cursor->end - 1;  // "*/" must start before it
-  while (p < last) {
-    const void* star = std::memchr(p, '*', static_cast<size_t>(last - p));
-    if (star == nullptr) break;
-    p = static_cast<const char*>(star);
-    if (p[1] == '/') {
-      cursor->position = p + 2;
+  // The "*/" must start after the opening "/*".
+  const char* p = cursor->position + 3;
+  const char* const end = cursor->end;
+  while (p < end) {
+    const void* slash = std::memchr(p, '/', static_cast<size_t>(end - p));
+    if (slash == nullptr) break;
+    p = static_cast<const char*>(slash);
+    if (p[-1] == '*') {
+      cursor->position = p + 1;
       return;
     }
     ++p;
@@ -173,8 +176,7 @@ void SkipBlockComment(SettingsCursor* cursor) {
   cursor->position = cursor->end;
 }
 
-// What a name token is, told from its text's signature and tail.
-TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
+inline bool IsVersionKeyword(NameKey name) {
   static constexpr char kVersionKeyword[] = "FormatVersion";
   static constexpr size_t kVersionLength = sizeof kVersionKeyword - 1;
   // Short enough for its signature and tail to be the whole name.
@@ -182,18 +184,22 @@ TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
   static constexpr NameKey kVersionKey = {
       NameSignature(kVersionKeyword, kVersionLength),
       NameTail(kVersionKeyword, kVersionLength)};
-  if (name.signature == kVersionKey.signature &&
-      name.tail == kVersionKey.tail) {
-    return TokenKind::VersionKeyword;
-  }
-  const SettingsSectionBase* section = cursor->currentSection;
-  if (section == nullptr) return TokenKind::UnrecognizedName;
+  return name.signature == kVersionKey.signature &&
+         name.tail == kVersionKey.tail;
+}
+
+// What a name token is, told from its text's signature and tail.
+TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
+  if (IsVersionKeyword(name)) return TokenKind::kVersionKeyword;
+  const SettingsSectionBase* section = cursor->current_section;
+  if (section == nullptr) return TokenKind::kUnrecognizedName;
   size_t index = 0;
-  const SettingsEntry* entry = FindKey(*section, *cursor, name, &index);
-  if (entry == nullptr) return TokenKind::UnrecognizedName;
-  cursor->currentEntry = entry;
-  cursor->currentEntryIndex = index;
-  return TokenKind::KnownKey;
+  const SettingsEntry* entry =
+      FindKey(*section, cursor->token_text, cursor->token_length, name, &index);
+  if (entry == nullptr) return TokenKind::kUnrecognizedName;
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  return TokenKind::kKnownKey;
 }
 
 // Copies the run of bytes whose table entry has `bit` set (or, with
@@ -213,16 +219,16 @@ inline size_t CopyRun(const char* p, size_t limit, char* out) {
 TokenKind ReadNumber(SettingsCursor* cursor) {
   const char* p = cursor->position;
   size_t length = 0;
-  if (*p == '-') cursor->tokenText[length++] = *p++;
+  if (*p == '-') cursor->token_text[length++] = *p++;
   size_t room = static_cast<size_t>(cursor->end - p);
   if (room > kTokenTextLimit - length) room = kTokenTextLimit - length;
   const size_t digits =
-      CopyRun<kNumberBit, false>(p, room, cursor->tokenText + length);
+      CopyRun<kNumberBit, false>(p, room, cursor->token_text + length);
   length += digits;
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
   cursor->position = p + digits;
-  return TokenKind::Number;
+  return TokenKind::kNumber;
 }
 
 // The high bit of every byte of the word at p that is surely part of a
@@ -252,6 +258,26 @@ inline size_t ShortNameLength(const char* p, size_t unknown) {
   return unknown;
 }
 
+// The high bit of every byte of `word` that is '='.
+inline uint64_t EqualsBytes(uint64_t word) {
+  const uint64_t x = word ^ (kOnes * '=');
+  return ~(((x & ~kHighBits) + ~kHighBits) | x) & kHighBits;
+}
+
+// The length of the name at p when nothing but letters, digits and
+// underscores lead up to an "=" within its first 16 bytes, all readable;
+// otherwise 0. The usual key line, settled without a table lookup at a
+// place that depends on the name's length.
+inline size_t NameLengthBeforeEquals(const char* p) {
+  const uint64_t low_stops = NameBytes(p) ^ kHighBits;
+  const uint64_t high_stops = NameBytes(p + 8) ^ kHighBits;
+  const bool low = low_stops != 0;
+  const uint64_t stops = low ? low_stops : high_stops;
+  const uint64_t first_stop = stops & (0 - stops);
+  if ((EqualsBytes(LoadWord(low ? p : p + 8)) & first_stop) == 0) return 0;
+  return (low ? 0 : 8) + static_cast<size_t>(std::countr_zero(stops)) / 8;
+}
+
 TokenKind ReadName(SettingsCursor* cursor) {
   const char* p = cursor->position;
   size_t room = static_cast<size_t>(cursor->end - p);
@@ -259,15 +285,15 @@ TokenKind ReadName(SettingsCursor* cursor) {
   size_t length = room;
   if (room >= 16) {
     length = ShortNameLength(p, room);
-    std::memcpy(cursor->tokenText, p, 16);
+    std::memcpy(cursor->token_text, p, 16);
   }
   if (length == room) {
-    length = CopyRun<kDelimiterBit, true>(p, room, cursor->tokenText);
+    length = CopyRun<kDelimiterBit, true>(p, room, cursor->token_text);
   }
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
   cursor->position = p + length;
-  // From the text rather than tokenText: reading back the bytes just
+  // From the text rather than token_text: reading back the bytes just
   // copied as one word would stall on the stores.
   return ClassifySignedName(
       cursor, KeyOfName(p, length, static_cast<size_t>(cursor->end - p)));
@@ -291,21 +317,21 @@ TokenKind ReadString(SettingsCursor* cursor) {
   }
   if (p >= end) {
     cursor->position = end;
-    return TokenKind::End;
+    return TokenKind::kEnd;
   }
-  cursor->valueBegin = begin;
-  cursor->valueEnd = p;
-  cursor->valueEscaped = slash != nullptr;
+  cursor->value_begin = begin;
+  cursor->value_end = p;
+  cursor->value_escaped = slash != nullptr;
   cursor->position = p + 1;
-  return TokenKind::String;
+  return TokenKind::kString;
 }
 
 // Rule 3 of the scan: "*/" closes an open block, and otherwise ends the
 // stream for good. Nothing after a stray one is ever read.
 bool CloseBlockOrStop(SettingsCursor* cursor) {
   cursor->position += 2;
-  if (cursor->blockOpen) {
-    cursor->blockOpen = false;
+  if (cursor->block_open) {
+    cursor->block_open = false;
     return true;
   }
   cursor->position = cursor->end;
@@ -318,7 +344,7 @@ bool SkipSlashForm(SettingsCursor* cursor) {
   if (StartsWith(*cursor, "//", 2)) {
     SkipLineComment(cursor);
   } else if (StartsWith(*cursor, "/*+&", 4)) {
-    cursor->blockOpen = true;
+    cursor->block_open = true;
     cursor->position += 4;
   } else if (StartsWith(*cursor, "/*", 2)) {
     SkipBlockComment(cursor);
@@ -353,33 +379,33 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
   const size_t length =
       close == nullptr ? room : static_cast<size_t>(static_cast<const char*>(close) - p);
   cursor->position = p + length;
-  if (cursor->position == cursor->end) return TokenKind::End;
-  std::memcpy(cursor->tokenText, p, length);
-  cursor->tokenText[length] = '\0';
-  cursor->tokenLength = length;
-  cursor->currentSection = nullptr;
-  for (const auto& section : document.sections) {
-    if (EqualsIgnoringCase(p, length, section->name)) {
-      cursor->currentSection = section.get();
-      return TokenKind::SectionHeader;
+  if (cursor->position == cursor->end) return TokenKind::kEnd;
+  std::memcpy(cursor->token_text, p, length);
+  cursor->token_text[length] = '\0';
+  cursor->token_length = length;
+  cursor->current_section = nullptr;
+  for (const auto& section : document.sections_) {
+    if (EqualsIgnoringCase(p, length, section->name_)) {
+      cursor->current_section = section.get();
+      return TokenKind::kSectionHeader;
     }
   }
-  return TokenKind::UnrecognizedName;
+  return TokenKind::kUnrecognizedName;
 }
 
 TokenKind NextToken(const SettingsDocumentBase& document,
                     SettingsCursor* cursor) {
-  cursor->tokenStart = cursor->position;
+  cursor->token_start = cursor->position;
   for (;;) {
     SkipBlanks(cursor);
-    if (cursor->position >= cursor->end) return TokenKind::End;
+    if (cursor->position >= cursor->end) return TokenKind::kEnd;
     const uint8_t char_class = ClassOf(*cursor->position);
     // Most tokens that a scan starts on are keys.
     if (char_class == kNameStart) [[likely]]
       return ReadName(cursor);
     switch (char_class) {
       case kEqualsSign:
-        return SingleCharacter(cursor, TokenKind::Equals);
+        return SingleCharacter(cursor, TokenKind::kEquals);
       case kMinus:
       case kNumberChar:
         return ReadNumber(cursor);
@@ -387,7 +413,7 @@ TokenKind NextToken(const SettingsDocumentBase& document,
         return ReadString(cursor);
       case kOpenBracket: {
         TokenKind kind = ReadSectionHeader(document, cursor);
-        if (kind != TokenKind::End) ++cursor->position;  // past the "]"
+        if (kind != TokenKind::kEnd) ++cursor->position;  // past the "]"
         return kind;
       }
       case kSlash:
@@ -396,11 +422,11 @@ TokenKind NextToken(const SettingsDocumentBase& document,
       case kStar:
         if (!StartsWith(*cursor, "*/", 2)) break;
         if (CloseBlockOrStop(cursor)) continue;
-        return TokenKind::End;
+        return TokenKind::kEnd;
       default:
         break;
     }
-    return SingleCharacter(cursor, TokenKind::Punctuation);
+    return SingleCharacter(cursor, TokenKind::kPunctuation);
   }
 }
 
@@ -432,7 +458,7 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   if (p == cursor->end) return false;
   const uint8_t char_class = ClassOf(*p);
   if (char_class != kNumberChar && char_class != kMinus) return false;
-  cursor->tokenStart = p;
+  cursor->token_start = p;
   const bool negative = *p == '-';
   if (negative) ++p;
   size_t room = static_cast<size_t>(cursor->end - p);
@@ -457,17 +483,38 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   return true;
 }
 
+const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
+  const char* p = cursor->position;
+  const char* const end = cursor->end;
+  while (p < end && ClassOf(*p) == kBlank) ++p;
+  // Room for the two words a short name is read with.
+  if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
+  const size_t length = NameLengthBeforeEquals(p);
+  if (length == 0) return nullptr;
+  const NameKey name = KeyOfName(p, length, 16);
+  if (IsVersionKeyword(name)) return nullptr;
+  size_t index = 0;
+  const SettingsEntry* entry =
+      FindKey(*cursor->current_section, p, length, name, &index);
+  if (entry == nullptr) return nullptr;
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  cursor->token_start = p + length;
+  cursor->position = p + length + 1;
+  return entry;
+}
+
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
                              SettingsCursor* cursor, TokenKind expected) {
   if (cursor->position < cursor->end) {
     const uint8_t char_class = ClassOf(*cursor->position);
-    if (expected == TokenKind::Number &&
+    if (expected == TokenKind::kNumber &&
         (char_class == kNumberChar || char_class == kMinus)) {
-      cursor->tokenStart = cursor->position;
+      cursor->token_start = cursor->position;
       return ReadNumber(cursor);
     }
-    if (expected == TokenKind::String && char_class == kQuote) {
-      cursor->tokenStart = cursor->position;
+    if (expected == TokenKind::kString && char_class == kQuote) {
+      cursor->token_start = cursor->position;
       return ReadString(cursor);
     }
   }

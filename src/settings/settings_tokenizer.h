@@ -11,16 +11,16 @@
 namespace corvana {
 
 enum class TokenKind {
-  End,
-  Number,
-  String,
-  Equals,
-  Punctuation,
-  VersionKeyword,
-  KnownKey,
-  SectionHeader,
-  UnrecognizedName,
-  Error,  // the reader's own: a value failed to parse
+  kEnd,
+  kNumber,
+  kString,
+  kEquals,
+  kPunctuation,
+  kVersionKeyword,
+  kKnownKey,
+  kSectionHeader,
+  kUnrecognizedName,
+  kError,  // the reader's own: a value failed to parse
 };
 
 inline constexpr size_t kTokenTextLimit = 1024;
@@ -31,27 +31,27 @@ inline constexpr size_t kHeaderNameLimit = 1022;
 struct SettingsCursor {
   SettingsCursor(const char* text, size_t length)
       : position(text),
-        tokenStart(text),
+        token_start(text),
         end(text + length),
-        valueBegin(text),
-        valueEnd(text) {
-    tokenText[0] = '\0';
+        value_begin(text),
+        value_end(text) {
+    token_text[0] = '\0';
   }
 
   const char* position;
-  const char* tokenStart;
+  const char* token_start;
   const char* end;
   // Left uninitialised beyond the terminator: a cursor is made per load and
   // clearing 1 KiB each time shows in the small-file throughput.
-  char tokenText[kTokenTextLimit + 1];
-  size_t tokenLength = 0;  // of tokenText, set with it
-  const char* valueBegin;
-  const char* valueEnd;
-  bool valueEscaped = false;  // the span holds a backslash
-  const SettingsSectionBase* currentSection = nullptr;
-  const SettingsEntry* currentEntry = nullptr;
-  size_t currentEntryIndex = 0;
-  bool blockOpen = false;
+  char token_text[kTokenTextLimit + 1];
+  size_t token_length = 0;  // of token_text, set with it
+  const char* value_begin;
+  const char* value_end;
+  bool value_escaped = false;  // the span holds a backslash
+  const SettingsSectionBase* current_section = nullptr;
+  const SettingsEntry* current_entry = nullptr;
+  size_t current_entry_index = 0;
+  bool block_open = false;
 };
 
 TokenKind NextToken(const SettingsDocumentBase& document,
@@ -62,17 +62,23 @@ TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
                              SettingsCursor* cursor, TokenKind expected);
 // When a number starts right at the position: reads it as
 // NextTokenExpecting would and gives the value NumberToInteger would give
-// its text, leaving tokenText as it was. False, and nothing read, otherwise.
+// its text, leaving token_text as it was. False, and nothing read, otherwise.
 bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value);
 // NextToken, quickest when "=" stands right at the position.
 inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
                                           SettingsCursor* cursor) {
   if (cursor->position < cursor->end && *cursor->position == '=') {
-    cursor->tokenStart = cursor->position++;
-    return TokenKind::Equals;
+    cursor->token_start = cursor->position++;
+    return TokenKind::kEquals;
   }
   return NextToken(document, cursor);
 }
+// The usual line of a section: a known key of at most 15 bytes, after
+// blanks, with "=" right behind it. Reads both as NextToken and
+// NextTokenExpectingEquals would, leaving token_text as it was, and gives
+// the key's entry; null, and nothing read, otherwise. Needs a current
+// section.
+const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
 // ASCII letters compared without regard to case, as names are matched.

@@ -419,26 +419,74 @@ std::string LocalStamp(int64_t seconds) {
   return text;
 }
 
+namespace {
+
+// The fields of a stamp as the log writes them, digits in their places,
+// read without sscanf: the replay reads one stamp per definition. False
+// for any other text, which sscanf then reads as before.
+bool ReadPlainStamp(const std::string& text, int* fields) {
+  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != sizeof kShape - 1) return false;
+  int* field = fields;
+  *field = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kShape[i] != 'd') {
+      if (c != kShape[i]) return false;
+      *++field = 0;
+    } else if (c >= '0' && c <= '9') {
+      *field = *field * 10 + (c - '0');
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
-  int year, month, day, hour, minute, second;
+  int f[6];  // year, month, day, hour, minute, second
   char tail;
   if (text.size() != 19 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day,
-                  &hour, &minute, &second, &tail) != 6 ||
-      !platform::FromLocalTime(year, month - 1, day, hour, minute, second, seconds)) {
+      (!ReadPlainStamp(text, f) &&
+       std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1], &f[2],
+                   &f[3], &f[4], &f[5], &tail) != 6) ||
+      !platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds)) {
     return false;
   }
   // Out-of-range fields would carry over; a skipped local time moves.
   return LocalStamp(*seconds) == text;
 }
 
+namespace {
+
+// The fields a stamp shows, compared instead of two stamps' text: the
+// replay reads one stamp per definition, and formatting three candidates
+// each showed in the whole run of `schedules`.
+bool SameStampFields(const platform::LocalTime& a, const platform::LocalTime& b) {
+  return a.year == b.year && a.month_index == b.month_index && a.day == b.day &&
+         a.hour == b.hour && a.minute == b.minute && a.second == b.second;
+}
+
+}  // namespace
+
 std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
   int64_t seconds = 0;
-  if (!ParseLocalStamp(stamp, &seconds)) return std::nullopt;
+  platform::LocalTime shown;
+  // ParseLocalStamp made sure that `seconds` reads back as the stamp.
+  if (!ParseLocalStamp(stamp, &seconds) || !platform::ToLocalTime(seconds, &shown)) {
+    return std::nullopt;
+  }
   std::optional<int64_t> latest;
   for (int64_t shift_s : {-3600, 0, 3600}) {
     const int64_t candidate = seconds + shift_s;
-    if (candidate <= limit_s && LocalStamp(candidate) == stamp) latest = candidate;
+    if (candidate > limit_s) continue;
+    platform::LocalTime local;
+    if (shift_s == 0 ||
+        (platform::ToLocalTime(candidate, &local) && SameStampFields(local, shown))) {
+      latest = candidate;
+    }
   }
   return latest;
 }

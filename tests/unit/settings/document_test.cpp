@@ -52,8 +52,8 @@ TEST(SettingsDocumentTest, SectionsKeepTheirAddressesAsMoreAreAdded) {
   auto& last = AddSection(document, "Last");
   AddEntry(last, kText, "text", &OtherRecord::text);
 
-  ASSERT_EQ(document.sections.size(), 102u);
-  EXPECT_EQ(document.sections.front().get(), &first);
+  ASSERT_EQ(document.sections_.size(), 102u);
+  EXPECT_EQ(document.sections_.front().get(), &first);
   const std::string text =
       "FormatVersion=1\n[first]\nnumber=4\n[LAST]\ntext=\"t\"\n";
   OtherRecord record;
@@ -85,9 +85,9 @@ TEST(SettingsDocumentTest, KeyDeclaredTwiceReachesItsFirstEntryOnly) {
 
 TEST(SettingsDocumentTest, NewDocumentAcceptsVersionOne) {
   SettingsDocument<OtherRecord> document;
-  EXPECT_EQ(document.title, "");
-  EXPECT_EQ(document.formatVersion, 1.0);
-  EXPECT_TRUE(document.sections.empty());
+  EXPECT_EQ(document.title_, "");
+  EXPECT_EQ(document.format_version_, 1.0);
+  EXPECT_TRUE(document.sections_.empty());
   SettingsDocument<OtherRecord> version_two("Two", 2.0);
   const std::string text = "FormatVersion=2";
   OtherRecord record;

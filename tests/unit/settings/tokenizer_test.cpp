@@ -14,22 +14,22 @@ using settings_test::TestRecord;
 // Renders the token the cursor just produced, with the fields its kind sets.
 std::string Describe(TokenKind kind, const SettingsCursor& cursor) {
   switch (kind) {
-    case TokenKind::Number:
-      return "N(" + std::string(cursor.tokenText) + ")";
-    case TokenKind::String:
-      return "S(" + std::string(cursor.valueBegin, cursor.valueEnd) + ")";
-    case TokenKind::Equals:
+    case TokenKind::kNumber:
+      return "N(" + std::string(cursor.token_text) + ")";
+    case TokenKind::kString:
+      return "S(" + std::string(cursor.value_begin, cursor.value_end) + ")";
+    case TokenKind::kEquals:
       return "=";
-    case TokenKind::Punctuation:
+    case TokenKind::kPunctuation:
       return "P(" + std::string(1, cursor.position[-1]) + ")";
-    case TokenKind::VersionKeyword:
+    case TokenKind::kVersionKeyword:
       return "V";
-    case TokenKind::KnownKey:
-      return "K(" + cursor.currentEntry->key + ")";
-    case TokenKind::SectionHeader:
-      return "H(" + cursor.currentSection->name + ")";
-    case TokenKind::UnrecognizedName:
-      return "U(" + std::string(cursor.tokenText) + ")";
+    case TokenKind::kKnownKey:
+      return "K(" + cursor.current_entry->key + ")";
+    case TokenKind::kSectionHeader:
+      return "H(" + cursor.current_section->name_ + ")";
+    case TokenKind::kUnrecognizedName:
+      return "U(" + std::string(cursor.token_text) + ")";
     default:
       return "?";
   }
@@ -50,8 +50,8 @@ class TokenizerTest : public ::testing::Test {
     for (size_t i = 0; i <= length; ++i) {
       TokenKind kind = NextToken(document_, &cursor);
       EXPECT_LE(cursor.position, cursor.end);
-      if (kind == TokenKind::End) {
-        EXPECT_EQ(NextToken(document_, &cursor), TokenKind::End)
+      if (kind == TokenKind::kEnd) {
+        EXPECT_EQ(NextToken(document_, &cursor), TokenKind::kEnd)
             << "End is final";
         return tokens;
       }
@@ -173,48 +173,48 @@ TEST_F(TokenizerTest, HeadersAndKeys) {
 TEST_F(TokenizerTest, CursorFieldsFollowTheToken) {
   const std::string text = "  [Other] /* c */ count \"v\" 42 enabled";
   SettingsCursor cursor(text.data(), text.size());
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::SectionHeader);
-  EXPECT_EQ(cursor.tokenStart, text.data());
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kSectionHeader);
+  EXPECT_EQ(cursor.token_start, text.data());
   EXPECT_EQ(cursor.position, text.data() + 9);
 
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::KnownKey);
-  EXPECT_EQ(cursor.tokenStart, text.data() + 9) << "before blanks and comment";
-  EXPECT_EQ(cursor.currentEntryIndex, 0u);
-  const SettingsEntry* count_entry = cursor.currentEntry;
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kKnownKey);
+  EXPECT_EQ(cursor.token_start, text.data() + 9) << "before blanks and comment";
+  EXPECT_EQ(cursor.current_entry_index, 0u);
+  const SettingsEntry* count_entry = cursor.current_entry;
 
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::String);
-  EXPECT_EQ(std::string(cursor.valueBegin, cursor.valueEnd), "v");
-  EXPECT_STREQ(cursor.tokenText, "count") << "a String leaves the text";
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kString);
+  EXPECT_EQ(std::string(cursor.value_begin, cursor.value_end), "v");
+  EXPECT_STREQ(cursor.token_text, "count") << "a String leaves the text";
 
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::Number);
-  EXPECT_STREQ(cursor.tokenText, "42");
-  EXPECT_EQ(std::string(cursor.valueBegin, cursor.valueEnd), "v");
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kNumber);
+  EXPECT_STREQ(cursor.token_text, "42");
+  EXPECT_EQ(std::string(cursor.value_begin, cursor.value_end), "v");
 
   // An unknown name keeps the entry of the last known key.
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::UnrecognizedName);
-  EXPECT_EQ(cursor.currentEntry, count_entry);
-  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::End);
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kUnrecognizedName);
+  EXPECT_EQ(cursor.current_entry, count_entry);
+  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::kEnd);
 }
 
 TEST_F(TokenizerTest, EntryIndexFollowsDeclarationOrder) {
   const std::string text = "[Common] dt_from NAME type_period";
   SettingsCursor cursor(text.data(), text.size());
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::SectionHeader);
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kSectionHeader);
   const std::vector<size_t> expected = {5, 0, 4};
   for (size_t index : expected) {
-    ASSERT_EQ(NextToken(document_, &cursor), TokenKind::KnownKey);
-    EXPECT_EQ(cursor.currentEntryIndex, index);
-    EXPECT_EQ(cursor.currentEntry, &document_.sections[0]->entries[index]);
+    ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kKnownKey);
+    EXPECT_EQ(cursor.current_entry_index, index);
+    EXPECT_EQ(cursor.current_entry, &document_.sections_[0]->entries_[index]);
   }
 }
 
 TEST_F(TokenizerTest, UnrecognizedHeaderLeavesNoSectionCurrent) {
   const std::string text = "[Common] [Nope] hour";
   SettingsCursor cursor(text.data(), text.size());
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::SectionHeader);
-  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::UnrecognizedName);
-  EXPECT_EQ(cursor.currentSection, nullptr);
-  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::UnrecognizedName);
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kSectionHeader);
+  ASSERT_EQ(NextToken(document_, &cursor), TokenKind::kUnrecognizedName);
+  EXPECT_EQ(cursor.current_section, nullptr);
+  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::kUnrecognizedName);
 }
 
 TEST_F(TokenizerTest, LongRunsAreCutAtTheirBounds) {
@@ -232,8 +232,8 @@ TEST_F(TokenizerTest, LongRunsAreCutAtTheirBounds) {
   for (const Case& c : cases) {
     SettingsCursor cursor(c.text.data(), c.text.size());
     std::vector<size_t> lengths;
-    while (NextToken(document_, &cursor) != TokenKind::End) {
-      lengths.push_back(std::string(cursor.tokenText).size());
+    while (NextToken(document_, &cursor) != TokenKind::kEnd) {
+      lengths.push_back(std::string(cursor.token_text).size());
       ASSERT_LE(lengths.size(), c.text.size());
     }
     EXPECT_EQ(lengths, c.lengths) << "text of " << c.text.size();
@@ -243,18 +243,18 @@ TEST_F(TokenizerTest, LongRunsAreCutAtTheirBounds) {
 TEST_F(TokenizerTest, HeaderNamesAreCutAt1022) {
   const std::string fits = "[" + std::string(1022, 'h') + "]";
   SettingsCursor cursor(fits.data(), fits.size());
-  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::UnrecognizedName);
-  EXPECT_EQ(std::string(cursor.tokenText), std::string(1022, 'h'));
-  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::End);
+  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::kUnrecognizedName);
+  EXPECT_EQ(std::string(cursor.token_text), std::string(1022, 'h'));
+  EXPECT_EQ(NextToken(document_, &cursor), TokenKind::kEnd);
 
   // Cut names go on scanning after the cut; all that matters is that the
   // scan stays inside the text and ends.
   const std::string longer = "[" + std::string(5000, 'h') + "]";
   SettingsCursor cut(longer.data(), longer.size());
-  EXPECT_EQ(NextToken(document_, &cut), TokenKind::UnrecognizedName);
-  EXPECT_EQ(std::string(cut.tokenText).size(), 1022u);
+  EXPECT_EQ(NextToken(document_, &cut), TokenKind::kUnrecognizedName);
+  EXPECT_EQ(std::string(cut.token_text).size(), 1022u);
   int guard = 0;
-  while (NextToken(document_, &cut) != TokenKind::End) {
+  while (NextToken(document_, &cut) != TokenKind::kEnd) {
     ASSERT_LE(cut.position, cut.end);
     ASSERT_LT(++guard, 100);
   }
