@@ -49,8 +49,8 @@ void BindHeldFolder(const std::string& path, const HeldFolder* folder);
 // when it is a link, a hard link with other names, not a regular file, or
 // owned by an account other than this process's (Windows: the system's,
 // the administrators' or this process's). kTruncate empties it only after
-// those checks; kAppend writes at its end. Text mode on Windows, unbuffered
-// on POSIX, not inherited by children.
+// those checks; kAppend writes at its end. Text mode on Windows, buffered
+// (the writer flushes each entry), not inherited by children.
 enum class OwnFileMode { kTruncate, kAppend };
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode);

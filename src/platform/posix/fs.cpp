@@ -75,7 +75,6 @@ std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
     close(fd);
     return nullptr;
   }
-  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 
