@@ -36,8 +36,8 @@ bool StopIsPending() {
 std::atomic<int> stops{0};
 std::atomic<bool> taken_before_registration{false};
 std::atomic<bool> stop_reached_handler{false};
-void CountStop(uint32_t control) {
-  if (control == platform::kControlStop) stops.fetch_add(1);
+void CountStop(platform::ServiceControl control) {
+  if (control == platform::ServiceControl::kStop) stops.fetch_add(1);
 }
 
 // A stop that the dispatcher takes before the worker has registered its

@@ -16,15 +16,6 @@
 namespace corvana::testing {
 namespace fs = std::filesystem;
 
-namespace {
-std::string& CommonFolder() {
-  static std::string folder;
-  return folder;
-}
-std::string CommonQuery() { return CommonFolder(); }
-std::string UserQuery() { return ""; }
-}  // namespace
-
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device random;
@@ -54,8 +45,9 @@ void WriteFile(const fs::path& path, const std::string& content) {
 }
 
 void InitContextAt(const std::string& common) {
-  CommonFolder() = common;
-  SetFolderQueries(&CommonQuery, &UserQuery);
+  static FixedShellFolders folders;
+  folders.common = common;
+  platform::SetShellFolders(&folders);
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
 }
 
@@ -199,6 +191,11 @@ void RecordingLauncher::Finish(platform::ProcessHandle process,
 ScopedSeams::ScopedSeams(platform::Clock& clock,
                          platform::ProcessLauncher& launcher) {
   platform::SetClock(&clock);
+  platform::SetLauncher(&launcher);
+  stop_requested.store(false);
+}
+
+ScopedSeams::ScopedSeams(platform::ProcessLauncher& launcher) {
   platform::SetLauncher(&launcher);
   stop_requested.store(false);
 }

@@ -28,6 +28,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The shell's folders as a test names them: the machine-wide one (empty:
+// the shell names none) and no per-user one.
+class FixedShellFolders final : public platform::ShellFolders {
+ public:
+  std::string CommonAppData() override { return common; }
+  std::string UserAppData() override { return ""; }
+  std::string common;
+};
+
 // InitAppContext with the machine-wide data folder pointed at `common` (an
 // empty text means "the shell names none"). HomePath becomes
 // common/Corvana/ when that is writable.
@@ -104,10 +113,12 @@ class RecordingLauncher final : public platform::ProcessLauncher {
 
 // Installs a clock and a launcher for the life of a test fixture and puts
 // the system's back afterwards, with the stop flag clear on both sides.
-// Declare it after the clock and the launcher it is given.
+// Declare it after the clock and the launcher it is given; without a clock
+// the system's keeps running.
 class ScopedSeams {
  public:
   ScopedSeams(platform::Clock& clock, platform::ProcessLauncher& launcher);
+  explicit ScopedSeams(platform::ProcessLauncher& launcher);
   ~ScopedSeams();
   ScopedSeams(const ScopedSeams&) = delete;
   ScopedSeams& operator=(const ScopedSeams&) = delete;
