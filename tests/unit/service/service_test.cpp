@@ -279,7 +279,7 @@ class ServiceMainTest : public ControlHandlerTest {
 
 void ServiceMainTest::RunAndStop(platform::ServiceControl control) {
   AppContext* before = GetAppContext();
-  std::thread worker([&] {
+  testing::BoundedThread worker("ServiceMain after the stop", [&] {
     ServiceMain();
     returned_.store(true);
   });
@@ -297,7 +297,7 @@ void ServiceMainTest::RunAndStop(platform::ServiceControl control) {
                                   testing::kHangBoundMs, kSpin))
       << "the engine never finished starting";
   ServiceControlHandler(control);
-  worker.join();
+  worker.Join();
 }
 
 TEST_F(ServiceMainTest, ReportsRunningThenStopPendingWithProgressThenStopped) {
