@@ -3,7 +3,8 @@
 // interfaces here, reached by Current*() and replaced by Set*(), where
 // nullptr puts the system's back. Set them before the worker thread starts.
 // The service uses the system's; tests install their own, and drive days of
-// ticks in milliseconds without waiting for one.
+// ticks in milliseconds without waiting for one. The thread resumer is one
+// call, so it is one pointer rather than an interface, set the same way.
 //
 // Two more replaceable points stay outside, on purpose:
 // - SetLogSink (logging/log.h) is no system call but a feature of the

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/env.h"
-#include "support/env_var.h"
+#include "support/fixtures.h"
 
 namespace corvana {
 namespace {

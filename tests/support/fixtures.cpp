@@ -1,6 +1,7 @@
 #include "support/fixtures.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -43,6 +44,26 @@ void WriteFile(const fs::path& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   out << content;
 }
+
+void SetEnvVar(const char* name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.value_or("").c_str());
+#else
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+ScopedEnvVar::ScopedEnvVar(const char* name,
+                           const std::optional<std::string>& value)
+    : name_(name), old_(platform::GetEnv(name)) {
+  SetEnvVar(name, value);
+}
+
+ScopedEnvVar::~ScopedEnvVar() { SetEnvVar(name_, old_); }
 
 void InitContextAt(const std::string& common) {
   static FixedShellFolders folders;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,6 +36,23 @@ class FixedShellFolders final : public platform::ShellFolders {
   std::string CommonAppData() override { return common; }
   std::string UserAppData() override { return ""; }
   std::string common;
+};
+
+// Environment variables set by a test and put back after it.
+// nullopt removes the variable; so does an empty value on Windows.
+void SetEnvVar(const char* name, const std::optional<std::string>& value);
+
+// Sets a variable for the life of the object, then puts the old value back.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnvVar();
+  ScopedEnvVar(const ScopedEnvVar&) = delete;
+  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 // InitAppContext with the machine-wide data folder pointed at `common` (an

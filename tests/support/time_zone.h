@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "support/env_var.h"
+#include "support/fixtures.h"
 
 namespace corvana::testing {
 

@@ -10,7 +10,6 @@
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/env.h"
-#include "support/env_var.h"
 #include "support/fixtures.h"
 
 namespace corvana {

@@ -19,7 +19,6 @@
 #include "platform/library.h"
 #include "platform/process.h"
 #include "support/child_modes.h"
-#include "support/env_var.h"
 #include "support/fixtures.h"
 #include "support/waiting.h"
 
