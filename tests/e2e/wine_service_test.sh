@@ -26,7 +26,7 @@ home="$WINEPREFIX/drive_c/ProgramData/Corvana"
 rm -rf "$app" "$home"
 mkdir -p "$app" "$home/webserver"
 cp "$build/scheduler.exe" "$app/"
-cp "$build/tests/helpers/ravo_standin.exe" "$app/Ravo.exe"
+cp "$build/tests/helpers/fault_analyzer.exe" "$app/Ravo.exe"
 cp "$build/tests/helpers/nginx_stub.exe" "$home/webserver/nginx.exe" 2>/dev/null || true
 
 # What Explorer's Properties and inventory tools read from the file.
