@@ -81,12 +81,12 @@ std::string CreateFailureText(const ServiceResult& result);
 std::string FailureText(const ServiceResult& result);
 
 ServiceResult RegisterService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name);
+                              const std::string& name,
+                              const std::string& display_name);
 // Sets the description and the restart-after-failure policy above. systemd
 // takes the policy from the unit that RegisterService writes.
 ServiceResult ConfigureServiceRecovery(const std::string& name,
-                               const std::string& description);
+                                       const std::string& description);
 ServiceResult StartRegisteredService(const std::string& name);
 ServiceResult StopRegisteredService(const std::string& name);
 ServiceResult RemoveService(const std::string& name);

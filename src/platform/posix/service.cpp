@@ -187,8 +187,8 @@ bool ReportServiceStatus(StatusHandle handle, const ServiceStatus&) {
 void RestrictLibrarySearch() {}
 
 ServiceResult RegisterService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name) {
+                              const std::string& name,
+                              const std::string& display_name) {
   ServiceResult result;
   result.manager_opened = SystemdRuns();
   if (!result.manager_opened) return result;
@@ -218,7 +218,8 @@ ServiceResult RegisterService(const std::string& command_line,
 
 // The unit written at creation carries the restart policy already, and its
 // Description is the name systemctl shows.
-ServiceResult ConfigureServiceRecovery(const std::string& name, const std::string&) {
+ServiceResult ConfigureServiceRecovery(const std::string& name,
+                                       const std::string&) {
   ServiceResult result = Opened(name);
   result.succeeded = result.service_opened;
   return result;

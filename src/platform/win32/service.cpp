@@ -194,8 +194,8 @@ void RestrictLibrarySearch() {
 }
 
 ServiceResult RegisterService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name) {
+                              const std::string& name,
+                              const std::string& display_name) {
   ServiceResult result;
   ScmHandles handles(kCreateManagerAccess, "", 0, &result);
   if (!result.manager_opened) return result;
@@ -210,7 +210,7 @@ ServiceResult RegisterService(const std::string& command_line,
 }
 
 ServiceResult ConfigureServiceRecovery(const std::string& name,
-                               const std::string& description) {
+                                       const std::string& description) {
   ServiceResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceConfigureAccess, &result);
   if (!result.service_opened) return result;
