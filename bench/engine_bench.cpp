@@ -57,17 +57,17 @@ void FillTickEngine(SchedulerEngine& engine, int64_t last_update_s) {
 
 void BM_OrdinaryTick(benchmark::State& state) {
   InitBenchContext();
-  BenchClock clock;
+  testing::FakeClock clock;
   CountingLauncher launcher;
-  ScopedSeams seams(&clock, &launcher);
-  const int64_t noon = LocalSeconds(2026, 6, 10, kNotDueHour, 0, 0);
+  testing::ScopedSeams seams(clock, launcher);
+  const int64_t noon = testing::LocalSeconds(2026, 6, 10, kNotDueHour, 0, 0);
   SchedulerEngine engine;
   FillTickEngine(engine, noon - 60);
   int64_t ticks = 0;
   const uint64_t allocations_before = allocation_count.load();
   for (auto _ : state) {
     // About three ticks to the second, as at the 310 ms pause.
-    clock.now_s = noon + (ticks++ / 3) % 60;
+    clock.Set(noon + (ticks++ / 3) % 60);
     engine.tick_count = 0;  // never the supervising eleventh
     EngineTick(engine);
   }
@@ -75,7 +75,7 @@ void BM_OrdinaryTick(benchmark::State& state) {
   if (launcher.starts != 0) {
     state.SkipWithError("a definition fell due: not an ordinary tick");
   }
-  if (clock.slept_ms != ticks * kTickPauseMs) {
+  if (clock.slept_ms() != ticks * kTickPauseMs) {
     state.SkipWithError("a tick did not end with its pause");
   }
   state.counters["allocs_per_tick"] =
@@ -135,7 +135,7 @@ void TimeWithCaches(benchmark::State& state, bool cold, Body body) {
 void BM_CarryOver(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   CountingLauncher launcher;
-  ScopedSeams seams(nullptr, &launcher);
+  testing::ScopedSeams seams(launcher);
   CarryOverLists lists = MakeCarryOverLists(count);
   std::vector<ScheduleDefinition>& snapshot = lists.snapshot;
   std::vector<ScheduleDefinition>& fresh = lists.fresh;
@@ -152,7 +152,7 @@ void BM_CarryOver(benchmark::State& state) {
 void BM_CarryOverShuffled(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   CountingLauncher launcher;
-  ScopedSeams seams(nullptr, &launcher);
+  testing::ScopedSeams seams(launcher);
   CarryOverLists lists = MakeCarryOverLists(count);
   std::mt19937 random(24);
   std::shuffle(lists.fresh.begin(), lists.fresh.end(), random);

@@ -14,14 +14,6 @@ namespace {
 
 constexpr const char kLineEnd[] = "\r\n";
 
-std::string& CommonFolder() {
-  static std::string folder;
-  return folder;
-}
-
-std::string CommonFolderQuery() { return CommonFolder(); }
-std::string UserFolderQuery() { return ""; }
-
 std::string PadTo72(std::string text) {
   if (text.size() < 72) text.append(72 - text.size(), ' ');
   return text;
@@ -66,26 +58,8 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 }  // namespace
 
 // A folder of its own per process, removed again when the process ends.
-class BenchFolder {
- public:
-  BenchFolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("corvana-bench-" + std::to_string(std::random_device()()))) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_ / "common");
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 const std::filesystem::path& BenchRoot() {
-  static const BenchFolder folder;
+  static const testing::TempDir folder;
   return folder.path();
 }
 
@@ -93,22 +67,13 @@ void InitBenchContext() {
   static bool done = false;
   if (done) return;
   done = true;
-  CommonFolder() = (BenchRoot() / "common").string();
-  SetFolderQueries(&CommonFolderQuery, &UserFolderQuery);
-  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+  std::filesystem::create_directories(BenchRoot() / "common");
+  testing::InitContextAt((BenchRoot() / "common").string());
 }
 
 std::string BenchHomePath() {
   AppContext* context = GetAppContext();
   return context ? context->HomePath : std::string();
-}
-
-int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
-                     int second) {
-  int64_t seconds = 0;
-  platform::FromLocalTime(year, month - 1, day, hour, minute, second,
-                          &seconds);
-  return seconds;
 }
 
 std::string ScheduleFileText(int variant) {

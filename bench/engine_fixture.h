@@ -1,6 +1,7 @@
-// What the engine benchmarks share: a home folder of their own with the
-// application context rooted in it, a clock that never sleeps, a launcher
-// that only counts, and definition files as the analyzer writes them.
+// What the engine benchmarks share beyond the tests' own fixtures
+// (tests/support: folder, context, clock, seams): a launcher that starts
+// nothing and only counts, so that a tick pays for no record of a start, and
+// definition files as the analyzer writes them.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
 #include "platform/seams.h"
+#include "support/fixtures.h"
 
 namespace corvana::bench {
 
@@ -18,17 +20,6 @@ namespace corvana::bench {
 void InitBenchContext();
 const std::filesystem::path& BenchRoot();
 std::string BenchHomePath();
-
-class BenchClock final : public platform::Clock {
- public:
-  int64_t NowSeconds() override { return now_s; }
-  int64_t MonotonicMs() override { return monotonic_ms; }
-  void SleepMs(int ms) override { slept_ms += ms; }
-
-  int64_t now_s = 0;
-  int64_t monotonic_ms = 1000000;
-  int64_t slept_ms = 0;
-};
 
 // Starts nothing: an ordinary tick must not ask it to.
 class CountingLauncher final : public platform::ProcessLauncher {
@@ -51,23 +42,6 @@ class CountingLauncher final : public platform::ProcessLauncher {
   int64_t starts = 0;
   int64_t releases = 0;
 };
-
-// Installs the seams for one benchmark and puts the system's back after it.
-class ScopedSeams {
- public:
-  ScopedSeams(platform::Clock* clock, platform::ProcessLauncher* launcher) {
-    platform::SetClock(clock);
-    platform::SetLauncher(launcher);
-  }
-  ~ScopedSeams() {
-    platform::SetClock(nullptr);
-    platform::SetLauncher(nullptr);
-  }
-};
-
-// Local time through the zone rules, as seconds since 1970.
-int64_t LocalSeconds(int year, int month, int day, int hour, int minute,
-                     int second);
 
 // A realistic file of each kind (about 370 and 330 bytes, CR LF line ends,
 // the analyzer's header comment); `variant` changes names and times.

@@ -51,7 +51,7 @@ void TruncateLog(benchmark::State& state) {
 void BM_Reload(benchmark::State& state) {
   PrepareReloadFolder();
   CountingLauncher launcher;  // no nginx is started for the web servers
-  ScopedSeams seams(nullptr, &launcher);
+  testing::ScopedSeams seams(launcher);
   SchedulerEngine engine;
   for (auto _ : state) {
     ReloadSchedules(engine);

@@ -86,7 +86,7 @@ std::string PrepareFolder() {
 
 void BM_SchedulesWholeRun(benchmark::State& state) {
   const std::string home = PrepareFolder();
-  const int64_t from_s = LocalSeconds(2026, 12, 7, 12, 0, 0);
+  const int64_t from_s = testing::LocalSeconds(2026, 12, 7, 12, 0, 0);
   size_t rows = 0;
   for (auto _ : state) {
     const status::Report report = status::BuildReport(home, from_s, kNextCount);

@@ -12,6 +12,7 @@
 #include "definitions/change_counter.h"
 #include "environment/app_context.h"
 #include "logging/start_up.h"
+#include "platform/seams.h"
 
 namespace {
 
@@ -19,12 +20,17 @@ namespace fs = std::filesystem;
 
 constexpr size_t kMaxCounterBytes = 8;
 
-std::string& CommonFolder() {
-  static std::string folder;
-  return folder;
+class TemporaryShellFolders final : public corvana::platform::ShellFolders {
+ public:
+  std::string CommonAppData() override { return common; }
+  std::string UserAppData() override { return ""; }
+  std::string common;
+};
+
+TemporaryShellFolders& Folders() {
+  static auto* folders = new TemporaryShellFolders;
+  return *folders;
 }
-std::string CommonQuery() { return CommonFolder(); }
-std::string NoUserFolder() { return ""; }
 
 // HomePath below a fresh temporary folder, once per process.
 std::string CounterPath() {
@@ -32,12 +38,12 @@ std::string CounterPath() {
     const fs::path common = fs::temp_directory_path() /
                             ("corvana-counter-fuzz-" + std::to_string(std::random_device()()));
     fs::create_directories(common);
-    CommonFolder() = common.string();
+    Folders().common = common.string();
     std::atexit([] {
       std::error_code ignored;
-      fs::remove_all(CommonFolder(), ignored);
+      fs::remove_all(Folders().common, ignored);
     });
-    corvana::SetFolderQueries(&CommonQuery, &NoUserFolder);
+    corvana::platform::SetShellFolders(&Folders());
     corvana::InitAppContext(corvana::kProductName, corvana::kVersionText,
                             corvana::kPrivacyPolicyUrl);
     return corvana::GetAppContext()->HomePath + corvana::kCounterFileName;

@@ -15,8 +15,6 @@ namespace {
 constexpr const char kProbeFileName[] = "tst0Xlgn9.tmp";
 
 std::atomic<AppContext*> current_context{nullptr};
-std::atomic<FolderQuery> common_query{&platform::CommonAppDataFolder};
-std::atomic<FolderQuery> user_query{&platform::UserAppDataFolder};
 
 // Contexts are never freed: the other thread may still be reading the one
 // that a second initialisation replaces.
@@ -39,7 +37,7 @@ void SettleTempFolder(AppContext& context) {
 
 void SettleUserFolder(AppContext& context) {
   // Without a per-user folder there is nothing to create the product's in.
-  std::string user = user_query.load()();
+  std::string user = platform::CurrentShellFolders().UserAppData();
   if (user.empty()) return;
   context.user_product_folder = user + platform::kPathSeparator +
                                 context.product_name +
@@ -92,14 +90,8 @@ void SettleHomePath(AppContext& context, const std::string& common) {
 AppContext* GetAppContext() { return current_context.load(); }
 
 std::string CommonHomePath(const char* product_name) {
-  const std::string common = common_query.load()();
+  const std::string common = platform::CurrentShellFolders().CommonAppData();
   return common.empty() ? std::string() : HomeIn(common, product_name);
-}
-
-void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata) {
-  common_query.store(common_appdata ? common_appdata
-                                    : &platform::CommonAppDataFolder);
-  user_query.store(user_appdata ? user_appdata : &platform::UserAppDataFolder);
 }
 
 namespace {
@@ -125,7 +117,7 @@ AppContext* CreateAppContext(const char* product_name,
                              const char* version_text) {
   AppContext* context = PublishContext(product_name, version_text);
   SettleTempFolder(*context);
-  const std::string common = common_query.load()();
+  const std::string common = platform::CurrentShellFolders().CommonAppData();
   context->common_appdata_folder =
       common.empty() ? context->HomePath : common + platform::kPathSeparator;
   SettleUserFolder(*context);

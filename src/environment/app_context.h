@@ -52,9 +52,4 @@ void InitReadOnlyAppContext(const char* product_name, const char* version_text,
 // the shell names none. Creates and writes nothing.
 std::string CommonHomePath(const char* product_name);
 
-// Where the shell folders come from. Tests point them at folders of their
-// own; nullptr puts the platform's queries back.
-using FolderQuery = std::string (*)();
-void SetFolderQueries(FolderQuery common_appdata, FolderQuery user_appdata);
-
 }  // namespace corvana

@@ -76,7 +76,7 @@ void WriteSystemInformation() {
   for (const std::string& line : lines) AppendLogLine(line.c_str(), true);
 }
 
-int CORVANA_WINAPI OnCrash(void* /*reserved*/) {
+int CORVANA_LIBRARY_CALL OnCrash(void* /*reserved*/) {
   WriteLog("***Crash!", kLogSecondChannel);
   WriteSystemInformation();
   const CrAddFile2AFunction add_file = Loaded().add_file;

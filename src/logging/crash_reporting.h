@@ -18,7 +18,7 @@ inline std::string CrashLibraryFileName() {
 
 // Called by the library when it prepares a report; the argument is unused.
 // Returns nonzero to let the report go on.
-using CrashCallback = int(CORVANA_WINAPI*)(void* reserved);
+using CrashCallback = int(CORVANA_LIBRARY_CALL*)(void* reserved);
 
 // The library's published ANSI install record (CR_INSTALL_INFOA, release 1.4
 // layout), member for member, in portable types: WORD, UINT and DWORD are
@@ -53,12 +53,12 @@ static_assert(sizeof(CrashInstallInfo) == (sizeof(void*) == 4 ? 104 : 184),
               "CrashInstallInfo must match the library's record");
 
 // The library's entry points, all returning 0 on success.
-using CrInstallAFunction = int(CORVANA_WINAPI*)(CrashInstallInfo* info);
-using CrAddFile2AFunction = int(CORVANA_WINAPI*)(const char* file,
+using CrInstallAFunction = int(CORVANA_LIBRARY_CALL*)(CrashInstallInfo* info);
+using CrAddFile2AFunction = int(CORVANA_LIBRARY_CALL*)(const char* file,
                                                  const char* dest_name,
                                                  const char* description,
                                                  uint32_t flags);
-using CrGetLastErrorMsgAFunction = int(CORVANA_WINAPI*)(char* buffer,
+using CrGetLastErrorMsgAFunction = int(CORVANA_LIBRARY_CALL*)(char* buffer,
                                                         unsigned int size);
 
 // 0 when the library could not be loaded, else 1 whatever the install gave.

@@ -11,10 +11,11 @@ namespace corvana::platform {
 extern const char kPathSeparator;
 
 std::optional<std::string> GetEnv(const char* name);
-// Windows: CSIDL_COMMON_APPDATA. POSIX: $PROGRAMDATA, else /var/lib.
-// Empty when the system names none. Never created here.
+// The data folder shared by every user of the machine (POSIX: $PROGRAMDATA,
+// else /var/lib). Empty when the system names none. Never created here.
 std::string CommonAppDataFolder();
-// Windows: CSIDL_APPDATA. POSIX: $XDG_DATA_HOME, else $HOME/.local/share.
+// The calling user's own data folder (POSIX: $XDG_DATA_HOME, else
+// $HOME/.local/share).
 std::string UserAppDataFolder();
 std::string CurrentDirectory();
 // Full path of the running executable; empty when it cannot be had.

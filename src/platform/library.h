@@ -6,12 +6,11 @@
 
 #include <string>
 
-// The calling convention of Windows entry points and callbacks: __stdcall on
-// 32-bit Windows, the one and only convention everywhere else.
-#if defined(_WIN32) && !defined(_WIN64)
-#define CORVANA_WINAPI __stdcall
-#else
-#define CORVANA_WINAPI
+// The calling convention of a loaded library's entry points and of the
+// callbacks it makes. The build names it on a platform with more than one;
+// everywhere else there is one and only convention.
+#ifndef CORVANA_LIBRARY_CALL
+#define CORVANA_LIBRARY_CALL
 #endif
 
 namespace corvana::platform {

@@ -9,7 +9,7 @@ namespace corvana::platform {
 
 class HeldProgram;
 
-// A started child; 0 means none. A Windows HANDLE, or a POSIX process id.
+// A started child, as the platform names it; 0 means none.
 using ProcessHandle = std::intptr_t;
 
 // How a child is started. Each platform says it in its own terms; POSIX
@@ -45,8 +45,7 @@ struct ProcessStart {
 ProcessHandle StartProcess(const ProcessStart& start);
 // Starts a child that nobody tracks (it is still reaped on POSIX).
 bool StartDetachedProcess(const ProcessStart& start);
-// kInvalid when the handle is not valid. On Windows a child that exits
-// with 259 (STILL_ACTIVE) reads as running.
+// kInvalid when the handle is not valid.
 ProcessStatus QueryProcess(ProcessHandle process);
 // Ends the child and what it started: on Windows its job, on POSIX its
 // process group.

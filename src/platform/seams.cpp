@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/clock.h"
+#include "platform/env.h"
 
 namespace corvana::platform {
 namespace {
@@ -48,16 +49,59 @@ class SystemLauncherImpl final : public ProcessLauncher {
   void CollectEnded() override { CollectEndedChildren(); }
 };
 
+class SystemServiceManagerImpl final : public ServiceManager {
+ public:
+  StatusHandle RegisterControlHandler(const char* service_name,
+                                      ControlHandlerFunction handler) override {
+    return platform::RegisterControlHandler(service_name, handler);
+  }
+  bool ReportStatus(StatusHandle handle, const ServiceStatus& status) override {
+    return ReportServiceStatus(handle, status);
+  }
+  ServiceResult Register(const std::string& command_line,
+                         const std::string& name,
+                         const std::string& display_name) override {
+    return RegisterService(command_line, name, display_name);
+  }
+  ServiceResult ConfigureRecovery(const std::string& name,
+                                  const std::string& description) override {
+    return ConfigureServiceRecovery(name, description);
+  }
+  ServiceResult Start(const std::string& name) override {
+    return StartRegisteredService(name);
+  }
+  ServiceResult Stop(const std::string& name) override {
+    return StopRegisteredService(name);
+  }
+  ServiceResult Remove(const std::string& name) override {
+    return RemoveService(name);
+  }
+};
+
+class SystemShellFoldersImpl final : public ShellFolders {
+ public:
+  std::string CommonAppData() override { return CommonAppDataFolder(); }
+  std::string UserAppData() override { return UserAppDataFolder(); }
+};
+
 SystemClockImpl system_clock;
 SystemLauncherImpl system_launcher;
+SystemServiceManagerImpl system_service_manager;
+SystemShellFoldersImpl system_shell_folders;
 std::atomic<Clock*> current_clock{&system_clock};
 std::atomic<ProcessLauncher*> current_launcher{&system_launcher};
+std::atomic<ServiceManager*> current_service_manager{&system_service_manager};
+std::atomic<ShellFolders*> current_shell_folders{&system_shell_folders};
 std::atomic<ThreadResumer> current_resumer{nullptr};
 
 }  // namespace
 
 Clock& CurrentClock() { return *current_clock.load(); }
 ProcessLauncher& CurrentLauncher() { return *current_launcher.load(); }
+ServiceManager& CurrentServiceManager() {
+  return *current_service_manager.load();
+}
+ShellFolders& CurrentShellFolders() { return *current_shell_folders.load(); }
 
 void SetClock(Clock* clock) {
   current_clock.store(clock ? clock : &system_clock);
@@ -65,6 +109,14 @@ void SetClock(Clock* clock) {
 
 void SetLauncher(ProcessLauncher* launcher) {
   current_launcher.store(launcher ? launcher : &system_launcher);
+}
+
+void SetServiceManager(ServiceManager* manager) {
+  current_service_manager.store(manager ? manager : &system_service_manager);
+}
+
+void SetShellFolders(ShellFolders* folders) {
+  current_shell_folders.store(folders ? folders : &system_shell_folders);
 }
 
 void SetThreadResumer(ThreadResumer resumer) { current_resumer.store(resumer); }

@@ -1,11 +1,24 @@
-// The two seams through which the scheduler reads time and runs children.
-// The service uses the system's; tests install their own and drive days of
-// ticks in milliseconds.
+// The one way a test replaces a system call: every call the scheduler makes
+// into the system that a test must see or steer goes through one of the
+// interfaces here, reached by Current*() and replaced by Set*(), where
+// nullptr puts the system's back. Set them before the worker thread starts.
+// The service uses the system's; tests install their own, and drive days of
+// ticks in milliseconds without waiting for one. The thread resumer is one
+// call, so it is one pointer rather than an interface, set the same way.
+//
+// Two more replaceable points stay outside, on purpose:
+// - SetLogSink (logging/log.h) is no system call but a feature of the
+//   product: `schedules` takes the reader's messages from it.
+// - ResetCrashReportingForTesting (logging/crash_reporting.h) forgets the
+//   crash library's entry points, which stay registered with it for the life
+//   of the process; it replaces no call, only where the library is looked for.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/process.h"
+#include "platform/service.h"
 
 namespace corvana::platform {
 
@@ -34,6 +47,35 @@ class ProcessLauncher {
   virtual void CollectEnded() = 0;
 };
 
+// The service manager, while the service runs and when it is registered or
+// removed. A test's never reaches the machine's own manager, where a
+// RavoScheduler may be installed.
+class ServiceManager {
+ public:
+  virtual ~ServiceManager() = default;
+  virtual StatusHandle RegisterControlHandler(
+      const char* service_name, ControlHandlerFunction handler) = 0;
+  virtual bool ReportStatus(StatusHandle handle,
+                            const ServiceStatus& status) = 0;
+  virtual ServiceResult Register(const std::string& command_line,
+                                 const std::string& name,
+                                 const std::string& display_name) = 0;
+  virtual ServiceResult ConfigureRecovery(const std::string& name,
+                                          const std::string& description) = 0;
+  virtual ServiceResult Start(const std::string& name) = 0;
+  virtual ServiceResult Stop(const std::string& name) = 0;
+  virtual ServiceResult Remove(const std::string& name) = 0;
+};
+
+// The shell's data folders, without a trailing separator; empty when the
+// system names none.
+class ShellFolders {
+ public:
+  virtual ~ShellFolders() = default;
+  virtual std::string CommonAppData() = 0;
+  virtual std::string UserAppData() = 0;
+};
+
 // Lets a child go that the system's launcher started held: on Windows a
 // tracked child starts suspended and is resumed once it is in its job;
 // false when it cannot be. Tests put in one that fails. POSIX starts
@@ -42,9 +84,12 @@ using ThreadResumer = bool (*)(std::intptr_t thread);
 
 Clock& CurrentClock();
 ProcessLauncher& CurrentLauncher();
-// nullptr puts the system's back. Set before the worker thread starts.
+ServiceManager& CurrentServiceManager();
+ShellFolders& CurrentShellFolders();
 void SetClock(Clock* clock);
 void SetLauncher(ProcessLauncher* launcher);
+void SetServiceManager(ServiceManager* manager);
+void SetShellFolders(ShellFolders* folders);
 // nullptr: the system's, which CurrentThreadResumer gives as nullptr too.
 void SetThreadResumer(ThreadResumer resumer);
 ThreadResumer CurrentThreadResumer();

@@ -21,28 +21,24 @@ inline constexpr uint32_t kRestartDelayS = 60;
 inline constexpr uint32_t kRestartsAfterFailure = 2;
 inline constexpr uint32_t kFailureResetPeriodS = 24 * 60 * 60;
 
+// Where the service stands, as the manager is told.
+enum class ServiceState { kStartPending, kRunning, kStopPending, kStopped };
+
+// What the manager asks of a running service. Anything else it may ask
+// comes as kOther and changes nothing.
+enum class ServiceControl { kStop, kShutdown, kOther };
+
 struct ServiceStatus {
-  uint32_t service_type = 0;
-  uint32_t current_state = 0;
-  uint32_t controls_accepted = 0;
-  uint32_t exit_code = 0;
-  uint32_t service_specific_exit_code = 0;
+  ServiceState state = ServiceState::kStartPending;
+  bool accepts_stop = false;  // stop and shutdown alike
+  // Moves on with every report of a stop under way, so that the manager
+  // sees progress; wait_hint_ms is how long the next report may take.
   uint32_t checkpoint = 0;
-  uint32_t wait_hint = 0;
+  uint32_t wait_hint_ms = 0;
 };
 
-inline constexpr uint32_t kServiceOwnProcess = 0x10;
-inline constexpr uint32_t kServiceStopped = 1;
-inline constexpr uint32_t kServiceStartPending = 2;
-inline constexpr uint32_t kServiceStopPending = 3;
-inline constexpr uint32_t kServiceRunning = 4;
-inline constexpr uint32_t kControlStop = 1;
-inline constexpr uint32_t kControlInterrogate = 4;
-inline constexpr uint32_t kControlShutdown = 5;
-inline constexpr uint32_t kAcceptStopAndShutdown = 0x1 | 0x4;
-
 using ServiceMainFunction = void (*)();
-using ControlHandlerFunction = void (*)(uint32_t control);
+using ControlHandlerFunction = void (*)(ServiceControl control);
 using StatusHandle = std::intptr_t;  // 0: none
 
 // Hands the calling thread to the dispatcher, which runs service_main on a
@@ -70,7 +66,7 @@ enum class ServiceError {
 
 // The outcome of one service-manager operation: how far it got, and what
 // failed, with the failed call's own code for the message.
-struct ScmResult {
+struct ServiceResult {
   bool manager_opened = false;
   bool service_opened = false;
   bool succeeded = false;
@@ -81,18 +77,18 @@ struct ScmResult {
 
 // The words for a failure, the platform's own: for a failed create (empty
 // when that failure goes unreported) and for a failed start, open or delete.
-std::string CreateFailureText(const ScmResult& result);
-std::string FailureText(const ScmResult& result);
+std::string CreateFailureText(const ServiceResult& result);
+std::string FailureText(const ServiceResult& result);
 
-ScmResult ScmCreateService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name);
+ServiceResult RegisterService(const std::string& command_line,
+                              const std::string& name,
+                              const std::string& display_name);
 // Sets the description and the restart-after-failure policy above. systemd
-// takes the policy from the unit that ScmCreateService writes.
-ScmResult ScmConfigureRecovery(const std::string& name,
-                               const std::string& description);
-ScmResult ScmStartService(const std::string& name);
-ScmResult ScmStopService(const std::string& name);
-ScmResult ScmDeleteService(const std::string& name);
+// takes the policy from the unit that RegisterService writes.
+ServiceResult ConfigureServiceRecovery(const std::string& name,
+                                       const std::string& description);
+ServiceResult StartRegisteredService(const std::string& name);
+ServiceResult StopRegisteredService(const std::string& name);
+ServiceResult RemoveService(const std::string& name);
 
 }  // namespace corvana::platform

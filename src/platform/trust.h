@@ -98,14 +98,7 @@ TrustResult CheckProgramTrust(const std::string& home,
                               const std::string& file, ServiceAccount account,
                               HeldProgram* held);
 
-// The rights decision of the Windows check alone, over a security
-// descriptor in SDDL text, for the three kinds of object checked. Built on
-// Windows only: there it is what CheckProgramTrust applies to the
-// descriptors it reads.
+// The three kinds of object the check judges, each by rights of its own.
 enum class TrustedObject { kHome, kFolder, kFile };
-#ifdef _WIN32
-TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
-                                         TrustedObject object);
-#endif
 
 }  // namespace corvana::platform

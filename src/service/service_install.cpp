@@ -1,22 +1,17 @@
 #include "service/service_install.h"
 
-#include <atomic>
-
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/env.h"
+#include "platform/seams.h"
 #include "platform/service.h"
 
 namespace corvana {
 namespace {
 
-constexpr ServiceManagerSeam kSystemServiceManager = {
-    &platform::ScmCreateService, &platform::ScmConfigureRecovery,
-    &platform::ScmStartService, &platform::ScmStopService,
-    &platform::ScmDeleteService};
-std::atomic<const ServiceManagerSeam*> service_manager{&kSystemServiceManager};
-
-const ServiceManagerSeam& Manager() { return *service_manager.load(); }
+platform::ServiceManager& Manager() {
+  return platform::CurrentServiceManager();
+}
 
 }  // namespace
 
@@ -44,7 +39,7 @@ void Note(InstallErrors* errors, const std::string& text,
 
 // A manager or a service that cannot be opened fails before the operation
 // itself, which logs nothing; the person still needs to hear about it.
-bool KeepUnopened(const platform::ScmResult& result, InstallErrors* errors) {
+bool KeepUnopened(const platform::ServiceResult& result, InstallErrors* errors) {
   if (!result.manager_opened) {
     Keep(errors, platform::kServiceManagerUnavailableText, result.error);
     if (errors != nullptr) errors->manager_unavailable = true;
@@ -59,16 +54,12 @@ bool KeepUnopened(const platform::ScmResult& result, InstallErrors* errors) {
 
 }  // namespace
 
-void SetServiceManagerSeam(const ServiceManagerSeam* seam) {
-  service_manager.store(seam ? seam : &kSystemServiceManager);
-}
-
 bool CreateServiceEntry(const std::string& command_line,
                         const std::string& name,
                         const std::string& display_name,
                         InstallErrors* errors) {
-  const platform::ScmResult result =
-      Manager().create_service(command_line, name, display_name);
+  const platform::ServiceResult result =
+      Manager().Register(command_line, name, display_name);
   // Creating opens no service, only the manager.
   if (!result.manager_opened) {
     KeepUnopened(result, errors);
@@ -81,7 +72,7 @@ bool CreateServiceEntry(const std::string& command_line,
 }
 
 bool StartServiceByName(const std::string& name, InstallErrors* errors) {
-  const platform::ScmResult result = Manager().start_service(name);
+  const platform::ServiceResult result = Manager().Start(name);
   if (KeepUnopened(result, errors)) return false;
   if (!result.succeeded) {
     Note(errors, platform::FailureText(result), result.error);
@@ -90,12 +81,12 @@ bool StartServiceByName(const std::string& name, InstallErrors* errors) {
 }
 
 bool StopServiceByName(const std::string& name) {
-  return Manager().stop_service(name).succeeded;
+  return Manager().Stop(name).succeeded;
 }
 
 bool DeleteServiceEntry(const std::string& name, InstallErrors* errors) {
   StopServiceByName(name);
-  const platform::ScmResult result = Manager().delete_service(name);
+  const platform::ServiceResult result = Manager().Remove(name);
   if (!KeepUnopened(result, errors) && !result.succeeded) {
     Keep(errors, platform::FailureText(result), result.error);
   }
@@ -109,8 +100,8 @@ bool InstallService(const std::string& folder, InstallErrors* errors) {
   // An existing registration is kept, and only started.
   if (CreateServiceEntry(ServiceCommandLine(folder), kServiceName,
                          display_name, errors)) {
-    const platform::ScmResult configured =
-        Manager().configure_recovery(kServiceName, kServiceDescription);
+    const platform::ServiceResult configured =
+        Manager().ConfigureRecovery(kServiceName, kServiceDescription);
     if (!configured.succeeded) {
       Keep(errors, platform::FailureText(configured), configured.error);
     }

@@ -42,19 +42,4 @@ bool StartServiceByName(const std::string& name, InstallErrors* errors = nullptr
 bool StopServiceByName(const std::string& name);
 bool DeleteServiceEntry(const std::string& name, InstallErrors* errors = nullptr);
 
-// How installation and removal meet the service manager. Tests put in
-// their own, so that no test can stop or delete a service installed on the
-// machine that runs it; nullptr puts the system's back.
-struct ServiceManagerSeam {
-  platform::ScmResult (*create_service)(const std::string& command_line,
-                                        const std::string& name,
-                                        const std::string& display_name);
-  platform::ScmResult (*configure_recovery)(const std::string& name,
-                                            const std::string& description);
-  platform::ScmResult (*start_service)(const std::string& name);
-  platform::ScmResult (*stop_service)(const std::string& name);
-  platform::ScmResult (*delete_service)(const std::string& name);
-};
-void SetServiceManagerSeam(const ServiceManagerSeam* seam);
-
 }  // namespace corvana

@@ -1,6 +1,5 @@
 #include "service/service_main.h"
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -16,10 +15,6 @@ namespace {
 
 constexpr int kHandlerPauseMs = 550;
 
-constexpr StatusSeam kSystemStatusSeam = {&platform::RegisterControlHandler,
-                                          &platform::ReportServiceStatus};
-std::atomic<const StatusSeam*> status_seam{&kSystemStatusSeam};
-
 // The status record as the manager last saw it. The handler's thread and
 // the worker both report, so one lock keeps the checkpoints in order; once
 // stopped is reported, a late stop pending must never follow it.
@@ -29,28 +24,29 @@ class StatusReports {
     std::lock_guard<std::mutex> guard(lock_);
     handle_ = handle;
     status_ = platform::ServiceStatus{};
-    status_.service_type = platform::kServiceOwnProcess;
-    status_.controls_accepted = platform::kAcceptStopAndShutdown;
     stopped_ = false;
   }
-  void Running() { Report(platform::kServiceRunning, 0); }
+  void Running() { Report(platform::ServiceState::kRunning, 0); }
   // A stop takes no further controls, and each report moves the checkpoint
   // on so that the manager sees progress.
-  void StopPending() { Report(platform::kServiceStopPending, kStopWaitHintMs); }
-  void Stopped() { Report(platform::kServiceStopped, 0); }
+  void StopPending() {
+    Report(platform::ServiceState::kStopPending, kStopWaitHintMs);
+  }
+  void Stopped() { Report(platform::ServiceState::kStopped, 0); }
 
  private:
-  void Report(uint32_t state, uint32_t wait_hint_ms) {
+  void Report(platform::ServiceState state, uint32_t wait_hint_ms) {
     std::lock_guard<std::mutex> guard(lock_);
     if (handle_ == 0 || stopped_) return;
-    const bool pending = state == platform::kServiceStopPending;
-    status_.current_state = state;
-    status_.controls_accepted = pending ? 0 : platform::kAcceptStopAndShutdown;
+    const bool pending = state == platform::ServiceState::kStopPending;
+    status_.state = state;
+    status_.accepts_stop = !pending;
     status_.checkpoint = pending ? status_.checkpoint + 1 : 0;
-    status_.wait_hint = wait_hint_ms;
-    status_.exit_code = 0;
-    stopped_ = state == platform::kServiceStopped;
-    if (status_seam.load()->report_status(handle_, status_)) return;
+    status_.wait_hint_ms = wait_hint_ms;
+    stopped_ = state == platform::ServiceState::kStopped;
+    if (platform::CurrentServiceManager().ReportStatus(handle_, status_)) {
+      return;
+    }
     WriteTimestampedLog("Service: ServiceMain: SetServiceStatus returned error");
   }
 
@@ -67,13 +63,10 @@ StatusReports& Reports() {
 
 }  // namespace
 
-void SetStatusSeam(const StatusSeam* seam) {
-  status_seam.store(seam ? seam : &kSystemStatusSeam);
-}
-
 void ServiceMain() {
-  const platform::StatusHandle handle = status_seam.load()->register_handler(
-      kServiceName, &ServiceControlHandler);
+  const platform::StatusHandle handle =
+      platform::CurrentServiceManager().RegisterControlHandler(
+          kServiceName, &ServiceControlHandler);
   if (handle == 0) {
     WriteTimestampedLog(
         "Service: ServiceMain: RegisterServiceCtrlHandler returned error");
@@ -91,14 +84,13 @@ void ServiceMain() {
   engine.reset();
 }
 
-void ServiceControlHandler(uint32_t control) {
-  if (control != platform::kControlStop &&
-      control != platform::kControlShutdown) {
-    return;
-  }
+void ServiceControlHandler(platform::ServiceControl control) {
+  if (control == platform::ServiceControl::kOther) return;
   // The lines may come before the flag: the log is held open for the run,
   // so no other user's lock or oplock on its name can stall these writes.
-  if (control == platform::kControlStop) WriteTimestampedLog("Service: Stopped.");
+  if (control == platform::ServiceControl::kStop) {
+    WriteTimestampedLog("Service: Stopped.");
+  }
   WriteTimestampedLog("Service: Shutdown.");
   // Before the flag: the worker's stopped report must come after this one.
   Reports().StopPending();

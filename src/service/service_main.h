@@ -12,17 +12,7 @@ namespace corvana {
 void ServiceMain();
 // Runs on the main thread: stop and shutdown report stop pending, set the
 // stop flag and tell nginx to quit; anything else is ignored.
-void ServiceControlHandler(uint32_t control);
-
-// How ServiceMain meets the service manager. Tests put in their own to see
-// every status report; nullptr puts the system's back.
-struct StatusSeam {
-  platform::StatusHandle (*register_handler)(
-      const char* service_name, platform::ControlHandlerFunction handler);
-  bool (*report_status)(platform::StatusHandle handle,
-                        const platform::ServiceStatus& status);
-};
-void SetStatusSeam(const StatusSeam* seam);
+void ServiceControlHandler(platform::ServiceControl control);
 
 // While a stop is under way: the handler's pause and one tick, with room.
 inline constexpr uint32_t kStopWaitHintMs = 3000;

@@ -6,21 +6,9 @@
 #include <iostream>
 #include <string>
 
-#include "environment/app_context.h"
-#include "logging/start_up.h"
 #include "platform/process.h"
+#include "support/fixtures.h"
 #include "webserver/webserver_control.h"
-
-namespace {
-
-std::string& DataFolder() {
-  static std::string folder;
-  return folder;
-}
-std::string CommonData() { return DataFolder(); }
-std::string NoUserData() { return ""; }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace corvana;
@@ -28,9 +16,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: nginx_driver <data folder>\n";
     return 2;
   }
-  DataFolder() = argv[1];
-  SetFolderQueries(&CommonData, &NoUserData);
-  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
+  testing::InitContextAt(argv[1]);
   for (std::string line; std::getline(std::cin, line);) {
     if (line == "start" || line == "quit") {
       const bool ok =

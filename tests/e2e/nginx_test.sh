@@ -5,15 +5,12 @@
 # nor a zombie of one, is left.
 # Usage: nginx_test.sh <nginx_driver> <nginx-wrapper>
 set -uo pipefail
+. "$(dirname "$0")/reliability_lib.sh"
 driver=$1 wrapper=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvana e2e.XXXXXX")
 home="$work/Corvana" web="$work/Corvana/webserver" log="$work/Corvana/scheduler.###"
 master="" workers="" failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-poll() {  # seconds, command...: until the command succeeds
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
-}
 cleanup() {
   local pid
   for pid in $master $workers; do

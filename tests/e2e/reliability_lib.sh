@@ -1,5 +1,6 @@
-# Shared by the reliability scripts (fault, soak, stop latency): sourced, not
-# run. A case runs in a folder of its own below $work with the scheduler
+# Shared by every end-to-end script: sourced, not run. The waiting and the
+# log reading serve all of them; the cases are the reliability scripts'
+# (fault, soak, stop latency). A case runs in a folder of its own below $work with the scheduler
 # copied into $app and its data folder ($PROGRAMDATA) in $pd; the scheduler's
 # HomePath is then $home.
 
@@ -76,10 +77,11 @@ finish() {
   exit 0
 }
 
-# Until the command succeeds, or false after the given seconds.
+# Until the command succeeds, or false after the given seconds. What the
+# command says while it fails (a file not there yet) is no news.
 poll() {
   local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
+  until "$@" 2>/dev/null; do
     [ $SECONDS -ge $deadline ] && return 1
     sleep 0.05
   done
@@ -87,10 +89,11 @@ poll() {
 
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 
-# The log without CR and without the "[yyyy-mm-dd hh:mm:ss] " prefixes.
+# A log (the case's own when none is named) without CR and without the
+# "[yyyy-mm-dd hh:mm:ss] " prefixes.
 log_bodies() {
   sed -e 's/\r$//' -e 's/^\[[0-9 ]\{4\}-[0-9]\{2\}-[0-9]\{2\} [0-9:]\{8\}\] //' \
-    "$home/scheduler.###" 2>/dev/null
+    "${1:-$home/scheduler.###}" 2>/dev/null
 }
 log_count() { log_bodies | grep -cxF -- "$1"; }
 log_has() { [ "$(log_count "$1")" -ge "${2:-1}" ]; }

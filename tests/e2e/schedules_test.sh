@@ -3,6 +3,7 @@
 # file: the reader's lines, the exit codes, the JSON and the usage error.
 # Usage: schedules_test.sh <schedules executable> [wine service_probe.exe]
 set -uo pipefail
+. "$(dirname "$0")/reliability_lib.sh"
 program=$1
 runner=${2:-}
 probe=${3:-}

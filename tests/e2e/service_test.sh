@@ -4,17 +4,13 @@
 # analyzer and the nginx.exe wrapper around Debian's nginx; then SIGTERM.
 # Usage: service_test.sh <native build folder> <source folder>
 set -uo pipefail
+. "$(dirname "$0")/reliability_lib.sh"
 build=$1 source=$2
 work=$(mktemp -d)
 export PROGRAMDATA="$work/data"
 home="$PROGRAMDATA/Corvana" app="$work/Corvana Apps" log="$PROGRAMDATA/Corvana/scheduler.###"
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-poll() {  # seconds, command...: until the command succeeds
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" 2>/dev/null; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
-}
-bodies() { sed -e 's/^\[[0-9 -]*:[0-9:]*\] //' "$log"; }
 port=$((20000 + RANDOM % 20000))
 cleanup() {
   [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null
@@ -60,7 +56,7 @@ expected=(
   "Running update webserver, id: Reports"
   "Successful run webserver update, id: Reports"
 )
-mapfile -t got < <(bodies | head -n ${#expected[@]})
+mapfile -t got < <(log_bodies "$log" | head -n ${#expected[@]})
 for i in "${!expected[@]}"; do
   [ "${got[$i]:-}" = "${expected[$i]}" ] || fail "log line $((i + 1)): '${got[$i]:-}' instead of '${expected[$i]}'"
 done
@@ -89,7 +85,7 @@ stop_ms=$(( $(date +%s%3N) - start_ms ))
 echo "stopped $stop_ms ms after SIGTERM, exit status $status"
 [ "$status" -eq 0 ] || fail "exit status $status"
 [ "$stop_ms" -lt 1500 ] || fail "stop took $stop_ms ms"
-mapfile -t tail_lines < <(bodies | grep -v '^Running\|^Successful\|^The process' | tail -n 13)
+mapfile -t tail_lines < <(log_bodies "$log" | grep -v '^Running\|^Successful\|^The process' | tail -n 13)
 stop_expected=(
   "Service: Stopped." "Service: Shutdown." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully"
   "Stop webservers..." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully" "Scheduler normal shutdown."

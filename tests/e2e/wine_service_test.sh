@@ -3,16 +3,13 @@
 # install from a folder whose path has a blank, run a definition, stop,
 # uninstall. Usage: wine_service_test.sh <windows build folder>
 set -uo pipefail
+. "$(dirname "$0")/reliability_lib.sh"
 build=$1
 export WINEPREFIX="$build/e2e-wineprefix" WINEDEBUG=-all
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 expect_line() {  # file, exact line (timestamps stripped)
-  sed -e 's/\r$//' -e 's/^\[[0-9 -]*:[0-9:]*\] //' "$1" | grep -qxF -- "$2" || fail "no line '$2' in $1"
-}
-poll() {  # seconds, command...: until the command succeeds
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.2; done
+  log_bodies "$1" | grep -qxF -- "$2" || fail "no line '$2' in $1"
 }
 state_is() { wine sc query RavoScheduler 2>/dev/null | tr -d '\r' | grep -q "STATE.*$1"; }
 cleanup() { [ -n "${keeper:-}" ] && kill "$keeper" 2>/dev/null; wine sc stop RavoScheduler >/dev/null 2>&1; wine sc delete RavoScheduler >/dev/null 2>&1; wineserver -k 2>/dev/null; }
@@ -29,7 +26,7 @@ home="$WINEPREFIX/drive_c/ProgramData/Corvana"
 rm -rf "$app" "$home"
 mkdir -p "$app" "$home/webserver"
 cp "$build/scheduler.exe" "$app/"
-cp "$build/tests/helpers/ravo_standin.exe" "$app/Ravo.exe"
+cp "$build/tests/helpers/fault_analyzer.exe" "$app/Ravo.exe"
 cp "$build/tests/helpers/nginx_stub.exe" "$home/webserver/nginx.exe" 2>/dev/null || true
 
 # What Explorer's Properties and inventory tools read from the file.

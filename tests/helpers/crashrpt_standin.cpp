@@ -39,7 +39,7 @@ void Trace(const char* entry) {
 
 }  // namespace
 
-STANDIN_EXPORT int CORVANA_WINAPI crInstallA(CrashInstallInfo* info) {
+STANDIN_EXPORT int CORVANA_LIBRARY_CALL crInstallA(CrashInstallInfo* info) {
   Trace("crInstallA");
   ++record.install_calls;
   if (info == nullptr) {
@@ -61,7 +61,7 @@ STANDIN_EXPORT int CORVANA_WINAPI crInstallA(CrashInstallInfo* info) {
   return 0;
 }
 
-STANDIN_EXPORT int CORVANA_WINAPI crAddFile2A(const char* file,
+STANDIN_EXPORT int CORVANA_LIBRARY_CALL crAddFile2A(const char* file,
                                               const char* dest_name,
                                               const char* description,
                                               uint32_t flags) {
@@ -73,7 +73,7 @@ STANDIN_EXPORT int CORVANA_WINAPI crAddFile2A(const char* file,
   return 0;
 }
 
-STANDIN_EXPORT int CORVANA_WINAPI crGetLastErrorMsgA(char* buffer,
+STANDIN_EXPORT int CORVANA_LIBRARY_CALL crGetLastErrorMsgA(char* buffer,
                                                      unsigned int size) {
   if (buffer == nullptr || size == 0) return -1;
   std::snprintf(buffer, size, "%s", last_error);

@@ -1,5 +1,11 @@
-// A stand-in for the analyzer Ravo.exe whose behaviour the reliability
-// tests set, on both builds. Beside its own executable it reads
+// The stand-in for the analyzer Ravo.exe in the end-to-end and reliability
+// tests, on both builds (scripts/ravo-standin, which also writes report
+// pages, serves the demo and the native service test). Beside its own
+// executable it appends every call to "ravo_calls.txt": each argument in
+// brackets, then " @ " and its working folder. As the analyzer's option
+// parser would, it refuses a first argument that is no option (pieces of its
+// own path, from a command line that did not quote it): "refused" then
+// starts the line, and it exits with 3 at once. Otherwise it reads
 // "analyzer_behaviour.txt" ("<milliseconds to run> <exit code>", default
 // "0 0"), appends "start <arguments>" and "end <arguments>" to
 // "analyzer_runs.txt", and appends "OVERLAP <arguments>" when another run
@@ -35,6 +41,15 @@ fs::path LockFor(const fs::path& folder, std::string arguments) {
   return folder / ("running" + arguments);
 }
 
+// False when the analyzer would refuse the command line.
+bool RecordCall(const fs::path& folder, int argc, char** argv) {
+  const bool refused = argc >= 2 && argv[1][0] != '-';
+  std::string call = refused ? "refused " : "";
+  for (int i = 1; i < argc; ++i) call += std::string("[") + argv[i] + "]";
+  Append(folder / "ravo_calls.txt", call + " @ " + fs::current_path().string());
+  return !refused;
+}
+
 void RunFor(const fs::path& folder, int run_ms) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(run_ms);
   std::error_code ignored;
@@ -48,6 +63,7 @@ void RunFor(const fs::path& folder, int run_ms) {
 
 int main(int argc, char** argv) {
   const fs::path folder = fs::path(corvana::platform::ExecutablePath()).parent_path();
+  if (!RecordCall(folder, argc, argv)) return 3;
   std::string arguments;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) arguments += ' ';

@@ -23,6 +23,7 @@
 #include "platform/trust.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+#include "support/proc.h"
 #include "support/waiting.h"
 
 namespace corvana {
@@ -292,38 +293,9 @@ TEST(SplitCommandLineTest, SplitsAsTheWindowsRuntimeDoes) {
 }
 
 #ifndef _WIN32
-struct ProcStat {
-  char state = '?';
-  long parent = 0;
-  long group = 0;
-};
-
-// /proc/<pid>/stat; nothing once the process has been reaped.
-std::optional<ProcStat> ReadProcStat(long pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
-  if (!std::getline(in, text)) return std::nullopt;
-  // The command name in parentheses may hold blanks and parentheses.
-  std::istringstream rest(text.substr(text.rfind(')') + 1));
-  ProcStat stat;
-  rest >> stat.state >> stat.parent >> stat.group;
-  return stat;
-}
-
-long OwnPid() { return std::stol(fs::read_symlink("/proc/self").string()); }
-
-std::set<long> ZombieChildren() {
-  std::set<long> zombies;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    auto stat = ReadProcStat(std::stol(name));
-    if (stat && stat->parent == OwnPid() && stat->state == 'Z') {
-      zombies.insert(std::stol(name));
-    }
-  }
-  return zombies;
-}
+using testing::OwnPid;
+using testing::ReadProcStat;
+using testing::ZombieChildren;
 
 ProcessStart SelfStart(const std::string& arguments) {
   ProcessStart start;

@@ -4,12 +4,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/service.h"
+#include "support/proc.h"
 #include "support/waiting.h"
 
 namespace corvana {
@@ -24,28 +23,22 @@ constexpr std::chrono::milliseconds kStopPollMs{1};
 // Whether SIGTERM (signal 15) waits in the process-wide pending set, which
 // the dispatcher empties when it takes it.
 bool StopIsPending() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("ShdPnd:", 0) == 0) {
-      return (std::stoull(line.substr(7), nullptr, 16) >> (15 - 1) & 1) != 0;
-    }
-  }
-  return false;
+  const std::string pending = testing::OwnStatusField("ShdPnd");
+  return !pending.empty() && (std::stoull(pending, nullptr, 16) >> (15 - 1) & 1) != 0;
 }
 
 std::atomic<int> stops{0};
 std::atomic<bool> taken_before_registration{false};
 std::atomic<bool> stop_reached_handler{false};
-void CountStop(uint32_t control) {
-  if (control == platform::kControlStop) stops.fetch_add(1);
+void CountStop(platform::ServiceControl control) {
+  if (control == platform::ServiceControl::kStop) stops.fetch_add(1);
 }
 
 // A stop that the dispatcher takes before the worker has registered its
 // handler reaches the handler once it is registered, exactly once.
 TEST(ServiceDispatcherTest, StopBeforeTheHandlerIsRegisteredIsDeliveredOnce) {
   static auto service_main = [] {
-    const std::string self = std::filesystem::read_symlink("/proc/self").string();
-    if (std::system(("kill -TERM " + self).c_str()) != 0) return;
+    if (std::system(("kill -TERM " + std::to_string(testing::OwnPid())).c_str()) != 0) return;
     taken_before_registration.store(
         Eventually([] { return !StopIsPending(); }, kStopBoundMs, kStopPollMs));
     platform::RegisterControlHandler("RavoScheduler", &CountStop);

@@ -6,10 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "platform/env.h"
 #include "platform/process.h"
+#include "support/proc.h"
 
 #ifdef _WIN32
 #include <share.h>  // the C runtime's sharing modes for _fsopen
@@ -33,17 +36,12 @@ int RecordSelf(int argc, char** argv) {
 
 // "fds <file>": what every open descriptor refers to (Linux /proc).
 int RecordDescriptors(const char* out_path) {
-  std::error_code error;
-  std::string targets;
-  for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
-    std::error_code ignored;
-    targets += fs::read_symlink(entry.path(), ignored).string() + "\n";
-  }
+  const std::optional<std::string> targets = OwnDescriptorTargets();
   std::FILE* file = std::fopen(out_path, "w");
   if (file == nullptr) return 2;
-  std::fputs(targets.c_str(), file);
+  std::fputs(targets.value_or("").c_str(), file);
   std::fclose(file);
-  return error ? 4 : 0;
+  return targets ? 0 : 4;
 }
 
 std::FILE* OpenDenyingOthers(const char* path) {
@@ -79,9 +77,8 @@ std::FILE* Mark(const std::string& folder, const std::string& name) {
 #ifdef _WIN32
   return _fsopen((MarkPath(folder, name) + ".lock").c_str(), "wb", _SH_DENYRW);
 #else
-  const std::string self = fs::read_symlink("/proc/self").string();
   std::FILE* file = std::fopen((MarkPath(folder, name) + ".pid").c_str(), "w");
-  if (file != nullptr) std::fprintf(file, "%s\n", self.c_str());
+  if (file != nullptr) std::fprintf(file, "%ld\n", OwnPid());
   return file;
 #endif
 }
@@ -130,21 +127,28 @@ bool MarkedProcessRuns(const std::string& folder, const std::string& name) {
   return false;
 #else
   std::ifstream in(MarkPath(folder, name) + ".pid");
-  std::string pid;
-  if (!std::getline(in, pid)) return false;
-  std::ifstream stat_file("/proc/" + pid + "/stat");
-  std::string stat;
-  if (!std::getline(stat_file, stat)) return false;
-  // The state follows the command name in parentheses; a zombie has ended.
-  const size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  long pid = 0;
+  if (!(in >> pid)) return false;
+  const std::optional<ProcStat> stat = ReadProcStat(pid);
+  return stat.has_value() && stat->state != 'Z';  // a zombie has ended
 #endif
 }
 
 std::string SelfPath() { return platform::ExecutablePath(); }
 
+std::map<std::string, ChildModeBody>& SuiteModes() {
+  static auto* modes = new std::map<std::string, ChildModeBody>;
+  return *modes;
+}
+
+bool RegisterChildMode(const char* name, ChildModeBody body) {
+  return SuiteModes().emplace(name, body).second;
+}
+
 int RunChildMode(int argc, char** argv) {
   const char* mode = argv[0];
+  const auto own = SuiteModes().find(mode);
+  if (own != SuiteModes().end()) return own->second(argc - 1, argv + 1);
   if (std::strcmp(mode, "sleep") == 0 && argc >= 2) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[1])));
     return 0;

@@ -1,6 +1,7 @@
 #include "support/fixtures.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -15,15 +16,6 @@
 
 namespace corvana::testing {
 namespace fs = std::filesystem;
-
-namespace {
-std::string& CommonFolder() {
-  static std::string folder;
-  return folder;
-}
-std::string CommonQuery() { return CommonFolder(); }
-std::string UserQuery() { return ""; }
-}  // namespace
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
@@ -53,9 +45,30 @@ void WriteFile(const fs::path& path, const std::string& content) {
   out << content;
 }
 
+void SetEnvVar(const char* name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.value_or("").c_str());
+#else
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+ScopedEnvVar::ScopedEnvVar(const char* name,
+                           const std::optional<std::string>& value)
+    : name_(name), old_(platform::GetEnv(name)) {
+  SetEnvVar(name, value);
+}
+
+ScopedEnvVar::~ScopedEnvVar() { SetEnvVar(name_, old_); }
+
 void InitContextAt(const std::string& common) {
-  CommonFolder() = common;
-  SetFolderQueries(&CommonQuery, &UserQuery);
+  static FixedShellFolders folders;
+  folders.common = common;
+  platform::SetShellFolders(&folders);
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
 }
 
@@ -199,6 +212,11 @@ void RecordingLauncher::Finish(platform::ProcessHandle process,
 ScopedSeams::ScopedSeams(platform::Clock& clock,
                          platform::ProcessLauncher& launcher) {
   platform::SetClock(&clock);
+  platform::SetLauncher(&launcher);
+  stop_requested.store(false);
+}
+
+ScopedSeams::ScopedSeams(platform::ProcessLauncher& launcher) {
   platform::SetLauncher(&launcher);
   stop_requested.store(false);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,32 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// The shell's folders as a test names them: the machine-wide one (empty:
+// the shell names none) and no per-user one.
+class FixedShellFolders final : public platform::ShellFolders {
+ public:
+  std::string CommonAppData() override { return common; }
+  std::string UserAppData() override { return ""; }
+  std::string common;
+};
+
+// Environment variables set by a test and put back after it.
+// nullopt removes the variable; so does an empty value on Windows.
+void SetEnvVar(const char* name, const std::optional<std::string>& value);
+
+// Sets a variable for the life of the object, then puts the old value back.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnvVar();
+  ScopedEnvVar(const ScopedEnvVar&) = delete;
+  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 // InitAppContext with the machine-wide data folder pointed at `common` (an
@@ -104,10 +131,12 @@ class RecordingLauncher final : public platform::ProcessLauncher {
 
 // Installs a clock and a launcher for the life of a test fixture and puts
 // the system's back afterwards, with the stop flag clear on both sides.
-// Declare it after the clock and the launcher it is given.
+// Declare it after the clock and the launcher it is given; without a clock
+// the system's keeps running.
 class ScopedSeams {
  public:
   ScopedSeams(platform::Clock& clock, platform::ProcessLauncher& launcher);
+  explicit ScopedSeams(platform::ProcessLauncher& launcher);
   ~ScopedSeams();
   ScopedSeams(const ScopedSeams&) = delete;
   ScopedSeams& operator=(const ScopedSeams&) = delete;

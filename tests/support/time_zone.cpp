@@ -1,7 +1,5 @@
 #include "support/time_zone.h"
 
-#include <cstdlib>
-
 #include "platform/clock.h"
 
 namespace corvana::testing {
@@ -10,20 +8,14 @@ ScopedTimeZone::ScopedTimeZone(const char* tz) {
 #ifdef _WIN32
   (void)tz;
 #else
-  const char* old = std::getenv("TZ");
-  if (old != nullptr) old_tz_ = old;
-  setenv("TZ", tz, 1);
+  tz_ = std::make_unique<ScopedEnvVar>("TZ", tz);
   platform::ReloadTimeZone();
 #endif
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
 #ifndef _WIN32
-  if (old_tz_) {
-    setenv("TZ", old_tz_->c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  tz_.reset();
   platform::ReloadTimeZone();
 #endif
 }

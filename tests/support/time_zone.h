@@ -9,8 +9,9 @@
 // skip otherwise.
 #pragma once
 
-#include <optional>
-#include <string>
+#include <memory>
+
+#include "support/fixtures.h"
 
 namespace corvana::testing {
 
@@ -22,7 +23,7 @@ class ScopedTimeZone {
   ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
  private:
-  std::optional<std::string> old_tz_;
+  std::unique_ptr<ScopedEnvVar> tz_;
 };
 
 // Whether local time changes as in Europe/Berlin on both nights of 2026.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace corvana::testing {
@@ -30,6 +32,22 @@ uint32_t WaitForExit(platform::ProcessHandle process) {
   EXPECT_EQ(status.state, platform::ProcessState::kExited)
       << "the child ran on past the hang bound, or its handle is not valid";
   return status.exit_code;
+}
+
+BoundedThread::BoundedThread(const char* what, std::function<void()> body)
+    : what_(what), thread_([this, body = std::move(body)] {
+        body();
+        ended_.store(true);
+      }) {}
+
+void BoundedThread::Join() {
+  if (!thread_.joinable()) return;
+  if (!Eventually([this] { return ended_.load(); })) {
+    ADD_FAILURE() << what_ << " still runs after the hang bound";
+    std::fflush(stdout);
+    std::abort();
+  }
+  thread_.join();
 }
 
 }  // namespace corvana::testing

@@ -48,14 +48,14 @@ bool SystemdRuns() {
 }
 
 void Fail(ServiceError error, const char* call, int native_error,
-          ScmResult* result) {
+          ServiceResult* result) {
   result->succeeded = false;
   result->error = error;
   result->failed_call = call;
   result->native_error = static_cast<uint32_t>(native_error);
 }
 
-void FailWithErrno(const char* call, int native_error, ScmResult* result) {
+void FailWithErrno(const char* call, int native_error, ServiceResult* result) {
   Fail(native_error == EACCES || native_error == EPERM
            ? ServiceError::kAccessDenied
            : ServiceError::kOther,
@@ -64,7 +64,7 @@ void FailWithErrno(const char* call, int native_error, ScmResult* result) {
 
 // Runs systemctl with the arguments and waits for it; true on exit code 0.
 // A failure is put into *result.
-bool Systemctl(std::vector<std::string> args, ScmResult* result) {
+bool Systemctl(std::vector<std::string> args, ServiceResult* result) {
   args.insert(args.begin(), kSystemctlCall);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -91,8 +91,8 @@ std::string UnitPath(const std::string& name) {
   return kUnitFolder + name + ".service";
 }
 
-ScmResult Opened(const std::string& name) {
-  ScmResult result;
+ServiceResult Opened(const std::string& name) {
+  ServiceResult result;
   result.manager_opened = SystemdRuns();
   if (!result.manager_opened) return result;
   struct stat info;
@@ -108,7 +108,7 @@ ScmResult Opened(const std::string& name) {
 }
 
 // Each step that fails has put its failure into *result already.
-void Finish(bool ok, ScmResult* result) { result->succeeded = ok; }
+void Finish(bool ok, ServiceResult* result) { result->succeeded = ok; }
 
 // The handler for a stop that has just come; none while the worker has not
 // registered one, and then the stop is kept for the registration. Whichever
@@ -156,7 +156,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
     const int signal_number = sigwaitinfo(&taken, nullptr);
     if (signal_number == kWorkerEndedSignal && done.load()) break;
     if (signal_number != SIGTERM && signal_number != SIGINT) continue;
-    if (ControlHandlerFunction handler = TakeStop()) handler(kControlStop);
+    if (ControlHandlerFunction handler = TakeStop()) handler(ServiceControl::kStop);
   }
   worker.join();
   // The worker's own signal may still be pending after an outside one ended
@@ -186,10 +186,10 @@ bool ReportServiceStatus(StatusHandle handle, const ServiceStatus&) {
 
 void RestrictLibrarySearch() {}
 
-ScmResult ScmCreateService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name) {
-  ScmResult result;
+ServiceResult RegisterService(const std::string& command_line,
+                              const std::string& name,
+                              const std::string& display_name) {
+  ServiceResult result;
   result.manager_opened = SystemdRuns();
   if (!result.manager_opened) return result;
   struct stat info;
@@ -218,32 +218,33 @@ ScmResult ScmCreateService(const std::string& command_line,
 
 // The unit written at creation carries the restart policy already, and its
 // Description is the name systemctl shows.
-ScmResult ScmConfigureRecovery(const std::string& name, const std::string&) {
-  ScmResult result = Opened(name);
+ServiceResult ConfigureServiceRecovery(const std::string& name,
+                                       const std::string&) {
+  ServiceResult result = Opened(name);
   result.succeeded = result.service_opened;
   return result;
 }
 
-ScmResult ScmStartService(const std::string& name) {
-  ScmResult result = Opened(name);
+ServiceResult StartRegisteredService(const std::string& name) {
+  ServiceResult result = Opened(name);
   if (result.service_opened) {
     Finish(Systemctl({"start", name}, &result), &result);
   }
   return result;
 }
 
-ScmResult ScmStopService(const std::string& name) {
-  ScmResult result = Opened(name);
+ServiceResult StopRegisteredService(const std::string& name) {
+  ServiceResult result = Opened(name);
   if (result.service_opened) {
     Finish(Systemctl({"stop", "--no-block", name}, &result), &result);
   }
   return result;
 }
 
-ScmResult ScmDeleteService(const std::string& name) {
-  ScmResult result = Opened(name);
+ServiceResult RemoveService(const std::string& name) {
+  ServiceResult result = Opened(name);
   if (!result.service_opened) return result;
-  ScmResult ignored;
+  ServiceResult ignored;
   Systemctl({"disable", name}, &ignored);
   if (unlink(UnitPath(name).c_str()) != 0) {
     FailWithErrno("unlink", errno, &result);
@@ -253,13 +254,13 @@ ScmResult ScmDeleteService(const std::string& name) {
   return result;
 }
 
-std::string CreateFailureText(const ScmResult& result) {
+std::string CreateFailureText(const ServiceResult& result) {
   // Installing over a registration keeps it, as on Windows, without a word.
   if (result.error == ServiceError::kServiceExists) return "";
   return FailureText(result);
 }
 
-std::string FailureText(const ScmResult& result) {
+std::string FailureText(const ServiceResult& result) {
   if (result.error == ServiceError::kNoSuchService) {
     return "Error: the service is not registered";
   }

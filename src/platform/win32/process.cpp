@@ -138,6 +138,8 @@ ProcessStatus QueryProcess(ProcessHandle process) {
       !GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &code)) {
     return {};
   }
+  // A child that exits with 259 reads as running: the system gives that
+  // very code for one that has not ended.
   if (code == STILL_ACTIVE) return {ProcessState::kRunning, 0};
   return {ProcessState::kExited, code};
 }

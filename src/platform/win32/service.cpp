@@ -33,8 +33,26 @@ VOID WINAPI ServiceMainTrampoline(DWORD, LPSTR*) {
   SetEvent(service_main_ended);
 }
 
+ServiceControl ControlOf(DWORD control) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP: return ServiceControl::kStop;
+    case SERVICE_CONTROL_SHUTDOWN: return ServiceControl::kShutdown;
+    default: return ServiceControl::kOther;
+  }
+}
+
 VOID WINAPI HandlerTrampoline(DWORD control) {
-  control_handler_function(control);
+  control_handler_function(ControlOf(control));
+}
+
+DWORD StateOf(ServiceState state) {
+  switch (state) {
+    case ServiceState::kStartPending: return SERVICE_START_PENDING;
+    case ServiceState::kRunning: return SERVICE_RUNNING;
+    case ServiceState::kStopPending: return SERVICE_STOP_PENDING;
+    case ServiceState::kStopped: return SERVICE_STOPPED;
+  }
+  return SERVICE_STOPPED;
 }
 
 ServiceError ServiceErrorOf(DWORD error) {
@@ -47,7 +65,7 @@ ServiceError ServiceErrorOf(DWORD error) {
   }
 }
 
-void Fail(const char* call, ScmResult* result) {
+void Fail(const char* call, ServiceResult* result) {
   result->native_error = GetLastError();
   result->error = ServiceErrorOf(result->native_error);
   result->failed_call = call;
@@ -58,7 +76,7 @@ void Fail(const char* call, ScmResult* result) {
 class ScmHandles {
  public:
   ScmHandles(DWORD manager_access, const std::string& name,
-             DWORD service_access, ScmResult* result) {
+             DWORD service_access, ServiceResult* result) {
     manager_ = OpenSCManagerA(nullptr, nullptr, manager_access);
     if (manager_ == nullptr) {
       Fail("OpenSCManagerA", result);
@@ -87,7 +105,7 @@ class ScmHandles {
   SC_HANDLE service_ = nullptr;
 };
 
-void Finish(const char* call, BOOL ok, ScmResult* result) {
+void Finish(const char* call, BOOL ok, ServiceResult* result) {
   result->succeeded = ok != 0;
   if (!ok) Fail(call, result);
 }
@@ -159,13 +177,13 @@ StatusHandle RegisterControlHandler(const char* service_name,
 
 bool ReportServiceStatus(StatusHandle handle, const ServiceStatus& status) {
   SERVICE_STATUS native{};
-  native.dwServiceType = status.service_type;
-  native.dwCurrentState = status.current_state;
-  native.dwControlsAccepted = status.controls_accepted;
-  native.dwWin32ExitCode = status.exit_code;
-  native.dwServiceSpecificExitCode = status.service_specific_exit_code;
+  native.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  native.dwCurrentState = StateOf(status.state);
+  native.dwControlsAccepted =
+      status.accepts_stop ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  native.dwWin32ExitCode = NO_ERROR;
   native.dwCheckPoint = status.checkpoint;
-  native.dwWaitHint = status.wait_hint;
+  native.dwWaitHint = status.wait_hint_ms;
   return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle),
                           &native) != 0;
 }
@@ -175,10 +193,10 @@ void RestrictLibrarySearch() {
                            LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
 }
 
-ScmResult ScmCreateService(const std::string& command_line,
-                           const std::string& name,
-                           const std::string& display_name) {
-  ScmResult result;
+ServiceResult RegisterService(const std::string& command_line,
+                              const std::string& name,
+                              const std::string& display_name) {
+  ServiceResult result;
   ScmHandles handles(kCreateManagerAccess, "", 0, &result);
   if (!result.manager_opened) return result;
   SC_HANDLE service = CreateServiceA(
@@ -191,9 +209,9 @@ ScmResult ScmCreateService(const std::string& command_line,
   return result;
 }
 
-ScmResult ScmConfigureRecovery(const std::string& name,
-                               const std::string& description) {
-  ScmResult result;
+ServiceResult ConfigureServiceRecovery(const std::string& name,
+                                       const std::string& description) {
+  ServiceResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceConfigureAccess, &result);
   if (!result.service_opened) return result;
   std::string text = description;
@@ -221,8 +239,8 @@ ScmResult ScmConfigureRecovery(const std::string& name,
   return result;
 }
 
-ScmResult ScmStartService(const std::string& name) {
-  ScmResult result;
+ServiceResult StartRegisteredService(const std::string& name) {
+  ServiceResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceStartAccess, &result);
   if (!result.service_opened) return result;
   Finish("StartServiceA", StartServiceA(handles.service(), 0, nullptr),
@@ -230,8 +248,8 @@ ScmResult ScmStartService(const std::string& name) {
   return result;
 }
 
-ScmResult ScmStopService(const std::string& name) {
-  ScmResult result;
+ServiceResult StopRegisteredService(const std::string& name) {
+  ServiceResult result;
   ScmHandles handles(kStopManagerAccess, name, kServiceStopAccess, &result);
   if (!result.service_opened) return result;
   SERVICE_STATUS status;
@@ -241,20 +259,20 @@ ScmResult ScmStopService(const std::string& name) {
   return result;
 }
 
-ScmResult ScmDeleteService(const std::string& name) {
-  ScmResult result;
+ServiceResult RemoveService(const std::string& name) {
+  ServiceResult result;
   ScmHandles handles(kAllManagerAccess, name, kServiceDeleteAccess, &result);
   if (!result.service_opened) return result;
   Finish("DeleteService", DeleteService(handles.service()), &result);
   return result;
 }
 
-std::string CreateFailureText(const ScmResult& result) {
+std::string CreateFailureText(const ServiceResult& result) {
   const char* text = Lookup(kCreateErrors, result.native_error);
   return text ? text : "";
 }
 
-std::string FailureText(const ScmResult& result) {
+std::string FailureText(const ServiceResult& result) {
   const char* text = Lookup(kStartErrors, result.native_error);
   return text ? text : "Error # " + std::to_string(result.native_error);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/failure.h"
 #include "platform/win32/held_handles.h"
+#include "platform/win32/security_descriptor.h"
 
 namespace corvana::platform {
 

@@ -152,28 +152,14 @@ TEST(AppContextTest, NoSharedFolderLeavesHomePathEmpty) {
 TEST(AppContextTest, TempFolderAlwaysEndsWithOneSeparator) {
   TempDir dir;
   const std::string sep(1, platform::kPathSeparator);
-  const auto old_temp = platform::GetEnv("TEMP");
   for (const std::string& value : {dir.path().string(), dir.path().string() + sep}) {
-#ifdef _WIN32
-    _putenv_s("TEMP", value.c_str());
-#else
-    setenv("TEMP", value.c_str(), 1);
-#endif
+    testing::ScopedEnvVar temp("TEMP", value);
     testing::InitContextAt(dir.path().string());
     EXPECT_EQ(GetAppContext()->temp_folder, dir.path().string() + sep);
   }
-#ifdef _WIN32
-  _putenv_s("TEMP", "");
-#else
-  unsetenv("TEMP");
-#endif
+  testing::ScopedEnvVar no_temp("TEMP", std::nullopt);
   testing::InitContextAt(dir.path().string());
   EXPECT_EQ(GetAppContext()->temp_folder, "");
-#ifdef _WIN32
-  _putenv_s("TEMP", old_temp.value_or("").c_str());
-#else
-  if (old_temp) setenv("TEMP", old_temp->c_str(), 1);
-#endif
 }
 
 }  // namespace

@@ -30,8 +30,7 @@ using testing::TempDir;
 
 constexpr char kHeader[] = "#Software: Corvana 3.3 (build 0383).";
 constexpr char kPlantedVariable[] = "CORVANA_PLANTED_CRASH_LIBRARY";
-constexpr char kChildTest[] =
-    "CrashReportingChildTest.DISABLED_LoadsOnlyFromItsOwnFolder";
+constexpr char kChildMode[] = "crash-loads-only-from-its-own-folder";
 // The child's report goes here rather than into the suite's own output,
 // where its summary lines would count as results of this suite.
 constexpr char kChildOutputName[] = "child-output.txt";
@@ -55,18 +54,6 @@ int Install() {
   return InstallCrashReporting(kProductName, kVersionText, kPrivacyPolicyUrl);
 }
 
-void SetVariable(const char* name, const std::optional<std::string>& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.value_or("").c_str());
-#else
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-#endif
-}
-
 // Indented, so that the child's summary lines are not taken for ours.
 std::string ChildReport(const std::string& output) {
   std::istringstream lines(output);
@@ -75,20 +62,6 @@ std::string ChildReport(const std::string& output) {
   while (std::getline(lines, line)) report += "  child| " + line + "\n";
   return report;
 }
-
-// Sets a variable for the life of the object, then puts the old value back.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value)
-      : name_(name), old_(platform::GetEnv(name)) {
-    SetVariable(name, value);
-  }
-  ~ScopedVariable() { SetVariable(name_, old_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // The stand-in as loaded by the scheduler: opening the same full path again
 // gives the very same copy, whose control functions the tests then call.
@@ -281,21 +254,19 @@ TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
   const fs::path trace = planted.path() / "trace.txt";
   platform::ProcessHandle child = 0;
   {
-    ScopedVariable trace_variable(testing::kStandInTraceVariable,
+    testing::ScopedEnvVar trace_variable(testing::kStandInTraceVariable,
                                   trace.string());
-    ScopedVariable planted_variable(kPlantedVariable, planted.WithSeparator());
+    testing::ScopedEnvVar planted_variable(kPlantedVariable, planted.WithSeparator());
 #ifdef _WIN32
-    ScopedVariable search_path(
+    testing::ScopedEnvVar search_path(
         "PATH",
         planted.path().string() + ";" + platform::GetEnv("PATH").value_or(""));
 #else
-    ScopedVariable search_path("LD_LIBRARY_PATH", planted.path().string());
+    testing::ScopedEnvVar search_path("LD_LIBRARY_PATH", planted.path().string());
 #endif
     platform::ProcessStart start;
     start.application = testing::SelfPath();
-    start.command_line =
-        start.application +
-        " --gtest_also_run_disabled_tests --gtest_filter=" + kChildTest;
+    start.command_line = start.application + " --child " + kChildMode;
     start.working_folder = planted.path().string();
     child = platform::StartProcess(start);
   }
@@ -308,24 +279,32 @@ TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
   EXPECT_EQ(testing::ReadFile(trace), "crInstallA\n");
 }
 
-// Runs only as the child of the test above, which plants the library.
-TEST(CrashReportingChildTest, DISABLED_LoadsOnlyFromItsOwnFolder) {
-  const auto planted = platform::GetEnv(kPlantedVariable);
-  ASSERT_TRUE(planted.has_value());
-  ASSERT_NE(std::freopen((*planted + kChildOutputName).c_str(), "w", stdout),
-            nullptr);
-  TempDir dir;
-  // The process's first initialisation installs from beside the executable.
-  testing::InitContextAt(dir.path().string());
-  ASSERT_TRUE(CrashReportingInstalled());
-  ResetCrashReportingForTesting("");
-  EXPECT_EQ(Install(), 0);
-  // The planted copy works when asked for by its full path: the trace that
-  // proves nothing else loaded it is real.
-  ResetCrashReportingForTesting(*planted);
-  EXPECT_EQ(Install(), 1);
-  ResetCrashReportingForTesting("");
+// Runs only as the child of the test above, which plants the library: the
+// process's first initialisation installs from beside the executable, the
+// planted copy only when asked for by its full path, which proves that the
+// trace of nothing else loading it is real. Each failed step says which.
+int ChildFailure(const char* step) {
+  std::printf("%s\n", step);
+  return 1;
 }
+
+int LoadsOnlyFromItsOwnFolder(int, char**) {
+  const auto planted = platform::GetEnv(kPlantedVariable);
+  if (!planted.has_value() ||
+      std::freopen((*planted + kChildOutputName).c_str(), "w", stdout) == nullptr) {
+    return 2;
+  }
+  TempDir dir;
+  testing::InitContextAt(dir.path().string());
+  if (!CrashReportingInstalled()) return ChildFailure("not installed from beside itself");
+  ResetCrashReportingForTesting("");
+  if (Install() != 0) return ChildFailure("installed from elsewhere");
+  ResetCrashReportingForTesting(*planted);
+  const bool planted_installs = Install() == 1;
+  ResetCrashReportingForTesting("");
+  return planted_installs ? 0 : ChildFailure("the planted copy failed by its full path");
+}
+const bool registered = testing::RegisterChildMode(kChildMode, &LoadsOnlyFromItsOwnFolder);
 
 }  // namespace
 }  // namespace corvana

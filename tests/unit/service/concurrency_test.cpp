@@ -162,7 +162,7 @@ TEST_F(ConcurrencyTest, StopFromTheHandlerThreadEndsABusyWorker) {
   std::thread worker(ServiceMain);
   const bool started = SpinUntil([&] { return launcher_.start_count() >= 3; });
   EXPECT_TRUE(started) << "the worker never started the three web sites";
-  ServiceControlHandler(platform::kControlStop);
+  ServiceControlHandler(platform::ServiceControl::kStop);
   worker.join();
   EXPECT_FALSE(clock_.forced_stop());
   const auto bodies = LogBodies();
@@ -194,7 +194,7 @@ TEST_F(ConcurrencyTest, StopArrivingDuringStartUpIsKept) {
   // its definitions.
   launcher_.OnNextDetached([&] {
     handler = std::thread([&] {
-      ServiceControlHandler(platform::kControlStop);
+      ServiceControlHandler(platform::ServiceControl::kStop);
       handled.store(true);
     });
     EXPECT_TRUE(SpinUntil([] { return stop_requested.load(); }))
@@ -218,7 +218,7 @@ TEST_F(ConcurrencyTest, StopWhileTheContextIsCreatedIsHonoured) {
   for (int round = 0; round < 20; ++round) {
     stop_requested.store(false);
     std::thread worker(ServiceMain);
-    ServiceControlHandler(platform::kControlStop);
+    ServiceControlHandler(platform::ServiceControl::kStop);
     worker.join();
     ASSERT_FALSE(clock_.forced_stop()) << "round " << round;
   }
@@ -231,20 +231,24 @@ TEST_F(ConcurrencyTest, StopWhileTheContextIsCreatedIsHonoured) {
 // The handler's quit command while the worker is still creating the
 // context: HomePath is not settled yet, so the quit must start nothing
 // rather than an nginx.exe found relative to the current directory.
-std::string quit_test_common_folder;
-std::atomic<int> quits_while_creating{0};
-std::string CommonFolderQueriedMidCreation() {
-  if (WebServerCommand(NginxCommand::kQuit)) quits_while_creating.fetch_add(1);
-  return quit_test_common_folder;
-}
-std::string NoUserFolder() { return ""; }
+class QuitMidCreation final : public platform::ShellFolders {
+ public:
+  std::string CommonAppData() override {
+    if (WebServerCommand(NginxCommand::kQuit)) quits.fetch_add(1);
+    return common;
+  }
+  std::string UserAppData() override { return ""; }
+  std::string common;
+  std::atomic<int> quits{0};
+};
 
 TEST_F(ConcurrencyTest, QuitWhileTheContextIsCreatedStartsNothing) {
-  quit_test_common_folder = dir_.path().string();
-  SetFolderQueries(&CommonFolderQueriedMidCreation, &NoUserFolder);
+  QuitMidCreation folders;
+  folders.common = dir_.path().string();
+  platform::SetShellFolders(&folders);
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
-  SetFolderQueries(nullptr, nullptr);
-  EXPECT_EQ(quits_while_creating.load(), 0);
+  platform::SetShellFolders(nullptr);
+  EXPECT_EQ(folders.quits.load(), 0);
   EXPECT_TRUE(launcher_.detached().empty());
   EXPECT_TRUE(WebServerCommand(NginxCommand::kQuit));  // once created, it works
   EXPECT_EQ(launcher_.detached(), std::vector<std::string>{QuitCommand()});

@@ -67,7 +67,7 @@ TEST(ServiceInstallTest, ErrorTextsFollowTheTwoTables) {
 #endif
   };
   for (const auto& c : cases) {
-    const platform::ScmResult result{true, true, false, c.error, c.native_error, c.call};
+    const platform::ServiceResult result{true, true, false, c.error, c.native_error, c.call};
     EXPECT_EQ(platform::CreateFailureText(result), c.create_text) << c.native_error;
     EXPECT_EQ(platform::FailureText(result), c.text) << c.native_error;
   }
@@ -104,37 +104,47 @@ std::string RunEntryPoint(std::vector<std::string> args) {
 }
 
 // The service manager as these tests meet it: every operation is recorded
-// and answered with `answer`, and none reaches the machine's own manager,
-// where a RavoScheduler may be installed.
-struct RecordedManager {
+// and answered with `answer`, every status report kept in order, and none
+// reaches the machine's own manager, where a RavoScheduler may be installed.
+class RecordingManager final : public platform::ServiceManager {
+ public:
+  platform::StatusHandle RegisterControlHandler(const char*,
+                                                platform::ControlHandlerFunction) override {
+    return 1;
+  }
+  bool ReportStatus(platform::StatusHandle, const platform::ServiceStatus& status) override {
+    std::lock_guard<std::mutex> guard(lock);
+    reports.push_back(status);
+    return true;
+  }
+  platform::ServiceResult Register(const std::string&, const std::string& name,
+                                   const std::string&) override {
+    return Answer("create " + name);
+  }
+  platform::ServiceResult ConfigureRecovery(const std::string& name,
+                                            const std::string&) override {
+    return Answer("configure " + name);
+  }
+  platform::ServiceResult Start(const std::string& name) override { return Answer("start " + name); }
+  platform::ServiceResult Stop(const std::string& name) override { return Answer("stop " + name); }
+  platform::ServiceResult Remove(const std::string& name) override {
+    return Answer("delete " + name);
+  }
+
   std::mutex lock;
   std::vector<std::string> calls;
-  platform::ScmResult answer;
-};
-RecordedManager& Manager() {
-  static RecordedManager manager;
-  return manager;
-}
-platform::ScmResult Answer(const std::string& call) {
-  std::lock_guard<std::mutex> guard(Manager().lock);
-  Manager().calls.push_back(call);
-  return Manager().answer;
-}
-platform::ScmResult CreateRecorded(const std::string&, const std::string& name,
-                                   const std::string&) {
-  return Answer("create " + name);
-}
-platform::ScmResult ConfigureRecorded(const std::string& name, const std::string&) {
-  return Answer("configure " + name);
-}
-platform::ScmResult StartRecorded(const std::string& name) { return Answer("start " + name); }
-platform::ScmResult StopRecorded(const std::string& name) { return Answer("stop " + name); }
-platform::ScmResult DeleteRecorded(const std::string& name) { return Answer("delete " + name); }
-constexpr ServiceManagerSeam kRecordedManager = {&CreateRecorded, &ConfigureRecorded,
-                                                 &StartRecorded, &StopRecorded,
-                                                 &DeleteRecorded};
+  std::vector<platform::ServiceStatus> reports;
+  platform::ServiceResult answer;
 
-constexpr platform::ScmResult kNoSuchService{true, false, false, ServiceError::kNoSuchService,
+ private:
+  platform::ServiceResult Answer(const std::string& call) {
+    std::lock_guard<std::mutex> guard(lock);
+    calls.push_back(call);
+    return answer;
+  }
+};
+
+constexpr platform::ServiceResult kNoSuchService{true, false, false, ServiceError::kNoSuchService,
 #ifdef _WIN32
                                              1060, "OpenServiceA"};
 constexpr char kNoSuchServiceText[] = "Error # 1060\n";
@@ -146,20 +156,20 @@ constexpr char kNoSuchServiceText[] = "Error: the service is not registered\n";
 class EntryPointTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Manager().calls.clear();
-    Manager().answer = kNoSuchService;
-    SetServiceManagerSeam(&kRecordedManager);
+    manager_.answer = kNoSuchService;
+    platform::SetServiceManager(&manager_);
   }
-  void TearDown() override { SetServiceManagerSeam(nullptr); }
+  void TearDown() override { platform::SetServiceManager(nullptr); }
   bool Called(const std::string& call) {
-    const auto& calls = Manager().calls;
+    const auto& calls = manager_.calls;
     return std::find(calls.begin(), calls.end(), call) != calls.end();
   }
+  RecordingManager manager_;
 };
 
 TEST_F(EntryPointTest, CommandNameAloneIsWrongParameters) {
   EXPECT_EQ(RunEntryPoint({"scheduler"}), "Wrong parameters\n");
-  EXPECT_TRUE(Manager().calls.empty());
+  EXPECT_TRUE(manager_.calls.empty());
 }
 
 TEST_F(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
@@ -175,14 +185,14 @@ TEST_F(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
   // The manager out of reach (no systemd, no administrator), or no such
   // service: both must be told, never left silent.
   const struct {
-    platform::ScmResult answer;
+    platform::ServiceResult answer;
     std::string err;
   } cases[] = {
       {{false, false, false}, std::string(platform::kServiceManagerUnavailableText) + "\n"},
       {kNoSuchService, kNoSuchServiceText},
   };
   for (const auto& c : cases) {
-    Manager().answer = c.answer;
+    manager_.answer = c.answer;
     const EntryPointRun run = RunEntryPointFully({"scheduler", "--uninstall"});
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.status, 1);
@@ -226,7 +236,7 @@ class ControlHandlerTest : public ::testing::Test {
 };
 
 TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
-  ServiceControlHandler(platform::kControlStop);
+  ServiceControlHandler(platform::ServiceControl::kStop);
   EXPECT_TRUE(stop_requested.load());
   auto bodies = LogBodies();
   ASSERT_GE(bodies.size(), 5u);
@@ -238,7 +248,7 @@ TEST_F(ControlHandlerTest, StopLogsStoppedThenShutdownAndQuitsNginx) {
 }
 
 TEST_F(ControlHandlerTest, ShutdownSkipsTheStoppedLine) {
-  ServiceControlHandler(platform::kControlShutdown);
+  ServiceControlHandler(platform::ServiceControl::kShutdown);
   EXPECT_TRUE(stop_requested.load());
   const auto bodies = LogBodies();
   EXPECT_EQ(bodies[1], "Service: Shutdown.");
@@ -246,50 +256,30 @@ TEST_F(ControlHandlerTest, ShutdownSkipsTheStoppedLine) {
 }
 
 TEST_F(ControlHandlerTest, InterrogateChangesNothingAndWritesNothing) {
-  ServiceControlHandler(platform::kControlInterrogate);
-  ServiceControlHandler(0x80);
+  ServiceControlHandler(platform::ServiceControl::kOther);
   EXPECT_FALSE(stop_requested.load());
   EXPECT_EQ(LogBodies().size(), 1u);
   EXPECT_TRUE(launcher_.detached.empty());
 }
-
-// Every status report ServiceMain makes, in order.
-struct RecordedStatus {
-  std::mutex lock;
-  std::vector<platform::ServiceStatus> reports;
-};
-RecordedStatus& Recorded() {
-  static RecordedStatus recorded;
-  return recorded;
-}
-platform::StatusHandle RegisterRecorded(const char*, platform::ControlHandlerFunction) {
-  return 1;
-}
-bool ReportRecorded(platform::StatusHandle, const platform::ServiceStatus& status) {
-  std::lock_guard<std::mutex> guard(Recorded().lock);
-  Recorded().reports.push_back(status);
-  return true;
-}
-constexpr StatusSeam kRecordingSeam = {&RegisterRecorded, &ReportRecorded};
 
 // ServiceMain in-process, its status reports recorded instead of sent.
 class ServiceMainTest : public ControlHandlerTest {
  protected:
   void SetUp() override {
     ControlHandlerTest::SetUp();
-    Recorded().reports.clear();
-    SetStatusSeam(&kRecordingSeam);
+    platform::SetServiceManager(&manager_);
   }
-  void TearDown() override { SetStatusSeam(nullptr); }
+  void TearDown() override { platform::SetServiceManager(nullptr); }
   // Runs ServiceMain on a worker until its engine has started, then sends
   // the control from this thread, as the dispatcher would.
-  void RunAndStop(uint32_t control);
+  void RunAndStop(platform::ServiceControl control);
   std::atomic<bool> returned_{false};
+  RecordingManager manager_;
 };
 
-void ServiceMainTest::RunAndStop(uint32_t control) {
+void ServiceMainTest::RunAndStop(platform::ServiceControl control) {
   AppContext* before = GetAppContext();
-  std::thread worker([&] {
+  testing::BoundedThread worker("ServiceMain after the stop", [&] {
     ServiceMain();
     returned_.store(true);
   });
@@ -307,46 +297,44 @@ void ServiceMainTest::RunAndStop(uint32_t control) {
                                   testing::kHangBoundMs, kSpin))
       << "the engine never finished starting";
   ServiceControlHandler(control);
-  worker.join();
+  worker.Join();
 }
 
 TEST_F(ServiceMainTest, ReportsRunningThenStopPendingWithProgressThenStopped) {
-  for (uint32_t control : {platform::kControlStop, platform::kControlShutdown}) {
-    Recorded().reports.clear();
+  using platform::ServiceControl;
+  using platform::ServiceState;
+  for (ServiceControl control : {ServiceControl::kStop, ServiceControl::kShutdown}) {
+    manager_.reports.clear();
     stop_requested.store(false);
     RunAndStop(control);
-    const auto& reports = Recorded().reports;
-    ASSERT_GE(reports.size(), 3u) << control;
-    EXPECT_EQ(reports.front().current_state, platform::kServiceRunning);
-    EXPECT_EQ(reports.front().controls_accepted, platform::kAcceptStopAndShutdown);
-    EXPECT_EQ(reports.back().current_state, platform::kServiceStopped);
-    EXPECT_EQ(reports.back().wait_hint, 0u);
+    const auto& reports = manager_.reports;
+    ASSERT_GE(reports.size(), 3u) << static_cast<int>(control);
+    EXPECT_EQ(reports.front().state, ServiceState::kRunning);
+    EXPECT_TRUE(reports.front().accepts_stop);
+    EXPECT_EQ(reports.back().state, ServiceState::kStopped);
+    EXPECT_EQ(reports.back().wait_hint_ms, 0u);
     EXPECT_EQ(reports.back().checkpoint, 0u);
     uint32_t checkpoint = 0;
     for (size_t i = 1; i + 1 < reports.size(); ++i) {
-      EXPECT_EQ(reports[i].current_state, platform::kServiceStopPending) << i;
-      EXPECT_EQ(reports[i].wait_hint, kStopWaitHintMs) << i;
-      EXPECT_EQ(reports[i].controls_accepted, 0u) << i;
+      EXPECT_EQ(reports[i].state, ServiceState::kStopPending) << i;
+      EXPECT_EQ(reports[i].wait_hint_ms, kStopWaitHintMs) << i;
+      EXPECT_FALSE(reports[i].accepts_stop) << i;
       EXPECT_GT(reports[i].checkpoint, checkpoint) << i;
       checkpoint = reports[i].checkpoint;
-    }
-    for (const auto& report : reports) {
-      EXPECT_EQ(report.service_type, platform::kServiceOwnProcess);
-      EXPECT_EQ(report.exit_code, 0u);
     }
   }
 }
 
 TEST_F(ServiceMainTest, AControlAfterTheStoppedReportReportsNothing) {
-  RunAndStop(platform::kControlStop);
-  const size_t reported = Recorded().reports.size();
-  ServiceControlHandler(platform::kControlStop);
-  EXPECT_EQ(Recorded().reports.size(), reported);
-  EXPECT_EQ(Recorded().reports.back().current_state, platform::kServiceStopped);
+  RunAndStop(platform::ServiceControl::kStop);
+  const size_t reported = manager_.reports.size();
+  ServiceControlHandler(platform::ServiceControl::kStop);
+  EXPECT_EQ(manager_.reports.size(), reported);
+  EXPECT_EQ(manager_.reports.back().state, platform::ServiceState::kStopped);
 }
 
 TEST_F(ServiceMainTest, ServiceMainRunsTheEngineUntilStopped) {
-  RunAndStop(platform::kControlStop);
+  RunAndStop(platform::ServiceControl::kStop);
   auto bodies = LogBodies();
   // The handler's quit lines may land after the worker's last line; the
   // worker's own lines end with its shutdown.

@@ -177,22 +177,19 @@ TEST(SchedulesFolderTest, NextStartsFollowTheServiceFromItsLastLoad) {
   }
 }
 
-std::string common_folder;
-std::string CommonFolder() { return common_folder; }
-std::string NoFolder() { return ""; }
-
 // Without --home the service's HomePath is read, and never created.
 TEST(SchedulesFolderTest, TheDefaultHomeIsReadWithoutBeingMade) {
   testing::TempDir common;
-  common_folder = common.path().string();
-  SetFolderQueries(&CommonFolder, &NoFolder);
+  testing::FixedShellFolders folders;
+  folders.common = common.path().string();
+  platform::SetShellFolders(&folders);
   const Outcome missing = Schedules({});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_FALSE(fs::exists(common.path() / kProductName));
   fs::create_directory(common.path() / kProductName);
   testing::WriteFile(common.path() / kProductName / "A.webserver", Definition("interval=5\r\n"));
   const Outcome present = Schedules({"--json"});
-  SetFolderQueries(nullptr, nullptr);
+  platform::SetShellFolders(nullptr);
   EXPECT_EQ(present.exit_code, 0) << present.out;
   const auto json = nlohmann::json::parse(present.out);
   EXPECT_EQ(json["web_servers"][0]["rule"], "every 5 minutes after each (re)load");

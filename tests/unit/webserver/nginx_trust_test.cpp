@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+
+#include "platform/win32/security_descriptor.h"
 #endif
 
 #include <filesystem>
