@@ -6,6 +6,7 @@
 #include "engine/due_rules.h"
 #include "engine/engine.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/clock.h"
 #include "platform/seams.h"
 
@@ -35,7 +36,7 @@ ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   launcher.Terminate(record.process, 0);
   launcher.Release(record.process);
   record.process = 0;
-  WriteTimestampedLog("Terminate Process, id: " + record.id);
+  WriteTimestampedLog(log_line::kTerminated + record.id);
   return ChildCheck::kTerminated;
 }
 
@@ -44,7 +45,7 @@ void SuperviseList(std::vector<Definition>& list, int64_t now_monotonic_ms) {
   for (Definition& record : list) {
     if (record.process != 0 &&
         CheckChild(record, now_monotonic_ms) == ChildCheck::kEnded) {
-      WriteTimestampedLog("The process stopped, id: " + record.id);
+      WriteTimestampedLog(log_line::kStopped + record.id);
     }
   }
 }
@@ -72,10 +73,7 @@ bool ReadLocalTime(SchedulerEngine& engine, platform::LocalTime* now) {
   }
   if (!engine.local_time_unreadable) {
     engine.local_time_unreadable = true;
-    WriteLog(
-        "Error: The local time cannot be read, nothing is started until it "
-        "can",
-        kLogError);
+    WriteLog(log_line::kLocalTimeUnreadable, kLogError);
   }
   return false;
 }
@@ -121,7 +119,7 @@ void Supervise(SchedulerEngine& engine) {
   const std::optional<int32_t> counter = ReadChangeCounterUnlessHeld();
   if (counter.has_value() && *counter != engine.change_counter) {
     engine.change_counter = *counter;
-    WriteTimestampedLog("The schedules has been changed #" +
+    WriteTimestampedLog(log_line::kDefinitionsChanged +
                         std::to_string(*counter));
     ReloadSchedules(engine);
     ReloadWebServers(engine);

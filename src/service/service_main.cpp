@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/seams.h"
 #include "platform/service.h"
 #include "service/service_install.h"
@@ -51,7 +52,7 @@ class StatusReports {
     status_.exit_code = 0;
     stopped_ = state == platform::kServiceStopped;
     if (status_seam.load()->report_status(handle_, status_)) return;
-    WriteTimestampedLog("Service: ServiceMain: SetServiceStatus returned error");
+    WriteTimestampedLog(log_line::kSetStatusFailed);
   }
 
   std::mutex lock_;
@@ -75,8 +76,7 @@ void ServiceMain() {
   const platform::StatusHandle handle = status_seam.load()->register_handler(
       kServiceName, &ServiceControlHandler);
   if (handle == 0) {
-    WriteTimestampedLog(
-        "Service: ServiceMain: RegisterServiceCtrlHandler returned error");
+    WriteTimestampedLog(log_line::kRegisterHandlerFailed);
     return;
   }
   StatusReports& reports = Reports();
@@ -98,8 +98,8 @@ void ServiceControlHandler(uint32_t control) {
   }
   // The lines may come before the flag: the log is held open for the run,
   // so no other user's lock or oplock on its name can stall these writes.
-  if (control == platform::kControlStop) WriteTimestampedLog("Service: Stopped.");
-  WriteTimestampedLog("Service: Shutdown.");
+  if (control == platform::kControlStop) WriteTimestampedLog(log_line::kServiceStopped);
+  WriteTimestampedLog(log_line::kServiceShutdown);
   // Before the flag: the worker's stopped report must come after this one.
   Reports().StopPending();
   stop_requested.store(true);

@@ -4,6 +4,7 @@
 
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "platform/trust.h"
@@ -40,13 +41,13 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
     started = wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
                           : launcher.StartDetached(start);
   } else if (trust.present) {
-    WriteLog("nginx.exe not started: " + trust.path + " " + trust.reason,
+    WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason,
              kLogError);
   }
   if (started) {
-    WriteLog("Webserver command successfully", kLogOrdinary);
+    WriteLog(log_line::kWebServerCommandSucceeded, kLogOrdinary);
   } else {
-    WriteLog("Webserver command error", kLogError);
+    WriteLog(log_line::kWebServerCommandFailed, kLogError);
   }
   return started;
 }
