@@ -11,6 +11,7 @@
 
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
+#include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
 #include "logging/start_up.h"
@@ -379,6 +380,10 @@ void EngineStart(SchedulerEngine& engine) {
                       log_line::kHomePathArrow +
                       engine.program_dir);
   WriteTimestampedLog(log_line::kRunTasks);
+  AppContext* context = GetAppContext();
+  ReportEngineStarted(kVersionText, context ? context->HomePath : std::string(),
+                      engine.schedules.size(), engine.web_servers.size());
+  engine.start_reported = true;
 }
 
 void ReloadSchedules(SchedulerEngine& engine) {
@@ -405,6 +410,8 @@ void EngineShutdown(SchedulerEngine& engine) {
   WebServerCommand(NginxCommand::kQuit);
   engine.web_servers_started = false;
   WriteTimestampedLog(log_line::kNormalShutdown);
+  if (engine.start_reported) ReportEngineStopped();
+  engine.start_reported = false;
 }
 
 }  // namespace corvana

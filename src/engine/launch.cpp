@@ -1,6 +1,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
 #include "platform/process.h"
@@ -15,14 +16,17 @@ struct LaunchTexts {
   const char* running;
   const char* succeeded;
   const char* failed;
+  RunKind kind;
 };
 
 constexpr LaunchTexts kScheduleTexts{log_line::kRunningSchedule,
                                      log_line::kScheduleStarted,
-                                     log_line::kScheduleFailed};
+                                     log_line::kScheduleFailed,
+                                     RunKind::kSchedule};
 constexpr LaunchTexts kWebServerTexts{log_line::kRunningUpdate,
                                       log_line::kUpdateStarted,
-                                      log_line::kUpdateFailed};
+                                      log_line::kUpdateFailed,
+                                      RunKind::kWebServerUpdate};
 
 // The full path is the application name, so that no search along a path
 // with blanks decides which file runs. The program path is quoted, so that
@@ -53,6 +57,7 @@ void LaunchTracked(SchedulerEngine& engine, Definition& record,
   if (record.process == 0) {
     record.started_at = 0;
     WriteTimestampedLog(texts.failed + record.id);
+    ReportAnalyzerNotStarted(texts.kind, record.id);
     return;
   }
   record.started_at = clock.NowSeconds();
@@ -78,6 +83,7 @@ void LaunchServe(SchedulerEngine& engine) {
   // The serve run is not tracked: its handle is released at once.
   if (!platform::CurrentLauncher().StartDetached(start)) {
     WriteTimestampedLog(log_line::kServeFailed);
+    ReportAnalyzerNotStarted(RunKind::kServe, "run");
     return;
   }
   engine.serve_started = platform::CurrentClock().NowSeconds();

@@ -5,6 +5,7 @@
 #include "definitions/definition_loader.h"
 #include "engine/due_rules.h"
 #include "engine/engine.h"
+#include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
 #include "platform/clock.h"
@@ -15,15 +16,22 @@ namespace {
 
 enum class ChildCheck { kUnknown, kRunning, kEnded, kTerminated };
 
+RunKind KindOf(const ScheduleDefinition&) { return RunKind::kSchedule; }
+RunKind KindOf(const WebServerDefinition&) { return RunKind::kWebServerUpdate; }
+
 // Drops a child that has ended and ends one that has run too long. The limit
 // is measured on the monotonic clock: a wall clock set forward by a day must
 // not kill a young child, nor one set back keep a hung one alive.
 template <class Definition>
 ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   auto& launcher = platform::CurrentLauncher();
-  const platform::ProcessState state = launcher.Query(record.process).state;
+  const platform::ProcessStatus status = launcher.Query(record.process);
+  const platform::ProcessState state = status.state;
   if (state == platform::ProcessState::kInvalid) return ChildCheck::kUnknown;
   if (state == platform::ProcessState::kExited) {
+    if (status.exit_code != 0) {
+      ReportRunFailed(KindOf(record), record.id, status.exit_code);
+    }
     launcher.Release(record.process);
     record.process = 0;
     record.started_at = 0;
@@ -37,6 +45,7 @@ ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   launcher.Release(record.process);
   record.process = 0;
   WriteTimestampedLog(log_line::kTerminated + record.id);
+  ReportEndedAtLimit(KindOf(record), record.id);
   return ChildCheck::kTerminated;
 }
 
@@ -74,6 +83,7 @@ bool ReadLocalTime(SchedulerEngine& engine, platform::LocalTime* now) {
   if (!engine.local_time_unreadable) {
     engine.local_time_unreadable = true;
     WriteLog(log_line::kLocalTimeUnreadable, kLogError);
+    ReportLocalTimeUnreadable();
   }
   return false;
 }

@@ -37,6 +37,10 @@ struct AppContext {
   // Why the data folder was not trusted, for the fallback's log; empty when
   // it was, or when it merely could not be written.
   std::string home_refusal;
+  // The data folder that was not used, and why, for the administrators'
+  // event; empty when it was used or there was none to try.
+  std::string home_rejected;
+  std::string home_rejected_reason;
   std::string program_folder;  // nothing fills it; the fallback for HomePath
   std::string common_appdata_folder;
   std::string temp_folder;

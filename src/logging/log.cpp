@@ -6,6 +6,7 @@
 
 #include "environment/app_context.h"
 #include "calendar/packed_time.h"
+#include "logging/events.h"
 #include "platform/fs.h"
 
 namespace corvana {
@@ -105,7 +106,10 @@ void StartLogFile() {
   log.context = context;
   log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
                                    platform::OwnFileMode::kTruncate);
-  if (log.file == nullptr) return;
+  if (log.file == nullptr) {
+    ReportLogNotOpened(LogFilePath());
+    return;
+  }
   std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");
   std::fflush(log.file);

@@ -48,16 +48,29 @@ class SystemLauncherImpl final : public ProcessLauncher {
   void CollectEnded() override { CollectEndedChildren(); }
 };
 
+// One attempt; whatever the system does with it, the engine goes on.
+class SystemEventReporterImpl final : public EventReporter {
+ public:
+  void Report(EventLevel level, uint32_t event_id,
+              const std::vector<std::string>& strings,
+              const std::string& text) override {
+    ReportSystemEvent(level, event_id, strings, text);
+  }
+};
+
 SystemClockImpl system_clock;
 SystemLauncherImpl system_launcher;
+SystemEventReporterImpl system_event_reporter;
 std::atomic<Clock*> current_clock{&system_clock};
 std::atomic<ProcessLauncher*> current_launcher{&system_launcher};
+std::atomic<EventReporter*> current_event_reporter{&system_event_reporter};
 std::atomic<ThreadResumer> current_resumer{nullptr};
 
 }  // namespace
 
 Clock& CurrentClock() { return *current_clock.load(); }
 ProcessLauncher& CurrentLauncher() { return *current_launcher.load(); }
+EventReporter& CurrentEventReporter() { return *current_event_reporter.load(); }
 
 void SetClock(Clock* clock) {
   current_clock.store(clock ? clock : &system_clock);
@@ -65,6 +78,10 @@ void SetClock(Clock* clock) {
 
 void SetLauncher(ProcessLauncher* launcher) {
   current_launcher.store(launcher ? launcher : &system_launcher);
+}
+
+void SetEventReporter(EventReporter* reporter) {
+  current_event_reporter.store(reporter ? reporter : &system_event_reporter);
 }
 
 void SetThreadResumer(ThreadResumer resumer) { current_resumer.store(resumer); }

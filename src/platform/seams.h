@@ -1,10 +1,15 @@
-// The two seams through which the scheduler reads time and runs children.
+// The seams through which the scheduler reads time, runs children and
+// reports events to administrators.
 // The service uses the system's; tests install their own and drive days of
 // ticks in milliseconds.
 #pragma once
 
 #include <cstdint>
 
+#include <string>
+#include <vector>
+
+#include "platform/event_log.h"
 #include "platform/process.h"
 
 namespace corvana::platform {
@@ -34,6 +39,16 @@ class ProcessLauncher {
   virtual void CollectEnded() = 0;
 };
 
+// The system's log for administrators (ReportSystemEvent). Tests record
+// what would have been reported.
+class EventReporter {
+ public:
+  virtual ~EventReporter() = default;
+  virtual void Report(EventLevel level, uint32_t event_id,
+                      const std::vector<std::string>& strings,
+                      const std::string& text) = 0;
+};
+
 // Lets a child go that the system's launcher started held: on Windows a
 // tracked child starts suspended and is resumed once it is in its job;
 // false when it cannot be. Tests put in one that fails. POSIX starts
@@ -42,9 +57,11 @@ using ThreadResumer = bool (*)(std::intptr_t thread);
 
 Clock& CurrentClock();
 ProcessLauncher& CurrentLauncher();
+EventReporter& CurrentEventReporter();
 // nullptr puts the system's back. Set before the worker thread starts.
 void SetClock(Clock* clock);
 void SetLauncher(ProcessLauncher* launcher);
+void SetEventReporter(EventReporter* reporter);
 // nullptr: the system's, which CurrentThreadResumer gives as nullptr too.
 void SetThreadResumer(ThreadResumer resumer);
 ThreadResumer CurrentThreadResumer();

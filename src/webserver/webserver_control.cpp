@@ -5,6 +5,7 @@
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
+#include "logging/events.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "platform/trust.h"
@@ -43,6 +44,7 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   } else if (trust.present) {
     WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason,
              kLogError);
+    ReportNginxRefused(trust.path, trust.reason);
   }
   if (started) {
     WriteLog(log_line::kWebServerCommandSucceeded, kLogOrdinary);

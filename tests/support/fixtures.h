@@ -102,6 +102,29 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   platform::ProcessHandle next_ = 100;
 };
 
+// Every event for administrators that the code under test reports. The
+// test binaries put it in before any test runs, so that no test writes to
+// the machine's own Event Log or syslog.
+struct RecordedEvent {
+  platform::EventLevel level;
+  uint32_t id;
+  std::vector<std::string> strings;
+  std::string text;
+};
+class RecordingEventReporter final : public platform::EventReporter {
+ public:
+  void Report(platform::EventLevel level, uint32_t event_id,
+              const std::vector<std::string>& strings,
+              const std::string& text) override;
+  // What was reported since the last call.
+  std::vector<RecordedEvent> Take();
+
+ private:
+  std::mutex lock_;
+  std::vector<RecordedEvent> events_;
+};
+RecordingEventReporter& RecordedEvents();
+
 // Installs a clock and a launcher for the life of a test fixture and puts
 // the system's back afterwards, with the stop flag clear on both sides.
 // Declare it after the clock and the launcher it is given.
