@@ -22,19 +22,13 @@ namespace {
 class SyslogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    socket_path_ = (dir_.path() / "log").string();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket_path_.c_str(), sizeof address.sun_path - 1);
+    sockaddr_un address{AF_UNIX, {}};
+    std::strncpy(address.sun_path, (dir_.path() / "log").c_str(), sizeof address.sun_path - 1);
     socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-    ASSERT_GE(socket_, 0);
     ASSERT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    platform::SetSyslogSocket(socket_path_);
+    platform::SetSyslogSocket(address.sun_path);
   }
-  void TearDown() override {
-    platform::SetSyslogSocket("");
-    close(socket_);
-  }
+  void TearDown() override { platform::SetSyslogSocket(""); close(socket_); }
   std::string Received() {
     char buffer[4096];
     const ssize_t length = recv(socket_, buffer, sizeof buffer, 0);
@@ -42,7 +36,6 @@ class SyslogTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::string socket_path_;
   int socket_ = -1;
 };
 

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <utility>
 
 #include "engine/engine.h"
 #include "environment/app_context.h"
@@ -208,19 +207,6 @@ ScopedSeams::~ScopedSeams() {
   platform::SetClock(nullptr);
   platform::SetLauncher(nullptr);
   stop_requested.store(false);
-}
-
-void RecordingEventReporter::Report(platform::EventLevel level,
-                                    uint32_t event_id,
-                                    const std::vector<std::string>& strings,
-                                    const std::string& text) {
-  std::lock_guard<std::mutex> guard(lock_);
-  events_.push_back({level, event_id, strings, text});
-}
-
-std::vector<RecordedEvent> RecordingEventReporter::Take() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return std::exchange(events_, {});
 }
 
 RecordingEventReporter& RecordedEvents() {

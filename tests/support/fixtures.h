@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/seams.h"
@@ -102,9 +103,9 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   platform::ProcessHandle next_ = 100;
 };
 
-// Every event for administrators that the code under test reports. The
-// test binaries put it in before any test runs, so that no test writes to
-// the machine's own Event Log or syslog.
+// Every event for administrators that the code under test reports, taken
+// since the last Take. Installed before any test runs: no test writes to the
+// machine's own Event Log or syslog.
 struct RecordedEvent {
   platform::EventLevel level;
   uint32_t id;
@@ -113,11 +114,15 @@ struct RecordedEvent {
 };
 class RecordingEventReporter final : public platform::EventReporter {
  public:
-  void Report(platform::EventLevel level, uint32_t event_id,
-              const std::vector<std::string>& strings,
-              const std::string& text) override;
-  // What was reported since the last call.
-  std::vector<RecordedEvent> Take();
+  void Report(platform::EventLevel level, uint32_t id,
+              const std::vector<std::string>& strings, const std::string& text) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    events_.push_back({level, id, strings, text});
+  }
+  std::vector<RecordedEvent> Take() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::exchange(events_, {});
+  }
 
  private:
   std::mutex lock_;
