@@ -2,6 +2,7 @@
 // one event, through the reporter seam; the text log stays as it is.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 
@@ -18,7 +19,8 @@ using platform::EventLevel;
 using testing::RecordedEvent;
 
 struct EventsTest : ::testing::Test {
-  fs::path Home() const { return dir_.path() / "Corvana"; }
+  // A folder per case: the context holds the last one open.
+  fs::path Home() const { return dirs_.back().path() / "Corvana"; }
   void RunFor(int seconds) {
     for (int64_t until = clock_.MonotonicMs() + seconds * 1000; clock_.MonotonicMs() < until;) {
       EngineTick(*engine_);
@@ -29,7 +31,7 @@ struct EventsTest : ::testing::Test {
     std::erase_if(events, [](const RecordedEvent& e) { return e.id == kEventEngineStarted; });
     return events;
   }
-  testing::TempDir dir_;
+  std::deque<testing::TempDir> dirs_ = std::deque<testing::TempDir>(1);
   testing::FakeClock clock_;
   testing::RecordingLauncher launcher_;
   testing::ScopedSeams seams_{clock_, launcher_};
@@ -45,7 +47,7 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
     uint32_t id;
     std::vector<std::string> strings;
   } cases[] = {
-      {"HomePath is not a folder", [](EventsTest& t) { fs::remove_all(t.Home()); testing::WriteFile(t.Home(), "x"); },
+      {"HomePath is not a folder", [](EventsTest& t) { testing::WriteFile(t.Home(), "x"); },
        [](EventsTest&) {}, EventLevel::kError, kEventHomePathFallback, {}},
       {"the log cannot be opened", [](EventsTest& t) { fs::create_directories(t.Home() / kLogFileName); },
        [](EventsTest&) {}, EventLevel::kError, kEventLogNotOpened, {}},
@@ -74,11 +76,12 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
-    fs::remove_all(Home());
+    Faults();  // what earlier tests left
+    dirs_.emplace_back();
     clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
     launcher_.fail_starts = false;
     if (c.before_start) c.before_start(*this);
-    testing::InitContextAt(dir_.path().string());
+    testing::InitContextAt(dirs_.back().path().string());
     if (!c.before_start) {
       testing::PlaceTrustedNginx();
       testing::WriteFile(Home() / "Due\x7f.schedule",
@@ -102,8 +105,9 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
 // loop gets the hour's share, and the rest as one count in the next hour.
 TEST_F(EventsTest, BrokenDefinitionsAreReportedOncePerContentAndBoundedPerHour) {
   clock_.Set(testing::LocalSeconds(2030, 1, 1, 0, 0, 0));  // an hour no other test used
-  testing::InitContextAt(dir_.path().string());
+  testing::InitContextAt(dirs_.back().path().string());
   testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n");
+  testing::RecordedEvents().Take();
   std::vector<ScheduleDefinition> list;
   for (int reload = 0; reload < 10; ++reload) LoadSchedules(&list);
   std::vector<RecordedEvent> events = testing::RecordedEvents().Take();
