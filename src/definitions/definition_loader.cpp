@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "environment/app_context.h"
+#include "logging/events.h"
 #include "logging/log.h"
 #include "platform/fs.h"
 
@@ -50,6 +51,20 @@ bool Loadable(const char* name) {
                "': its name holds a character that no Windows file name can hold",
            kLogError);
   return false;
+}
+
+// Once per name and content: the bytes are read again only for a file that
+// did not load, which a reload meets rarely.
+void ReportUnloadable(const char* name) {
+  constexpr size_t kMaxReadBytes = size_t{1} << 20;
+  std::unique_ptr<char[]> data;
+  size_t length = 0;
+  if (platform::ReadWholeRegularFile(HomePath() + name, false, kMaxReadBytes,
+                                     &data, &length) !=
+      platform::ReadWholeResult::kRead) {
+    length = 0;
+  }
+  ReportDefinitionNotLoaded(name, std::string_view(data.get(), length));
 }
 
 void LogSummary(size_t count, const char* kind) {
@@ -99,20 +114,24 @@ void ReserveForFiles(const std::string& folder, const char* extension,
 void LoadSchedules(std::vector<ScheduleDefinition>* list) {
   list->clear();
   ReserveForFiles(HomePath(), kScheduleExtension, list);
-  ForEachScheduleFile(HomePath(), [&](const char*, bool loaded,
+  ForEachScheduleFile(HomePath(), [&](const char* name, bool loaded,
                                       ScheduleDefinition& record) {
+    if (!loaded) ReportUnloadable(name);
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
+  ReportHeldBackDefinitions();
   LogSummary(list->size(), "Schedules");
 }
 
 void LoadWebServers(std::vector<WebServerDefinition>* list) {
   list->clear();
   ReserveForFiles(HomePath(), kWebServerExtension, list);
-  ForEachWebServerFile(HomePath(), [&](const char*, bool loaded,
+  ForEachWebServerFile(HomePath(), [&](const char* name, bool loaded,
                                        WebServerDefinition& record) {
+    if (!loaded) ReportUnloadable(name);
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
+  ReportHeldBackDefinitions();
   LogSummary(list->size(), "Web Servers");
 }
 

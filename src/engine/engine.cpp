@@ -12,7 +12,9 @@
 #include "definitions/change_counter.h"
 #include "definitions/definition_loader.h"
 #include "environment/app_context.h"
+#include "logging/events.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "logging/start_up.h"
 #include "platform/env.h"
 #include "platform/seams.h"
@@ -369,35 +371,42 @@ void EngineStart(SchedulerEngine& engine) {
   engine.serve_started = 0;
   const std::string program_dir = platform::ExecutableFolder();
   if (!program_dir.empty()) engine.program_dir = program_dir;
-  WriteTimestampedLog("Home path: " + platform::CurrentDirectory() + " >> " +
+  WriteTimestampedLog(log_line::kHomePath + platform::CurrentDirectory() +
+                      log_line::kHomePathArrow +
                       engine.program_dir);
-  WriteTimestampedLog("Run Task Schedulers/Webservers...");
+  WriteTimestampedLog(log_line::kRunTasks);
+  AppContext* context = GetAppContext();
+  ReportEngineStarted(kVersionText, context ? context->HomePath : std::string(),
+                      engine.schedules.size(), engine.web_servers.size());
+  engine.start_reported = true;
 }
 
 void ReloadSchedules(SchedulerEngine& engine) {
-  WriteTimestampedLog("Loading schedules");
+  WriteTimestampedLog(log_line::kLoadingSchedules);
   Reload(engine.schedules, engine.vanished_schedules, &LoadSchedules);
 }
 
 void ReloadWebServers(SchedulerEngine& engine) {
-  WriteTimestampedLog("Loading webservers");
+  WriteTimestampedLog(log_line::kLoadingWebServers);
   Reload(engine.web_servers, engine.vanished_web_servers, &LoadWebServers);
   if (!engine.web_servers_started && !engine.web_servers.empty()) {
     engine.web_servers_started = true;
-    WriteTimestampedLog("Start webservers...");
+    WriteTimestampedLog(log_line::kStartWebServers);
     WebServerCommand(NginxCommand::kStart);
   } else if (engine.web_servers_started && engine.web_servers.empty()) {
     engine.web_servers_started = false;
-    WriteTimestampedLog("Stop webservers...");
+    WriteTimestampedLog(log_line::kStopWebServers);
     WebServerCommand(NginxCommand::kQuit);
   }
 }
 
 void EngineShutdown(SchedulerEngine& engine) {
-  WriteTimestampedLog("Stop webservers...");
+  WriteTimestampedLog(log_line::kStopWebServers);
   WebServerCommand(NginxCommand::kQuit);
   engine.web_servers_started = false;
-  WriteTimestampedLog("Scheduler normal shutdown.");
+  WriteTimestampedLog(log_line::kNormalShutdown);
+  if (engine.start_reported) ReportEngineStopped();
+  engine.start_reported = false;
 }
 
 }  // namespace corvana

@@ -37,6 +37,9 @@ struct SchedulerEngine {
   // Set while the clock's reading cannot be converted to local time, so that
   // a run of such ticks is logged once.
   bool local_time_unreadable = false;
+  // Between the started and the stopped event: the shutdown sequence runs
+  // more than once, the stop is reported once.
+  bool start_reported = false;
   // Enabled definitions, in the order the file system lists them.
   std::vector<ScheduleDefinition> schedules;
   std::vector<WebServerDefinition> web_servers;

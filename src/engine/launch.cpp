@@ -1,7 +1,9 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "logging/events.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/process.h"
 #include "platform/seams.h"
 
@@ -14,14 +16,17 @@ struct LaunchTexts {
   const char* running;
   const char* succeeded;
   const char* failed;
+  RunKind kind;
 };
 
-constexpr LaunchTexts kScheduleTexts{"Running schedule, id: ",
-                                     "Successful run schedule, id: ",
-                                     "Error: Failed to run task, id: "};
-constexpr LaunchTexts kWebServerTexts{
-    "Running update webserver, id: ", "Successful run webserver update, id: ",
-    "Error: Failed to run webserver update, id: "};
+constexpr LaunchTexts kScheduleTexts{log_line::kRunningSchedule,
+                                     log_line::kScheduleStarted,
+                                     log_line::kScheduleFailed,
+                                     RunKind::kSchedule};
+constexpr LaunchTexts kWebServerTexts{log_line::kRunningUpdate,
+                                      log_line::kUpdateStarted,
+                                      log_line::kUpdateFailed,
+                                      RunKind::kWebServerUpdate};
 
 // The full path is the application name, so that no search along a path
 // with blanks decides which file runs. The program path is quoted, so that
@@ -44,7 +49,7 @@ void LaunchTracked(SchedulerEngine& engine, Definition& record,
   const platform::ProcessStart start = AnalyzerStart(engine, option + record.id);
   WriteTimestampedLog(texts.running + record.id);
   if (record.process != 0) {
-    WriteTimestampedLog("Error: The process is still active, id: " + record.id);
+    WriteTimestampedLog(log_line::kStillActive + record.id);
     return;
   }
   auto& clock = platform::CurrentClock();
@@ -52,6 +57,7 @@ void LaunchTracked(SchedulerEngine& engine, Definition& record,
   if (record.process == 0) {
     record.started_at = 0;
     WriteTimestampedLog(texts.failed + record.id);
+    ReportAnalyzerNotStarted(texts.kind, record.id);
     return;
   }
   record.started_at = clock.NowSeconds();
@@ -73,15 +79,16 @@ void LaunchWebServerUpdate(SchedulerEngine& engine,
 
 void LaunchServe(SchedulerEngine& engine) {
   const platform::ProcessStart start = AnalyzerStart(engine, "serve");
-  WriteTimestampedLog("Running serve service");
+  WriteTimestampedLog(log_line::kRunningServe);
   // The serve run is not tracked: its handle is released at once.
   if (!platform::CurrentLauncher().StartDetached(start)) {
-    WriteTimestampedLog("Error: Failed to run serve service");
+    WriteTimestampedLog(log_line::kServeFailed);
+    ReportAnalyzerNotStarted(RunKind::kServe, "run");
     return;
   }
   engine.serve_started = platform::CurrentClock().NowSeconds();
   engine.launches_since_serve = 0;
-  WriteTimestampedLog("Successful run serve service");
+  WriteTimestampedLog(log_line::kServeStarted);
 }
 
 }  // namespace corvana

@@ -5,7 +5,9 @@
 #include "definitions/change_counter.h"
 #include "engine/due_rules.h"
 #include "engine/engine.h"
+#include "logging/events.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/clock.h"
 #include "platform/seams.h"
 
@@ -14,15 +16,22 @@ namespace {
 
 enum class ChildCheck { kUnknown, kRunning, kEnded, kTerminated };
 
+RunKind KindOf(const ScheduleDefinition&) { return RunKind::kSchedule; }
+RunKind KindOf(const WebServerDefinition&) { return RunKind::kWebServerUpdate; }
+
 // Drops a child that has ended and ends one that has run too long. The limit
 // is measured on the monotonic clock: a wall clock set forward by a day must
 // not kill a young child, nor one set back keep a hung one alive.
 template <class Definition>
 ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   auto& launcher = platform::CurrentLauncher();
-  const platform::ProcessState state = launcher.Query(record.process).state;
+  const platform::ProcessStatus status = launcher.Query(record.process);
+  const platform::ProcessState state = status.state;
   if (state == platform::ProcessState::kInvalid) return ChildCheck::kUnknown;
   if (state == platform::ProcessState::kExited) {
+    if (status.exit_code != 0) {
+      ReportRunFailed(KindOf(record), record.id, status.exit_code);
+    }
     launcher.Release(record.process);
     record.process = 0;
     record.started_at = 0;
@@ -35,7 +44,8 @@ ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   launcher.Terminate(record.process, 0);
   launcher.Release(record.process);
   record.process = 0;
-  WriteTimestampedLog("Terminate Process, id: " + record.id);
+  WriteTimestampedLog(log_line::kTerminated + record.id);
+  ReportEndedAtLimit(KindOf(record), record.id);
   return ChildCheck::kTerminated;
 }
 
@@ -44,7 +54,7 @@ void SuperviseList(std::vector<Definition>& list, int64_t now_monotonic_ms) {
   for (Definition& record : list) {
     if (record.process != 0 &&
         CheckChild(record, now_monotonic_ms) == ChildCheck::kEnded) {
-      WriteTimestampedLog("The process stopped, id: " + record.id);
+      WriteTimestampedLog(log_line::kStopped + record.id);
     }
   }
 }
@@ -73,10 +83,8 @@ bool ReadClock(SchedulerEngine& engine, ClockReading* now) {
   }
   if (!engine.local_time_unreadable) {
     engine.local_time_unreadable = true;
-    WriteLog(
-        "Error: The local time cannot be read, nothing is started until it "
-        "can",
-        kLogError);
+    WriteLog(log_line::kLocalTimeUnreadable, kLogError);
+    ReportLocalTimeUnreadable();
   }
   return false;
 }
@@ -122,7 +130,7 @@ void Supervise(SchedulerEngine& engine) {
   const std::optional<int32_t> counter = ReadChangeCounterUnlessHeld();
   if (counter.has_value() && *counter != engine.change_counter) {
     engine.change_counter = *counter;
-    WriteTimestampedLog("The schedules has been changed #" +
+    WriteTimestampedLog(log_line::kDefinitionsChanged +
                         std::to_string(*counter));
     ReloadSchedules(engine);
     ReloadWebServers(engine);

@@ -79,6 +79,11 @@ void SettleHomePath(AppContext& context, const std::string& common) {
         trust.verdict != platform::TrustVerdict::kMissing) {
       context.home_refusal = HomeRefusal(context.HomePath, trust);
     }
+    context.home_rejected = context.HomePath;
+    context.home_rejected_reason =
+        trust.verdict == platform::TrustVerdict::kTrusted
+            ? "the test write failed"
+            : "not trusted: " + platform::TrustReason(trust);
     context.HomePath.clear();
   }
   platform::BindHeldFolder("", nullptr);

@@ -27,6 +27,10 @@ struct AppContext {
   // Why the data folder was not trusted, for the fallback's log; empty when
   // it was, or when it merely could not be written.
   std::string home_refusal;
+  // The data folder that was not used, and why, for the administrators'
+  // event; empty when it was used or there was none to try.
+  std::string home_rejected;
+  std::string home_rejected_reason;
   std::string common_appdata_folder;
   std::string temp_folder;
   std::string user_product_folder;

@@ -6,6 +6,7 @@
 
 #include "environment/app_context.h"
 #include "platform/clock.h"
+#include "logging/events.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 
@@ -110,7 +111,10 @@ void StartLogFile() {
   log.context = context;
   log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
                                    platform::OwnFileMode::kTruncate);
-  if (log.file == nullptr) return;
+  if (log.file == nullptr) {
+    ReportLogNotOpened(LogFilePath());
+    return;
+  }
   std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");
   std::fflush(log.file);

@@ -4,6 +4,7 @@
 
 #include "environment/app_context.h"
 #include "logging/crash_reporting.h"
+#include "logging/events.h"
 #include "logging/log.h"
 
 namespace corvana {
@@ -25,6 +26,10 @@ void InitAppContext(const char* product_name, const char* version_text,
   }
   context->logging_enabled.store(true);
   if (!context->home_refusal.empty()) WriteLog(context->home_refusal, kLogError);
+  if (!context->home_rejected.empty()) {
+    ReportHomePathFallback(context->home_rejected,
+                           context->home_rejected_reason, context->HomePath);
+  }
 }
 
 }  // namespace corvana

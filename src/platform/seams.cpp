@@ -84,14 +84,26 @@ class SystemShellFoldersImpl final : public ShellFolders {
   std::string UserAppData() override { return UserAppDataFolder(); }
 };
 
+// One attempt; whatever the system does with it, the engine goes on.
+class SystemEventReporterImpl final : public EventReporter {
+ public:
+  void Report(EventLevel level, uint32_t event_id,
+              const std::vector<std::string>& strings,
+              const std::string& text) override {
+    ReportSystemEvent(level, event_id, strings, text);
+  }
+};
+
 SystemClockImpl system_clock;
 SystemLauncherImpl system_launcher;
 SystemServiceManagerImpl system_service_manager;
 SystemShellFoldersImpl system_shell_folders;
+SystemEventReporterImpl system_event_reporter;
 std::atomic<Clock*> current_clock{&system_clock};
 std::atomic<ProcessLauncher*> current_launcher{&system_launcher};
 std::atomic<ServiceManager*> current_service_manager{&system_service_manager};
 std::atomic<ShellFolders*> current_shell_folders{&system_shell_folders};
+std::atomic<EventReporter*> current_event_reporter{&system_event_reporter};
 std::atomic<ThreadResumer> current_resumer{nullptr};
 
 }  // namespace
@@ -102,6 +114,7 @@ ServiceManager& CurrentServiceManager() {
   return *current_service_manager.load();
 }
 ShellFolders& CurrentShellFolders() { return *current_shell_folders.load(); }
+EventReporter& CurrentEventReporter() { return *current_event_reporter.load(); }
 
 void SetClock(Clock* clock) {
   current_clock.store(clock ? clock : &system_clock);
@@ -117,6 +130,10 @@ void SetServiceManager(ServiceManager* manager) {
 
 void SetShellFolders(ShellFolders* folders) {
   current_shell_folders.store(folders ? folders : &system_shell_folders);
+}
+
+void SetEventReporter(EventReporter* reporter) {
+  current_event_reporter.store(reporter ? reporter : &system_event_reporter);
 }
 
 void SetThreadResumer(ThreadResumer resumer) { current_resumer.store(resumer); }

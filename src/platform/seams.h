@@ -16,7 +16,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/event_log.h"
 #include "platform/process.h"
 #include "platform/service.h"
 
@@ -76,6 +78,16 @@ class ShellFolders {
   virtual std::string UserAppData() = 0;
 };
 
+// The system's log for administrators (ReportSystemEvent). Tests record
+// what would have been reported.
+class EventReporter {
+ public:
+  virtual ~EventReporter() = default;
+  virtual void Report(EventLevel level, uint32_t event_id,
+                      const std::vector<std::string>& strings,
+                      const std::string& text) = 0;
+};
+
 // Lets a child go that the system's launcher started held: on Windows a
 // tracked child starts suspended and is resumed once it is in its job;
 // false when it cannot be. Tests put in one that fails. POSIX starts
@@ -86,10 +98,12 @@ Clock& CurrentClock();
 ProcessLauncher& CurrentLauncher();
 ServiceManager& CurrentServiceManager();
 ShellFolders& CurrentShellFolders();
+EventReporter& CurrentEventReporter();
 void SetClock(Clock* clock);
 void SetLauncher(ProcessLauncher* launcher);
 void SetServiceManager(ServiceManager* manager);
 void SetShellFolders(ShellFolders* folders);
+void SetEventReporter(EventReporter* reporter);
 // nullptr: the system's, which CurrentThreadResumer gives as nullptr too.
 void SetThreadResumer(ThreadResumer resumer);
 ThreadResumer CurrentThreadResumer();

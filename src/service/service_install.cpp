@@ -3,6 +3,7 @@
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "platform/env.h"
+#include "platform/event_log.h"
 #include "platform/seams.h"
 #include "platform/service.h"
 
@@ -52,6 +53,17 @@ bool KeepUnopened(const platform::ServiceResult& result, InstallErrors* errors) 
   return false;
 }
 
+// Told, but no part of the exit status: the service runs without its
+// event source.
+void NoteEventSource(const platform::EventSourceResult& result,
+                     InstallErrors* errors) {
+  if (result.succeeded || errors == nullptr) return;
+  errors->texts.push_back(std::string("Error: event source ") +
+                          platform::kEventSourceName + ": " +
+                          result.failed_call + " returned " +
+                          std::to_string(result.native_error));
+}
+
 }  // namespace
 
 bool CreateServiceEntry(const std::string& command_line,
@@ -97,6 +109,10 @@ bool InstallService(const std::string& folder, InstallErrors* errors) {
   const std::string display_name = std::string(kProductName) + " Scheduler";
   InstallErrors local;
   if (errors == nullptr) errors = &local;
+  NoteEventSource(platform::RegisterEventLogSource(
+                      folder + platform::kPathSeparator +
+                      platform::kSchedulerExecutableName),
+                  errors);
   // An existing registration is kept, and only started.
   if (CreateServiceEntry(ServiceCommandLine(folder), kServiceName,
                          display_name, errors)) {
@@ -113,7 +129,9 @@ bool InstallService(const std::string& folder, InstallErrors* errors) {
 
 bool UninstallService(InstallErrors* errors) {
   StopServiceByName(kServiceName);
-  return DeleteServiceEntry(kServiceName, errors);
+  const bool deleted = DeleteServiceEntry(kServiceName, errors);
+  NoteEventSource(platform::RemoveEventLogSource(), errors);
+  return deleted;
 }
 
 }  // namespace corvana

@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/seams.h"
 #include "platform/service.h"
 #include "service/service_install.h"
@@ -47,7 +48,7 @@ class StatusReports {
     if (platform::CurrentServiceManager().ReportStatus(handle_, status_)) {
       return;
     }
-    WriteTimestampedLog("Service: ServiceMain: SetServiceStatus returned error");
+    WriteTimestampedLog(log_line::kSetStatusFailed);
   }
 
   std::mutex lock_;
@@ -68,8 +69,7 @@ void ServiceMain() {
       platform::CurrentServiceManager().RegisterControlHandler(
           kServiceName, &ServiceControlHandler);
   if (handle == 0) {
-    WriteTimestampedLog(
-        "Service: ServiceMain: RegisterServiceCtrlHandler returned error");
+    WriteTimestampedLog(log_line::kRegisterHandlerFailed);
     return;
   }
   StatusReports& reports = Reports();
@@ -89,9 +89,9 @@ void ServiceControlHandler(platform::ServiceControl control) {
   // The lines may come before the flag: the log is held open for the run,
   // so no other user's lock or oplock on its name can stall these writes.
   if (control == platform::ServiceControl::kStop) {
-    WriteTimestampedLog("Service: Stopped.");
+    WriteTimestampedLog(log_line::kServiceStopped);
   }
-  WriteTimestampedLog("Service: Shutdown.");
+  WriteTimestampedLog(log_line::kServiceShutdown);
   // Before the flag: the worker's stopped report must come after this one.
   Reports().StopPending();
   stop_requested.store(true);

@@ -7,6 +7,7 @@
 
 #include "logging/escape.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/fs.h"
 #include "settings/settings_document.h"
 
@@ -162,7 +163,7 @@ void ReportProjectError(const SettingsCursor& cursor) {
     ++p;
   }
   // The text is a user's: a terminal that shows the log must not act on it.
-  std::string message = " Project error, string=";
+  std::string message = log_line::kProjectError;
   message.append(EscapeControlCharacters(
       std::string_view(begin, static_cast<size_t>(p - begin))));
   WriteLog(message, kLogError);
@@ -222,11 +223,11 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
     case platform::ReadWholeResult::kRead:
       return true;
     case platform::ReadWholeResult::kCannotOpen:
-      WriteLog("Cannot open file '" + path + "'", flags);
+      WriteLog(log_line::kCannotOpen + path + log_line::kCannotOpenEnd, flags);
       return false;
     case platform::ReadWholeResult::kCannotRead:
     case platform::ReadWholeResult::kTooLarge:
-      WriteLog("Could not read from file '" + path + "'.", flags);
+      WriteLog(log_line::kCannotRead + path + log_line::kCannotReadEnd, flags);
       return false;
     case platform::ReadWholeResult::kNoMemory:
       break;
@@ -293,7 +294,7 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
     return false;
   }
   if (NumberToReal(cursor.token_text) != document.format_version_) {
-    WriteLog("Bad version project file", kLogSecondChannel);
+    WriteLog(log_line::kBadVersion, kLogSecondChannel);
     return false;
   }
   TokenKind kind = NextToken(document, &cursor);
@@ -306,13 +307,14 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const std::string& path, int read_mode) {
   if (path.empty()) return false;
-  WriteLog("Load settings '" + path + "'...", kLogOrdinary);
+  WriteLog(log_line::kLoadSettings + path + log_line::kLoadSettingsEnd,
+           kLogOrdinary);
   SettingsText text;
   if (!ReadWholeFile(path, read_mode, &text)) return false;
   bool parsed = ParseSettings(document, record, text.data.get(), text.length);
   text.data.reset();
   if (!parsed) return false;
-  WriteLog("Load settings - OK", kLogOrdinary);
+  WriteLog(log_line::kLoadSettingsOk, kLogOrdinary);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "logging/log_lines.h"
 #include "platform/fs.h"
 
 namespace corvana::status {
@@ -27,15 +28,15 @@ struct Pattern {
 // The engine's own lines. A stop line does not say the kind: it belongs to
 // whichever of the id's children runs.
 constexpr Pattern kPatterns[] = {
-    {"Running schedule, id: ", Event::kRunning, Kind::kSchedule},
-    {"Successful run schedule, id: ", Event::kSucceeded, Kind::kSchedule},
-    {"Error: Failed to run task, id: ", Event::kFailed, Kind::kSchedule},
-    {"Running update webserver, id: ", Event::kRunning, Kind::kWebServer},
-    {"Successful run webserver update, id: ", Event::kSucceeded, Kind::kWebServer},
-    {"Error: Failed to run webserver update, id: ", Event::kFailed, Kind::kWebServer},
-    {"Error: The process is still active, id: ", Event::kStillActive, Kind::kSchedule},
-    {"The process stopped, id: ", Event::kStopped, Kind::kSchedule},
-    {"Terminate Process, id: ", Event::kTerminated, Kind::kSchedule},
+    {log_line::kRunningSchedule, Event::kRunning, Kind::kSchedule},
+    {log_line::kScheduleStarted, Event::kSucceeded, Kind::kSchedule},
+    {log_line::kScheduleFailed, Event::kFailed, Kind::kSchedule},
+    {log_line::kRunningUpdate, Event::kRunning, Kind::kWebServer},
+    {log_line::kUpdateStarted, Event::kSucceeded, Kind::kWebServer},
+    {log_line::kUpdateFailed, Event::kFailed, Kind::kWebServer},
+    {log_line::kStillActive, Event::kStillActive, Kind::kSchedule},
+    {log_line::kStopped, Event::kStopped, Kind::kSchedule},
+    {log_line::kTerminated, Event::kTerminated, Kind::kSchedule},
 };
 
 bool Digits(std::string_view text, size_t at, size_t count) {
@@ -110,15 +111,15 @@ void AddLogLine(std::string_view line, RunHistory* history) {
   if (!ParseStamp(line)) return;
   const std::string_view stamp = line.substr(1, 19);
   const std::string_view message = line.substr(kStampLength);
-  if (message == "Successful run serve service") {
+  if (message == log_line::kServeStarted) {
     history->last_serve = std::string(stamp);
     return;
   }
-  if (message.starts_with("The schedules has been changed #")) {
+  if (message.starts_with(log_line::kDefinitionsChanged)) {
     history->change_seen = true;
     return;
   }
-  if (message == "Loading schedules") {
+  if (message == log_line::kLoadingSchedules) {
     history->last_load = std::string(stamp);
     history->last_load_reloaded = std::exchange(history->change_seen, false);
     if (!history->last_load_reloaded) history->last_start_up = history->last_load;

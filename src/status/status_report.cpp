@@ -13,6 +13,7 @@
 #include "logging/log.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/event_log.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 #include "status/next_starts.h"
@@ -521,6 +522,23 @@ bool ParseFromTime(const std::string& text, int64_t* seconds, std::string* error
   return false;
 }
 
+namespace {
+
+std::string EventSourceText(platform::EventSourceState state) {
+  const std::string source = platform::kEventSourceName;
+  switch (state) {
+    case platform::EventSourceState::kRegistered:
+      return "Event Log source " + source + ", registered";
+    case platform::EventSourceState::kNotRegistered:
+      return "Event Log source " + source + ", not registered (run --install)";
+    case platform::EventSourceState::kNoRegistration:
+      break;
+  }
+  return "syslog, ident " + source;
+}
+
+}  // namespace
+
 Report BuildReport(const std::string& home, int64_t from_s, int next_count,
                    int64_t until_s) {
   Report report;
@@ -537,8 +555,10 @@ Report BuildReport(const std::string& home, int64_t from_s, int next_count,
   report.last_serve = EscapeControlCharacters(history.last_serve);
   ReadDefinitions(&report, history);
   CheckNginx(&report);
+  report.event_source = EventSourceText(platform::QueryEventLogSource());
   return report;
 }
+
 
 int ReportExitCode(const Report& report) {
   return report.folder_listed && report.failed_files.empty() ? 0 : 1;
@@ -562,6 +582,7 @@ std::string RenderText(const Report& report) {
   out += "Serve run (Ravo.exe -serve): " + ServeWindow() +
          " on an evening after a day with work; last " +
          (report.last_serve.empty() ? "none in the log" : report.last_serve) + "\n";
+  out += "Events: " + report.event_source + "\n";
   if (!report.log_read) out += "Log: " + std::string(kLogFileName) + " cannot be read\n";
   return out;
 }
@@ -583,6 +604,7 @@ std::string RenderJson(const Report& report) {
                  {"present", report.nginx.present},
                  {"trusted", report.nginx.trusted},
                  {"trust_detail", report.nginx.trust_detail}}},
+      {"events", report.event_source},
       {"serve_window", {{"from", ServeWindow().substr(0, 5)}, {"to", "24:00"},
                         {"last", report.last_serve.empty() ? nlohmann::ordered_json(nullptr)
                                                            : nlohmann::ordered_json(report.last_serve)}}},

@@ -51,6 +51,8 @@ struct Report {
   std::vector<FailedFile> failed_files;
   NginxStatus nginx;
   std::string last_serve;
+  // Where the service's events for administrators go.
+  std::string event_source;
 };
 
 // Reads the folder (ending with the separator) through the service's own

@@ -4,6 +4,8 @@
 
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
+#include "logging/events.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "platform/trust.h"
@@ -41,8 +43,9 @@ bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
                        : launcher.StartDetached(start);
   }
   if (trust.present) {
-    WriteLog("nginx.exe not started: " + trust.path + " " + trust.reason,
+    WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason,
              kLogError);
+    ReportNginxRefused(trust.path, trust.reason);
   }
   return false;
 }
@@ -60,9 +63,9 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   WriteLog(start.command_line, kLogOrdinary);
   const bool started = StartIfTrusted(context->HomePath, start, wait_ms);
   if (started) {
-    WriteLog("Webserver command successfully", kLogOrdinary);
+    WriteLog(log_line::kWebServerCommandSucceeded, kLogOrdinary);
   } else {
-    WriteLog("Webserver command error", kLogError);
+    WriteLog(log_line::kWebServerCommandFailed, kLogError);
   }
   return started;
 }

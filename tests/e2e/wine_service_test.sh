@@ -11,8 +11,9 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 expect_line() {  # file, exact line (timestamps stripped)
   log_bodies "$1" | grep -qxF -- "$2" || fail "no line '$2' in $1"
 }
+source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\RavoScheduler'
 state_is() { wine sc query RavoScheduler 2>/dev/null | tr -d '\r' | grep -q "STATE.*$1"; }
-cleanup() { [ -n "${keeper:-}" ] && kill "$keeper" 2>/dev/null; wine sc stop RavoScheduler >/dev/null 2>&1; wine sc delete RavoScheduler >/dev/null 2>&1; wineserver -k 2>/dev/null; }
+cleanup() { [ -n "${keeper:-}" ] && kill "$keeper" 2>/dev/null; wine sc stop RavoScheduler >/dev/null 2>&1; wine sc delete RavoScheduler >/dev/null 2>&1; wine reg delete "$source_key" /f >/dev/null 2>&1; wineserver -k 2>/dev/null; }
 trap cleanup EXIT
 
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
@@ -54,7 +55,18 @@ if [ -n "$actions" ]; then
   [ "${actions:0:8}" = 80510100 ] || fail "failure count reset: $actions"
   grep -q '0100000060EA00000100000060EA00000000000000000000$' <<<"$actions" || fail "failure actions: $actions"
 fi
+# The event source: its texts in the executable's message table.
+events=$(wine reg query "$source_key" 2>/dev/null | tr -d '\r')
+echo "event source after --install:"; echo "$events"
+grep -qF 'EventMessageFile    REG_EXPAND_SZ    C:\Program Files\Corvana Test\scheduler.exe' <<<"$events" || fail "message file: $events"
+grep -q 'TypesSupported    REG_DWORD    0x7$' <<<"$events" || fail "types supported: $events"
+mc="$(dirname "$0")/../../src/logging/event_messages.mc"
+ids=$(sed -n 's/^MessageId=//p' "$mc" | tr -d '\r')
+expected=$(sed -n '/^Language=English/{n;p}' "$mc" | sed 's/%\([1-9]\)/<\1>/g' | paste -d' ' <(echo "$ids") -)
+texts=$(wine "$build/tests/helpers/service_probe.exe" messages "$app/scheduler.exe" $ids 2>/dev/null | tr -d '\r')
+[ "$texts" = "$expected" ] || fail "message table: $(diff <(echo "$expected") <(echo "$texts"))"
 poll 30 state_is RUNNING || fail "service not RUNNING"
+wine reg add "$source_key" /v EventMessageFile /t REG_EXPAND_SZ /d 'C:\kept.exe' /f >/dev/null 2>&1
 # Installing again while it runs keeps the registration and counts as done;
 # the refused start is said, the line of success is not.
 wine "$app/scheduler.exe" --install >"$build/e2e-out.txt" 2>"$build/e2e-err.txt"; status=$?
@@ -62,6 +74,7 @@ wine "$app/scheduler.exe" --install >"$build/e2e-out.txt" 2>"$build/e2e-err.txt"
 [ "$(tr -d '\r' < "$build/e2e-err.txt")" = "Error: ERROR_SERVICE_ALREADY_RUNNING" ] ||
   fail "second install said '$(cat "$build/e2e-err.txt")'"
 [ -s "$build/e2e-out.txt" ] && fail "second install printed '$(cat "$build/e2e-out.txt")'"
+wine reg query "$source_key" /v EventMessageFile 2>/dev/null | grep -qF 'C:\kept.exe' || fail "a second install replaced the event source"
 poll 15 grep -q "Run Task Schedulers/Webservers" "$home/scheduler.###" || fail "no start-up lines"
 head -n 1 "$home/scheduler.###" | tr -d '\r' | grep -qxF '#Software: Corvana 3.3 (build 0383).' || fail "log header"
 
@@ -93,6 +106,7 @@ done
 out=$(wine "$app/scheduler.exe" --uninstall 2>/dev/null | tr -d '\r')
 [ "$out" = "Windows Service is uninstalled" ] || fail "uninstall printed '$out'"
 wine sc query RavoScheduler >/dev/null 2>&1 && fail "service still registered"
+wine reg query "$source_key" >/dev/null 2>&1 && fail "event source still registered"
 # Removing what is not there is a failure the person must see.
 wine "$app/scheduler.exe" --uninstall >"$build/e2e-out.txt" 2>"$build/e2e-err.txt"; status=$?
 [ "$status" = 1 ] || fail "second uninstall exited with $status"

@@ -15,6 +15,10 @@
 //                                  file and product versions ("a.b.c.d"),
 //                                  ProductName and FileDescription, one
 //                                  "<name> <value>" line each
+//   service_probe messages <file> <id>...  each id's text from the file's
+//                                  message table, as FormatMessage gives it
+//                                  with the strings <1>, <2>, ...: one
+//                                  "<id> <text>" line each
 // start and stop print the milliseconds from the request to the state; a
 // second thread sends the stop, because the call returns only when the
 // control handler does, and the stopped state may come before that.
@@ -22,6 +26,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -222,6 +227,28 @@ int PrintFileVersion(const char* file) {
 
 }  // namespace
 
+int PrintMessages(const char* file, int count, char** ids) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return 1;
+  static const char* kStrings[] = {"<1>", "<2>", "<3>", "<4>", "<5>",
+                                   "<6>", "<7>", "<8>", "<9>"};
+  DWORD_PTR arguments[9];
+  for (int i = 0; i < 9; ++i) arguments[i] = reinterpret_cast<DWORD_PTR>(kStrings[i]);
+  int missing = 0;
+  for (int i = 0; i < count; ++i) {
+    char text[1024];
+    const DWORD id = std::strtoul(ids[i], nullptr, 10);
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id,
+        0, text, sizeof text, reinterpret_cast<va_list*>(arguments));
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
+    if (length == 0) ++missing;
+    std::printf("%lu %.*s\n", static_cast<unsigned long>(id), static_cast<int>(length), text);
+  }
+  FreeLibrary(module);
+  return missing == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "handles") == 0) return PrintHandles(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "count") == 0) {
@@ -233,6 +260,9 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "states") == 0) return PrintStates(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "version") == 0) return PrintFileVersion(argv[2]);
-  std::fprintf(stderr, "usage: service_probe handles|count <image> | start|stop|states <service> | version <file>\n");
+  if (argc >= 4 && std::strcmp(argv[1], "messages") == 0) {
+    return PrintMessages(argv[2], argc - 3, argv + 3);
+  }
+  std::fprintf(stderr, "usage: service_probe handles|count <image> | start|stop|states <service> | version <file> | messages <file> <id>...\n");
   return 2;
 }

@@ -227,4 +227,9 @@ ScopedSeams::~ScopedSeams() {
   stop_requested.store(false);
 }
 
+RecordingEventReporter& RecordedEvents() {
+  static RecordingEventReporter* reporter = new RecordingEventReporter;
+  return *reporter;
+}
+
 }  // namespace corvana::testing

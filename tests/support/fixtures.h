@@ -8,6 +8,7 @@
 #include <optional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/seams.h"
@@ -128,6 +129,33 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   std::mutex lock_;
   platform::ProcessHandle next_ = 100;
 };
+
+// Every event for administrators that the code under test reports, taken
+// since the last Take. Installed before any test runs: no test writes to the
+// machine's own Event Log or syslog.
+struct RecordedEvent {
+  platform::EventLevel level;
+  uint32_t id;
+  std::vector<std::string> strings;
+  std::string text;
+};
+class RecordingEventReporter final : public platform::EventReporter {
+ public:
+  void Report(platform::EventLevel level, uint32_t id,
+              const std::vector<std::string>& strings, const std::string& text) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    events_.push_back({level, id, strings, text});
+  }
+  std::vector<RecordedEvent> Take() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::exchange(events_, {});
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<RecordedEvent> events_;
+};
+RecordingEventReporter& RecordedEvents();
 
 // Installs a clock and a launcher for the life of a test fixture and puts
 // the system's back afterwards, with the stop flag clear on both sides.

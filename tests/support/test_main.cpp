@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "platform/seams.h"
 #include "support/child_modes.h"
+#include "support/fixtures.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
@@ -14,6 +16,7 @@ int main(int argc, char** argv) {
       return corvana::testing::RunChildMode(argc - i - 1, argv + i + 1);
     }
   }
+  corvana::platform::SetEventReporter(&corvana::testing::RecordedEvents());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

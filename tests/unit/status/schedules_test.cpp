@@ -214,7 +214,7 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   for (const auto& [key, value] : json.items()) keys.push_back(key);
   const std::vector<std::string> kKeys = {"home", "from", "folder_listed", "log_read",
                                             "schedules", "web_servers", "failed_files",
-                                            "nginx", "serve_window"};
+                                            "nginx", "events", "serve_window"};
   EXPECT_EQ(keys, kKeys);
   EXPECT_EQ(json["from"].get<std::string>().substr(0, 21), "2026-12-07 12:00:00 +");
   EXPECT_EQ(json["log_read"], true);

@@ -1,0 +1,57 @@
+// The facts an administrator must learn without opening the log, reported
+// to the system's log (Windows Event Log, syslog) beside the text log,
+// which stays as it is. Ids and texts: event_messages.mc. Every user-given
+// string (an id, a file name) is escaped first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvana {
+
+enum class RunKind { kSchedule, kWebServerUpdate, kServe };
+
+inline constexpr uint32_t kEventEngineStarted = 1000;
+inline constexpr uint32_t kEventEngineStopped = 1001;
+inline constexpr uint32_t kEventDefinitionNotLoaded = 2001;
+inline constexpr uint32_t kEventDefinitionsHeldBack = 2002;
+inline constexpr uint32_t kEventRunFailed = 2003;
+inline constexpr uint32_t kEventAnalyzerNotStarted = 3001;
+inline constexpr uint32_t kEventNginxRefused = 3002;
+inline constexpr uint32_t kEventEndedAtLimit = 3003;
+inline constexpr uint32_t kEventLocalTimeUnreadable = 3004;
+inline constexpr uint32_t kEventHomePathFallback = 3005;
+inline constexpr uint32_t kEventLogNotOpened = 3006;
+
+// A broken file must not report at every reload, nor a user flood the
+// system's log by rewriting files: each file and content once, and at most
+// this many per hour of the clock; the rest are counted and reported as one.
+inline constexpr int kDefinitionEventsPerHour = 20;
+
+void ReportEngineStarted(const std::string& version, const std::string& home,
+                         size_t schedules, size_t web_servers);
+void ReportEngineStopped();
+void ReportAnalyzerNotStarted(RunKind kind, const std::string& id);
+void ReportNginxRefused(const std::string& path, const std::string& reason);
+void ReportEndedAtLimit(RunKind kind, const std::string& id);
+void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
+void ReportLocalTimeUnreadable();
+void ReportHomePathFallback(const std::string& home, const std::string& reason,
+                            const std::string& used);
+void ReportLogNotOpened(const std::string& path);
+// `content`: the file's bytes as they were read, so that a changed file
+// reports again.
+void ReportDefinitionNotLoaded(const std::string& file_name,
+                               std::string_view content);
+// At the end of a load: how many the hour's bound held back, once that
+// hour is over.
+void ReportHeldBackDefinitions();
+
+// The events' text with the strings put in, as syslog shows it; empty for
+// an id that has none.
+std::string EventText(uint32_t event_id, const std::string* strings,
+                      size_t count);
+
+}  // namespace corvana

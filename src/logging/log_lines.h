@@ -1,0 +1,62 @@
+// The lines the service writes, each declared once: `schedules` reads the
+// engine's lines back from the log, and the events for administrators
+// report the same facts, so writers and readers must never drift apart.
+// The texts are the log's format: they do not change.
+#pragma once
+
+namespace corvana::log_line {
+
+// Launching the analyzer; the id follows.
+inline constexpr char kRunningSchedule[] = "Running schedule, id: ";
+inline constexpr char kScheduleStarted[] = "Successful run schedule, id: ";
+inline constexpr char kScheduleFailed[] = "Error: Failed to run task, id: ";
+inline constexpr char kRunningUpdate[] = "Running update webserver, id: ";
+inline constexpr char kUpdateStarted[] = "Successful run webserver update, id: ";
+inline constexpr char kUpdateFailed[] = "Error: Failed to run webserver update, id: ";
+inline constexpr char kStillActive[] = "Error: The process is still active, id: ";
+inline constexpr char kRunningServe[] = "Running serve service";
+inline constexpr char kServeStarted[] = "Successful run serve service";
+inline constexpr char kServeFailed[] = "Error: Failed to run serve service";
+
+// Supervision; the id or the counter's value follows.
+inline constexpr char kTerminated[] = "Terminate Process, id: ";
+inline constexpr char kStopped[] = "The process stopped, id: ";
+inline constexpr char kDefinitionsChanged[] = "The schedules has been changed #";
+inline constexpr char kLocalTimeUnreadable[] =
+    "Error: The local time cannot be read, nothing is started until it can";
+
+// Start-up, reloads and shutdown.
+inline constexpr char kHomePath[] = "Home path: ";
+inline constexpr char kHomePathArrow[] = " >> ";
+inline constexpr char kRunTasks[] = "Run Task Schedulers/Webservers...";
+inline constexpr char kLoadingSchedules[] = "Loading schedules";
+inline constexpr char kLoadingWebServers[] = "Loading webservers";
+inline constexpr char kStartWebServers[] = "Start webservers...";
+inline constexpr char kStopWebServers[] = "Stop webservers...";
+inline constexpr char kNormalShutdown[] = "Scheduler normal shutdown.";
+
+// The service host.
+inline constexpr char kSetStatusFailed[] =
+    "Service: ServiceMain: SetServiceStatus returned error";
+inline constexpr char kRegisterHandlerFailed[] =
+    "Service: ServiceMain: RegisterServiceCtrlHandler returned error";
+inline constexpr char kServiceStopped[] = "Service: Stopped.";
+inline constexpr char kServiceShutdown[] = "Service: Shutdown.";
+
+// nginx; the refused path and the reason follow kNginxRefused.
+inline constexpr char kNginxRefused[] = "nginx.exe not started: ";
+inline constexpr char kWebServerCommandSucceeded[] = "Webserver command successfully";
+inline constexpr char kWebServerCommandFailed[] = "Webserver command error";
+
+// Reading one definition file; the path goes between a line's two parts.
+inline constexpr char kLoadSettings[] = "Load settings '";
+inline constexpr char kLoadSettingsEnd[] = "'...";
+inline constexpr char kLoadSettingsOk[] = "Load settings - OK";
+inline constexpr char kCannotOpen[] = "Cannot open file '";
+inline constexpr char kCannotOpenEnd[] = "'";
+inline constexpr char kCannotRead[] = "Could not read from file '";
+inline constexpr char kCannotReadEnd[] = "'.";
+inline constexpr char kBadVersion[] = "Bad version project file";
+inline constexpr char kProjectError[] = " Project error, string=";
+
+}  // namespace corvana::log_line

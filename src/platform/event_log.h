@@ -1,0 +1,48 @@
+// The system's log for administrators: the Windows Event Log (Application
+// log, source RavoScheduler), or syslog elsewhere. Reports are one attempt
+// each and never wait: the engine goes on whatever becomes of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvana::platform {
+
+inline constexpr char kEventSourceName[] = "RavoScheduler";
+
+enum class EventLevel { kError, kWarning, kInformation };
+
+// `strings` fill the message table's text of `event_id` (Windows); `text`
+// is that text already filled in (syslog). False when the system did not
+// take it.
+bool ReportSystemEvent(EventLevel level, uint32_t event_id,
+                       const std::vector<std::string>& strings,
+                       const std::string& text);
+
+enum class EventSourceState {
+  kRegistered,
+  kNotRegistered,
+  kNoRegistration,  // syslog: every program may write, nothing to register
+};
+
+// How a registration or its removal went; the failed call and its own code
+// when it did not.
+struct EventSourceResult {
+  bool succeeded = true;
+  const char* failed_call = "";
+  uint32_t native_error = 0;
+};
+
+// Registers the source with `message_file` holding its texts; a source
+// registered already is left as it is.
+EventSourceResult RegisterEventLogSource(const std::string& message_file);
+// Succeeds when no registration is left, also when there was none.
+EventSourceResult RemoveEventLogSource();
+EventSourceState QueryEventLogSource();
+
+// The syslog socket that reports go to; empty: the system's, /dev/log.
+// Tests bind their own. Windows has no such socket and ignores it.
+void SetSyslogSocket(const std::string& path);
+
+}  // namespace corvana::platform

@@ -1,0 +1,87 @@
+#include "platform/event_log.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace corvana::platform {
+namespace {
+
+constexpr char kSystemSocket[] = "/dev/log";
+// journald and rsyslog take at least this much in one datagram.
+constexpr size_t kMaxTextBytes = 1900;
+
+std::mutex& SocketLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+std::string& SocketPath() {
+  static std::string* path = new std::string(kSystemSocket);
+  return *path;
+}
+
+int Severity(EventLevel level) {
+  switch (level) {
+    case EventLevel::kError: return LOG_ERR;
+    case EventLevel::kWarning: return LOG_WARNING;
+    case EventLevel::kInformation: return LOG_INFO;
+  }
+  return LOG_NOTICE;
+}
+
+// The traditional syslog line, which journald reads like syslog(3)'s own:
+// "<priority>Mmm dd hh:mm:ss ident[pid]: text". syslog(3) itself is not
+// used: its ident is process-wide, and it may block on a full socket.
+std::string Datagram(EventLevel level, const std::string& text) {
+  const time_t now = time(nullptr);
+  struct tm local {};
+  char stamp[32] = "";
+  if (localtime_r(&now, &local) != nullptr) {
+    strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
+  }
+  char head[96];
+  std::snprintf(head, sizeof head, "<%d>%s %s[%ld]: ", LOG_DAEMON | Severity(level),
+                stamp, kEventSourceName, static_cast<long>(getpid()));
+  return head + text.substr(0, kMaxTextBytes);
+}
+
+}  // namespace
+
+bool ReportSystemEvent(EventLevel level, uint32_t,
+                       const std::vector<std::string>&,
+                       const std::string& text) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  {
+    std::lock_guard<std::mutex> guard(SocketLock());
+    const std::string& path = SocketPath();
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  }
+  const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (socket_fd < 0) return false;
+  const std::string datagram = Datagram(level, text);
+  const bool sent = sendto(socket_fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
+                           reinterpret_cast<const sockaddr*>(&address),
+                           sizeof address) == static_cast<ssize_t>(datagram.size());
+  close(socket_fd);
+  return sent;
+}
+
+EventSourceResult RegisterEventLogSource(const std::string&) { return {}; }
+EventSourceResult RemoveEventLogSource() { return {}; }
+EventSourceState QueryEventLogSource() { return EventSourceState::kNoRegistration; }
+
+void SetSyslogSocket(const std::string& path) {
+  std::lock_guard<std::mutex> guard(SocketLock());
+  SocketPath() = path.empty() ? kSystemSocket : path;
+}
+
+}  // namespace corvana::platform

@@ -1,0 +1,131 @@
+// Each fault an administrator must learn of reaches the system's log as its
+// one event, through the reporter seam; the text log stays as it is.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+
+#include "definitions/definition_loader.h"
+#include "engine/engine.h"
+#include "logging/events.h"
+#include "logging/log.h"
+#include "support/fixtures.h"
+
+namespace corvana {
+namespace {
+namespace fs = std::filesystem;
+using platform::EventLevel;
+using testing::RecordedEvent;
+
+struct EventsTest : ::testing::Test {
+  // A folder per case: the context holds the last one open.
+  fs::path Home() const { return dirs_.back().path() / "Corvana"; }
+  void RunFor(int seconds) {
+    for (int64_t until = clock_.MonotonicMs() + seconds * 1000; clock_.MonotonicMs() < until;) {
+      EngineTick(*engine_);
+    }
+  }
+  static std::vector<RecordedEvent> Faults() {  // all but the start-up's
+    std::vector<RecordedEvent> events = testing::RecordedEvents().Take();
+    std::erase_if(events, [](const RecordedEvent& e) { return e.id == kEventEngineStarted; });
+    return events;
+  }
+  std::deque<testing::TempDir> dirs_ = std::deque<testing::TempDir>(1);
+  testing::FakeClock clock_;
+  testing::RecordingLauncher launcher_;
+  testing::ScopedSeams seams_{clock_, launcher_};
+  std::unique_ptr<SchedulerEngine> engine_;
+};
+
+TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
+  const std::vector<std::string> kDue = {"schedule", "Due\\x7f"};
+  const struct {
+    const char* fault;
+    std::function<void(EventsTest&)> before_start, cause;
+    EventLevel level;
+    uint32_t id;
+    std::vector<std::string> strings;
+  } cases[] = {
+      {"HomePath is not a folder", [](EventsTest& t) { testing::WriteFile(t.Home(), "x"); },
+       [](EventsTest&) {}, EventLevel::kError, kEventHomePathFallback, {}},
+      {"the log cannot be opened", [](EventsTest& t) { fs::create_directories(t.Home() / kLogFileName); },
+       [](EventsTest&) {}, EventLevel::kError, kEventLogNotOpened, {}},
+      {"the analyzer cannot be started", nullptr,
+       [](EventsTest& t) { t.launcher_.fail_starts = true; t.RunFor(20); },
+       EventLevel::kError, kEventAnalyzerNotStarted, kDue},
+      {"a run ends with a non-zero code", nullptr,
+       [](EventsTest& t) { t.RunFor(20); t.launcher_.Finish(t.engine_->schedules[0].process, 3); t.RunFor(10); },
+       EventLevel::kWarning, kEventRunFailed, {"schedule", "Due\\x7f", "3"}},
+      {"a run is ended at the one-day limit", nullptr,
+       [](EventsTest& t) { t.RunFor(20); t.clock_.Advance(86400); t.RunFor(10); },
+       EventLevel::kError, kEventEndedAtLimit, kDue},
+      {"the local time cannot be read", nullptr, [](EventsTest& t) { t.clock_.Set(int64_t{1} << 60); t.RunFor(5); },
+       EventLevel::kError, kEventLocalTimeUnreadable, {}},
+      {"the engine stops, twice over", nullptr,
+       [](EventsTest& t) { EngineShutdown(*t.engine_); EngineShutdown(*t.engine_); },
+       EventLevel::kInformation, kEventEngineStopped, {}},
+      {"nginx.exe is refused", nullptr,
+       [](EventsTest& t) {
+         fs::remove(t.Home() / "webserver" / "nginx.exe");
+         fs::create_directory(t.Home() / "webserver" / "nginx.exe");
+         testing::WriteFile(t.Home() / "W.webserver", "FormatVersion=1.0\n[Common]\n");
+         ReloadWebServers(*t.engine_);
+       },
+       EventLevel::kError, kEventNginxRefused, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Faults();  // what earlier tests left
+    dirs_.emplace_back();
+    clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
+    launcher_.fail_starts = false;
+    if (c.before_start) c.before_start(*this);
+    testing::InitContextAt(dirs_.back().path().string());
+    if (!c.before_start) {
+      testing::PlaceTrustedNginx();
+      testing::WriteFile(Home() / "Due\x7f.schedule",
+                         "FormatVersion=1.0\n[Common]\ntype_schedule=2\nhour=3\nmin=30\nsec=0\ndays_week=127\n");
+      engine_ = std::make_unique<SchedulerEngine>();
+      EngineStart(*engine_);
+      Faults();
+      c.cause(*this);
+    }
+    const std::vector<RecordedEvent> events = Faults();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].level, c.level);
+    EXPECT_EQ(events[0].id, c.id);
+    EXPECT_TRUE(c.strings.empty() || events[0].strings == c.strings) << events[0].text;
+    engine_.reset();
+    Faults();
+  }
+}
+
+// Ten reloads of one broken file: one event. A user who rewrites files in a
+// loop gets the hour's share, and the rest as one count in the next hour.
+TEST_F(EventsTest, BrokenDefinitionsAreReportedOncePerContentAndBoundedPerHour) {
+  clock_.Set(testing::LocalSeconds(2030, 1, 1, 0, 0, 0));  // an hour no other test used
+  testing::InitContextAt(dirs_.back().path().string());
+  testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n");
+  testing::RecordedEvents().Take();
+  std::vector<ScheduleDefinition> list;
+  for (int reload = 0; reload < 10; ++reload) LoadSchedules(&list);
+  std::vector<RecordedEvent> events = testing::RecordedEvents().Take();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].level, EventLevel::kWarning);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"Broken.schedule"});
+  for (int i = 1; i <= kDefinitionEventsPerHour + 4; ++i) {
+    testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n" + std::to_string(i));
+    LoadSchedules(&list);
+  }
+  EXPECT_EQ(testing::RecordedEvents().Take().size(), size_t(kDefinitionEventsPerHour) - 1);
+  clock_.Advance(3600);
+  LoadSchedules(&list);
+  events = testing::RecordedEvents().Take();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, kEventDefinitionsHeldBack);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"5"});
+}
+
+}  // namespace
+}  // namespace corvana
