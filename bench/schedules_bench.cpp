@@ -17,7 +17,7 @@
 #include "engine_fixture.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
-#include "status/status_report.h"
+#include "schedules/status_report.h"
 
 namespace corvana::bench {
 namespace {
@@ -89,8 +89,8 @@ void BM_SchedulesWholeRun(benchmark::State& state) {
   const int64_t from_s = testing::LocalSeconds(2026, 12, 7, 12, 0, 0);
   size_t rows = 0;
   for (auto _ : state) {
-    const status::Report report = status::BuildReport(home, from_s, kNextCount);
-    benchmark::DoNotOptimize(status::RenderText(report));
+    const schedules::Report report = schedules::BuildReport(home, from_s, kNextCount);
+    benchmark::DoNotOptimize(schedules::RenderText(report));
     rows = report.schedules.size() + report.web_servers.size();
   }
   if (rows != kSchedules + kWebServers) state.SkipWithError("not every file was read");

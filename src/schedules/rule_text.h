@@ -6,9 +6,9 @@
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 
 std::string ScheduleRuleText(const ScheduleDefinition& schedule);
 std::string WebServerRuleText(const WebServerDefinition& web_server);
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/due_rules.h"
-#include "status/next_starts.h"
+#include "schedules/next_starts.h"
 #include "support/fixtures.h"
 #include "support/tick_simulation.h"
 #include "support/time_zone.h"
@@ -40,8 +40,8 @@ void RandomCalendar(std::mt19937& random, int32_t kind, Record* record) {
 }
 
 // Asked at the moment of a load, with no log.
-status::Replay LoadedAt(int64_t load_s, int count) {
-  status::Replay replay;
+schedules::Replay LoadedAt(int64_t load_s, int count) {
+  schedules::Replay replay;
   replay.from_s = replay.load_s = load_s;
   replay.count = count;
   return replay;
@@ -88,13 +88,13 @@ class NextStartsTest : public ::testing::TestWithParam<const char*> {
 
   // The predicted seconds before `end_s`, each with the local time the
   // platform gives for it.
-  static std::vector<int64_t> Before(const std::vector<status::Start>& starts,
+  static std::vector<int64_t> Before(const std::vector<schedules::Start>& starts,
                                      int64_t end_s) {
     std::vector<int64_t> seconds;
-    for (const status::Start& start : starts) {
+    for (const schedules::Start& start : starts) {
       LocalTime local;
       platform::ToLocalTime(start.seconds, &local);
-      EXPECT_EQ(status::LocalCivilSeconds(start.local), status::LocalCivilSeconds(local))
+      EXPECT_EQ(schedules::LocalCivilSeconds(start.local), schedules::LocalCivilSeconds(local))
           << start.seconds;
       if (start.seconds < end_s) seconds.push_back(start.seconds);
     }
@@ -110,7 +110,7 @@ bool ZoneApplies(const std::string& zone) {
   if (zone == "America/New_York") {  // 2026-03-08 07:00 UTC is 03:00 EDT
     return platform::ToLocalTime(1772953200, &local) && local.hour == 3;
   }
-  return status::UtcOffsetS(1767225600) == 0 && status::UtcOffsetS(1782864000) == 0;
+  return schedules::UtcOffsetS(1767225600) == 0 && schedules::UtcOffsetS(1782864000) == 0;
 }
 
 #define REQUIRE_ZONE(zone) \
@@ -130,7 +130,7 @@ TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
   for (int i = 0; i < kDefinitionsPerZone; ++i) {
     const int32_t kind = i % 11;  // schedules 0-5, web servers 1-5
     Subject subject;
-    std::vector<status::Start> predicted;
+    std::vector<schedules::Start> predicted;
     ScheduleDefinition record;
     RandomCalendar(random, kind <= 5 ? kind : kind - 5, &record);
     const bool own_minute = pick(0, 1) == 0;
@@ -138,15 +138,15 @@ TEST_P(NextStartsTest, CalendarKindsStartWhenTheSimulatedEngineDoes) {
         2026, pick(1, 12), pick(1, 28), own_minute ? record.hour : pick(0, 23),
         own_minute ? record.min : pick(0, 59),
         own_minute ? std::clamp(record.sec - pick(0, 1), 0, 59) : pick(0, 59));
-    const status::Replay replay = LoadedAt(load_s, 9000);
+    const schedules::Replay replay = LoadedAt(load_s, 9000);
     if (kind <= 5) {
       subject = ScheduleSubject(record);
-      predicted = status::NextScheduleStarts(record, replay);
+      predicted = schedules::NextScheduleStarts(record, replay);
     } else {
       WebServerDefinition web_server;
       static_cast<corvana::Timetable&>(web_server) = record;
       subject = WebServerSubject(web_server);
-      predicted = status::NextWebServerStarts(web_server, replay);
+      predicted = schedules::NextWebServerStarts(web_server, replay);
     }
     std::vector<Subject> subjects = {subject};
     testing::TickRun(load_s * 1000 + 123, end_s * 1000).AroundCandidateMinutes(subjects);
@@ -162,7 +162,7 @@ std::vector<int64_t> ClockChanges() {
   std::vector<int64_t> changes;
   const int64_t start_s = testing::LocalSeconds(2026, 1, 1, 0, 0, 0);
   for (int64_t at = start_s; at < start_s + 366 * 86400; at += 3600) {
-    if (status::UtcOffsetS(at + 3600) != status::UtcOffsetS(at)) {
+    if (schedules::UtcOffsetS(at + 3600) != schedules::UtcOffsetS(at)) {
       changes.push_back(at + 3600);
     }
   }
@@ -183,14 +183,14 @@ TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
     const int64_t start_s = middle_s - 30 * 3600 + 17;
     const int64_t end_s = middle_s + 30 * 3600;
     std::vector<Subject> subjects;
-    std::vector<std::vector<status::Start>> predicted;
+    std::vector<std::vector<schedules::Start>> predicted;
     for (const auto& [unit, interval] : kIntervals) {
       WebServerDefinition web_server;
       web_server.type_interval = unit;
       web_server.interval = interval;
       subjects.push_back(WebServerSubject(web_server));
       predicted.push_back(
-          status::NextWebServerStarts(web_server, LoadedAt(start_s, 20000)));
+          schedules::NextWebServerStarts(web_server, LoadedAt(start_s, 20000)));
     }
     testing::TickRun(start_s * 1000 + 123, end_s * 1000).EveryTick(subjects);
     for (size_t i = 0; i < subjects.size(); ++i) {

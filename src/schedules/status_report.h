@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "status/next_starts.h"
-#include "status/run_history.h"
+#include "schedules/next_starts.h"
+#include "schedules/run_history.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 
 struct DefinitionRow {
   std::string id;
@@ -80,4 +80,4 @@ bool ParseFromTime(const std::string& text, int64_t* seconds, std::string* error
 // A second as the starts are shown: local time and offset from UTC.
 std::string OffsetStamp(int64_t seconds);
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

@@ -1,4 +1,4 @@
-#include "status/next_starts.h"
+#include "schedules/next_starts.h"
 
 #include <algorithm>
 #include <tuple>
@@ -7,7 +7,7 @@
 #include "engine/due_rules.h"
 #include "platform/clock.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 namespace {
 
 using platform::LocalTime;
@@ -471,4 +471,4 @@ std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
   return CalendarStarts(web_server, replay, zone_days);
 }
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

@@ -1,4 +1,4 @@
-#include "status/status_report.h"
+#include "schedules/status_report.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,11 +16,11 @@
 #include "platform/event_log.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
-#include "status/next_starts.h"
-#include "status/rule_text.h"
+#include "schedules/next_starts.h"
+#include "schedules/rule_text.h"
 #include "webserver/nginx_trust.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 namespace {
 
 // The reader's lines for the file at hand; the progress lines that every
@@ -613,4 +613,4 @@ std::string RenderJson(const Report& report) {
   return out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

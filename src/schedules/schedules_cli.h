@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace corvana::status {
+namespace corvana::schedules {
 
 inline constexpr int kExitUsage = 2;
 inline constexpr int kDefaultNextCount = 3;
@@ -13,4 +13,4 @@ inline constexpr int kMaxNextCount = 1000;
 // Returns the exit code: 0 every file loads, 1 one does not, 2 usage error.
 int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err);
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

@@ -1,8 +1,8 @@
-#include "status/rule_text.h"
+#include "schedules/rule_text.h"
 
 #include <cstdio>
 
-namespace corvana::status {
+namespace corvana::schedules {
 namespace {
 
 // Monday first, as `days_week` counts.
@@ -117,4 +117,4 @@ std::string WebServerRuleText(const WebServerDefinition& web_server) {
   return IntervalText(web_server);
 }
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

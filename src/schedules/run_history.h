@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvana::status {
+namespace corvana::schedules {
 
 enum class StartOutcome {
   kPending,      // "Running ..." with no verdict after it (yet)
@@ -47,4 +47,4 @@ void AddLogLine(std::string_view line, RunHistory* history);
 // are skipped.
 bool ReadRunHistory(const std::string& log_path, RunHistory* history);
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

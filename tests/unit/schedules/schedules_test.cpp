@@ -10,10 +10,10 @@
 
 #include "environment/app_context.h"
 #include "platform/env.h"
-#include "status/rule_text.h"
-#include "status/run_history.h"
-#include "status/schedules_cli.h"
-#include "status/status_report.h"
+#include "schedules/rule_text.h"
+#include "schedules/run_history.h"
+#include "schedules/schedules_cli.h"
+#include "schedules/status_report.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
 #include "platform/seams.h"
@@ -46,7 +46,7 @@ Outcome Schedules(std::vector<std::string> args) {
   for (std::string& arg : args) argv.push_back(arg.data());
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  const int code = status::SchedulesMain(static_cast<int>(argv.size()), argv.data(), out, err);
+  const int code = schedules::SchedulesMain(static_cast<int>(argv.size()), argv.data(), out, err);
   return {code, Drain(out), Drain(err)};
 }
 
@@ -163,7 +163,7 @@ TEST(SchedulesFolderTest, NextStartsFollowTheServiceFromItsLastLoad) {
     if (!c.log.empty()) testing::WriteFile(home.path() / "scheduler.###", c.log);
     int64_t from_s = 0;
     std::string error;
-    ASSERT_TRUE(status::ParseFromTime(c.from, &from_s, &error)) << error;
+    ASSERT_TRUE(schedules::ParseFromTime(c.from, &from_s, &error)) << error;
     testing::FakeClock clock(from_s + 1800);  // the log ends before now
     platform::SetClock(&clock);
     std::vector<std::string> args = {"--home", home.path().string(), "--from", c.from, "--json"};
@@ -332,14 +332,14 @@ TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
   every_hour.type_interval = FileValue(IntervalUnit::kHours);
   every_hour.interval = 0;  // 0 means 1
   const struct { std::string text; const char* expected; } kCases[] = {
-      {status::ScheduleRuleText(weekdays), "weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00"},
-      {status::ScheduleRuleText(hourly), "every hour at minute 30"},
-      {status::ScheduleRuleText(once), "once on 2026-12-24 at 18:00:00"},
-      {status::ScheduleRuleText(on_31st),
+      {schedules::ScheduleRuleText(weekdays), "weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00"},
+      {schedules::ScheduleRuleText(hourly), "every hour at minute 30"},
+      {schedules::ScheduleRuleText(once), "once on 2026-12-24 at 18:00:00"},
+      {schedules::ScheduleRuleText(on_31st),
        "every month on day 31 at 12:00:00 (months without a 31st are skipped)"},
-      {status::ScheduleRuleText(christmas), "every year on Dec 25 at 18:00:00"},
-      {status::WebServerRuleText(every_30), "every 30 minutes after each (re)load"},
-      {status::WebServerRuleText(every_hour), "every 1 hour after each (re)load"},
+      {schedules::ScheduleRuleText(christmas), "every year on Dec 25 at 18:00:00"},
+      {schedules::WebServerRuleText(every_30), "every 30 minutes after each (re)load"},
+      {schedules::WebServerRuleText(every_hour), "every 1 hour after each (re)load"},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.text, c.expected);
 }
@@ -351,7 +351,7 @@ TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
     std::vector<const char*> lines;
     bool web_server;
     const char* started;
-    status::StartOutcome outcome;
+    schedules::StartOutcome outcome;
     bool running;
     const char* ended;
     bool after_a_day;
@@ -360,17 +360,17 @@ TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
        {"[2026-12-07 03:30:00] Running schedule, id: A",
         "[2026-12-07 03:30:00] Successful run schedule, id: A",
         "[2026-12-07 03:41:12] The process stopped, id: A"},
-       false, "2026-12-07 03:30:00", status::StartOutcome::kSuccessful, false,
+       false, "2026-12-07 03:30:00", schedules::StartOutcome::kSuccessful, false,
        "2026-12-07 03:41:12", false},
       {"still running; junk skipped",
        {"[2026-12-07 03:30:00] Running schedule, id: A", "garbage",
         "[2026-12-07 3:31:00] The process stopped, id: A", "[2026-12-07 03:31:00]",
         "[2026-12-07 03:30:00] Successful run schedule, id: A"},
-       false, "2026-12-07 03:30:00", status::StartOutcome::kSuccessful, true, "", false},
+       false, "2026-12-07 03:30:00", schedules::StartOutcome::kSuccessful, true, "", false},
       {"failed to start",
        {"[2026-12-07 03:30:00] Running schedule, id: A",
         "[2026-12-07 03:30:00] Error: Failed to run task, id: A"},
-       false, "2026-12-07 03:30:00", status::StartOutcome::kFailed, false, "", false},
+       false, "2026-12-07 03:30:00", schedules::StartOutcome::kFailed, false, "", false},
       {"skipped while the web server's run goes on",
        {"[2026-12-06 03:30:00] Running schedule, id: A",
         "[2026-12-06 03:30:00] Successful run schedule, id: A",
@@ -379,20 +379,20 @@ TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
         "[2026-12-07 03:00:00] Successful run webserver update, id: A",
         "[2026-12-07 03:30:00] Running update webserver, id: A",
         "[2026-12-07 03:30:00] Error: The process is still active, id: A"},
-       true, "2026-12-07 03:30:00", status::StartOutcome::kStillActive, true, "", false},
+       true, "2026-12-07 03:30:00", schedules::StartOutcome::kStillActive, true, "", false},
       {"ended after a day, the stop goes to the running kind",
        {"[2026-12-06 03:30:00] Running update webserver, id: A",
         "[2026-12-06 03:30:00] Successful run webserver update, id: A",
         "[2026-12-07 03:29:55] Terminate Process, id: A"},
-       true, "2026-12-06 03:30:00", status::StartOutcome::kSuccessful, false,
+       true, "2026-12-06 03:30:00", schedules::StartOutcome::kSuccessful, false,
        "2026-12-07 03:29:55", true},
   };
   for (const auto& c : kCases) {
-    status::RunHistory history;
-    for (const char* line : c.lines) status::AddLogLine(line, &history);
+    schedules::RunHistory history;
+    for (const char* line : c.lines) schedules::AddLogLine(line, &history);
     const auto& runs = c.web_server ? history.web_servers : history.schedules;
     ASSERT_EQ(runs.count("A"), 1u) << c.name;
-    const status::LastRun& run = runs.at("A");
+    const schedules::LastRun& run = runs.at("A");
     EXPECT_EQ(run.started, c.started) << c.name;
     EXPECT_EQ(run.outcome, c.outcome) << c.name;
     EXPECT_EQ(run.running, c.running) << c.name;

@@ -1,4 +1,4 @@
-#include "status/schedules_cli.h"
+#include "schedules/schedules_cli.h"
 
 #include <charconv>
 #include <optional>
@@ -9,9 +9,9 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
-#include "status/status_report.h"
+#include "schedules/status_report.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 namespace {
 
 constexpr const char kUsage[] =
@@ -155,4 +155,4 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   return ReportExitCode(report);
 }
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

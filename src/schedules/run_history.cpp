@@ -1,4 +1,4 @@
-#include "status/run_history.h"
+#include "schedules/run_history.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "logging/log_lines.h"
 #include "platform/fs.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 namespace {
 
 constexpr size_t kStampLength = 22;  // "[yyyy-mm-dd hh:mm:ss] "
@@ -163,4 +163,4 @@ bool ReadRunHistory(const std::string& log_path, RunHistory* history) {
   return true;
 }
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules

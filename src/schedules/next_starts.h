@@ -12,7 +12,7 @@
 #include "definitions/webserver_definition.h"
 #include "platform/clock.h"
 
-namespace corvana::status {
+namespace corvana::schedules {
 
 // How far ahead a calendar rule is looked for: two leap-year cycles, so that
 // a yearly 29 February is found.
@@ -83,4 +83,4 @@ int64_t LocalCivilSeconds(const platform::LocalTime& local);
 // instances of a time in the hour repeated in autumn.
 int64_t UtcOffsetS(int64_t seconds);
 
-}  // namespace corvana::status
+}  // namespace corvana::schedules
