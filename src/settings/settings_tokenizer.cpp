@@ -264,18 +264,16 @@ inline uint64_t EqualsBytes(uint64_t word) {
   return ~(((x & ~kHighBits) + ~kHighBits) | x) & kHighBits;
 }
 
-// The length of the name at p when nothing but letters, digits and
-// underscores lead up to an "=" within its first 16 bytes, all readable;
-// otherwise 0. The usual key line, settled without a table lookup at a
-// place that depends on the name's length.
-inline size_t NameLengthBeforeEquals(const char* p) {
-  const uint64_t low_stops = NameBytes(p) ^ kHighBits;
-  const uint64_t high_stops = NameBytes(p + 8) ^ kHighBits;
-  const bool low = low_stops != 0;
-  const uint64_t stops = low ? low_stops : high_stops;
-  const uint64_t first_stop = stops & (0 - stops);
-  if ((EqualsBytes(LoadWord(low ? p : p + 8)) & first_stop) == 0) return 0;
-  return (low ? 0 : 8) + static_cast<size_t>(std::countr_zero(stops)) / 8;
+// The offset of the first "=" within the 16 bytes at p, all readable, or
+// 0 when there is none. What leads up to it is a key only if it matches
+// one exactly, and a key holds nothing but name bytes, so the lookup that
+// follows checks the name and no byte needs a check of its own.
+inline size_t OffsetOfEquals(const char* p) {
+  const uint64_t low = EqualsBytes(LoadWord(p));
+  if (low != 0) return static_cast<size_t>(std::countr_zero(low)) / 8;
+  const uint64_t high = EqualsBytes(LoadWord(p + 8));
+  if (high != 0) return 8 + static_cast<size_t>(std::countr_zero(high)) / 8;
+  return 0;
 }
 
 TokenKind ReadName(SettingsCursor* cursor) {
@@ -489,7 +487,7 @@ const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
   while (p < end && ClassOf(*p) == kBlank) ++p;
   // Room for the two words a short name is read with.
   if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
-  const size_t length = NameLengthBeforeEquals(p);
+  const size_t length = OffsetOfEquals(p);
   if (length == 0) return nullptr;
   const NameKey name = KeyOfName(p, length, 16);
   if (IsVersionKeyword(name)) return nullptr;

@@ -262,6 +262,7 @@ TEST_F(ReaderTest, UnexpectedTokenInsideSectionLogsItsLine) {
       {"\n[Nope]\nhour=1\n", "[Nope]"},
       {"\n[ Common ]\n", "[ Common ]"},
       {"\ncount=1\n", "count=1"},
+      {"\nhour@=5\n", "hour@=5"},  // a key, then a byte no name holds
       {"\n=5\n", "=5"},
       {"\n5\n", "5"},
       {"\n\"text\"\n", "\"text\""},
