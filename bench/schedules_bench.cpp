@@ -99,7 +99,7 @@ BENCHMARK(BM_SchedulesWholeRun)->Unit(benchmark::kMillisecond);
 
 class DropSink final : public LogSink {
  public:
-  void Write(const char*, uint32_t) override {}
+  void Write(const char*) override {}
 };
 
 void BM_SchedulesLoadOnly(benchmark::State& state) {

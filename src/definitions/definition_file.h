@@ -34,7 +34,7 @@ bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
                         const char* error_line, Definition* record) {
   Definition loaded;
   if (!LoadSettings(document, &loaded, folder + file_name, 0)) {
-    WriteLog(error_line, kLogError);
+    WriteLog(error_line);
     return false;
   }
   loaded.id = file_name.substr(0, file_name.find('.'));

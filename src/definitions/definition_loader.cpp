@@ -48,8 +48,7 @@ std::string Printable(const char* name) {
 bool Loadable(const char* name) {
   if (!platform::kListsForeignNames || WindowsCanNameIt(name)) return true;
   WriteLog("Skipped file '" + Printable(name) +
-               "': its name holds a character that no Windows file name can hold",
-           kLogError);
+               "': its name holds a character that no Windows file name can hold");
   return false;
 }
 
@@ -68,8 +67,7 @@ void ReportUnloadable(const char* name) {
 }
 
 void LogSummary(size_t count, const char* kind) {
-  WriteLog("Loading : " + std::to_string(count) + " " + kind + " items",
-           kLogOrdinary);
+  WriteLog("Loading : " + std::to_string(count) + " " + kind + " items");
 }
 
 }  // namespace

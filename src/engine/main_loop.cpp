@@ -83,7 +83,7 @@ bool ReadClock(SchedulerEngine& engine, ClockReading* now) {
   }
   if (!engine.local_time_unreadable) {
     engine.local_time_unreadable = true;
-    WriteLog(log_line::kLocalTimeUnreadable, kLogError);
+    WriteLog(log_line::kLocalTimeUnreadable);
     ReportLocalTimeUnreadable();
   }
   return false;

@@ -52,8 +52,8 @@ bool LoadEntryPoints(CrashLibrary* out) {
       !Resolve(&library, "crAddFile2A", &out->add_file) ||
       !Resolve(&library, "crGetLastErrorMsgA", &out->last_error_message)) {
     // Somebody else's library under that name: calling into it would crash.
-    WriteLog("Crash Report init error", kLogOrdinary);
-    WriteLog(library.error, kLogOrdinary);
+    WriteLog("Crash Report init error");
+    WriteLog(library.error);
     return false;
   }
   return true;
@@ -77,7 +77,7 @@ void WriteSystemInformation() {
 }
 
 int CORVANA_LIBRARY_CALL OnCrash(void* /*reserved*/) {
-  WriteLog("***Crash!", kLogSecondChannel);
+  WriteLog("***Crash!");
   WriteSystemInformation();
   const CrAddFile2AFunction add_file = Loaded().add_file;
   if (add_file != nullptr) {
@@ -109,14 +109,14 @@ CrashInstallInfo MakeInstallInfo(const char* product_name,
 void LogInstallResult(int install_result) {
   const CrashLibrary& library = Loaded();
   if (install_result == 0) {
-    WriteLog("Crash Report init - OK", kLogOrdinary);
+    WriteLog("Crash Report init - OK");
     return;
   }
   char message[kErrorMessageSize] = {};
   library.last_error_message(message, kErrorMessageSize);
   message[kErrorMessageSize - 1] = '\0';  // not trusted to end the text
-  WriteLog("Crash Report init error", kLogOrdinary);
-  WriteLog(message, kLogOrdinary);
+  WriteLog("Crash Report init error");
+  WriteLog(message);
 }
 
 }  // namespace

@@ -73,9 +73,9 @@ void AppendLogLine(const char* text, bool newline) {
 // The entry goes to the folder of the very context whose switch was looked
 // at: a newer context may be published meanwhile, its folder still being
 // settled by another thread.
-int WriteLog(const char* message, uint32_t flags) {
+int WriteLog(const char* message) {
   if (LogSink* sink = log_sink.load(std::memory_order_acquire)) {
-    if (message != nullptr) sink->Write(message, flags);
+    if (message != nullptr) sink->Write(message);
     return 1;
   }
   AppContext* context = GetAppContext();
@@ -99,7 +99,7 @@ void WriteTimestampedLog(const std::string& message) {
   std::snprintf(prefix, sizeof prefix, "[%4i-%02i-%02i %02i:%02i:%02i] ",
                 local.year, local.month_index + 1, local.day, local.hour,
                 local.minute, local.second);
-  WriteLog(prefix + message, kLogOrdinary);
+  WriteLog(prefix + message);
 }
 
 void StartLogFile() {

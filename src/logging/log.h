@@ -1,15 +1,9 @@
 // The one log file, "scheduler.###" in HomePath, and its writer.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace corvana {
-
-inline constexpr uint32_t kLogOrdinary = 0x10;
-inline constexpr uint32_t kLogSecondChannel = 0x12;
-inline constexpr uint32_t kLogError = 0x810;
-inline constexpr uint32_t kLogInstallError = 0x832;
 
 inline constexpr const char kLogFileName[] = "scheduler.###";
 
@@ -19,16 +13,16 @@ inline constexpr const char kLogFileName[] = "scheduler.###";
 class LogSink {
  public:
   virtual ~LogSink() = default;
-  virtual void Write(const char* message, uint32_t flags) = 0;
+  virtual void Write(const char* message) = 0;
 };
 // nullptr puts the file back. Set it before other threads log.
 void SetLogSink(LogSink* sink);
 
 // Appends the message as one line. Dropped before the context exists or
 // before logging is switched on. Always returns 1.
-int WriteLog(const char* message, uint32_t flags);
-inline int WriteLog(const std::string& message, uint32_t flags) {
-  return WriteLog(message.c_str(), flags);
+int WriteLog(const char* message);
+inline int WriteLog(const std::string& message) {
+  return WriteLog(message.c_str());
 }
 // The message behind "[yyyy-mm-dd hh:mm:ss] " of a fresh clock reading.
 void WriteTimestampedLog(const std::string& message);

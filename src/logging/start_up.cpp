@@ -25,7 +25,7 @@ void InitAppContext(const char* product_name, const char* version_text,
     crash_reporting_installed.store(true);
   }
   context->logging_enabled.store(true);
-  if (!context->home_refusal.empty()) WriteLog(context->home_refusal, kLogError);
+  if (!context->home_refusal.empty()) WriteLog(context->home_refusal);
   if (!context->home_rejected.empty()) {
     ReportHomePathFallback(context->home_rejected,
                            context->home_rejected_reason, context->HomePath);

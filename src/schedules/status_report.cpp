@@ -32,7 +32,7 @@ class CaptureSink final : public LogSink {
   CaptureSink(const CaptureSink&) = delete;
   CaptureSink& operator=(const CaptureSink&) = delete;
 
-  void Write(const char* message, uint32_t) override {
+  void Write(const char* message) override {
     const std::string_view text(message);
     if (text.starts_with("Load settings '") || text == "Load settings - OK") {
       return;

@@ -34,7 +34,7 @@ void Keep(InstallErrors* errors, const std::string& text,
 // The table's texts are logged as they always were, and kept.
 void Note(InstallErrors* errors, const std::string& text,
           platform::ServiceError error) {
-  WriteLog(text, kLogInstallError);
+  WriteLog(text);
   Keep(errors, text, error);
 }
 

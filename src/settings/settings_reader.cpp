@@ -166,7 +166,7 @@ void ReportProjectError(const SettingsCursor& cursor) {
   std::string message = log_line::kProjectError;
   message.append(EscapeControlCharacters(
       std::string_view(begin, static_cast<size_t>(p - begin))));
-  WriteLog(message, kLogError);
+  WriteLog(message);
 }
 
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
@@ -215,7 +215,6 @@ constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
 
 bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
   (void)read_mode;  // every read mode in use logs as ordinary
-  const uint32_t flags = kLogOrdinary;
   // One open, one size query and one read: a reload reads every definition.
   switch (platform::ReadWholeRegularFile(path, /*text_mode=*/true,
                                          kMaxSettingsFileBytes, &text->data,
@@ -223,11 +222,11 @@ bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
     case platform::ReadWholeResult::kRead:
       return true;
     case platform::ReadWholeResult::kCannotOpen:
-      WriteLog(log_line::kCannotOpen + path + log_line::kCannotOpenEnd, flags);
+      WriteLog(log_line::kCannotOpen + path + log_line::kCannotOpenEnd);
       return false;
     case platform::ReadWholeResult::kCannotRead:
     case platform::ReadWholeResult::kTooLarge:
-      WriteLog(log_line::kCannotRead + path + log_line::kCannotReadEnd, flags);
+      WriteLog(log_line::kCannotRead + path + log_line::kCannotReadEnd);
       return false;
     case platform::ReadWholeResult::kNoMemory:
       break;
@@ -294,7 +293,7 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
     return false;
   }
   if (NumberToReal(cursor.token_text) != document.format_version_) {
-    WriteLog(log_line::kBadVersion, kLogSecondChannel);
+    WriteLog(log_line::kBadVersion);
     return false;
   }
   TokenKind kind = NextToken(document, &cursor);
@@ -307,14 +306,13 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const std::string& path, int read_mode) {
   if (path.empty()) return false;
-  WriteLog(log_line::kLoadSettings + path + log_line::kLoadSettingsEnd,
-           kLogOrdinary);
+  WriteLog(log_line::kLoadSettings + path + log_line::kLoadSettingsEnd);
   SettingsText text;
   if (!ReadWholeFile(path, read_mode, &text)) return false;
   bool parsed = ParseSettings(document, record, text.data.get(), text.length);
   text.data.reset();
   if (!parsed) return false;
-  WriteLog(log_line::kLoadSettingsOk, kLogOrdinary);
+  WriteLog(log_line::kLoadSettingsOk);
   return true;
 }
 

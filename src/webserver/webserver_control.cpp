@@ -43,8 +43,7 @@ bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
                        : launcher.StartDetached(start);
   }
   if (trust.present) {
-    WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason,
-             kLogError);
+    WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason);
     ReportNginxRefused(trust.path, trust.reason);
   }
   return false;
@@ -60,12 +59,12 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   // directory. Logging is switched on last, once the folders are fixed.
   if (context == nullptr || !context->logging_enabled.load()) return false;
   const platform::ProcessStart start = NginxStart(context->HomePath, command);
-  WriteLog(start.command_line, kLogOrdinary);
+  WriteLog(start.command_line);
   const bool started = StartIfTrusted(context->HomePath, start, wait_ms);
   if (started) {
-    WriteLog(log_line::kWebServerCommandSucceeded, kLogOrdinary);
+    WriteLog(log_line::kWebServerCommandSucceeded);
   } else {
-    WriteLog(log_line::kWebServerCommandFailed, kLogError);
+    WriteLog(log_line::kWebServerCommandFailed);
   }
   return started;
 }

@@ -43,7 +43,7 @@ TEST(AppContextTest, UnwritableDataFolderFallsBackToCurrentDirectory) {
   testing::InitContextAt(dir.path().string());
   EXPECT_EQ(GetAppContext()->HomePath, "");
   EXPECT_EQ(LogFilePath(), "scheduler.###");
-  WriteLog("here", kLogOrdinary);
+  WriteLog("here");
   EXPECT_EQ(testing::ReadFile(dir.path() / "scheduler.###").substr(0, 10), "#Software:");
   fs::current_path(previous);
 }
@@ -79,7 +79,7 @@ TEST(AppContextTest, PlantedLinksAreNeverWrittenThrough) {
       fs::create_hard_link(dir.path() / "canary", planted);
     }
     testing::InitContextAt(dir.path().string());
-    WriteLog("written", kLogOrdinary);
+    WriteLog("written");
     EXPECT_EQ(testing::ReadFile(dir.path() / "canary"), "canary");
     EXPECT_EQ(GetAppContext()->HomePath.empty(), !c.home_kept);
     EXPECT_TRUE(GetAppContext()->logging_enabled.load());

@@ -148,7 +148,7 @@ TEST_F(CrashReportingTest, CrashAppendsTheFolderBlockAndAttachesTheLog) {
   ASSERT_FALSE(context->HomePath.empty());
   ASSERT_NE(context->HomePath, context->common_appdata_folder);
   ASSERT_EQ(Install(), 1);
-  WriteLog("before the crash", kLogOrdinary);
+  WriteLog("before the crash");
 
   EXPECT_EQ(crash_(), 1);
 
@@ -233,7 +233,7 @@ TEST(CrashReportingInitTest, WithoutTheLibraryInitialisationCompletes) {
   TempDir dir;
   testing::InitContextAt(dir.path().string());
   ASSERT_TRUE(GetAppContext()->logging_enabled.load());
-  WriteLog("a later entry", kLogOrdinary);
+  WriteLog("a later entry");
   EXPECT_EQ(testing::LogLines(),
             (std::vector<std::string>{kHeader, "a later entry"}));
 }

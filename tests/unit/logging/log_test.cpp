@@ -24,10 +24,10 @@ class LogTest : public ::testing::Test {
 };
 
 TEST_F(LogTest, HeaderThenEntriesAndSecondStartTruncates) {
-  WriteLog("first run", kLogOrdinary);
+  WriteLog("first run");
   ASSERT_EQ(LogLines(), (std::vector<std::string>{kHeader, "first run"}));
   testing::InitContextAt(dir_.path().string());
-  WriteLog("second run", kLogError);
+  WriteLog("second run");
   EXPECT_EQ(LogLines(), (std::vector<std::string>{kHeader, "second run"}));
 }
 
@@ -46,16 +46,16 @@ TEST_F(LogTest, OnlyTheServiceMayWriteTheLog) {
 #endif
 
 TEST_F(LogTest, MessagesAreWrittenLiterally) {
-  WriteLog("100%s %d %%", kLogOrdinary);
-  WriteLog("two\nlines", kLogOrdinary);
-  WriteLog("", kLogOrdinary);
-  EXPECT_EQ(WriteLog(nullptr, kLogOrdinary), 1);
+  WriteLog("100%s %d %%");
+  WriteLog("two\nlines");
+  WriteLog("");
+  EXPECT_EQ(WriteLog(nullptr), 1);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                                 kHeader, "100%s %d %%", "two", "lines", ""}));
 }
 
 TEST_F(LogTest, LineEndsFollowThePlatformTextMode) {
-  WriteLog("x", kLogOrdinary);
+  WriteLog("x");
   std::string raw = testing::ReadFile(LogFilePath());
 #ifdef _WIN32
   EXPECT_EQ(raw, std::string(kHeader) + "\r\nx\r\n");
@@ -66,7 +66,7 @@ TEST_F(LogTest, LineEndsFollowThePlatformTextMode) {
 
 TEST_F(LogTest, NothingIsWrittenWhileLoggingIsOff) {
   GetAppContext()->logging_enabled.store(false);
-  EXPECT_EQ(WriteLog("dropped", kLogOrdinary), 1);
+  EXPECT_EQ(WriteLog("dropped"), 1);
   WriteTimestampedLog("dropped too");
   GetAppContext()->logging_enabled.store(true);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{kHeader}));
@@ -116,7 +116,7 @@ TEST_F(LogTest, AFolderPutInHomePathsPlaceGetsNoEntries) {
 #endif
   ASSERT_FALSE(renamed) << renamed.message();
   std::filesystem::create_directory(dir_.path() / "Corvana");
-  EXPECT_EQ(WriteLog("held", kLogOrdinary), 1);
+  EXPECT_EQ(WriteLog("held"), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Corvana" / kLogFileName));
   EXPECT_EQ(testing::FileLines(dir_.path() / "moved" / kLogFileName).back(), "held");
 }
