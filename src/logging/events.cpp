@@ -91,6 +91,19 @@ uint64_t DefinitionKey(const std::string& file_name, std::string_view content) {
   return key;
 }
 
+// nginx is judged before every command: at the start, at each reload that
+// starts it and at both quits of a stop. One refusal is one fact until nginx
+// is trusted again or the reason changes.
+struct NginxRefusal {
+  std::mutex lock;
+  std::string key;
+};
+
+NginxRefusal& LastNginxRefusal() {
+  static NginxRefusal* last = new NginxRefusal;
+  return *last;
+}
+
 }  // namespace
 
 std::string EventText(uint32_t event_id, const std::string* strings,
@@ -127,7 +140,20 @@ void ReportAnalyzerNotStarted(RunKind kind, const std::string& id) {
 }
 
 void ReportNginxRefused(const std::string& path, const std::string& reason) {
+  {
+    NginxRefusal& last = LastNginxRefusal();
+    std::lock_guard<std::mutex> guard(last.lock);
+    std::string key = path + '\n' + reason;
+    if (key == last.key) return;
+    last.key = std::move(key);
+  }
   Report(EventLevel::kError, kEventNginxRefused, {path, reason});
+}
+
+void ForgetNginxRefusal() {
+  NginxRefusal& last = LastNginxRefusal();
+  std::lock_guard<std::mutex> guard(last.lock);
+  last.key.clear();
 }
 
 void ReportEndedAtLimit(RunKind kind, const std::string& id) {

@@ -35,6 +35,8 @@ void ReportEngineStarted(const std::string& version, const std::string& home,
 void ReportEngineStopped();
 void ReportAnalyzerNotStarted(RunKind kind, const std::string& id);
 void ReportNginxRefused(const std::string& path, const std::string& reason);
+// Once nginx passes its checks, a later refusal is a new fact.
+void ForgetNginxRefusal();
 void ReportEndedAtLimit(RunKind kind, const std::string& id);
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
 void ReportLocalTimeUnreadable();

@@ -38,6 +38,7 @@ bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
       home_path, platform::ServiceAccount::kThisProcess, &held);
   start.held = &held;
   if (trust.trusted) {
+    ForgetNginxRefusal();
     auto& launcher = platform::CurrentLauncher();
     return wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
                        : launcher.StartDetached(start);

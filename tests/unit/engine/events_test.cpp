@@ -11,6 +11,7 @@
 #include "logging/events.h"
 #include "logging/log.h"
 #include "support/fixtures.h"
+#include "webserver/webserver_control.h"
 
 namespace corvana {
 namespace {
@@ -71,6 +72,7 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
          fs::create_directory(t.Home() / "webserver" / "nginx.exe");
          testing::WriteFile(t.Home() / "W.webserver", "FormatVersion=1.0\n[Common]\n");
          ReloadWebServers(*t.engine_);
+         WebServerCommand(NginxCommand::kQuit, 0);  // the same refusal again
        },
        EventLevel::kError, kEventNginxRefused, {}},
   };
