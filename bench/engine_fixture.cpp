@@ -132,6 +132,7 @@ WebServerDefinition NotDueWebServer(int variant, int64_t last_update_s) {
     platform::LocalTime local;
     platform::ToLocalTime(last_update_s, &local);
     record.last_update = PackLocalTime(local);
+    record.last_update_s = last_update_s;  // the engine records both
   }
   return record;
 }
