@@ -71,7 +71,9 @@ start_one() {
   # Ten processes under Wine on a loaded machine can take a while.
   poll 60 runs_started || {
     fail "the ten runs did not start ($(running_analyzers) running)"
-    grep -E "Error|update" "$home/scheduler.###" | tail -n 12 | sed 's/^/      /'
+    grep -E "Error|update" "$home/scheduler.###" | tail -n 20 | sed 's/^/      /'
+    compgen -G "$app/running*" | sed 's/^/      marker: /'
+    tail -n 12 "$app/analyzer_runs.txt" 2>/dev/null | sed 's/^/      run: /'
   }
   poll 20 nginx_up || fail "nginx did not start"
 }
