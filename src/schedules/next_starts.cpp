@@ -108,20 +108,22 @@ bool SameLocal(const LocalTime& local, const Date& date, int second_of_day) {
          (local.hour * 60 + local.minute) * 60 + local.second == second_of_day;
 }
 
+LocalTime LocalOf(const Date& date, int second_of_day) {
+  return {date.year,          date.month - 1,          date.day,
+          second_of_day / 3600, second_of_day / 60 % 60, second_of_day % 60,
+          date.weekday};
+}
+
 // Every second whose local time is the date and time of day: none in the
-// hour skipped in spring, two in the hour repeated in autumn. Away from a
-// change of the offset the platform's own conversion back is the only one.
+// hour skipped in spring, two in the hour repeated in autumn. On a day
+// whose offset stays, the one instance follows from the offset alone.
 void InstancesOf(const Date& date, int second_of_day, const ZoneDays::Day& day,
                  std::vector<Instance>* out) {
   if (!day.changes) {
-    Instance instance{
-        DaysFromCivil(date.year, date.month, date.day) * kDayS + second_of_day - day.offset_s,
-        {}};
-    if (platform::ToLocalTime(instance.seconds, &instance.local) &&
-        SameLocal(instance.local, date, second_of_day)) {
-      out->push_back(instance);
-      return;
-    }
+    out->push_back(
+        {DaysFromCivil(date.year, date.month, date.day) * kDayS + second_of_day - day.offset_s,
+         LocalOf(date, second_of_day)});
+    return;
   }
   int64_t guess = 0;
   if (!platform::FromLocalTime(date.year, date.month - 1, date.day,
@@ -235,15 +237,22 @@ bool SeekDate(const Timetable& record, bool once, Date* date) {
   }
 }
 
-// The local time one second before a candidate: within its minute the
-// offset stays, so it follows from the candidate's own conversion.
-bool SecondBefore(const Instance& instance, LocalTime* local) {
-  if (instance.local.second == 0) {
-    return platform::ToLocalTime(instance.seconds - 1, local);
+// The local time one second before a candidate: within its minute, or its
+// day when the offset stays all day, it follows from the candidate's own.
+bool SecondBefore(const Instance& instance, const Date& date,
+                  const ZoneDays::Day& day, LocalTime* local) {
+  const LocalTime& at = instance.local;
+  const int second_of_day = (at.hour * 60 + at.minute) * 60 + at.second;
+  if (at.second != 0) {
+    *local = at;
+    --local->second;
+    return true;
   }
-  *local = instance.local;
-  --local->second;
-  return true;
+  if (!day.changes && second_of_day != 0) {
+    *local = LocalOf(date, second_of_day - 1);
+    return true;
+  }
+  return platform::ToLocalTime(instance.seconds - 1, local);
 }
 
 // Whether a start the replay finds is one to show.
@@ -301,8 +310,8 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
        date.Next()) {
     WindowsOnDate(rule.record(), date, rule.once(), &windows);
     if (windows.empty()) continue;
-    CandidatesOn(date, windows, zone_days->At(date.year, date.month, date.day),
-                 &candidates);
+    const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
+    CandidatesOn(date, windows, day, &candidates);
     for (Instance candidate : candidates) {
       if (candidate.seconds + candidate.length_s < begin_s) continue;
       LocalTime before;
@@ -310,7 +319,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
         if (!as_load) continue;
         candidate.seconds = begin_s;
         candidate.local = floor;
-      } else if (!SecondBefore(candidate, &before)) {
+      } else if (!SecondBefore(candidate, date, day, &before)) {
         continue;
       } else {
         rule.DueAt(candidate.seconds - 1, before);
@@ -365,8 +374,12 @@ std::vector<int64_t> OffsetChanges(int64_t low, int64_t high) {
 // the answer may also turn near a change or a shift away from the proposal.
 std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
                                 int64_t low, int64_t proposal) {
+  // One copy, its run state put back before every question: copying the
+  // whole record copies its texts.
+  Rule<WebServerDefinition> trial(rule.record());
   auto due = [&](int64_t now_s) {
-    return Rule<WebServerDefinition>(rule.record()).DueAt(now_s);
+    trial.run_state() = rule.record();
+    return trial.DueAt(now_s);
   };
   const int64_t high = proposal + kIntervalSlackS;
   std::vector<int64_t> bases = OffsetChanges(low, high);
@@ -443,14 +456,16 @@ ZoneDays::Day ZoneDays::At(int year, int month, int day) {
   const auto found = by_day_.find(days);
   if (found != by_day_.end()) return found->second;
   // The day's first and last local seconds, an hour wider each side: a
-  // change at midnight shows too.
+  // change at midnight shows too. Midday as well, so that a change there and
+  // back within the day shows.
   Day info;
   int64_t first_s = 0;
   int64_t last_s = 0;
   if (platform::FromLocalTime(year, month - 1, day, 0, 0, 0, &first_s) &&
       platform::FromLocalTime(year, month - 1, day, 23, 59, 59, &last_s)) {
     info.offset_s = UtcOffsetS(first_s - 3600);
-    info.changes = info.offset_s != UtcOffsetS(last_s + 3600);
+    info.changes = info.offset_s != UtcOffsetS(first_s + (last_s - first_s) / 2) ||
+                   info.offset_s != UtcOffsetS(last_s + 3600);
   }
   by_day_.emplace(days, info);
   return info;

@@ -191,38 +191,48 @@ void CheckNginx(Report* report) {
   report->nginx.trust_detail = trust.reason;
 }
 
-void AppendDigits(int value, int width, std::string* out) {
+// At least `width` digits of a value that is not negative, zeros ahead;
+// gives the end of what it wrote.
+char* PutDigits(int value, int width, char* out) {
   char digits[12];
   int length = 0;
   do {
     digits[length++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value > 0 && length < 11);
-  out->append(width > length ? width - length : 0, '0');
-  while (length > 0) out->push_back(digits[--length]);
+  for (; width > length; --width) *out++ = '0';
+  while (length > 0) *out++ = digits[--length];
+  return out;
+}
+
+void AppendDigits(int value, int width, std::string* out) {
+  char text[24];
+  out->append(text, PutDigits(value, width, text));
+}
+
+char* PutSeparated(int value, char separator, char* out) {
+  *out++ = separator;
+  return PutDigits(value, 2, out);
 }
 
 // With the offset from UTC: the hour repeated in autumn shows each local
-// time twice. Written by hand: a report of 10,000 rows has 50,000 of them.
+// time twice. Written by hand into one buffer: a report of 10,000 rows has
+// 50,000 of them.
 void AppendStamp(const Start& start, std::string* out) {
   const platform::LocalTime& local = start.local;
   const int64_t offset_min = (LocalCivilSeconds(local) - start.seconds) / 60;
-  std::string& text = *out;
-  AppendDigits(local.year, 4, &text);
-  text += '-';
-  AppendDigits(local.month_index + 1, 2, &text);
-  text += '-';
-  AppendDigits(local.day, 2, &text);
-  text += ' ';
-  AppendDigits(local.hour, 2, &text);
-  text += ':';
-  AppendDigits(local.minute, 2, &text);
-  text += ':';
-  AppendDigits(local.second, 2, &text);
-  text += offset_min < 0 ? " -" : " +";
-  AppendDigits(static_cast<int>(std::abs(offset_min) / 60), 2, &text);
-  text += ':';
-  AppendDigits(static_cast<int>(std::abs(offset_min) % 60), 2, &text);
+  char text[128];
+  char* p = PutDigits(local.year, 4, text);
+  p = PutSeparated(local.month_index + 1, '-', p);
+  p = PutSeparated(local.day, '-', p);
+  p = PutSeparated(local.hour, ' ', p);
+  p = PutSeparated(local.minute, ':', p);
+  p = PutSeparated(local.second, ':', p);
+  *p++ = ' ';
+  p = PutSeparated(static_cast<int>(std::abs(offset_min) / 60),
+                   offset_min < 0 ? '-' : '+', p);
+  p = PutSeparated(static_cast<int>(std::abs(offset_min) % 60), ':', p);
+  out->append(text, p);
 }
 
 // The time the rule names, and the second the service starts in where that
@@ -449,15 +459,21 @@ bool ReadPlainStamp(const std::string& text, int* fields) {
 bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
   int f[6];  // year, month, day, hour, minute, second
   char tail;
-  if (text.size() != 19 ||
-      (!ReadPlainStamp(text, f) &&
-       std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1], &f[2],
-                   &f[3], &f[4], &f[5], &tail) != 6) ||
+  if (text.size() != 19) return false;
+  const bool plain = ReadPlainStamp(text, f);
+  if ((!plain && std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1],
+                             &f[2], &f[3], &f[4], &f[5], &tail) != 6) ||
       !platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds)) {
     return false;
   }
-  // Out-of-range fields would carry over; a skipped local time moves.
-  return LocalStamp(*seconds) == text;
+  // Out-of-range fields would carry over; a skipped local time moves. Digits
+  // in their places read back as the same fields; other text must read back
+  // as itself.
+  platform::LocalTime local;
+  if (!plain) return LocalStamp(*seconds) == text;
+  return platform::ToLocalTime(*seconds, &local) && local.year == f[0] &&
+         local.month_index == f[1] - 1 && local.day == f[2] && local.hour == f[3] &&
+         local.minute == f[4] && local.second == f[5];
 }
 
 namespace {
