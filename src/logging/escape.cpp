@@ -34,9 +34,13 @@ void AppendEscaped(unsigned char byte, std::string* out) {
 }  // namespace
 
 std::string EscapeControlCharacters(std::string_view text) {
-  std::string out;
+  // Most text is printable ASCII: it goes in one piece, up to the first byte
+  // that needs a closer look.
+  size_t at = 0;
+  while (at < text.size() && text[at] >= 0x20 && text[at] < 0x7f) ++at;
+  std::string out(text.substr(0, at));
   out.reserve(text.size());
-  for (size_t at = 0; at < text.size();) {
+  while (at < text.size()) {
     const unsigned char byte = static_cast<unsigned char>(text[at]);
     if (byte < 0x20 || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f)) {
       AppendEscaped(byte, &out);
