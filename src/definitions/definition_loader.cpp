@@ -6,6 +6,7 @@
 #include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/fs.h"
 
 namespace corvana {
@@ -47,8 +48,7 @@ std::string Printable(const char* name) {
 
 bool Loadable(const char* name) {
   if (!platform::kListsForeignNames || WindowsCanNameIt(name)) return true;
-  WriteLog("Skipped file '" + Printable(name) +
-               "': its name holds a character that no Windows file name can hold");
+  WriteLog(log_line::kSkippedFile + Printable(name) + log_line::kSkippedForeignName);
   return false;
 }
 
@@ -67,7 +67,8 @@ void ReportUnloadable(const char* name) {
 }
 
 void LogSummary(size_t count, const char* kind) {
-  WriteLog("Loading : " + std::to_string(count) + " " + kind + " items");
+  WriteLog(log_line::kLoadedCount + std::to_string(count) + " " + kind +
+           log_line::kLoadedCountEnd);
 }
 
 }  // namespace
@@ -118,7 +119,7 @@ void LoadSchedules(std::vector<ScheduleDefinition>* list) {
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
   ReportHeldBackDefinitions();
-  LogSummary(list->size(), "Schedules");
+  LogSummary(list->size(), log_line::kSchedulesKind);
 }
 
 void LoadWebServers(std::vector<WebServerDefinition>* list) {
@@ -130,7 +131,7 @@ void LoadWebServers(std::vector<WebServerDefinition>* list) {
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
   });
   ReportHeldBackDefinitions();
-  LogSummary(list->size(), "Web Servers");
+  LogSummary(list->size(), log_line::kWebServersKind);
 }
 
 }  // namespace corvana

@@ -1,6 +1,7 @@
 #include "definitions/schedule_definition.h"
 
 #include "definitions/definition_file.h"
+#include "logging/log_lines.h"
 
 namespace corvana {
 namespace {
@@ -37,7 +38,7 @@ const SettingsDocument<Schedule>& ScheduleDocument() {
 bool ReadScheduleFile(const std::string& folder, const std::string& file_name,
                       ScheduleDefinition* record) {
   return ReadDefinitionFile(ScheduleDocument(), folder, file_name,
-                            "Error read schedule settings", record);
+                            log_line::kScheduleUnreadable, record);
 }
 
 }  // namespace corvana

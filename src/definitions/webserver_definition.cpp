@@ -1,6 +1,7 @@
 #include "definitions/webserver_definition.h"
 
 #include "definitions/definition_file.h"
+#include "logging/log_lines.h"
 
 namespace corvana {
 namespace {
@@ -32,7 +33,7 @@ const SettingsDocument<WebServer>& WebServerDocument() {
 bool ReadWebServerFile(const std::string& folder, const std::string& file_name,
                        WebServerDefinition* record) {
   return ReadDefinitionFile(WebServerDocument(), folder, file_name,
-                            "Error read webserver settings", record);
+                            log_line::kWebServerUnreadable, record);
 }
 
 }  // namespace corvana

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "logging/log_lines.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
@@ -55,7 +56,7 @@ std::string HomeRefusal(const std::string& home,
   const std::string reason = trust.verdict == platform::TrustVerdict::kWrongType
                                  ? "is not a folder"
                                  : platform::TrustReason(trust);
-  return "HomePath not used: " + home + " " + reason;
+  return log_line::kHomePathNotUsed + home + " " + reason;
 }
 
 // HomePath is used only when it can be trusted and after a test write has

@@ -2,6 +2,7 @@
 
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/env.h"
 
 namespace corvana {
@@ -52,7 +53,7 @@ bool LoadEntryPoints(CrashLibrary* out) {
       !Resolve(&library, "crAddFile2A", &out->add_file) ||
       !Resolve(&library, "crGetLastErrorMsgA", &out->last_error_message)) {
     // Somebody else's library under that name: calling into it would crash.
-    WriteLog("Crash Report init error");
+    WriteLog(log_line::kCrashReportInitError);
     WriteLog(library.error);
     return false;
   }
@@ -77,7 +78,7 @@ void WriteSystemInformation() {
 }
 
 int CORVANA_LIBRARY_CALL OnCrash(void* /*reserved*/) {
-  WriteLog("***Crash!");
+  WriteLog(log_line::kCrash);
   WriteSystemInformation();
   const CrAddFile2AFunction add_file = Loaded().add_file;
   if (add_file != nullptr) {
@@ -109,13 +110,13 @@ CrashInstallInfo MakeInstallInfo(const char* product_name,
 void LogInstallResult(int install_result) {
   const CrashLibrary& library = Loaded();
   if (install_result == 0) {
-    WriteLog("Crash Report init - OK");
+    WriteLog(log_line::kCrashReportInitOk);
     return;
   }
   char message[kErrorMessageSize] = {};
   library.last_error_message(message, kErrorMessageSize);
   message[kErrorMessageSize - 1] = '\0';  // not trusted to end the text
-  WriteLog("Crash Report init error");
+  WriteLog(log_line::kCrashReportInitError);
   WriteLog(message);
 }
 

@@ -34,6 +34,11 @@ inline constexpr char kLoadingWebServers[] = "Loading webservers";
 inline constexpr char kStartWebServers[] = "Start webservers...";
 inline constexpr char kStopWebServers[] = "Stop webservers...";
 inline constexpr char kNormalShutdown[] = "Scheduler normal shutdown.";
+// The path and its reason follow.
+inline constexpr char kHomePathNotUsed[] = "HomePath not used: ";
+inline constexpr char kCrashReportInitOk[] = "Crash Report init - OK";
+inline constexpr char kCrashReportInitError[] = "Crash Report init error";
+inline constexpr char kCrash[] = "***Crash!";
 
 // The service host.
 inline constexpr char kSetStatusFailed[] =
@@ -58,5 +63,17 @@ inline constexpr char kCannotRead[] = "Could not read from file '";
 inline constexpr char kCannotReadEnd[] = "'.";
 inline constexpr char kBadVersion[] = "Bad version project file";
 inline constexpr char kProjectError[] = " Project error, string=";
+inline constexpr char kScheduleUnreadable[] = "Error read schedule settings";
+inline constexpr char kWebServerUnreadable[] = "Error read webserver settings";
+
+// Listing the definitions; the name, or the count and the kind, go between
+// a line's parts.
+inline constexpr char kSkippedFile[] = "Skipped file '";
+inline constexpr char kSkippedForeignName[] =
+    "': its name holds a character that no Windows file name can hold";
+inline constexpr char kLoadedCount[] = "Loading : ";
+inline constexpr char kLoadedCountEnd[] = " items";
+inline constexpr char kSchedulesKind[] = "Schedules";
+inline constexpr char kWebServersKind[] = "Web Servers";
 
 }  // namespace corvana::log_line
