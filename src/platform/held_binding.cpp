@@ -43,11 +43,12 @@ const HeldFolder* HeldFolderFor(const std::string& path, std::string* name) {
       path.compare(0, binding->path.size(), binding->path) != 0) {
     return nullptr;
   }
-  std::string rest = path.substr(binding->path.size());
-  if (rest.find_first_of(std::string("/") + kPathSeparator) != std::string::npos) {
-    return nullptr;
+  // Asked once for every definition file a reload opens.
+  const std::string_view rest = std::string_view(path).substr(binding->path.size());
+  for (const char c : rest) {
+    if (c == '/' || c == kPathSeparator) return nullptr;
   }
-  *name = std::move(rest);
+  name->assign(rest);
   return binding->folder;
 }
 
