@@ -87,7 +87,7 @@ bool WebServerMatches(const WebServerDefinition& web_server,
 // hour of local times happens twice; the kinds that name a time of day must
 // still start once per local date and minute. Kind 1 runs every real hour,
 // so the repeated one gets its run too.
-enum class LatchMemory { kNone, kMinute, kDateAndMinute };
+enum class LatchMemory { kMinute, kDateAndMinute };
 
 LatchMemory MemoryOf(int32_t type_schedule) {
   switch (KindOf(type_schedule)) {
@@ -118,25 +118,20 @@ bool SameMinute(const RunState& record, const platform::LocalTime& now) {
 // calendar start stamps its local date and minute, and a set latch holds
 // only in that minute: a reload carries the latch to a record whose
 // timetable may have changed, and a start in another minute is another
-// occurrence. An interval's latch names no minute.
+// occurrence.
 bool Latch(RunState& record, bool matches, LatchMemory memory,
            const platform::LocalTime& now) {
   if (!matches) {
     record.fired = false;
     return false;
   }
-  if (record.fired &&
-      (memory == LatchMemory::kNone || SameMinute(record, now))) {
-    return false;
-  }
+  if (record.fired && SameMinute(record, now)) return false;
   if (memory == LatchMemory::kDateAndMinute && SameMinute(record, now)) {
     return false;
   }
   record.fired = true;
-  if (memory != LatchMemory::kNone) {
-    record.fired_date = LocalDate(now);
-    record.fired_minute_of_day = MinuteOfDay(now);
-  }
+  record.fired_date = LocalDate(now);
+  record.fired_minute_of_day = MinuteOfDay(now);
   return true;
 }
 
@@ -155,12 +150,18 @@ bool IsScheduleDue(ScheduleDefinition& schedule,
                MemoryOf(schedule.type_schedule), now);
 }
 
+// An interval counts from the last launch, so a match is always a new
+// interval and needs no latch. A latch would stop the web server for good
+// whenever no evaluation came between a launch and the end of its interval
+// (the machine slept, the clock was set forward, or the tick that launched
+// took longer than the interval): every later evaluation matches again.
 bool IsWebServerDue(WebServerDefinition& web_server, const ClockReading& now) {
-  const LatchMemory memory = KindOf(web_server.type_schedule) ==
-                                     ScheduleKind::kOnce
-                                 ? LatchMemory::kNone
-                                 : MemoryOf(web_server.type_schedule);
-  return Latch(web_server, WebServerMatches(web_server, now), memory,
+  const bool matches = WebServerMatches(web_server, now);
+  if (KindOf(web_server.type_schedule) == ScheduleKind::kOnce) {
+    web_server.fired = matches;
+    return matches;
+  }
+  return Latch(web_server, matches, MemoryOf(web_server.type_schedule),
                now.local);
 }
 

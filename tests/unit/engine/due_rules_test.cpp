@@ -332,6 +332,15 @@ TEST_F(WebServerDueTest, IntervalInMinutesCountsFromTheLastLaunch) {
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 11, 0, 20));
 }
 
+// The machine slept, or the clock was set forward, past the interval.
+TEST_F(WebServerDueTest, NoEvaluationWithinTheIntervalDoesNotStopIt) {
+  WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, 30);
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 12, 0, 0));
+  EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 12, 0, 1));
+  EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 12, 30, 0));
+}
+
 TEST_F(WebServerDueTest, ZeroIntervalBecomesOneUnit) {
   WebServerDefinition web_server = Interval(IntervalUnit::kMinutes, 0);
   EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0));
