@@ -63,9 +63,11 @@ class SeenSet {
 
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
                    const SeenSet& seen) {
-  seen.ForEachUnseen([&](size_t index) {
-    ApplyDefaultInline(record, section.entries_[index]);
-  });
+  // Held apart from the section: a store into the record could otherwise be
+  // taken to change the entries, which are then loaded again per entry.
+  const SettingsEntry* const entries = section.entries_.data();
+  seen.ForEachUnseen(
+      [&](size_t index) { ApplyDefaultInline(record, entries[index]); });
 }
 
 bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
@@ -174,9 +176,11 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       SettingsCursor* cursor) {
   SeenSet seen(section.entries_.size());
   for (;;) {
-    if (const SettingsEntry* entry = ReadKnownKeyAndEquals(cursor)) {
+    const KnownKeyLine line = ReadKnownKeyLine(cursor, record);
+    if (line.entry != nullptr) {
       seen.Mark(cursor->current_entry_index);
-      if (!ReadValueAfterEquals(document, record, *entry, cursor)) {
+      if (!line.value_read &&
+          !ReadValueAfterEquals(document, record, *line.entry, cursor)) {
         return TokenKind::kError;
       }
       continue;

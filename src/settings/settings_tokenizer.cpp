@@ -449,6 +449,47 @@ size_t LeadingDigits(uint64_t word, uint32_t* value) {
   return count;
 }
 
+// A number of one to eight digits, with its sign, that ends at a byte
+// continuing no number, with room to read it a word at a time: nearly every
+// value. False, and nothing stored, for ReadIntegerAtPosition to read any
+// other shape.
+inline bool ReadShortInteger(const char* p, const char* end,
+                             const char** after, int32_t* value) {
+  if (end - p < 16) return false;
+  const bool negative = *p == '-';
+  p += negative;
+  uint32_t magnitude = 0;
+  const size_t digits = LeadingDigits(LoadWord(p), &magnitude);
+  if (digits == 0 || (TableOf(p[digits]) & kNumberBit) != 0) {
+    return false;
+  }
+  *after = p + digits;
+  *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+  return true;
+}
+
+// The key and "=" of ReadKnownKeyLine.
+inline const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
+  const char* p = cursor->position;
+  const char* const end = cursor->end;
+  while (p < end && ClassOf(*p) == kBlank) ++p;
+  // Room for the two words a short name is read with.
+  if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
+  const size_t length = OffsetOfEquals(p);
+  if (length == 0) return nullptr;
+  const NameKey name = KeyOfName(p, length, 16);
+  if (IsVersionKeyword(name)) return nullptr;
+  size_t index = 0;
+  const SettingsEntry* entry =
+      FindKey(*cursor->current_section, p, length, name, &index);
+  if (entry == nullptr) return nullptr;
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  cursor->token_start = p + length;
+  cursor->position = p + length + 1;
+  return entry;
+}
+
 }  // namespace
 
 bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
@@ -481,25 +522,20 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   return true;
 }
 
-const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
-  const char* p = cursor->position;
-  const char* const end = cursor->end;
-  while (p < end && ClassOf(*p) == kBlank) ++p;
-  // Room for the two words a short name is read with.
-  if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
-  const size_t length = OffsetOfEquals(p);
-  if (length == 0) return nullptr;
-  const NameKey name = KeyOfName(p, length, 16);
-  if (IsVersionKeyword(name)) return nullptr;
-  size_t index = 0;
-  const SettingsEntry* entry =
-      FindKey(*cursor->current_section, p, length, name, &index);
-  if (entry == nullptr) return nullptr;
-  cursor->current_entry = entry;
-  cursor->current_entry_index = index;
-  cursor->token_start = p + length;
-  cursor->position = p + length + 1;
-  return entry;
+KnownKeyLine ReadKnownKeyLine(SettingsCursor* cursor, void* record) {
+  const SettingsEntry* entry = ReadKnownKeyAndEquals(cursor);
+  if (entry == nullptr || entry->value_type == ValueType::kText) {
+    return {entry, false};
+  }
+  const char* const begin = cursor->position;
+  const char* after = nullptr;
+  if (!ReadShortInteger(begin, cursor->end, &after,
+                        IntegerField(record, *entry))) {
+    return {entry, false};
+  }
+  cursor->token_start = begin;
+  cursor->position = after;
+  return {entry, true};
 }
 
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,

@@ -74,11 +74,19 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
   return NextToken(document, cursor);
 }
 // The usual line of a section: a known key of at most 15 bytes, after
-// blanks, with "=" right behind it. Reads both as NextToken and
-// NextTokenExpectingEquals would, leaving token_text as it was, and gives
-// the key's entry; null, and nothing read, otherwise. Needs a current
+// blanks, with "=" right behind it, and when the key's value is an integer
+// that is a number of at most eight digits right behind the "=", that
+// value, stored into the record's field as ReadIntegerAtPosition would
+// give it. Reads the key and "=" as NextToken and NextTokenExpectingEquals
+// would, leaving token_text as it was, and gives the key's entry; null,
+// and nothing read, otherwise. When the value was not read the cursor
+// stands right behind the "=" and `value_read` is false. Needs a current
 // section.
-const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor);
+struct KnownKeyLine {
+  const SettingsEntry* entry = nullptr;
+  bool value_read = false;
+};
+KnownKeyLine ReadKnownKeyLine(SettingsCursor* cursor, void* record);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
 // ASCII letters compared without regard to case, as names are matched.
