@@ -78,10 +78,17 @@ start_one() {
   poll 20 nginx_up || fail "nginx did not start"
 }
 
+# A stop that never reached the stopped state is rare under Wine; what the
+# service wrote and whether it still runs name the step it hung in.
+show_hung_stop() {
+  echo "      scheduler.exe: $(pgrep -f 'scheduler\.exe' >/dev/null && echo runs || echo gone)"
+  tail -n 15 "$home/scheduler.###" 2>/dev/null | tr -d '\r' | sed 's/^/      log: /'
+}
+
 # Stops it; $stop_ms is the time from the request to the stopped state.
 stop_one() {
   if [ $mode = wine ]; then
-    wine_service stop || { fail "the service did not stop"; stop_ms=99999; return; }
+    wine_service stop || { fail "the service did not stop"; stop_ms=99999; show_hung_stop; return; }
     stop_ms=${state_ms%.*}
   else
     stop_scheduler
