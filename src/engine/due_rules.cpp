@@ -125,8 +125,8 @@ bool Latch(RunState& record, bool matches, LatchMemory memory,
     record.fired = false;
     return false;
   }
-  if (record.fired && SameMinute(record, now)) return false;
-  if (memory == LatchMemory::kDateAndMinute && SameMinute(record, now)) {
+  if ((record.fired || memory == LatchMemory::kDateAndMinute) &&
+      SameMinute(record, now)) {
     return false;
   }
   record.fired = true;
