@@ -54,8 +54,7 @@ void BM_Reload(benchmark::State& state) {
   testing::ScopedSeams seams(launcher);
   SchedulerEngine engine;
   for (auto _ : state) {
-    ReloadSchedules(engine);
-    ReloadWebServers(engine);
+    ReloadDefinitions(engine);
     TruncateLog(state);
   }
   if (engine.schedules.size() != kReloadSchedules ||

@@ -1,6 +1,8 @@
 #include "definitions/definition_loader.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "environment/app_context.h"
@@ -71,28 +73,52 @@ void LogSummary(size_t count, const char* kind) {
            log_line::kLoadedCountEnd);
 }
 
+void VisitScheduleFile(const std::string& folder, const char* name,
+                       const DefinitionVisitor<ScheduleDefinition>& visit) {
+  ScheduleDefinition record;
+  const bool loaded = Loadable(name) && ReadScheduleFile(folder, name, &record);
+  visit(name, loaded, record);
+}
+
+void VisitWebServerFile(const std::string& folder, const char* name,
+                        const DefinitionVisitor<WebServerDefinition>& visit) {
+  WebServerDefinition record;
+  const bool loaded = Loadable(name) && ReadWebServerFile(folder, name, &record);
+  visit(name, loaded, record);
+}
+
+// The schedule files as ForEachScheduleFile, while the same listing keeps
+// the web-server names (each followed by a NUL) when asked to.
+bool ForEachScheduleFileKeeping(const std::string& folder,
+                                const DefinitionVisitor<ScheduleDefinition>& visit,
+                                std::string* web_server_names) {
+  if (web_server_names == nullptr) return ForEachScheduleFile(folder, visit);
+  static constexpr std::string_view kBothKinds[] = {kScheduleExtension,
+                                                    kWebServerExtension};
+  return platform::ForEachWithExtensions(
+      folder, kBothKinds, [&](const char* name, size_t kind) {
+        if (kind == 0) {
+          VisitScheduleFile(folder, name, visit);
+        } else {
+          web_server_names->append(name, std::strlen(name) + 1);
+        }
+      });
+}
+
 }  // namespace
 
 bool ForEachScheduleFile(const std::string& folder,
                          const DefinitionVisitor<ScheduleDefinition>& visit) {
   return platform::ForEachWithExtension(
-      folder, kScheduleExtension, [&](const char* name) {
-        ScheduleDefinition record;
-        const bool loaded =
-            Loadable(name) && ReadScheduleFile(folder, name, &record);
-        visit(name, loaded, record);
-      });
+      folder, kScheduleExtension,
+      [&](const char* name) { VisitScheduleFile(folder, name, visit); });
 }
 
 bool ForEachWebServerFile(const std::string& folder,
                           const DefinitionVisitor<WebServerDefinition>& visit) {
   return platform::ForEachWithExtension(
-      folder, kWebServerExtension, [&](const char* name) {
-        WebServerDefinition record;
-        const bool loaded =
-            Loadable(name) && ReadWebServerFile(folder, name, &record);
-        visit(name, loaded, record);
-      });
+      folder, kWebServerExtension,
+      [&](const char* name) { VisitWebServerFile(folder, name, visit); });
 }
 
 // Room for every file the folder lists now, taken before the first load
@@ -110,26 +136,40 @@ void ReserveForFiles(const std::string& folder, const char* extension,
   list->reserve(files);
 }
 
-void LoadSchedules(std::vector<ScheduleDefinition>* list) {
+void LoadSchedules(std::vector<ScheduleDefinition>* list,
+                   std::string* web_server_names) {
   list->clear();
   ReserveForFiles(HomePath(), kScheduleExtension, list);
-  ForEachScheduleFile(HomePath(), [&](const char* name, bool loaded,
-                                      ScheduleDefinition& record) {
-    if (!loaded) ReportUnloadable(name);
-    if (loaded && record.enabled != 0) list->push_back(std::move(record));
-  });
+  ForEachScheduleFileKeeping(
+      HomePath(),
+      [&](const char* name, bool loaded, ScheduleDefinition& record) {
+        if (!loaded) ReportUnloadable(name);
+        if (loaded && record.enabled != 0) list->push_back(std::move(record));
+      },
+      web_server_names);
   ReportHeldBackDefinitions();
   LogSummary(list->size(), log_line::kSchedulesKind);
 }
 
-void LoadWebServers(std::vector<WebServerDefinition>* list) {
+void LoadWebServers(std::vector<WebServerDefinition>* list,
+                    const std::string* names) {
   list->clear();
-  ReserveForFiles(HomePath(), kWebServerExtension, list);
-  ForEachWebServerFile(HomePath(), [&](const char* name, bool loaded,
-                                       WebServerDefinition& record) {
+  const std::string folder = HomePath();
+  auto keep = [&](const char* name, bool loaded, WebServerDefinition& record) {
     if (!loaded) ReportUnloadable(name);
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
-  });
+  };
+  if (names == nullptr) {
+    ReserveForFiles(folder, kWebServerExtension, list);
+    ForEachWebServerFile(folder, keep);
+  } else {
+    if (list->capacity() == 0) {
+      list->reserve(static_cast<size_t>(std::count(names->begin(), names->end(), '\0')));
+    }
+    for (size_t at = 0; at < names->size(); at = names->find('\0', at) + 1) {
+      VisitWebServerFile(folder, names->c_str() + at, keep);
+    }
+  }
   ReportHeldBackDefinitions();
   LogSummary(list->size(), log_line::kWebServersKind);
 }

@@ -16,8 +16,13 @@ inline constexpr const char kWebServerExtension[] = ".webserver";
 
 // Empties the list and refills it with the enabled definitions, in the order
 // the file system lists them; logs "Loading : N Schedules items".
-void LoadSchedules(std::vector<ScheduleDefinition>* list);
-void LoadWebServers(std::vector<WebServerDefinition>* list);
+// A reload of both kinds lists the folder once: the schedule load keeps the
+// web-server names it meets (each followed by a NUL) in `web_server_names`,
+// and the web-server load given `names` reads those files in that order.
+void LoadSchedules(std::vector<ScheduleDefinition>* list,
+                   std::string* web_server_names = nullptr);
+void LoadWebServers(std::vector<WebServerDefinition>* list,
+                    const std::string* names = nullptr);
 
 // Reads every file of the kind in the folder (ending with the separator, or
 // empty) as the loaders do, disabled ones too, and hands each to `visit`

@@ -324,9 +324,9 @@ void CarryOver(std::vector<Definition>& snapshot,
 
 // The lost definitions of earlier reloads join the snapshot last, so that a
 // returning id takes over their child.
-template <class Definition>
+template <class Definition, class Load>
 void Reload(std::vector<Definition>& list, std::vector<Definition>& vanished,
-            void (*load)(std::vector<Definition>*)) {
+            const Load& load) {
   std::vector<Definition> snapshot = std::move(list);
   snapshot.insert(snapshot.end(), std::make_move_iterator(vanished.begin()),
                   std::make_move_iterator(vanished.end()));
@@ -364,8 +364,7 @@ void EngineStart(SchedulerEngine& engine) {
   // One may be left from an earlier run. The quit must be over before the
   // web-server reload below starts nginx, or it stops the new one.
   WebServerCommand(NginxCommand::kQuit, kStartUpQuitWaitMs);
-  ReloadSchedules(engine);
-  ReloadWebServers(engine);
+  ReloadDefinitions(engine);
   engine.launches_since_serve = 0;
   engine.tick_count = 0;
   engine.serve_started = 0;
@@ -381,14 +380,26 @@ void EngineStart(SchedulerEngine& engine) {
   engine.start_reported = true;
 }
 
-void ReloadSchedules(SchedulerEngine& engine) {
+namespace {
+
+// With `web_server_names`, the listing also keeps the web-server files'
+// names for ReloadWebServersFrom.
+void ReloadSchedulesKeeping(SchedulerEngine& engine,
+                            std::string* web_server_names) {
   WriteTimestampedLog(log_line::kLoadingSchedules);
-  Reload(engine.schedules, engine.vanished_schedules, &LoadSchedules);
+  Reload(engine.schedules, engine.vanished_schedules,
+         [web_server_names](std::vector<ScheduleDefinition>* list) {
+           LoadSchedules(list, web_server_names);
+         });
 }
 
-void ReloadWebServers(SchedulerEngine& engine) {
+// Lists the folder itself when `names` is null.
+void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
   WriteTimestampedLog(log_line::kLoadingWebServers);
-  Reload(engine.web_servers, engine.vanished_web_servers, &LoadWebServers);
+  Reload(engine.web_servers, engine.vanished_web_servers,
+         [names](std::vector<WebServerDefinition>* list) {
+           LoadWebServers(list, names);
+         });
   if (!engine.web_servers_started && !engine.web_servers.empty()) {
     engine.web_servers_started = true;
     WriteTimestampedLog(log_line::kStartWebServers);
@@ -398,6 +409,24 @@ void ReloadWebServers(SchedulerEngine& engine) {
     WriteTimestampedLog(log_line::kStopWebServers);
     WebServerCommand(NginxCommand::kQuit);
   }
+}
+
+}  // namespace
+
+void ReloadSchedules(SchedulerEngine& engine) {
+  ReloadSchedulesKeeping(engine, nullptr);
+}
+
+void ReloadWebServers(SchedulerEngine& engine) {
+  ReloadWebServersFrom(engine, nullptr);
+}
+
+// A listing of a folder of thousands of files costs the system more than
+// reading a hundred of them, so both kinds come from one.
+void ReloadDefinitions(SchedulerEngine& engine) {
+  std::string web_server_names;
+  ReloadSchedulesKeeping(engine, &web_server_names);
+  ReloadWebServersFrom(engine, &web_server_names);
 }
 
 void EngineShutdown(SchedulerEngine& engine) {

@@ -54,6 +54,8 @@ struct SchedulerEngine {
 void EngineStart(SchedulerEngine& engine);
 void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);
+// Both, from one listing of the folder.
+void ReloadDefinitions(SchedulerEngine& engine);
 // What the reloads keep: each old record's running child, with `started_at`,
 // lands in a fresh record of the same id: the one at the same place among
 // the records of that id, else the first of them without a child. Every old

@@ -132,8 +132,7 @@ void Supervise(SchedulerEngine& engine) {
     engine.change_counter = *counter;
     WriteTimestampedLog(log_line::kDefinitionsChanged +
                         std::to_string(*counter));
-    ReloadSchedules(engine);
-    ReloadWebServers(engine);
+    ReloadDefinitions(engine);
   }
   const int64_t now_monotonic_ms = platform::CurrentClock().MonotonicMs();
   SuperviseList(engine.schedules, now_monotonic_ms);

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace corvana::platform {
 
@@ -38,7 +40,7 @@ bool HoldCurrentDirectory(HeldFolder* held);
 // folder: opening a name directly in it (OpenRegularFile,
 // ReadWholeRegularFile, ReadRegularFilePrefix) then goes through the handle
 // (POSIX openat, Windows NtCreateFile with the folder as root), and on POSIX
-// so does listing it (ForEachWithExtension), never through the path again.
+// so does listing it (ForEachWithExtensions), never through the path again.
 // One binding per process, replaced by the next; nullptr ends it. `folder`
 // must outlive the binding.
 void BindHeldFolder(const std::string& path, const HeldFolder* folder);
@@ -85,15 +87,23 @@ ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
 long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size);
 
 // Calls visit with the name of every entry of the folder (an empty folder
-// means the current directory) whose name ends with the extension, compared
-// without regard to letter case: files, folders, hidden and system entries,
-// in the order the file system gives them. False when the folder cannot be
-// listed.
-bool ForEachWithExtension(const std::string& folder,
-                          const std::string& extension,
-                          const std::function<void(const char* name)>& visit);
+// means the current directory) whose name ends with one of the extensions,
+// compared without regard to letter case, and the index of that extension:
+// files, folders, hidden and system entries, in the order the file system
+// gives them. False when the folder cannot be listed.
+bool ForEachWithExtensions(
+    const std::string& folder, std::span<const std::string_view> extensions,
+    const std::function<void(const char* name, size_t extension)>& visit);
 
-// Whether ForEachWithExtension can give a name that no Windows file name
+inline bool ForEachWithExtension(
+    const std::string& folder, std::string_view extension,
+    const std::function<void(const char* name)>& visit) {
+  return ForEachWithExtensions(
+      folder, std::span(&extension, 1),
+      [&visit](const char* name, size_t) { visit(name); });
+}
+
+// Whether ForEachWithExtensions can give a name that no Windows file name
 // holds. Not on Windows: there a character the ANSI code page cannot spell
 // comes as '?', and such a name fails to open like any unreadable file.
 extern const bool kListsForeignNames;

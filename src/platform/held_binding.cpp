@@ -52,4 +52,30 @@ const HeldFolder* HeldFolderFor(const std::string& path, std::string* name) {
   return binding->folder;
 }
 
+namespace {
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EndsWithIgnoringCase(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  const char* tail = name.data() + name.size() - suffix.size();
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    if (LowerAscii(tail[i]) != LowerAscii(suffix[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t MatchingExtension(const char* name,
+                         std::span<const std::string_view> extensions) {
+  const std::string_view text(name);
+  for (size_t i = 0; i < extensions.size(); ++i) {
+    if (EndsWithIgnoringCase(text, extensions[i])) return i;
+  }
+  return extensions.size();
+}
+
 }  // namespace corvana::platform

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,9 +171,9 @@ long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
   return static_cast<long>(got);
 }
 
-bool ForEachWithExtension(const std::string& folder,
-                          const std::string& extension,
-                          const std::function<void(const char* name)>& visit) {
+bool ForEachWithExtensions(
+    const std::string& folder, std::span<const std::string_view> extensions,
+    const std::function<void(const char* name, size_t extension)>& visit) {
   std::string rest;
   const HeldFolder* held = HeldFolderFor(folder, &rest);
   DIR* dir = nullptr;
@@ -187,15 +186,9 @@ bool ForEachWithExtension(const std::string& folder,
     dir = opendir(folder.empty() ? "." : folder.c_str());
   }
   if (dir == nullptr) return false;
-  const size_t ext_length = extension.size();
   while (dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    size_t length = std::strlen(name);
-    if (length < ext_length) continue;
-    if (strcasecmp(name + length - ext_length, extension.c_str()) != 0) {
-      continue;
-    }
-    visit(name);
+    const size_t extension = MatchingExtension(entry->d_name, extensions);
+    if (extension < extensions.size()) visit(entry->d_name, extension);
   }
   closedir(dir);
   return true;

@@ -181,10 +181,12 @@ long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
   return static_cast<long>(got);
 }
 
-bool ForEachWithExtension(const std::string& folder,
-                          const std::string& extension,
-                          const std::function<void(const char* name)>& visit) {
-  const std::string pattern = folder + "*" + extension;
+bool ForEachWithExtensions(
+    const std::string& folder, std::span<const std::string_view> extensions,
+    const std::function<void(const char* name, size_t extension)>& visit) {
+  const std::string pattern =
+      folder + "*" +
+      (extensions.size() == 1 ? std::string(extensions[0]) : std::string());
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) {
@@ -193,12 +195,8 @@ bool ForEachWithExtension(const std::string& folder,
   do {
     // The pattern also matches 8.3 short names; keep what the long name ends
     // with, as the listing on other systems does.
-    size_t length = std::strlen(data.cFileName);
-    if (length >= extension.size() &&
-        _stricmp(data.cFileName + length - extension.size(),
-                 extension.c_str()) == 0) {
-      visit(data.cFileName);
-    }
+    const size_t extension = MatchingExtension(data.cFileName, extensions);
+    if (extension < extensions.size()) visit(data.cFileName, extension);
   } while (FindNextFileA(search, &data));
   FindClose(search);
   return true;
