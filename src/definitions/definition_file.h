@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "definitions/timetable.h"
@@ -30,10 +31,13 @@ void AddTimetableEntries(SettingsSection<Definition>& section) {
 // The id is the file name up to its first ".".
 template <class Definition>
 bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
-                        const std::string& folder, const std::string& file_name,
+                        const std::string& folder, std::string_view file_name,
                         const char* error_line, Definition* record) {
   Definition loaded;
-  if (!LoadSettings(document, &loaded, folder + file_name, 0)) {
+  std::string path;
+  path.reserve(folder.size() + file_name.size());
+  path.append(folder).append(file_name);
+  if (!LoadSettings(document, &loaded, path, 0)) {
     WriteLog(error_line);
     return false;
   }

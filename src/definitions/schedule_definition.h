@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "definitions/timetable.h"
 
@@ -34,7 +35,7 @@ const SettingsDocument<ScheduleDefinition>& ScheduleDocument();
 
 // Reads folder + file_name (folder ends with the separator or is empty).
 // False, after "Error read schedule settings", when the file cannot be used.
-bool ReadScheduleFile(const std::string& folder, const std::string& file_name,
+bool ReadScheduleFile(const std::string& folder, std::string_view file_name,
                       ScheduleDefinition* record);
 
 }  // namespace corvana

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "definitions/timetable.h"
 
@@ -30,7 +31,7 @@ inline int32_t IntervalUnits(const WebServerDefinition& web_server) {
 // Reads folder + file_name (folder ends with the separator or is empty)
 // into a fresh record. False, after "Error read webserver settings", when
 // the file cannot be used; the caller's record is then left as it was.
-bool ReadWebServerFile(const std::string& folder, const std::string& file_name,
+bool ReadWebServerFile(const std::string& folder, std::string_view file_name,
                        WebServerDefinition* record);
 
 }  // namespace corvana

@@ -37,7 +37,7 @@ void BindHeldFolder(const std::string& path, const HeldFolder* folder) {
   Keep(std::make_unique<Binding>(Binding{path, folder}));
 }
 
-const HeldFolder* HeldFolderFor(const std::string& path, std::string* name) {
+const HeldFolder* HeldFolderFor(const std::string& path, std::string_view* name) {
   const Binding* binding = current_binding.load();
   if (binding == nullptr || binding->path.empty() || !binding->folder->IsOpen() ||
       path.compare(0, binding->path.size(), binding->path) != 0) {
@@ -48,7 +48,7 @@ const HeldFolder* HeldFolderFor(const std::string& path, std::string* name) {
   for (const char c : rest) {
     if (c == '/' || c == kPathSeparator) return nullptr;
   }
-  name->assign(rest);
+  *name = rest;
   return binding->folder;
 }
 

@@ -11,9 +11,9 @@
 namespace corvana::platform {
 
 // The bound folder when `path` is the bound path followed by a name without
-// a separator (the name goes to *name), or when `path` is the bound path
-// itself (*name empty); nullptr otherwise.
-const HeldFolder* HeldFolderFor(const std::string& path, std::string* name);
+// a separator (*name views that end of `path`, so it ends at its NUL), or
+// when `path` is the bound path itself (*name empty); nullptr otherwise.
+const HeldFolder* HeldFolderFor(const std::string& path, std::string_view* name);
 
 // The index of the first of `extensions` that the name ends with, ASCII
 // letters compared without regard to case; extensions.size() when none.

@@ -310,7 +310,13 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const std::string& path, int read_mode) {
   if (path.empty()) return false;
-  WriteLog(log_line::kLoadSettings + path + log_line::kLoadSettingsEnd);
+  // Two writes a file in a reload: the line is built in one allocation.
+  std::string line;
+  line.reserve(sizeof log_line::kLoadSettings + path.size() +
+               sizeof log_line::kLoadSettingsEnd);
+  WriteLog(line.append(log_line::kLoadSettings)
+               .append(path)
+               .append(log_line::kLoadSettingsEnd));
   SettingsText text;
   if (!ReadWholeFile(path, read_mode, &text)) return false;
   bool parsed = ParseSettings(document, record, text.data.get(), text.length);

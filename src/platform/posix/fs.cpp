@@ -96,10 +96,10 @@ namespace {
 // so it stays set. -1 when the path is not an openable regular file.
 int OpenRegularDescriptor(const std::string& path, struct stat* info) {
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  std::string name;
+  std::string_view name;
   const HeldFolder* held = HeldFolderFor(path, &name);
   if (held != nullptr && name.empty()) return -1;  // the folder itself
-  const int fd = held != nullptr ? openat(held->handle().fd, name.c_str(), kFlags)
+  const int fd = held != nullptr ? openat(held->handle().fd, name.data(), kFlags)
                                  : open(path.c_str(), kFlags);
   if (fd < 0) return -1;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink != 1) {
@@ -174,7 +174,7 @@ long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
 bool ForEachWithExtensions(
     const std::string& folder, std::span<const std::string_view> extensions,
     const std::function<void(const char* name, size_t extension)>& visit) {
-  std::string rest;
+  std::string_view rest;
   const HeldFolder* held = HeldFolderFor(folder, &rest);
   DIR* dir = nullptr;
   if (held != nullptr && rest.empty()) {

@@ -120,12 +120,12 @@ bool PathExists(const std::string& path) {
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
 std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
-  std::string name;
+  std::string_view name;
   const HeldFolder* held = HeldFolderFor(path, &name);
   if (held != nullptr && name.empty()) return nullptr;  // the folder itself
   const NtOpened opened =
       NtOpen(held != nullptr ? held->handle().handle : nullptr,
-             held != nullptr ? name : path, GENERIC_READ,
+             held != nullptr ? std::string(name) : path, GENERIC_READ,
              FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
   if (!opened.opened()) return nullptr;
   if (!IsPlainFile(opened.handle)) {
