@@ -79,11 +79,16 @@ constexpr uint64_t BytesInRange(uint64_t low7, char first, char last) {
          kHighBits;
 }
 
+// Eight bytes at p, all readable, with the bytes from `count` on cleared.
+inline uint64_t WordMasked(const char* p, size_t count) {
+  const uint64_t word = LoadWord(p);
+  return count < 8 ? word & ((uint64_t{1} << (8 * count)) - 1) : word;
+}
+
 // PackLowered of eight bytes at p, all readable, with the bytes from
 // `count` on cleared: one load and a few word operations.
 uint64_t WordLowered(const char* p, size_t count) {
-  uint64_t word = LoadWord(p);
-  if (count < 8) word &= (uint64_t{1} << (8 * count)) - 1;
+  const uint64_t word = WordMasked(p, count);
   const uint64_t upper = BytesInRange(word & ~kHighBits, 'A', 'Z') & ~word;
   return word | (upper >> 2);  // 0x80 >> 2 is the case bit 0x20
 }
@@ -101,6 +106,15 @@ inline NameKey KeyOfName(const char* p, size_t length, size_t room) {
       static_cast<uint64_t>(length < 255 ? length : 255) << 56;
   return {WordLowered(p, length < 7 ? length : 7) | length_bits,
           length > 7 ? WordLowered(p + 7, length - 7) : 0};
+}
+
+// KeyOfName as the bytes are written, for a name of at most 15 bytes with
+// 16 readable from p. It equals KeyOfName exactly when the name holds no
+// capital letter, and no key's signature or tail holds one.
+inline NameKey KeyOfNameAsWritten(const char* p, size_t length) {
+  return {WordMasked(p, length < 7 ? length : 7) |
+              (static_cast<uint64_t>(length) << 56),
+          length > 7 ? WordMasked(p + 7, length - 7) : 0};
 }
 
 bool EqualsIgnoringCase(const char* text, size_t length,
@@ -477,12 +491,20 @@ inline const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
   if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
   const size_t length = OffsetOfEquals(p);
   if (length == 0) return nullptr;
-  const NameKey name = KeyOfName(p, length, 16);
-  if (IsVersionKeyword(name)) return nullptr;
+  // Keys are declared in small letters and written as declared, so the
+  // bytes as they are find nearly every key without folding their case;
+  // either lookup finds the same entry.
+  const SettingsSectionBase& section = *cursor->current_section;
+  const NameKey as_written = KeyOfNameAsWritten(p, length);
+  if (IsVersionKeyword(as_written)) return nullptr;
   size_t index = 0;
-  const SettingsEntry* entry =
-      FindKey(*cursor->current_section, p, length, name, &index);
-  if (entry == nullptr) return nullptr;
+  const SettingsEntry* entry = FindKey(section, p, length, as_written, &index);
+  if (entry == nullptr) {
+    const NameKey name = KeyOfName(p, length, 16);
+    if (IsVersionKeyword(name)) return nullptr;
+    entry = FindKey(section, p, length, name, &index);
+    if (entry == nullptr) return nullptr;
+  }
   cursor->current_entry = entry;
   cursor->current_entry_index = index;
   cursor->token_start = p + length;
