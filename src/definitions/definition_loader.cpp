@@ -164,7 +164,8 @@ void LoadWebServers(std::vector<WebServerDefinition>* list,
     ForEachWebServerFile(folder, keep);
   } else {
     if (list->capacity() == 0) {
-      list->reserve(static_cast<size_t>(std::count(names->begin(), names->end(), '\0')));
+      list->reserve(
+          static_cast<size_t>(std::count(names->begin(), names->end(), '\0')));
     }
     for (size_t at = 0; at < names->size(); at = names->find('\0', at) + 1) {
       VisitWebServerFile(folder, names->c_str() + at, keep);

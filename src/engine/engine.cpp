@@ -421,8 +421,8 @@ void ReloadWebServers(SchedulerEngine& engine) {
   ReloadWebServersFrom(engine, nullptr);
 }
 
-// A listing of a folder of thousands of files costs the system more than
-// reading a hundred of them, so both kinds come from one.
+// Listing a folder of thousands of files costs the system as much as
+// reading some fifty of them, so both kinds come from one listing.
 void ReloadDefinitions(SchedulerEngine& engine) {
   std::string web_server_names;
   ReloadSchedulesKeeping(engine, &web_server_names);
