@@ -17,7 +17,8 @@
 #include "engine_fixture.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
-#include "schedules/status_report.h"
+#include "schedules/report_model.h"
+#include "schedules/report_text.h"
 
 namespace corvana::bench {
 namespace {
