@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "calendar/zone_offset.h"
+#include "logging/log_stamp.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
@@ -71,52 +72,6 @@ std::string LocalStamp(int64_t seconds) {
 
 namespace {
 
-// The fields of a stamp as the log writes them, digits in their places,
-// read without sscanf: the replay reads one stamp per definition. False
-// for any other text, which sscanf then reads as before.
-bool ReadPlainStamp(const std::string& text, int* fields) {
-  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
-  if (text.size() != sizeof kShape - 1) return false;
-  int* field = fields;
-  *field = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (kShape[i] != 'd') {
-      if (c != kShape[i]) return false;
-      *++field = 0;
-    } else if (c >= '0' && c <= '9') {
-      *field = *field * 10 + (c - '0');
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
-  int f[6];  // year, month, day, hour, minute, second
-  char tail;
-  if (text.size() != 19) return false;
-  const bool plain = ReadPlainStamp(text, f);
-  if ((!plain && std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1],
-                             &f[2], &f[3], &f[4], &f[5], &tail) != 6) ||
-      !platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds)) {
-    return false;
-  }
-  // Out-of-range fields would carry over; a skipped local time moves. Digits
-  // in their places read back as the same fields; other text must read back
-  // as itself.
-  platform::LocalTime local;
-  if (!plain) return LocalStamp(*seconds) == text;
-  return platform::ToLocalTime(*seconds, &local) && local.year == f[0] &&
-         local.month_index == f[1] - 1 && local.day == f[2] && local.hour == f[3] &&
-         local.minute == f[4] && local.second == f[5];
-}
-
-namespace {
-
 // The fields a stamp shows, compared instead of two stamps' text: the
 // replay reads one stamp per definition, and formatting three candidates
 // each showed in the whole run of `schedules`.
@@ -126,6 +81,27 @@ bool SameStampFields(const platform::LocalTime& a, const platform::LocalTime& b)
 }
 
 }  // namespace
+
+// Out-of-range fields would carry over; a skipped local time moves. A stamp
+// as the log writes them, read without sscanf (the replay reads one per
+// definition), reads back as the same fields; other text must read back as
+// itself.
+bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
+  if (text.size() != 19) return false;
+  platform::LocalTime shown;
+  platform::LocalTime local;
+  if (ReadStampTime(text, &shown)) {
+    return platform::FromLocalTime(shown.year, shown.month_index, shown.day, shown.hour,
+                                   shown.minute, shown.second, seconds) &&
+           platform::ToLocalTime(*seconds, &local) && SameStampFields(local, shown);
+  }
+  int f[6];  // year, month, day, hour, minute, second
+  char tail;
+  return std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1], &f[2],
+                     &f[3], &f[4], &f[5], &tail) == 6 &&
+         platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds) &&
+         LocalStamp(*seconds) == text;
+}
 
 std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
   int64_t seconds = 0;

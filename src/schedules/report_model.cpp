@@ -9,6 +9,7 @@
 #include "engine/due_rules.h"
 #include "logging/escape.h"
 #include "logging/log.h"
+#include "logging/log_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/seams.h"
@@ -67,12 +68,7 @@ DefinitionRow Row(const char* file, const Definition& record,
 // A log stamp's local date and time, for the latch a reload carries.
 std::optional<platform::LocalTime> StampFields(const std::string& stamp) {
   platform::LocalTime local;
-  int month = 0;
-  if (std::sscanf(stamp.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &local.year, &month,
-                  &local.day, &local.hour, &local.minute, &local.second) != 6) {
-    return std::nullopt;
-  }
-  local.month_index = month - 1;
+  if (!ReadStampTime(stamp, &local)) return std::nullopt;
   return local;
 }
 
