@@ -9,6 +9,7 @@
 #include "engine/due_rules.h"
 #include "logging/escape.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 #include "logging/log_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
@@ -32,7 +33,7 @@ class CaptureSink final : public LogSink {
 
   void Write(const char* message) override {
     const std::string_view text(message);
-    if (text.starts_with("Load settings '") || text == "Load settings - OK") {
+    if (text.starts_with(log_line::kLoadSettings) || text == log_line::kLoadSettingsOk) {
       return;
     }
     lines_.emplace_back(text);
