@@ -76,6 +76,22 @@ void Apply(Event event, std::string_view stamp, LastRun* run) {
   }
 }
 
+// A line of the engine's that names the id.
+void AddRun(const Pattern& pattern, std::string_view id_text, std::string_view stamp,
+            RunHistory* history) {
+  const std::string id(id_text);
+  Kind kind = pattern.kind;
+  if (pattern.event == Event::kRunning) {
+    history->last_running_web_server = kind == Kind::kWebServer;
+  } else if (pattern.event == Event::kStillActive) {
+    if (history->last_running_web_server) kind = Kind::kWebServer;
+  } else if (pattern.event == Event::kStopped || pattern.event == Event::kTerminated) {
+    kind = RunningKind(*history, id);
+  }
+  auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
+  Apply(pattern.event, stamp, &runs[id]);
+}
+
 }  // namespace
 
 void AddLogLine(std::string_view line, RunHistory* history) {
@@ -98,21 +114,9 @@ void AddLogLine(std::string_view line, RunHistory* history) {
   }
   for (const Pattern& pattern : kPatterns) {
     const size_t length = std::strlen(pattern.prefix);
-    if (message.substr(0, length) != pattern.prefix || message.size() == length) {
-      continue;
+    if (message.substr(0, length) == pattern.prefix && message.size() > length) {
+      return AddRun(pattern, message.substr(length), *stamp, history);
     }
-    const std::string id(message.substr(length));
-    Kind kind = pattern.kind;
-    if (pattern.event == Event::kRunning) {
-      history->last_running_web_server = kind == Kind::kWebServer;
-    } else if (pattern.event == Event::kStillActive) {
-      if (history->last_running_web_server) kind = Kind::kWebServer;
-    } else if (pattern.event == Event::kStopped || pattern.event == Event::kTerminated) {
-      kind = RunningKind(*history, id);
-    }
-    auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
-    Apply(pattern.event, *stamp, &runs[id]);
-    return;
   }
 }
 
