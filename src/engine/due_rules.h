@@ -10,6 +10,10 @@
 
 namespace corvana {
 
+// The serve run starts from this local time of an evening to midnight.
+inline constexpr int kServeWindowHour = 23;
+inline constexpr int kServeWindowMinute = 24;
+
 // What a reload at `now` keeps of a start at local time `start`: the date
 // and minute it names, and the latch while that minute lasts.
 void CarryLatch(const platform::LocalTime& start, const platform::LocalTime& now,

@@ -16,8 +16,6 @@ inline constexpr int kTickPauseMs = 310;
 inline constexpr int kTicksPerSupervision = 10;
 inline constexpr double kRunTimeLimitS = 86395.0;  // a day less five seconds
 inline constexpr double kServeIntervalS = 86400.0;
-inline constexpr int kServeWindowHour = 23;
-inline constexpr int kServeWindowMinute = 24;
 
 // Set by the control handler's thread, polled by the worker thread.
 extern std::atomic<bool> stop_requested;

@@ -13,7 +13,7 @@
 #include "schedules/rule_text.h"
 #include "schedules/run_history.h"
 #include "schedules/schedules_cli.h"
-#include "schedules/status_report.h"
+#include "schedules/time_arguments.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
 #include "platform/seams.h"
