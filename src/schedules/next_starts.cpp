@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <tuple>
 
-#include "calendar/civil_date.h"
 #include "engine/due_rules.h"
+#include "platform/civil_date.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
 namespace {
 
+using platform::DaysFromCivil;
+using platform::DaysInMonth;
 using platform::LocalTime;
+using platform::WeekdayOfDays;
 
 constexpr int64_t kDayS = 86400;
 // A local time exists zero, one or two times; the other instance lies one
