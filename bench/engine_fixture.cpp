@@ -6,8 +6,8 @@
 
 #include "calendar/packed_time.h"
 #include "environment/app_context.h"
-#include "logging/start_up.h"
 #include "platform/clock.h"
+#include "service/start_up.h"
 
 namespace corvana::bench {
 namespace {

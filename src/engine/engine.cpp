@@ -15,7 +15,6 @@
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
-#include "logging/start_up.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "webserver/webserver_control.h"
@@ -359,7 +358,6 @@ SchedulerEngine::SchedulerEngine() = default;
 SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 
 void EngineStart(SchedulerEngine& engine) {
-  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
   engine.change_counter = ReadChangeCounter();
   // One may be left from an earlier run. The quit must be over before the
   // web-server reload below starts nginx, or it stops the new one.

@@ -51,6 +51,7 @@ struct SchedulerEngine {
   std::vector<WebServerDefinition> vanished_web_servers;
 };
 
+// Once the service has set up the context (InitAppContext).
 void EngineStart(SchedulerEngine& engine);
 void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);

@@ -14,6 +14,7 @@
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
+#include "service/start_up.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
@@ -59,7 +60,9 @@ class EngineTest : public ::testing::Test {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     Write("schedule_counter.dat", bytes);
   }
+  // As the service starts: a fresh context and log each time.
   SchedulerEngine& Start() {
+    InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
     engine_ = std::make_unique<SchedulerEngine>();
     EngineStart(*engine_);
     engine_->program_dir = "";
