@@ -380,8 +380,8 @@ void EngineStart(SchedulerEngine& engine) {
 
 namespace {
 
-// With `web_server_names`, the listing also keeps the web-server files'
-// names for ReloadWebServersFrom.
+// The listing also keeps the web-server files' names for
+// ReloadWebServersFrom.
 void ReloadSchedulesKeeping(SchedulerEngine& engine,
                             std::string* web_server_names) {
   WriteTimestampedLog(log_line::kLoadingSchedules);
@@ -391,7 +391,6 @@ void ReloadSchedulesKeeping(SchedulerEngine& engine,
          });
 }
 
-// Lists the folder itself when `names` is null.
 void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
   WriteTimestampedLog(log_line::kLoadingWebServers);
   Reload(engine.web_servers, engine.vanished_web_servers,
@@ -410,14 +409,6 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
 }
 
 }  // namespace
-
-void ReloadSchedules(SchedulerEngine& engine) {
-  ReloadSchedulesKeeping(engine, nullptr);
-}
-
-void ReloadWebServers(SchedulerEngine& engine) {
-  ReloadWebServersFrom(engine, nullptr);
-}
 
 // Listing a folder of thousands of files costs the system as much as
 // reading some fifty of them, so both kinds come from one listing.
