@@ -26,7 +26,7 @@ ScheduleDefinition WeekdaySchedule(int variant) {
   record.name = "Nightly web report " + std::to_string(variant);
   record.profile = "www.example.com";
   record.enabled = 1;
-  record.type_schedule = FileValue(ScheduleKind::kWeekdays);
+  record.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
   record.type_period = 11;
   record.days_week = 31;
   record.hour = 3;
