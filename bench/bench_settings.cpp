@@ -17,6 +17,7 @@
 #include "definitions/schedule_definition.h"
 #include "schedule_document.h"
 #include "settings/settings_document.h"
+#include "support/settings_writer.h"
 
 namespace corvana {
 namespace {

@@ -60,8 +60,6 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
                    const char* text, size_t length);
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const std::string& path, int read_mode);
-std::string WriteSettings(const SettingsDocumentBase& document,
-                          const void* record, const char* product_name);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
               size_t field_offset, int32_t default_value);
 }  // namespace settings_core
@@ -110,14 +108,6 @@ template <class Record>
 bool ParseSettings(const SettingsDocument<Record>& document, Record* record,
                    const char* text, size_t length) {
   return settings_core::ParseSettings(document, record, text, length);
-}
-
-// The file as the analyzer writes it, CR LF line ends. Keys holding their
-// default are left out.
-template <class Record>
-std::string WriteSettings(const SettingsDocument<Record>& document,
-                          const Record& record, const char* product_name) {
-  return settings_core::WriteSettings(document, &record, product_name);
 }
 
 }  // namespace corvana
