@@ -1,11 +1,11 @@
 #include "calendar/zone_offset.h"
 
-#include "calendar/civil_date.h"
+#include "platform/civil_date.h"
 
 namespace corvana {
 
 int64_t LocalCivilSeconds(const platform::LocalTime& local) {
-  return DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
+  return platform::DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
          (local.hour * 60 + local.minute) * 60 + local.second;
 }
 
@@ -16,7 +16,7 @@ int64_t UtcOffsetS(int64_t seconds) {
 }
 
 ZoneDays::Day ZoneDays::At(int year, int month, int day) {
-  const int64_t days = DaysFromCivil(year, month, day);
+  const int64_t days = platform::DaysFromCivil(year, month, day);
   const auto found = by_day_.find(days);
   if (found != by_day_.end()) return found->second;
   // The day's first and last local seconds, an hour wider each side: a

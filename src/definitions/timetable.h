@@ -27,14 +27,6 @@ enum class IntervalUnit : int32_t {
   kDays = 2,
 };
 
-// What a file holds for the kind, for code that writes records.
-constexpr int32_t FileValue(ScheduleKind kind) {
-  return static_cast<int32_t>(kind);
-}
-constexpr int32_t FileValue(IntervalUnit unit) {
-  return static_cast<int32_t>(unit);
-}
-
 inline ScheduleKind KindOf(int32_t type_schedule) {
   return static_cast<ScheduleKind>(type_schedule);
 }

@@ -15,7 +15,6 @@
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
-#include "logging/start_up.h"
 #include "platform/env.h"
 #include "platform/seams.h"
 #include "webserver/webserver_control.h"
@@ -359,7 +358,6 @@ SchedulerEngine::SchedulerEngine() = default;
 SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 
 void EngineStart(SchedulerEngine& engine) {
-  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
   engine.change_counter = ReadChangeCounter(HomeFolder());
   // One may be left from an earlier run. The quit must be over before the
   // web-server reload below starts nginx, or it stops the new one.
@@ -382,8 +380,8 @@ void EngineStart(SchedulerEngine& engine) {
 
 namespace {
 
-// With `web_server_names`, the listing also keeps the web-server files'
-// names for ReloadWebServersFrom.
+// The listing also keeps the web-server files' names for
+// ReloadWebServersFrom.
 void ReloadSchedulesKeeping(SchedulerEngine& engine,
                             std::string* web_server_names) {
   WriteTimestampedLog(log_line::kLoadingSchedules);
@@ -393,7 +391,6 @@ void ReloadSchedulesKeeping(SchedulerEngine& engine,
          });
 }
 
-// Lists the folder itself when `names` is null.
 void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
   WriteTimestampedLog(log_line::kLoadingWebServers);
   Reload(engine.web_servers, engine.vanished_web_servers,
@@ -412,14 +409,6 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
 }
 
 }  // namespace
-
-void ReloadSchedules(SchedulerEngine& engine) {
-  ReloadSchedulesKeeping(engine, nullptr);
-}
-
-void ReloadWebServers(SchedulerEngine& engine) {
-  ReloadWebServersFrom(engine, nullptr);
-}
 
 // Listing a folder of thousands of files costs the system as much as
 // reading some fifty of them, so both kinds come from one listing.

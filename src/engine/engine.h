@@ -49,10 +49,9 @@ struct SchedulerEngine {
   std::vector<WebServerDefinition> vanished_web_servers;
 };
 
+// Once the service has set up the context (InitAppContext).
 void EngineStart(SchedulerEngine& engine);
-void ReloadSchedules(SchedulerEngine& engine);
-void ReloadWebServers(SchedulerEngine& engine);
-// Both, from one listing of the folder.
+// The schedules and the web servers, from one listing of the folder.
 void ReloadDefinitions(SchedulerEngine& engine);
 // What the reloads keep: each old record's running child, with `started_at`,
 // lands in a fresh record of the same id: the one at the same place among

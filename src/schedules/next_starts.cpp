@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <tuple>
 
-#include "calendar/civil_date.h"
 #include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
+#include "platform/civil_date.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
 namespace {
 
+using platform::DaysFromCivil;
+using platform::DaysInMonth;
 using platform::LocalTime;
+using platform::WeekdayOfDays;
 
 // A local time exists zero, one or two times; the other instance lies one
 // daylight-saving shift away.

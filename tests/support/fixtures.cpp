@@ -11,9 +11,9 @@
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "logging/log_stamp.h"
-#include "logging/start_up.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "service/start_up.h"
 
 namespace corvana::testing {
 namespace fs = std::filesystem;

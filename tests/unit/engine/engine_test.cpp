@@ -14,6 +14,7 @@
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
+#include "service/start_up.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
@@ -59,7 +60,9 @@ class EngineTest : public ::testing::Test {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     Write("schedule_counter.dat", bytes);
   }
+  // As the service starts: a fresh context and log each time.
   SchedulerEngine& Start() {
+    InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
     engine_ = std::make_unique<SchedulerEngine>();
     EngineStart(*engine_);
     engine_->program_dir = "";
@@ -243,7 +246,7 @@ TEST_F(EngineTest, ReloadKeepsARunningChildAndTheLatchById) {
   launcher_.Finish(engine_->schedules[0].id == "B" ? engine_->schedules[0].process
                                                    : engine_->schedules[1].process, 0);
   std::filesystem::remove(home_ / "B.schedule");
-  ReloadSchedules(*engine_);  // in the window
+  ReloadDefinitions(*engine_);  // in the window
   ASSERT_EQ(engine_->schedules.size(), 1u);
   EXPECT_EQ(engine_->schedules[0].process, child_a);
   EXPECT_TRUE(engine_->schedules[0].fired);
@@ -277,7 +280,7 @@ TEST_F(EngineTest, AReloadNeverRepeatsAnOccurrenceThatRan) {
       if (!reloaded && clock_.NowSeconds() >= base_s + c.reload_s) {
         Write("A.schedule", c.after);
         Supervise(*engine_);  // the quick child is no longer tracked
-        ReloadSchedules(*engine_);
+        ReloadDefinitions(*engine_);
         reloaded = true;
       }
       RunFor(1);
@@ -301,7 +304,7 @@ TEST_F(EngineTest, DuplicateIdsCarryOverEveryRunningChildInOrder) {
   engine_->schedules = {first, second};
   Write("a.schedule", ScheduleText(2, 5, 0, 0));
   Write("a.b.schedule", ScheduleText(2, 6, 0, 0));
-  ReloadSchedules(*engine_);
+  ReloadDefinitions(*engine_);
   ASSERT_EQ(engine_->schedules.size(), 2u);
   EXPECT_EQ(engine_->schedules[0].process, first.process);
   EXPECT_EQ(engine_->schedules[0].started_at, 100);
@@ -482,16 +485,16 @@ TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   };
   EXPECT_EQ(count_detached("nginx.exe\""), 1);
   EXPECT_TRUE(engine_->web_servers_started);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\""), 1);
   Write("Site.webserver", IntervalWebServerText(30, 0));
   Write("Other.webserver", IntervalWebServerText(60, 0));
-  ReloadWebServers(*engine_);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\" -s quit"), 2);  // start-up's and one more
   EXPECT_EQ(LogCount("Stop webservers..."), 1);
   Write("Site.webserver", IntervalWebServerText(30));
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\""), 2);
   EXPECT_EQ(LogCount("Start webservers..."), 2);
 }
