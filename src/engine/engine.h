@@ -56,20 +56,6 @@ void ReloadSchedules(SchedulerEngine& engine);
 void ReloadWebServers(SchedulerEngine& engine);
 // Both, from one listing of the folder.
 void ReloadDefinitions(SchedulerEngine& engine);
-// What the reloads keep: each old record's running child, with `started_at`,
-// lands in a fresh record of the same id: the one at the same place among
-// the records of that id, else the first of them without a child. Every old
-// record's latch and last start (date and minute) go to that same place, or
-// the first of the id, except to an interval web server, whose interval
-// starts afresh. A child that no fresh record takes goes
-// to `vanished` while it runs; other handles nobody keeps are released (all
-// of them when `vanished` is null).
-void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
-                      std::vector<ScheduleDefinition>& fresh,
-                      std::vector<ScheduleDefinition>* vanished = nullptr);
-void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
-                      std::vector<WebServerDefinition>& fresh,
-                      std::vector<WebServerDefinition>* vanished = nullptr);
 void EngineShutdown(SchedulerEngine& engine);
 
 void EngineTick(SchedulerEngine& engine);
