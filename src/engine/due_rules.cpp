@@ -170,4 +170,11 @@ void RecordUpdate(const ClockReading& now, RunState& record) {
   record.last_update_s = now.seconds;
 }
 
+bool IsServeDue(int64_t serve_started_s, const ClockReading& now) {
+  return static_cast<double>(now.seconds - serve_started_s) / kServeIntervalS >
+             1.0 &&
+         now.local.hour == kServeWindowHour &&
+         now.local.minute >= kServeWindowMinute;
+}
+
 }  // namespace corvana

@@ -15,9 +15,6 @@ namespace corvana {
 inline constexpr int kTickPauseMs = 310;
 inline constexpr int kTicksPerSupervision = 10;
 inline constexpr double kRunTimeLimitS = 86395.0;  // a day less five seconds
-inline constexpr double kServeIntervalS = 86400.0;
-inline constexpr int kServeWindowHour = 23;
-inline constexpr int kServeWindowMinute = 24;
 
 // Set by the control handler's thread, polled by the worker thread.
 extern std::atomic<bool> stop_requested;
@@ -62,7 +59,6 @@ void EngineTick(SchedulerEngine& engine);
 // Also releases the vanished definitions' children that have ended, and ends
 // those that have run too long.
 void Supervise(SchedulerEngine& engine);
-bool IsServeDue(SchedulerEngine& engine);
 
 void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule);
 void LaunchWebServerUpdate(SchedulerEngine& engine,

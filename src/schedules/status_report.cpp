@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "definitions/definition_loader.h"
-#include "engine/engine.h"
+#include "engine/due_rules.h"
 #include "logging/escape.h"
 #include "logging/log.h"
 #include "platform/clock.h"
