@@ -35,6 +35,16 @@ inline IntervalUnit UnitOf(int32_t type_interval) {
   return static_cast<IntervalUnit>(type_interval);
 }
 
+// The length of an interval's unit; 0 for a value that names no unit.
+inline int32_t UnitSeconds(int32_t type_interval) {
+  switch (UnitOf(type_interval)) {
+    case IntervalUnit::kMinutes: return 60;
+    case IntervalUnit::kHours: return 3600;
+    case IntervalUnit::kDays: return 86400;
+  }
+  return 0;
+}
+
 // The calendar keys, named as in the files. They keep the files' integer
 // types: a file may hold any value, and one outside the kinds is never due.
 struct Timetable {

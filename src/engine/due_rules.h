@@ -10,10 +10,6 @@
 
 namespace corvana {
 
-// The serve run starts from this local time of an evening to midnight.
-inline constexpr int kServeWindowHour = 23;
-inline constexpr int kServeWindowMinute = 24;
-
 // What a reload at `now` keeps of a start at local time `start`: the date
 // and minute it names, and the latch while that minute lasts.
 void CarryLatch(const platform::LocalTime& start, const platform::LocalTime& now,
@@ -32,5 +28,12 @@ bool IsWebServerDue(WebServerDefinition& web_server, const ClockReading& now);
 // What the engine remembers of an update that falls due at `now`: the
 // interval counts from it.
 void RecordUpdate(const ClockReading& now, RunState& record);
+
+// The analyzer's serve run: more than a day after the last one (0: none
+// since start-up), in the evening window from 23:24 to midnight.
+inline constexpr double kServeIntervalS = 86400.0;
+inline constexpr int kServeWindowHour = 23;
+inline constexpr int kServeWindowMinute = 24;
+bool IsServeDue(int64_t serve_started_s, const ClockReading& now);
 
 }  // namespace corvana

@@ -339,16 +339,6 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   return starts;
 }
 
-int64_t IntervalStepS(const WebServerDefinition& web_server) {
-  const int64_t interval = IntervalUnits(web_server);
-  switch (UnitOf(web_server.type_interval)) {
-    case IntervalUnit::kMinutes: return interval * 60;
-    case IntervalUnit::kHours: return interval * 3600;
-    case IntervalUnit::kDays: return interval * kDayS;
-    default: return 0;
-  }
-}
-
 // Seconds in [low, high] at which the offset from UTC changes.
 std::vector<int64_t> OffsetChanges(int64_t low, int64_t high) {
   std::vector<int64_t> changes;
@@ -416,7 +406,8 @@ Start StartAt(int64_t seconds) {
 std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
                                   const Replay& replay) {
   std::vector<Start> starts;
-  const int64_t step_s = IntervalStepS(web_server);
+  const int64_t step_s = int64_t{IntervalUnits(web_server)} *
+                         UnitSeconds(web_server.type_interval);
   int64_t last_s = replay.load_s;
   // Without a load in the log (a log begun afresh), the last update shown
   // is the best there is.

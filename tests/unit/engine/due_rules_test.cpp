@@ -608,5 +608,20 @@ TEST_F(DaylightSavingWebServerTest, IntervalsInTheRepeatedHourAreRealMinutes) {
   }
 }
 
+// More than a whole day after the last serve run, and only from 23:24 on.
+TEST(IsServeDueTest, AfterMoreThanADayInTheEveningWindow) {
+  const int64_t started_s = 1000000;
+  const struct {
+    int64_t elapsed_s;
+    int hour, minute;
+    bool due;
+  } cases[] = {{86401, 23, 24, true},  {86401, 23, 59, true},  {86400, 23, 30, false},
+               {86401, 23, 23, false}, {86401, 0, 24, false}, {86401, 22, 59, false}};
+  for (const auto& c : cases) {
+    const ClockReading now{started_s + c.elapsed_s, At(2026, 12, 7, c.hour, c.minute, 0)};
+    EXPECT_EQ(IsServeDue(started_s, now), c.due) << c.elapsed_s << " " << c.hour << ":" << c.minute;
+  }
+}
+
 }  // namespace
 }  // namespace corvana

@@ -313,56 +313,6 @@ TEST_F(EngineTest, DuplicateIdsCarryOverEveryRunningChildInOrder) {
   EXPECT_TRUE(launcher_.released.empty());
 }
 
-TEST_F(EngineTest, CarryOverOfDuplicateIdsNeverDropsARunningChild) {
-  Start();
-  // Old records as id:child (0: none), fresh ids, and the child each fresh
-  // record ends with; children that find no fresh record are kept aside. A
-  // child stays at its place among the records of its id while there is one.
-  struct Old {
-    const char* id;
-    int child;
-  };
-  const struct {
-    std::vector<Old> old;
-    std::vector<const char*> fresh;
-    std::vector<int> carried;
-    std::vector<int> set_aside;
-  } cases[] = {
-      {{{"a", 1}, {"a", 0}}, {"a"}, {1}, {}},
-      {{{"a", 0}, {"a", 1}}, {"a"}, {1}, {}},
-      {{{"a", 1}, {"a", 2}}, {"a", "a"}, {1, 2}, {}},
-      {{{"a", 1}, {"a", 2}}, {"a"}, {1}, {2}},
-      {{{"a", 1}}, {"a", "a"}, {1, 0}, {}},
-      {{{"a", 0}, {"a", 1}}, {"a", "a"}, {0, 1}, {}},
-      {{{"a", 0}, {"a", 1}, {"a", 2}}, {"a", "a"}, {2, 1}, {}},
-      {{{"a", 1}, {"b", 2}, {"a", 3}}, {"b", "a", "c", "a"}, {2, 1, 0, 3}, {}},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    std::vector<platform::ProcessHandle> children(4, 0);
-    std::vector<ScheduleDefinition> snapshot;
-    for (const Old& old : c.old) {
-      ScheduleDefinition record;
-      record.id = old.id;
-      if (old.child != 0) children[old.child] = record.process = launcher_.Start({});
-      snapshot.push_back(record);
-    }
-    std::vector<ScheduleDefinition> fresh(c.fresh.size());
-    for (size_t f = 0; f < c.fresh.size(); ++f) fresh[f].id = c.fresh[f];
-    std::vector<ScheduleDefinition> vanished;
-    launcher_.released.clear();
-    CarryOverRunTime(snapshot, fresh, &vanished);
-    for (size_t f = 0; f < fresh.size(); ++f) {
-      EXPECT_EQ(fresh[f].process, children[c.carried[f]]) << "case " << i << " record " << f;
-    }
-    ASSERT_EQ(vanished.size(), c.set_aside.size()) << "case " << i;
-    for (size_t v = 0; v < vanished.size(); ++v) {
-      EXPECT_EQ(vanished[v].process, children[c.set_aside[v]]) << "case " << i;
-    }
-    EXPECT_TRUE(launcher_.released.empty()) << "case " << i;
-  }
-}
-
 // One site whose update hangs, and a second file of the same id that is
 // never due, listed before it or after it (by name, where the file system
 // lists in name order): the hanging update is still watched after a
