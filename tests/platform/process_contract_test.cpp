@@ -238,14 +238,11 @@ class UnresumableLauncher final : public platform::SystemLauncher {
 
 TEST(ProcessTest, AChildThatCannotBeResumedIsEndedAndNotStarted) {
   UnresumableLauncher launcher;
+  testing::ScopedSeams seams(launcher);
   ProcessStart start;
   start.application = testing::SelfPath();
   start.command_line = SelfCommand("sleep 600000");
-  platform::ProcessHandle started = 0;
-  {
-    testing::ScopedSeams seams(launcher);
-    started = platform::CurrentLauncher().Start(start);
-  }
+  const ProcessHandle started = platform::CurrentLauncher().Start(start);
   EXPECT_EQ(started, 0);
   if (started != 0) platform::TerminateChild(started, 1);  // else it sleeps on
   HANDLE child = launcher.child;

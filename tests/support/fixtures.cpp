@@ -171,11 +171,9 @@ platform::ProcessHandle RecordingLauncher::Start(
   starts.push_back(start);
   if (fail_starts) return 0;
   platform::ProcessHandle handle = next_++;
-  if (start.command_line.ends_with(" -s quit")) {
-    children[handle] = {platform::ProcessState::kExited, 0};
-  } else {
-    children[handle] = {platform::ProcessState::kRunning, 0};
-  }
+  children[handle] = {start.command_line.ends_with(" -s quit") ? platform::ProcessState::kExited
+                                                               : platform::ProcessState::kRunning,
+                      0};
   return handle;
 }
 
