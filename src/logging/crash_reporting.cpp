@@ -3,7 +3,6 @@
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
-#include "platform/env.h"
 
 namespace corvana {
 namespace {
@@ -28,23 +27,14 @@ CrashLibrary& Loaded() {
   return *library;
 }
 
-std::string& FolderForTesting() {
-  static auto* folder = new std::string;
-  return *folder;
-}
-
 template <typename Function>
 bool Resolve(platform::Library* library, const char* name, Function* out) {
   *out = reinterpret_cast<Function>(platform::FindLibrarySymbol(library, name));
   return *out != nullptr;
 }
 
-bool LoadEntryPoints(CrashLibrary* out) {
+bool LoadEntryPoints(const std::string& folder, CrashLibrary* out) {
   platform::Library library;
-  // Empty when the system does not tell, and then nothing is loaded.
-  const std::string folder = FolderForTesting().empty()
-                                 ? platform::ExecutableFolder()
-                                 : FolderForTesting();
   if (folder.empty() ||
       !platform::OpenLibrary(folder + CrashLibraryFileName(), &library)) {
     return false;  // no library, no crash reports, nothing to say
@@ -122,20 +112,16 @@ void LogInstallResult(int install_result) {
 
 }  // namespace
 
-int InstallCrashReporting(const char* product_name, const char* version_text,
+int InstallCrashReporting(const std::string& library_folder,
+                          const char* product_name, const char* version_text,
                           const char* privacy_policy_url) {
   CrashLibrary found;
-  if (!LoadEntryPoints(&found)) return 0;
+  if (!LoadEntryPoints(library_folder, &found)) return 0;
   Loaded() = found;
   CrashInstallInfo info =
       MakeInstallInfo(product_name, version_text, privacy_policy_url);
   LogInstallResult(found.install(&info));
   return 1;
-}
-
-void ResetCrashReportingForTesting(const std::string& library_folder) {
-  Loaded() = CrashLibrary{};
-  FolderForTesting() = library_folder;
 }
 
 }  // namespace corvana

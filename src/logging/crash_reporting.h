@@ -10,8 +10,8 @@
 
 namespace corvana {
 
-// Looked for beside the executable only: "CrashRpt1402.dll", and on POSIX a
-// shared library with the same three entry points, "libCrashRpt1402.so".
+// "CrashRpt1402.dll", and on POSIX a shared library with the same three
+// entry points, "libCrashRpt1402.so".
 inline std::string CrashLibraryFileName() {
   return platform::LibraryFileName("CrashRpt1402");
 }
@@ -61,13 +61,12 @@ using CrAddFile2AFunction = int(CORVANA_LIBRARY_CALL*)(const char* file,
 using CrGetLastErrorMsgAFunction = int(CORVANA_LIBRARY_CALL*)(char* buffer,
                                                         unsigned int size);
 
-// 0 when the library could not be loaded, else 1 whatever the install gave.
-int InstallCrashReporting(const char* product_name, const char* version_text,
+// Loads the library from `library_folder` (ending with the path separator;
+// the service gives the executable's own, and nowhere else is looked in)
+// and installs it. 0 when it could not be loaded, else 1 whatever the
+// install gave. An empty folder loads nothing.
+int InstallCrashReporting(const std::string& library_folder,
+                          const char* product_name, const char* version_text,
                           const char* privacy_policy_url);
-
-// Tests only: forgets the entry points found so far, and makes the next
-// install look for the library in `library_folder` (ending with the path
-// separator) instead of beside the executable; empty puts that back.
-void ResetCrashReportingForTesting(const std::string& library_folder);
 
 }  // namespace corvana

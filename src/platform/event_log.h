@@ -13,10 +13,13 @@ inline constexpr char kEventSourceName[] = "RavoScheduler";
 
 enum class EventLevel { kError, kWarning, kInformation };
 
-// `strings` fill the message table's text of `event_id` (Windows); `text`
-// is that text already filled in (syslog). False when the system did not
-// take it.
-bool ReportSystemEvent(EventLevel level, uint32_t event_id,
+// `log_address` names the log that takes the report: on POSIX a syslog
+// socket, on Windows the server whose Event Log it is; empty names this
+// machine's own (/dev/log, the local Event Log). `strings` fill the message
+// table's text of `event_id` (Windows); `text` is that text already filled
+// in (syslog). False when the system did not take it.
+bool ReportSystemEvent(const std::string& log_address, EventLevel level,
+                       uint32_t event_id,
                        const std::vector<std::string>& strings,
                        const std::string& text);
 
@@ -40,9 +43,5 @@ EventSourceResult RegisterEventLogSource(const std::string& message_file);
 // Succeeds when no registration is left, also when there was none.
 EventSourceResult RemoveEventLogSource();
 EventSourceState QueryEventLogSource();
-
-// The syslog socket that reports go to; empty: the system's, /dev/log.
-// Tests bind their own. Windows has no such socket and ignores it.
-void SetSyslogSocket(const std::string& path);
 
 }  // namespace corvana::platform

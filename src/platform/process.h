@@ -11,6 +11,9 @@ class HeldProgram;
 
 // A started child, as the platform names it; 0 means none.
 using ProcessHandle = std::intptr_t;
+// The first thread of a child that StartProcess holds until the child is
+// in its job (Windows); POSIX holds none.
+using HeldThread = std::intptr_t;
 
 // How a child is started. Each platform says it in its own terms; POSIX
 // children inherit the scheduler's terminal and priority either way.
@@ -41,8 +44,12 @@ struct ProcessStart {
   const HeldProgram* held = nullptr;
 };
 
-// Starts a child that the caller tracks; 0 on failure.
+// Starts a child that the caller tracks; 0 on failure. A held child goes
+// on through the current launcher's ResumeHeld (platform/seams.h); one that
+// cannot is ended, with what it is in, and the start fails.
 ProcessHandle StartProcess(const ProcessStart& start);
+// Lets a held child go; false when it cannot be.
+bool ResumeHeldThread(HeldThread thread);
 // Starts a child that nobody tracks (it is still reaped on POSIX).
 bool StartDetachedProcess(const ProcessStart& start);
 // kInvalid when the handle is not valid.

@@ -3,19 +3,20 @@
 // interfaces here, reached by Current*() and replaced by Set*(), where
 // nullptr puts the system's back. Set them before the worker thread starts.
 // The service uses the system's; tests install their own, and drive days of
-// ticks in milliseconds without waiting for one. The thread resumer is one
-// call, so it is one pointer rather than an interface, set the same way.
+// ticks in milliseconds without waiting for one. The five: the clock, the
+// process launcher (with the held start's resume), the service manager, the
+// shell's folders and the event reporter. A test that steers one call of
+// the system's launcher or reporter derives from, or builds, the system's
+// own class below.
 //
-// Two more replaceable points stay outside, on purpose:
-// - SetLogSink (logging/log.h) is no system call but a feature of the
-//   product: `schedules` takes the reader's messages from it.
-// - ResetCrashReportingForTesting (logging/crash_reporting.h) forgets the
-//   crash library's entry points, which stay registered with it for the life
-//   of the process; it replaces no call, only where the library is looked for.
+// One more replaceable point stays outside, on purpose: SetLogSink
+// (logging/log.h) is no system call but a feature of the product:
+// `schedules` takes the reader's messages from it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_log.h"
@@ -37,16 +38,26 @@ class ProcessLauncher {
   virtual ~ProcessLauncher() = default;
   virtual ProcessHandle Start(const ProcessStart& start) = 0;
   virtual bool StartDetached(const ProcessStart& start) = 0;
-  // Starts a child that nobody tracks and returns once it has ended, or
-  // after `wait_ms`. A launcher that cannot wait just starts it detached.
-  virtual bool StartDetachedAndWait(const ProcessStart& start, int wait_ms) {
-    (void)wait_ms;
-    return StartDetached(start);
-  }
   virtual ProcessStatus Query(ProcessHandle process) = 0;
   virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
   virtual void Release(ProcessHandle process) = 0;
   virtual void CollectEnded() = 0;
+  // The system's start of a tracked child holds it until it is in its job
+  // (Windows; POSIX holds none) and lets it go through the current
+  // launcher's ResumeHeld, so that a test can make that fail. Unless
+  // overridden, the system's.
+  virtual bool ResumeHeld(HeldThread thread);
+};
+
+// The system's launcher, for a test that steers only the held start.
+class SystemLauncher : public ProcessLauncher {
+ public:
+  ProcessHandle Start(const ProcessStart& start) override;
+  bool StartDetached(const ProcessStart& start) override;
+  ProcessStatus Query(ProcessHandle process) override;
+  bool Terminate(ProcessHandle process, uint32_t exit_code) override;
+  void Release(ProcessHandle process) override;
+  void CollectEnded() override;
 };
 
 // The service manager, while the service runs and when it is registered or
@@ -88,11 +99,20 @@ class EventReporter {
                       const std::string& text) = 0;
 };
 
-// Lets a child go that the system's launcher started held: on Windows a
-// tracked child starts suspended and is resumed once it is in its job;
-// false when it cannot be. Tests put in one that fails. POSIX starts
-// nothing held.
-using ThreadResumer = bool (*)(std::intptr_t thread);
+// The system's reporter, to the log at `log_address` (see event_log.h;
+// empty: this machine's own). One attempt; whatever the system does with
+// it, the engine goes on.
+class SystemEventReporter final : public EventReporter {
+ public:
+  explicit SystemEventReporter(std::string log_address = "")
+      : log_address_(std::move(log_address)) {}
+  void Report(EventLevel level, uint32_t event_id,
+              const std::vector<std::string>& strings,
+              const std::string& text) override;
+
+ private:
+  std::string log_address_;
+};
 
 Clock& CurrentClock();
 ProcessLauncher& CurrentLauncher();
@@ -104,8 +124,5 @@ void SetLauncher(ProcessLauncher* launcher);
 void SetServiceManager(ServiceManager* manager);
 void SetShellFolders(ShellFolders* folders);
 void SetEventReporter(EventReporter* reporter);
-// nullptr: the system's, which CurrentThreadResumer gives as nullptr too.
-void SetThreadResumer(ThreadResumer resumer);
-ThreadResumer CurrentThreadResumer();
 
 }  // namespace corvana::platform

@@ -7,6 +7,7 @@
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
+#include "platform/env.h"
 
 namespace corvana {
 namespace {
@@ -20,7 +21,9 @@ void InitAppContext(const char* product_name, const char* version_text,
   AppContext* context = CreateAppContext(product_name, version_text);
   StartLogFile();
   if (!crash_reporting_installed.load()) {
-    InstallCrashReporting(product_name, version_text, privacy_policy_url);
+    // Empty when the system does not tell, and then nothing is loaded.
+    InstallCrashReporting(platform::ExecutableFolder(), product_name,
+                          version_text, privacy_policy_url);
     crash_reporting_installed.store(true);
   }
   context->logging_enabled.store(true);

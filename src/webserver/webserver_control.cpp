@@ -1,5 +1,6 @@
 #include "webserver/webserver_control.h"
 
+#include <cstdint>
 #include <string>
 
 #include "environment/app_context.h"
@@ -15,6 +16,8 @@ namespace corvana {
 
 namespace {
 
+constexpr int kWaitSliceMs = 5;
+
 platform::ProcessStart NginxStart(const std::string& home_path,
                                   NginxCommand command) {
   platform::ProcessStart start;
@@ -25,6 +28,23 @@ platform::ProcessStart NginxStart(const std::string& home_path,
   if (command == NginxCommand::kQuit) start.command_line += " -s quit";
   start.kind = platform::StartKind::kNoWindow;
   return start;
+}
+
+// Started tracked, so that it can be watched, and released either way: one
+// still running is reaped later. The wait is measured, not counted in
+// slices: a 5 ms sleep takes a whole timer tick on Windows, about 15.6 ms.
+bool StartAndWait(const platform::ProcessStart& start, int wait_ms) {
+  platform::ProcessLauncher& launcher = platform::CurrentLauncher();
+  const platform::ProcessHandle child = launcher.Start(start);
+  if (child == 0) return false;
+  platform::Clock& clock = platform::CurrentClock();
+  const int64_t until_ms = clock.MonotonicMs() + wait_ms;
+  while (clock.MonotonicMs() < until_ms) {
+    if (launcher.Query(child).state != platform::ProcessState::kRunning) break;
+    clock.SleepMs(kWaitSliceMs);
+  }
+  launcher.Release(child);
+  return true;
 }
 
 // The folder lies in the users' data folder, and nginx runs as the system:
@@ -38,9 +58,8 @@ bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
   start.held = &held;
   if (trust.trusted) {
     ForgetNginxRefusal();
-    auto& launcher = platform::CurrentLauncher();
-    return wait_ms > 0 ? launcher.StartDetachedAndWait(start, wait_ms)
-                       : launcher.StartDetached(start);
+    return wait_ms > 0 ? StartAndWait(start, wait_ms)
+                       : platform::CurrentLauncher().StartDetached(start);
   }
   if (trust.present) {
     WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason);

@@ -26,9 +26,9 @@ class SyslogTest : public ::testing::Test {
     std::strncpy(address.sun_path, (dir_.path() / "log").c_str(), sizeof address.sun_path - 1);
     socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
     ASSERT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    platform::SetSyslogSocket(address.sun_path);
+    socket_path_ = address.sun_path;
   }
-  void TearDown() override { platform::SetSyslogSocket(""); close(socket_); }
+  void TearDown() override { close(socket_); }
   std::string Received() {
     char buffer[4096];
     const ssize_t length = recv(socket_, buffer, sizeof buffer, 0);
@@ -37,6 +37,7 @@ class SyslogTest : public ::testing::Test {
 
   testing::TempDir dir_;
   int socket_ = -1;
+  std::string socket_path_;
 };
 
 TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
@@ -48,21 +49,24 @@ TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
                {platform::EventLevel::kInformation, 30}};
   const std::string ident = " RavoScheduler[" + std::to_string(getpid()) + "]: ";
   for (const auto& c : cases) {
-    ASSERT_TRUE(platform::ReportSystemEvent(c.level, 3001, {}, "text of the event"));
+    ASSERT_TRUE(platform::ReportSystemEvent(socket_path_, c.level, 3001, {}, "text of the event"));
     const std::string line = Received();
     SCOPED_TRACE(line);
     EXPECT_TRUE(line.starts_with("<" + std::to_string(c.priority) + ">"));
     EXPECT_TRUE(line.ends_with(ident + "text of the event"));
   }
   // Through the system's reporter: the catalogue's text, the id escaped.
-  platform::SetEventReporter(nullptr);
-  ReportAnalyzerNotStarted(RunKind::kSchedule, "A\x1b[2J");
-  platform::SetEventReporter(&testing::RecordedEvents());
+  {
+    platform::SystemEventReporter reporter(socket_path_);
+    testing::ScopedSeams seams;
+    platform::SetEventReporter(&reporter);
+    ReportAnalyzerNotStarted(RunKind::kSchedule, "A\x1b[2J");
+  }
   EXPECT_TRUE(Received().ends_with(ident +
       "The analyzer could not be started for the schedule A\\x1b[2J."));
   // Nobody listening: one attempt, and the engine goes on.
-  platform::SetSyslogSocket((dir_.path() / "nobody").string());
-  EXPECT_FALSE(platform::ReportSystemEvent(platform::EventLevel::kError, 3001, {}, "x"));
+  EXPECT_FALSE(platform::ReportSystemEvent((dir_.path() / "nobody").string(),
+                                           platform::EventLevel::kError, 3001, {}, "x"));
 }
 
 }  // namespace

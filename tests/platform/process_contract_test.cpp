@@ -226,20 +226,26 @@ TEST_F(ProcessTreeTest, AReleasedChildGoesOnWithWhatItStarted) {
 
 #ifdef _WIN32
 // A suspended child that cannot be resumed is ended; its start fails.
-TEST(ProcessTest, AChildThatCannotBeResumedIsEndedAndNotStarted) {
-  static HANDLE child = nullptr;
-  platform::SetThreadResumer([](std::intptr_t thread) {
+class UnresumableLauncher final : public platform::SystemLauncher {
+ public:
+  bool ResumeHeld(platform::HeldThread thread) override {
     child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
                         GetProcessIdOfThread(reinterpret_cast<HANDLE>(thread)));
     return false;
-  });
+  }
+  HANDLE child = nullptr;
+};
+
+TEST(ProcessTest, AChildThatCannotBeResumedIsEndedAndNotStarted) {
+  UnresumableLauncher launcher;
+  testing::ScopedSeams seams(launcher);
   ProcessStart start;
   start.application = testing::SelfPath();
   start.command_line = SelfCommand("sleep 600000");
-  const ProcessHandle started = platform::StartProcess(start);
-  platform::SetThreadResumer(nullptr);
+  const ProcessHandle started = platform::CurrentLauncher().Start(start);
   EXPECT_EQ(started, 0);
   if (started != 0) platform::TerminateChild(started, 1);  // else it sleeps on
+  HANDLE child = launcher.child;
   ASSERT_NE(child, nullptr);
   const DWORD waited = WaitForSingleObject(child, testing::kHangBoundMs.count());
   EXPECT_EQ(waited, WAIT_OBJECT_0) << "the suspended child stayed behind";

@@ -181,7 +181,9 @@ platform::ProcessHandle RecordingLauncher::Start(
   starts.push_back(start);
   if (fail_starts) return 0;
   platform::ProcessHandle handle = next_++;
-  children[handle] = {platform::ProcessState::kRunning, 0};
+  children[handle] = {start.command_line.ends_with(" -s quit") ? platform::ProcessState::kExited
+                                                               : platform::ProcessState::kRunning,
+                      0};
   return handle;
 }
 
@@ -219,21 +221,24 @@ void RecordingLauncher::Finish(platform::ProcessHandle process,
   children[process] = {platform::ProcessState::kExited, exit_code};
 }
 
+ScopedSeams::ScopedSeams() { stop_requested.store(false); }
+
 ScopedSeams::ScopedSeams(platform::Clock& clock,
-                         platform::ProcessLauncher& launcher) {
+                         platform::ProcessLauncher& launcher)
+    : ScopedSeams(launcher) {
   platform::SetClock(&clock);
-  platform::SetLauncher(&launcher);
-  stop_requested.store(false);
 }
 
-ScopedSeams::ScopedSeams(platform::ProcessLauncher& launcher) {
+ScopedSeams::ScopedSeams(platform::ProcessLauncher& launcher) : ScopedSeams() {
   platform::SetLauncher(&launcher);
-  stop_requested.store(false);
 }
 
 ScopedSeams::~ScopedSeams() {
-  platform::SetClock(nullptr);
-  platform::SetLauncher(nullptr);
+  platform::SetClock(&clock_);
+  platform::SetLauncher(&launcher_);
+  platform::SetServiceManager(&service_manager_);
+  platform::SetShellFolders(&shell_folders_);
+  platform::SetEventReporter(&event_reporter_);
   stop_requested.store(false);
 }
 

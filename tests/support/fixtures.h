@@ -113,8 +113,9 @@ class FakeClock final : public platform::Clock {
   int64_t slept_ms_ = 0;
 };
 
-// Records every start; children "run" until Finish or Terminate. The worker
-// and the control handler's thread may both start processes.
+// Records every start; children "run" until Finish or Terminate, but for
+// nginx's quit, which ends once it has signalled the running nginx. The
+// worker and the control handler's thread may both start processes.
 class RecordingLauncher final : public platform::ProcessLauncher {
  public:
   platform::ProcessHandle Start(const platform::ProcessStart& start) override;
@@ -165,17 +166,25 @@ class RecordingEventReporter final : public platform::EventReporter {
 };
 RecordingEventReporter& RecordedEvents();
 
-// Installs a clock and a launcher for the life of a test fixture and puts
-// the system's back afterwards, with the stop flag clear on both sides.
-// Declare it after the clock and the launcher it is given; without a clock
-// the system's keeps running.
+// Puts back, at its end, all five seams as they were at its start, with the
+// stop flag clear on both sides; a clock and a launcher given are installed
+// for its life. Declare it after the seams it is given; without a clock the
+// system's keeps running.
 class ScopedSeams {
  public:
+  ScopedSeams();
   ScopedSeams(platform::Clock& clock, platform::ProcessLauncher& launcher);
   explicit ScopedSeams(platform::ProcessLauncher& launcher);
   ~ScopedSeams();
   ScopedSeams(const ScopedSeams&) = delete;
   ScopedSeams& operator=(const ScopedSeams&) = delete;
+
+ private:
+  platform::Clock& clock_ = platform::CurrentClock();
+  platform::ProcessLauncher& launcher_ = platform::CurrentLauncher();
+  platform::ServiceManager& service_manager_ = platform::CurrentServiceManager();
+  platform::ShellFolders& shell_folders_ = platform::CurrentShellFolders();
+  platform::EventReporter& event_reporter_ = platform::CurrentEventReporter();
 };
 
 }  // namespace corvana::testing

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace corvana::platform {
 namespace {
@@ -16,16 +15,6 @@ namespace {
 constexpr char kSystemSocket[] = "/dev/log";
 // journald and rsyslog take at least this much in one datagram.
 constexpr size_t kMaxTextBytes = 1900;
-
-std::mutex& SocketLock() {
-  static std::mutex* lock = new std::mutex;
-  return *lock;
-}
-
-std::string& SocketPath() {
-  static std::string* path = new std::string(kSystemSocket);
-  return *path;
-}
 
 int Severity(EventLevel level) {
   switch (level) {
@@ -54,17 +43,14 @@ std::string Datagram(EventLevel level, const std::string& text) {
 
 }  // namespace
 
-bool ReportSystemEvent(EventLevel level, uint32_t,
-                       const std::vector<std::string>&,
+bool ReportSystemEvent(const std::string& log_address, EventLevel level,
+                       uint32_t, const std::vector<std::string>&,
                        const std::string& text) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  {
-    std::lock_guard<std::mutex> guard(SocketLock());
-    const std::string& path = SocketPath();
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  }
+  const std::string path = log_address.empty() ? kSystemSocket : log_address;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (socket_fd < 0) return false;
   const std::string datagram = Datagram(level, text);
@@ -78,10 +64,5 @@ bool ReportSystemEvent(EventLevel level, uint32_t,
 EventSourceResult RegisterEventLogSource(const std::string&) { return {}; }
 EventSourceResult RemoveEventLogSource() { return {}; }
 EventSourceState QueryEventLogSource() { return EventSourceState::kNoRegistration; }
-
-void SetSyslogSocket(const std::string& path) {
-  std::lock_guard<std::mutex> guard(SocketLock());
-  SocketPath() = path.empty() ? kSystemSocket : path;
-}
 
 }  // namespace corvana::platform

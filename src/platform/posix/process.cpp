@@ -187,6 +187,8 @@ bool StartDetachedProcess(const ProcessStart& start) {
   return true;
 }
 
+bool ResumeHeldThread(HeldThread) { return true; }  // nothing is held
+
 ProcessStatus QueryProcess(ProcessHandle process) {
   if (process <= 0) return {};
   pid_t pid = static_cast<pid_t>(process);

@@ -45,10 +45,12 @@ EventSourceResult WriteSourceValues(HKEY key, const std::string& message_file) {
 
 // ANSI calls: the texts are in the ANSI code page throughout, and the
 // system converts them with that very page.
-bool ReportSystemEvent(EventLevel level, uint32_t event_id,
+bool ReportSystemEvent(const std::string& log_address, EventLevel level,
+                       uint32_t event_id,
                        const std::vector<std::string>& strings,
                        const std::string&) {
-  HANDLE source = RegisterEventSourceA(nullptr, kEventSourceName);
+  HANDLE source = RegisterEventSourceA(
+      log_address.empty() ? nullptr : log_address.c_str(), kEventSourceName);
   if (source == nullptr) return false;
   std::vector<const char*> pointers;
   for (const std::string& text : strings) pointers.push_back(text.c_str());
@@ -92,7 +94,5 @@ EventSourceState QueryEventLogSource() {
   RegCloseKey(key);
   return EventSourceState::kRegistered;
 }
-
-void SetSyslogSocket(const std::string&) {}
 
 }  // namespace corvana::platform

@@ -53,10 +53,7 @@ DWORD CreationFlags(StartKind kind) {
 }
 
 bool Resume(HANDLE thread) {
-  if (ThreadResumer resumer = CurrentThreadResumer()) {
-    return resumer(reinterpret_cast<std::intptr_t>(thread));
-  }
-  return ResumeThread(thread) != static_cast<DWORD>(-1);
+  return CurrentLauncher().ResumeHeld(reinterpret_cast<HeldThread>(thread));
 }
 
 // A child left suspended would count as running until the run-time limit
@@ -130,6 +127,10 @@ bool StartDetachedProcess(const ProcessStart& start) {
   if (process == nullptr) return false;
   CloseHandle(process);
   return true;
+}
+
+bool ResumeHeldThread(HeldThread thread) {
+  return ResumeThread(reinterpret_cast<HANDLE>(thread)) != static_cast<DWORD>(-1);
 }
 
 ProcessStatus QueryProcess(ProcessHandle process) {

@@ -50,8 +50,9 @@ std::string StandInPath() {
   return HelperFolder("crashrpt") + CrashLibraryFileName();
 }
 
-int Install() {
-  return InstallCrashReporting(kProductName, kVersionText, kPrivacyPolicyUrl);
+int Install(const std::string& library_folder = HelperFolder("crashrpt")) {
+  return InstallCrashReporting(library_folder, kProductName, kVersionText,
+                               kPrivacyPolicyUrl);
 }
 
 // Indented, so that the child's summary lines are not taken for ours.
@@ -69,7 +70,6 @@ class CrashReportingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::InitContextAt(dir_.path().string());
-    ResetCrashReportingForTesting(HelperFolder("crashrpt"));
     ASSERT_TRUE(platform::OpenLibrary(StandInPath(), &standin_))
         << standin_.error;
     reset_ = Find<testing::StandInResetFunction>("StandInReset");
@@ -80,7 +80,6 @@ class CrashReportingTest : public ::testing::Test {
   }
   void TearDown() override {
     if (reset_) reset_(0);
-    ResetCrashReportingForTesting("");
   }
 
   template <typename Function>
@@ -205,7 +204,7 @@ TEST_F(CrashReportingTest, UnusableLibraryMeansNoCrashReporting) {
     bool logs_the_failed_lookup;
   };
   const std::vector<Case> cases = {
-      {"beside the executable, where it is absent", "", false},
+      {"beside the executable, where it is absent", platform::ExecutableFolder(), false},
       {"empty folder", empty.WithSeparator(), false},
       {"garbage under the library's name", garbage.WithSeparator(), false},
       {"library without the entry points", HelperFolder("no-entry-points"),
@@ -213,9 +212,8 @@ TEST_F(CrashReportingTest, UnusableLibraryMeansNoCrashReporting) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    ResetCrashReportingForTesting(test.folder);
     testing::InitContextAt(dir_.path().string());
-    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(Install(test.folder), 0);
     const std::vector<std::string> lines = testing::LogLines();
     ASSERT_EQ(lines.size(), test.logs_the_failed_lookup ? 3u : 1u);
     EXPECT_EQ(lines[0], kHeader);
@@ -229,7 +227,6 @@ TEST_F(CrashReportingTest, UnusableLibraryMeansNoCrashReporting) {
 }
 
 TEST(CrashReportingInitTest, WithoutTheLibraryInitialisationCompletes) {
-  ResetCrashReportingForTesting("");
   TempDir dir;
   testing::InitContextAt(dir.path().string());
   ASSERT_TRUE(GetAppContext()->logging_enabled.load());
@@ -296,11 +293,10 @@ int LoadsOnlyFromItsOwnFolder(int, char**) {
   }
   TempDir dir;
   testing::InitContextAt(dir.path().string());
-  ResetCrashReportingForTesting("");
-  if (Install() != 0) return ChildFailure("installed from elsewhere");
-  ResetCrashReportingForTesting(*planted);
-  const bool planted_installs = Install() == 1;
-  ResetCrashReportingForTesting("");
+  if (Install(platform::ExecutableFolder()) != 0) {
+    return ChildFailure("installed from elsewhere");
+  }
+  const bool planted_installs = Install(*planted) == 1;
   return planted_installs ? 0 : ChildFailure("the planted copy failed by its full path");
 }
 const bool registered = testing::RegisterChildMode(kChildMode, &LoadsOnlyFromItsOwnFolder);

@@ -39,22 +39,24 @@ using testing::WithoutTimestamp;
 
 // Both threads start children (the worker its launches and quits, the
 // handler its quit): a launcher that records under a lock, and lets a test
-// act at the moment of a detached start.
+// act at the moment of a tracked start.
 class SharedLauncher final : public platform::ProcessLauncher {
  public:
   platform::ProcessHandle Start(const platform::ProcessStart& start) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    starts_.push_back(start.command_line);
-    return next_++;
-  }
-  bool StartDetached(const platform::ProcessStart& start) override {
     std::function<void()> hook;
+    platform::ProcessHandle handle = 0;
     {
       std::lock_guard<std::mutex> guard(lock_);
-      detached_.push_back(start.command_line);
-      hook = std::exchange(on_detached_, nullptr);
+      starts_.push_back(start.command_line);
+      hook = std::exchange(on_start_, nullptr);
+      handle = next_++;
     }
     if (hook) hook();
+    return handle;
+  }
+  bool StartDetached(const platform::ProcessStart& start) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    detached_.push_back(start.command_line);
     return true;
   }
   platform::ProcessStatus Query(platform::ProcessHandle) override {
@@ -65,25 +67,25 @@ class SharedLauncher final : public platform::ProcessLauncher {
   void Release(platform::ProcessHandle) override {}
   void CollectEnded() override {}
 
-  // Runs once, on the thread of the next detached start.
-  void OnNextDetached(std::function<void()> hook) {
+  // Runs once, on the thread of the next tracked start.
+  void OnNextStart(std::function<void()> hook) {
     std::lock_guard<std::mutex> guard(lock_);
-    on_detached_ = std::move(hook);
+    on_start_ = std::move(hook);
   }
   std::vector<std::string> detached() {
     std::lock_guard<std::mutex> guard(lock_);
     return detached_;
   }
-  size_t start_count() {
+  std::vector<std::string> starts() {
     std::lock_guard<std::mutex> guard(lock_);
-    return starts_.size();
+    return starts_;
   }
 
  private:
   std::mutex lock_;
   std::vector<std::string> starts_;
   std::vector<std::string> detached_;
-  std::function<void()> on_detached_;
+  std::function<void()> on_start_;
   platform::ProcessHandle next_ = 1000;
 };
 
@@ -160,7 +162,8 @@ TEST_F(ConcurrencyTest, StopFromTheHandlerThreadEndsABusyWorker) {
     WriteDefinition(name, "type_schedule=0\ntype_interval=0\ninterval=1\n");
   }
   std::thread worker(ServiceMain);
-  const bool started = SpinUntil([&] { return launcher_.start_count() >= 3; });
+  // Start-up's quit, then the three sites.
+  const bool started = SpinUntil([&] { return launcher_.starts().size() >= 4; });
   EXPECT_TRUE(started) << "the worker never started the three web sites";
   ServiceControlHandler(platform::ServiceControl::kStop);
   worker.join();
@@ -177,8 +180,10 @@ TEST_F(ConcurrencyTest, StopFromTheHandlerThreadEndsABusyWorker) {
                                bodies.rbegin());
   };
   EXPECT_GT(last_of("Scheduler normal shutdown."), last_of("Stop webservers..."));
-  // Start-up, the handler, the engine's shutdown and its destructor.
-  EXPECT_EQ(CountOf(launcher_.detached(), QuitCommand()), 4u);
+  // Start-up (waited for), the handler, the engine's shutdown and its
+  // destructor.
+  EXPECT_EQ(CountOf(launcher_.starts(), QuitCommand()), 1u);
+  EXPECT_EQ(CountOf(launcher_.detached(), QuitCommand()), 3u);
   EXPECT_EQ(CountOf(bodies, QuitCommand()), 4u);
   ExpectWholeLines();
 }
@@ -192,7 +197,7 @@ TEST_F(ConcurrencyTest, StopArrivingDuringStartUpIsKept) {
   std::thread handler;
   // The start-up's own quit command: the engine is between its counter and
   // its definitions.
-  launcher_.OnNextDetached([&] {
+  launcher_.OnNextStart([&] {
     handler = std::thread([&] {
       ServiceControlHandler(platform::ServiceControl::kStop);
       handled.store(true);
@@ -207,7 +212,8 @@ TEST_F(ConcurrencyTest, StopArrivingDuringStartUpIsKept) {
   const auto bodies = LogBodies();
   EXPECT_EQ(CountOf(bodies, "Run Task Schedulers/Webservers..."), 1u);
   EXPECT_EQ(CountOf(bodies, "Scheduler normal shutdown."), 2u);
-  EXPECT_EQ(launcher_.start_count(), 0u);  // the due schedule never ran
+  // The due schedule never ran.
+  EXPECT_EQ(launcher_.starts(), std::vector<std::string>{QuitCommand()});
 }
 
 // A stop that comes while the worker is still creating the context: the

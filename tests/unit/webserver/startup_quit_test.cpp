@@ -122,12 +122,11 @@ class CoarseSleepClock final : public platform::Clock {
 // A quit that hangs holds start-up for the five seconds of the monotonic
 // clock, not for a thousand sleeps of whatever length.
 TEST_F(StartUpQuitTest, WaitForAHangingQuitEndsAfterFiveMonotonicSeconds) {
+  Install(std::string("fault_analyzer") + kExeSuffix);
+  testing::WriteFile(folder_ / "analyzer_behaviour.txt", "3000 0\n");
   CoarseSleepClock clock;
   platform::SetClock(&clock);
-  platform::ProcessStart start;
-  start.application = testing::SelfPath();
-  start.command_line = start.application + " --child sleep 3000";
-  const bool started = platform::CurrentLauncher().StartDetachedAndWait(start, 5000);
+  const bool started = WebServerCommand(NginxCommand::kQuit, 5000);
   platform::SetClock(nullptr);
   ASSERT_TRUE(started);
   EXPECT_GE(clock.MonotonicMs() - 1000, 5000);
