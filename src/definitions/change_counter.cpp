@@ -1,6 +1,10 @@
 #include "definitions/change_counter.h"
 
+#include <atomic>
+
 #include "environment/app_context.h"
+#include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 
@@ -16,15 +20,34 @@ std::string HomePath() {
 }
 
 // Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
-// file; gives up at once when nothing exists at the path. The existence
-// test follows a failed attempt, so that a readable file costs none.
+// file; gives up at once when no regular file exists at the path. The
+// existence test follows a failed attempt, so that a readable file costs
+// none.
 enum class Attempts { kSucceeded, kMissing, kHeld };
+
+// A pipe, folder or link in the counter's place is held by no writer and
+// would pass for a hold forever, and with it every reload. The log says so
+// once until a file or nothing is found there again.
+std::atomic<bool> said_not_a_file{false};
+
+Attempts Missing(const std::string& path) {
+  const bool something_else = platform::PathExists(path);
+  if (!something_else) {
+    said_not_a_file.store(false);
+  } else if (!said_not_a_file.exchange(true)) {
+    WriteTimestampedLog(log_line::kCounterNotAFile + path);
+  }
+  return Attempts::kMissing;
+}
 
 template <class Attempt>
 Attempts RetryWhileHeld(const std::string& path, Attempt attempt) {
   for (int attempts = 0; attempts < kCounterOpenAttempts; ++attempts) {
-    if (attempt()) return Attempts::kSucceeded;
-    if (!platform::PathExists(path)) return Attempts::kMissing;
+    if (attempt()) {
+      said_not_a_file.store(false);
+      return Attempts::kSucceeded;
+    }
+    if (!platform::RegularFileExists(path)) return Missing(path);
     platform::CurrentClock().SleepMs(kCounterRetryPauseMs);
   }
   return Attempts::kHeld;

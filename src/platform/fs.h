@@ -15,6 +15,9 @@ bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 // True when a file or a folder exists at the path.
 bool PathExists(const std::string& path);
+// True when the path itself names a regular file: not a link, a folder, a
+// pipe or a device, which no writer holds and no wait makes readable.
+bool RegularFileExists(const std::string& path);
 
 // A folder held open for the run: the service's own files are opened
 // relative to the very folder that was checked, never by its path again.

@@ -24,6 +24,11 @@ bool PathExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0;
 }
 
+bool RegularFileExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 HeldFolder::HeldFolder() : handle_(std::make_unique<Handle>()) {}
 HeldFolder::~HeldFolder() = default;
 bool HeldFolder::IsOpen() const { return handle_->fd >= 0; }

@@ -108,13 +108,32 @@ bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
   return true;
 }
 
-bool PathExists(const std::string& path) {
-  // A directory search with the path as its pattern: files and folders alike.
+namespace {
+
+// A directory search with the path as its pattern: files and folders alike,
+// and a file that a writer holds without sharing too.
+bool FindAttributes(const std::string& path, DWORD* attributes) {
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(path.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
+  *attributes = data.dwFileAttributes;
   return true;
+}
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+  DWORD attributes = 0;
+  return FindAttributes(path, &attributes);
+}
+
+bool RegularFileExists(const std::string& path) {
+  constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY |
+                                FILE_ATTRIBUTE_REPARSE_POINT |
+                                FILE_ATTRIBUTE_DEVICE;
+  DWORD attributes = 0;
+  return FindAttributes(path, &attributes) && (attributes & kNotRegular) == 0;
 }
 
 // Users write these files and may hold an oplock on them: an open that
