@@ -1,5 +1,9 @@
 #include "definitions/change_counter.h"
 
+#include <atomic>
+
+#include "logging/log.h"
+#include "logging/log_lines.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 
@@ -10,15 +14,40 @@ constexpr int kCounterOpenAttempts = 20;
 constexpr int kCounterRetryPauseMs = 3;
 
 // Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
-// file; gives up at once when nothing exists at the path. The existence
-// test follows a failed attempt, so that a readable file costs none.
+// file; gives up at once when no regular file exists at the path. The
+// existence test follows a failed attempt, so that a readable file costs
+// none.
 enum class Attempts { kSucceeded, kMissing, kHeld };
+
+// A pipe, folder or link in the counter's place is held by no writer and
+// would pass for a hold forever, and with it every reload. The log says so
+// once until a file or nothing is found there again.
+std::atomic<bool> said_not_a_file{false};
+
+Attempts Missing(const platform::HeldFolder& folder) {
+  if (!said_not_a_file.exchange(true)) {
+    WriteTimestampedLog(log_line::kCounterNotAFile + folder.path() +
+                        kCounterFileName);
+  }
+  return Attempts::kMissing;
+}
 
 template <class Attempt>
 Attempts RetryWhileHeld(const platform::HeldFolder& folder, Attempt attempt) {
   for (int attempts = 0; attempts < kCounterOpenAttempts; ++attempts) {
-    if (attempt()) return Attempts::kSucceeded;
-    if (!platform::ExistsIn(folder, kCounterFileName)) return Attempts::kMissing;
+    if (attempt()) {
+      said_not_a_file.store(false);
+      return Attempts::kSucceeded;
+    }
+    switch (platform::EntryIn(folder, kCounterFileName)) {
+      case platform::EntryKind::kNone:
+        said_not_a_file.store(false);
+        return Attempts::kMissing;
+      case platform::EntryKind::kOther:
+        return Missing(folder);
+      case platform::EntryKind::kRegularFile:
+        break;
+    }
     platform::CurrentClock().SleepMs(kCounterRetryPauseMs);
   }
   return Attempts::kHeld;

@@ -16,7 +16,8 @@ inline constexpr const char kCounterFileName[] = "schedule_counter.dat";
 // 4 bytes, else its first 4 bytes as a little-endian signed integer.
 int32_t ReadChangeCounter(const platform::HeldFolder& folder);
 // The same, but nothing when the file exists and stayed unreadable through
-// every attempt: a writer's hold says nothing about its value.
+// every attempt: a writer's hold says nothing about its value. Anything
+// but a regular file at the name counts as missing.
 std::optional<int32_t> ReadChangeCounterUnlessHeld(
     const platform::HeldFolder& folder);
 

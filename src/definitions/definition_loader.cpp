@@ -33,18 +33,9 @@ bool WindowsCanNameIt(const char* name) {
   return true;
 }
 
-// Control characters would break the log's lines.
-std::string Printable(const char* name) {
-  std::string text = name;
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  }
-  return text;
-}
-
 bool Loadable(const char* name) {
   if (!platform::kListsForeignNames || WindowsCanNameIt(name)) return true;
-  WriteLog(log_line::kSkippedFile + Printable(name) + log_line::kSkippedForeignName);
+  WriteLog(log_line::kSkippedFile + std::string(name) + log_line::kSkippedForeignName);
   return false;
 }
 

@@ -1,28 +1,72 @@
 #include "logging/escape.h"
 
+#include "platform/env.h"
+
 namespace corvana {
 namespace {
 
+// Well-formed UTF-8 by its lead byte: the second byte's range shuts out the
+// overlong forms, the surrogates and what lies past U+10FFFF.
+struct Utf8Lead {
+  unsigned char first_lead, last_lead;
+  size_t length;
+  unsigned char second_min, second_max;
+};
+
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0xc2, 0xdf, 2, 0x80, 0xbf}, {0xe0, 0xe0, 3, 0xa0, 0xbf},
+    {0xe1, 0xec, 3, 0x80, 0xbf}, {0xed, 0xed, 3, 0x80, 0x9f},
+    {0xee, 0xef, 3, 0x80, 0xbf}, {0xf0, 0xf0, 4, 0x90, 0xbf},
+    {0xf1, 0xf3, 4, 0x80, 0xbf}, {0xf4, 0xf4, 4, 0x80, 0x8f},
+};
+
+unsigned char ByteAt(std::string_view text, size_t at) {
+  return static_cast<unsigned char>(text[at]);
+}
+
 // The length of the well-formed UTF-8 sequence starting at `at`, or 0.
 size_t Utf8SequenceLength(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-  } else {
-    return 0;
+  const unsigned char lead = ByteAt(text, at);
+  for (const Utf8Lead& form : kUtf8Leads) {
+    if (lead < form.first_lead || lead > form.last_lead) continue;
+    if (at + form.length > text.size()) return 0;
+    const unsigned char second = ByteAt(text, at + 1);
+    if (second < form.second_min || second > form.second_max) return 0;
+    for (size_t i = 2; i < form.length; ++i) {
+      if ((ByteAt(text, at + i) & 0xc0) != 0x80) return 0;
+    }
+    return form.length;
   }
-  if (at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xc0) != 0x80) return 0;
-  }
-  return length;
+  return 0;
 }
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A name literally "New\x0aLine" must not read like one with a newline.
+bool ReadsAsEscape(std::string_view text, size_t at) {
+  return at + 3 < text.size() && text[at + 1] == 'x' &&
+         IsHexDigit(text[at + 2]) && IsHexDigit(text[at + 3]);
+}
+
+// The bytes from `at` that are shown alike: as they are, or each escaped.
+struct Piece {
+  size_t length;
+  bool escaped;
+};
+
+Piece NextPiece(std::string_view text, size_t at) {
+  const unsigned char byte = ByteAt(text, at);
+  if (byte == '\\') return {1, ReadsAsEscape(text, at)};
+  if (byte < 0x80) return {1, byte < 0x20 || byte == 0x7f};
+  const size_t length = Utf8SequenceLength(text, at);
+  if (length == 0) return {1, !platform::kLoneHighBytesArePrintable};
+  // U+0080 to U+009F, the C1 controls, are 0xc2 0x80-0x9f in UTF-8.
+  return {length, byte == 0xc2 && ByteAt(text, at + 1) <= 0x9f};
+}
+
+bool IsPlainAscii(char c) { return c >= 0x20 && c < 0x7f && c != '\\'; }
 
 void AppendEscaped(unsigned char byte, std::string* out) {
   constexpr char kHex[] = "0123456789abcdef";
@@ -37,35 +81,34 @@ std::string EscapeControlCharacters(std::string_view text) {
   // Most text is printable ASCII: it goes in one piece, up to the first byte
   // that needs a closer look.
   size_t at = 0;
-  while (at < text.size() && text[at] >= 0x20 && text[at] < 0x7f) ++at;
+  while (at < text.size() && IsPlainAscii(text[at])) ++at;
   std::string out(text.substr(0, at));
   out.reserve(text.size());
   while (at < text.size()) {
-    const unsigned char byte = static_cast<unsigned char>(text[at]);
-    if (byte < 0x20 || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f)) {
-      AppendEscaped(byte, &out);
-      ++at;
-      continue;
-    }
-    const size_t length = byte >= 0x80 ? Utf8SequenceLength(text, at) : 0;
-    if (length == 0) {
-      out.push_back(static_cast<char>(byte));
-      ++at;
-      continue;
-    }
-    // U+0080 to U+009F, the C1 controls, are 0xc2 0x80-0x9f in UTF-8.
-    const bool c1 = byte == 0xc2 && static_cast<unsigned char>(text[at + 1]) <= 0x9f;
-    for (size_t i = 0; i < length; ++i) {
-      const unsigned char part = static_cast<unsigned char>(text[at + i]);
-      if (c1) {
-        AppendEscaped(part, &out);
+    const Piece piece = NextPiece(text, at);
+    for (size_t i = at; i < at + piece.length; ++i) {
+      if (piece.escaped) {
+        AppendEscaped(ByteAt(text, i), &out);
       } else {
-        out.push_back(static_cast<char>(part));
+        out.push_back(text[i]);
       }
     }
-    at += length;
+    at += piece.length;
   }
   return out;
+}
+
+bool NeedsEscaping(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    if (IsPlainAscii(text[at])) {
+      ++at;
+      continue;
+    }
+    const Piece piece = NextPiece(text, at);
+    if (piece.escaped) return true;
+    at += piece.length;
+  }
+  return false;
 }
 
 }  // namespace corvana

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "environment/app_context.h"
+#include "logging/escape.h"
 #include "platform/clock.h"
 #include "logging/events.h"
 #include "logging/log_stamp.h"
@@ -55,7 +56,10 @@ void AppendTo(const AppContext& context, const char* text, bool newline) {
   }
   // Into the stream's buffer and out in one write by the flush: a reload
   // writes two entries per file, and a format string only costs its parse.
-  std::fputs(text, log.file);
+  // Users' bytes in ids and paths are escaped here, once, for every entry.
+  const std::string escaped =
+      NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string();
+  std::fputs(escaped.empty() ? text : escaped.c_str(), log.file);
   if (newline) std::fputc('\n', log.file);
   std::fflush(log.file);
 }

@@ -22,6 +22,9 @@ inline constexpr char kServeFailed[] = "Error: Failed to run serve service";
 inline constexpr char kTerminated[] = "Terminate Process, id: ";
 inline constexpr char kStopped[] = "The process stopped, id: ";
 inline constexpr char kDefinitionsChanged[] = "The schedules has been changed #";
+// Read as missing, so reloads go on; the path follows.
+inline constexpr char kCounterNotAFile[] =
+    "The change counter is not a regular file and counts as missing: ";
 inline constexpr char kLocalTimeUnreadable[] =
     "Error: The local time cannot be read, nothing is started until it can";
 

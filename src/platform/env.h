@@ -9,6 +9,10 @@ namespace corvana::platform {
 
 // '\\' on Windows, '/' elsewhere. Paths are still built by concatenation.
 extern const char kPathSeparator;
+// Windows gives names and paths in the ANSI code page, where a byte from
+// 0x80 up that starts no UTF-8 sequence is a printable character of its own
+// (the euro sign, curly quotes); elsewhere such a byte is broken UTF-8.
+extern const bool kLoneHighBytesArePrintable;
 
 std::optional<std::string> GetEnv(const char* name);
 // The data folder shared by every user of the machine (POSIX: $PROGRAMDATA,

@@ -90,8 +90,11 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
 // -1 when it cannot be opened (as OpenRegularFileIn).
 long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
                              void* buffer, size_t size);
-// True when anything, of whatever type, stands at the name in the folder.
-bool ExistsIn(const HeldFolder& folder, const char* name);
+// What stands at the name in the folder, the name itself and not what a
+// link leads to. A link, a folder, a pipe or a device is kOther: no writer
+// holds it, and no wait makes it readable.
+enum class EntryKind { kNone, kRegularFile, kOther };
+EntryKind EntryIn(const HeldFolder& folder, const char* name);
 
 // Calls visit with the name of every entry of the folder whose name ends
 // with one of the extensions, compared without regard to letter case, and

@@ -62,7 +62,7 @@ DefinitionRow Row(const char* file, const Definition& record,
   row.id = EscapeControlCharacters(record.id);
   row.file = EscapeControlCharacters(file);
   row.enabled = record.enabled != 0;
-  row.last_run = Find(runs, record.id);
+  row.last_run = Find(runs, row.id);  // the log shows ids escaped
   return row;
 }
 
@@ -186,7 +186,7 @@ void CheckNginx(Report* report) {
       CheckNginxTrust(report->home, platform::ServiceAccount::kSystem);
   report->nginx.present = trust.present;
   report->nginx.trusted = trust.trusted;
-  report->nginx.trust_detail = trust.reason;
+  report->nginx.trust_detail = EscapeControlCharacters(trust.reason);
 }
 
 std::string EventSourceText(platform::EventSourceState state) {

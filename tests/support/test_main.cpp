@@ -5,10 +5,38 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
+
+namespace {
+
+// A test whose HomePath falls back to the current directory writes there
+// (webserver/nginx.exe): each test runs in a folder of its own, so that no
+// test finds another's files, nor the build's test folder a leftover.
+class FolderPerTest : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override {
+    folder_ = std::make_unique<corvana::testing::TempDir>();
+    std::error_code ignored;
+    std::filesystem::current_path(folder_->path(), ignored);
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    std::error_code ignored;
+    std::filesystem::current_path(start_, ignored);
+    folder_.reset();
+  }
+
+ private:
+  const std::filesystem::path start_ = std::filesystem::current_path();
+  std::unique_ptr<corvana::testing::TempDir> folder_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
@@ -18,5 +46,6 @@ int main(int argc, char** argv) {
   }
   corvana::platform::SetEventReporter(&corvana::testing::RecordedEvents());
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FolderPerTest);
   return RUN_ALL_TESTS();
 }

@@ -7,6 +7,7 @@
 namespace corvana::platform {
 
 const char kPathSeparator = '/';
+const bool kLoneHighBytesArePrintable = false;
 
 std::optional<std::string> GetEnv(const char* name) {
   const char* value = getenv(name);

@@ -176,10 +176,13 @@ long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
   return static_cast<long>(got);
 }
 
-bool ExistsIn(const HeldFolder& folder, const char* name) {
+EntryKind EntryIn(const HeldFolder& folder, const char* name) {
   struct stat info;
-  return folder.IsOpen() && *name != '\0' &&
-         fstatat(folder.handle().fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!folder.IsOpen() || *name == '\0' ||
+      fstatat(folder.handle().fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return EntryKind::kNone;
+  }
+  return S_ISREG(info.st_mode) ? EntryKind::kRegularFile : EntryKind::kOther;
 }
 
 bool ForEachWithExtensions(

@@ -8,6 +8,7 @@
 namespace corvana::platform {
 
 const char kPathSeparator = '\\';
+const bool kLoneHighBytesArePrintable = true;
 
 namespace {
 constexpr int kGetEnvAttempts = 4;

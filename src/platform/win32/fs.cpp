@@ -116,14 +116,26 @@ bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
   return true;
 }
 
-bool PathExists(const std::string& path) {
-  // A directory search with the path as its pattern: files and folders alike.
+namespace {
+
+// A directory search with the path as its pattern: files and folders alike,
+// and a file that a writer holds without sharing too.
+bool FindAttributes(const std::string& path, DWORD* attributes) {
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(path.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
+  *attributes = data.dwFileAttributes;
   return true;
 }
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+  DWORD attributes = 0;
+  return FindAttributes(path, &attributes);
+}
+
 
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
@@ -189,8 +201,19 @@ long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
   return static_cast<long>(got);
 }
 
-bool ExistsIn(const HeldFolder& folder, const char* name) {
-  return folder.IsOpen() && *name != '\0' && PathExists(folder.path() + name);
+// By the path the folder was held by, as the listing below: a search finds
+// a file that a writer holds without sharing too.
+EntryKind EntryIn(const HeldFolder& folder, const char* name) {
+  constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY |
+                                FILE_ATTRIBUTE_REPARSE_POINT |
+                                FILE_ATTRIBUTE_DEVICE;
+  DWORD attributes = 0;
+  if (!folder.IsOpen() || *name == '\0' ||
+      !FindAttributes(folder.path() + name, &attributes)) {
+    return EntryKind::kNone;
+  }
+  return (attributes & kNotRegular) == 0 ? EntryKind::kRegularFile
+                                         : EntryKind::kOther;
 }
 
 // By the path the folder was held by: the data folder is held without

@@ -166,9 +166,9 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
   EXPECT_TRUE(servers.empty());
   const auto lines = LogLines(LogHeader::kDropped);
   for (const char* name : {"quo\"te.schedule", "back\\slash.schedule",
-                           "new?line.schedule", "co:lon.schedule",
-                           "pi|pe.schedule", "ta?b.schedule",
-                           "new?line.webserver"}) {
+                           "new\\x0aline.schedule", "co:lon.schedule",
+                           "pi|pe.schedule", "ta\\x09b.schedule",
+                           "new\\x0aline.webserver"}) {
     EXPECT_EQ(Count(lines, "Skipped file '" + std::string(name) +
                                "': its name holds a character that no Windows "
                                "file name can hold"),

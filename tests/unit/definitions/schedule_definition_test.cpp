@@ -172,6 +172,8 @@ TEST_F(ScheduleFileTest, UnusableFilesFailWithTheirLines) {
        "Bad version project file"},
       {"unknown key", "FormatVersion=1.0\n[Common]\nenabled=1\nfoo=1\n",
        " Project error, string=foo=1"},
+      {"key in type_schedule's slot", "FormatVersion=1.0\n[Common]\ntype_sceszjni=1\n",
+       " Project error, string=type_sceszjni=1"},
       {"unknown section", "FormatVersion=1.0\n[Other]\nenabled=1\n",
        "Load settings '"},
       {"unknown header inside Common",

@@ -52,7 +52,7 @@ TEST_F(LogTest, MessagesAreWrittenLiterally) {
   WriteLog("");
   EXPECT_EQ(WriteLog(nullptr), 1);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                                kHeader, "100%s %d %%", "two", "lines", ""}));
+                                kHeader, "100%s %d %%", "two\\x0alines", ""}));
 }
 
 TEST_F(LogTest, LineEndsFollowThePlatformTextMode) {

@@ -261,6 +261,8 @@ TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
     if (json) args.push_back("--json");
     const Outcome run = Schedules(args);
     for (const char raw : {'\x1b', '\x07', '\x9b'}) {
+      // Windows' code page shows a lone 0x9b as a printable character.
+      if (raw == '\x9b' && platform::kLoneHighBytesArePrintable) continue;
       EXPECT_EQ(run.out.find(raw), std::string::npos) << run.out;
     }
     EXPECT_NE(run.out.find("x1b[2J"), std::string::npos) << run.out;

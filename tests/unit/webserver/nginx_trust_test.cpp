@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "environment/app_context.h"
+#include "logging/escape.h"
 #include "platform/env.h"
 #include "platform/process.h"
 #include "platform/seams.h"
@@ -102,6 +103,9 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
       {"a folder above home writable by all without sticky bit",
        [](auto& h, auto&) { Mode(h.parent_path().parent_path(), fs::perms::all); },
        "can be moved away by non-administrators"},
+      {"a folder above home writable by its group only (0775)",
+       [](auto& h, auto&) { Mode(h.parent_path().parent_path(), k0755 | fs::perms::group_write); },
+       "can be moved away by non-administrators"},
       {"file owned by another account",
        [](auto&, auto& f) { ASSERT_EQ(chown((f / "nginx.exe").c_str(), 65534, 0), 0); },
        "is owned by a non-administrator"},
@@ -135,6 +139,18 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
          Mode(f / "x\x1b[2J.dll", k0755 | fs::perms::others_write);
        },
        Loads("x\\x1b[2J.dll")},
+      {"others-writable nginx.exe.manifest",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "nginx.exe.manifest", "");
+         Mode(f / "nginx.exe.manifest", k0755 | fs::perms::others_write);
+       },
+       Loads("nginx.exe.manifest")},
+      {"nginx.exe.config owned by another account",
+       [](auto&, auto& f) {
+         testing::WriteFile(f / "nginx.exe.config", "");
+         ASSERT_EQ(chown((f / "nginx.exe.config").c_str(), 65534, 0), 0);
+       },
+       Loads("nginx.exe.config")},
       {".local is a link to a good folder",
        [](auto& h, auto& f) { fs::create_directory_symlink(h, f / "nginx.exe.local"); },
        Loads("nginx.exe.local")},
@@ -151,7 +167,8 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
     const std::string reason = c.reason;
-    EXPECT_EQ(CheckNginxTrust(home_, kService).reason, reason);
+    // `reason` as the log shows it: the check gives the user's bytes.
+    EXPECT_EQ(EscapeControlCharacters(CheckNginxTrust(home_, kService).reason), reason);
     if (reason.empty()) {
       EXPECT_TRUE(started);
       EXPECT_EQ(launcher_.detached.size(), 1u);
