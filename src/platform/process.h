@@ -43,6 +43,8 @@ struct ProcessStart {
 
 // Starts a child that the caller tracks; 0 on failure.
 ProcessHandle StartProcess(const ProcessStart& start);
+// The system's number for a tracked child, 0 when it has none to give.
+int64_t ProcessIdOf(ProcessHandle process);
 // Starts a child that nobody tracks (it is still reaped on POSIX).
 bool StartDetachedProcess(const ProcessStart& start);
 // kInvalid when the handle is not valid.

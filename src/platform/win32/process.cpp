@@ -132,6 +132,10 @@ bool StartDetachedProcess(const ProcessStart& start) {
   return true;
 }
 
+int64_t ProcessIdOf(ProcessHandle process) {
+  return process == 0 ? 0 : GetProcessId(reinterpret_cast<HANDLE>(process));
+}
+
 ProcessStatus QueryProcess(ProcessHandle process) {
   DWORD code = 0;
   if (process == 0 ||
