@@ -42,6 +42,7 @@ bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
     return false;
   }
   loaded.id = file_name.substr(0, file_name.find('.'));
+  loaded.file_name = file_name;
   *record = std::move(loaded);
   return true;
 }

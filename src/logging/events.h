@@ -15,6 +15,7 @@ enum class RunKind { kSchedule, kWebServerUpdate, kServe };
 
 inline constexpr uint32_t kEventEngineStarted = 1000;
 inline constexpr uint32_t kEventEngineStopped = 1001;
+inline constexpr uint32_t kEventMissedStartRun = 1002;
 inline constexpr uint32_t kEventDefinitionNotLoaded = 2001;
 inline constexpr uint32_t kEventDefinitionsHeldBack = 2002;
 inline constexpr uint32_t kEventRunFailed = 2003;
@@ -38,6 +39,9 @@ void ReportNginxRefused(const std::string& path, const std::string& reason);
 // Once nginx passes its checks, a later refusal is a new fact.
 void ForgetNginxRefusal();
 void ReportEndedAtLimit(RunKind kind, const std::string& id);
+// `missed`: the local time of the start, as the log names it.
+void ReportMissedStartRun(RunKind kind, const std::string& id,
+                          const std::string& missed);
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
 void ReportLocalTimeUnreadable();
 void ReportHomePathFallback(const std::string& home, const std::string& reason,

@@ -22,6 +22,10 @@ inline constexpr char kServeFailed[] = "Error: Failed to run serve service";
 inline constexpr char kTerminated[] = "Terminate Process, id: ";
 inline constexpr char kStopped[] = "The process stopped, id: ";
 inline constexpr char kDefinitionsChanged[] = "The schedules has been changed #";
+// At the service's start, before the launch's own lines: the missed start's
+// local time, then the id.
+inline constexpr char kMissedStart[] = "Running the start missed at ";
+inline constexpr char kMissedStartId[] = ", id: ";
 inline constexpr char kLocalTimeUnreadable[] =
     "Error: The local time cannot be read, nothing is started until it can";
 
