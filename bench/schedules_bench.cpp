@@ -89,7 +89,7 @@ void BM_SchedulesWholeRun(benchmark::State& state) {
   const int64_t from_s = testing::LocalSeconds(2026, 12, 7, 12, 0, 0);
   size_t rows = 0;
   for (auto _ : state) {
-    const schedules::Report report = schedules::BuildReport(home, from_s, kNextCount);
+    const schedules::Report report = schedules::BuildReport(HomeFolder(), home, from_s, kNextCount);
     benchmark::DoNotOptimize(schedules::RenderText(report));
     rows = report.schedules.size() + report.web_servers.size();
   }
@@ -110,10 +110,10 @@ void BM_SchedulesLoadOnly(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<ScheduleDefinition> schedules;
     std::vector<WebServerDefinition> web_servers;
-    ForEachScheduleFile(home, [&](const char*, bool, ScheduleDefinition& record) {
+    ForEachScheduleFile(HomeFolder(), [&](const char*, bool, ScheduleDefinition& record) {
       schedules.push_back(std::move(record));
     });
-    ForEachWebServerFile(home, [&](const char*, bool, WebServerDefinition& record) {
+    ForEachWebServerFile(HomeFolder(), [&](const char*, bool, WebServerDefinition& record) {
       web_servers.push_back(std::move(record));
     });
     rows = schedules.size() + web_servers.size();

@@ -52,7 +52,7 @@ std::string CounterPath() {
 }
 
 void Expect(int32_t expected, const char* what) {
-  const int32_t read = corvana::ReadChangeCounter();
+  const int32_t read = corvana::ReadChangeCounter(corvana::HomeFolder());
   if (read == expected) return;
   std::fprintf(stderr, "%s: read %d, expected %d\n", what, read, expected);
   std::abort();

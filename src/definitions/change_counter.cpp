@@ -1,6 +1,5 @@
 #include "definitions/change_counter.h"
 
-#include "environment/app_context.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 
@@ -10,21 +9,16 @@ namespace {
 constexpr int kCounterOpenAttempts = 20;
 constexpr int kCounterRetryPauseMs = 3;
 
-std::string HomePath() {
-  AppContext* context = GetAppContext();
-  return context ? context->HomePath : std::string();
-}
-
 // Up to 20 attempts 3 ms apart, to get past a writer's short hold on the
 // file; gives up at once when nothing exists at the path. The existence
 // test follows a failed attempt, so that a readable file costs none.
 enum class Attempts { kSucceeded, kMissing, kHeld };
 
 template <class Attempt>
-Attempts RetryWhileHeld(const std::string& path, Attempt attempt) {
+Attempts RetryWhileHeld(const platform::HeldFolder& folder, Attempt attempt) {
   for (int attempts = 0; attempts < kCounterOpenAttempts; ++attempts) {
     if (attempt()) return Attempts::kSucceeded;
-    if (!platform::PathExists(path)) return Attempts::kMissing;
+    if (!platform::ExistsIn(folder, kCounterFileName)) return Attempts::kMissing;
     platform::CurrentClock().SleepMs(kCounterRetryPauseMs);
   }
   return Attempts::kHeld;
@@ -32,15 +26,18 @@ Attempts RetryWhileHeld(const std::string& path, Attempt attempt) {
 
 }  // namespace
 
-int32_t ReadChangeCounter() { return ReadChangeCounterUnlessHeld().value_or(0); }
+int32_t ReadChangeCounter(const platform::HeldFolder& folder) {
+  return ReadChangeCounterUnlessHeld(folder).value_or(0);
+}
 
-std::optional<int32_t> ReadChangeCounterUnlessHeld() {
-  const std::string path = HomePath() + kCounterFileName;
+std::optional<int32_t> ReadChangeCounterUnlessHeld(
+    const platform::HeldFolder& folder) {
   unsigned char bytes[4];
   long got = -1;
   // Read in the same attempt as the open: supervision reads it every pass.
-  const Attempts attempts = RetryWhileHeld(path, [&] {
-    got = platform::ReadRegularFilePrefix(path, bytes, sizeof bytes);
+  const Attempts attempts = RetryWhileHeld(folder, [&] {
+    got = platform::ReadRegularFilePrefixIn(folder, kCounterFileName, bytes,
+                                            sizeof bytes);
     return got >= 0;
   });
   if (attempts == Attempts::kHeld) return std::nullopt;

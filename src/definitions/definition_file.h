@@ -8,6 +8,7 @@
 
 #include "definitions/timetable.h"
 #include "logging/log.h"
+#include "platform/fs.h"
 #include "settings/settings_document.h"
 
 namespace corvana {
@@ -31,18 +32,17 @@ void AddTimetableEntries(SettingsSection<Definition>& section) {
 // The id is the file name up to its first ".".
 template <class Definition>
 bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
-                        const std::string& folder, std::string_view file_name,
-                        const char* error_line, Definition* record) {
+                        const platform::HeldFolder& folder,
+                        const char* file_name, const char* error_line,
+                        Definition* record) {
   Definition loaded;
-  std::string path;
-  path.reserve(folder.size() + file_name.size());
-  path.append(folder).append(file_name);
-  if (!LoadSettings(document, &loaded, path, 0)) {
+  if (!LoadSettings(document, &loaded, folder, file_name, 0)) {
     WriteLog(error_line);
     return false;
   }
-  loaded.id = file_name.substr(0, file_name.find('.'));
-  loaded.file_name = file_name;
+  const std::string_view name(file_name);
+  loaded.id = name.substr(0, name.find('.'));
+  loaded.file_name = name;
   *record = std::move(loaded);
   return true;
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -13,11 +12,6 @@
 
 namespace corvana {
 namespace {
-
-std::string HomePath() {
-  AppContext* context = GetAppContext();
-  return context ? context->HomePath : std::string();
-}
 
 // Windows file names hold none of these. Names reach the analyzer's
 // command line and the log, so on other systems a definition whose name
@@ -56,12 +50,12 @@ bool Loadable(const char* name) {
 
 // Once per name and content: the bytes are read again only for a file that
 // did not load, which a reload meets rarely.
-void ReportUnloadable(const char* name) {
+void ReportUnloadable(const platform::HeldFolder& folder, const char* name) {
   constexpr size_t kMaxReadBytes = size_t{1} << 20;
   std::unique_ptr<char[]> data;
   size_t length = 0;
-  if (platform::ReadWholeRegularFile(HomePath() + name, false, kMaxReadBytes,
-                                     &data, &length) !=
+  if (platform::ReadWholeRegularFileIn(folder, name, false, kMaxReadBytes,
+                                       &data, &length) !=
       platform::ReadWholeResult::kRead) {
     length = 0;
   }
@@ -73,14 +67,14 @@ void LogSummary(size_t count, const char* kind) {
            log_line::kLoadedCountEnd);
 }
 
-void VisitScheduleFile(const std::string& folder, const char* name,
+void VisitScheduleFile(const platform::HeldFolder& folder, const char* name,
                        const DefinitionVisitor<ScheduleDefinition>& visit) {
   ScheduleDefinition record;
   const bool loaded = Loadable(name) && ReadScheduleFile(folder, name, &record);
   visit(name, loaded, record);
 }
 
-void VisitWebServerFile(const std::string& folder, const char* name,
+void VisitWebServerFile(const platform::HeldFolder& folder, const char* name,
                         const DefinitionVisitor<WebServerDefinition>& visit) {
   WebServerDefinition record;
   const bool loaded = Loadable(name) && ReadWebServerFile(folder, name, &record);
@@ -89,7 +83,7 @@ void VisitWebServerFile(const std::string& folder, const char* name,
 
 // The schedule files as ForEachScheduleFile, while the same listing keeps
 // the web-server names (each followed by a NUL) when asked to.
-bool ForEachScheduleFileKeeping(const std::string& folder,
+bool ForEachScheduleFileKeeping(const platform::HeldFolder& folder,
                                 const DefinitionVisitor<ScheduleDefinition>& visit,
                                 std::string* web_server_names) {
   if (web_server_names == nullptr) return ForEachScheduleFile(folder, visit);
@@ -107,14 +101,14 @@ bool ForEachScheduleFileKeeping(const std::string& folder,
 
 }  // namespace
 
-bool ForEachScheduleFile(const std::string& folder,
+bool ForEachScheduleFile(const platform::HeldFolder& folder,
                          const DefinitionVisitor<ScheduleDefinition>& visit) {
   return platform::ForEachWithExtension(
       folder, kScheduleExtension,
       [&](const char* name) { VisitScheduleFile(folder, name, visit); });
 }
 
-bool ForEachWebServerFile(const std::string& folder,
+bool ForEachWebServerFile(const platform::HeldFolder& folder,
                           const DefinitionVisitor<WebServerDefinition>& visit) {
   return platform::ForEachWithExtension(
       folder, kWebServerExtension,
@@ -127,7 +121,7 @@ bool ForEachWebServerFile(const std::string& folder,
 // again at the peak, which the service keeps as its high-water mark for
 // good. A folder that changes meanwhile only costs a growth.
 template <class Definition>
-void ReserveForFiles(const std::string& folder, const char* extension,
+void ReserveForFiles(const platform::HeldFolder& folder, const char* extension,
                      std::vector<Definition>* list) {
   if (list->capacity() != 0) return;
   size_t files = 0;
@@ -136,14 +130,15 @@ void ReserveForFiles(const std::string& folder, const char* extension,
   list->reserve(files);
 }
 
-void LoadSchedules(std::vector<ScheduleDefinition>* list,
+void LoadSchedules(const platform::HeldFolder& folder,
+                   std::vector<ScheduleDefinition>* list,
                    std::string* web_server_names) {
   list->clear();
-  ReserveForFiles(HomePath(), kScheduleExtension, list);
+  ReserveForFiles(folder, kScheduleExtension, list);
   ForEachScheduleFileKeeping(
-      HomePath(),
+      folder,
       [&](const char* name, bool loaded, ScheduleDefinition& record) {
-        if (!loaded) ReportUnloadable(name);
+        if (!loaded) ReportUnloadable(folder, name);
         if (loaded && record.enabled != 0) list->push_back(std::move(record));
       },
       web_server_names);
@@ -151,12 +146,12 @@ void LoadSchedules(std::vector<ScheduleDefinition>* list,
   LogSummary(list->size(), log_line::kSchedulesKind);
 }
 
-void LoadWebServers(std::vector<WebServerDefinition>* list,
+void LoadWebServers(const platform::HeldFolder& folder,
+                    std::vector<WebServerDefinition>* list,
                     const std::string* names) {
   list->clear();
-  const std::string folder = HomePath();
   auto keep = [&](const char* name, bool loaded, WebServerDefinition& record) {
-    if (!loaded) ReportUnloadable(name);
+    if (!loaded) ReportUnloadable(folder, name);
     if (loaded && record.enabled != 0) list->push_back(std::move(record));
   };
   if (names == nullptr) {

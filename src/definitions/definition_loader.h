@@ -1,4 +1,4 @@
-// Filling the definition lists from HomePath.
+// Filling the definition lists from the held data folder.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
+#include "platform/fs.h"
 
 namespace corvana {
 
@@ -19,20 +20,21 @@ inline constexpr const char kWebServerExtension[] = ".webserver";
 // A reload of both kinds lists the folder once: the schedule load keeps the
 // web-server names it meets (each followed by a NUL) in `web_server_names`,
 // and the web-server load given `names` reads those files in that order.
-void LoadSchedules(std::vector<ScheduleDefinition>* list,
+void LoadSchedules(const platform::HeldFolder& folder,
+                   std::vector<ScheduleDefinition>* list,
                    std::string* web_server_names = nullptr);
-void LoadWebServers(std::vector<WebServerDefinition>* list,
+void LoadWebServers(const platform::HeldFolder& folder,
+                    std::vector<WebServerDefinition>* list,
                     const std::string* names = nullptr);
 
-// Reads every file of the kind in the folder (ending with the separator, or
-// empty) as the loaders do, disabled ones too, and hands each to `visit`
+// Reads every file of the kind in the folder as the loaders do, disabled ones too, and hands each to `visit`
 // with whether it could be used. False when the folder cannot be listed.
 template <class Definition>
 using DefinitionVisitor =
     std::function<void(const char* file_name, bool loaded, Definition& record)>;
-bool ForEachScheduleFile(const std::string& folder,
+bool ForEachScheduleFile(const platform::HeldFolder& folder,
                          const DefinitionVisitor<ScheduleDefinition>& visit);
-bool ForEachWebServerFile(const std::string& folder,
+bool ForEachWebServerFile(const platform::HeldFolder& folder,
                           const DefinitionVisitor<WebServerDefinition>& visit);
 
 }  // namespace corvana

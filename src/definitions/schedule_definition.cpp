@@ -36,7 +36,7 @@ const SettingsDocument<Schedule>& ScheduleDocument() {
   return document;
 }
 
-bool ReadScheduleFile(const std::string& folder, std::string_view file_name,
+bool ReadScheduleFile(const platform::HeldFolder& folder, const char* file_name,
                       ScheduleDefinition* record) {
   return ReadDefinitionFile(ScheduleDocument(), folder, file_name,
                             log_line::kScheduleUnreadable, record);

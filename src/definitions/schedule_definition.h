@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "definitions/timetable.h"
+#include "platform/fs.h"
 
 namespace corvana {
 
@@ -36,9 +37,9 @@ class SettingsDocument;
 // The description every ".schedule" file is read against, built once.
 const SettingsDocument<ScheduleDefinition>& ScheduleDocument();
 
-// Reads folder + file_name (folder ends with the separator or is empty).
+// Reads the file file_name in the held folder.
 // False, after "Error read schedule settings", when the file cannot be used.
-bool ReadScheduleFile(const std::string& folder, std::string_view file_name,
+bool ReadScheduleFile(const platform::HeldFolder& folder, const char* file_name,
                       ScheduleDefinition* record);
 
 }  // namespace corvana

@@ -31,7 +31,7 @@ const SettingsDocument<WebServer>& WebServerDocument() {
 
 }  // namespace
 
-bool ReadWebServerFile(const std::string& folder, std::string_view file_name,
+bool ReadWebServerFile(const platform::HeldFolder& folder, const char* file_name,
                        WebServerDefinition* record) {
   return ReadDefinitionFile(WebServerDocument(), folder, file_name,
                             log_line::kWebServerUnreadable, record);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "definitions/timetable.h"
+#include "platform/fs.h"
 
 namespace corvana {
 
@@ -32,10 +33,9 @@ inline int32_t IntervalUnits(const WebServerDefinition& web_server) {
   return web_server.interval == 0 ? 1 : web_server.interval;
 }
 
-// Reads folder + file_name (folder ends with the separator or is empty)
-// into a fresh record. False, after "Error read webserver settings", when
+// Reads the file file_name in the held folder into a fresh record. False, after "Error read webserver settings", when
 // the file cannot be used; the caller's record is then left as it was.
-bool ReadWebServerFile(const std::string& folder, std::string_view file_name,
+bool ReadWebServerFile(const platform::HeldFolder& folder, const char* file_name,
                        WebServerDefinition* record);
 
 }  // namespace corvana

@@ -361,7 +361,7 @@ SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 
 void EngineStart(SchedulerEngine& engine) {
   InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
-  engine.change_counter = ReadChangeCounter();
+  engine.change_counter = ReadChangeCounter(HomeFolder());
   // One may be left from an earlier run. The quit must be over before the
   // web-server reload below starts nginx, or it stops the new one.
   WebServerCommand(NginxCommand::kQuit, kStartUpQuitWaitMs);
@@ -391,7 +391,7 @@ void ReloadSchedulesKeeping(SchedulerEngine& engine,
   WriteTimestampedLog(log_line::kLoadingSchedules);
   Reload(engine.schedules, engine.vanished_schedules,
          [web_server_names](std::vector<ScheduleDefinition>* list) {
-           LoadSchedules(list, web_server_names);
+           LoadSchedules(HomeFolder(), list, web_server_names);
          });
 }
 
@@ -400,7 +400,7 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
   WriteTimestampedLog(log_line::kLoadingWebServers);
   Reload(engine.web_servers, engine.vanished_web_servers,
          [names](std::vector<WebServerDefinition>* list) {
-           LoadWebServers(list, names);
+           LoadWebServers(HomeFolder(), list, names);
          });
   if (!engine.web_servers_started && !engine.web_servers.empty()) {
     engine.web_servers_started = true;

@@ -6,6 +6,7 @@
 #include "engine/due_rules.h"
 #include "engine/engine.h"
 #include "engine/run_journal.h"
+#include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -132,7 +133,7 @@ void EngineTick(SchedulerEngine& engine) {
 void Supervise(SchedulerEngine& engine) {
   // A counter held by its writer is read again at the next pass; taking it
   // for 0 would reload twice, once now and once when it is let go.
-  const std::optional<int32_t> counter = ReadChangeCounterUnlessHeld();
+  const std::optional<int32_t> counter = ReadChangeCounterUnlessHeld(HomeFolder());
   if (counter.has_value() && *counter != engine.change_counter) {
     engine.change_counter = *counter;
     WriteTimestampedLog(log_line::kDefinitionsChanged +

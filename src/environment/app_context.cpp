@@ -72,8 +72,6 @@ void SettleHomePath(AppContext& context, const std::string& common) {
     // A probe planted as a link counts as a folder that cannot be written.
     if (trust.verdict == platform::TrustVerdict::kTrusted &&
         platform::ProbeOwnFile(context.home_folder, kProbeFileName)) {
-      // Definitions and the counter are read from the checked folder too.
-      platform::BindHeldFolder(context.HomePath, &context.home_folder);
       return;
     }
     if (trust.verdict != platform::TrustVerdict::kTrusted &&
@@ -87,13 +85,18 @@ void SettleHomePath(AppContext& context, const std::string& common) {
             : "not trusted: " + platform::TrustReason(trust);
     context.HomePath.clear();
   }
-  platform::BindHeldFolder("", nullptr);
   platform::HoldCurrentDirectory(&context.home_folder);
 }
 
 }  // namespace
 
 AppContext* GetAppContext() { return current_context.load(); }
+
+const platform::HeldFolder& HomeFolder() {
+  static const auto* const kNone = new platform::HeldFolder;
+  const AppContext* context = GetAppContext();
+  return context != nullptr ? context->home_folder : *kNone;
+}
 
 std::string CommonHomePath(const char* product_name) {
   const std::string common = platform::CurrentShellFolders().CommonAppData();
@@ -116,7 +119,9 @@ AppContext* PublishContext(const char* product_name, const char* version_text) {
 
 void InitReadOnlyAppContext(const char* product_name, const char* version_text,
                             const std::string& home_path) {
-  PublishContext(product_name, version_text)->HomePath = home_path;
+  AppContext* context = PublishContext(product_name, version_text);
+  context->HomePath = home_path;
+  platform::HoldFolder(home_path, &context->home_folder);
 }
 
 AppContext* CreateAppContext(const char* product_name,

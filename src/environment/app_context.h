@@ -39,6 +39,9 @@ struct AppContext {
 
 // Null until a context has been created.
 AppContext* GetAppContext();
+// The current context's held data folder; without a context, a folder that
+// is not open, so that every read in it fails as for a missing file.
+const platform::HeldFolder& HomeFolder();
 
 // Publishes a fresh context and settles its folders, HomePath after a test
 // write. Logging stays off: InitAppContext (logging/start_up.h) starts it.
@@ -46,8 +49,8 @@ AppContext* CreateAppContext(const char* product_name,
                              const char* version_text);
 
 // A context for a program that only reads the service's folder: HomePath
-// as given; nothing is created or written, logging stays off, no crash
-// reporting.
+// as given and held as it is, unjudged; nothing is created or written,
+// logging stays off, no crash reporting.
 void InitReadOnlyAppContext(const char* product_name, const char* version_text,
                             const std::string& home_path);
 

@@ -16,8 +16,11 @@ bool RemoveFile(const std::string& path);
 // True when a file or a folder exists at the path.
 bool PathExists(const std::string& path);
 
-// A folder held open for the run: the service's own files are opened
-// relative to the very folder that was checked, never by its path again.
+// A folder held open for the run: files in it are opened, and on POSIX it is
+// listed, through the handle, relative to the very folder that was held,
+// never by its path again. The path it was held by (ending with the
+// separator, or empty for the current directory) names its files in the
+// log.
 class HeldFolder {
  public:
   HeldFolder();
@@ -26,6 +29,7 @@ class HeldFolder {
   HeldFolder& operator=(const HeldFolder&) = delete;
 
   bool IsOpen() const;
+  const std::string& path() const;
   struct Handle;
   Handle& handle() { return *handle_; }
   const Handle& handle() const { return *handle_; }
@@ -36,14 +40,11 @@ class HeldFolder {
 // Holds the current directory as it is, unjudged: where the service works
 // when it has no data folder. False when it cannot be opened.
 bool HoldCurrentDirectory(HeldFolder* held);
-// Makes `path` (a folder ending with the separator) stand for the held
-// folder: opening a name directly in it (OpenRegularFile,
-// ReadWholeRegularFile, ReadRegularFilePrefix) then goes through the handle
-// (POSIX openat, Windows NtCreateFile with the folder as root), and on POSIX
-// so does listing it (ForEachWithExtensions), never through the path again.
-// One binding per process, replaced by the next; nullptr ends it. `folder`
-// must outlive the binding.
-void BindHeldFolder(const std::string& path, const HeldFolder* folder);
+// Holds the folder at `path` (ending with the separator; empty means the
+// current directory) as it is, unjudged: for a reader of the service's
+// folder that trusts it no more than its caller does. False when it cannot
+// be opened as a folder.
+bool HoldFolder(const std::string& path, HeldFolder* held);
 
 // A file the service writes in a folder that others write too, by its name
 // in the held folder: opened without following a link, created when missing
@@ -70,13 +71,15 @@ bool RenameOwnFile(const HeldFolder& folder, const std::string& from,
 // that worked.
 bool ProbeOwnFile(const HeldFolder& folder, const std::string& name);
 
-// Opens a regular file for reading, in the platform's text mode when
-// text_mode is set. Users write these files: links, files with a second
-// name, folders, pipes and devices are refused without blocking, and so is
-// (Windows) a file whose opportunistic lock is being broken.
-std::FILE* OpenRegularFile(const std::string& path, bool text_mode);
+// Opens a regular file directly in the folder for reading, in the
+// platform's text mode when text_mode is set. Users write these files:
+// links, files with a second name, folders, pipes and devices are refused
+// without blocking, and so is (Windows) a file whose opportunistic lock is
+// being broken.
+std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
+                             bool text_mode);
 
-// A regular file read whole, opened as OpenRegularFile opens it, in the
+// A regular file read whole, opened as OpenRegularFileIn opens it, in the
 // platform's text mode when text_mode is set. The buffer holds `length`
 // bytes and a terminating zero. A file of more than max_bytes on disk is
 // not read at all.
@@ -87,25 +90,29 @@ enum class ReadWholeResult {
   kCannotRead,  // the file has bytes, yet none could be read
   kTooLarge,    // more than max_bytes
 };
-ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
-                                     size_t max_bytes,
-                                     std::unique_ptr<char[]>* data,
-                                     size_t* length);
+ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
+                                       const char* name, bool text_mode,
+                                       size_t max_bytes,
+                                       std::unique_ptr<char[]>* data,
+                                       size_t* length);
 // Reads up to `size` bytes from the start of a regular file, untranslated;
-// -1 when it cannot be opened (as OpenRegularFile).
-long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size);
+// -1 when it cannot be opened (as OpenRegularFileIn).
+long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
+                             void* buffer, size_t size);
+// True when anything, of whatever type, stands at the name in the folder.
+bool ExistsIn(const HeldFolder& folder, const char* name);
 
-// Calls visit with the name of every entry of the folder (an empty folder
-// means the current directory) whose name ends with one of the extensions,
-// compared without regard to letter case, and the index of that extension:
-// files, folders, hidden and system entries, in the order the file system
-// gives them. False when the folder cannot be listed.
+// Calls visit with the name of every entry of the folder whose name ends
+// with one of the extensions, compared without regard to letter case, and
+// the index of that extension: files, folders, hidden and system entries,
+// in the order the file system gives them. False when the folder cannot be
+// listed.
 bool ForEachWithExtensions(
-    const std::string& folder, std::span<const std::string_view> extensions,
+    const HeldFolder& folder, std::span<const std::string_view> extensions,
     const std::function<void(const char* name, size_t extension)>& visit);
 
 inline bool ForEachWithExtension(
-    const std::string& folder, std::string_view extension,
+    const HeldFolder& folder, std::string_view extension,
     const std::function<void(const char* name)>& visit) {
   return ForEachWithExtensions(
       folder, std::span(&extension, 1),

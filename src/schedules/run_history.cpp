@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "logging/log.h"
 #include "logging/log_lines.h"
 #include "platform/fs.h"
 
@@ -145,8 +146,8 @@ void AddLogLine(std::string_view line, RunHistory* history) {
   }
 }
 
-bool ReadRunHistory(const std::string& log_path, RunHistory* history) {
-  std::FILE* file = platform::OpenRegularFile(log_path, true);
+bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history) {
+  std::FILE* file = platform::OpenRegularFileIn(folder, kLogFileName, true);
   if (file == nullptr) return false;
   auto buffer = std::make_unique<char[]>(kLineLimit);
   bool overlong = false;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fs.h"
+
 namespace corvana::schedules {
 
 enum class StartOutcome {
@@ -43,8 +45,8 @@ struct RunHistory {
 // One log line; lines without a time stamp or with another message are
 // passed over.
 void AddLogLine(std::string_view line, RunHistory* history);
-// False when the log cannot be read; lines too long to be the scheduler's
-// are skipped.
-bool ReadRunHistory(const std::string& log_path, RunHistory* history);
+// Reads the service's log in the folder. False when it cannot be read;
+// lines too long to be the scheduler's are skipped.
+bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history);
 
 }  // namespace corvana::schedules

@@ -148,7 +148,8 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   // Web servers' rules read the clock through a context, as in the engine.
   InitReadOnlyAppContext(kProductName, kVersionText, home);
   const Report report =
-      BuildReport(home, from_s, options.until ? kMaxNextCount : options.next, until_s);
+      BuildReport(HomeFolder(), home, from_s,
+                  options.until ? kMaxNextCount : options.next, until_s);
   const std::string text = options.json ? RenderJson(report) : RenderText(report);
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);

@@ -117,7 +117,7 @@ class LoadPoint {
 template <class Definition>
 struct KindOf {
   const char* name;
-  bool (*for_each_file)(const std::string& folder,
+  bool (*for_each_file)(const platform::HeldFolder& folder,
                         const DefinitionVisitor<Definition>& visit);
   std::string (*rule_text)(const Definition& record);
   std::vector<Start> (*next)(const Definition& record, const Replay& replay,
@@ -126,8 +126,10 @@ struct KindOf {
 
 class DefinitionReader {
  public:
-  DefinitionReader(Report* report, const RunHistory& history)
-      : report_(report),
+  DefinitionReader(const platform::HeldFolder& folder, Report* report,
+                   const RunHistory& history)
+      : folder_(folder),
+        report_(report),
         load_(*report, history, platform::CurrentClock().NowSeconds()) {}
 
   // One row per file of the kind, a failed file with the reader's messages
@@ -137,7 +139,7 @@ class DefinitionReader {
             const std::unordered_map<std::string, LastRun>& runs,
             std::vector<DefinitionRow>* rows) {
     return kind.for_each_file(
-        report_->home,
+        folder_,
         [&](const char* file, bool loaded, Definition& record) {
           if (!loaded) return Failed(file, kind.name);
           capture_.Take();
@@ -158,14 +160,16 @@ class DefinitionReader {
                                      std::move(messages)});
   }
 
+  const platform::HeldFolder& folder_;
   Report* report_;
   CaptureSink capture_;
   ZoneDays zone_days_;
   const LoadPoint load_;
 };
 
-void ReadDefinitions(Report* report, const RunHistory& history) {
-  DefinitionReader reader(report, history);
+void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
+                     const RunHistory& history) {
+  DefinitionReader reader(folder, report, history);
   const KindOf<ScheduleDefinition> schedules{
       "schedule", &ForEachScheduleFile, &ScheduleRuleText, &NextScheduleStarts};
   const KindOf<WebServerDefinition> web_servers{
@@ -555,21 +559,21 @@ std::string EventSourceText(platform::EventSourceState state) {
 
 }  // namespace
 
-Report BuildReport(const std::string& home, int64_t from_s, int next_count,
-                   int64_t until_s) {
+Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
+                   int64_t from_s, int next_count, int64_t until_s) {
   Report report;
   report.home = home;
   report.from_s = from_s;
   report.next_count = next_count;
   report.until_s = until_s;
   RunHistory history;
-  report.log_read = ReadRunHistory(home + kLogFileName, &history);
+  report.log_read = ReadRunHistory(folder, &history);
   if (!history.last_load.empty()) {
     report.load_s = StampNotAfter(
         history.last_load, std::max(platform::CurrentClock().NowSeconds(), from_s));
   }
   report.last_serve = EscapeControlCharacters(history.last_serve);
-  ReadDefinitions(&report, history);
+  ReadDefinitions(folder, &report, history);
   CheckNginx(&report);
   report.event_source = EventSourceText(platform::QueryEventLogSource());
   return report;

@@ -55,12 +55,12 @@ struct Report {
   std::string event_source;
 };
 
-// Reads the folder (ending with the separator) through the service's own
-// readers, with their log lines captured instead of written.
-// The next starts are followed from the service's last load in the log up
-// to `until_s`, at most `next_count` of them each.
-Report BuildReport(const std::string& home, int64_t from_s, int next_count,
-                   int64_t until_s = kNoUntil);
+// Reads the held folder (shown as `home`, ending with the separator)
+// through the service's own readers, with their log lines captured instead
+// of written. The next starts are followed from the service's last load in
+// the log up to `until_s`, at most `next_count` of them each.
+Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
+                   int64_t from_s, int next_count, int64_t until_s = kNoUntil);
 std::string RenderText(const Report& report);
 std::string RenderJson(const Report& report);
 // 0 when every file loads, 1 otherwise (an unreadable folder included).

@@ -10,6 +10,7 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/fs.h"
 #include "settings/settings_model.h"
 #include "settings/settings_tokenizer.h"
 
@@ -45,7 +46,8 @@ struct SettingsText {
 };
 
 // The record-free core that the typed front below forwards to.
-bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text);
+bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
+                   int read_mode, SettingsText* text);
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       const SettingsSectionBase& section,
                       SettingsCursor* cursor);
@@ -59,7 +61,8 @@ namespace settings_core {
 bool ParseSettings(const SettingsDocumentBase& document, void* record,
                    const char* text, size_t length);
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
-                  const std::string& path, int read_mode);
+                  const platform::HeldFolder& folder, const char* name,
+                  int read_mode);
 std::string WriteSettings(const SettingsDocumentBase& document,
                           const void* record, const char* product_name);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
@@ -100,10 +103,13 @@ void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
 
 // True when the file was read and every value stored. A failed load keeps
 // what it had stored so far; callers treat the record as not loaded.
+// Reads the file `name` in `folder`, named in the log by the folder's path
+// and the name.
 template <class Record>
 bool LoadSettings(const SettingsDocument<Record>& document, Record* record,
-                  const std::string& path, int read_mode) {
-  return settings_core::LoadSettings(document, record, path, read_mode);
+                  const platform::HeldFolder& folder, const char* name,
+                  int read_mode) {
+  return settings_core::LoadSettings(document, record, folder, name, read_mode);
 }
 
 template <class Record>

@@ -217,20 +217,23 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
 // reload.
 constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
 
-bool ReadWholeFile(const std::string& path, int read_mode, SettingsText* text) {
+bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
+                   int read_mode, SettingsText* text) {
   (void)read_mode;  // every read mode in use logs as ordinary
   // One open, one size query and one read: a reload reads every definition.
-  switch (platform::ReadWholeRegularFile(path, /*text_mode=*/true,
-                                         kMaxSettingsFileBytes, &text->data,
-                                         &text->length)) {
+  switch (platform::ReadWholeRegularFileIn(folder, name, /*text_mode=*/true,
+                                           kMaxSettingsFileBytes, &text->data,
+                                           &text->length)) {
     case platform::ReadWholeResult::kRead:
       return true;
     case platform::ReadWholeResult::kCannotOpen:
-      WriteLog(log_line::kCannotOpen + path + log_line::kCannotOpenEnd);
+      WriteLog(log_line::kCannotOpen + folder.path() + name +
+               log_line::kCannotOpenEnd);
       return false;
     case platform::ReadWholeResult::kCannotRead:
     case platform::ReadWholeResult::kTooLarge:
-      WriteLog(log_line::kCannotRead + path + log_line::kCannotReadEnd);
+      WriteLog(log_line::kCannotRead + folder.path() + name +
+               log_line::kCannotReadEnd);
       return false;
     case platform::ReadWholeResult::kNoMemory:
       break;
@@ -308,17 +311,20 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
 }
 
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
-                  const std::string& path, int read_mode) {
-  if (path.empty()) return false;
+                  const platform::HeldFolder& folder, const char* name,
+                  int read_mode) {
+  const size_t name_length = std::strlen(name);
+  if (folder.path().empty() && name_length == 0) return false;
   // Two writes a file in a reload: the line is built in one allocation.
   std::string line;
-  line.reserve(sizeof log_line::kLoadSettings + path.size() +
-               sizeof log_line::kLoadSettingsEnd);
+  line.reserve(sizeof log_line::kLoadSettings + folder.path().size() +
+               name_length + sizeof log_line::kLoadSettingsEnd);
   WriteLog(line.append(log_line::kLoadSettings)
-               .append(path)
+               .append(folder.path())
+               .append(name, name_length)
                .append(log_line::kLoadSettingsEnd));
   SettingsText text;
-  if (!ReadWholeFile(path, read_mode, &text)) return false;
+  if (!ReadWholeFile(folder, name, read_mode, &text)) return false;
   bool parsed = ParseSettings(document, record, text.data.get(), text.length);
   text.data.reset();
   if (!parsed) return false;

@@ -25,7 +25,7 @@ std::vector<std::string> Listed(const std::string& folder,
                                 bool* listed = nullptr) {
   std::vector<std::string> names;
   const bool ok = platform::ForEachWithExtension(
-      folder, extension, [&](const char* name) { names.push_back(name); });
+      *testing::Hold(folder), extension, [&](const char* name) { names.push_back(name); });
   if (listed != nullptr) *listed = ok;
   std::sort(names.begin(), names.end());
   return names;
@@ -139,11 +139,10 @@ std::string ReadAll(std::FILE* file) {
 TEST(OpenRegularFileTest, ReadsFilesInBothModes) {
   TempDir dir;
   dir.Write("a.schedule", std::string("a\r\nb\x1a" "c", 6));
-  const std::string path = dir.WithSeparator() + "a.schedule";
-  std::FILE* binary = platform::OpenRegularFile(path, false);
+  std::FILE* binary = platform::OpenRegularFileIn(dir.Held(), "a.schedule", false);
   ASSERT_NE(binary, nullptr);
   EXPECT_EQ(ReadAll(binary), std::string("a\r\nb\x1a" "c", 6));
-  std::FILE* text = platform::OpenRegularFile(path, true);
+  std::FILE* text = platform::OpenRegularFileIn(dir.Held(), "a.schedule", true);
   ASSERT_NE(text, nullptr);
 #ifdef _WIN32
   EXPECT_EQ(ReadAll(text), "a\nb");  // CR LF becomes LF, Ctrl-Z ends the text
@@ -155,17 +154,19 @@ TEST(OpenRegularFileTest, ReadsFilesInBothModes) {
 TEST(OpenRegularFileTest, RefusesWhatIsNotARegularFile) {
   TempDir dir;
   fs::create_directory(dir.path() / "sub.schedule");
-  std::vector<std::string> refused = {
-      dir.WithSeparator() + "sub.schedule",
-      dir.WithSeparator() + "missing.schedule",
+  std::vector<std::pair<std::string, std::string>> refused = {
+      {dir.WithSeparator(), "sub.schedule"},
+      {dir.WithSeparator(), "missing.schedule"},
+      {dir.WithSeparator(), ""},  // the folder itself
   };
 #ifndef _WIN32
-  refused.push_back("/dev/null");
+  refused.push_back({"/dev/", "null"});
 #endif
-  for (const auto& path : refused) {
+  for (const auto& [folder, name] : refused) {
     for (bool text_mode : {false, true}) {
-      std::FILE* file = platform::OpenRegularFile(path, text_mode);
-      EXPECT_EQ(file, nullptr) << path;
+      std::FILE* file =
+          platform::OpenRegularFileIn(*testing::Hold(folder), name.c_str(), text_mode);
+      EXPECT_EQ(file, nullptr) << folder << name;
       if (file != nullptr) std::fclose(file);
     }
   }
@@ -177,7 +178,7 @@ TEST(OpenRegularFileTest, RefusesAFifoWithoutBlocking) {
   const std::string fifo = dir.WithSeparator() + "pipe.schedule";
   ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
   auto opened = std::async(std::launch::async, [&] {
-    return platform::OpenRegularFile(fifo, true);
+    return platform::OpenRegularFileIn(dir.Held(), "pipe.schedule", true);
   });
   if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     // A writer releases the blocked open, so that the suite can go on.

@@ -351,8 +351,8 @@ TEST(PosixProcessTest, ChildrenDoNotInheritOpenFiles) {
                             platform::ServiceAccount::kThisProcess, &folder);
   std::FILE* log = platform::OpenOwnFile(folder, "scheduler.###",
                                          platform::OwnFileMode::kAppend);
-  std::FILE* counter = platform::OpenRegularFile(
-      dir.WithSeparator() + "schedule_counter.dat", false);
+  std::FILE* counter =
+      platform::OpenRegularFileIn(folder, "schedule_counter.dat", false);
   ASSERT_NE(log, nullptr);
   ASSERT_NE(counter, nullptr);
   ProcessStart start = SelfStart("fds fds.txt");

@@ -32,6 +32,17 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
+const platform::HeldFolder& TempDir::Held() {
+  if (held_ == nullptr) held_ = Hold(WithSeparator());
+  return *held_;
+}
+
+std::unique_ptr<platform::HeldFolder> Hold(const std::string& path) {
+  auto held = std::make_unique<platform::HeldFolder>();
+  platform::HoldFolder(path, held.get());
+  return held;
+}
+
 std::string TempDir::WithSeparator() const {
   return path_.string() + platform::kPathSeparator;
 }

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/seams.h"
 
 namespace corvana::testing {
@@ -25,10 +27,16 @@ class TempDir {
   // The folder with the platform's separator at the end.
   std::string WithSeparator() const;
   void Write(const std::string& name, const std::string& content) const;
+  // The folder held as the readers take it, opened at the first call.
+  const platform::HeldFolder& Held();
 
  private:
   std::filesystem::path path_;
+  std::unique_ptr<platform::HeldFolder> held_;
 };
+
+// `path` (ending with the separator) held as the readers take a folder.
+std::unique_ptr<platform::HeldFolder> Hold(const std::string& path);
 
 // The shell's folders as a test names them: the machine-wide one (empty:
 // the shell names none) and no per-user one.

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <new>
 
-#include "platform/held_binding.h"
+#include "platform/ascii.h"
 #include "platform/posix/held_handles.h"
 
 namespace corvana::platform {
@@ -27,9 +27,14 @@ bool PathExists(const std::string& path) {
 HeldFolder::HeldFolder() : handle_(std::make_unique<Handle>()) {}
 HeldFolder::~HeldFolder() = default;
 bool HeldFolder::IsOpen() const { return handle_->fd >= 0; }
+const std::string& HeldFolder::path() const { return handle_->path; }
 
-bool HoldCurrentDirectory(HeldFolder* held) {
-  held->handle().Reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+bool HoldCurrentDirectory(HeldFolder* held) { return HoldFolder("", held); }
+
+bool HoldFolder(const std::string& path, HeldFolder* held) {
+  held->handle().Reset(
+      open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  held->handle().path = held->IsOpen() ? path : std::string();
   return held->IsOpen();
 }
 
@@ -103,14 +108,12 @@ namespace {
 // a file only it may read, and O_NONBLOCK keeps a FIFO from hanging the
 // open; the type test then refuses it, and a second name (a hard link to
 // somebody else's file) too. On a regular file O_NONBLOCK changes nothing,
-// so it stays set. -1 when the path is not an openable regular file.
-int OpenRegularDescriptor(const std::string& path, struct stat* info) {
-  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  std::string_view name;
-  const HeldFolder* held = HeldFolderFor(path, &name);
-  if (held != nullptr && name.empty()) return -1;  // the folder itself
-  const int fd = held != nullptr ? openat(held->handle().fd, name.data(), kFlags)
-                                 : open(path.c_str(), kFlags);
+// so it stays set. -1 when the name is not an openable regular file.
+int OpenRegularDescriptor(const HeldFolder& folder, const char* name,
+                          struct stat* info) {
+  if (!folder.IsOpen() || *name == '\0') return -1;
+  const int fd = openat(folder.handle().fd, name,
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink != 1) {
     close(fd);
@@ -133,9 +136,10 @@ size_t ReadUpTo(int fd, char* buffer, size_t size) {
 
 }  // namespace
 
-std::FILE* OpenRegularFile(const std::string& path, bool /*text_mode*/) {
+std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
+                             bool /*text_mode*/) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(path, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info);
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "r");
   if (stream == nullptr) close(fd);
@@ -143,12 +147,13 @@ std::FILE* OpenRegularFile(const std::string& path, bool /*text_mode*/) {
 }
 
 // Text mode and untranslated are one on POSIX.
-ReadWholeResult ReadWholeRegularFile(const std::string& path, bool,
-                                     size_t max_bytes,
-                                     std::unique_ptr<char[]>* data,
-                                     size_t* length) {
+ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
+                                       const char* name, bool,
+                                       size_t max_bytes,
+                                       std::unique_ptr<char[]>* data,
+                                       size_t* length) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(path, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info);
   if (fd < 0) return ReadWholeResult::kCannotOpen;
   const size_t size = static_cast<size_t>(info.st_size);
   if (size > max_bytes) {
@@ -172,30 +177,33 @@ ReadWholeResult ReadWholeRegularFile(const std::string& path, bool,
   return ReadWholeResult::kRead;
 }
 
-long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
+long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
+                             void* buffer, size_t size) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(path, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info);
   if (fd < 0) return -1;
   const size_t got = ReadUpTo(fd, static_cast<char*>(buffer), size);
   close(fd);
   return static_cast<long>(got);
 }
 
+bool ExistsIn(const HeldFolder& folder, const char* name) {
+  struct stat info;
+  return folder.IsOpen() && *name != '\0' &&
+         fstatat(folder.handle().fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 bool ForEachWithExtensions(
-    const std::string& folder, std::span<const std::string_view> extensions,
+    const HeldFolder& folder, std::span<const std::string_view> extensions,
     const std::function<void(const char* name, size_t extension)>& visit) {
-  std::string_view rest;
-  const HeldFolder* held = HeldFolderFor(folder, &rest);
-  DIR* dir = nullptr;
-  if (held != nullptr && rest.empty()) {
-    // A descriptor of its own: closedir closes it, and it reads from the start.
-    const int fd = openat(held->handle().fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    dir = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (dir == nullptr && fd >= 0) close(fd);
-  } else {
-    dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!folder.IsOpen()) return false;
+  // A descriptor of its own: closedir closes it, and it reads from the start.
+  const int fd = openat(folder.handle().fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (dir == nullptr) {
+    if (fd >= 0) close(fd);
+    return false;
   }
-  if (dir == nullptr) return false;
   while (dirent* entry = readdir(dir)) {
     const size_t extension = MatchingExtension(entry->d_name, extensions);
     if (extension < extensions.size()) visit(entry->d_name, extension);

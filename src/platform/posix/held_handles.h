@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/fs.h"
 #include "platform/trust.h"
 
@@ -11,6 +13,7 @@ namespace corvana::platform {
 
 struct HeldFolder::Handle {
   int fd = -1;
+  std::string path;
   void Reset(int new_fd) {
     if (fd >= 0) close(fd);
     fd = new_fd;

@@ -198,6 +198,7 @@ TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
     return judged;
   }
   held->handle().Reset(fd);
+  held->handle().path = home;
   return judged;
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/held_binding.h"
+#include "platform/ascii.h"
 #include "platform/win32/held_handles.h"
 #include "platform/win32/nt_file.h"
 
@@ -26,13 +26,21 @@ HeldFolder::~HeldFolder() = default;
 bool HeldFolder::IsOpen() const {
   return handle_->handle != INVALID_HANDLE_VALUE;
 }
+const std::string& HeldFolder::path() const { return handle_->path; }
+
+bool HoldCurrentDirectory(HeldFolder* held) { return HoldFolder("", held); }
 
 // Unjudged, so not kept from being renamed either: holding it proves nothing.
-bool HoldCurrentDirectory(HeldFolder* held) {
+bool HoldFolder(const std::string& path, HeldFolder* held) {
+  std::string folder = path.empty() ? std::string(".") : path;
+  if (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) {
+    folder.pop_back();
+  }
   held->handle().Reset(CreateFileA(
-      ".", GENERIC_READ | FILE_TRAVERSE,
+      folder.c_str(), GENERIC_READ | FILE_TRAVERSE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  held->handle().path = held->IsOpen() ? path : std::string();
   return held->IsOpen();
 }
 
@@ -134,13 +142,11 @@ bool PathExists(const std::string& path) {
 
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
-std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
-  std::string_view name;
-  const HeldFolder* held = HeldFolderFor(path, &name);
-  if (held != nullptr && name.empty()) return nullptr;  // the folder itself
+std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
+                             bool text_mode) {
+  if (!folder.IsOpen() || *name == '\0') return nullptr;
   const NtOpened opened =
-      NtOpen(held != nullptr ? held->handle().handle : nullptr,
-             held != nullptr ? std::string(name) : path, GENERIC_READ,
+      NtOpen(folder.handle().handle, name, GENERIC_READ,
              FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
   if (!opened.opened()) return nullptr;
   if (!IsPlainFile(opened.handle)) {
@@ -152,11 +158,12 @@ std::FILE* OpenRegularFile(const std::string& path, bool text_mode) {
                   text_mode ? "r" : "rb");
 }
 
-ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
-                                     size_t max_bytes,
-                                     std::unique_ptr<char[]>* data,
-                                     size_t* length) {
-  std::FILE* file = OpenRegularFile(path, text_mode);
+ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
+                                       const char* name, bool text_mode,
+                                       size_t max_bytes,
+                                       std::unique_ptr<char[]>* data,
+                                       size_t* length) {
+  std::FILE* file = OpenRegularFileIn(folder, name, text_mode);
   if (file == nullptr) return ReadWholeResult::kCannotOpen;
   // In text mode the size on disk is an upper bound of what arrives. A file
   // of 2 GiB or more has no long size here and counts as too large.
@@ -188,19 +195,29 @@ ReadWholeResult ReadWholeRegularFile(const std::string& path, bool text_mode,
   return ReadWholeResult::kRead;
 }
 
-long ReadRegularFilePrefix(const std::string& path, void* buffer, size_t size) {
-  std::FILE* file = OpenRegularFile(path, false);
+long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
+                             void* buffer, size_t size) {
+  std::FILE* file = OpenRegularFileIn(folder, name, false);
   if (file == nullptr) return -1;
   const size_t got = std::fread(buffer, 1, size, file);
   std::fclose(file);
   return static_cast<long>(got);
 }
 
+bool ExistsIn(const HeldFolder& folder, const char* name) {
+  return folder.IsOpen() && *name != '\0' && PathExists(folder.path() + name);
+}
+
+// By the path the folder was held by: the data folder is held without
+// delete sharing, so that path cannot be renamed away to another folder
+// meanwhile, and the listing keeps the order and the names (long names,
+// the ANSI code page's spelling) that the file system's search gives.
 bool ForEachWithExtensions(
-    const std::string& folder, std::span<const std::string_view> extensions,
+    const HeldFolder& folder, std::span<const std::string_view> extensions,
     const std::function<void(const char* name, size_t extension)>& visit) {
+  if (!folder.IsOpen()) return false;
   const std::string pattern =
-      folder + "*" +
+      folder.path() + "*" +
       (extensions.size() == 1 ? std::string(extensions[0]) : std::string());
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(pattern.c_str(), &data);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "platform/fs.h"
 #include "platform/trust.h"
 
@@ -11,6 +13,7 @@ namespace corvana::platform {
 
 struct HeldFolder::Handle {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string path;
   void Reset(HANDLE new_handle) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     handle = new_handle;

@@ -299,6 +299,7 @@ TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
     return judged;
   }
   held->handle().Reset(handle);
+  held->handle().path = home;
   return judged;
 }
 

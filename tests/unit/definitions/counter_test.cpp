@@ -63,31 +63,31 @@ TEST_F(CounterTest, ValueDependsOnTheFilesLength) {
   };
   for (const auto& c : cases) {
     WriteCounter(c.bytes);
-    EXPECT_EQ(ReadChangeCounter(), c.value) << c.bytes.size() << " bytes";
+    EXPECT_EQ(ReadChangeCounter(HomeFolder()), c.value) << c.bytes.size() << " bytes";
   }
 }
 
 TEST_F(CounterTest, MissingFileReadsZeroWithoutWaiting) {
   testing::FakeClock clock;
   platform::SetClock(&clock);
-  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
   EXPECT_EQ(clock.slept_ms(), 0);
 }
 
 TEST_F(CounterTest, DeletedWhileRunningReadsZeroUntilWrittenAgain) {
   WriteCounter(std::string("\x07\x00\x00\x00", 4));
-  EXPECT_EQ(ReadChangeCounter(), 7);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 7);
   ASSERT_TRUE(platform::RemoveFile(path_));
-  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
   WriteCounter(std::string("\x01\x00\x00\x00", 4));
-  EXPECT_EQ(ReadChangeCounter(), 1);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 1);
 }
 
 TEST_F(CounterTest, ReadingAPresentFileDoesNotWait) {
   testing::FakeClock clock;
   platform::SetClock(&clock);
   WriteCounter("abcd");
-  EXPECT_EQ(ReadChangeCounter(), 0x64636261);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0x64636261);
   EXPECT_EQ(clock.slept_ms(), 0);
 }
 
@@ -96,7 +96,7 @@ TEST_F(CounterTest, UnopenableCounterIsRetriedTwentyTimesThenReadsZero) {
   ASSERT_TRUE(platform::MakeDirectory(path_));
   testing::FakeClock clock;
   platform::SetClock(&clock);
-  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
   EXPECT_EQ(clock.slept_ms(), 20 * 3);
 }
 
@@ -105,13 +105,13 @@ TEST_F(CounterTest, UnopenableCounterIsRetriedTwentyTimesThenReadsZero) {
 TEST_F(CounterTest, OnlyAnUnreadableExistingCounterReadsAsNothing) {
   testing::FakeClock clock;
   platform::SetClock(&clock);
-  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::optional<int32_t>(0));
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(HomeFolder()), std::optional<int32_t>(0));
   ASSERT_TRUE(platform::MakeDirectory(path_));
-  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::nullopt);
-  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(HomeFolder()), std::nullopt);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
   std::filesystem::remove(path_);
   WriteCounter(std::string("\x07\x00\x00\x00", 4));
-  EXPECT_EQ(ReadChangeCounterUnlessHeld(), std::optional<int32_t>(7));
+  EXPECT_EQ(ReadChangeCounterUnlessHeld(HomeFolder()), std::optional<int32_t>(7));
 }
 
 #ifndef _WIN32
@@ -119,7 +119,7 @@ TEST_F(CounterTest, FifoAtThePathReadsZeroWithoutBlocking) {
   ASSERT_EQ(std::system(("mkfifo '" + path_ + "'").c_str()), 0);
   testing::FakeClock clock;
   platform::SetClock(&clock);
-  auto value = std::async(std::launch::async, [] { return ReadChangeCounter(); });
+  auto value = std::async(std::launch::async, [] { return ReadChangeCounter(HomeFolder()); });
   if (value.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     std::FILE* writer = std::fopen(path_.c_str(), "w");  // releases the reader
     if (writer != nullptr) std::fclose(writer);
@@ -175,7 +175,7 @@ TEST_F(HeldCounterTest, ShortHoldIsWaitedOut) {
   platform::ProcessHandle holder = Hold(30);
   ASSERT_NE(holder, 0);
   ASSERT_TRUE(platform::PathExists(path_ + ".held"));
-  EXPECT_EQ(ReadChangeCounter(), 42);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 42);
   EXPECT_GT(clock_.sleeps, 0) << "the holder had let go before the read";
   EXPECT_LT(clock_.sleeps, 20);
   WaitAndRelease(holder);
@@ -187,10 +187,10 @@ TEST_F(HeldCounterTest, HoldLongerThanTheRetryWindowReadsZero) {
   platform::ProcessHandle holder = Hold(3000);
   ASSERT_NE(holder, 0);
   ASSERT_TRUE(platform::PathExists(path_ + ".held"));
-  EXPECT_EQ(ReadChangeCounter(), 0);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
   EXPECT_EQ(clock_.sleeps, 20);
   WaitAndRelease(holder);
-  EXPECT_EQ(ReadChangeCounter(), 42);
+  EXPECT_EQ(ReadChangeCounter(HomeFolder()), 42);
 }
 #endif
 

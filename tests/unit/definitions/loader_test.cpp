@@ -52,7 +52,7 @@ class LoaderTest : public ::testing::Test {
   std::vector<std::string> ListedIds(const char* extension,
                                      const std::vector<std::string>& skipped) const {
     std::vector<std::string> ids;
-    platform::ForEachWithExtension(home_, extension, [&](const char* name) {
+    platform::ForEachWithExtension(HomeFolder(), extension, [&](const char* name) {
       std::string file(name);
       if (std::find(skipped.begin(), skipped.end(), file) == skipped.end()) {
         ids.push_back(file.substr(0, file.find('.')));
@@ -68,7 +68,7 @@ class LoaderTest : public ::testing::Test {
       const std::string name = "zbare" + std::to_string(i) + kWebServerExtension;
       Write(name, "FormatVersion=1.0\n");
       std::vector<std::string> order;
-      platform::ForEachWithExtension(home_, kWebServerExtension,
+      platform::ForEachWithExtension(HomeFolder(), kWebServerExtension,
                                      [&](const char* found) { order.push_back(found); });
       if (order == std::vector<std::string>{earlier, name}) return name;
       fs::remove(home_ + name);
@@ -97,7 +97,7 @@ TEST_F(LoaderTest, KeepsEnabledSchedulesInFolderOrder) {
   Write("Nightly.schedule.bak", kEnabled);
   Write("plain.schedules", kEnabled);
   std::vector<ScheduleDefinition> list(3);  // emptied before refilling
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"Off.schedule"}));
   EXPECT_EQ(list.size(), 4u);
   for (const auto& schedule : list) EXPECT_EQ(schedule.min, 5);
@@ -108,7 +108,7 @@ TEST_F(LoaderTest, FilesSharingAnIdAreBothListed) {
   Write("report.schedule", kEnabled);
   Write("report.old.schedule", kEnabled);
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   EXPECT_EQ(Ids(list), (std::vector<std::string>{"report", "report"}));
   EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Loading : 2 Schedules items");
 }
@@ -119,7 +119,7 @@ TEST_F(LoaderTest, UnreadableEntriesAreSkippedAndTheRestLoads) {
   Write("good.schedule", kEnabled);
   Write("also good.schedule", kEnabled);
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension,
                                  {"folder.schedule", "broken.schedule"}));
   const auto lines = LogLines(LogHeader::kDropped);
@@ -138,7 +138,7 @@ TEST_F(LoaderTest, OversizedDefinitionsAreNotRead) {
   fs::resize_file(home_ + "huge.schedule", std::uintmax_t{8} << 30);  // sparse
   Write("good.schedule", kEnabled);
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   EXPECT_EQ(Ids(list), ListedIds(kScheduleExtension, {"big.schedule", "huge.schedule"}));
   const auto lines = LogLines(LogHeader::kDropped);
   for (const char* name : {"big.schedule", "huge.schedule"}) {
@@ -159,9 +159,9 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
   Write("good one.schedule", kEnabled);
   Write("new\nline.webserver", kEnabled);
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   std::vector<WebServerDefinition> servers;
-  LoadWebServers(&servers);
+  LoadWebServers(HomeFolder(), &servers);
   EXPECT_EQ(Ids(list), std::vector<std::string>{"good one"});
   EXPECT_TRUE(servers.empty());
   const auto lines = LogLines(LogHeader::kDropped);
@@ -185,7 +185,7 @@ TEST_F(LoaderTest, NamesWindowsCannotHoldAreSkipped) {
 TEST_F(LoaderTest, NamesTheAnsiListingCannotSpellFailAsUnreadable) {
   std::ofstream(fs::path(home_) / L"\u4e2d.schedule") << kEnabled;
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(Count(lines, "Cannot open file '" + home_ + "?.schedule'"), 1);
   EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
@@ -195,7 +195,7 @@ TEST_F(LoaderTest, NamesTheAnsiListingCannotSpellFailAsUnreadable) {
 TEST_F(LoaderTest, FolderWithoutDefinitionsGivesAnEmptyList) {
   Write("site.webserver", kEnabled);
   std::vector<ScheduleDefinition> schedules(2);
-  LoadSchedules(&schedules);
+  LoadSchedules(HomeFolder(), &schedules);
   EXPECT_TRUE(schedules.empty());
   EXPECT_EQ(LogLines(LogHeader::kDropped).back(), "Loading : 0 Schedules items");
 }
@@ -206,8 +206,8 @@ TEST_F(LoaderTest, MissingHomeFolderGivesEmptyLists) {
   GetAppContext()->HomePath = home_ + "missing" + platform::kPathSeparator;
   std::vector<ScheduleDefinition> schedules(2);
   std::vector<WebServerDefinition> servers(2);
-  LoadSchedules(&schedules);
-  LoadWebServers(&servers);
+  LoadSchedules(HomeFolder(), &schedules);
+  LoadWebServers(HomeFolder(), &servers);
   EXPECT_TRUE(schedules.empty());
   EXPECT_TRUE(servers.empty());
 }
@@ -217,7 +217,7 @@ TEST_F(LoaderTest, FifoNamedLikeAScheduleDoesNotHangTheLoad) {
   ASSERT_EQ(std::system(("mkfifo '" + home_ + "pipe.schedule'").c_str()), 0);
   Write("good.schedule", kEnabled);
   std::vector<ScheduleDefinition> list;
-  auto done = std::async(std::launch::async, [&] { LoadSchedules(&list); });
+  auto done = std::async(std::launch::async, [&] { LoadSchedules(HomeFolder(), &list); });
   if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     std::FILE* writer = std::fopen((home_ + "pipe.schedule").c_str(), "w");
     if (writer != nullptr) std::fclose(writer);  // releases the reader
@@ -257,9 +257,9 @@ TEST_F(LoaderTest, LinkedDefinitionsAndCountersAreRefused) {
     c.link(dir.path() / "secret", home / "linked.schedule");
     c.link(dir.path() / "count", home / kCounterFileName);
     std::vector<ScheduleDefinition> list;
-    LoadSchedules(&list);
+    LoadSchedules(HomeFolder(), &list);
     EXPECT_TRUE(list.empty());
-    EXPECT_EQ(ReadChangeCounter(), 0);
+    EXPECT_EQ(ReadChangeCounter(HomeFolder()), 0);
     const auto lines = LogLines(LogHeader::kDropped);
     EXPECT_EQ(Count(lines, "Error read schedule settings"), 1);
     for (const std::string& line : lines) EXPECT_EQ(line.find("SECRET"), std::string::npos);
@@ -275,7 +275,7 @@ TEST_F(LoaderTest, DefinitionsAreReadFromTheHeldFolder) {
   fs::create_directory(home_);
   Write("planted.schedule", kEnabled);
   std::vector<ScheduleDefinition> list;
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   EXPECT_EQ(Ids(list), std::vector<std::string>{"checked"});
 }
 #endif
@@ -288,7 +288,7 @@ TEST_F(LoaderTest, KeepsEnabledWebServersInFolderOrder) {
   fs::create_directory(home_ + "folder.webserver");
   Write("Nightly.schedule", kEnabled);
   std::vector<WebServerDefinition> list(1);
-  LoadWebServers(&list);
+  LoadWebServers(HomeFolder(), &list);
   EXPECT_EQ(Ids(list),
             ListedIds(kWebServerExtension,
                       {"off.webserver", "broken.webserver", "folder.webserver"}));
@@ -306,7 +306,7 @@ TEST_F(LoaderTest, EveryWebServerFileIsReadIntoAFreshRecord) {
   const std::string bare = NameListedAfter("first.webserver");
   ASSERT_FALSE(bare.empty());
   std::vector<WebServerDefinition> list;
-  LoadWebServers(&list);
+  LoadWebServers(HomeFolder(), &list);
   ASSERT_EQ(list.size(), 2u);
   const WebServerDefinition& read_bare = list[1];
   EXPECT_EQ(read_bare.id + kWebServerExtension, bare);

@@ -20,7 +20,7 @@ class ScheduleFileTest : public ::testing::Test {
   bool Read(const std::string& file_name, const std::string& content,
             ScheduleDefinition* record) {
     files_.Write(file_name, content);
-    return ReadScheduleFile(files_.WithSeparator(), file_name, record);
+    return ReadScheduleFile(files_.Held(), file_name.c_str(), record);
   }
 
   testing::TempDir context_dir_;
@@ -199,7 +199,7 @@ TEST_F(ScheduleFileTest, UnusableFilesFailWithTheirLines) {
 
 TEST_F(ScheduleFileTest, MissingFileFails) {
   ScheduleDefinition schedule;
-  EXPECT_FALSE(ReadScheduleFile(files_.WithSeparator(), "gone.schedule",
+  EXPECT_FALSE(ReadScheduleFile(files_.Held(), "gone.schedule",
                                 &schedule));
   const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);

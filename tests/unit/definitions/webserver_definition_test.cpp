@@ -21,7 +21,7 @@ class WebServerFileTest : public ::testing::Test {
   bool Read(const std::string& file_name, const std::string& content,
             WebServerDefinition* record) {
     files_.Write(file_name, content);
-    return ReadWebServerFile(files_.WithSeparator(), file_name, record);
+    return ReadWebServerFile(files_.Held(), file_name.c_str(), record);
   }
 
   testing::TempDir context_dir_;
@@ -122,8 +122,9 @@ TEST_F(WebServerFileTest, IdIsTheFileNameUpToItsFirstDot) {
   const std::filesystem::path folder = files_.path() / "site.d";
   std::filesystem::create_directory(folder);
   testing::WriteFile(folder / "Main.webserver", content);
-  ASSERT_TRUE(ReadWebServerFile(folder.string() + platform::kPathSeparator,
-                                "Main.webserver", &web_server));
+  ASSERT_TRUE(ReadWebServerFile(
+      *testing::Hold(folder.string() + platform::kPathSeparator), "Main.webserver",
+      &web_server));
   EXPECT_EQ(web_server.id, "Main");
 }
 
@@ -197,7 +198,7 @@ TEST_F(WebServerFileTest, UnusableFilesFailWithTheirLines) {
 TEST_F(WebServerFileTest, MissingFileFails) {
   WebServerDefinition web_server;
   EXPECT_FALSE(
-      ReadWebServerFile(files_.WithSeparator(), "gone.webserver", &web_server));
+      ReadWebServerFile(files_.Held(), "gone.webserver", &web_server));
   const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "Error read webserver settings");

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "definitions/definition_loader.h"
+#include "environment/app_context.h"
 #include "engine/engine.h"
 #include "logging/events.h"
 #include "logging/log.h"
@@ -111,18 +112,18 @@ TEST_F(EventsTest, BrokenDefinitionsAreReportedOncePerContentAndBoundedPerHour) 
   testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n");
   testing::RecordedEvents().Take();
   std::vector<ScheduleDefinition> list;
-  for (int reload = 0; reload < 10; ++reload) LoadSchedules(&list);
+  for (int reload = 0; reload < 10; ++reload) LoadSchedules(HomeFolder(), &list);
   std::vector<RecordedEvent> events = testing::RecordedEvents().Take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].level, EventLevel::kWarning);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"Broken.schedule"});
   for (int i = 1; i <= kDefinitionEventsPerHour + 4; ++i) {
     testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n" + std::to_string(i));
-    LoadSchedules(&list);
+    LoadSchedules(HomeFolder(), &list);
   }
   EXPECT_EQ(testing::RecordedEvents().Take().size(), size_t(kDefinitionEventsPerHour) - 1);
   clock_.Advance(3600);
-  LoadSchedules(&list);
+  LoadSchedules(HomeFolder(), &list);
   events = testing::RecordedEvents().Take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, kEventDefinitionsHeldBack);

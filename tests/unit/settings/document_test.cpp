@@ -198,7 +198,7 @@ TEST_F(WriterTest, RoundTripThroughAFile) {
   dir.Write("n.schedule", WriteSettings(document_, record, "Corvana"));
   TestRecord read = Sentinel();
   ASSERT_TRUE(
-      LoadSettings(document_, &read, dir.WithSeparator() + "n.schedule", 0));
+      LoadSettings(document_, &read, dir.Held(), "n.schedule", 0));
   EXPECT_EQ(read, record);
 }
 

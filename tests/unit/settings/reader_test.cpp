@@ -322,7 +322,7 @@ TEST_F(ReaderTest, EarlyEndWhereAKeyIsExpectedSucceeds) {
 
 TEST_F(ReaderTest, LoadWithoutPathLogsNothing) {
   TestRecord record = Sentinel();
-  EXPECT_FALSE(LoadSettings(document_, &record, "", 0));
+  EXPECT_FALSE(LoadSettings(document_, &record, platform::HeldFolder(), "", 0));
   EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
   EXPECT_EQ(record, Sentinel());
 }
@@ -333,7 +333,7 @@ TEST_F(ReaderTest, LoadOfWhatCannotBeOpenedLogsTheCause) {
     testing::InitContextAt(dir_.path().string());
     const std::string path = PathOf(name);
     TestRecord record;
-    EXPECT_FALSE(LoadSettings(document_, &record, path, 0)) << name;
+    EXPECT_FALSE(LoadSettings(document_, &record, dir_.Held(), name, 0)) << name;
     EXPECT_EQ(LogLines(LogHeader::kDropped), (Lines{"Load settings '" + path + "'...",
                                "Cannot open file '" + path + "'"}));
   }
@@ -366,7 +366,7 @@ TEST_F(ReaderTest, LoadReportsSuccessAndFailure) {
     dir_.Write("a.schedule", c.content);
     const std::string path = PathOf("a.schedule");
     TestRecord record;
-    EXPECT_EQ(LoadSettings(document_, &record, path, 0), c.ok) << c.content;
+    EXPECT_EQ(LoadSettings(document_, &record, dir_.Held(), "a.schedule", 0), c.ok) << c.content;
     Lines expected = {"Load settings '" + path + "'..."};
     expected.insert(expected.end(), c.after_first_line.begin(),
                     c.after_first_line.end());
@@ -387,8 +387,8 @@ TEST_F(ReaderTest, LineEndsDoNotMatter) {
   dir_.Write("crlf.schedule", crlf);
   TestRecord from_lf;
   TestRecord from_crlf;
-  ASSERT_TRUE(LoadSettings(document_, &from_lf, PathOf("lf.schedule"), 0));
-  ASSERT_TRUE(LoadSettings(document_, &from_crlf, PathOf("crlf.schedule"), 0));
+  ASSERT_TRUE(LoadSettings(document_, &from_lf, dir_.Held(), "lf.schedule", 0));
+  ASSERT_TRUE(LoadSettings(document_, &from_crlf, dir_.Held(), "crlf.schedule", 0));
   EXPECT_EQ(from_lf, from_crlf);
   EXPECT_EQ(from_lf.name, "n");
   EXPECT_EQ(from_lf.hour, 3);
@@ -397,7 +397,7 @@ TEST_F(ReaderTest, LineEndsDoNotMatter) {
 TEST_F(ReaderTest, ReadWholeFileGivesTheTextModeText) {
   dir_.Write("t.txt", "ab\r\ncd\r\n");
   SettingsText text;
-  ASSERT_TRUE(ReadWholeFile(PathOf("t.txt"), 0, &text));
+  ASSERT_TRUE(ReadWholeFile(dir_.Held(), "t.txt", 0, &text));
   const std::string read(text.data.get(), text.length);
 #ifdef _WIN32
   EXPECT_EQ(read, "ab\ncd\n");
@@ -408,7 +408,7 @@ TEST_F(ReaderTest, ReadWholeFileGivesTheTextModeText) {
 
   dir_.Write("empty.txt", "");
   SettingsText empty;
-  ASSERT_TRUE(ReadWholeFile(PathOf("empty.txt"), 0, &empty));
+  ASSERT_TRUE(ReadWholeFile(dir_.Held(), "empty.txt", 0, &empty));
   EXPECT_EQ(empty.length, 0u);
   EXPECT_EQ(empty.data[0], '\0');
   EXPECT_EQ(LogLines(LogHeader::kDropped), Lines{});
@@ -422,8 +422,8 @@ TEST_F(ReaderTest, CtrlZEndsTheTextOnWindowsOnly) {
   const std::string z_path = PathOf("z.schedule");
   const std::string only_path = PathOf("only.schedule");
   TestRecord record;
-  bool z_ok = LoadSettings(document_, &record, z_path, 0);
-  bool only_ok = LoadSettings(document_, &record, only_path, 0);
+  bool z_ok = LoadSettings(document_, &record, dir_.Held(), "z.schedule", 0);
+  bool only_ok = LoadSettings(document_, &record, dir_.Held(), "only.schedule", 0);
   EXPECT_FALSE(only_ok);
 #ifdef _WIN32
   EXPECT_TRUE(z_ok);
