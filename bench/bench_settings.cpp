@@ -17,6 +17,7 @@
 #include "definitions/schedule_definition.h"
 #include "schedule_document.h"
 #include "settings/settings_document.h"
+#include "support/settings_writer.h"
 
 namespace corvana {
 namespace {
@@ -26,7 +27,7 @@ ScheduleDefinition WeekdaySchedule(int variant) {
   record.name = "Nightly web report " + std::to_string(variant);
   record.profile = "www.example.com";
   record.enabled = 1;
-  record.type_schedule = FileValue(ScheduleKind::kWeekdays);
+  record.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
   record.type_period = 11;
   record.days_week = 31;
   record.hour = 3;

@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/carry_over.h"
 #include "engine/engine.h"
 #include "engine_fixture.h"
 

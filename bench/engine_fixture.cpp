@@ -6,8 +6,8 @@
 
 #include "calendar/packed_time.h"
 #include "environment/app_context.h"
-#include "logging/start_up.h"
 #include "platform/clock.h"
+#include "service/start_up.h"
 
 namespace corvana::bench {
 namespace {
@@ -111,7 +111,7 @@ ScheduleDefinition NotDueSchedule(int variant) {
   record.type_period = 11;
   SetCalendarKind(variant, &record);
   if (variant % 6 == 0) {  // once, on a day that has passed
-    record.type_schedule = FileValue(ScheduleKind::kOnce);
+    record.type_schedule = static_cast<int32_t>(ScheduleKind::kOnce);
     record.year = 2025;
     record.month = 1 + variant % 12;
   }
@@ -125,7 +125,7 @@ WebServerDefinition NotDueWebServer(int variant, int64_t last_update_s) {
   record.folder = "C:\\Reports\\site" + std::to_string(variant);
   SetCalendarKind(variant, &record);
   if (variant % 5 != 0) {  // most sites are updated at an interval
-    record.type_schedule = FileValue(ScheduleKind::kOnce);
+    record.type_schedule = static_cast<int32_t>(ScheduleKind::kOnce);
     record.type_interval = variant % 3;
     const int minimum[] = {5, 2, 1};
     record.interval = minimum[record.type_interval] + variant % 20;

@@ -17,7 +17,8 @@
 #include "engine_fixture.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
-#include "schedules/status_report.h"
+#include "schedules/report_model.h"
+#include "schedules/report_text.h"
 
 namespace corvana::bench {
 namespace {
@@ -89,7 +90,8 @@ void BM_SchedulesWholeRun(benchmark::State& state) {
   const int64_t from_s = testing::LocalSeconds(2026, 12, 7, 12, 0, 0);
   size_t rows = 0;
   for (auto _ : state) {
-    const schedules::Report report = schedules::BuildReport(HomeFolder(), home, from_s, kNextCount);
+    const schedules::Report report =
+        schedules::BuildReport(HomeFolder(), home, from_s, kNextCount);
     benchmark::DoNotOptimize(schedules::RenderText(report));
     rows = report.schedules.size() + report.web_servers.size();
   }

@@ -1,12 +1,28 @@
-# The events' texts have one source, src/logging/event_messages.mc: windmc
-# compiles it into the Windows executable's message table, which Event
+# The events' ids and texts have one source, src/logging/event_messages.mc:
+# windmc compiles it into the Windows executable's message table, which Event
 # Viewer reads, and the same texts are turned here into a table that the
-# scheduler formats for syslog.
+# scheduler formats for syslog, and its ids into the constants of events.h
+# (MSG_ENGINE_STARTED becomes kEventEngineStarted).
 #
-#   corvana_event_texts(<library>)        the table, on every build
+#   corvana_event_texts(<library>)        the table and the ids, on every build
 #   corvana_event_message_table(<target>) the message table, on Windows
 set(CORVANA_EVENT_MESSAGES ${CMAKE_CURRENT_LIST_DIR}/../src/logging/event_messages.mc)
 set(CORVANA_EVENT_DIR ${CMAKE_BINARY_DIR}/generated/events)
+
+# MSG_ENGINE_STARTED -> kEventEngineStarted
+function(corvana_event_constant symbol out)
+  string(REGEX REPLACE "^MSG_" "" words "${symbol}")
+  string(TOLOWER "${words}" words)
+  string(REPLACE "_" ";" words "${words}")
+  set(name kEvent)
+  foreach(word IN LISTS words)
+    string(SUBSTRING "${word}" 0 1 first)
+    string(TOUPPER "${first}" first)
+    string(SUBSTRING "${word}" 1 -1 rest)
+    string(APPEND name "${first}${rest}")
+  endforeach()
+  set(${out} ${name} PARENT_SCOPE)
+endfunction()
 
 function(corvana_event_texts library)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CORVANA_EVENT_MESSAGES})
@@ -19,15 +35,23 @@ function(corvana_event_texts library)
   if(NOT id_count EQUAL entry_count)
     message(FATAL_ERROR "event_messages.mc: a text spans lines or holds a semicolon")
   endif()
-  set(table "// Generated from event_messages.mc by cmake/event_messages.cmake.\n")
+  set(generated "// Generated from event_messages.mc by cmake/event_messages.cmake.\n")
+  set(table "${generated}")
+  set(constants "${generated}")
   foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "MessageId=([0-9]+)\nSymbolicName=[A-Z_]+\nLanguage=English\n([^\n]*)\n"
-           "{\\1, \"\\2\"},\n" line "${entry}")
-    string(APPEND table "${line}")
+    string(REGEX MATCH "MessageId=([0-9]+)\nSymbolicName=([A-Z_]+)\nLanguage=English\n([^\n]*)\n"
+           matched "${entry}")
+    set(id ${CMAKE_MATCH_1})
+    set(text "${CMAKE_MATCH_3}")
+    corvana_event_constant(${CMAKE_MATCH_2} constant)
+    string(APPEND table "{${id}, \"${text}\"},\n")
+    string(APPEND constants "inline constexpr uint32_t ${constant} = ${id};\n")
   endforeach()
   file(MAKE_DIRECTORY ${CORVANA_EVENT_DIR})
   file(CONFIGURE OUTPUT ${CORVANA_EVENT_DIR}/event_texts.inc CONTENT "${table}" @ONLY)
-  target_include_directories(${library} PRIVATE ${CORVANA_EVENT_DIR})
+  file(CONFIGURE OUTPUT ${CORVANA_EVENT_DIR}/event_ids.inc CONTENT "${constants}" @ONLY)
+  # events.h includes the ids, and everything that reports reads them there.
+  target_include_directories(${library} PUBLIC ${CORVANA_EVENT_DIR})
 endfunction()
 
 function(corvana_event_message_table target)

@@ -11,8 +11,8 @@
 
 #include "definitions/change_counter.h"
 #include "environment/app_context.h"
-#include "logging/start_up.h"
 #include "platform/seams.h"
+#include "service/start_up.h"
 
 namespace {
 

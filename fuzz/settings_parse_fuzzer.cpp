@@ -8,6 +8,7 @@
 #include <string>
 
 #include "schedule_document.h"
+#include "support/settings_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using corvana::ScheduleDefinition;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "schedule_document.h"
+#include "support/settings_writer.h"
 
 namespace {
 

@@ -27,20 +27,22 @@ enum class IntervalUnit : int32_t {
   kDays = 2,
 };
 
-// What a file holds for the kind, for code that writes records.
-constexpr int32_t FileValue(ScheduleKind kind) {
-  return static_cast<int32_t>(kind);
-}
-constexpr int32_t FileValue(IntervalUnit unit) {
-  return static_cast<int32_t>(unit);
-}
-
 inline ScheduleKind KindOf(int32_t type_schedule) {
   return static_cast<ScheduleKind>(type_schedule);
 }
 
 inline IntervalUnit UnitOf(int32_t type_interval) {
   return static_cast<IntervalUnit>(type_interval);
+}
+
+// The length of an interval's unit; 0 for a value that names no unit.
+inline int32_t UnitSeconds(int32_t type_interval) {
+  switch (UnitOf(type_interval)) {
+    case IntervalUnit::kMinutes: return 60;
+    case IntervalUnit::kHours: return 3600;
+    case IntervalUnit::kDays: return 86400;
+  }
+  return 0;
 }
 
 // The calendar keys, named as in the files. They keep the files' integer

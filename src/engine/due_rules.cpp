@@ -50,16 +50,6 @@ bool ScheduleMatches(const ScheduleDefinition& schedule,
          TimeOfDayMatches(schedule.hour, schedule.min, schedule.sec, now);
 }
 
-// 0 for a value that names no unit.
-int32_t UnitSeconds(int32_t type_interval) {
-  switch (UnitOf(type_interval)) {
-    case IntervalUnit::kMinutes: return 60;
-    case IntervalUnit::kHours: return 3600;
-    case IntervalUnit::kDays: return 86400;
-  }
-  return 0;
-}
-
 // Unsigned, so that a negative interval never elapses.
 bool AtLeast(int32_t elapsed, int32_t interval) {
   return static_cast<uint32_t>(elapsed) >= static_cast<uint32_t>(interval);
@@ -168,6 +158,13 @@ bool IsWebServerDue(WebServerDefinition& web_server, const ClockReading& now) {
 void RecordUpdate(const ClockReading& now, RunState& record) {
   record.last_update = PackLocalTime(now.local);
   record.last_update_s = now.seconds;
+}
+
+bool IsServeDue(int64_t serve_started_s, const ClockReading& now) {
+  return static_cast<double>(now.seconds - serve_started_s) / kServeIntervalS >
+             1.0 &&
+         now.local.hour == kServeWindowHour &&
+         now.local.minute >= kServeWindowMinute;
 }
 
 }  // namespace corvana

@@ -29,4 +29,11 @@ bool IsWebServerDue(WebServerDefinition& web_server, const ClockReading& now);
 // interval counts from it.
 void RecordUpdate(const ClockReading& now, RunState& record);
 
+// The analyzer's serve run: more than a day after the last one (0: none
+// since start-up), in the evening window from 23:24 to midnight.
+inline constexpr double kServeIntervalS = 86400.0;
+inline constexpr int kServeWindowHour = 23;
+inline constexpr int kServeWindowMinute = 24;
+bool IsServeDue(int64_t serve_started_s, const ClockReading& now);
+
 }  // namespace corvana

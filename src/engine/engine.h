@@ -15,9 +15,6 @@ namespace corvana {
 inline constexpr int kTickPauseMs = 310;
 inline constexpr int kTicksPerSupervision = 10;
 inline constexpr double kRunTimeLimitS = 86395.0;  // a day less five seconds
-inline constexpr double kServeIntervalS = 86400.0;
-inline constexpr int kServeWindowHour = 23;
-inline constexpr int kServeWindowMinute = 24;
 
 // Set by the control handler's thread, polled by the worker thread.
 extern std::atomic<bool> stop_requested;
@@ -51,32 +48,16 @@ struct SchedulerEngine {
   std::vector<WebServerDefinition> vanished_web_servers;
 };
 
+// Once the service has set up the context (InitAppContext).
 void EngineStart(SchedulerEngine& engine);
-void ReloadSchedules(SchedulerEngine& engine);
-void ReloadWebServers(SchedulerEngine& engine);
-// Both, from one listing of the folder.
+// The schedules and the web servers, from one listing of the folder.
 void ReloadDefinitions(SchedulerEngine& engine);
-// What the reloads keep: each old record's running child, with `started_at`,
-// lands in a fresh record of the same id: the one at the same place among
-// the records of that id, else the first of them without a child. Every old
-// record's latch and last start (date and minute) go to that same place, or
-// the first of the id, except to an interval web server, whose interval
-// starts afresh. A child that no fresh record takes goes
-// to `vanished` while it runs; other handles nobody keeps are released (all
-// of them when `vanished` is null).
-void CarryOverRunTime(std::vector<ScheduleDefinition>& snapshot,
-                      std::vector<ScheduleDefinition>& fresh,
-                      std::vector<ScheduleDefinition>* vanished = nullptr);
-void CarryOverRunTime(std::vector<WebServerDefinition>& snapshot,
-                      std::vector<WebServerDefinition>& fresh,
-                      std::vector<WebServerDefinition>* vanished = nullptr);
 void EngineShutdown(SchedulerEngine& engine);
 
 void EngineTick(SchedulerEngine& engine);
 // Also releases the vanished definitions' children that have ended, and ends
 // those that have run too long.
 void Supervise(SchedulerEngine& engine);
-bool IsServeDue(SchedulerEngine& engine);
 
 // `missed_s`: the start a catch-up makes up for, 0 for an ordinary one.
 void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule,

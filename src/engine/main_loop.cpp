@@ -114,19 +114,20 @@ bool EvaluateDefinitions(SchedulerEngine& engine, const ClockReading& now) {
 }  // namespace
 
 void EngineTick(SchedulerEngine& engine) {
-  auto& clock = platform::CurrentClock();
   ClockReading now;
-  if (ReadClock(engine, &now) && !EvaluateDefinitions(engine, now)) return;
+  const bool readable = ReadClock(engine, &now);
+  if (readable && !EvaluateDefinitions(engine, now)) return;
   if (++engine.tick_count > kTicksPerSupervision) {
     engine.tick_count = 0;
     Supervise(engine);
-    if (engine.launches_since_serve != 0 && IsServeDue(engine)) {
+    if (readable && engine.launches_since_serve != 0 &&
+        IsServeDue(engine.serve_started, now)) {
       LaunchServe(engine);
     }
     return;
   }
   if (!stop_requested.load(std::memory_order_relaxed)) {
-    clock.SleepMs(kTickPauseMs);
+    platform::CurrentClock().SleepMs(kTickPauseMs);
   }
 }
 
@@ -146,15 +147,6 @@ void Supervise(SchedulerEngine& engine) {
   SuperviseVanished(engine.vanished_schedules, now_monotonic_ms);
   SuperviseVanished(engine.vanished_web_servers, now_monotonic_ms);
   platform::CurrentLauncher().CollectEnded();
-}
-
-bool IsServeDue(SchedulerEngine& engine) {
-  const int64_t now_s = platform::CurrentClock().NowSeconds();
-  platform::LocalTime local;
-  if (!platform::ToLocalTime(now_s, &local)) return false;
-  return static_cast<double>(now_s - engine.serve_started) / kServeIntervalS >
-             1.0 &&
-         local.hour == kServeWindowHour && local.minute >= kServeWindowMinute;
 }
 
 }  // namespace corvana

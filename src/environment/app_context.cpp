@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "logging/log_lines.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
@@ -51,12 +50,10 @@ std::string HomeIn(const std::string& common, const char* product_name) {
          platform::kPathSeparator;
 }
 
-std::string HomeRefusal(const std::string& home,
-                        const platform::TrustResult& trust) {
-  const std::string reason = trust.verdict == platform::TrustVerdict::kWrongType
-                                 ? "is not a folder"
-                                 : platform::TrustReason(trust);
-  return log_line::kHomePathNotUsed + home + " " + reason;
+std::string RefusalReason(const platform::TrustResult& trust) {
+  return trust.verdict == platform::TrustVerdict::kWrongType
+             ? "is not a folder"
+             : platform::TrustReason(trust);
 }
 
 // HomePath is used only when it can be trusted and after a test write has
@@ -76,7 +73,7 @@ void SettleHomePath(AppContext& context, const std::string& common) {
     }
     if (trust.verdict != platform::TrustVerdict::kTrusted &&
         trust.verdict != platform::TrustVerdict::kMissing) {
-      context.home_refusal = HomeRefusal(context.HomePath, trust);
+      context.home_refusal_reason = RefusalReason(trust);
     }
     context.home_rejected = context.HomePath;
     context.home_rejected_reason =

@@ -26,7 +26,7 @@ struct AppContext {
   platform::HeldFolder home_folder;
   // Why the data folder was not trusted, for the fallback's log; empty when
   // it was, or when it merely could not be written.
-  std::string home_refusal;
+  std::string home_refusal_reason;
   // The data folder that was not used, and why, for the administrators'
   // event; empty when it was used or there was none to try.
   std::string home_rejected;
@@ -44,7 +44,7 @@ AppContext* GetAppContext();
 const platform::HeldFolder& HomeFolder();
 
 // Publishes a fresh context and settles its folders, HomePath after a test
-// write. Logging stays off: InitAppContext (logging/start_up.h) starts it.
+// write. Logging stays off: InitAppContext (service/start_up.h) starts it.
 AppContext* CreateAppContext(const char* product_name,
                              const char* version_text);
 

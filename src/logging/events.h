@@ -1,7 +1,7 @@
 // The facts an administrator must learn without opening the log, reported
 // to the system's log (Windows Event Log, syslog) beside the text log,
-// which stays as it is. Ids and texts: event_messages.mc. Every user-given
-// string (an id, a file name) is escaped first.
+// which stays as it is. Every user-given string (an id, a file name) is
+// escaped first.
 #pragma once
 
 #include <cstddef>
@@ -13,18 +13,9 @@ namespace corvana {
 
 enum class RunKind { kSchedule, kWebServerUpdate, kServe };
 
-inline constexpr uint32_t kEventEngineStarted = 1000;
-inline constexpr uint32_t kEventEngineStopped = 1001;
-inline constexpr uint32_t kEventMissedStartRun = 1002;
-inline constexpr uint32_t kEventDefinitionNotLoaded = 2001;
-inline constexpr uint32_t kEventDefinitionsHeldBack = 2002;
-inline constexpr uint32_t kEventRunFailed = 2003;
-inline constexpr uint32_t kEventAnalyzerNotStarted = 3001;
-inline constexpr uint32_t kEventNginxRefused = 3002;
-inline constexpr uint32_t kEventEndedAtLimit = 3003;
-inline constexpr uint32_t kEventLocalTimeUnreadable = 3004;
-inline constexpr uint32_t kEventHomePathFallback = 3005;
-inline constexpr uint32_t kEventLogNotOpened = 3006;
+// The ids, written once in event_messages.mc: the build turns each
+// SymbolicName (MSG_ENGINE_STARTED) into a constant (kEventEngineStarted).
+#include "event_ids.inc"
 
 // A broken file must not report at every reload, nor a user flood the
 // system's log by rewriting files: each file and content once, and at most

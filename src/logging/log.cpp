@@ -7,6 +7,7 @@
 #include "environment/app_context.h"
 #include "platform/clock.h"
 #include "logging/events.h"
+#include "logging/log_stamp.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
 
@@ -95,11 +96,7 @@ void WriteTimestampedLog(const std::string& message) {
   if (!platform::ToLocalTime(platform::CurrentClock().NowSeconds(), &local)) {
     return;
   }
-  char prefix[64];
-  std::snprintf(prefix, sizeof prefix, "[%4i-%02i-%02i %02i:%02i:%02i] ",
-                local.year, local.month_index + 1, local.day, local.hour,
-                local.minute, local.second);
-  WriteLog(prefix + message);
+  WriteLog(LogStamp(local) + message);
 }
 
 void StartLogFile() {

@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <tuple>
 
-#include "calendar/civil_date.h"
+#include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
+#include "platform/civil_date.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
 namespace {
 
+using platform::DaysFromCivil;
+using platform::DaysInMonth;
 using platform::LocalTime;
+using platform::WeekdayOfDays;
 
-constexpr int64_t kDayS = 86400;
 // A local time exists zero, one or two times; the other instance lies one
 // daylight-saving shift away.
 constexpr int64_t kShiftsS[] = {-3600, -1800, 0, 1800, 3600};
@@ -336,16 +339,6 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   return starts;
 }
 
-int64_t IntervalStepS(const WebServerDefinition& web_server) {
-  const int64_t interval = IntervalUnits(web_server);
-  switch (UnitOf(web_server.type_interval)) {
-    case IntervalUnit::kMinutes: return interval * 60;
-    case IntervalUnit::kHours: return interval * 3600;
-    case IntervalUnit::kDays: return interval * kDayS;
-    default: return 0;
-  }
-}
-
 // Seconds in [low, high] at which the offset from UTC changes.
 std::vector<int64_t> OffsetChanges(int64_t low, int64_t high) {
   std::vector<int64_t> changes;
@@ -413,7 +406,8 @@ Start StartAt(int64_t seconds) {
 std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
                                   const Replay& replay) {
   std::vector<Start> starts;
-  const int64_t step_s = IntervalStepS(web_server);
+  const int64_t step_s = int64_t{IntervalUnits(web_server)} *
+                         UnitSeconds(web_server.type_interval);
   int64_t last_s = replay.load_s;
   // Without a load in the log (a log begun afresh), the last update shown
   // is the best there is.
@@ -439,37 +433,6 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
 }
 
 }  // namespace
-
-int64_t LocalCivilSeconds(const LocalTime& local) {
-  return DaysFromCivil(local.year, local.month_index + 1, local.day) * kDayS +
-         (local.hour * 60 + local.minute) * 60 + local.second;
-}
-
-int64_t UtcOffsetS(int64_t seconds) {
-  LocalTime local;
-  if (!platform::ToLocalTime(seconds, &local)) return 0;
-  return LocalCivilSeconds(local) - seconds;
-}
-
-ZoneDays::Day ZoneDays::At(int year, int month, int day) {
-  const int64_t days = DaysFromCivil(year, month, day);
-  const auto found = by_day_.find(days);
-  if (found != by_day_.end()) return found->second;
-  // The day's first and last local seconds, an hour wider each side: a
-  // change at midnight shows too. Midday as well, so that a change there and
-  // back within the day shows.
-  Day info;
-  int64_t first_s = 0;
-  int64_t last_s = 0;
-  if (platform::FromLocalTime(year, month - 1, day, 0, 0, 0, &first_s) &&
-      platform::FromLocalTime(year, month - 1, day, 23, 59, 59, &last_s)) {
-    info.offset_s = UtcOffsetS(first_s - 3600);
-    info.changes = info.offset_s != UtcOffsetS(first_s + (last_s - first_s) / 2) ||
-                   info.offset_s != UtcOffsetS(last_s + 3600);
-  }
-  by_day_.emplace(days, info);
-  return info;
-}
 
 std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
                                       const Replay& replay,

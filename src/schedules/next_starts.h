@@ -5,11 +5,11 @@
 
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
+#include "calendar/zone_offset.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
@@ -26,22 +26,6 @@ struct Start {
   // which the service's first tick in the window usually comes before.
   int named_second = -1;  // -1: the start's own
   bool operator==(const Start& other) const { return seconds == other.seconds; }
-};
-
-// The offset from UTC of each local date, and whether it changes that day,
-// remembered for the definitions of one report (the machine's zone, read
-// once): away from a change a local time is found without mktime, which
-// reads the zone file afresh at every call.
-class ZoneDays {
- public:
-  struct Day {
-    bool changes = true;
-    int64_t offset_s = 0;  // at the start of the day
-  };
-  Day At(int year, int month, int day);
-
- private:
-  std::unordered_map<int64_t, Day> by_day_;
 };
 
 // Which starts are asked for, and the service's state they follow from: one
@@ -75,12 +59,5 @@ std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
 std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
                                        const Replay& replay,
                                        ZoneDays* zone_days = nullptr);
-
-// The local date and time counted as if they were UTC: seconds since 1970.
-int64_t LocalCivilSeconds(const platform::LocalTime& local);
-
-// Local time minus UTC at that second, in seconds: tells apart the two
-// instances of a time in the hour repeated in autumn.
-int64_t UtcOffsetS(int64_t seconds);
 
 }  // namespace corvana::schedules

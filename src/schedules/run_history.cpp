@@ -3,16 +3,17 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "logging/log.h"
 #include "logging/log_lines.h"
+#include "logging/log_stamp.h"
 #include "platform/fs.h"
 
 namespace corvana::schedules {
 namespace {
 
-constexpr size_t kStampLength = 22;  // "[yyyy-mm-dd hh:mm:ss] "
 constexpr size_t kLineLimit = 4096;
 
 enum class Kind { kSchedule, kWebServer };
@@ -39,36 +40,6 @@ constexpr Pattern kPatterns[] = {
     {log_line::kStopped, Event::kStopped, Kind::kSchedule},
     {log_line::kTerminated, Event::kTerminated, Kind::kSchedule},
 };
-
-bool Digits(std::string_view text, size_t at, size_t count) {
-  for (size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  return true;
-}
-
-int Number(std::string_view text, size_t at, size_t count) {
-  int value = 0;
-  for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
-  return value;
-}
-
-// The shape only: a log of a busy day has tens of thousands of stamps, and
-// the seconds are wanted for few of them.
-bool ParseStamp(std::string_view line) {
-  if (line.size() < kStampLength || line[0] != '[' || line[5] != '-' ||
-      line[8] != '-' || line[11] != ' ' || line[14] != ':' || line[17] != ':' ||
-      line[20] != ']' || line[21] != ' ' || !Digits(line, 1, 4) ||
-      !Digits(line, 6, 2) || !Digits(line, 9, 2) || !Digits(line, 12, 2) ||
-      !Digits(line, 15, 2) || !Digits(line, 18, 2)) {
-    return false;
-  }
-  const int month = Number(line, 6, 2);
-  const int day = Number(line, 9, 2);
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
-         Number(line, 12, 2) <= 23 && Number(line, 15, 2) <= 59 &&
-         Number(line, 18, 2) <= 60;
-}
 
 // The kind whose child of that id runs; the schedule's when neither does.
 Kind RunningKind(const RunHistory& history, const std::string& id) {
@@ -106,14 +77,30 @@ void Apply(Event event, std::string_view stamp, LastRun* run) {
   }
 }
 
+// A line of the engine's that names the id.
+void AddRun(const Pattern& pattern, std::string_view id_text, std::string_view stamp,
+            RunHistory* history) {
+  const std::string id(id_text);
+  Kind kind = pattern.kind;
+  if (pattern.event == Event::kRunning) {
+    history->last_running_web_server = kind == Kind::kWebServer;
+  } else if (pattern.event == Event::kStillActive) {
+    if (history->last_running_web_server) kind = Kind::kWebServer;
+  } else if (pattern.event == Event::kStopped || pattern.event == Event::kTerminated) {
+    kind = RunningKind(*history, id);
+  }
+  auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
+  Apply(pattern.event, stamp, &runs[id]);
+}
+
 }  // namespace
 
 void AddLogLine(std::string_view line, RunHistory* history) {
-  if (!ParseStamp(line)) return;
-  const std::string_view stamp = line.substr(1, 19);
-  const std::string_view message = line.substr(kStampLength);
+  const std::optional<std::string_view> stamp = LogStampTime(line);
+  if (!stamp) return;
+  const std::string_view message = line.substr(kLogStampLength);
   if (message == log_line::kServeStarted) {
-    history->last_serve = std::string(stamp);
+    history->last_serve = std::string(*stamp);
     return;
   }
   if (message.starts_with(log_line::kDefinitionsChanged)) {
@@ -121,28 +108,16 @@ void AddLogLine(std::string_view line, RunHistory* history) {
     return;
   }
   if (message == log_line::kLoadingSchedules) {
-    history->last_load = std::string(stamp);
+    history->last_load = std::string(*stamp);
     history->last_load_reloaded = std::exchange(history->change_seen, false);
     if (!history->last_load_reloaded) history->last_start_up = history->last_load;
     return;
   }
   for (const Pattern& pattern : kPatterns) {
     const size_t length = std::strlen(pattern.prefix);
-    if (message.substr(0, length) != pattern.prefix || message.size() == length) {
-      continue;
+    if (message.substr(0, length) == pattern.prefix && message.size() > length) {
+      return AddRun(pattern, message.substr(length), *stamp, history);
     }
-    const std::string id(message.substr(length));
-    Kind kind = pattern.kind;
-    if (pattern.event == Event::kRunning) {
-      history->last_running_web_server = kind == Kind::kWebServer;
-    } else if (pattern.event == Event::kStillActive) {
-      if (history->last_running_web_server) kind = Kind::kWebServer;
-    } else if (pattern.event == Event::kStopped || pattern.event == Event::kTerminated) {
-      kind = RunningKind(*history, id);
-    }
-    auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
-    Apply(pattern.event, stamp, &runs[id]);
-    return;
   }
 }
 

@@ -9,7 +9,10 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
-#include "schedules/status_report.h"
+#include "schedules/report_json.h"
+#include "schedules/report_model.h"
+#include "schedules/report_text.h"
+#include "schedules/time_arguments.h"
 
 namespace corvana::schedules {
 namespace {
@@ -121,6 +124,26 @@ bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
   return true;
 }
 
+// Found as the service finds it, without its test write: nothing is made.
+int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FILE* out,
+               std::FILE* err) {
+  const std::string home = options.home_given ? WithSeparator(options.home)
+                                              : CommonHomePath(kProductName);
+  if (options.home_given && !platform::PathExists(WithoutSeparator(options.home))) {
+    std::fprintf(err, "schedules: the folder %s does not exist\n", options.home.c_str());
+    return 1;
+  }
+  // Web servers' rules read the clock through a context, as in the engine.
+  InitReadOnlyAppContext(kProductName, kVersionText, home);
+  const Report report =
+      BuildReport(HomeFolder(), home, from_s,
+                  options.until ? kMaxNextCount : options.next, until_s);
+  const std::string text = options.json ? RenderJson(report) : RenderText(report);
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+  return ReportExitCode(report);
+}
+
 }  // namespace
 
 int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -138,22 +161,7 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   int64_t until_s = kNoUntil;
   std::string error;
   if (!ParseTimes(options, &from_s, &until_s, &error)) return UsageError(err, error);
-  // Found as the service finds it, without its test write: nothing is made.
-  const std::string home = options.home_given ? WithSeparator(options.home)
-                                              : CommonHomePath(kProductName);
-  if (options.home_given && !platform::PathExists(WithoutSeparator(options.home))) {
-    std::fprintf(err, "schedules: the folder %s does not exist\n", options.home.c_str());
-    return 1;
-  }
-  // Web servers' rules read the clock through a context, as in the engine.
-  InitReadOnlyAppContext(kProductName, kVersionText, home);
-  const Report report =
-      BuildReport(HomeFolder(), home, from_s,
-                  options.until ? kMaxNextCount : options.next, until_s);
-  const std::string text = options.json ? RenderJson(report) : RenderText(report);
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fflush(out);
-  return ReportExitCode(report);
+  return ShowReport(options, from_s, until_s, out, err);
 }
 
 }  // namespace corvana::schedules

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/event_log.h"
 #include "platform/service.h"
 
 namespace corvana {
 
-inline constexpr const char kServiceName[] = "RavoScheduler";
+// The service reports under its own name, so that an administrator finds
+// its events by the name the service manager shows.
+inline constexpr const char* kServiceName = platform::kEventSourceName;
 // The scheduler's own argument on the registered command line, so that a
 // start by the service manager reaches the dispatcher.
 inline constexpr const char kServiceArgument[] = "--service";

@@ -4,11 +4,13 @@
 #include <mutex>
 
 #include "engine/engine.h"
+#include "environment/app_context.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
 #include "platform/seams.h"
 #include "platform/service.h"
 #include "service/service_install.h"
+#include "service/start_up.h"
 #include "webserver/webserver_control.h"
 
 namespace corvana {
@@ -75,6 +77,7 @@ void ServiceMain() {
   StatusReports& reports = Reports();
   reports.Begin(handle);
   reports.Running();
+  InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
   auto engine = std::make_unique<SchedulerEngine>();
   EngineStart(*engine);
   while (!stop_requested.load()) EngineTick(*engine);

@@ -63,8 +63,6 @@ bool ParseSettings(const SettingsDocumentBase& document, void* record,
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const platform::HeldFolder& folder, const char* name,
                   int read_mode);
-std::string WriteSettings(const SettingsDocumentBase& document,
-                          const void* record, const char* product_name);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
               size_t field_offset, int32_t default_value);
 }  // namespace settings_core
@@ -116,14 +114,6 @@ template <class Record>
 bool ParseSettings(const SettingsDocument<Record>& document, Record* record,
                    const char* text, size_t length) {
   return settings_core::ParseSettings(document, record, text, length);
-}
-
-// The file as the analyzer writes it, CR LF line ends. Keys holding their
-// default are left out.
-template <class Record>
-std::string WriteSettings(const SettingsDocument<Record>& document,
-                          const Record& record, const char* product_name) {
-  return settings_core::WriteSettings(document, &record, product_name);
 }
 
 }  // namespace corvana

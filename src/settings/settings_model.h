@@ -79,18 +79,9 @@ inline std::string* TextField(void* record, const SettingsEntry& entry) {
   return reinterpret_cast<std::string*>(static_cast<char*>(record) +
                                         entry.field_offset);
 }
-inline const std::string& TextField(const void* record,
-                                    const SettingsEntry& entry) {
-  return *reinterpret_cast<const std::string*>(
-      static_cast<const char*>(record) + entry.field_offset);
-}
 inline int32_t* IntegerField(void* record, const SettingsEntry& entry) {
   return reinterpret_cast<int32_t*>(static_cast<char*>(record) +
                                     entry.field_offset);
-}
-inline int32_t IntegerField(const void* record, const SettingsEntry& entry) {
-  return *reinterpret_cast<const int32_t*>(static_cast<const char*>(record) +
-                                           entry.field_offset);
 }
 
 class SettingsSectionBase {

@@ -6,9 +6,6 @@
 namespace corvana {
 namespace {
 
-constexpr char kFolder[] = "webserver";
-constexpr char kProgram[] = "nginx.exe";
-
 // The entry's name is a user's bytes on its way to the log.
 std::string ReasonFor(const platform::TrustResult& result) {
   if (result.verdict != platform::TrustVerdict::kLoadsUntrusted) {
@@ -21,13 +18,17 @@ std::string ReasonFor(const platform::TrustResult& result) {
 
 }  // namespace
 
+std::string NginxPath(const std::string& home_path) {
+  return home_path + kNginxFolder + platform::kPathSeparator + kNginxProgram;
+}
+
 NginxTrust CheckNginxTrust(const std::string& home_path,
                            platform::ServiceAccount account,
                            platform::HeldProgram* held) {
   NginxTrust trust;
-  trust.path = home_path + kFolder + platform::kPathSeparator + kProgram;
-  const platform::TrustResult result =
-      platform::CheckProgramTrust(home_path, kFolder, kProgram, account, held);
+  trust.path = NginxPath(home_path);
+  const platform::TrustResult result = platform::CheckProgramTrust(
+      home_path, kNginxFolder, kNginxProgram, account, held);
   trust.present = result.verdict != platform::TrustVerdict::kMissing;
   trust.trusted = result.verdict == platform::TrustVerdict::kTrusted;
   trust.reason = ReasonFor(result);

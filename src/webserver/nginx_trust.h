@@ -7,13 +7,20 @@
 
 namespace corvana {
 
+// nginx runs from its folder in HomePath, and only from there.
+inline constexpr char kNginxFolder[] = "webserver";
+inline constexpr char kNginxProgram[] = "nginx.exe";
+
+// home_path + "webserver" + separator + "nginx.exe"
+std::string NginxPath(const std::string& home_path);
+
 struct NginxTrust {
   bool present = false;  // nginx.exe and its folder exist
   bool trusted = false;  // it would be started
   // Why it would not be started, as the log line gives it after the path;
   // empty when trusted.
   std::string reason;
-  std::string path;  // home_path + "webserver" + separator + "nginx.exe"
+  std::string path;  // NginxPath(home_path)
 };
 
 // Decides, without starting or logging anything, whether the web-server

@@ -18,9 +18,8 @@ namespace {
 platform::ProcessStart NginxStart(const std::string& home_path,
                                   NginxCommand command) {
   platform::ProcessStart start;
-  start.working_folder = home_path + "webserver";
-  start.application =
-      start.working_folder + platform::kPathSeparator + "nginx.exe";
+  start.working_folder = home_path + kNginxFolder;
+  start.application = NginxPath(home_path);
   // Quoted, so that a blank in HomePath reaches nginx as no argument.
   start.command_line = "\"" + start.application + "\"";
   if (command == NginxCommand::kQuit) start.command_line += " -s quit";

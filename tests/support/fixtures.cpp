@@ -10,9 +10,10 @@
 #include "engine/engine.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
-#include "logging/start_up.h"
+#include "logging/log_stamp.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "service/start_up.h"
 
 namespace corvana::testing {
 namespace fs = std::filesystem;
@@ -113,9 +114,7 @@ std::vector<std::string> LogLines(LogHeader header) {
 }
 
 std::string WithoutTimestamp(const std::string& line) {
-  if (line.size() >= 22 && line[0] == '[' && line[20] == ']') {
-    return line.substr(22);
-  }
+  if (LogStampTime(line)) return line.substr(kLogStampLength);
   return line;
 }
 

@@ -2,32 +2,12 @@
 
 #include <windows.h>
 
+#include "platform/civil_date.h"
+
 namespace corvana::platform {
 namespace {
 
 constexpr int64_t kUnixEpochAs100ns = 116444736000000000LL;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t mp = (5 * day_of_year + 2) / 153;
-  *day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
-}
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b) != 0 && ((a < 0) != (b < 0))); }
 
@@ -86,8 +66,7 @@ bool ToLocalTime(int64_t seconds_since_1970, LocalTime* out) {
   out->hour = local.wHour;
   out->minute = local.wMinute;
   out->second = local.wSecond;
-  const int64_t days = DaysFromCivil(local.wYear, local.wMonth, local.wDay);
-  out->weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01: Thursday
+  out->weekday = WeekdayOfDays(DaysFromCivil(local.wYear, local.wMonth, local.wDay));
   return true;
 }
 
@@ -95,18 +74,19 @@ bool FromLocalTime(int year, int month_index, int day, int hour, int minute,
                    int second, int64_t* seconds_since_1970) {
   // Carry out-of-range fields over first, as mktime does.
   const int64_t months = static_cast<int64_t>(year) * 12 + month_index;
-  const int64_t days = DaysFromCivil(FloorDiv(months, 12), months - FloorDiv(months, 12) * 12 + 1, 1) + day - 1;
+  const int64_t years = FloorDiv(months, 12);
+  const int64_t days =
+      DaysFromCivil(years, static_cast<int>(months - years * 12 + 1), 1) + day - 1;
   const int64_t naive = days * 86400 + static_cast<int64_t>(hour) * 3600 +
                         static_cast<int64_t>(minute) * 60 + second;
   const int64_t naive_days = FloorDiv(naive, 86400);
   const int64_t day_seconds = naive - naive_days * 86400;
-  int civil_year = 0, civil_month = 0, civil_day = 0;
-  CivilFromDays(naive_days, &civil_year, &civil_month, &civil_day);
-  if (civil_year < 1601 || civil_year > 30827) return false;
+  const CivilDate civil = CivilFromDays(naive_days);
+  if (civil.year < 1601 || civil.year > 30827) return false;
   SYSTEMTIME local{};
-  local.wYear = static_cast<WORD>(civil_year);
-  local.wMonth = static_cast<WORD>(civil_month);
-  local.wDay = static_cast<WORD>(civil_day);
+  local.wYear = static_cast<WORD>(civil.year);
+  local.wMonth = static_cast<WORD>(civil.month);
+  local.wDay = static_cast<WORD>(civil.day);
   local.wHour = static_cast<WORD>(day_seconds / 3600);
   local.wMinute = static_cast<WORD>(day_seconds % 3600 / 60);
   local.wSecond = static_cast<WORD>(day_seconds % 60);

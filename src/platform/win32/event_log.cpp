@@ -5,8 +5,12 @@
 namespace corvana::platform {
 namespace {
 
-constexpr char kSourceKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\RavoScheduler";
+std::string SourceKey() {
+  return std::string(
+             "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") +
+         kEventSourceName;
+}
+
 constexpr DWORD kTypesSupported =
     EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
@@ -60,7 +64,7 @@ EventSourceResult RegisterEventLogSource(const std::string& message_file) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   const LSTATUS status = RegCreateKeyExA(
-      HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+      HKEY_LOCAL_MACHINE, SourceKey().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
       KEY_SET_VALUE, nullptr, &key, &disposition);
   if (status != ERROR_SUCCESS) return Failed("RegCreateKeyExA", status);
   EventSourceResult result;
@@ -72,7 +76,7 @@ EventSourceResult RegisterEventLogSource(const std::string& message_file) {
 }
 
 EventSourceResult RemoveEventLogSource() {
-  const LSTATUS status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSourceKey);
+  const LSTATUS status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SourceKey().c_str());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     return Failed("RegDeleteKeyA", status);
   }
@@ -81,7 +85,7 @@ EventSourceResult RemoveEventLogSource() {
 
 EventSourceState QueryEventLogSource() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_QUERY_VALUE, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SourceKey().c_str(), 0, KEY_QUERY_VALUE, &key) !=
       ERROR_SUCCESS) {
     return EventSourceState::kNotRegistered;
   }

@@ -1,7 +1,8 @@
-// The carry-over's merge walk against the pairing it replaced, written out
-// plainly: the k-th old record of an id takes the k-th fresh one of the id
-// when that one is free, else the first free one; a record without a child
-// gives only its run memory, to the k-th fresh one of the id, else the first.
+// What a reload carries over, and its merge walk against the pairing it
+// replaced, written out plainly: the k-th old record of an id takes the k-th
+// fresh one of the id when that one is free, else the first free one; a
+// record without a child gives only its run memory, to the k-th fresh one
+// of the id, else the first.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/carry_over.h"
 #include "platform/seams.h"
 #include "support/fixtures.h"
 
@@ -140,6 +141,57 @@ TEST(CarryOverPairingTest, WalkPairsAsTheTableDidOnRandomReloads) {
     }
   }
   platform::SetLauncher(nullptr);
+}
+
+TEST(CarryOverPairingTest, DuplicateIdsNeverDropARunningChild) {
+  testing::RecordingLauncher launcher;
+  testing::ScopedSeams seams(launcher);
+  // Old records as id:child (0: none), fresh ids, and the child each fresh
+  // record ends with; children that find no fresh record are kept aside. A
+  // child stays at its place among the records of its id while there is one.
+  struct Old {
+    const char* id;
+    int child;
+  };
+  const struct {
+    std::vector<Old> old;
+    std::vector<const char*> fresh;
+    std::vector<int> carried;
+    std::vector<int> set_aside;
+  } cases[] = {
+      {{{"a", 1}, {"a", 0}}, {"a"}, {1}, {}},
+      {{{"a", 0}, {"a", 1}}, {"a"}, {1}, {}},
+      {{{"a", 1}, {"a", 2}}, {"a", "a"}, {1, 2}, {}},
+      {{{"a", 1}, {"a", 2}}, {"a"}, {1}, {2}},
+      {{{"a", 1}}, {"a", "a"}, {1, 0}, {}},
+      {{{"a", 0}, {"a", 1}}, {"a", "a"}, {0, 1}, {}},
+      {{{"a", 0}, {"a", 1}, {"a", 2}}, {"a", "a"}, {2, 1}, {}},
+      {{{"a", 1}, {"b", 2}, {"a", 3}}, {"b", "a", "c", "a"}, {2, 1, 0, 3}, {}},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    std::vector<platform::ProcessHandle> children(4, 0);
+    std::vector<ScheduleDefinition> snapshot;
+    for (const Old& old : c.old) {
+      ScheduleDefinition record;
+      record.id = old.id;
+      if (old.child != 0) children[old.child] = record.process = launcher.Start({});
+      snapshot.push_back(record);
+    }
+    std::vector<ScheduleDefinition> fresh(c.fresh.size());
+    for (size_t f = 0; f < c.fresh.size(); ++f) fresh[f].id = c.fresh[f];
+    std::vector<ScheduleDefinition> vanished;
+    launcher.released.clear();
+    CarryOverRunTime(snapshot, fresh, &vanished);
+    for (size_t f = 0; f < fresh.size(); ++f) {
+      EXPECT_EQ(fresh[f].process, children[c.carried[f]]) << "case " << i << " record " << f;
+    }
+    ASSERT_EQ(vanished.size(), c.set_aside.size()) << "case " << i;
+    for (size_t v = 0; v < vanished.size(); ++v) {
+      EXPECT_EQ(vanished[v].process, children[c.set_aside[v]]) << "case " << i;
+    }
+    EXPECT_TRUE(launcher.released.empty()) << "case " << i;
+  }
 }
 
 }  // namespace

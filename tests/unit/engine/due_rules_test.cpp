@@ -38,7 +38,7 @@ struct TimeOfDay {
 
 ScheduleDefinition Schedule(ScheduleKind kind, TimeOfDay at) {
   ScheduleDefinition schedule;
-  schedule.type_schedule = FileValue(kind);
+  schedule.type_schedule = static_cast<int32_t>(kind);
   schedule.hour = at.hour;
   schedule.min = at.min;
   schedule.sec = at.sec;
@@ -258,7 +258,7 @@ TEST(IsScheduleDueTest, NoMatchClearsTheLatch) {
     ScheduleDefinition schedule = Schedule(kind, {0, 30, 0});
     schedule.fired = true;
     EXPECT_FALSE(IsScheduleDue(schedule, At(2026, 5, 5, 0, 31, 0)));
-    EXPECT_FALSE(schedule.fired) << "kind " << FileValue(kind);
+    EXPECT_FALSE(schedule.fired) << "kind " << static_cast<int32_t>(kind);
   }
 }
 
@@ -310,8 +310,8 @@ class WebServerDueTest : public ::testing::Test {
 
 WebServerDefinition Interval(IntervalUnit unit, int32_t interval) {
   WebServerDefinition web_server;
-  web_server.type_schedule = FileValue(ScheduleKind::kOnce);
-  web_server.type_interval = FileValue(unit);
+  web_server.type_schedule = static_cast<int32_t>(ScheduleKind::kOnce);
+  web_server.type_interval = static_cast<int32_t>(unit);
   web_server.interval = interval;
   return web_server;
 }
@@ -370,15 +370,15 @@ TEST_F(WebServerDueTest, HoursAsInTheExampleFile) {
 TEST_F(WebServerDueTest, UnknownUnitIsNeverDue) {
   for (IntervalUnit unit : {IntervalUnit{3}, IntervalUnit{-1}, IntervalUnit{100}}) {
     WebServerDefinition web_server = Interval(unit, 30);
-    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << FileValue(unit);
-    EXPECT_FALSE(DueAt(web_server, 2026, 6, 5, 10, 0, 0)) << FileValue(unit);
+    EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << static_cast<int32_t>(unit);
+    EXPECT_FALSE(DueAt(web_server, 2026, 6, 5, 10, 0, 0)) << static_cast<int32_t>(unit);
     EXPECT_EQ(web_server.last_update.date, 0u);
   }
 }
 
 TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   WebServerDefinition web_server;
-  web_server.type_schedule = FileValue(ScheduleKind::kWeekdays);
+  web_server.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
   web_server.days_week = 0x40;
   web_server.hour = 6;
   // 8 March 2026 is a Sunday.
@@ -392,7 +392,7 @@ TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   EXPECT_TRUE(DueAt(web_server, 2026, 3, 15, 6, 0, 0));
 
   WebServerDefinition yearly;
-  yearly.type_schedule = FileValue(ScheduleKind::kYearly);
+  yearly.type_schedule = static_cast<int32_t>(ScheduleKind::kYearly);
   yearly.month = 11;
   yearly.day = 25;
   yearly.hour = 12;
@@ -402,7 +402,7 @@ TEST_F(WebServerDueTest, CalendarKindsFollowTheScheduleRule) {
   EXPECT_FALSE(DueAt(yearly, 2026, 12, 25, 12, 0, 1));
 
   WebServerDefinition hourly;
-  hourly.type_schedule = FileValue(ScheduleKind::kHourly);
+  hourly.type_schedule = static_cast<int32_t>(ScheduleKind::kHourly);
   hourly.min = 30;
   EXPECT_TRUE(DueAt(hourly, 2026, 5, 5, 10, 30, 40));
   EXPECT_FALSE(DueAt(hourly, 2026, 5, 5, 10, 30, 50));
@@ -426,13 +426,13 @@ TEST_F(WebServerDueTest, RepeatedLocalMinuteStartsOnceExceptHourly) {
        {ScheduleKind::kHourly, ScheduleKind::kWeekdays, ScheduleKind::kWeekday,
         ScheduleKind::kMonthly, ScheduleKind::kYearly}) {
     WebServerDefinition web_server;
-    web_server.type_schedule = FileValue(kind);
+    web_server.type_schedule = static_cast<int32_t>(kind);
     web_server.days_week = 127;
     web_server.nday_week = 2;  // 5 May 2026 is a Tuesday
     web_server.day = 5;
     web_server.month = 4;
     web_server.hour = 10;
-    const int32_t file_value = FileValue(kind);
+    const int32_t file_value = static_cast<int32_t>(kind);
     EXPECT_TRUE(DueAt(web_server, 2026, 5, 5, 10, 0, 0)) << file_value;
     EXPECT_FALSE(DueAt(web_server, 2026, 5, 5, 10, 1, 0)) << file_value;
     // The wall clock set back: the same local minute again.
@@ -605,6 +605,21 @@ TEST_F(DaylightSavingWebServerTest, IntervalsInTheRepeatedHourAreRealMinutes) {
     for (size_t i = 1; i < runs_s.size(); ++i) {
       EXPECT_EQ(runs_s[i] - runs_s[i - 1], c.gap_s) << "run " << i;
     }
+  }
+}
+
+// More than a whole day after the last serve run, and only from 23:24 on.
+TEST(IsServeDueTest, AfterMoreThanADayInTheEveningWindow) {
+  const int64_t started_s = 1000000;
+  const struct {
+    int64_t elapsed_s;
+    int hour, minute;
+    bool due;
+  } cases[] = {{86401, 23, 24, true},  {86401, 23, 59, true},  {86400, 23, 30, false},
+               {86401, 23, 23, false}, {86401, 0, 24, false}, {86401, 22, 59, false}};
+  for (const auto& c : cases) {
+    const ClockReading now{started_s + c.elapsed_s, At(2026, 12, 7, c.hour, c.minute, 0)};
+    EXPECT_EQ(IsServeDue(started_s, now), c.due) << c.elapsed_s << " " << c.hour << ":" << c.minute;
   }
 }
 

@@ -14,6 +14,7 @@
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
+#include "service/start_up.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
@@ -59,7 +60,9 @@ class EngineTest : public ::testing::Test {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     Write("schedule_counter.dat", bytes);
   }
+  // As the service starts: a fresh context and log each time.
   SchedulerEngine& Start() {
+    InitAppContext(kProductName, kVersionText, kPrivacyPolicyUrl);
     engine_ = std::make_unique<SchedulerEngine>();
     EngineStart(*engine_);
     engine_->program_dir = "";
@@ -243,7 +246,7 @@ TEST_F(EngineTest, ReloadKeepsARunningChildAndTheLatchById) {
   launcher_.Finish(engine_->schedules[0].id == "B" ? engine_->schedules[0].process
                                                    : engine_->schedules[1].process, 0);
   std::filesystem::remove(home_ / "B.schedule");
-  ReloadSchedules(*engine_);  // in the window
+  ReloadDefinitions(*engine_);  // in the window
   ASSERT_EQ(engine_->schedules.size(), 1u);
   EXPECT_EQ(engine_->schedules[0].process, child_a);
   EXPECT_TRUE(engine_->schedules[0].fired);
@@ -277,7 +280,7 @@ TEST_F(EngineTest, AReloadNeverRepeatsAnOccurrenceThatRan) {
       if (!reloaded && clock_.NowSeconds() >= base_s + c.reload_s) {
         Write("A.schedule", c.after);
         Supervise(*engine_);  // the quick child is no longer tracked
-        ReloadSchedules(*engine_);
+        ReloadDefinitions(*engine_);
         reloaded = true;
       }
       RunFor(1);
@@ -301,63 +304,13 @@ TEST_F(EngineTest, DuplicateIdsCarryOverEveryRunningChildInOrder) {
   engine_->schedules = {first, second};
   Write("a.schedule", ScheduleText(2, 5, 0, 0));
   Write("a.b.schedule", ScheduleText(2, 6, 0, 0));
-  ReloadSchedules(*engine_);
+  ReloadDefinitions(*engine_);
   ASSERT_EQ(engine_->schedules.size(), 2u);
   EXPECT_EQ(engine_->schedules[0].process, first.process);
   EXPECT_EQ(engine_->schedules[0].started_at, 100);
   EXPECT_EQ(engine_->schedules[1].process, second.process);
   EXPECT_EQ(engine_->schedules[1].started_at, 200);
   EXPECT_TRUE(launcher_.released.empty());
-}
-
-TEST_F(EngineTest, CarryOverOfDuplicateIdsNeverDropsARunningChild) {
-  Start();
-  // Old records as id:child (0: none), fresh ids, and the child each fresh
-  // record ends with; children that find no fresh record are kept aside. A
-  // child stays at its place among the records of its id while there is one.
-  struct Old {
-    const char* id;
-    int child;
-  };
-  const struct {
-    std::vector<Old> old;
-    std::vector<const char*> fresh;
-    std::vector<int> carried;
-    std::vector<int> set_aside;
-  } cases[] = {
-      {{{"a", 1}, {"a", 0}}, {"a"}, {1}, {}},
-      {{{"a", 0}, {"a", 1}}, {"a"}, {1}, {}},
-      {{{"a", 1}, {"a", 2}}, {"a", "a"}, {1, 2}, {}},
-      {{{"a", 1}, {"a", 2}}, {"a"}, {1}, {2}},
-      {{{"a", 1}}, {"a", "a"}, {1, 0}, {}},
-      {{{"a", 0}, {"a", 1}}, {"a", "a"}, {0, 1}, {}},
-      {{{"a", 0}, {"a", 1}, {"a", 2}}, {"a", "a"}, {2, 1}, {}},
-      {{{"a", 1}, {"b", 2}, {"a", 3}}, {"b", "a", "c", "a"}, {2, 1, 0, 3}, {}},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    std::vector<platform::ProcessHandle> children(4, 0);
-    std::vector<ScheduleDefinition> snapshot;
-    for (const Old& old : c.old) {
-      ScheduleDefinition record;
-      record.id = old.id;
-      if (old.child != 0) children[old.child] = record.process = launcher_.Start({});
-      snapshot.push_back(record);
-    }
-    std::vector<ScheduleDefinition> fresh(c.fresh.size());
-    for (size_t f = 0; f < c.fresh.size(); ++f) fresh[f].id = c.fresh[f];
-    std::vector<ScheduleDefinition> vanished;
-    launcher_.released.clear();
-    CarryOverRunTime(snapshot, fresh, &vanished);
-    for (size_t f = 0; f < fresh.size(); ++f) {
-      EXPECT_EQ(fresh[f].process, children[c.carried[f]]) << "case " << i << " record " << f;
-    }
-    ASSERT_EQ(vanished.size(), c.set_aside.size()) << "case " << i;
-    for (size_t v = 0; v < vanished.size(); ++v) {
-      EXPECT_EQ(vanished[v].process, children[c.set_aside[v]]) << "case " << i;
-    }
-    EXPECT_TRUE(launcher_.released.empty()) << "case " << i;
-  }
 }
 
 // One site whose update hangs, and a second file of the same id that is
@@ -482,16 +435,16 @@ TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   };
   EXPECT_EQ(count_detached("nginx.exe\""), 1);
   EXPECT_TRUE(engine_->web_servers_started);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\""), 1);
   Write("Site.webserver", IntervalWebServerText(30, 0));
   Write("Other.webserver", IntervalWebServerText(60, 0));
-  ReloadWebServers(*engine_);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\" -s quit"), 2);  // start-up's and one more
   EXPECT_EQ(LogCount("Stop webservers..."), 1);
   Write("Site.webserver", IntervalWebServerText(30));
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_EQ(count_detached("nginx.exe\""), 2);
   EXPECT_EQ(LogCount("Start webservers..."), 2);
 }

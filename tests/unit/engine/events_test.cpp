@@ -72,7 +72,7 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
          fs::remove(t.Home() / "webserver" / "nginx.exe");
          fs::create_directory(t.Home() / "webserver" / "nginx.exe");
          testing::WriteFile(t.Home() / "W.webserver", "FormatVersion=1.0\n[Common]\n");
-         ReloadWebServers(*t.engine_);
+         ReloadDefinitions(*t.engine_);
          WebServerCommand(NginxCommand::kQuit, 0);  // the same refusal again
        },
        EventLevel::kError, kEventNginxRefused, {}},

@@ -62,12 +62,12 @@ class VanishedDefinitionTest : public ::testing::Test {
 
 TEST_F(VanishedDefinitionTest, ReturningDefinitionTakesItsRunningChildBack) {
   Write("Site.webserver", kTorn);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_TRUE(engine_->web_servers.empty());
   SuperviseAndTick();
   EXPECT_FALSE(Released(child_));  // still running: still watched
   Write("Site.webserver", kWebServer);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   ASSERT_EQ(engine_->web_servers.size(), 1u);
   EXPECT_EQ(engine_->web_servers[0].process, child_);
   EngineTick(*engine_);  // due again at once after the reload
@@ -78,14 +78,14 @@ TEST_F(VanishedDefinitionTest, ReturningDefinitionTakesItsRunningChildBack) {
 
 TEST_F(VanishedDefinitionTest, ChildEndingWhileItsDefinitionIsGoneIsReleasedSilently) {
   Write("Site.webserver", kTorn);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   launcher_.Finish(child_, 3);
   SuperviseAndTick();
   EXPECT_TRUE(Released(child_));
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
   EXPECT_EQ(LogCount("The process stopped, id: Site"), 0);  // no longer watched
   Write("Site.webserver", kWebServer);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EngineTick(*engine_);
   EXPECT_EQ(launcher_.starts.size(), 2u);  // a fresh run, the old one is over
 }
@@ -93,7 +93,7 @@ TEST_F(VanishedDefinitionTest, ChildEndingWhileItsDefinitionIsGoneIsReleasedSile
 TEST_F(VanishedDefinitionTest, ChildThatHadEndedIsReleasedByTheReloadItself) {
   launcher_.Finish(child_, 0);
   std::filesystem::remove(dir_.path() / "Corvana" / "Site.webserver");
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   EXPECT_TRUE(Released(child_));
   EXPECT_TRUE(engine_->vanished_web_servers.empty());
 }
@@ -101,7 +101,7 @@ TEST_F(VanishedDefinitionTest, ChildThatHadEndedIsReleasedByTheReloadItself) {
 // Kept aside, the child is still held to the day that every child gets.
 TEST_F(VanishedDefinitionTest, ChildRunningADayWhileItsDefinitionIsGoneIsTerminated) {
   Write("Site.webserver", kTorn);
-  ReloadWebServers(*engine_);
+  ReloadDefinitions(*engine_);
   ASSERT_EQ(engine_->vanished_web_servers.size(), 1u);
   const int64_t started_ms = engine_->vanished_web_servers[0].started_monotonic_ms;
   clock_.Advance(0, started_ms + 86394 * 1000 - clock_.MonotonicMs());

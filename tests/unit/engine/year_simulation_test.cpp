@@ -56,28 +56,28 @@ class YearSimulationTest : public ::testing::Test {
 
   std::vector<Subject> Subjects() {
     ScheduleDefinition daily_0330;
-    daily_0330.type_schedule = FileValue(ScheduleKind::kWeekdays);
+    daily_0330.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
     daily_0330.days_week = 127;
     daily_0330.hour = 3;
     daily_0330.min = 30;
     ScheduleDefinition daily_0230 = daily_0330;
     daily_0230.hour = 2;
     ScheduleDefinition mondays = daily_0330;
-    mondays.type_schedule = FileValue(ScheduleKind::kWeekday);
+    mondays.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekday);
     mondays.nday_week = 1;
     ScheduleDefinition hourly;
-    hourly.type_schedule = FileValue(ScheduleKind::kHourly);
+    hourly.type_schedule = static_cast<int32_t>(ScheduleKind::kHourly);
     hourly.min = 30;
     ScheduleDefinition on_31st;
-    on_31st.type_schedule = FileValue(ScheduleKind::kMonthly);
+    on_31st.type_schedule = static_cast<int32_t>(ScheduleKind::kMonthly);
     on_31st.day = 31;
     on_31st.hour = 12;
     ScheduleDefinition christmas = on_31st;
-    christmas.type_schedule = FileValue(ScheduleKind::kYearly);
+    christmas.type_schedule = static_cast<int32_t>(ScheduleKind::kYearly);
     christmas.day = 25;
     christmas.month = 11;
     WebServerDefinition site;
-    site.type_schedule = FileValue(ScheduleKind::kWeekdays);
+    site.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
     site.days_week = 127;
     site.hour = 2;
     site.min = 30;

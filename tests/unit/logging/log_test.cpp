@@ -7,6 +7,7 @@
 
 #include "environment/app_context.h"
 #include "logging/log.h"
+#include "logging/log_stamp.h"
 #include "platform/seams.h"
 #include "support/fixtures.h"
 
@@ -78,6 +79,23 @@ TEST_F(LogTest, TimestampPrefixComesFromTheClock) {
   WriteTimestampedLog("x");
   platform::SetClock(nullptr);
   EXPECT_EQ(LogLines().back(), "[2027-02-03 09:05:07] x");
+}
+
+// `schedules` finds past runs by reading back the stamps the service writes.
+TEST(LogStampTest, WhatTheWriterStampsTheReaderReads) {
+  const platform::LocalTime kTimes[] = {
+      {2026, 0, 1, 0, 0, 0}, {2026, 11, 31, 23, 59, 59}, {9999, 8, 9, 7, 5, 3}};
+  for (const platform::LocalTime& time : kTimes) {
+    const std::string line = LogStamp(time) + "Loading schedules";
+    const auto stamp = LogStampTime(line);
+    platform::LocalTime read;
+    ASSERT_TRUE(stamp && ReadStampTime(*stamp, &read)) << line;
+    EXPECT_EQ(LogStamp(read) + line.substr(kLogStampLength), line);
+  }
+  for (const char* line : {"[2026-13-01 00:00:00] x", "[2026-12-01 24:00:00] x",
+                           "[2026-12-01 00:00:00]x", "(2026-12-01 00:00:00) x"}) {
+    EXPECT_FALSE(LogStampTime(line)) << line;
+  }
 }
 
 TEST_F(LogTest, ConcurrentWritersNeitherLoseNorInterleaveLines) {

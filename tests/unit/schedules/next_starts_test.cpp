@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
 #include "schedules/next_starts.h"
 #include "support/fixtures.h"
@@ -94,7 +95,7 @@ class NextStartsTest : public ::testing::TestWithParam<const char*> {
     for (const schedules::Start& start : starts) {
       LocalTime local;
       platform::ToLocalTime(start.seconds, &local);
-      EXPECT_EQ(schedules::LocalCivilSeconds(start.local), schedules::LocalCivilSeconds(local))
+      EXPECT_EQ(LocalCivilSeconds(start.local), LocalCivilSeconds(local))
           << start.seconds;
       if (start.seconds < end_s) seconds.push_back(start.seconds);
     }
@@ -110,7 +111,7 @@ bool ZoneApplies(const std::string& zone) {
   if (zone == "America/New_York") {  // 2026-03-08 07:00 UTC is 03:00 EDT
     return platform::ToLocalTime(1772953200, &local) && local.hour == 3;
   }
-  return schedules::UtcOffsetS(1767225600) == 0 && schedules::UtcOffsetS(1782864000) == 0;
+  return UtcOffsetS(1767225600) == 0 && UtcOffsetS(1782864000) == 0;
 }
 
 #define REQUIRE_ZONE(zone) \
@@ -162,7 +163,7 @@ std::vector<int64_t> ClockChanges() {
   std::vector<int64_t> changes;
   const int64_t start_s = testing::LocalSeconds(2026, 1, 1, 0, 0, 0);
   for (int64_t at = start_s; at < start_s + 366 * 86400; at += 3600) {
-    if (schedules::UtcOffsetS(at + 3600) != schedules::UtcOffsetS(at)) {
+    if (UtcOffsetS(at + 3600) != UtcOffsetS(at)) {
       changes.push_back(at + 3600);
     }
   }

@@ -13,7 +13,7 @@
 #include "schedules/rule_text.h"
 #include "schedules/run_history.h"
 #include "schedules/schedules_cli.h"
-#include "schedules/status_report.h"
+#include "schedules/time_arguments.h"
 #include "support/fixtures.h"
 #include "support/time_zone.h"
 #include "platform/seams.h"
@@ -307,7 +307,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
 
 TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
   ScheduleDefinition weekdays;
-  weekdays.type_schedule = FileValue(ScheduleKind::kWeekdays);
+  weekdays.type_schedule = static_cast<int32_t>(ScheduleKind::kWeekdays);
   weekdays.days_week = 31 | 128;  // the eighth bit is no day
   weekdays.hour = 3;
   weekdays.min = 30;
@@ -317,19 +317,19 @@ TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
   once.day = 24;
   once.hour = 18;
   ScheduleDefinition on_31st = once;
-  on_31st.type_schedule = FileValue(ScheduleKind::kMonthly);
+  on_31st.type_schedule = static_cast<int32_t>(ScheduleKind::kMonthly);
   on_31st.day = 31;
   on_31st.hour = 12;
   ScheduleDefinition christmas = once;
-  christmas.type_schedule = FileValue(ScheduleKind::kYearly);
+  christmas.type_schedule = static_cast<int32_t>(ScheduleKind::kYearly);
   christmas.month = 11;  // 0-based for this kind
   christmas.day = 25;
   ScheduleDefinition hourly;
-  hourly.type_schedule = FileValue(ScheduleKind::kHourly);
+  hourly.type_schedule = static_cast<int32_t>(ScheduleKind::kHourly);
   hourly.min = 30;
   WebServerDefinition every_30;
   WebServerDefinition every_hour = every_30;
-  every_hour.type_interval = FileValue(IntervalUnit::kHours);
+  every_hour.type_interval = static_cast<int32_t>(IntervalUnit::kHours);
   every_hour.interval = 0;  // 0 means 1
   const struct { std::string text; const char* expected; } kCases[] = {
       {schedules::ScheduleRuleText(weekdays), "weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00"},

@@ -1,4 +1,4 @@
-#include "logging/start_up.h"
+#include "service/start_up.h"
 
 #include <atomic>
 
@@ -6,6 +6,7 @@
 #include "logging/crash_reporting.h"
 #include "logging/events.h"
 #include "logging/log.h"
+#include "logging/log_lines.h"
 
 namespace corvana {
 namespace {
@@ -13,8 +14,6 @@ namespace {
 std::atomic<bool> crash_reporting_installed{false};
 
 }  // namespace
-
-bool CrashReportingInstalled() { return crash_reporting_installed.load(); }
 
 void InitAppContext(const char* product_name, const char* version_text,
                     const char* privacy_policy_url) {
@@ -25,7 +24,10 @@ void InitAppContext(const char* product_name, const char* version_text,
     crash_reporting_installed.store(true);
   }
   context->logging_enabled.store(true);
-  if (!context->home_refusal.empty()) WriteLog(context->home_refusal);
+  if (!context->home_refusal_reason.empty()) {
+    WriteLog(log_line::kHomePathNotUsed + context->home_rejected + " " +
+             context->home_refusal_reason);
+  }
   if (!context->home_rejected.empty()) {
     ReportHomePathFallback(context->home_rejected,
                            context->home_rejected_reason, context->HomePath);

@@ -9,7 +9,4 @@ namespace corvana {
 void InitAppContext(const char* product_name, const char* version_text,
                     const char* privacy_policy_url);
 
-// The once-per-process crash-reporting flag.
-bool CrashReportingInstalled();
-
 }  // namespace corvana

@@ -1,5 +1,6 @@
-// Everything `schedules` shows about a definition folder, gathered once and
-// then written as text tables or as JSON.
+// Everything `schedules` shows about a definition folder, gathered once
+// through the service's own readers and then written as text
+// (report_text.h) or as JSON (report_json.h).
 #pragma once
 
 #include <cstdint>
@@ -61,23 +62,12 @@ struct Report {
 // the log up to `until_s`, at most `next_count` of them each.
 Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
                    int64_t from_s, int next_count, int64_t until_s = kNoUntil);
-std::string RenderText(const Report& report);
-std::string RenderJson(const Report& report);
 // 0 when every file loads, 1 otherwise (an unreadable folder included).
 int ReportExitCode(const Report& report);
 
-// "yyyy-mm-dd hh:mm:ss" in local time, and back (false when malformed or
-// not a local time that exists).
-std::string LocalStamp(int64_t seconds);
-bool ParseLocalStamp(const std::string& text, int64_t* seconds);
-// The latest second not after `limit_s` that a log's stamp names: in the
-// hour repeated in autumn it names two.
-std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s);
-// "yyyy-mm-dd hh:mm:ss", optionally followed by " +hh:mm" as the starts
-// are shown. False with a message for `error` when malformed, not a local
-// time, or a local time that exists twice without an offset to choose.
-bool ParseFromTime(const std::string& text, int64_t* seconds, std::string* error);
-// A second as the starts are shown: local time and offset from UTC.
-std::string OffsetStamp(int64_t seconds);
+// The words both renderings use: how a start ended, and "hh:mm", the local
+// time from which the serve run may start until midnight.
+const char* OutcomeText(StartOutcome outcome);
+std::string ServeWindowStart();
 
 }  // namespace corvana::schedules

@@ -1,12 +1,21 @@
-#include <charconv>
-#include <string>
+#include "support/settings_writer.h"
 
-#include "settings/settings_document.h"
+#include <charconv>
 
 namespace corvana {
 namespace {
 
 constexpr const char kLineEnd[] = "\r\n";
+
+const std::string& TextValue(const void* record, const SettingsEntry& entry) {
+  return *reinterpret_cast<const std::string*>(
+      static_cast<const char*>(record) + entry.field_offset);
+}
+
+int32_t IntegerValue(const void* record, const SettingsEntry& entry) {
+  return *reinterpret_cast<const int32_t*>(static_cast<const char*>(record) +
+                                           entry.field_offset);
+}
 
 // "%-72s": blanks on the right up to 72 characters, a longer text whole.
 std::string PadTo72(std::string text) {
@@ -46,12 +55,12 @@ void AppendQuoted(const std::string& value, std::string* out) {
 void AppendKeyLine(const SettingsEntry& entry, const void* record,
                    std::string* out) {
   if (entry.value_type == ValueType::kText) {
-    const std::string& value = TextField(record, entry);
+    const std::string& value = TextValue(record, entry);
     if (value.empty()) return;
     *out += entry.key + "=";
     AppendQuoted(value, out);
   } else {
-    const int32_t value = IntegerField(record, entry);
+    const int32_t value = IntegerValue(record, entry);
     if (value == entry.default_value) return;
     *out += entry.key + "=" + std::to_string(value);
   }
@@ -60,10 +69,8 @@ void AppendKeyLine(const SettingsEntry& entry, const void* record,
 
 }  // namespace
 
-namespace settings_core {
-
-std::string WriteSettings(const SettingsDocumentBase& document,
-                          const void* record, const char* product_name) {
+std::string WriteSettingsOf(const SettingsDocumentBase& document,
+                            const void* record, const char* product_name) {
   std::string out;
   AppendHeader(document, product_name, &out);
   for (const auto& section : document.sections_) {
@@ -76,5 +83,4 @@ std::string WriteSettings(const SettingsDocumentBase& document,
   return out;
 }
 
-}  // namespace settings_core
 }  // namespace corvana

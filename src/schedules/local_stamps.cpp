@@ -1,0 +1,132 @@
+#include "schedules/local_stamps.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "calendar/zone_offset.h"
+#include "logging/log_stamp.h"
+#include "platform/clock.h"
+
+namespace corvana::schedules {
+namespace {
+
+// AppendDigits into a buffer; gives the end of what it wrote.
+char* PutDigits(int value, int width, char* out) {
+  char digits[12];
+  int length = 0;
+  do {
+    digits[length++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && length < 11);
+  for (; width > length; --width) *out++ = '0';
+  while (length > 0) *out++ = digits[--length];
+  return out;
+}
+
+char* PutSeparated(int value, char separator, char* out) {
+  *out++ = separator;
+  return PutDigits(value, 2, out);
+}
+
+}  // namespace
+
+void AppendDigits(int value, int width, std::string* out) {
+  char text[24];
+  out->append(text, PutDigits(value, width, text));
+}
+
+// Written by hand into one buffer: a report of 10,000 rows has 50,000 of
+// them.
+void AppendStamp(const Start& start, std::string* out) {
+  const platform::LocalTime& local = start.local;
+  const int64_t offset_min = (LocalCivilSeconds(local) - start.seconds) / 60;
+  char text[128];
+  char* p = PutDigits(local.year, 4, text);
+  p = PutSeparated(local.month_index + 1, '-', p);
+  p = PutSeparated(local.day, '-', p);
+  p = PutSeparated(local.hour, ' ', p);
+  p = PutSeparated(local.minute, ':', p);
+  p = PutSeparated(local.second, ':', p);
+  *p++ = ' ';
+  p = PutSeparated(static_cast<int>(std::abs(offset_min) / 60),
+                   offset_min < 0 ? '-' : '+', p);
+  p = PutSeparated(static_cast<int>(std::abs(offset_min) % 60), ':', p);
+  out->append(text, p);
+}
+
+std::string StartStamp(const Start& start) {
+  std::string text;
+  AppendStamp(start, &text);
+  return text;
+}
+
+std::string LocalStamp(int64_t seconds) {
+  platform::LocalTime local;
+  if (!platform::ToLocalTime(seconds, &local)) return "?";
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.year,
+                local.month_index + 1, local.day, local.hour, local.minute,
+                local.second);
+  return text;
+}
+
+namespace {
+
+// The fields a stamp shows, compared instead of two stamps' text: the
+// replay reads one stamp per definition, and formatting three candidates
+// each showed in the whole run of `schedules`.
+bool SameStampFields(const platform::LocalTime& a, const platform::LocalTime& b) {
+  return a.year == b.year && a.month_index == b.month_index && a.day == b.day &&
+         a.hour == b.hour && a.minute == b.minute && a.second == b.second;
+}
+
+}  // namespace
+
+// Out-of-range fields would carry over; a skipped local time moves. A stamp
+// as the log writes them, read without sscanf (the replay reads one per
+// definition), reads back as the same fields; other text must read back as
+// itself.
+bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
+  if (text.size() != 19) return false;
+  platform::LocalTime shown;
+  platform::LocalTime local;
+  if (ReadStampTime(text, &shown)) {
+    return platform::FromLocalTime(shown.year, shown.month_index, shown.day, shown.hour,
+                                   shown.minute, shown.second, seconds) &&
+           platform::ToLocalTime(*seconds, &local) && SameStampFields(local, shown);
+  }
+  int f[6];  // year, month, day, hour, minute, second
+  char tail;
+  return std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &f[0], &f[1], &f[2],
+                     &f[3], &f[4], &f[5], &tail) == 6 &&
+         platform::FromLocalTime(f[0], f[1] - 1, f[2], f[3], f[4], f[5], seconds) &&
+         LocalStamp(*seconds) == text;
+}
+
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
+  int64_t seconds = 0;
+  platform::LocalTime shown;
+  // ParseLocalStamp made sure that `seconds` reads back as the stamp.
+  if (!ParseLocalStamp(stamp, &seconds) || !platform::ToLocalTime(seconds, &shown)) {
+    return std::nullopt;
+  }
+  std::optional<int64_t> latest;
+  for (int64_t shift_s : {-3600, 0, 3600}) {
+    const int64_t candidate = seconds + shift_s;
+    if (candidate > limit_s) continue;
+    platform::LocalTime local;
+    if (shift_s == 0 ||
+        (platform::ToLocalTime(candidate, &local) && SameStampFields(local, shown))) {
+      latest = candidate;
+    }
+  }
+  return latest;
+}
+
+std::string OffsetStamp(int64_t seconds) {
+  Start start{seconds, {}};
+  if (!platform::ToLocalTime(seconds, &start.local)) return "?";
+  return StartStamp(start);
+}
+
+}  // namespace corvana::schedules

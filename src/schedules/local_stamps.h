@@ -1,0 +1,29 @@
+// Local times as `schedules` reads and shows them: "yyyy-mm-dd hh:mm:ss" as
+// the log's stamps and --from give them, and the starts with their offset
+// from UTC, which tells apart the two instances of a time in autumn.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "schedules/next_starts.h"
+
+namespace corvana::schedules {
+
+// "yyyy-mm-dd hh:mm:ss" in local time, and back (false when malformed or
+// not a local time that exists).
+std::string LocalStamp(int64_t seconds);
+bool ParseLocalStamp(const std::string& text, int64_t* seconds);
+// The latest second not after `limit_s` that a log's stamp names: in the
+// hour repeated in autumn it names two.
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s);
+
+// "yyyy-mm-dd hh:mm:ss +hh:mm", as the starts are shown.
+void AppendStamp(const Start& start, std::string* out);
+std::string StartStamp(const Start& start);
+std::string OffsetStamp(int64_t seconds);
+// At least `width` digits of a value that is not negative, zeros ahead.
+void AppendDigits(int value, int width, std::string* out);
+
+}  // namespace corvana::schedules

@@ -1,0 +1,62 @@
+#include "schedules/report_json.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <vector>
+
+#include "logging/escape.h"
+#include "schedules/local_stamps.h"
+
+namespace corvana::schedules {
+namespace {
+
+nlohmann::ordered_json LastRunJson(const std::optional<LastRun>& run) {
+  if (!run) return nullptr;
+  return {{"started", run->started},
+          {"outcome", OutcomeText(run->outcome)},
+          {"running", run->running},
+          {"ended", run->ended.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run->ended)},
+          {"ended_after_a_day", run->ended_after_a_day}};
+}
+
+nlohmann::ordered_json RowsJson(const std::vector<DefinitionRow>& rows) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const DefinitionRow& row : rows) {
+    nlohmann::ordered_json next = nlohmann::ordered_json::array();
+    for (const Start& start : row.next) next.push_back(StartStamp(start));
+    list.push_back({{"id", row.id}, {"file", row.file}, {"enabled", row.enabled},
+                    {"rule", row.rule}, {"next", next},
+                    {"last_run", LastRunJson(row.last_run)}});
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string RenderJson(const Report& report) {
+  nlohmann::ordered_json failed = nlohmann::ordered_json::array();
+  for (const FailedFile& file : report.failed_files) {
+    failed.push_back({{"file", file.file}, {"kind", file.kind}, {"messages", file.messages}});
+  }
+  const nlohmann::ordered_json out = {
+      {"home", EscapeControlCharacters(report.home)},
+      {"from", OffsetStamp(report.from_s)},
+      {"folder_listed", report.folder_listed},
+      {"log_read", report.log_read},
+      {"schedules", RowsJson(report.schedules)},
+      {"web_servers", RowsJson(report.web_servers)},
+      {"failed_files", failed},
+      {"nginx", {{"kept_running", report.nginx.kept_running},
+                 {"present", report.nginx.present},
+                 {"trusted", report.nginx.trusted},
+                 {"trust_detail", report.nginx.trust_detail}}},
+      {"events", report.event_source},
+      {"serve_window", {{"from", ServeWindowStart()}, {"to", "24:00"},
+                        {"last", report.last_serve.empty() ? nlohmann::ordered_json(nullptr)
+                                                           : nlohmann::ordered_json(report.last_serve)}}},
+  };
+  // Ids and names are bytes in the system's code page, not always UTF-8.
+  return out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace corvana::schedules

@@ -1,0 +1,247 @@
+#include "schedules/report_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "definitions/definition_loader.h"
+#include "engine/due_rules.h"
+#include "logging/escape.h"
+#include "logging/log.h"
+#include "logging/log_lines.h"
+#include "logging/log_stamp.h"
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/seams.h"
+#include "schedules/local_stamps.h"
+#include "schedules/next_starts.h"
+#include "schedules/rule_text.h"
+#include "webserver/nginx_trust.h"
+
+namespace corvana::schedules {
+namespace {
+
+// The reader's lines for the file at hand; the progress lines that every
+// file gets say nothing about why one failed.
+class CaptureSink final : public LogSink {
+ public:
+  CaptureSink() { SetLogSink(this); }
+  ~CaptureSink() override { SetLogSink(nullptr); }
+  CaptureSink(const CaptureSink&) = delete;
+  CaptureSink& operator=(const CaptureSink&) = delete;
+
+  void Write(const char* message) override {
+    const std::string_view text(message);
+    if (text.starts_with(log_line::kLoadSettings) || text == log_line::kLoadSettingsOk) {
+      return;
+    }
+    lines_.emplace_back(text);
+  }
+  std::vector<std::string> Take() { return std::exchange(lines_, {}); }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs,
+                            const std::string& id) {
+  const auto found = runs.find(id);
+  if (found == runs.end()) return std::nullopt;
+  LastRun run = found->second;
+  run.started = EscapeControlCharacters(run.started);
+  run.ended = EscapeControlCharacters(run.ended);
+  return run;
+}
+
+template <class Definition>
+DefinitionRow Row(const char* file, const Definition& record,
+                  const std::unordered_map<std::string, LastRun>& runs) {
+  DefinitionRow row;
+  // Names and the log's text are users' bytes, shown on a terminal.
+  row.id = EscapeControlCharacters(record.id);
+  row.file = EscapeControlCharacters(file);
+  row.enabled = record.enabled != 0;
+  row.last_run = Find(runs, record.id);
+  return row;
+}
+
+// A log stamp's local date and time, for the latch a reload carries.
+std::optional<platform::LocalTime> StampFields(const std::string& stamp) {
+  platform::LocalTime local;
+  if (!ReadStampTime(stamp, &local)) return std::nullopt;
+  return local;
+}
+
+// The service's state as its log shows it, for one definition: what the
+// replay of its rule starts from.
+class LoadPoint {
+ public:
+  LoadPoint(const Report& report, const RunHistory& history, int64_t now_s)
+      : history_(history), limit_s_(std::max(now_s, report.from_s)) {
+    base_.from_s = report.from_s;
+    base_.until_s = report.until_s;
+    base_.count = report.next_count;
+    base_.load_s = report.from_s;
+    if (report.load_s && *report.load_s <= report.from_s) {
+      base_.load_s = *report.load_s;
+      base_.reloaded = history.last_load_reloaded;
+      base_.load_known = true;
+    }
+  }
+
+  Replay For(const std::optional<LastRun>& run) const {
+    Replay replay = base_;
+    if (!run) return replay;
+    replay.last_start_s = StampNotAfter(run->started, limit_s_);
+    // Stamps of one log compare as text; a start-up forgets every latch.
+    if (run->started >= history_.last_start_up && run->started <= history_.last_load) {
+      replay.last_start = StampFields(run->started);
+    }
+    return replay;
+  }
+
+ private:
+  const RunHistory& history_;
+  int64_t limit_s_;
+  Replay base_;
+};
+
+// What sets the two kinds of definition apart in the report.
+template <class Definition>
+struct KindOf {
+  const char* name;
+  bool (*for_each_file)(const platform::HeldFolder& folder,
+                        const DefinitionVisitor<Definition>& visit);
+  std::string (*rule_text)(const Definition& record);
+  std::vector<Start> (*next)(const Definition& record, const Replay& replay,
+                             ZoneDays* zone_days);
+};
+
+class DefinitionReader {
+ public:
+  DefinitionReader(const platform::HeldFolder& folder, Report* report,
+                   const RunHistory& history)
+      : folder_(folder),
+        report_(report),
+        load_(*report, history, platform::CurrentClock().NowSeconds()) {}
+
+  // One row per file of the kind, a failed file with the reader's messages
+  // instead; false when the folder cannot be listed.
+  template <class Definition>
+  bool Read(const KindOf<Definition>& kind,
+            const std::unordered_map<std::string, LastRun>& runs,
+            std::vector<DefinitionRow>* rows) {
+    return kind.for_each_file(
+        folder_,
+        [&](const char* file, bool loaded, Definition& record) {
+          if (!loaded) return Failed(file, kind.name);
+          capture_.Take();
+          DefinitionRow row = Row(file, record, runs);
+          row.rule = kind.rule_text(record);
+          if (row.enabled) {
+            row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
+          }
+          rows->push_back(std::move(row));
+        });
+  }
+
+ private:
+  void Failed(const char* file, const char* kind) {
+    std::vector<std::string> messages = capture_.Take();
+    for (std::string& message : messages) message = EscapeControlCharacters(message);
+    report_->failed_files.push_back({EscapeControlCharacters(file), kind,
+                                     std::move(messages)});
+  }
+
+  const platform::HeldFolder& folder_;
+  Report* report_;
+  CaptureSink capture_;
+  ZoneDays zone_days_;
+  const LoadPoint load_;
+};
+
+void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
+                     const RunHistory& history) {
+  DefinitionReader reader(folder, report, history);
+  const KindOf<ScheduleDefinition> schedules{
+      "schedule", &ForEachScheduleFile, &ScheduleRuleText, &NextScheduleStarts};
+  const KindOf<WebServerDefinition> web_servers{
+      "webserver", &ForEachWebServerFile, &WebServerRuleText,
+      &NextWebServerStarts};
+  bool listed = reader.Read(schedules, history.schedules, &report->schedules);
+  listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
+           listed;
+  report->folder_listed = listed;
+  report->nginx.kept_running =
+      std::any_of(report->web_servers.begin(), report->web_servers.end(),
+                  [](const DefinitionRow& row) { return row.enabled; });
+}
+
+// The very check the web-server command makes before it starts nginx.exe,
+// for the service's account whoever runs this: a tree its caller owns is no
+// tree the system would run.
+void CheckNginx(Report* report) {
+  const NginxTrust trust =
+      CheckNginxTrust(report->home, platform::ServiceAccount::kSystem);
+  report->nginx.present = trust.present;
+  report->nginx.trusted = trust.trusted;
+  report->nginx.trust_detail = trust.reason;
+}
+
+std::string EventSourceText(platform::EventSourceState state) {
+  const std::string source = platform::kEventSourceName;
+  switch (state) {
+    case platform::EventSourceState::kRegistered:
+      return "Event Log source " + source + ", registered";
+    case platform::EventSourceState::kNotRegistered:
+      return "Event Log source " + source + ", not registered (run --install)";
+    case platform::EventSourceState::kNoRegistration:
+      break;
+  }
+  return "syslog, ident " + source;
+}
+
+}  // namespace
+
+Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
+                   int64_t from_s, int next_count, int64_t until_s) {
+  Report report;
+  report.home = home;
+  report.from_s = from_s;
+  report.next_count = next_count;
+  report.until_s = until_s;
+  RunHistory history;
+  report.log_read = ReadRunHistory(folder, &history);
+  if (!history.last_load.empty()) {
+    report.load_s = StampNotAfter(
+        history.last_load, std::max(platform::CurrentClock().NowSeconds(), from_s));
+  }
+  report.last_serve = EscapeControlCharacters(history.last_serve);
+  ReadDefinitions(folder, &report, history);
+  CheckNginx(&report);
+  report.event_source = EventSourceText(platform::QueryEventLogSource());
+  return report;
+}
+
+int ReportExitCode(const Report& report) {
+  return report.folder_listed && report.failed_files.empty() ? 0 : 1;
+}
+
+const char* OutcomeText(StartOutcome outcome) {
+  switch (outcome) {
+    case StartOutcome::kPending: return "started";
+    case StartOutcome::kSuccessful: return "successful";
+    case StartOutcome::kFailed: return "failed";
+    case StartOutcome::kStillActive: return "still active";
+  }
+  return "";
+}
+
+std::string ServeWindowStart() {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", kServeWindowHour, kServeWindowMinute);
+  return text;
+}
+
+}  // namespace corvana::schedules
