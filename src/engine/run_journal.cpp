@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
@@ -24,7 +25,7 @@ JournalRecord Now(JournalRecordType type) {
   JournalRecord record;
   record.type = type;
   record.time_s = platform::CurrentClock().NowSeconds();
-  record.utc_offset_s = schedules::UtcOffsetS(record.time_s);
+  record.utc_offset_s = UtcOffsetS(record.time_s);
   return record;
 }
 

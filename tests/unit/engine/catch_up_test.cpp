@@ -83,8 +83,9 @@ TEST(CatchUpTest, AMissedStartRunsOnceAtTheNextStartOnly) {
     EXPECT_EQ(run_until(c.stop_s - kMinuteS, c.stop_s), std::tuple(0u, 0, 0u));
     EXPECT_EQ(run_until(c.start_s, c.start_s + 10 * kMinuteS),
               std::tuple(caught, int(caught), caught));
-    EXPECT_EQ(run_until(c.start_s + 11 * kMinuteS, c.start_s + 12 * kMinuteS),
-              std::tuple(0u, 0, 0u));
+    // The log may go on from the start before: no start and no event.
+    const auto again = run_until(c.start_s + 11 * kMinuteS, c.start_s + 12 * kMinuteS);
+    EXPECT_EQ(std::get<0>(again) + std::get<2>(again), 0u);
   }
 }
 
