@@ -42,6 +42,7 @@ bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
   }
   const std::string_view name(file_name);
   loaded.id = name.substr(0, name.find('.'));
+  loaded.file_name = name;
   *record = std::move(loaded);
   return true;
 }

@@ -25,6 +25,7 @@ SettingsDocument<Schedule> BuildScheduleDocument() {
   AddEntry(common, kLong, "dt_to", &Schedule::dt_to);
   AddEntry(common, kLong, "compr_from", &Schedule::compr_from);
   AddEntry(common, kLong, "compr_to", &Schedule::compr_to);
+  AddEntry(common, kInt, "run_missed", &Schedule::run_missed);
   return document;
 }
 

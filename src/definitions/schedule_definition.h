@@ -13,6 +13,7 @@ namespace corvana {
 // Fields keep the names of their file keys.
 struct ScheduleDefinition : Timetable, RunState {
   std::string id;  // the file name up to its first "."
+  std::string file_name;  // as listed, for the run journal
   std::string name;
   std::string profile;
   int32_t type_action = 0;
@@ -26,6 +27,8 @@ struct ScheduleDefinition : Timetable, RunState {
   int32_t dt_to = 0;
   int32_t compr_from = 0;
   int32_t compr_to = 0;
+  // 1: a start missed while the service was down is caught up at its start.
+  int32_t run_missed = 0;
 };
 
 template <class Record>

@@ -20,6 +20,7 @@ SettingsDocument<WebServer> BuildWebServerDocument() {
   AddTimetableEntries(common);
   AddEntry(common, kInt, "type_interval", &WebServer::type_interval);
   AddEntry(common, kInt, "interval", &WebServer::interval);
+  AddEntry(common, kInt, "run_missed", &WebServer::run_missed);
   return document;
 }
 

@@ -13,6 +13,7 @@ namespace corvana {
 // Fields keep the names of their file keys.
 struct WebServerDefinition : Timetable, RunState {
   std::string id;  // the file name up to its first "."
+  std::string file_name;  // as listed, for the run journal
   std::string name;
   std::string profile;
   std::string folder;
@@ -21,6 +22,9 @@ struct WebServerDefinition : Timetable, RunState {
   int32_t port = 8080;
   int32_t type_interval = 0;
   int32_t interval = 30;
+  // 1: a calendar start missed while the service was down is caught up at
+  // its start. An interval site is due at every start anyway.
+  int32_t run_missed = 0;
 };
 
 // How many units an interval web server waits: the file's `interval`, where

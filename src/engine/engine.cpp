@@ -6,6 +6,7 @@
 #include "definitions/change_counter.h"
 #include "definitions/definition_loader.h"
 #include "engine/carry_over.h"
+#include "engine/run_journal.h"
 #include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
@@ -65,6 +66,7 @@ void EngineStart(SchedulerEngine& engine) {
   ReportEngineStarted(kVersionText, context ? context->HomePath : std::string(),
                       engine.schedules.size(), engine.web_servers.size());
   engine.start_reported = true;
+  BeginJournal(engine);
 }
 
 namespace {
@@ -112,7 +114,10 @@ void EngineShutdown(SchedulerEngine& engine) {
   WebServerCommand(NginxCommand::kQuit);
   engine.web_servers_started = false;
   WriteTimestampedLog(log_line::kNormalShutdown);
-  if (engine.start_reported) ReportEngineStopped();
+  if (engine.start_reported) {
+    JournalServiceStopped(engine);
+    ReportEngineStopped();
+  }
   engine.start_reported = false;
 }
 

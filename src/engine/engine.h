@@ -59,9 +59,12 @@ void EngineTick(SchedulerEngine& engine);
 // those that have run too long.
 void Supervise(SchedulerEngine& engine);
 
-void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule);
+// `missed_s`: the start a catch-up makes up for, 0 for an ordinary one.
+void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule,
+                    int64_t missed_s = 0);
 void LaunchWebServerUpdate(SchedulerEngine& engine,
-                           WebServerDefinition& web_server);
+                           WebServerDefinition& web_server,
+                           int64_t missed_s = 0);
 void LaunchServe(SchedulerEngine& engine);
 
 }  // namespace corvana

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/run_journal.h"
 #include "logging/events.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -11,6 +12,7 @@ namespace corvana {
 namespace {
 
 constexpr const char kAnalyzer[] = "Ravo.exe";
+constexpr const char kServeId[] = "serve";
 
 struct LaunchTexts {
   const char* running;
@@ -45,7 +47,8 @@ platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
 
 template <class Definition>
 void LaunchTracked(SchedulerEngine& engine, Definition& record,
-                   const std::string& option, const LaunchTexts& texts) {
+                   const std::string& option, const LaunchTexts& texts,
+                   int64_t missed_s) {
   const platform::ProcessStart start = AnalyzerStart(engine, option + record.id);
   WriteTimestampedLog(texts.running + record.id);
   if (record.process != 0) {
@@ -58,23 +61,26 @@ void LaunchTracked(SchedulerEngine& engine, Definition& record,
     record.started_at = 0;
     WriteTimestampedLog(texts.failed + record.id);
     ReportAnalyzerNotStarted(texts.kind, record.id);
+    JournalRunNotStarted(texts.kind, record.id);
     return;
   }
   record.started_at = clock.NowSeconds();
   record.started_monotonic_ms = clock.MonotonicMs();
   WriteTimestampedLog(texts.succeeded + record.id);
+  JournalRunStarted(texts.kind, record.id, record.file_name, record, missed_s);
   ++engine.launches_since_serve;
 }
 
 }  // namespace
 
-void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule) {
-  LaunchTracked(engine, schedule, "_schedule", kScheduleTexts);
+void LaunchSchedule(SchedulerEngine& engine, ScheduleDefinition& schedule,
+                    int64_t missed_s) {
+  LaunchTracked(engine, schedule, "_schedule", kScheduleTexts, missed_s);
 }
 
 void LaunchWebServerUpdate(SchedulerEngine& engine,
-                           WebServerDefinition& web_server) {
-  LaunchTracked(engine, web_server, "_webserver", kWebServerTexts);
+                           WebServerDefinition& web_server, int64_t missed_s) {
+  LaunchTracked(engine, web_server, "_webserver", kWebServerTexts, missed_s);
 }
 
 void LaunchServe(SchedulerEngine& engine) {
@@ -84,11 +90,14 @@ void LaunchServe(SchedulerEngine& engine) {
   if (!platform::CurrentLauncher().StartDetached(start)) {
     WriteTimestampedLog(log_line::kServeFailed);
     ReportAnalyzerNotStarted(RunKind::kServe, "run");
+    JournalRunNotStarted(RunKind::kServe, kServeId);
     return;
   }
   engine.serve_started = platform::CurrentClock().NowSeconds();
   engine.launches_since_serve = 0;
   WriteTimestampedLog(log_line::kServeStarted);
+  // Untracked: neither its process nor its end is known.
+  JournalRunStarted(RunKind::kServe, kServeId, std::string(), RunState(), 0);
 }
 
 }  // namespace corvana

@@ -5,6 +5,7 @@
 #include "definitions/change_counter.h"
 #include "engine/due_rules.h"
 #include "engine/engine.h"
+#include "engine/run_journal.h"
 #include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
@@ -33,6 +34,8 @@ ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
     if (status.exit_code != 0) {
       ReportRunFailed(KindOf(record), record.id, status.exit_code);
     }
+    JournalRunEnded(KindOf(record), record.id, record, RunEnding::kExited,
+                    status.exit_code);
     launcher.Release(record.process);
     record.process = 0;
     record.started_at = 0;
@@ -44,6 +47,8 @@ ChildCheck CheckChild(Definition& record, int64_t now_monotonic_ms) {
   }
   launcher.Terminate(record.process, 0);
   launcher.Release(record.process);
+  JournalRunEnded(KindOf(record), record.id, record, RunEnding::kTimeLimit,
+                  std::nullopt);
   record.process = 0;
   WriteTimestampedLog(log_line::kTerminated + record.id);
   ReportEndedAtLimit(KindOf(record), record.id);

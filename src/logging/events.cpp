@@ -160,6 +160,12 @@ void ReportEndedAtLimit(RunKind kind, const std::string& id) {
   Report(EventLevel::kError, kEventEndedAtLimit, {KindName(kind), id});
 }
 
+void ReportMissedStartRun(RunKind kind, const std::string& id,
+                          const std::string& missed) {
+  Report(EventLevel::kInformation, kEventMissedStartRun,
+         {KindName(kind), id, missed});
+}
+
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code) {
   Report(EventLevel::kWarning, kEventRunFailed,
          {KindName(kind), id, std::to_string(exit_code)});

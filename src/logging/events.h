@@ -30,6 +30,9 @@ void ReportNginxRefused(const std::string& path, const std::string& reason);
 // Once nginx passes its checks, a later refusal is a new fact.
 void ForgetNginxRefusal();
 void ReportEndedAtLimit(RunKind kind, const std::string& id);
+// `missed`: the local time of the start, as the log names it.
+void ReportMissedStartRun(RunKind kind, const std::string& id,
+                          const std::string& missed);
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
 void ReportLocalTimeUnreadable();
 void ReportHomePathFallback(const std::string& home, const std::string& reason,

@@ -25,6 +25,10 @@ inline constexpr char kDefinitionsChanged[] = "The schedules has been changed #"
 // Read as missing, so reloads go on; the path follows.
 inline constexpr char kCounterNotAFile[] =
     "The change counter is not a regular file and counts as missing: ";
+// At the service's start, before the launch's own lines: the missed start's
+// local time, then the id.
+inline constexpr char kMissedStart[] = "Running the start missed at ";
+inline constexpr char kMissedStartId[] = ", id: ";
 inline constexpr char kLocalTimeUnreadable[] =
     "Error: The local time cannot be read, nothing is started until it can";
 

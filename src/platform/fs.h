@@ -52,11 +52,20 @@ bool HoldFolder(const std::string& path, HeldFolder* held);
 // when it is a link, a hard link with other names, not a regular file, or
 // owned by an account other than this process's (Windows: the system's,
 // the administrators' or this process's). kTruncate empties it only after
-// those checks; kAppend writes at its end. Text mode on Windows, buffered
-// (the writer flushes each entry), not inherited by children.
-enum class OwnFileMode { kTruncate, kAppend };
+// those checks; kAppend writes at its end. Text mode on Windows, but for
+// kAppendBytes, which is kAppend writing its bytes as given (one line, one
+// write, whatever its length). Buffered (the writer flushes each entry),
+// not inherited by children.
+enum class OwnFileMode { kTruncate, kAppend, kAppendBytes };
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode);
+// Gives the service's own file `from` in the held folder the name `to` in
+// that same folder, replacing what `to` named (a link there is replaced,
+// never followed). Both names are looked up through the folder's handle,
+// never by path; `from` must pass OpenOwnFile's checks, so that no other
+// user's file is moved. False when it could not be renamed.
+bool RenameOwnFile(const HeldFolder& folder, const std::string& from,
+                   const std::string& to);
 // Creates the file as OpenOwnFile does and removes it again, once its checks
 // have passed; on Windows through its own handle, never by name. True when
 // that worked.

@@ -50,6 +50,8 @@ struct ProcessStart {
 ProcessHandle StartProcess(const ProcessStart& start);
 // Lets a held child go; false when it cannot be.
 bool ResumeHeldThread(HeldThread thread);
+// The system's number for a tracked child, 0 when it has none to give.
+int64_t ProcessIdOf(ProcessHandle process);
 // Starts a child that nobody tracks (it is still reaped on POSIX).
 bool StartDetachedProcess(const ProcessStart& start);
 // kInvalid when the handle is not valid.

@@ -66,7 +66,7 @@ int OpenOwnDescriptor(const HeldFolder& folder, const std::string& name,
 
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode) {
-  const bool append = mode == OwnFileMode::kAppend;
+  const bool append = mode != OwnFileMode::kTruncate;
   const int fd = OpenOwnDescriptor(folder, name, append ? O_APPEND : 0);
   if (fd < 0) return nullptr;
   if (!append && ftruncate(fd, 0) != 0) {
@@ -89,6 +89,17 @@ bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
   close(fd);
   unlinkat(folder.handle().fd, name.c_str(), 0);
   return true;
+}
+
+// The checks run on the opened file; renameat then moves the entry itself,
+// whatever it has become meanwhile, and follows no link at either name.
+bool RenameOwnFile(const HeldFolder& folder, const std::string& from,
+                   const std::string& to) {
+  const int fd = OpenOwnDescriptor(folder, from, 0);
+  if (fd < 0) return false;
+  close(fd);
+  return renameat(folder.handle().fd, from.c_str(), folder.handle().fd,
+                  to.c_str()) == 0;
 }
 
 namespace {

@@ -189,6 +189,8 @@ bool StartDetachedProcess(const ProcessStart& start) {
 
 bool ResumeHeldThread(HeldThread) { return true; }  // nothing is held
 
+int64_t ProcessIdOf(ProcessHandle process) { return process > 0 ? process : 0; }
+
 ProcessStatus QueryProcess(ProcessHandle process) {
   if (process <= 0) return {};
   pid_t pid = static_cast<pid_t>(process);

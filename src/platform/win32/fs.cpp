@@ -95,10 +95,13 @@ std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
   HANDLE handle = OpenOwnHandle(folder, name, GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  const bool append = mode == OwnFileMode::kAppend;
+  const bool append = mode != OwnFileMode::kTruncate;
   if (!append && !SetEndOfFile(handle)) {
     CloseHandle(handle);
     return nullptr;
+  }
+  if (mode == OwnFileMode::kAppendBytes) {
+    return StreamOf(handle, _O_BINARY | _O_APPEND, "ab+");
   }
   return StreamOf(handle, _O_TEXT | (append ? _O_APPEND : 0), append ? "a+" : "w+");
 }
@@ -114,6 +117,18 @@ bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {
                              sizeof disposition);
   CloseHandle(handle);
   return true;
+}
+
+// Renamed through its own handle, relative to the held folder: the name
+// that passed the checks is the file that moves. Held without sharing
+// deletion, a file that is open elsewhere (the journal still in use) stays.
+bool RenameOwnFile(const HeldFolder& folder, const std::string& from,
+                   const std::string& to) {
+  HANDLE handle = OpenOwnHandle(folder, from, DELETE, 0);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool renamed = NtRenameInto(handle, folder.handle().handle, to);
+  CloseHandle(handle);
+  return renamed;
 }
 
 namespace {
@@ -135,7 +150,6 @@ bool PathExists(const std::string& path) {
   DWORD attributes = 0;
   return FindAttributes(path, &attributes);
 }
-
 
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.

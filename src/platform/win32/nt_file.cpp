@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <cstring>
 #include <vector>
 
 namespace corvana::platform {
@@ -21,6 +22,18 @@ NtCreateFileFunction LoadNtCreateFile() {
   return reinterpret_cast<NtCreateFileFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
 }
+
+using NtSetInformationFileFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK,
+                                                  PVOID, ULONG, ULONG);
+constexpr ULONG kFileRenameInformation = 10;
+
+// FILE_RENAME_INFORMATION, which not every winternl.h declares.
+struct RenameInformation {
+  BOOLEAN replace_if_exists;
+  HANDLE root_directory;
+  ULONG file_name_length;  // in bytes
+  WCHAR file_name[1];
+};
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -82,6 +95,32 @@ NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
   }
   result.handle = handle;
   return result;
+}
+
+bool NtRenameInto(HANDLE file, HANDLE root, const std::string& name) {
+  static const auto set_information = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr ? nullptr
+                            : reinterpret_cast<NtSetInformationFileFunction>(
+                                  reinterpret_cast<void*>(GetProcAddress(
+                                      ntdll, "NtSetInformationFile")));
+  }();
+  const std::wstring wide = Wide(name);
+  if (set_information == nullptr || wide.empty() ||
+      wide.size() * sizeof(wchar_t) > 0xfffe) {
+    return false;
+  }
+  const size_t name_bytes = wide.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(RenameInformation) + name_bytes);
+  auto* information = reinterpret_cast<RenameInformation*>(buffer.data());
+  information->replace_if_exists = TRUE;
+  information->root_directory = root;
+  information->file_name_length = static_cast<ULONG>(name_bytes);
+  std::memcpy(information->file_name, wide.data(), name_bytes);
+  IO_STATUS_BLOCK io{};
+  return set_information(file, &io, information,
+                         static_cast<ULONG>(buffer.size()),
+                         kFileRenameInformation) >= 0;
 }
 
 }  // namespace corvana::platform

@@ -23,4 +23,10 @@ struct NtOpened {
 NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
                 ULONG share, ULONG disposition, ULONG options);
 
+// Renames the open file (opened with DELETE access) to `name` in the held
+// folder `root`, replacing what that name held: NtSetInformationFile, as
+// SetFileInformationByHandle would take the new name as a path from the
+// current directory. True on success.
+bool NtRenameInto(HANDLE file, HANDLE root, const std::string& name);
+
 }  // namespace corvana::platform

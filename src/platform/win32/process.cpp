@@ -133,6 +133,10 @@ bool ResumeHeldThread(HeldThread thread) {
   return ResumeThread(reinterpret_cast<HANDLE>(thread)) != static_cast<DWORD>(-1);
 }
 
+int64_t ProcessIdOf(ProcessHandle process) {
+  return process == 0 ? 0 : GetProcessId(reinterpret_cast<HANDLE>(process));
+}
+
 ProcessStatus QueryProcess(ProcessHandle process) {
   DWORD code = 0;
   if (process == 0 ||

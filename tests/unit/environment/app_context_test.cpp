@@ -8,6 +8,7 @@
 #endif
 
 #include "environment/app_context.h"
+#include "logging/journal.h"
 #include "logging/log.h"
 #include "platform/env.h"
 #include "support/fixtures.h"
@@ -48,41 +49,57 @@ TEST(AppContextTest, UnwritableDataFolderFallsBackToCurrentDirectory) {
   fs::current_path(previous);
 }
 
-// Users write in HomePath and may plant the log's or the probe's name as a
-// link to a file of their choosing: nothing is written through it. A
-// refused probe counts as an unwritable folder, a refused log as one that
-// cannot be opened; the scheduler goes on either way.
+// Users write in HomePath and may plant the log's, the journal's or the
+// probe's name as a link to a file of their choosing, or as a file of their
+// own: nothing is written through it. A refused probe counts as an
+// unwritable folder, a refused log or journal as one that cannot be opened;
+// the scheduler goes on either way.
 TEST(AppContextTest, PlantedLinksAreNeverWrittenThrough) {
+  enum class Plant { kSymbolic, kHard, kForeignOwner };
   const struct {
     const char* name;
-    bool symbolic;
+    Plant plant;
     bool home_kept;
   } cases[] = {
 #ifndef _WIN32  // Wine opens a symbolic link as its target, reparse flag or not
-      {"scheduler.###", true, true},
-      {"tst0Xlgn9.tmp", true, false},
+      {"scheduler.###", Plant::kSymbolic, true},
+      {"scheduler.journal", Plant::kSymbolic, true},
+      {"tst0Xlgn9.tmp", Plant::kSymbolic, false},
+      {"scheduler.###", Plant::kForeignOwner, true},
+      {"scheduler.journal", Plant::kForeignOwner, true},
 #endif
-      {"scheduler.###", false, true},
-      {"tst0Xlgn9.tmp", false, false},
+      {"scheduler.###", Plant::kHard, true},
+      {"scheduler.journal", Plant::kHard, true},
+      {"tst0Xlgn9.tmp", Plant::kHard, false},
   };
   const fs::path previous = fs::current_path();
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + (c.symbolic ? " symbolic" : " hard"));
+    SCOPED_TRACE(std::string(c.name) + " as planting " +
+                 std::to_string(static_cast<int>(c.plant)));
     TempDir dir;
     fs::current_path(dir.path());
     fs::create_directories(dir.path() / "Corvana");
     dir.Write("canary", "canary");
     const fs::path planted = dir.path() / "Corvana" / c.name;
-    if (c.symbolic) {
-      fs::create_symlink(dir.path() / "canary", planted);
+    fs::path canary = dir.path() / "canary";
+    if (c.plant == Plant::kSymbolic) {
+      fs::create_symlink(canary, planted);
+    } else if (c.plant == Plant::kHard) {
+      fs::create_hard_link(canary, planted);
     } else {
-      fs::create_hard_link(dir.path() / "canary", planted);
+#ifndef _WIN32
+      fs::rename(canary, planted);
+      ASSERT_EQ(chown(planted.c_str(), 65534, 65534), 0);
+      canary = planted;
+#endif
     }
     testing::InitContextAt(dir.path().string());
     WriteLog("written");
-    EXPECT_EQ(testing::ReadFile(dir.path() / "canary"), "canary");
+    WriteJournal(JournalRecord{});
+    EXPECT_EQ(testing::ReadFile(canary), "canary");
     EXPECT_EQ(GetAppContext()->HomePath.empty(), !c.home_kept);
     EXPECT_TRUE(GetAppContext()->logging_enabled.load());
+    CloseJournal();
     fs::current_path(previous);
   }
 }

@@ -1,0 +1,408 @@
+#include "logging/journal.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "environment/app_context.h"
+#include "platform/fs.h"
+
+namespace corvana {
+namespace {
+
+// A line fits the stream's buffer whole, so that the flush hands it to the
+// system in one write: an id is a file name and a folder a path, escaped at
+// most sixfold.
+constexpr size_t kStreamBufferBytes = size_t{1} << 16;
+// What is read of one generation: its cap, and the last line that passed it.
+constexpr size_t kReadBoundBytes = kJournalCapBytes + kStreamBufferBytes;
+
+const char* TypeName(JournalRecordType type) {
+  switch (type) {
+    case JournalRecordType::kServiceStart: return "service_start";
+    case JournalRecordType::kServiceStop: return "service_stop";
+    case JournalRecordType::kRunStart: return "run_start";
+    case JournalRecordType::kRunEnd: return "run_end";
+  }
+  return "";
+}
+
+// The length of the valid UTF-8 sequence at text[at], 0 when there is none.
+size_t Utf8Length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+  };
+  const auto follows = [&](size_t i, int low, int high) {
+    return byte(i) >= low && byte(i) <= high;
+  };
+  const unsigned char lead = byte(0);
+  size_t length = 0;
+  bool second_ok = false;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    second_ok = follows(1, 0x80, 0xBF);
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    second_ok = lead == 0xE0   ? follows(1, 0xA0, 0xBF)
+                : lead == 0xED ? follows(1, 0x80, 0x9F)
+                               : follows(1, 0x80, 0xBF);
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    second_ok = lead == 0xF0   ? follows(1, 0x90, 0xBF)
+                : lead == 0xF4 ? follows(1, 0x80, 0x8F)
+                               : follows(1, 0x80, 0xBF);
+  }
+  if (!second_ok) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (!follows(i, 0x80, 0xBF)) return 0;
+  }
+  return length;
+}
+
+void AppendEscaped(std::string_view text, std::string* out) {
+  out->push_back('"');
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c >= 0x20 && c < 0x7F) {
+      out->push_back(static_cast<char>(c));
+    } else if (const size_t length = c >= 0x80 ? Utf8Length(text, at) : 0) {
+      out->append(text.substr(at, length));
+      at += length;
+      continue;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out->append(escape);
+    }
+    ++at;
+  }
+  out->push_back('"');
+}
+
+void AddString(const char* key, std::string_view value, std::string* out) {
+  out->append(",\"").append(key).append("\":");
+  AppendEscaped(value, out);
+}
+
+void AddNumber(const char* key, int64_t value, std::string* out) {
+  out->append(",\"").append(key).append("\":").append(std::to_string(value));
+}
+
+}  // namespace
+
+const char* JournalKindName(RunKind kind) {
+  switch (kind) {
+    case RunKind::kSchedule: return "schedule";
+    case RunKind::kWebServerUpdate: return "webserver_update";
+    case RunKind::kServe: return "serve";
+  }
+  return "";
+}
+
+const char* JournalEndingName(RunEnding ending) {
+  switch (ending) {
+    case RunEnding::kExited: return "exited";
+    case RunEnding::kTimeLimit: return "time_limit";
+    case RunEnding::kNotStarted: return "not_started";
+    case RunEnding::kServiceStopped: return "service_stopped";
+  }
+  return "";
+}
+
+std::string FormatJournalLine(const JournalRecord& record) {
+  std::string line = "{\"record\":\"";
+  line.append(TypeName(record.type)).push_back('"');
+  AddNumber("time_s", record.time_s, &line);
+  AddNumber("utc_offset_s", record.utc_offset_s, &line);
+  switch (record.type) {
+    case JournalRecordType::kServiceStart:
+    case JournalRecordType::kServiceStop:
+      AddString("version", record.version, &line);
+      AddString("data_folder", record.data_folder, &line);
+      break;
+    case JournalRecordType::kRunStart:
+    case JournalRecordType::kRunEnd:
+      AddString("kind", JournalKindName(record.kind), &line);
+      AddString("id", record.id, &line);
+      break;
+  }
+  if (record.type == JournalRecordType::kRunStart) {
+    AddString("file", record.file, &line);
+    AddNumber("pid", record.pid, &line);
+    if (record.missed_s != 0) AddNumber("missed_s", record.missed_s, &line);
+  } else if (record.type == JournalRecordType::kRunEnd) {
+    AddString("ended", JournalEndingName(record.ending), &line);
+    if (record.exit_code) AddNumber("exit_code", *record.exit_code, &line);
+    AddNumber("duration_s", record.duration_s, &line);
+  }
+  line.append("}\n");
+  return line;
+}
+
+const std::string* JournalFields::String(std::string_view key) const {
+  for (const auto& [name, value] : strings) {
+    if (name == key) return &value;
+  }
+  return nullptr;
+}
+
+std::optional<int64_t> JournalFields::Number(std::string_view key) const {
+  for (const auto& [name, value] : numbers) {
+    if (name == key) return value;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// A reader of the flat objects the writer makes, and of nothing deeper.
+class LineParser {
+ public:
+  explicit LineParser(std::string_view text) : text_(text) {}
+
+  bool Object(JournalFields* fields) {
+    if (!Take('{')) return false;
+    if (Take('}')) return AtEnd();
+    do {
+      std::string key;
+      if (!String(&key) || !Take(':')) return false;
+      if (Peek() == '"') {
+        std::string value;
+        if (!String(&value)) return false;
+        fields->strings.emplace_back(std::move(key), std::move(value));
+      } else if (Peek() == 'n') {
+        if (text_.substr(at_, 4) != "null") return false;
+        at_ += 4;
+      } else {
+        int64_t value = 0;
+        if (!Integer(&value)) return false;
+        fields->numbers.emplace_back(std::move(key), value);
+      }
+    } while (Take(','));
+    return Take('}') && AtEnd();
+  }
+
+ private:
+  void SkipBlanks() {
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
+                                  text_[at_] == '\r')) {
+      ++at_;
+    }
+  }
+  char Peek() {
+    SkipBlanks();
+    return at_ < text_.size() ? text_[at_] : '\0';
+  }
+  bool Take(char c) {
+    if (Peek() != c) return false;
+    ++at_;
+    return true;
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return at_ == text_.size();
+  }
+
+  bool Integer(int64_t* value) {
+    const bool negative = Take('-');
+    const size_t first = at_;
+    uint64_t magnitude = 0;
+    for (; at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9'; ++at_) {
+      const uint64_t digit = static_cast<uint64_t>(text_[at_] - '0');
+      if (magnitude > (uint64_t{INT64_MAX} - digit) / 10) return false;
+      magnitude = magnitude * 10 + digit;
+    }
+    if (at_ == first) return false;
+    *value = negative ? -static_cast<int64_t>(magnitude)
+                      : static_cast<int64_t>(magnitude);
+    return true;
+  }
+
+  // \u00XX gives back the byte it was written from; a higher code point
+  // (written by no service, but valid JSON) becomes its UTF-8.
+  bool Escape(std::string* out) {
+    if (at_ >= text_.size()) return false;
+    const char c = text_[at_++];
+    switch (c) {
+      case '"': case '\\': case '/': out->push_back(c); return true;
+      case 'b': out->push_back('\b'); return true;
+      case 'f': out->push_back('\f'); return true;
+      case 'n': out->push_back('\n'); return true;
+      case 'r': out->push_back('\r'); return true;
+      case 't': out->push_back('\t'); return true;
+      case 'u': break;
+      default: return false;
+    }
+    if (at_ + 4 > text_.size()) return false;
+    uint32_t code = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = text_[at_++];
+      const int digit = h >= '0' && h <= '9'   ? h - '0'
+                        : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                        : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                               : -1;
+      if (digit < 0) return false;
+      code = code * 16 + static_cast<uint32_t>(digit);
+    }
+    if (code < 0x100) {
+      out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | code >> 6));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xE0 | code >> 12));
+      out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+    return true;
+  }
+
+  bool String(std::string* out) {
+    if (!Take('"')) return false;
+    while (at_ < text_.size()) {
+      const char c = text_[at_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out->push_back(c);
+      } else if (!Escape(out)) {
+        return false;
+      }
+    }
+    return false;
+  }
+
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+// The tail of one generation, at most kReadBoundBytes, from the start of a
+// line; empty when it cannot be opened.
+bool ReadGeneration(const platform::HeldFolder& folder, const char* name,
+                    std::string* text) {
+  std::FILE* file =
+      platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes);
+  if (file == nullptr) return false;
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  const long skipped = size > long(kReadBoundBytes) ? size - long(kReadBoundBytes) : 0;
+  if (size > 0 && std::fseek(file, skipped, SEEK_SET) == 0) {
+    text->resize(static_cast<size_t>(size - skipped));
+    text->resize(std::fread(text->data(), 1, text->size(), file));
+  }
+  std::fclose(file);
+  if (skipped > 0) text->erase(0, text->find('\n') + 1);
+  return true;
+}
+
+void VisitLines(std::string_view text,
+                const std::function<void(const JournalFields&)>& visit) {
+  for (size_t end; (end = text.find('\n')) != std::string_view::npos;
+       text.remove_prefix(end + 1)) {
+    JournalFields fields;
+    if (ParseJournalLine(text.substr(0, end), &fields)) visit(fields);
+  }
+}
+
+// The journal of the current run, held open from its first record on, as
+// the log is. Only under JournalLock().
+struct OpenJournal {
+  const AppContext* context = nullptr;
+  std::FILE* file = nullptr;
+  long size = 0;
+};
+
+std::mutex& JournalLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+OpenJournal& CurrentJournal() {
+  static OpenJournal* journal = new OpenJournal;
+  return *journal;
+}
+
+void Open(OpenJournal& journal, platform::OwnFileMode mode) {
+  journal.file = platform::OpenOwnFile(journal.context->home_folder,
+                                       kJournalFileName, mode);
+  journal.size = 0;
+  if (journal.file == nullptr) return;
+  std::setvbuf(journal.file, nullptr, _IOFBF, kStreamBufferBytes);
+  if (std::fseek(journal.file, 0, SEEK_END) == 0) {
+    journal.size = std::max(std::ftell(journal.file), 0L);
+  }
+}
+
+// The full journal becomes the older generation. Closed first: Windows
+// renames no file that is held open. Should the rename fail (a folder
+// planted at the older name), the journal begins anew in place, so that it
+// stays bounded all the same.
+void BeginGeneration(OpenJournal& journal) {
+  std::fclose(journal.file);
+  const bool renamed = platform::RenameOwnFile(
+      journal.context->home_folder, kJournalFileName, kOlderJournalFileName);
+  Open(journal, renamed ? platform::OwnFileMode::kAppendBytes
+                        : platform::OwnFileMode::kTruncate);
+  if (!renamed && journal.file != nullptr) {
+    // kTruncate opens a text stream on Windows: reopen it for bytes.
+    std::fclose(journal.file);
+    Open(journal, platform::OwnFileMode::kAppendBytes);
+  }
+}
+
+void CloseLocked(OpenJournal& journal) {
+  if (journal.file != nullptr) std::fclose(journal.file);
+  journal.file = nullptr;
+  journal.context = nullptr;
+}
+
+}  // namespace
+
+bool ParseJournalLine(std::string_view line, JournalFields* fields) {
+  return LineParser(line).Object(fields);
+}
+
+bool ReadJournal(const std::function<void(const JournalFields&)>& visit) {
+  const AppContext* context = GetAppContext();
+  if (context == nullptr) return false;
+  std::string older;
+  std::string current;
+  ReadGeneration(context->home_folder, kOlderJournalFileName, &older);
+  if (!ReadGeneration(context->home_folder, kJournalFileName, &current)) {
+    return false;
+  }
+  VisitLines(older, visit);
+  VisitLines(current, visit);
+  return true;
+}
+
+void WriteJournal(const JournalRecord& record) {
+  const AppContext* context = GetAppContext();
+  if (context == nullptr) return;
+  const std::string line = FormatJournalLine(record);
+  std::lock_guard<std::mutex> guard(JournalLock());
+  OpenJournal& journal = CurrentJournal();
+  if (journal.context != context) {
+    CloseLocked(journal);
+    journal.context = context;
+  }
+  if (journal.file == nullptr) Open(journal, platform::OwnFileMode::kAppendBytes);
+  if (journal.file != nullptr && journal.size > 0 &&
+      journal.size + long(line.size()) > long(kJournalCapBytes)) {
+    BeginGeneration(journal);
+  }
+  if (journal.file == nullptr) return;
+  std::fwrite(line.data(), 1, line.size(), journal.file);
+  std::fflush(journal.file);
+  journal.size += long(line.size());
+}
+
+void CloseJournal() {
+  std::lock_guard<std::mutex> guard(JournalLock());
+  CloseLocked(CurrentJournal());
+}
+
+}  // namespace corvana

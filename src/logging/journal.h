@@ -1,0 +1,82 @@
+// The run journal, "scheduler.journal" in HomePath: what the service did
+// with each run, kept across restarts, one JSON object per line, so that
+// `schedules` and an administrator's jq or ConvertFrom-Json read it. Only
+// the service writes it; the text log stays as it is beside it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "logging/events.h"
+
+namespace corvana {
+
+inline constexpr const char kJournalFileName[] = "scheduler.journal";
+inline constexpr const char kOlderJournalFileName[] = "scheduler.journal.1";
+// At this size the journal becomes the older generation and a new one is
+// begun: the two hold at most twice this (and one line).
+inline constexpr size_t kJournalCapBytes = size_t{1} << 20;
+
+enum class JournalRecordType { kServiceStart, kServiceStop, kRunStart, kRunEnd };
+enum class RunEnding { kExited, kTimeLimit, kNotStarted, kServiceStopped };
+
+// One record. Times are UTC seconds since 1970, with the local offset (local
+// time minus UTC) of that moment. What a type does not use is left out.
+struct JournalRecord {
+  JournalRecordType type = JournalRecordType::kRunStart;
+  int64_t time_s = 0;
+  int64_t utc_offset_s = 0;
+  // Service records.
+  std::string_view version;
+  std::string_view data_folder;
+  // Run records.
+  RunKind kind = RunKind::kSchedule;
+  std::string_view id;
+  std::string_view file;          // the definition file's name
+  int64_t pid = 0;                // run start: the process id, 0 unknown
+  int64_t missed_s = 0;           // run start: the occurrence it catches up
+  RunEnding ending = RunEnding::kExited;
+  std::optional<uint32_t> exit_code;  // run end, when the child exited
+  int64_t duration_s = 0;             // run end
+};
+
+// The line, newline included. Strings are JSON-escaped: quotes,
+// backslashes and control characters; a byte that is not part of valid
+// UTF-8 is written as \u00XX of its value, so that every line is valid
+// JSON whatever bytes an id or a folder holds.
+std::string FormatJournalLine(const JournalRecord& record);
+
+// A line read back: every string and number field by its key. Strings are
+// unescaped to the bytes they were written from.
+struct JournalFields {
+  std::vector<std::pair<std::string, std::string>> strings;
+  std::vector<std::pair<std::string, int64_t>> numbers;
+  const std::string* String(std::string_view key) const;
+  std::optional<int64_t> Number(std::string_view key) const;
+};
+// False for a line that is not one flat JSON object of strings, integers
+// and nulls: a torn last line, say.
+bool ParseJournalLine(std::string_view line, JournalFields* fields);
+
+// Calls visit for every complete line of the older generation and then of
+// the journal, each read up to a bound, skipping what does not parse: a
+// line without its newline (torn by a crash) included. Opened as the
+// service's own files are; false when the journal cannot be opened.
+bool ReadJournal(const std::function<void(const JournalFields&)>& visit);
+
+// Appends the record as one write, flushed to the system, beginning a new
+// generation first when the cap would be passed. Nothing without a context
+// or when the journal cannot be opened: the service runs on without it.
+void WriteJournal(const JournalRecord& record);
+// Lets the held journal go; the next record opens it again.
+void CloseJournal();
+
+const char* JournalKindName(RunKind kind);
+const char* JournalEndingName(RunEnding ending);
+
+}  // namespace corvana
