@@ -59,7 +59,10 @@ struct JournalHistory {
 
 JournalHistory ReadHistory() {
   JournalHistory history;
-  ReadJournal([&history](const JournalFields& fields) {
+  const AppContext* context = GetAppContext();
+  if (context == nullptr) return history;
+  ReadJournal(context->home_folder, JournalReader::kService,
+              [&history](const JournalFields& fields) {
     const std::optional<int64_t> time_s = fields.Number("time_s");
     if (!time_s) return;
     history.last_record_s = *time_s;

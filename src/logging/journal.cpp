@@ -281,10 +281,12 @@ class LineParser {
 
 // The tail of one generation, at most kReadBoundBytes, from the start of a
 // line; empty when it cannot be opened.
-bool ReadGeneration(const platform::HeldFolder& folder, const char* name,
-                    std::string* text) {
+bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
+                    const char* name, std::string* text) {
   std::FILE* file =
-      platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes);
+      reader == JournalReader::kService
+          ? platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes)
+          : platform::OpenRegularFileIn(folder, name, false);
   if (file == nullptr) return false;
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
@@ -365,13 +367,12 @@ bool ParseJournalLine(std::string_view line, JournalFields* fields) {
   return LineParser(line).Object(fields);
 }
 
-bool ReadJournal(const std::function<void(const JournalFields&)>& visit) {
-  const AppContext* context = GetAppContext();
-  if (context == nullptr) return false;
+bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
+                 const std::function<void(const JournalFields&)>& visit) {
   std::string older;
   std::string current;
-  ReadGeneration(context->home_folder, kOlderJournalFileName, &older);
-  if (!ReadGeneration(context->home_folder, kJournalFileName, &current)) {
+  ReadGeneration(folder, reader, kOlderJournalFileName, &older);
+  if (!ReadGeneration(folder, reader, kJournalFileName, &current)) {
     return false;
   }
   VisitLines(older, visit);

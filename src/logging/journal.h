@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "logging/events.h"
+#include "platform/fs.h"
 
 namespace corvana {
 
@@ -63,11 +64,18 @@ struct JournalFields {
 // and nulls: a torn last line, say.
 bool ParseJournalLine(std::string_view line, JournalFields* fields);
 
+// Who reads. The service trusts only its own files and opens the journal as
+// it writes it; a viewer such as `schedules` runs as whoever calls it and
+// reads what the service wrote as it reads the log, creating nothing (a
+// journal it created would be one the service then refuses).
+enum class JournalReader { kService, kViewer };
+
 // Calls visit for every complete line of the older generation and then of
-// the journal, each read up to a bound, skipping what does not parse: a
-// line without its newline (torn by a crash) included. Opened as the
-// service's own files are; false when the journal cannot be opened.
-bool ReadJournal(const std::function<void(const JournalFields&)>& visit);
+// the journal in the held folder, each read up to a bound, skipping what
+// does not parse: a line without its newline (torn by a crash) included.
+// False when the journal cannot be opened.
+bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
+                 const std::function<void(const JournalFields&)>& visit);
 
 // Appends the record as one write, flushed to the system, beginning a new
 // generation first when the cap would be passed. Nothing without a context

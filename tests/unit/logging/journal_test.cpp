@@ -79,7 +79,8 @@ class JournalFileTest : public ::testing::Test {
   std::filesystem::path Home() const { return dir_.path() / "Corvana"; }
   std::vector<std::string> ReadIds() {
     std::vector<std::string> ids;
-    ReadJournal([&ids](const JournalFields& fields) {
+    ReadJournal(GetAppContext()->home_folder, JournalReader::kService,
+                [&ids](const JournalFields& fields) {
       ids.push_back(fields.String("id") ? *fields.String("id") : "?");
     });
     return ids;
