@@ -10,7 +10,26 @@
 namespace corvana::schedules {
 namespace {
 
-nlohmann::ordered_json LastRunJson(const std::optional<LastRun>& run) {
+nlohmann::ordered_json OrNull(const std::optional<int64_t>& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+// The journal's run in the shape of the log's, so that readers of
+// `last_run` need not know where it came from.
+nlohmann::ordered_json JournalRunJson(const JournalRun& run) {
+  const bool running = run.result == RunResult::kRunning;
+  return {{"started", LocalStamp(run.start_s)},
+          {"outcome", JournalOutcomeText(run)},
+          {"running", running},
+          {"ended", running || !run.duration_s
+                        ? nlohmann::ordered_json(nullptr)
+                        : nlohmann::ordered_json(LocalStamp(run.start_s + *run.duration_s))},
+          {"ended_after_a_day", run.result == RunResult::kTimeLimit}};
+}
+
+nlohmann::ordered_json LastRunJson(const DefinitionRow& row) {
+  if (row.journal_run) return JournalRunJson(*row.journal_run);
+  const std::optional<LastRun>& run = row.last_run;
   if (!run) return nullptr;
   return {{"started", run->started},
           {"outcome", OutcomeText(run->outcome)},
@@ -26,7 +45,11 @@ nlohmann::ordered_json RowsJson(const std::vector<DefinitionRow>& rows) {
     for (const Start& start : row.next) next.push_back(StartStamp(start));
     list.push_back({{"id", row.id}, {"file", row.file}, {"enabled", row.enabled},
                     {"rule", row.rule}, {"next", next},
-                    {"last_run", LastRunJson(row.last_run)}});
+                    {"last_run", LastRunJson(row)},
+                    {"exit_code", OrNull(row.journal_run ? row.journal_run->exit_code
+                                                         : std::nullopt)},
+                    {"duration_s", OrNull(row.journal_run ? row.journal_run->duration_s
+                                                          : std::nullopt)}});
   }
   return list;
 }

@@ -56,13 +56,16 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
 
 template <class Definition>
 DefinitionRow Row(const char* file, const Definition& record,
-                  const std::unordered_map<std::string, LastRun>& runs) {
+                  const std::unordered_map<std::string, LastRun>& runs,
+                  const std::optional<JournalRun>& journal_run) {
   DefinitionRow row;
   // Names and the log's text are users' bytes, shown on a terminal.
   row.id = EscapeControlCharacters(record.id);
   row.file = EscapeControlCharacters(file);
   row.enabled = record.enabled != 0;
   row.last_run = Find(runs, row.id);  // the log shows ids escaped
+  row.journal_run = journal_run;
+  if (row.journal_run) row.journal_run->id = row.id;
   return row;
 }
 
@@ -111,6 +114,7 @@ class LoadPoint {
 template <class Definition>
 struct KindOf {
   const char* name;
+  RunKind run_kind;  // what the journal calls its runs
   bool (*for_each_file)(const platform::HeldFolder& folder,
                         const DefinitionVisitor<Definition>& visit);
   std::string (*rule_text)(const Definition& record);
@@ -121,9 +125,10 @@ struct KindOf {
 class DefinitionReader {
  public:
   DefinitionReader(const platform::HeldFolder& folder, Report* report,
-                   const RunHistory& history)
+                   const RunHistory& history, const JournalRuns& journal)
       : folder_(folder),
         report_(report),
+        journal_(journal),
         load_(*report, history, platform::CurrentClock().NowSeconds()) {}
 
   // One row per file of the kind, a failed file with the reader's messages
@@ -137,7 +142,9 @@ class DefinitionReader {
         [&](const char* file, bool loaded, Definition& record) {
           if (!loaded) return Failed(file, kind.name);
           capture_.Take();
-          DefinitionRow row = Row(file, record, runs);
+          DefinitionRow row =
+              Row(file, record, runs,
+                  journal_.Last(JournalKindName(kind.run_kind), record.id));
           row.rule = kind.rule_text(record);
           if (row.enabled) {
             row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
@@ -156,18 +163,21 @@ class DefinitionReader {
 
   const platform::HeldFolder& folder_;
   Report* report_;
+  const JournalRuns& journal_;
   CaptureSink capture_;
   ZoneDays zone_days_;
   const LoadPoint load_;
 };
 
 void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
-                     const RunHistory& history) {
-  DefinitionReader reader(folder, report, history);
+                     const RunHistory& history, const JournalRuns& journal) {
+  DefinitionReader reader(folder, report, history, journal);
   const KindOf<ScheduleDefinition> schedules{
-      "schedule", &ForEachScheduleFile, &ScheduleRuleText, &NextScheduleStarts};
+      "schedule", RunKind::kSchedule, &ForEachScheduleFile, &ScheduleRuleText,
+      &NextScheduleStarts};
   const KindOf<WebServerDefinition> web_servers{
-      "webserver", &ForEachWebServerFile, &WebServerRuleText,
+      "webserver", RunKind::kWebServerUpdate, &ForEachWebServerFile,
+      &WebServerRuleText,
       &NextWebServerStarts};
   bool listed = reader.Read(schedules, history.schedules, &report->schedules);
   listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
@@ -218,7 +228,9 @@ Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
         history.last_load, std::max(platform::CurrentClock().NowSeconds(), from_s));
   }
   report.last_serve = EscapeControlCharacters(history.last_serve);
-  ReadDefinitions(folder, &report, history);
+  JournalRuns journal;
+  ReadJournalRuns(folder, &journal);
+  ReadDefinitions(folder, &report, history, journal);
   CheckNginx(&report);
   report.event_source = EventSourceText(platform::QueryEventLogSource());
   return report;
@@ -231,9 +243,28 @@ int ReportExitCode(const Report& report) {
 const char* OutcomeText(StartOutcome outcome) {
   switch (outcome) {
     case StartOutcome::kPending: return "started";
-    case StartOutcome::kSuccessful: return "successful";
+    // The log's "Successful run" says only that the start worked.
+    case StartOutcome::kSuccessful: return "started";
     case StartOutcome::kFailed: return "failed";
     case StartOutcome::kStillActive: return "still active";
+  }
+  return "";
+}
+
+std::string JournalOutcomeText(const JournalRun& run) {
+  const std::string after =
+      run.duration_s ? " after " + std::to_string(*run.duration_s) + " s" : "";
+  switch (run.result) {
+    case RunResult::kRunning: return "running since " + LocalStamp(run.start_s);
+    case RunResult::kExited:
+      if (!run.exit_code) return "exited" + after + ", exit code unknown";
+      return "exit " + std::to_string(*run.exit_code) + after +
+             (*run.exit_code == 0 ? "" : " (failed)");
+    case RunResult::kTimeLimit: return "ended at the one-day limit";
+    case RunResult::kNotStarted: return "could not be started";
+    case RunResult::kServiceStopped:
+      return "still running when the service stopped" + after;
+    case RunResult::kNoEnd: return "no end recorded (the service stopped)";
   }
   return "";
 }

@@ -19,7 +19,10 @@ struct DefinitionRow {
   bool enabled = false;
   std::string rule;
   std::vector<Start> next;
-  std::optional<LastRun> last_run;
+  std::optional<LastRun> last_run;  // as the current log shows it
+  // As the journal shows it: what the rows say first, as it outlives a
+  // restart and knows how the run ended.
+  std::optional<JournalRun> journal_run;
 };
 
 // A file the reader refused, with the reader's own messages about it.
@@ -68,6 +71,9 @@ int ReportExitCode(const Report& report);
 // The words both renderings use: how a start ended, and "hh:mm", the local
 // time from which the serve run may start until midnight.
 const char* OutcomeText(StartOutcome outcome);
+// "exit 3 after 1 s (failed)", "could not be started", ...; a running run
+// is "running since" its local start.
+std::string JournalOutcomeText(const JournalRun& run);
 std::string ServeWindowStart();
 
 }  // namespace corvana::schedules

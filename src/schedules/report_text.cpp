@@ -40,7 +40,15 @@ size_t NamedStampLength(const Start& start) {
              : kStamp + kStartsSuffix;
 }
 
-std::string LastRunText(const std::optional<LastRun>& run) {
+// The journal's word first; the log's, for a folder from before the
+// journal, cannot say how the run ended.
+std::string LastRunText(const DefinitionRow& row) {
+  if (row.journal_run) {
+    const std::string outcome = JournalOutcomeText(*row.journal_run);
+    if (row.journal_run->result == RunResult::kRunning) return outcome;
+    return LocalStamp(row.journal_run->start_s) + " " + outcome;
+  }
+  const std::optional<LastRun>& run = row.last_run;
   if (!run) return "-";
   std::string text = run->started + " " + OutcomeText(run->outcome);
   if (run->running) return text + ", running";
@@ -48,7 +56,7 @@ std::string LastRunText(const std::optional<LastRun>& run) {
     text += (run->ended_after_a_day ? ", ended after a day at " : ", ended ") +
             run->ended;
   }
-  return text;
+  return text + ", exit code unknown";
 }
 
 // The definition tables: one line per row, the further next starts on
@@ -59,7 +67,7 @@ class DefinitionTable {
   explicit DefinitionTable(const std::vector<DefinitionRow>& rows) : rows_(rows) {
     last_.reserve(rows.size());
     for (const DefinitionRow& row : rows) {
-      last_.push_back(LastRunText(row.last_run));
+      last_.push_back(LastRunText(row));
       Widen(0, row.id.size());
       Widen(1, row.file.size());
       Widen(2, State(row).size());

@@ -140,3 +140,87 @@ bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history) {
 }
 
 }  // namespace corvana::schedules
+
+namespace corvana::schedules {
+namespace {
+
+std::string RunKey(std::string_view kind, std::string_view id) {
+  std::string key(kind);
+  key.push_back('/');
+  key.append(id);
+  return key;
+}
+
+JournalRun StartedRun(const std::string& id, const std::string& kind,
+                      int64_t start_s) {
+  JournalRun run;
+  run.id = id;
+  run.kind = kind;
+  run.start_s = start_s;
+  return run;
+}
+
+RunResult ResultOf(const std::string* ended) {
+  if (ended == nullptr) return RunResult::kNoEnd;
+  if (*ended == JournalEndingName(RunEnding::kExited)) return RunResult::kExited;
+  if (*ended == JournalEndingName(RunEnding::kTimeLimit)) return RunResult::kTimeLimit;
+  if (*ended == JournalEndingName(RunEnding::kNotStarted)) return RunResult::kNotStarted;
+  if (*ended == JournalEndingName(RunEnding::kServiceStopped)) {
+    return RunResult::kServiceStopped;
+  }
+  return RunResult::kNoEnd;
+}
+
+}  // namespace
+
+void JournalRuns::CloseOpenRuns() {
+  for (const auto& [key, index] : open_) runs_[index].result = RunResult::kNoEnd;
+  open_.clear();
+}
+
+void JournalRuns::Add(const JournalFields& fields) {
+  const std::string* record = fields.String("record");
+  const std::optional<int64_t> time_s = fields.Number("time_s");
+  if (record == nullptr || !time_s) return;
+  if (*record == "service_start" || *record == "service_stop") return CloseOpenRuns();
+  const std::string* kind = fields.String("kind");
+  const std::string* id = fields.String("id");
+  if (kind == nullptr || id == nullptr) return;
+  const std::string key = RunKey(*kind, *id);
+  const auto open = open_.find(key);
+  if (*record == "run_start") {
+    if (open != open_.end()) runs_[open->second].result = RunResult::kNoEnd;
+    open_[key] = runs_.size();
+    Push(key, StartedRun(*id, *kind, *time_s));
+    return;
+  }
+  if (*record != "run_end") return;
+  const std::optional<int64_t> duration_s = fields.Number("duration_s");
+  if (open == open_.end()) {  // its start went with an older generation
+    Push(key, StartedRun(*id, *kind, *time_s - duration_s.value_or(0)));
+  }
+  JournalRun& run = open == open_.end() ? runs_.back() : runs_[open->second];
+  run.result = ResultOf(fields.String("ended"));
+  run.exit_code = fields.Number("exit_code");
+  run.duration_s = duration_s;
+  if (open != open_.end()) open_.erase(open);
+}
+
+void JournalRuns::Push(const std::string& key, JournalRun run) {
+  last_[key] = runs_.size();
+  runs_.push_back(std::move(run));
+}
+
+std::optional<JournalRun> JournalRuns::Last(std::string_view kind,
+                                            std::string_view id) const {
+  const auto found = last_.find(RunKey(kind, id));
+  if (found == last_.end()) return std::nullopt;
+  return runs_[found->second];
+}
+
+bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs) {
+  return ReadJournal(folder, JournalReader::kViewer,
+                     [runs](const JournalFields& fields) { runs->Add(fields); });
+}
+
+}  // namespace corvana::schedules

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 #include <string>
 #include <string_view>
 
+#include "logging/journal.h"
 #include "platform/fs.h"
 
 namespace corvana::schedules {
@@ -48,5 +51,41 @@ void AddLogLine(std::string_view line, RunHistory* history);
 // Reads the service's log in the folder. False when it cannot be read;
 // lines too long to be the scheduler's are skipped.
 bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history);
+
+// How a run the journal records ended. kNoEnd: started, and the service
+// started or stopped again with no end written for it (it was killed).
+enum class RunResult {
+  kRunning, kExited, kTimeLimit, kNotStarted, kServiceStopped, kNoEnd
+};
+
+struct JournalRun {
+  std::string id;  // as the service wrote it, unescaped
+  std::string kind;  // the journal's kind: "schedule", "webserver_update", ...
+  int64_t start_s = 0;
+  RunResult result = RunResult::kRunning;
+  std::optional<int64_t> exit_code;
+  std::optional<int64_t> duration_s;
+};
+
+// The journal's runs in the order they started; an end is paired with the
+// last open start of its kind and id.
+class JournalRuns {
+ public:
+  void Add(const JournalFields& fields);
+  const std::vector<JournalRun>& runs() const { return runs_; }
+  // The last run of the kind and id, or nothing.
+  std::optional<JournalRun> Last(std::string_view kind, std::string_view id) const;
+
+ private:
+  void CloseOpenRuns();
+  void Push(const std::string& key, JournalRun run);
+  std::vector<JournalRun> runs_;
+  // By kind '/' id: the runs_ index of the open start, and of the last run.
+  std::unordered_map<std::string, size_t> open_;
+  std::unordered_map<std::string, size_t> last_;
+};
+
+// False when there is no journal (a folder from before it).
+bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs);
 
 }  // namespace corvana::schedules

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "environment/app_context.h"
+#include "logging/journal.h"
 #include "platform/env.h"
 #include "schedules/rule_text.h"
 #include "schedules/run_history.h"
@@ -229,7 +230,7 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   ASSERT_EQ(site["next"].size(), 2u);
   EXPECT_EQ(site["next"][0].get<std::string>().substr(0, 19), "2026-12-14 04:00:29");  // the window ends at sec
   EXPECT_EQ(site["last_run"]["started"], "2026-12-07 04:00:00");
-  EXPECT_EQ(site["last_run"]["outcome"], "successful");
+  EXPECT_EQ(site["last_run"]["outcome"], "started");
   EXPECT_EQ(site["last_run"]["running"], true);
   EXPECT_TRUE(site["last_run"]["ended"].is_null());
   const auto& bad = json["failed_files"][0];
@@ -244,6 +245,71 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   EXPECT_FALSE(trust.reason.empty());
   EXPECT_EQ(json["nginx"]["trust_detail"], trust.reason);
   EXPECT_EQ(json["serve_window"]["from"], "23:24");
+}
+
+std::string JournalLine(JournalRecordType type, const char* id, int64_t time_s,
+                        RunEnding ending = RunEnding::kExited,
+                        std::optional<uint32_t> exit_code = std::nullopt,
+                        int64_t duration_s = 0) {
+  JournalRecord record;
+  record.type = type;
+  record.id = id;
+  record.time_s = time_s;
+  record.ending = ending;
+  record.exit_code = exit_code;
+  record.duration_s = duration_s;
+  return FormatJournalLine(record);
+}
+
+// The journal's word wins over the log's and outlives a restart (the
+// service_start in the middle); a run with no end before a restart was
+// killed with the service. "Old" is only in the log: a folder from before.
+TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
+  using T = JournalRecordType;
+  struct Case {
+    const char* id;
+    const char* outcome;  // the running run's is followed by its start
+    nlohmann::json exit_code, duration_s;
+  } const kCases[] = {
+      {"Ok", "exit 0 after 3 s", 0, 3},
+      {"Three", "exit 3 after 1 s (failed)", 3, 1},
+      {"Missing", "could not be started", nullptr, 0},
+      {"Day", "ended at the one-day limit", nullptr, 86400},
+      {"Killed", "no end recorded (the service stopped)", nullptr, nullptr},
+      {"Now", "running since ", nullptr, nullptr},
+      {"Old", "started", nullptr, nullptr},
+  };
+  testing::TempDir home;
+  for (const Case& c : kCases) home.Write(std::string(c.id) + ".schedule", Definition("enabled=0\r\n"));
+  const int64_t t = 1796700000;
+  testing::WriteFile(home.path() / kJournalFileName,
+      JournalLine(T::kRunStart, "Three", t - 99) + JournalLine(T::kRunEnd, "Three", t - 98, RunEnding::kExited, 0, 1) +
+      JournalLine(T::kRunStart, "Ok", t) + JournalLine(T::kRunStart, "Three", t) +
+      JournalLine(T::kRunStart, "Missing", t) + JournalLine(T::kRunStart, "Day", t) +
+      JournalLine(T::kRunStart, "Killed", t) + JournalLine(T::kRunEnd, "Ok", t + 3, RunEnding::kExited, 0, 3) +
+      JournalLine(T::kRunEnd, "Three", t + 1, RunEnding::kExited, 3, 1) +
+      JournalLine(T::kRunEnd, "Missing", t, RunEnding::kNotStarted) +
+      JournalLine(T::kRunEnd, "Day", t + 86400, RunEnding::kTimeLimit, std::nullopt, 86400) +
+      JournalLine(T::kServiceStart, "", t + 90000) + JournalLine(T::kRunStart, "Now", t + 90001));
+  testing::WriteFile(home.path() / "scheduler.###",
+                     "[2026-12-07 04:00:00] Running schedule, id: Old\n"
+                     "[2026-12-07 04:00:00] Successful run schedule, id: Old\n"
+                     "[2026-12-07 04:00:09] The process stopped, id: Old\n");
+  const auto json = nlohmann::json::parse(Schedules({"--home", home.path().string(), "--json"}).out);
+  const std::string text = Schedules({"--home", home.path().string()}).out;
+  for (const auto& row : json["schedules"]) {
+    const std::string id = row["id"];
+    const Case* c = std::find_if(std::begin(kCases), std::end(kCases), [&](const Case& k) { return k.id == id; });
+    SCOPED_TRACE(id);
+    const std::string started = row["last_run"]["started"];
+    const std::string outcome = c->outcome + (id == "Now" ? started : "");
+    EXPECT_EQ(row["last_run"]["outcome"], outcome);
+    EXPECT_EQ(row["exit_code"], c->exit_code);
+    EXPECT_EQ(row["duration_s"], c->duration_s);
+    EXPECT_NE(text.find(id == "Old" ? started + " started, ended 2026-12-07 04:00:09, exit code unknown"
+                        : id == "Now" ? outcome : started + " " + outcome), std::string::npos);
+  }
+  EXPECT_EQ(json["schedules"].size(), std::size(kCases));
 }
 
 // Names and the reader's text are users' bytes on an administrator's
