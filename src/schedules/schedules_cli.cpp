@@ -9,6 +9,7 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
+#include "schedules/past_runs.h"
 #include "schedules/report_json.h"
 #include "schedules/report_model.h"
 #include "schedules/report_text.h"
@@ -19,23 +20,27 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: schedules [--home DIR] [--from TIME] [--next N | --until TIME] [--json]\n"
+    "       schedules [--home DIR] --history [ID] [--last N] [--json]\n"
     "       schedules --help | --version\n"
     "\n"
     "Lists the schedules and web servers of the scheduler's data folder: each\n"
     "rule in words, its next start times in local time, and its last start\n"
-    "from the current log; then the files that do not load, with the reader's\n"
-    "own messages, and whether nginx would run.\n"
+    "from the run journal (or the current log); then the files that do not\n"
+    "load, with the reader's own messages, and whether nginx would run.\n"
     "\n"
     "  --home DIR    the data folder (default: the service's HomePath)\n"
     "  --from TIME   count the next starts from this local time (default: now)\n"
     "  --next N      how many next starts of each, 1 to 1000 (default 3)\n"
     "  --until TIME  every start up to this local time (at most 1000 of each)\n"
+    "  --history     the past runs in the journal, newest first, of ID or all\n"
+    "  --last N      with --history: at most N runs, 1 to 1000 (default 20)\n"
     "  --json        the same as JSON\n"
     "\n"
     "TIME is \"YYYY-MM-DD hh:mm:ss\", or \"YYYY-MM-DD hh:mm:ss +hh:mm\" as the\n"
     "starts are shown, which a time that the clocks repeat needs.\n"
     "\n"
-    "Exit code: 0 every file loads, 1 a file does not, 2 usage error.\n";
+    "Exit code: 0 every file loads, 1 a file does not (--history: the journal\n"
+    "cannot be read), 2 usage error.\n";
 
 struct Options {
   std::string home;
@@ -45,6 +50,10 @@ struct Options {
   int next = kDefaultNextCount;
   bool next_given = false;
   bool json = false;
+  bool history = false;
+  std::optional<std::string> history_id;
+  int last = kDefaultHistoryCount;
+  bool last_given = false;
   bool help = false;
   bool version = false;
 };
@@ -60,7 +69,7 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options* options)
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool takes_value = arg == "--home" || arg == "--from" ||
-                             arg == "--next" || arg == "--until";
+                             arg == "--next" || arg == "--until" || arg == "--last";
     if (takes_value && i + 1 >= argc) return std::string(arg) + " wants a value";
     if (arg == "--home") {
       options->home = argv[++i];
@@ -69,11 +78,17 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options* options)
       options->from = argv[++i];
     } else if (arg == "--until") {
       options->until = argv[++i];
-    } else if (arg == "--next") {
-      options->next_given = true;
-      if (!ParseCount(argv[++i], &options->next)) {
-        return "--next wants a count from 1 to " + std::to_string(kMaxNextCount) +
-               ", not \"" + argv[i] + "\"";
+    } else if (arg == "--next" || arg == "--last") {
+      const bool next = arg == "--next";
+      (next ? options->next_given : options->last_given) = true;
+      if (!ParseCount(argv[++i], next ? &options->next : &options->last)) {
+        return std::string(arg) + " wants a count from 1 to " +
+               std::to_string(kMaxNextCount) + ", not \"" + argv[i] + "\"";
+      }
+    } else if (arg == "--history") {
+      options->history = true;
+      if (i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--")) {
+        options->history_id = argv[++i];
       }
     } else if (arg == "--json") {
       options->json = true;
@@ -86,6 +101,10 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options* options)
     }
   }
   if (options->next_given && options->until) return "--next and --until exclude each other";
+  if (options->last_given && !options->history) return "--last goes with --history";
+  if (options->history && (options->next_given || options->until || options->from)) {
+    return "--history shows past runs: no --from, --next or --until";
+  }
   return std::nullopt;
 }
 
@@ -124,6 +143,17 @@ bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
   return true;
 }
 
+int ShowPastRuns(const Options& options, std::FILE* out) {
+  JournalRuns journal;
+  const bool read = ReadJournalRuns(HomeFolder(), &journal);
+  const PastRuns past = SelectPastRuns(journal, read, options.history_id, options.last);
+  const std::string text =
+      options.json ? RenderPastRunsJson(past) : RenderPastRunsText(past);
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+  return read ? 0 : 1;
+}
+
 // Found as the service finds it, without its test write: nothing is made.
 int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FILE* out,
                std::FILE* err) {
@@ -135,6 +165,7 @@ int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FIL
   }
   // Web servers' rules read the clock through a context, as in the engine.
   InitReadOnlyAppContext(kProductName, kVersionText, home);
+  if (options.history) return ShowPastRuns(options, out);
   const Report report =
       BuildReport(HomeFolder(), home, from_s,
                   options.until ? kMaxNextCount : options.next, until_s);

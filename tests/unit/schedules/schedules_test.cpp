@@ -310,6 +310,18 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
                         : id == "Now" ? outcome : started + " " + outcome), std::string::npos);
   }
   EXPECT_EQ(json["schedules"].size(), std::size(kCases));
+  // --history: newest first, one id's or all, at most --last.
+  const auto ids = [&](std::vector<std::string> args) {
+    args.insert(args.end(), {"--home", home.path().string(), "--json"});
+    std::vector<std::string> listed;
+    const auto runs = nlohmann::json::parse(Schedules(args).out)["runs"];
+    for (const auto& run : runs) {
+      listed.push_back(std::string(run["id"]) + " " + run["outcome"].get<std::string>().substr(0, 6));
+    }
+    return listed;
+  };
+  EXPECT_EQ(ids({"--history", "--last", "2"}), (std::vector<std::string>{"Now runnin", "Killed no end"}));
+  EXPECT_EQ(ids({"--history", "Three"}), (std::vector<std::string>{"Three exit 3", "Three exit 0"}));
 }
 
 // Names and the reader's text are users' bytes on an administrator's
