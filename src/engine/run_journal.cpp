@@ -81,12 +81,16 @@ JournalHistory ReadHistory() {
 bool Calendar(const Timetable& record) {
   return KindOf(record.type_schedule) != ScheduleKind::kOnce;
 }
+}  // namespace
+
 bool AsksForCatchUp(const ScheduleDefinition& record) {
   return record.run_missed == 1;
 }
 bool AsksForCatchUp(const WebServerDefinition& record) {
   return record.run_missed == 1 && Calendar(record);
 }
+
+namespace {
 
 std::vector<schedules::Start> StartsOf(const ScheduleDefinition& record,
                                        const schedules::Replay& replay) {

@@ -22,6 +22,12 @@ void JournalRunEnded(RunKind kind, const std::string& id, const RunState& run,
                      RunEnding ending, std::optional<uint32_t> exit_code);
 void JournalRunNotStarted(RunKind kind, const std::string& id);
 
+// Whether a missed start of the definition runs at the service's next
+// start: asked for with run_missed=1, and for a web server only of a
+// calendar one (an interval one is due at every load anyway).
+bool AsksForCatchUp(const ScheduleDefinition& record);
+bool AsksForCatchUp(const WebServerDefinition& record);
+
 // Records the service's start, and then runs at once each definition with
 // run_missed=1 whose latest start in the last day fell after the journal's
 // last record before this start (the service was down then) and that has

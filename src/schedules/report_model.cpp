@@ -7,6 +7,7 @@
 
 #include "definitions/definition_loader.h"
 #include "engine/due_rules.h"
+#include "engine/run_journal.h"
 #include "logging/escape.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -21,6 +22,8 @@
 
 namespace corvana::schedules {
 namespace {
+
+constexpr char kCatchUpNote[] = "; a missed start runs at the next service start";
 
 // The reader's lines for the file at hand; the progress lines that every
 // file gets say nothing about why one failed.
@@ -146,6 +149,7 @@ class DefinitionReader {
               Row(file, record, runs,
                   journal_.Last(JournalKindName(kind.run_kind), record.id));
           row.rule = kind.rule_text(record);
+          if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
           if (row.enabled) {
             row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
           }

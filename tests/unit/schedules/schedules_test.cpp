@@ -280,7 +280,9 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
       {"Old", "started", nullptr, nullptr},
   };
   testing::TempDir home;
-  for (const Case& c : kCases) home.Write(std::string(c.id) + ".schedule", Definition("enabled=0\r\n"));
+  for (const Case& c : kCases) {  // only Ok asks for catch-up, which the rule notes
+    home.Write(std::string(c.id) + ".schedule", Definition(c.id == std::string("Ok") ? "enabled=0\r\nrun_missed=1\r\n" : "enabled=0\r\n"));
+  }
   const int64_t t = 1796700000;
   testing::WriteFile(home.path() / kJournalFileName,
       JournalLine(T::kRunStart, "Three", t - 99) + JournalLine(T::kRunEnd, "Three", t - 98, RunEnding::kExited, 0, 1) +
@@ -304,6 +306,7 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
     const std::string started = row["last_run"]["started"];
     const std::string outcome = c->outcome + (id == "Now" ? started : "");
     EXPECT_EQ(row["last_run"]["outcome"], outcome);
+    EXPECT_EQ(row["rule"].get<std::string>().ends_with("runs at the next service start"), id == "Ok");
     EXPECT_EQ(row["exit_code"], c->exit_code);
     EXPECT_EQ(row["duration_s"], c->duration_s);
     EXPECT_NE(text.find(id == "Old" ? started + " started, ended 2026-12-07 04:00:09, exit code unknown"
