@@ -32,7 +32,7 @@ cd "$work" || exit 1
 libfaketime=$(dpkg -L libfaketime 2>/dev/null | grep 'libfaketime.so.1$' | head -n 1)
 # A sanitizer build accepts a preloaded library only when told to.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-RAVO_STANDIN_SECONDS=0 LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 03:29:55' \
+RAVO_STANDIN_SECONDS=0 RAVO_STANDIN_EXIT=3 LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 03:29:55' \
   "$app/scheduler" --service >"$work/stdout.txt" 2>&1 &
 pid=$!
 poll 20 grep -q "Successful run schedule, id: Nightly" "$log" || fail "the schedule did not run"
@@ -97,6 +97,19 @@ done
 no_nginx() { ! pgrep -f "$home/webserver" >/dev/null; }
 poll 10 no_nginx || fail "nginx still runs: $(pgrep -af "$home/webserver")"
 [ -s "$work/stdout.txt" ] && fail "printed: $(cat "$work/stdout.txt")"
+
+# A restart begins the log anew; the journal keeps the analyzer's exit 3 a
+# failure in `schedules`, never a "successful" start.
+mv "$log" "$work/first.log"
+LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 04:00:00' "$app/scheduler" --service >>"$work/stdout.txt" 2>&1 &
+pid=$!
+poll 20 grep -q "Run Task Schedulers/Webservers" "$log" || fail "no second start"
+kill -TERM "$pid"; poll 5 gone || fail "no exit after the second SIGTERM"; wait "$pid"
+shown=$("$build/schedules" --home "$home" | grep '^  Nightly ')
+grep -qE ' exit 3 after [0-9]+ s \(failed\)$' <<<"$shown" || fail "last start after a restart: $shown"
+history=$("$build/schedules" --home "$home" --history Nightly --json)
+grep -q '"exit_code": 3,' <<<"$history" && grep -qE '"duration_s": [0-9]+,' <<<"$history" ||
+  fail "history after a restart: $history"
 
 if [ $failures -eq 0 ]; then echo "[  PASSED  ] 1 tests."; exit 0; fi
 echo "--- log"; cat "$log"; echo "[  FAILED  ] 1 tests, $failures checks failed"; exit 1
