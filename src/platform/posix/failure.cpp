@@ -2,9 +2,7 @@
 
 namespace corvana::platform {
 
-std::string FailedCallText(const char* call, int64_t native_error) {
-  return std::string(call) + " failed with errno " +
-         std::to_string(native_error);
-}
+// errno, as <errno.h> numbers it.
+extern const char kSystemCodeWords[] = " failed with errno ";
 
 }  // namespace corvana::platform

@@ -2,18 +2,19 @@
 
 #include <dlfcn.h>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 namespace {
 
 // The one place where a failure is put into words: the call that failed and
 // what the dynamic loader says about it (dlerror is its only error report).
 bool Fail(Library* library, const char* call, const char* detail) {
-  library->error = std::string(call) + " failed: ";
   if (detail == nullptr) {
     const char* loader_message = dlerror();
     detail = loader_message ? loader_message : "no reason given";
   }
-  library->error += detail;
+  library->error = FailedCallText(call, std::string(detail));
   return false;
 }
 

@@ -267,11 +267,12 @@ std::string FailureText(const ServiceResult& result) {
   if (result.error == ServiceError::kServiceExists) {
     return "Error: the service is registered already";
   }
-  if (result.failed_call == std::string(kSystemctlCall)) {
-    return "Error: systemctl failed with exit status " +
-           std::to_string(result.native_error);
-  }
-  return "Error: " + FailedCallText(result.failed_call, result.native_error);
+  // systemctl stands for the call, and its exit status for the code.
+  const NativeErrorKind kind = result.failed_call == std::string(kSystemctlCall)
+                                   ? NativeErrorKind::kExitStatus
+                                   : NativeErrorKind::kSystemCode;
+  return "Error: " +
+         FailedCallText({result.failed_call, result.native_error, kind});
 }
 
 }  // namespace corvana::platform
