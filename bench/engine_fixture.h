@@ -24,13 +24,13 @@ std::string BenchHomePath();
 // Starts nothing: an ordinary tick must not ask it to.
 class CountingLauncher final : public platform::ProcessLauncher {
  public:
-  platform::ProcessHandle Start(const platform::ProcessStart&) override {
+  platform::StartResult Start(const platform::ProcessStart&) override {
     ++starts;
-    return 0;
+    return {0, {"StartProcess", 2}};
   }
-  bool StartDetached(const platform::ProcessStart&) override {
+  platform::FailedCall StartDetached(const platform::ProcessStart&) override {
     ++starts;
-    return false;
+    return {"StartProcess", 2};
   }
   platform::ProcessStatus Query(platform::ProcessHandle) override {
     return {platform::ProcessState::kRunning, 0};

@@ -45,6 +45,15 @@ platform::ProcessStart AnalyzerStart(const SchedulerEngine& engine,
   return start;
 }
 
+// The log keeps its words; the event and the journal say why.
+void NotStarted(RunKind kind, const std::string& event_name,
+                const std::string& journal_id,
+                const platform::FailedCall& failure) {
+  const std::string cause = platform::FailedCallText(failure);
+  ReportAnalyzerNotStarted(kind, event_name, cause);
+  JournalRunNotStarted(kind, journal_id, cause);
+}
+
 template <class Definition>
 void LaunchTracked(SchedulerEngine& engine, Definition& record,
                    const std::string& option, const LaunchTexts& texts,
@@ -56,12 +65,12 @@ void LaunchTracked(SchedulerEngine& engine, Definition& record,
     return;
   }
   auto& clock = platform::CurrentClock();
-  record.process = platform::CurrentLauncher().Start(start);
+  const platform::StartResult started = platform::CurrentLauncher().Start(start);
+  record.process = started.process;
   if (record.process == 0) {
     record.started_at = 0;
     WriteTimestampedLog(texts.failed + record.id);
-    ReportAnalyzerNotStarted(texts.kind, record.id);
-    JournalRunNotStarted(texts.kind, record.id);
+    NotStarted(texts.kind, record.id, record.id, started.failure);
     return;
   }
   record.started_at = clock.NowSeconds();
@@ -87,10 +96,10 @@ void LaunchServe(SchedulerEngine& engine) {
   const platform::ProcessStart start = AnalyzerStart(engine, "serve");
   WriteTimestampedLog(log_line::kRunningServe);
   // The serve run is not tracked: its handle is released at once.
-  if (!platform::CurrentLauncher().StartDetached(start)) {
+  const platform::FailedCall failure = platform::CurrentLauncher().StartDetached(start);
+  if (failure.failed()) {
     WriteTimestampedLog(log_line::kServeFailed);
-    ReportAnalyzerNotStarted(RunKind::kServe, "run");
-    JournalRunNotStarted(RunKind::kServe, kServeId);
+    NotStarted(RunKind::kServe, "run", kServeId, failure);
     return;
   }
   engine.serve_started = platform::CurrentClock().NowSeconds();

@@ -209,11 +209,13 @@ void JournalRunEnded(RunKind kind, const std::string& id, const RunState& run,
   WriteJournal(record);
 }
 
-void JournalRunNotStarted(RunKind kind, const std::string& id) {
+void JournalRunNotStarted(RunKind kind, const std::string& id,
+                          const std::string& cause) {
   JournalRecord record = Now(JournalRecordType::kRunEnd);
   record.kind = kind;
   record.id = id;
   record.ending = RunEnding::kNotStarted;
+  record.cause = cause;
   WriteJournal(record);
 }
 

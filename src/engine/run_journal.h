@@ -20,7 +20,9 @@ void JournalRunStarted(RunKind kind, const std::string& id,
 // `run` as it was while the child ran: its start measures the duration.
 void JournalRunEnded(RunKind kind, const std::string& id, const RunState& run,
                      RunEnding ending, std::optional<uint32_t> exit_code);
-void JournalRunNotStarted(RunKind kind, const std::string& id);
+// `cause`: the call that failed, in words.
+void JournalRunNotStarted(RunKind kind, const std::string& id,
+                          const std::string& cause);
 
 // Whether a missed start of the definition runs at the service's next
 // start: asked for with run_missed=1, and for a web server only of a

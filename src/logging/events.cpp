@@ -135,8 +135,10 @@ void ReportEngineStopped() {
   Report(EventLevel::kInformation, kEventEngineStopped, {});
 }
 
-void ReportAnalyzerNotStarted(RunKind kind, const std::string& id) {
-  Report(EventLevel::kError, kEventAnalyzerNotStarted, {KindName(kind), id});
+void ReportAnalyzerNotStarted(RunKind kind, const std::string& id,
+                              const std::string& cause) {
+  Report(EventLevel::kError, kEventAnalyzerNotStarted,
+         {KindName(kind), id, cause});
 }
 
 void ReportNginxRefused(const std::string& path, const std::string& reason) {
@@ -181,8 +183,8 @@ void ReportHomePathFallback(const std::string& home, const std::string& reason,
          {home, reason, used.empty() ? "the current directory" : used});
 }
 
-void ReportLogNotOpened(const std::string& path) {
-  Report(EventLevel::kError, kEventLogNotOpened, {path});
+void ReportLogNotOpened(const std::string& path, const std::string& cause) {
+  Report(EventLevel::kError, kEventLogNotOpened, {path, cause});
 }
 
 void ReportDefinitionNotLoaded(const std::string& file_name,

@@ -25,7 +25,8 @@ inline constexpr int kDefinitionEventsPerHour = 20;
 void ReportEngineStarted(const std::string& version, const std::string& home,
                          size_t schedules, size_t web_servers);
 void ReportEngineStopped();
-void ReportAnalyzerNotStarted(RunKind kind, const std::string& id);
+void ReportAnalyzerNotStarted(RunKind kind, const std::string& id,
+                              const std::string& cause);
 void ReportNginxRefused(const std::string& path, const std::string& reason);
 // Once nginx passes its checks, a later refusal is a new fact.
 void ForgetNginxRefusal();
@@ -37,7 +38,8 @@ void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
 void ReportLocalTimeUnreadable();
 void ReportHomePathFallback(const std::string& home, const std::string& reason,
                             const std::string& used);
-void ReportLogNotOpened(const std::string& path);
+// `cause`: the failed call, or what refused the file.
+void ReportLogNotOpened(const std::string& path, const std::string& cause);
 // `content`: the file's bytes as they were read, so that a changed file
 // reports again.
 void ReportDefinitionNotLoaded(const std::string& file_name,

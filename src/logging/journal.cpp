@@ -137,6 +137,7 @@ std::string FormatJournalLine(const JournalRecord& record) {
     AddString("ended", JournalEndingName(record.ending), &line);
     if (record.exit_code) AddNumber("exit_code", *record.exit_code, &line);
     AddNumber("duration_s", record.duration_s, &line);
+    if (!record.cause.empty()) AddString("cause", record.cause, &line);
   }
   line.append("}\n");
   return line;
@@ -282,11 +283,13 @@ class LineParser {
 // The tail of one generation, at most kReadBoundBytes, from the start of a
 // line; empty when it cannot be opened.
 bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
-                    const char* name, std::string* text) {
+                    const char* name, std::string* text,
+                    platform::FailedCall* failure = nullptr) {
   std::FILE* file =
       reader == JournalReader::kService
-          ? platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes)
-          : platform::OpenRegularFileIn(folder, name, false);
+          ? platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes,
+                                  failure)
+          : platform::OpenRegularFileIn(folder, name, false, failure);
   if (file == nullptr) return false;
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
@@ -368,11 +371,12 @@ bool ParseJournalLine(std::string_view line, JournalFields* fields) {
 }
 
 bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
-                 const std::function<void(const JournalFields&)>& visit) {
+                 const std::function<void(const JournalFields&)>& visit,
+                 platform::FailedCall* failure) {
   std::string older;
   std::string current;
   ReadGeneration(folder, reader, kOlderJournalFileName, &older);
-  if (!ReadGeneration(folder, reader, kJournalFileName, &current)) {
+  if (!ReadGeneration(folder, reader, kJournalFileName, &current, failure)) {
     return false;
   }
   VisitLines(older, visit);

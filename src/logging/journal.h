@@ -44,6 +44,7 @@ struct JournalRecord {
   RunEnding ending = RunEnding::kExited;
   std::optional<uint32_t> exit_code;  // run end, when the child exited
   int64_t duration_s = 0;             // run end
+  std::string_view cause;  // run end, not started: the call that failed
 };
 
 // The line, newline included. Strings are JSON-escaped: quotes,
@@ -73,9 +74,10 @@ enum class JournalReader { kService, kViewer };
 // Calls visit for every complete line of the older generation and then of
 // the journal in the held folder, each read up to a bound, skipping what
 // does not parse: a line without its newline (torn by a crash) included.
-// False when the journal cannot be opened.
+// False when the journal cannot be opened, with why in *failure if given.
 bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
-                 const std::function<void(const JournalFields&)>& visit);
+                 const std::function<void(const JournalFields&)>& visit,
+                 platform::FailedCall* failure = nullptr);
 
 // Appends the record as one write, flushed to the system, beginning a new
 // generation first when the cap would be passed. Nothing without a context

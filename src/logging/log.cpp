@@ -110,10 +110,11 @@ void StartLogFile() {
   OpenLog& log = CurrentLog();
   if (log.file != nullptr) std::fclose(log.file);
   log.context = context;
+  platform::FailedCall failure;
   log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
-                                   platform::OwnFileMode::kTruncate);
+                                   platform::OwnFileMode::kTruncate, &failure);
   if (log.file == nullptr) {
-    ReportLogNotOpened(LogFilePath());
+    ReportLogNotOpened(LogFilePath(), platform::FailedCallText(failure));
     return;
   }
   std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,

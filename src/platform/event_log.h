@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 inline constexpr char kEventSourceName[] = "RavoScheduler";
@@ -17,8 +19,8 @@ enum class EventLevel { kError, kWarning, kInformation };
 // socket, on Windows the server whose Event Log it is; empty names this
 // machine's own (/dev/log, the local Event Log). `strings` fill the message
 // table's text of `event_id` (Windows); `text` is that text already filled
-// in (syslog). False when the system did not take it.
-bool ReportSystemEvent(const std::string& log_address, EventLevel level,
+// in (syslog). The call that failed when the system did not take it.
+FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
                        uint32_t event_id,
                        const std::vector<std::string>& strings,
                        const std::string& text);

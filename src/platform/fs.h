@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 // Creates one folder level; false when it exists already or cannot be made.
@@ -56,9 +58,11 @@ bool HoldFolder(const std::string& path, HeldFolder* held);
 // kAppendBytes, which is kAppend writing its bytes as given (one line, one
 // write, whatever its length). Buffered (the writer flushes each entry),
 // not inherited by children.
+// When it is not opened and `failure` is given, *failure tells why: the
+// call that failed, or the check that refused the file.
 enum class OwnFileMode { kTruncate, kAppend, kAppendBytes };
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
-                       OwnFileMode mode);
+                       OwnFileMode mode, FailedCall* failure = nullptr);
 // Gives the service's own file `from` in the held folder the name `to` in
 // that same folder, replacing what `to` named (a link there is replaced,
 // never followed). Both names are looked up through the folder's handle,
@@ -75,14 +79,16 @@ bool ProbeOwnFile(const HeldFolder& folder, const std::string& name);
 // platform's text mode when text_mode is set. Users write these files:
 // links, files with a second name, folders, pipes and devices are refused
 // without blocking, and so is (Windows) a file whose opportunistic lock is
-// being broken.
+// being broken. When it is not opened and `failure` is given, *failure
+// tells why, as for OpenOwnFile.
 std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
-                             bool text_mode);
+                             bool text_mode, FailedCall* failure = nullptr);
 
 // A regular file read whole, opened as OpenRegularFileIn opens it, in the
 // platform's text mode when text_mode is set. The buffer holds `length`
 // bytes and a terminating zero. A file of more than max_bytes on disk is
-// not read at all.
+// not read at all. When it cannot be opened or read and `failure` is
+// given, *failure tells why.
 enum class ReadWholeResult {
   kRead,
   kCannotOpen,  // missing, not a regular file, or not allowed
@@ -94,7 +100,8 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
                                        const char* name, bool text_mode,
                                        size_t max_bytes,
                                        std::unique_ptr<char[]>* data,
-                                       size_t* length);
+                                       size_t* length,
+                                       FailedCall* failure = nullptr);
 // Reads up to `size` bytes from the start of a regular file, untranslated;
 // -1 when it cannot be opened (as OpenRegularFileIn).
 long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 class HeldProgram;
@@ -44,16 +46,23 @@ struct ProcessStart {
   const HeldProgram* held = nullptr;
 };
 
-// Starts a child that the caller tracks; 0 on failure. A held child goes
-// on through the current launcher's ResumeHeld (platform/seams.h); one that
-// cannot is ended, with what it is in, and the start fails.
-ProcessHandle StartProcess(const ProcessStart& start);
+// A start: the child, or (process 0) the call that failed and its code.
+struct StartResult {
+  ProcessHandle process = 0;
+  FailedCall failure;
+};
+
+// Starts a child that the caller tracks. A held child goes on through the
+// current launcher's ResumeHeld (platform/seams.h); one that cannot is
+// ended, with what it is in, and the start fails.
+StartResult StartProcess(const ProcessStart& start);
 // Lets a held child go; false when it cannot be.
 bool ResumeHeldThread(HeldThread thread);
 // The system's number for a tracked child, 0 when it has none to give.
 int64_t ProcessIdOf(ProcessHandle process);
-// Starts a child that nobody tracks (it is still reaped on POSIX).
-bool StartDetachedProcess(const ProcessStart& start);
+// Starts a child that nobody tracks (it is still reaped on POSIX); the
+// call that failed when it could not be started.
+FailedCall StartDetachedProcess(const ProcessStart& start);
 // kInvalid when the handle is not valid.
 ProcessStatus QueryProcess(ProcessHandle process);
 // Ends the child and what it started: on Windows its job, on POSIX its

@@ -67,10 +67,10 @@ bool ProcessLauncher::ResumeHeld(HeldThread thread) {
   return ResumeHeldThread(thread);
 }
 
-ProcessHandle SystemLauncher::Start(const ProcessStart& start) {
+StartResult SystemLauncher::Start(const ProcessStart& start) {
   return StartProcess(start);
 }
-bool SystemLauncher::StartDetached(const ProcessStart& start) {
+FailedCall SystemLauncher::StartDetached(const ProcessStart& start) {
   return StartDetachedProcess(start);
 }
 ProcessStatus SystemLauncher::Query(ProcessHandle process) {

@@ -36,8 +36,8 @@ class Clock {
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  virtual ProcessHandle Start(const ProcessStart& start) = 0;
-  virtual bool StartDetached(const ProcessStart& start) = 0;
+  virtual StartResult Start(const ProcessStart& start) = 0;
+  virtual FailedCall StartDetached(const ProcessStart& start) = 0;
   virtual ProcessStatus Query(ProcessHandle process) = 0;
   virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
   virtual void Release(ProcessHandle process) = 0;
@@ -52,8 +52,8 @@ class ProcessLauncher {
 // The system's launcher, for a test that steers only the held start.
 class SystemLauncher : public ProcessLauncher {
  public:
-  ProcessHandle Start(const ProcessStart& start) override;
-  bool StartDetached(const ProcessStart& start) override;
+  StartResult Start(const ProcessStart& start) override;
+  FailedCall StartDetached(const ProcessStart& start) override;
   ProcessStatus Query(ProcessHandle process) override;
   bool Terminate(ProcessHandle process, uint32_t exit_code) override;
   void Release(ProcessHandle process) override;

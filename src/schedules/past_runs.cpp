@@ -49,7 +49,10 @@ PastRuns SelectPastRuns(const JournalRuns& journal, bool journal_read,
 }
 
 std::string RenderPastRunsText(const PastRuns& past) {
-  if (!past.journal_read) return "Runs: scheduler.journal cannot be read\n";
+  if (!past.journal_read) {
+    return "Runs: scheduler.journal cannot be read" +
+           Parenthesised(past.journal_error) + "\n";
+  }
   std::string out = "Runs, newest first (" + std::to_string(past.runs.size()) + ")\n";
   if (past.runs.empty()) return out + "  none\n";
   const Cells header = {"started", "kind", "id", "duration", "exit code", "how it ended"};
@@ -77,6 +80,9 @@ std::string RenderPastRunsJson(const PastRuns& past) {
                     {"outcome", JournalOutcomeText(run)}});
   }
   const nlohmann::ordered_json out = {{"journal_read", past.journal_read},
+                                      {"journal_error", past.journal_read
+                                                            ? nlohmann::ordered_json(nullptr)
+                                                            : nlohmann::ordered_json(past.journal_error)},
                                       {"runs", runs}};
   return out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -13,6 +13,7 @@ inline constexpr int kDefaultHistoryCount = 20;
 
 struct PastRuns {
   bool journal_read = false;
+  std::string journal_error;  // why it could not be read, when it could not
   std::vector<JournalRun> runs;  // newest first
 };
 

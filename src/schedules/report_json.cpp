@@ -66,6 +66,8 @@ std::string RenderJson(const Report& report) {
       {"from", OffsetStamp(report.from_s)},
       {"folder_listed", report.folder_listed},
       {"log_read", report.log_read},
+      {"log_error", report.log_read ? nlohmann::ordered_json(nullptr)
+                                    : nlohmann::ordered_json(report.log_error)},
       {"schedules", RowsJson(report.schedules)},
       {"web_servers", RowsJson(report.web_servers)},
       {"failed_files", failed},

@@ -226,7 +226,9 @@ Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
   report.next_count = next_count;
   report.until_s = until_s;
   RunHistory history;
-  report.log_read = ReadRunHistory(folder, &history);
+  platform::FailedCall log_failure;
+  report.log_read = ReadRunHistory(folder, &history, &log_failure);
+  report.log_error = platform::FailedCallText(log_failure);
   if (!history.last_load.empty()) {
     report.load_s = StampNotAfter(
         history.last_load, std::max(platform::CurrentClock().NowSeconds(), from_s));
@@ -265,12 +267,17 @@ std::string JournalOutcomeText(const JournalRun& run) {
       return "exit " + std::to_string(*run.exit_code) + after +
              (*run.exit_code == 0 ? "" : " (failed)");
     case RunResult::kTimeLimit: return "ended at the one-day limit";
-    case RunResult::kNotStarted: return "could not be started";
+    case RunResult::kNotStarted:
+      return "could not be started" + Parenthesised(run.cause);
     case RunResult::kServiceStopped:
       return "still running when the service stopped" + after;
     case RunResult::kNoEnd: return "no end recorded (the service stopped)";
   }
   return "";
+}
+
+std::string Parenthesised(const std::string& cause) {
+  return cause.empty() ? "" : " (" + EscapeControlCharacters(cause) + ")";
 }
 
 std::string ServeWindowStart() {

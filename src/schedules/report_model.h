@@ -50,6 +50,7 @@ struct Report {
   std::optional<int64_t> load_s;
   bool folder_listed = false;
   bool log_read = false;
+  std::string log_error;  // why it could not be read, when it could not
   std::vector<DefinitionRow> schedules;
   std::vector<DefinitionRow> web_servers;
   std::vector<FailedFile> failed_files;
@@ -74,6 +75,9 @@ const char* OutcomeText(StartOutcome outcome);
 // "exit 3 after 1 s (failed)", "could not be started", ...; a running run
 // is "running since" its local start.
 std::string JournalOutcomeText(const JournalRun& run);
+// " (<cause>)", escaped, after a text that says something failed; empty
+// when there is no cause to give.
+std::string Parenthesised(const std::string& cause);
 std::string ServeWindowStart();
 
 }  // namespace corvana::schedules

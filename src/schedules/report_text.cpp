@@ -176,7 +176,10 @@ std::string ServiceText(const Report& report) {
          " to midnight on an evening after a day with work; last " +
          (report.last_serve.empty() ? "none in the log" : report.last_serve) + "\n";
   out += "Events: " + report.event_source + "\n";
-  if (!report.log_read) out += "Log: " + std::string(kLogFileName) + " cannot be read\n";
+  if (!report.log_read) {
+    out += "Log: " + std::string(kLogFileName) + " cannot be read" +
+           Parenthesised(report.log_error) + "\n";
+  }
   return out;
 }
 

@@ -121,8 +121,9 @@ void AddLogLine(std::string_view line, RunHistory* history) {
   }
 }
 
-bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history) {
-  std::FILE* file = platform::OpenRegularFileIn(folder, kLogFileName, true);
+bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
+                    platform::FailedCall* failure) {
+  std::FILE* file = platform::OpenRegularFileIn(folder, kLogFileName, true, failure);
   if (file == nullptr) return false;
   auto buffer = std::make_unique<char[]>(kLineLimit);
   bool overlong = false;
@@ -203,6 +204,7 @@ void JournalRuns::Add(const JournalFields& fields) {
   run.result = ResultOf(fields.String("ended"));
   run.exit_code = fields.Number("exit_code");
   run.duration_s = duration_s;
+  if (const std::string* cause = fields.String("cause")) run.cause = *cause;
   if (open != open_.end()) open_.erase(open);
 }
 
@@ -218,9 +220,11 @@ std::optional<JournalRun> JournalRuns::Last(std::string_view kind,
   return runs_[found->second];
 }
 
-bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs) {
+bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs,
+                     platform::FailedCall* failure) {
   return ReadJournal(folder, JournalReader::kViewer,
-                     [runs](const JournalFields& fields) { runs->Add(fields); });
+                     [runs](const JournalFields& fields) { runs->Add(fields); },
+                     failure);
 }
 
 }  // namespace corvana::schedules

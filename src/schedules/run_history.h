@@ -50,7 +50,9 @@ struct RunHistory {
 void AddLogLine(std::string_view line, RunHistory* history);
 // Reads the service's log in the folder. False when it cannot be read;
 // lines too long to be the scheduler's are skipped.
-bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history);
+// False when the log cannot be read, with why in *failure if given.
+bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
+                    platform::FailedCall* failure = nullptr);
 
 // How a run the journal records ended. kNoEnd: started, and the service
 // started or stopped again with no end written for it (it was killed).
@@ -65,6 +67,7 @@ struct JournalRun {
   RunResult result = RunResult::kRunning;
   std::optional<int64_t> exit_code;
   std::optional<int64_t> duration_s;
+  std::string cause;  // why it could not be started, when the journal says
 };
 
 // The journal's runs in the order they started; an end is paired with the
@@ -86,6 +89,7 @@ class JournalRuns {
 };
 
 // False when there is no journal (a folder from before it).
-bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs);
+bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs,
+                     platform::FailedCall* failure = nullptr);
 
 }  // namespace corvana::schedules

@@ -145,8 +145,10 @@ bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
 
 int ShowPastRuns(const Options& options, std::FILE* out) {
   JournalRuns journal;
-  const bool read = ReadJournalRuns(HomeFolder(), &journal);
-  const PastRuns past = SelectPastRuns(journal, read, options.history_id, options.last);
+  platform::FailedCall failure;
+  const bool read = ReadJournalRuns(HomeFolder(), &journal, &failure);
+  PastRuns past = SelectPastRuns(journal, read, options.history_id, options.last);
+  past.journal_error = platform::FailedCallText(failure);
   const std::string text =
       options.json ? RenderPastRunsJson(past) : RenderPastRunsText(past);
   std::fwrite(text.data(), 1, text.size(), out);

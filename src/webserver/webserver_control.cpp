@@ -35,7 +35,7 @@ platform::ProcessStart NginxStart(const std::string& home_path,
 // slices: a 5 ms sleep takes a whole timer tick on Windows, about 15.6 ms.
 bool StartAndWait(const platform::ProcessStart& start, int wait_ms) {
   platform::ProcessLauncher& launcher = platform::CurrentLauncher();
-  const platform::ProcessHandle child = launcher.Start(start);
+  const platform::ProcessHandle child = launcher.Start(start).process;
   if (child == 0) return false;
   platform::Clock& clock = platform::CurrentClock();
   const int64_t until_ms = clock.MonotonicMs() + wait_ms;
@@ -59,7 +59,7 @@ bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
   if (trust.trusted) {
     ForgetNginxRefusal();
     return wait_ms > 0 ? StartAndWait(start, wait_ms)
-                       : platform::CurrentLauncher().StartDetached(start);
+                       : !platform::CurrentLauncher().StartDetached(start).failed();
   }
   if (trust.present) {
     WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason);

@@ -49,7 +49,7 @@ TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
                {platform::EventLevel::kInformation, 30}};
   const std::string ident = " RavoScheduler[" + std::to_string(getpid()) + "]: ";
   for (const auto& c : cases) {
-    ASSERT_TRUE(platform::ReportSystemEvent(socket_path_, c.level, 3001, {}, "text of the event"));
+    ASSERT_FALSE(platform::ReportSystemEvent(socket_path_, c.level, 3001, {}, "text of the event").failed());
     const std::string line = Received();
     SCOPED_TRACE(line);
     EXPECT_TRUE(line.starts_with("<" + std::to_string(c.priority) + ">"));
@@ -60,13 +60,17 @@ TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
     platform::SystemEventReporter reporter(socket_path_);
     testing::ScopedSeams seams;
     platform::SetEventReporter(&reporter);
-    ReportAnalyzerNotStarted(RunKind::kSchedule, "A\x1b[2J");
+    ReportAnalyzerNotStarted(RunKind::kSchedule, "A\x1b[2J",
+                             "posix_spawn failed with errno 13");
   }
   EXPECT_TRUE(Received().ends_with(ident +
-      "The analyzer could not be started for the schedule A\\x1b[2J."));
-  // Nobody listening: one attempt, and the engine goes on.
-  EXPECT_FALSE(platform::ReportSystemEvent((dir_.path() / "nobody").string(),
-                                           platform::EventLevel::kError, 3001, {}, "x"));
+      "The analyzer could not be started for the schedule A\\x1b[2J: "
+      "posix_spawn failed with errno 13."));
+  // Nobody listening: one attempt, the call named, and the engine goes on.
+  EXPECT_EQ(platform::FailedCallText(platform::ReportSystemEvent(
+                (dir_.path() / "nobody").string(), platform::EventLevel::kError, 3001,
+                {}, "x")),
+            "sendto failed with errno 2");
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ std::string SelfCommand(const std::string& arguments) {
 // Runs to the end and gives the lines the child recorded.
 std::vector<std::string> RunRecording(const ProcessStart& start,
                                       const fs::path& record) {
-  ProcessHandle child = platform::StartProcess(start);
+  ProcessHandle child = platform::StartProcess(start).process;
   if (child == 0) return {};
   const uint32_t code = WaitForExit(child);
   platform::ReleaseProcess(child);
@@ -153,7 +153,7 @@ TEST(ProcessTest, ExitedChildKeepsItsCodeUntilReleased) {
     start.application = testing::SelfPath();
     start.command_line = SelfCommand("exit " + std::to_string(code));
     start.kind = platform::StartKind::kNoWindow;
-    ProcessHandle child = platform::StartProcess(start);
+    ProcessHandle child = platform::StartProcess(start).process;
     ASSERT_NE(child, 0);
     EXPECT_EQ(WaitForExit(child), code);
     const platform::ProcessStatus again = platform::QueryProcess(child);
@@ -167,7 +167,7 @@ TEST(ProcessTest, TerminateEndsASleepingChild) {
   ProcessStart start;
   start.application = testing::SelfPath();
   start.command_line = SelfCommand("sleep 600000");
-  ProcessHandle child = platform::StartProcess(start);
+  ProcessHandle child = platform::StartProcess(start).process;
   ASSERT_NE(child, 0);
   EXPECT_EQ(platform::QueryProcess(child).state, platform::ProcessState::kRunning);
   EXPECT_TRUE(platform::TerminateChild(child, 9));
@@ -183,7 +183,7 @@ class ProcessTreeTest : public ::testing::Test {
     ProcessStart start;
     start.application = testing::SelfPath();
     start.command_line = SelfCommand("tree " + dir_.path().string());
-    ProcessHandle child = platform::StartProcess(start);
+    ProcessHandle child = platform::StartProcess(start).process;
     if (child == 0) return 0;
     Eventually([&] {
       return fs::exists(dir_.path() / "tree.ready") && fs::exists(dir_.path() / "leaf.ready");
@@ -242,7 +242,7 @@ TEST(ProcessTest, AChildThatCannotBeResumedIsEndedAndNotStarted) {
   ProcessStart start;
   start.application = testing::SelfPath();
   start.command_line = SelfCommand("sleep 600000");
-  const ProcessHandle started = platform::CurrentLauncher().Start(start);
+  const ProcessHandle started = platform::CurrentLauncher().Start(start).process;
   EXPECT_EQ(started, 0);
   if (started != 0) platform::TerminateChild(started, 1);  // else it sleeps on
   HANDLE child = launcher.child;
@@ -262,9 +262,16 @@ TEST(ProcessTest, NothingToRunGivesNoChild) {
   explicit_start.command_line = missing + " -s quit";
   ProcessStart searched;
   searched.command_line = missing + " -s quit";
+#ifdef _WIN32
+  const std::string cause = "CreateProcessA failed with error 2";
+#else
+  const std::string cause = "posix_spawn failed with errno 2";
+#endif
   for (const ProcessStart& start : {explicit_start, searched}) {
-    EXPECT_EQ(platform::StartProcess(start), 0) << start.command_line;
-    EXPECT_FALSE(platform::StartDetachedProcess(start)) << start.command_line;
+    const platform::StartResult result = platform::StartProcess(start);
+    EXPECT_EQ(result.process, 0) << start.command_line;
+    EXPECT_EQ(platform::FailedCallText(result.failure), cause);
+    EXPECT_EQ(platform::FailedCallText(platform::StartDetachedProcess(start)), cause);
   }
   EXPECT_EQ(platform::QueryProcess(0).state, platform::ProcessState::kInvalid);
   EXPECT_FALSE(platform::TerminateChild(0, 1));
@@ -311,7 +318,7 @@ ProcessStart SelfStart(const std::string& arguments) {
 }
 
 TEST(PosixProcessTest, ReleasedRunningChildIsReapedOnceEnded) {
-  ProcessHandle child = platform::StartProcess(SelfStart("sleep 200"));
+  ProcessHandle child = platform::StartProcess(SelfStart("sleep 200")).process;
   ASSERT_NE(child, 0);
   platform::ReleaseProcess(child);
   ASSERT_TRUE(Eventually([&] {
@@ -326,7 +333,7 @@ TEST(PosixProcessTest, DetachedChildIsReapedOnceEnded) {
   platform::CollectEndedChildren();
   ASSERT_EQ(ZombieChildren(), std::set<long>{}) << "left by earlier tests";
   // Alive for a moment, so that the start itself cannot reap it already.
-  ASSERT_TRUE(platform::StartDetachedProcess(SelfStart("sleep 300")));
+  ASSERT_FALSE(platform::StartDetachedProcess(SelfStart("sleep 300")).failed());
   std::set<long> ended;
   ASSERT_TRUE(Eventually([&] {
     ended = ZombieChildren();
@@ -339,7 +346,7 @@ TEST(PosixProcessTest, DetachedChildIsReapedOnceEnded) {
 }
 
 TEST(PosixProcessTest, ChildLeadsAProcessGroupOfItsOwn) {
-  ProcessHandle child = platform::StartProcess(SelfStart("sleep 600000"));
+  ProcessHandle child = platform::StartProcess(SelfStart("sleep 600000")).process;
   ASSERT_NE(child, 0);
   auto stat = ReadProcStat(child);
   ASSERT_TRUE(stat.has_value());

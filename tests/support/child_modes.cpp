@@ -108,7 +108,7 @@ int RunTree(const std::string& folder) {
   platform::ProcessStart leaf;
   leaf.application = SelfPath();
   leaf.command_line = SelfPath() + " --child leaf " + folder;
-  if (!platform::StartDetachedProcess(leaf)) return 2;
+  if (platform::StartDetachedProcess(leaf).failed()) return 2;
 #else
   const std::string command =
       "'" + SelfPath() + "' --child leaf '" + folder + "' </dev/null >/dev/null 2>&1 &";

@@ -175,22 +175,23 @@ void FakeClock::Advance(int64_t seconds, int64_t ms) {
   sub_second_ms_ %= 1000;
 }
 
-platform::ProcessHandle RecordingLauncher::Start(
+platform::StartResult RecordingLauncher::Start(
     const platform::ProcessStart& start) {
   std::lock_guard<std::mutex> guard(lock_);
   starts.push_back(start);
-  if (fail_starts) return 0;
+  if (fail_starts) return {0, kFailedStart};
   platform::ProcessHandle handle = next_++;
   children[handle] = {start.command_line.ends_with(" -s quit") ? platform::ProcessState::kExited
                                                                : platform::ProcessState::kRunning,
                       0};
-  return handle;
+  return {handle, {}};
 }
 
-bool RecordingLauncher::StartDetached(const platform::ProcessStart& start) {
+platform::FailedCall RecordingLauncher::StartDetached(
+    const platform::ProcessStart& start) {
   std::lock_guard<std::mutex> guard(lock_);
   detached.push_back(start);
-  return !fail_starts;
+  return fail_starts ? kFailedStart : platform::FailedCall{};
 }
 
 platform::ProcessStatus RecordingLauncher::Query(

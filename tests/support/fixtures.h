@@ -118,8 +118,8 @@ class FakeClock final : public platform::Clock {
 // worker and the control handler's thread may both start processes.
 class RecordingLauncher final : public platform::ProcessLauncher {
  public:
-  platform::ProcessHandle Start(const platform::ProcessStart& start) override;
-  bool StartDetached(const platform::ProcessStart& start) override;
+  platform::StartResult Start(const platform::ProcessStart& start) override;
+  platform::FailedCall StartDetached(const platform::ProcessStart& start) override;
   platform::ProcessStatus Query(platform::ProcessHandle process) override;
   bool Terminate(platform::ProcessHandle process, uint32_t exit_code) override;
   void Release(platform::ProcessHandle process) override;
@@ -130,7 +130,8 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   std::vector<platform::ProcessStart> detached;
   std::vector<platform::ProcessHandle> terminated;
   std::vector<platform::ProcessHandle> released;
-  bool fail_starts = false;
+  bool fail_starts = false;  // each start fails with kFailedStart
+  static constexpr platform::FailedCall kFailedStart{"StartProcess", 2};
   bool fail_queries = false;
   std::map<platform::ProcessHandle, platform::ProcessStatus> children;
 

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -43,22 +44,25 @@ std::string Datagram(EventLevel level, const std::string& text) {
 
 }  // namespace
 
-bool ReportSystemEvent(const std::string& log_address, EventLevel level,
-                       uint32_t, const std::vector<std::string>&,
-                       const std::string& text) {
+FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
+                             uint32_t, const std::vector<std::string>&,
+                             const std::string& text) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = log_address.empty() ? kSystemSocket : log_address;
-  if (path.size() >= sizeof address.sun_path) return false;
+  if (path.size() >= sizeof address.sun_path) return {"sendto", ENAMETOOLONG};
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (socket_fd < 0) return false;
+  if (socket_fd < 0) return {"socket", errno};
   const std::string datagram = Datagram(level, text);
-  const bool sent = sendto(socket_fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
-                           reinterpret_cast<const sockaddr*>(&address),
-                           sizeof address) == static_cast<ssize_t>(datagram.size());
+  const ssize_t sent = sendto(socket_fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
+                              reinterpret_cast<const sockaddr*>(&address),
+                              sizeof address);
+  // A datagram goes whole or not at all.
+  const FailedCall failure =
+      sent < 0 ? FailedCall{"sendto", errno} : FailedCall{};
   close(socket_fd);
-  return sent;
+  return failure;
 }
 
 EventSourceResult RegisterEventLogSource(const std::string&) { return {}; }

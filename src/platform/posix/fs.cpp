@@ -40,22 +40,46 @@ bool HoldFolder(const std::string& path, HeldFolder* held) {
 
 namespace {
 
+// Says why into *failure, when the caller asked; -1 either way.
+int Refuse(FailedCall* failure, FailedCall why) {
+  if (failure != nullptr) *failure = why;
+  return -1;
+}
+
+int FailedOpen(FailedCall* failure) { return Refuse(failure, {"openat", errno}); }
+
+// What the file's status shows against a file of the service's or a user's
+// own: nullptr when nothing. A link was refused by the open already.
+const char* NotPlain(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (info.st_nlink != 1) return "a file with a second name";
+  return nullptr;
+}
+
+int RefuseOpened(int fd, FailedCall* failure, FailedCall why) {
+  close(fd);
+  return Refuse(failure, why);
+}
+
 // O_NONBLOCK keeps a FIFO planted under the name from hanging the open.
 // 0644: others may read the log (the history `schedules` shows), not write.
 int OpenOwnDescriptor(const HeldFolder& folder, const std::string& name,
-                      int flags) {
-  if (!folder.IsOpen()) return -1;
+                      int flags, FailedCall* failure = nullptr) {
+  if (!folder.IsOpen()) return Refuse(failure, {"openat", EBADF});
   const int fd = openat(folder.handle().fd, name.c_str(),
                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags,
                         0644);
-  if (fd < 0) return -1;
+  if (fd < 0) return FailedOpen(failure);
   // The service never changes its user: one system call less a log line.
   static const uid_t own_uid = geteuid();
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-      info.st_uid != own_uid) {
-    close(fd);
-    return -1;
+  if (fstat(fd, &info) != 0) return RefuseOpened(fd, failure, {"fstat", errno});
+  if (const char* found = NotPlain(info)) {
+    return RefuseOpened(fd, failure, {found, 0, NativeErrorKind::kRefused});
+  }
+  if (info.st_uid != own_uid) {
+    return RefuseOpened(fd, failure,
+                        {"owned by another account", 0, NativeErrorKind::kRefused});
   }
   // A log left by an older build under a loose umask: nobody else writes it.
   if ((info.st_mode & 07777) != 0644) fchmod(fd, 0644);
@@ -65,19 +89,16 @@ int OpenOwnDescriptor(const HeldFolder& folder, const std::string& name,
 }  // namespace
 
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
-                       OwnFileMode mode) {
+                       OwnFileMode mode, FailedCall* failure) {
   const bool append = mode != OwnFileMode::kTruncate;
-  const int fd = OpenOwnDescriptor(folder, name, append ? O_APPEND : 0);
+  const int fd = OpenOwnDescriptor(folder, name, append ? O_APPEND : 0, failure);
   if (fd < 0) return nullptr;
   if (!append && ftruncate(fd, 0) != 0) {
-    close(fd);
+    RefuseOpened(fd, failure, {"ftruncate", errno});
     return nullptr;
   }
   std::FILE* file = fdopen(fd, append ? "a+" : "w+");
-  if (file == nullptr) {
-    close(fd);
-    return nullptr;
-  }
+  if (file == nullptr) RefuseOpened(fd, failure, {"fdopen", errno});
   return file;
 }
 
@@ -110,24 +131,27 @@ namespace {
 // somebody else's file) too. On a regular file O_NONBLOCK changes nothing,
 // so it stays set. -1 when the name is not an openable regular file.
 int OpenRegularDescriptor(const HeldFolder& folder, const char* name,
-                          struct stat* info) {
-  if (!folder.IsOpen() || *name == '\0') return -1;
+                          struct stat* info, FailedCall* failure) {
+  if (!folder.IsOpen()) return Refuse(failure, {"openat", EBADF});
+  if (*name == '\0') return Refuse(failure, {"openat", ENOENT});
   const int fd = openat(folder.handle().fd, name,
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink != 1) {
-    close(fd);
-    return -1;
+  if (fd < 0) return FailedOpen(failure);
+  if (fstat(fd, info) != 0) return RefuseOpened(fd, failure, {"fstat", errno});
+  if (const char* found = NotPlain(*info)) {
+    return RefuseOpened(fd, failure, {found, 0, NativeErrorKind::kRefused});
   }
   return fd;
 }
 
-// Up to `size` bytes, fewer only at the end of the file or on an error.
-size_t ReadUpTo(int fd, char* buffer, size_t size) {
+// Up to `size` bytes, fewer only at the end of the file or on an error,
+// which goes into *failure when the caller asked.
+size_t ReadUpTo(int fd, char* buffer, size_t size, FailedCall* failure = nullptr) {
   size_t got = 0;
   while (got < size) {
     const ssize_t count = read(fd, buffer + got, size - got);
     if (count < 0 && errno == EINTR) continue;
+    if (count < 0) Refuse(failure, {"read", errno});
     if (count <= 0) break;
     got += static_cast<size_t>(count);
   }
@@ -137,12 +161,12 @@ size_t ReadUpTo(int fd, char* buffer, size_t size) {
 }  // namespace
 
 std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
-                             bool /*text_mode*/) {
+                             bool /*text_mode*/, FailedCall* failure) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(folder, name, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info, failure);
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "r");
-  if (stream == nullptr) close(fd);
+  if (stream == nullptr) RefuseOpened(fd, failure, {"fdopen", errno});
   return stream;
 }
 
@@ -151,9 +175,9 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
                                        const char* name, bool,
                                        size_t max_bytes,
                                        std::unique_ptr<char[]>* data,
-                                       size_t* length) {
+                                       size_t* length, FailedCall* failure) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(folder, name, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info, failure);
   if (fd < 0) return ReadWholeResult::kCannotOpen;
   const size_t size = static_cast<size_t>(info.st_size);
   if (size > max_bytes) {
@@ -166,7 +190,7 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
     return ReadWholeResult::kNoMemory;
   }
   data->reset(buffer);
-  const size_t got = size > 0 ? ReadUpTo(fd, buffer, size) : 0;
+  const size_t got = size > 0 ? ReadUpTo(fd, buffer, size, failure) : 0;
   close(fd);
   if (size > 0 && got == 0) {
     data->reset();
@@ -180,7 +204,7 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
 long ReadRegularFilePrefixIn(const HeldFolder& folder, const char* name,
                              void* buffer, size_t size) {
   struct stat info;
-  const int fd = OpenRegularDescriptor(folder, name, &info);
+  const int fd = OpenRegularDescriptor(folder, name, &info, nullptr);
   if (fd < 0) return -1;
   const size_t got = ReadUpTo(fd, static_cast<char*>(buffer), size);
   close(fd);

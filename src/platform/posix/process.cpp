@@ -132,9 +132,14 @@ void SetChildAttributes(posix_spawnattr_t* attributes) {
                                            POSIX_SPAWN_SETSIGMASK);
 }
 
-pid_t Spawn(const ProcessStart& start) {
+// The child's pid, or 0 with the failed call in *failure. A program that
+// cannot be found fails as posix_spawn fails on a missing file.
+pid_t Spawn(const ProcessStart& start, FailedCall* failure) {
   std::string file = ResolveProgram(start);
-  if (file.empty()) return 0;
+  if (file.empty()) {
+    *failure = {"posix_spawn", ENOENT};
+    return 0;
+  }
   std::vector<std::string> args = ChildArguments(start);
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -156,7 +161,9 @@ pid_t Spawn(const ProcessStart& start) {
                                          &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  return error == 0 ? pid : 0;
+  if (error == 0) return pid;
+  *failure = {"posix_spawn", error};
+  return 0;
 }
 
 void CollectLocked(ChildTable& table) {
@@ -173,18 +180,21 @@ void CollectLocked(ChildTable& table) {
 
 }  // namespace
 
-ProcessHandle StartProcess(const ProcessStart& start) {
-  return static_cast<ProcessHandle>(Spawn(start));
+StartResult StartProcess(const ProcessStart& start) {
+  StartResult result;
+  result.process = static_cast<ProcessHandle>(Spawn(start, &result.failure));
+  return result;
 }
 
-bool StartDetachedProcess(const ProcessStart& start) {
-  pid_t pid = Spawn(start);
-  if (pid == 0) return false;
+FailedCall StartDetachedProcess(const ProcessStart& start) {
+  FailedCall failure;
+  pid_t pid = Spawn(start, &failure);
+  if (pid == 0) return failure;
   ChildTable& table = Children();
   std::lock_guard<std::mutex> guard(table.lock);
   table.untracked.insert(pid);
   CollectLocked(table);
-  return true;
+  return failure;
 }
 
 bool ResumeHeldThread(HeldThread) { return true; }  // nothing is held

@@ -45,21 +45,26 @@ EventSourceResult WriteSourceValues(HKEY key, const std::string& message_file) {
 
 // ANSI calls: the texts are in the ANSI code page throughout, and the
 // system converts them with that very page.
-bool ReportSystemEvent(const std::string& log_address, EventLevel level,
-                       uint32_t event_id,
-                       const std::vector<std::string>& strings,
-                       const std::string&) {
+FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
+                             uint32_t event_id,
+                             const std::vector<std::string>& strings,
+                             const std::string&) {
   HANDLE source = RegisterEventSourceA(
       log_address.empty() ? nullptr : log_address.c_str(), kEventSourceName);
-  if (source == nullptr) return false;
+  if (source == nullptr) {
+    return {"RegisterEventSourceA", static_cast<int64_t>(GetLastError())};
+  }
   std::vector<const char*> pointers;
   for (const std::string& text : strings) pointers.push_back(text.c_str());
   const BOOL reported = ReportEventA(
       source, EventType(level), 0, event_id, nullptr,
       static_cast<WORD>(pointers.size()), 0,
       pointers.empty() ? nullptr : pointers.data(), nullptr);
+  const FailedCall failure =
+      reported ? FailedCall{}
+               : FailedCall{"ReportEventA", static_cast<int64_t>(GetLastError())};
   DeregisterEventSource(source);
-  return reported != FALSE;
+  return failure;
 }
 
 EventSourceResult RegisterEventLogSource(const std::string& message_file) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -46,15 +47,29 @@ bool HoldFolder(const std::string& path, HeldFolder* held) {
 
 namespace {
 
-// A regular file with this one name: no link, junction or other reparse
-// point, no folder, no device, no second name.
-bool IsPlainFile(HANDLE handle) {
+// What keeps the file from being a regular file with this one name (a
+// link, junction or other reparse point, a folder, a device, a second
+// name); nothing when it is one.
+FailedCall NotPlainFile(HANDLE handle) {
+  constexpr NativeErrorKind kRefused = NativeErrorKind::kRefused;
   BY_HANDLE_FILE_INFORMATION info;
-  return GetFileType(handle) == FILE_TYPE_DISK &&
-         GetFileInformationByHandle(handle, &info) &&
-         (info.dwFileAttributes &
-          (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-         info.nNumberOfLinks == 1;
+  if (GetFileType(handle) != FILE_TYPE_DISK) return {"not a disk file", 0, kRefused};
+  if (!GetFileInformationByHandle(handle, &info)) {
+    return {"GetFileInformationByHandle", static_cast<int64_t>(GetLastError())};
+  }
+  if ((info.dwFileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return {"a link or a folder", 0, kRefused};
+  }
+  if (info.nNumberOfLinks != 1) return {"a file with a second name", 0, kRefused};
+  return {};
+}
+
+// Says why into *failure, when the caller asked, and closes what was opened.
+HANDLE Refuse(HANDLE handle, FailedCall* failure, const FailedCall& why) {
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  if (failure != nullptr) *failure = why;
+  return INVALID_HANDLE_VALUE;
 }
 
 constexpr ULONG kNoFollow = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
@@ -62,27 +77,38 @@ constexpr ULONG kNoFollow = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
 // By its name below the held folder, a reparse point opened as itself and
 // never followed; refused unless a plain file owned by a trusted account.
 HANDLE OpenOwnHandle(const HeldFolder& folder, const std::string& name,
-                     ACCESS_MASK access, ULONG share) {
-  if (!folder.IsOpen()) return INVALID_HANDLE_VALUE;
+                     ACCESS_MASK access, ULONG share,
+                     FailedCall* failure = nullptr) {
+  if (!folder.IsOpen()) {
+    return Refuse(INVALID_HANDLE_VALUE, failure,
+                  {"NtCreateFile", ERROR_INVALID_HANDLE});
+  }
   const NtOpened opened = NtOpen(folder.handle().handle, name,
                                  access | READ_CONTROL, share, FILE_OPEN_IF, kNoFollow);
-  if (!opened.opened()) return INVALID_HANDLE_VALUE;
-  if (!IsPlainFile(opened.handle) ||
-      !OwnedByTrusted(opened.handle, ServiceAccount::kThisProcess)) {
-    CloseHandle(opened.handle);
-    return INVALID_HANDLE_VALUE;
+  if (!opened.opened()) {
+    return Refuse(INVALID_HANDLE_VALUE, failure, NtOpenFailure(opened));
+  }
+  const FailedCall not_plain = NotPlainFile(opened.handle);
+  if (not_plain.failed()) return Refuse(opened.handle, failure, not_plain);
+  if (!OwnedByTrusted(opened.handle, ServiceAccount::kThisProcess)) {
+    return Refuse(opened.handle, failure,
+                  {"owned by another account", 0, NativeErrorKind::kRefused});
   }
   return opened.handle;
 }
 
-std::FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
+std::FILE* StreamOf(HANDLE handle, int flags, const char* mode,
+                    FailedCall* failure) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
-    CloseHandle(handle);
+    Refuse(handle, failure, {"_open_osfhandle", errno});
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, mode);
-  if (file == nullptr) _close(fd);
+  if (file == nullptr) {
+    if (failure != nullptr) *failure = {"_fdopen", errno};
+    _close(fd);
+  }
   return file;
 }
 
@@ -91,19 +117,20 @@ std::FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
 // Shared for reading and writing, as the C runtime's own opens are, but
 // not for deletion: the log cannot be renamed away while it is held.
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
-                       OwnFileMode mode) {
+                       OwnFileMode mode, FailedCall* failure) {
   HANDLE handle = OpenOwnHandle(folder, name, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, failure);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   const bool append = mode != OwnFileMode::kTruncate;
   if (!append && !SetEndOfFile(handle)) {
-    CloseHandle(handle);
+    Refuse(handle, failure, {"SetEndOfFile", static_cast<int64_t>(GetLastError())});
     return nullptr;
   }
   if (mode == OwnFileMode::kAppendBytes) {
-    return StreamOf(handle, _O_BINARY | _O_APPEND, "ab+");
+    return StreamOf(handle, _O_BINARY | _O_APPEND, "ab+", failure);
   }
-  return StreamOf(handle, _O_TEXT | (append ? _O_APPEND : 0), append ? "a+" : "w+");
+  return StreamOf(handle, _O_TEXT | (append ? _O_APPEND : 0), append ? "a+" : "w+",
+                  failure);
 }
 
 // Deleted through its own handle, and only once it has passed its checks:
@@ -154,27 +181,35 @@ bool PathExists(const std::string& path) {
 // Users write these files and may hold an oplock on them: an open that
 // would wait for its break fails at once, as a locked file does.
 std::FILE* OpenRegularFileIn(const HeldFolder& folder, const char* name,
-                             bool text_mode) {
-  if (!folder.IsOpen() || *name == '\0') return nullptr;
+                             bool text_mode, FailedCall* failure) {
+  if (!folder.IsOpen() || *name == '\0') {
+    Refuse(INVALID_HANDLE_VALUE, failure,
+           {"NtCreateFile", folder.IsOpen() ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE});
+    return nullptr;
+  }
   const NtOpened opened =
       NtOpen(folder.handle().handle, name, GENERIC_READ,
              FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, kNoFollow);
-  if (!opened.opened()) return nullptr;
-  if (!IsPlainFile(opened.handle)) {
-    CloseHandle(opened.handle);
+  if (!opened.opened()) {
+    Refuse(INVALID_HANDLE_VALUE, failure, NtOpenFailure(opened));
+    return nullptr;
+  }
+  const FailedCall not_plain = NotPlainFile(opened.handle);
+  if (not_plain.failed()) {
+    Refuse(opened.handle, failure, not_plain);
     return nullptr;
   }
   // Text mode: CR LF arrives as LF and Ctrl-Z ends the text.
   return StreamOf(opened.handle, _O_RDONLY | (text_mode ? _O_TEXT : _O_BINARY),
-                  text_mode ? "r" : "rb");
+                  text_mode ? "r" : "rb", failure);
 }
 
 ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
                                        const char* name, bool text_mode,
                                        size_t max_bytes,
                                        std::unique_ptr<char[]>* data,
-                                       size_t* length) {
-  std::FILE* file = OpenRegularFileIn(folder, name, text_mode);
+                                       size_t* length, FailedCall* failure) {
+  std::FILE* file = OpenRegularFileIn(folder, name, text_mode, failure);
   if (file == nullptr) return ReadWholeResult::kCannotOpen;
   // In text mode the size on disk is an upper bound of what arrives. A file
   // of 2 GiB or more has no long size here and counts as too large.
@@ -195,6 +230,7 @@ ReadWholeResult ReadWholeRegularFileIn(const HeldFolder& folder,
   if (size > 0) {
     got = std::fread(buffer, 1, static_cast<size_t>(size), file);
     if (got == 0) {
+      if (failure != nullptr && std::ferror(file)) *failure = {"fread", errno};
       std::fclose(file);
       data->reset();
       return ReadWholeResult::kCannotRead;

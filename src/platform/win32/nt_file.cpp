@@ -16,11 +16,14 @@ using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUT
                                           PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
                                           ULONG, ULONG, ULONG, PVOID, ULONG);
 
-NtCreateFileFunction LoadNtCreateFile() {
+// The native calls that kernel32 does not offer, from ntdll, which every
+// process has loaded; nullptr when it lacks one.
+template <class Function>
+Function NtdllFunction(const char* name) {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<NtCreateFileFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
 }
 
 using NtSetInformationFileFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK,
@@ -62,7 +65,7 @@ std::wstring NtPath(const std::string& path) {
 
 NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
                 ULONG share, ULONG disposition, ULONG options) {
-  static const NtCreateFileFunction nt_create_file = LoadNtCreateFile();
+  static const auto nt_create_file = NtdllFunction<NtCreateFileFunction>("NtCreateFile");
   NtOpened result;
   if (nt_create_file == nullptr) {
     result.status = kProcedureNotFound;
@@ -97,14 +100,16 @@ NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
   return result;
 }
 
+FailedCall NtOpenFailure(const NtOpened& opened) {
+  using ToErrorFunction = ULONG(NTAPI*)(LONG);
+  static const auto to_error = NtdllFunction<ToErrorFunction>("RtlNtStatusToDosError");
+  const ULONG status = static_cast<ULONG>(opened.status);
+  return {"NtCreateFile", to_error != nullptr ? to_error(opened.status) : status};
+}
+
 bool NtRenameInto(HANDLE file, HANDLE root, const std::string& name) {
-  static const auto set_information = [] {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr ? nullptr
-                            : reinterpret_cast<NtSetInformationFileFunction>(
-                                  reinterpret_cast<void*>(GetProcAddress(
-                                      ntdll, "NtSetInformationFile")));
-  }();
+  static const auto set_information =
+      NtdllFunction<NtSetInformationFileFunction>("NtSetInformationFile");
   const std::wstring wide = Wide(name);
   if (set_information == nullptr || wide.empty() ||
       wide.size() * sizeof(wchar_t) > 0xfffe) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/failure.h"
+
 namespace corvana::platform {
 
 struct NtOpened {
@@ -22,6 +24,11 @@ struct NtOpened {
 // STATUS_OPLOCK_BREAK_IN_PROGRESS as its status.
 NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
                 ULONG share, ULONG disposition, ULONG options);
+
+// A failed NtOpen in the system's error codes, as GetLastError gives them
+// (RtlNtStatusToDosError): a pending oplock break reads as
+// ERROR_OPLOCK_BREAK_IN_PROGRESS (742).
+FailedCall NtOpenFailure(const NtOpened& opened);
 
 // Renames the open file (opened with DELETE access) to `name` in the held
 // folder `root`, replacing what that name held: NtSetInformationFile, as

@@ -86,11 +86,12 @@ bool CreateChild(const ProcessStart& start, bool suspended,
 // Puts a suspended child into `job` and lets it run; nullptr, with the
 // child ended, when it cannot be resumed.
 HANDLE JoinAndResume(const PROCESS_INFORMATION& info, HANDLE job,
-                     bool* joined) {
+                     bool* joined, FailedCall* failure) {
   *joined = job != nullptr && AssignProcessToJobObject(job, info.hProcess) != 0;
   const bool resumed = job == nullptr || Resume(info.hThread);
   CloseHandle(info.hThread);
   if (resumed) return info.hProcess;
+  *failure = {"ResumeThread", static_cast<int64_t>(GetLastError())};
   EndUnresumed(info.hProcess, job, *joined);
   CloseHandle(info.hProcess);
   *joined = false;
@@ -101,32 +102,38 @@ HANDLE JoinAndResume(const PROCESS_INFORMATION& info, HANDLE job,
 // start anything before it is in the job. Without a job, or when the job
 // cannot take it (an older Windows inside a job of its own), it runs as it
 // is. *joined tells which.
-HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined) {
+HANDLE Spawn(const ProcessStart& start, HANDLE job, bool* joined,
+             FailedCall* failure) {
   PROCESS_INFORMATION info{};
-  if (!CreateChild(start, job != nullptr, &info)) return nullptr;
-  return JoinAndResume(info, job, joined);
+  if (!CreateChild(start, job != nullptr, &info)) {
+    *failure = {"CreateProcessA", static_cast<int64_t>(GetLastError())};
+    return nullptr;
+  }
+  return JoinAndResume(info, job, joined, failure);
 }
 
 }  // namespace
 
-ProcessHandle StartProcess(const ProcessStart& start) {
+StartResult StartProcess(const ProcessStart& start) {
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
   bool joined = false;
-  HANDLE process = Spawn(start, job, &joined);
+  StartResult result;
+  HANDLE process = Spawn(start, job, &joined, &result.failure);
   if (process != nullptr && joined) {
     Jobs().Keep(process, job);
   } else if (job != nullptr) {
     CloseHandle(job);
   }
-  return reinterpret_cast<ProcessHandle>(process);
+  result.process = reinterpret_cast<ProcessHandle>(process);
+  return result;
 }
 
-bool StartDetachedProcess(const ProcessStart& start) {
+FailedCall StartDetachedProcess(const ProcessStart& start) {
   bool joined = false;
-  HANDLE process = Spawn(start, nullptr, &joined);
-  if (process == nullptr) return false;
-  CloseHandle(process);
-  return true;
+  FailedCall failure;
+  HANDLE process = Spawn(start, nullptr, &joined, &failure);
+  if (process != nullptr) CloseHandle(process);
+  return failure;
 }
 
 bool ResumeHeldThread(HeldThread thread) {

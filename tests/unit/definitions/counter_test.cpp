@@ -142,7 +142,7 @@ class HeldCounterTest : public CounterTest {
     start.command_line = start.application + " --child hold " +
                          kCounterFileName + " " + std::to_string(hold_ms);
     start.working_folder = home_;
-    platform::ProcessHandle holder = platform::StartProcess(start);
+    platform::ProcessHandle holder = platform::StartProcess(start).process;
     if (holder != 0) {
       EXPECT_TRUE(testing::Eventually([&] { return platform::PathExists(path_ + ".held"); },
                                       testing::kHangBoundMs, std::chrono::milliseconds(1)))

@@ -105,7 +105,7 @@ TEST(CarryOverPairingTest, WalkPairsAsTheTableDidOnRandomReloads) {
   auto chance = [&](int thousandths) {
     return static_cast<int>(random() % 1000) < thousandths;
   };
-  auto new_child = [&] { return launcher.Start({}); };  // running
+  auto new_child = [&] { return launcher.Start({}).process; };  // running
   for (size_t c = 0; c < std::size(cases); ++c) {
     const auto& the_case = cases[c];
     for (int round = 0; round < 200; ++round) {
@@ -175,7 +175,7 @@ TEST(CarryOverPairingTest, DuplicateIdsNeverDropARunningChild) {
     for (const Old& old : c.old) {
       ScheduleDefinition record;
       record.id = old.id;
-      if (old.child != 0) children[old.child] = record.process = launcher.Start({});
+      if (old.child != 0) children[old.child] = record.process = launcher.Start({}).process;
       snapshot.push_back(record);
     }
     std::vector<ScheduleDefinition> fresh(c.fresh.size());

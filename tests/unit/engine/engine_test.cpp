@@ -302,10 +302,10 @@ TEST_F(EngineTest, DuplicateIdsCarryOverEveryRunningChildInOrder) {
   Start();
   ScheduleDefinition first;
   first.id = "a";
-  first.process = launcher_.Start({});
+  first.process = launcher_.Start({}).process;
   first.started_at = 100;
   ScheduleDefinition second = first;
-  second.process = launcher_.Start({});
+  second.process = launcher_.Start({}).process;
   second.started_at = 200;
   engine_->schedules = {first, second};
   Write("a.schedule", ScheduleText(2, 5, 0, 0));
@@ -402,7 +402,7 @@ TEST_F(EngineTest, CounterHeldByAnotherProcessIsNoChange) {
     platform::ProcessStart hold;
     hold.application = testing::SelfPath();
     hold.command_line = hold.application + " --child hold " + counter.string() + " 3000";
-    const platform::ProcessHandle holder = platform::StartProcess(hold);
+    const platform::ProcessHandle holder = platform::StartProcess(hold).process;
     ASSERT_NE(holder, 0);
     ASSERT_TRUE(testing::Eventually(
         [&] { return std::filesystem::exists(counter.string() + ".held"); },

@@ -265,7 +265,7 @@ TEST(CrashReportingPlantedTest, LibraryOutsideOwnFolderIsNotLoaded) {
     start.application = testing::SelfPath();
     start.command_line = start.application + " --child " + kChildMode;
     start.working_folder = planted.path().string();
-    child = platform::StartProcess(start);
+    child = platform::StartProcess(start).process;
   }
   ASSERT_NE(child, 0);
   const uint32_t exit_code = testing::WaitForExit(child);

@@ -214,7 +214,7 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   std::vector<std::string> keys;
   for (const auto& [key, value] : json.items()) keys.push_back(key);
   const std::vector<std::string> kKeys = {"home", "from", "folder_listed", "log_read",
-                                            "schedules", "web_servers", "failed_files",
+                                            "log_error", "schedules", "web_servers", "failed_files",
                                             "nginx", "events", "serve_window"};
   EXPECT_EQ(keys, kKeys);
   EXPECT_EQ(json["from"].get<std::string>().substr(0, 21), "2026-12-07 12:00:00 +");
@@ -250,8 +250,9 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
 std::string JournalLine(JournalRecordType type, const char* id, int64_t time_s,
                         RunEnding ending = RunEnding::kExited,
                         std::optional<uint32_t> exit_code = std::nullopt,
-                        int64_t duration_s = 0) {
+                        int64_t duration_s = 0, const char* cause = "") {
   JournalRecord record;
+  record.cause = cause;
   record.type = type;
   record.id = id;
   record.time_s = time_s;
@@ -273,7 +274,7 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
   } const kCases[] = {
       {"Ok", "exit 0 after 3 s", 0, 3},
       {"Three", "exit 3 after 1 s (failed)", 3, 1},
-      {"Missing", "could not be started", nullptr, 0},
+      {"Missing", "could not be started (posix_spawn failed with errno 2)", nullptr, 0},
       {"Day", "ended at the one-day limit", nullptr, 86400},
       {"Killed", "no end recorded (the service stopped)", nullptr, nullptr},
       {"Now", "running since ", nullptr, nullptr},
@@ -290,7 +291,8 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
       JournalLine(T::kRunStart, "Missing", t) + JournalLine(T::kRunStart, "Day", t) +
       JournalLine(T::kRunStart, "Killed", t) + JournalLine(T::kRunEnd, "Ok", t + 3, RunEnding::kExited, 0, 3) +
       JournalLine(T::kRunEnd, "Three", t + 1, RunEnding::kExited, 3, 1) +
-      JournalLine(T::kRunEnd, "Missing", t, RunEnding::kNotStarted) +
+      JournalLine(T::kRunEnd, "Missing", t, RunEnding::kNotStarted, std::nullopt, 0,
+                  "posix_spawn failed with errno 2") +
       JournalLine(T::kRunEnd, "Day", t + 86400, RunEnding::kTimeLimit, std::nullopt, 86400) +
       JournalLine(T::kServiceStart, "", t + 90000) + JournalLine(T::kRunStart, "Now", t + 90001));
   testing::WriteFile(home.path() / "scheduler.###",

@@ -42,7 +42,7 @@ using testing::WithoutTimestamp;
 // act at the moment of a tracked start.
 class SharedLauncher final : public platform::ProcessLauncher {
  public:
-  platform::ProcessHandle Start(const platform::ProcessStart& start) override {
+  platform::StartResult Start(const platform::ProcessStart& start) override {
     std::function<void()> hook;
     platform::ProcessHandle handle = 0;
     {
@@ -52,12 +52,12 @@ class SharedLauncher final : public platform::ProcessLauncher {
       handle = next_++;
     }
     if (hook) hook();
-    return handle;
+    return {handle, {}};
   }
-  bool StartDetached(const platform::ProcessStart& start) override {
+  platform::FailedCall StartDetached(const platform::ProcessStart& start) override {
     std::lock_guard<std::mutex> guard(lock_);
     detached_.push_back(start.command_line);
-    return true;
+    return {};
   }
   platform::ProcessStatus Query(platform::ProcessHandle) override {
     // every child has ended by the next look

@@ -206,7 +206,7 @@ TEST_F(NginxTrustTest, TheCheckedProgramRunsThoughItsFolderWasSwapped) {
   start.command_line = "\"" + Nginx() + "\"";
   start.working_folder = Folder().string();
   start.held = &held;
-  ASSERT_TRUE(platform::StartDetachedProcess(start));
+  ASSERT_FALSE(platform::StartDetachedProcess(start).failed());
   const fs::path ran = fs::path(home_) / "moved" / "ran";
   ASSERT_TRUE(testing::Eventually([&] { return testing::ReadFile(ran) == "checked\n"; }));
   EXPECT_FALSE(fs::exists(Folder() / "ran"));

@@ -127,7 +127,7 @@ TEST(WebServerCommandNoContextTest, QuitBeforeTheContextDoesNothing) {
   start.application = testing::SelfPath();
   start.command_line = start.application + " --child quit-before-context";
   start.working_folder = dir.path().string();
-  platform::ProcessHandle child = platform::StartProcess(start);
+  platform::ProcessHandle child = platform::StartProcess(start).process;
   ASSERT_NE(child, 0);
   platform::ProcessStatus ended;
   ASSERT_TRUE(Eventually([&] {
