@@ -53,7 +53,7 @@ TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
     const std::string line = Received();
     SCOPED_TRACE(line);
     EXPECT_TRUE(line.starts_with("<" + std::to_string(c.priority) + ">"));
-    EXPECT_TRUE(line.ends_with(ident + "text of the event"));
+    EXPECT_TRUE(line.ends_with(ident + "[3001] text of the event"));
   }
   // Through the system's reporter: the catalogue's text, the id escaped.
   {
@@ -63,7 +63,7 @@ TEST_F(SyslogTest, EventsArriveWithTheirPriorityAndIdent) {
     ReportAnalyzerNotStarted(RunKind::kSchedule, "A\x1b[2J",
                              "posix_spawn failed with errno 13");
   }
-  EXPECT_TRUE(Received().ends_with(ident +
+  EXPECT_TRUE(Received().ends_with(ident + "[3001] " +
       "The analyzer could not be started for the schedule A\\x1b[2J: "
       "posix_spawn failed with errno 13."));
   // Nobody listening: one attempt, the call named, and the engine goes on.

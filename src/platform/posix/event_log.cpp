@@ -27,9 +27,11 @@ int Severity(EventLevel level) {
 }
 
 // The traditional syslog line, which journald reads like syslog(3)'s own:
-// "<priority>Mmm dd hh:mm:ss ident[pid]: text". syslog(3) itself is not
-// used: its ident is process-wide, and it may block on a full socket.
-std::string Datagram(EventLevel level, const std::string& text) {
+// "<priority>Mmm dd hh:mm:ss ident[pid]: [id] text". The id heads the text,
+// where a filter finds it, since syslog has no field of its own for it.
+// syslog(3) itself is not used: its ident is process-wide, and it may block
+// on a full socket.
+std::string Datagram(EventLevel level, uint32_t event_id, const std::string& text) {
   const time_t now = time(nullptr);
   struct tm local {};
   char stamp[32] = "";
@@ -37,15 +39,16 @@ std::string Datagram(EventLevel level, const std::string& text) {
     strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
   }
   char head[96];
-  std::snprintf(head, sizeof head, "<%d>%s %s[%ld]: ", LOG_DAEMON | Severity(level),
-                stamp, kEventSourceName, static_cast<long>(getpid()));
+  std::snprintf(head, sizeof head, "<%d>%s %s[%ld]: [%u] ", LOG_DAEMON | Severity(level),
+                stamp, kEventSourceName, static_cast<long>(getpid()),
+                static_cast<unsigned>(event_id));
   return head + text.substr(0, kMaxTextBytes);
 }
 
 }  // namespace
 
 FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
-                             uint32_t, const std::vector<std::string>&,
+                             uint32_t event_id, const std::vector<std::string>&,
                              const std::string& text) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -54,7 +57,7 @@ FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (socket_fd < 0) return {"socket", errno};
-  const std::string datagram = Datagram(level, text);
+  const std::string datagram = Datagram(level, event_id, text);
   const ssize_t sent = sendto(socket_fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
                               reinterpret_cast<const sockaddr*>(&address),
                               sizeof address);
