@@ -104,7 +104,9 @@ mv "$log" "$work/first.log"
 LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 04:00:00' "$app/scheduler" --service >>"$work/stdout.txt" 2>&1 &
 pid=$!
 poll 20 grep -q "Run Task Schedulers/Webservers" "$log" || fail "no second start"
-kill -TERM "$pid"; poll 5 gone || fail "no exit after the second SIGTERM"; wait "$pid"
+# A closed terminal's SIGHUP stops it as cleanly as SIGTERM.
+kill -HUP "$pid"; poll 5 gone || fail "no exit after SIGHUP"; wait "$pid" || fail "exit status $? after SIGHUP"
+[ "$(log_bodies "$log" | tail -n 1)" = "Scheduler normal shutdown." ] || fail "no clean stop after SIGHUP"
 shown=$("$build/schedules" --home "$home" | grep '^  Nightly ')
 grep -qE ' exit 3 after [0-9]+ s \(failed\)$' <<<"$shown" || fail "last start after a restart: $shown"
 history=$("$build/schedules" --home "$home" --history Nightly --json)

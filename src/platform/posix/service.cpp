@@ -123,8 +123,9 @@ ControlHandlerFunction TakeStop() {
 
 }  // namespace
 
-// The worker runs the service; this thread turns SIGTERM and SIGINT into the
-// stop control. The signals are blocked and taken with sigwaitinfo, so no
+// The worker runs the service; this thread turns SIGTERM, SIGINT and SIGHUP
+// into the stop control: a closed terminal must not end the scheduler
+// without its stop (nginx's quit, the journal's stop record). The signals are blocked and taken with sigwaitinfo, so no
 // handler runs in signal context at all. The thread sleeps until a signal
 // comes: the worker wakes it with SIGUSR1 when the service has ended, so an
 // idle service costs no wake-ups here.
@@ -133,6 +134,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   sigemptyset(&taken);
   sigaddset(&taken, SIGTERM);
   sigaddset(&taken, SIGINT);
+  sigaddset(&taken, SIGHUP);
   sigaddset(&taken, kWorkerEndedSignal);
   // An ignored signal is discarded before sigwaitinfo could take it, and a
   // launcher may have started us with SIGINT ignored.
@@ -140,6 +142,7 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGTERM, &default_action, nullptr);
   sigaction(SIGINT, &default_action, nullptr);
+  sigaction(SIGHUP, &default_action, nullptr);
   sigaction(kWorkerEndedSignal, &default_action, nullptr);
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &taken, &previous);
@@ -155,7 +158,10 @@ bool RunServiceDispatcher(const char*, ServiceMainFunction service_main) {
   for (;;) {
     const int signal_number = sigwaitinfo(&taken, nullptr);
     if (signal_number == kWorkerEndedSignal && done.load()) break;
-    if (signal_number != SIGTERM && signal_number != SIGINT) continue;
+    if (signal_number != SIGTERM && signal_number != SIGINT &&
+        signal_number != SIGHUP) {
+      continue;
+    }
     if (ControlHandlerFunction handler = TakeStop()) handler(ServiceControl::kStop);
   }
   worker.join();
