@@ -181,6 +181,28 @@ TEST_F(EntryPointTest, FirstOptionEndsTheScanAndOnlyLaterArgumentsAreReported) {
   EXPECT_FALSE(Called("create RavoScheduler"));
 }
 
+// Neither asks the service manager nor runs the service, which would
+// create the data folder.
+TEST_F(EntryPointTest, HelpVersionAndUnknownOptionsEndBeforeTheService) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out_head;
+    const char* err_head;
+  } cases[] = {
+      {{"scheduler", "--help"}, 0, "Usage: scheduler --service", ""},
+      {{"scheduler", "x", "--version"}, 0, "Wrong parameter\nscheduler (Corvana ", ""},
+      {{"scheduler", "--instal"}, 2, "", "scheduler: unknown option --instal\nUsage:"},
+  };
+  for (const auto& c : cases) {
+    const EntryPointRun run = RunEntryPointFully(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args[1];
+    EXPECT_TRUE(run.out.starts_with(c.out_head) && run.err.starts_with(c.err_head))
+        << run.out << run.err;
+  }
+  EXPECT_TRUE(manager_.calls.empty());
+}
+
 TEST_F(EntryPointTest, AFailedUninstallSaysWhyOnStandardErrorAndExitsOne) {
   // The manager out of reach (no systemd, no administrator), or no such
   // service: both must be told, never left silent.
