@@ -62,9 +62,8 @@ void EngineStart(SchedulerEngine& engine) {
                       log_line::kHomePathArrow +
                       engine.program_dir);
   WriteTimestampedLog(log_line::kRunTasks);
-  AppContext* context = GetAppContext();
-  ReportEngineStarted(kVersionText, context ? context->HomePath : std::string(),
-                      engine.schedules.size(), engine.web_servers.size());
+  ReportEngineStarted(kVersionText, WorkingFolderName(), engine.schedules.size(),
+                      engine.web_servers.size());
   engine.start_reported = true;
   BeginJournal(engine);
 }

@@ -89,6 +89,12 @@ void SettleHomePath(AppContext& context, const std::string& common) {
 
 AppContext* GetAppContext() { return current_context.load(); }
 
+std::string WorkingFolderName() {
+  const AppContext* context = GetAppContext();
+  if (context == nullptr) return std::string();
+  return context->HomePath.empty() ? platform::CurrentDirectory() : context->HomePath;
+}
+
 const platform::HeldFolder& HomeFolder() {
   static const auto* const kNone = new platform::HeldFolder;
   const AppContext* context = GetAppContext();

@@ -39,6 +39,9 @@ struct AppContext {
 
 // Null until a context has been created.
 AppContext* GetAppContext();
+// The folder the scheduler works in, by name, for an administrator: HomePath,
+// or the current directory where HomePath is empty; empty without a context.
+std::string WorkingFolderName();
 // The current context's held data folder; without a context, a folder that
 // is not open, so that every read in it fails as for a missing file.
 const platform::HeldFolder& HomeFolder();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "environment/app_context.h"
+#include "logging/escape.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/seams.h"
@@ -167,6 +168,11 @@ int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FIL
   }
   // Web servers' rules read the clock through a context, as in the engine.
   InitReadOnlyAppContext(kProductName, kVersionText, home);
+  if (options.home_given && !HomeFolder().IsOpen()) {
+    std::fprintf(err, "schedules: %s is not a folder that can be opened\n",
+                 EscapeControlCharacters(options.home).c_str());
+    return 1;
+  }
   if (options.history) return ShowPastRuns(options, out);
   const Report report =
       BuildReport(HomeFolder(), home, from_s,

@@ -33,7 +33,7 @@ void InitAppContext(const char* product_name, const char* version_text,
   }
   if (!context->home_rejected.empty()) {
     ReportHomePathFallback(context->home_rejected,
-                           context->home_rejected_reason, context->HomePath);
+                           context->home_rejected_reason, WorkingFolderName());
   }
 }
 

@@ -41,6 +41,14 @@ bool HoldFolder(const std::string& path, HeldFolder* held) {
       folder.c_str(), GENERIC_READ | FILE_TRAVERSE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // Backup semantics open files too; a folder is what is asked for, as
+  // O_DIRECTORY asks on POSIX.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (held->IsOpen() &&
+      (!GetFileInformationByHandle(held->handle().handle, &info) ||
+       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
+    held->handle().Reset(INVALID_HANDLE_VALUE);
+  }
   held->handle().path = held->IsOpen() ? path : std::string();
   return held->IsOpen();
 }

@@ -355,6 +355,10 @@ TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
 TEST(SchedulesOptionsTest, UsageAndExitCodes) {
   testing::ScopedTimeZone zone("Europe/Berlin");
   CORVANA_REQUIRE_BERLIN_ZONE();
+  testing::TempDir dir;
+  dir.Write("file", "x");
+  const std::string file = (dir.path() / "file").string();
+  const std::string not_a_folder = "schedules: " + file + " is not a folder that can be opened\n";
   const struct {
     std::vector<std::string> args;
     int exit_code;
@@ -362,6 +366,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
     bool usage_on_err;
     const char* says;  // on standard error, first
   } kCases[] = {
+      {{"--home", file}, 1, false, false, not_a_folder.c_str()},
       {{"--bogus"}, 2, false, true, "schedules: unknown option --bogus\n"},
       {{"--next"}, 2, false, true, "schedules: --next wants a value\n"},
       {{"--next", "0"}, 2, false, true, "schedules: --next wants a count"},
@@ -384,6 +389,7 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
     EXPECT_EQ(run.err.find("usage: schedules") != std::string::npos, c.usage_on_err)
         << c.args[0];
     EXPECT_TRUE(run.err.starts_with(c.says)) << run.err;
+    EXPECT_TRUE(c.exit_code == 0 || run.out.empty()) << run.out;
   }
   const Outcome version = Schedules({"--version"});
   EXPECT_EQ(version.exit_code, 0);
