@@ -315,6 +315,9 @@ struct OpenJournal {
   const AppContext* context = nullptr;
   std::FILE* file = nullptr;
   long size = 0;
+  // The last line has no newline (a crash tore it): the next record begins
+  // with one, so that it stays a line of its own.
+  bool torn = false;
 };
 
 std::mutex& JournalLock() {
@@ -336,6 +339,10 @@ void Open(OpenJournal& journal, platform::OwnFileMode mode) {
   if (std::fseek(journal.file, 0, SEEK_END) == 0) {
     journal.size = std::max(std::ftell(journal.file), 0L);
   }
+  journal.torn = journal.size > 0 &&
+                 std::fseek(journal.file, -1, SEEK_END) == 0 &&
+                 std::fgetc(journal.file) != '\n';
+  std::fseek(journal.file, 0, SEEK_END);  // from reading back to appending
 }
 
 // The full journal becomes the older generation. Closed first: Windows
@@ -383,7 +390,7 @@ bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
 void WriteJournal(const JournalRecord& record) {
   const AppContext* context = GetAppContext();
   if (context == nullptr) return;
-  const std::string line = FormatJournalLine(record);
+  std::string line = FormatJournalLine(record);
   std::lock_guard<std::mutex> guard(JournalLock());
   OpenJournal& journal = CurrentJournal();
   if (journal.context != context) {
@@ -396,6 +403,8 @@ void WriteJournal(const JournalRecord& record) {
     BeginGeneration(journal);
   }
   if (journal.file == nullptr) return;
+  if (journal.torn) line.insert(line.begin(), '\n');
+  journal.torn = false;
   std::fwrite(line.data(), 1, line.size(), journal.file);
   std::fflush(journal.file);
   journal.size += long(line.size());
