@@ -322,9 +322,12 @@ bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
 
 void VisitLines(std::string_view text,
                 const std::function<void(const JournalFields&)>& visit) {
+  // One for every line, so that its lists are allocated once, not per line.
+  JournalFields fields;
   for (size_t end; (end = text.find('\n')) != std::string_view::npos;
        text.remove_prefix(end + 1)) {
-    JournalFields fields;
+    fields.strings.clear();
+    fields.numbers.clear();
     if (ParseJournalLine(text.substr(0, end), &fields)) visit(fields);
   }
 }
