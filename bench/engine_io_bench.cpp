@@ -9,6 +9,11 @@
 //   BM_LaunchSchedule: a due schedule started, from LaunchSchedule to the
 //     child having run, as the analyzer stand-in /bin/true.
 //   BM_SpawnFloor: posix_spawn + waitpid of the same file.
+//   BM_JournalRunEnd: the journal's record of a run's end, as the engine
+//     writes it when it reaps a child: clock, offset, line, one write,
+//     flushed, a new generation at the cap.
+//   BM_JournalAppendFloor: the same bytes appended with one write to a file
+//     held open, renamed to an older one and begun anew at the same cap.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,6 +27,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/run_journal.h"
 #include "engine_fixture.h"
 #include "logging/log.h"
 
@@ -186,6 +192,49 @@ void BM_SpawnFloor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SpawnFloor)->Unit(benchmark::kMicrosecond);
+
+RunState EndedRun() {
+  RunState run;
+  run.started_monotonic_ms = platform::CurrentClock().MonotonicMs() - 3000;
+  return run;
+}
+
+void BM_JournalRunEnd(benchmark::State& state) {
+  InitBenchContext();
+  const RunState run = EndedRun();
+  const std::string id = "Nightly web";
+  for (auto _ : state) {
+    JournalRunEnded(RunKind::kSchedule, id, run, RunEnding::kExited, 3u);
+  }
+  CloseJournal();
+}
+BENCHMARK(BM_JournalRunEnd)->Unit(benchmark::kMicrosecond);
+
+void BM_JournalAppendFloor(benchmark::State& state) {
+  InitBenchContext();
+  JournalRecord record;
+  record.type = JournalRecordType::kRunEnd;
+  record.time_s = platform::CurrentClock().NowSeconds();
+  record.id = "Nightly web";
+  record.exit_code = 3;
+  record.duration_s = 3;
+  const std::string line = FormatJournalLine(record);
+  const std::string path = BenchHomePath() + "journal-floor";
+  int fd = -1;
+  size_t size = kJournalCapBytes;
+  for (auto _ : state) {
+    if (size + line.size() > kJournalCapBytes) {  // as the journal's generations
+      if (fd >= 0) close(fd);
+      benchmark::DoNotOptimize(rename(path.c_str(), (path + ".1").c_str()));
+      fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      size = 0;
+    }
+    AppendBare(fd, line);
+    size += line.size();
+  }
+  if (fd >= 0) close(fd);
+}
+BENCHMARK(BM_JournalAppendFloor)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace corvana::bench

@@ -6,8 +6,12 @@
 //     next five starts of each definition, the text tables.
 //   BM_SchedulesLoadOnly: the same files through the same readers, their
 //     log lines dropped, the records kept: nothing else.
+//   BM_SchedulesWholeRunFullJournal: the whole run again, in a folder that
+//     also holds scheduler.journal filled to its cap with the runs of
+//     those ids, which the report reads first.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,6 +20,7 @@
 #include "definitions/definition_loader.h"
 #include "engine_fixture.h"
 #include "environment/app_context.h"
+#include "logging/journal.h"
 #include "logging/log.h"
 #include "schedules/report_model.h"
 #include "schedules/report_text.h"
@@ -50,54 +55,97 @@ std::string CalendarBody(int kind, int variant) {
   }
 }
 
-std::string PrepareFolder() {
-  static const std::string home = [] {
-    const std::filesystem::path folder = BenchRoot() / "schedules" / "Corvana";
-    std::filesystem::create_directories(folder);
-    std::string log;
-    for (int i = 0; i < kSchedules; ++i) {
-      const std::string id = "Schedule " + std::to_string(i);
-      std::FILE* file = std::fopen((folder / (id + ".schedule")).string().c_str(), "wb");
-      const std::string text = Definition(CalendarBody(i % 6, i));
-      std::fwrite(text.data(), 1, text.size(), file);
-      std::fclose(file);
-      log += "[2026-12-06 03:30:00] Running schedule, id: " + id + "\n";
-      log += "[2026-12-06 03:30:00] Successful run schedule, id: " + id + "\n";
-    }
-    for (int i = 0; i < kWebServers; ++i) {
-      const std::string body = i % 2 == 0
-          ? "type_schedule=0\r\ntype_interval=" + std::to_string(i % 3) + "\r\ninterval=" +
-                std::to_string(i % 90 + 1) + "\r\n"
-          : CalendarBody(i % 5 + 1, i);
-      std::FILE* file = std::fopen(
-          (folder / ("site-" + std::to_string(i) + ".webserver")).string().c_str(), "wb");
-      const std::string text = Definition(body);
-      std::fwrite(text.data(), 1, text.size(), file);
-      std::fclose(file);
-    }
-    std::FILE* file = std::fopen((folder / kLogFileName).string().c_str(), "wb");
-    std::fwrite(log.data(), 1, log.size(), file);
-    std::fclose(file);
-    // As the command does: web servers read the clock through a context.
-    InitReadOnlyAppContext(kProductName, kVersionText, folder.string() + "/");
-    return folder.string() + "/";
-  }();
+// A start and an end for id after id, a few failing, up to the cap.
+std::string FullJournal() {
+  const int64_t start_s = testing::LocalSeconds(2026, 11, 1, 0, 0, 0);
+  JournalRecord record;
+  record.type = JournalRecordType::kServiceStart;
+  record.time_s = start_s;
+  record.version = kVersionText;
+  record.data_folder = "C:\\ProgramData\\Corvana\\";
+  std::string journal = FormatJournalLine(record);
+  for (int i = 0;; ++i) {
+    const bool site = i % 10 == 9;
+    const std::string id = site ? "site-" + std::to_string(i % kWebServers)
+                                : "Schedule " + std::to_string(i % kSchedules);
+    const std::string file = id + (site ? ".webserver" : ".schedule");
+    record.type = JournalRecordType::kRunStart;
+    record.kind = site ? RunKind::kWebServerUpdate : RunKind::kSchedule;
+    record.time_s = start_s + 60 * int64_t{i};
+    record.id = id;
+    record.file = file;
+    record.pid = 4000 + i % 60000;
+    std::string pair = FormatJournalLine(record);
+    record.type = JournalRecordType::kRunEnd;
+    record.duration_s = 5 + i % 300;
+    record.time_s += record.duration_s;
+    record.exit_code = i % 7 == 0 ? 3u : 0u;
+    pair += FormatJournalLine(record);
+    if (journal.size() + pair.size() > kJournalCapBytes) return journal;
+    journal += pair;
+  }
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+}
+
+// The definitions, the log and, when asked, the full journal, in a folder
+// of their own.
+std::string WriteFolder(const char* name, bool full_journal) {
+  const std::filesystem::path folder = BenchRoot() / name / "Corvana";
+  std::filesystem::create_directories(folder);
+  std::string log;
+  for (int i = 0; i < kSchedules; ++i) {
+    const std::string id = "Schedule " + std::to_string(i);
+    WriteFile(folder / (id + ".schedule"), Definition(CalendarBody(i % 6, i)));
+    log += "[2026-12-06 03:30:00] Running schedule, id: " + id + "\n";
+    log += "[2026-12-06 03:30:00] Successful run schedule, id: " + id + "\n";
+  }
+  for (int i = 0; i < kWebServers; ++i) {
+    const std::string body = i % 2 == 0
+        ? "type_schedule=0\r\ntype_interval=" + std::to_string(i % 3) + "\r\ninterval=" +
+              std::to_string(i % 90 + 1) + "\r\n"
+        : CalendarBody(i % 5 + 1, i);
+    WriteFile(folder / ("site-" + std::to_string(i) + ".webserver"), Definition(body));
+  }
+  WriteFile(folder / kLogFileName, log);
+  if (full_journal) WriteFile(folder / kJournalFileName, FullJournal());
+  return folder.string() + "/";
+}
+
+// As the command does: web servers read the clock through a context.
+std::string PrepareFolder(bool full_journal = false) {
+  static const std::string plain = WriteFolder("schedules", false);
+  static const std::string with_journal = WriteFolder("schedules-journal", true);
+  const std::string& home = full_journal ? with_journal : plain;
+  InitReadOnlyAppContext(kProductName, kVersionText, home);
   return home;
 }
 
-void BM_SchedulesWholeRun(benchmark::State& state) {
-  const std::string home = PrepareFolder();
+void WholeRun(benchmark::State& state, bool full_journal) {
+  const std::string home = PrepareFolder(full_journal);
   const int64_t from_s = testing::LocalSeconds(2026, 12, 7, 12, 0, 0);
   size_t rows = 0;
+  bool journal_read = false;
   for (auto _ : state) {
     const schedules::Report report =
         schedules::BuildReport(HomeFolder(), home, from_s, kNextCount);
     benchmark::DoNotOptimize(schedules::RenderText(report));
     rows = report.schedules.size() + report.web_servers.size();
+    journal_read = std::any_of(report.schedules.begin(), report.schedules.end(),
+                               [](const auto& row) { return row.journal_run.has_value(); });
   }
   if (rows != kSchedules + kWebServers) state.SkipWithError("not every file was read");
+  if (journal_read != full_journal) state.SkipWithError("the journal was not read as written");
 }
+
+void BM_SchedulesWholeRun(benchmark::State& state) { WholeRun(state, false); }
 BENCHMARK(BM_SchedulesWholeRun)->Unit(benchmark::kMillisecond);
+void BM_SchedulesWholeRunFullJournal(benchmark::State& state) { WholeRun(state, true); }
+BENCHMARK(BM_SchedulesWholeRunFullJournal)->Unit(benchmark::kMillisecond);
 
 class DropSink final : public LogSink {
  public:

@@ -1,6 +1,7 @@
 #include "logging/journal.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <mutex>
 
@@ -16,6 +17,9 @@ namespace {
 constexpr size_t kStreamBufferBytes = size_t{1} << 16;
 // What is read of one generation: its cap, and the last line that passed it.
 constexpr size_t kReadBoundBytes = kJournalCapBytes + kStreamBufferBytes;
+
+// Most lines fit this, so that a line is built with one allocation.
+constexpr size_t kTypicalLineBytes = 256;
 
 const char* TypeName(JournalRecordType type) {
   switch (type) {
@@ -59,14 +63,27 @@ size_t Utf8Length(std::string_view text, size_t at) {
   return length;
 }
 
+bool Plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
+
+size_t PlainRun(std::string_view text, size_t at) {
+  size_t end = at;
+  while (end < text.size() && Plain(static_cast<unsigned char>(text[end]))) ++end;
+  return end - at;
+}
+
 void AppendEscaped(std::string_view text, std::string* out) {
   out->push_back('"');
   for (size_t at = 0; at < text.size();) {
+    // Most of an id or a folder needs no escape: appended a run at a time.
+    const size_t plain = PlainRun(text, at);
+    if (plain > 0) {
+      out->append(text.substr(at, plain));
+      at += plain;
+      continue;
+    }
     const unsigned char c = static_cast<unsigned char>(text[at]);
     if (c == '"' || c == '\\') {
       out->push_back('\\');
-      out->push_back(static_cast<char>(c));
-    } else if (c >= 0x20 && c < 0x7F) {
       out->push_back(static_cast<char>(c));
     } else if (const size_t length = c >= 0x80 ? Utf8Length(text, at) : 0) {
       out->append(text.substr(at, length));
@@ -88,7 +105,9 @@ void AddString(const char* key, std::string_view value, std::string* out) {
 }
 
 void AddNumber(const char* key, int64_t value, std::string* out) {
-  out->append(",\"").append(key).append("\":").append(std::to_string(value));
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(",\"").append(key).append("\":").append(digits, size_t(end - digits));
 }
 
 }  // namespace
@@ -113,8 +132,9 @@ const char* JournalEndingName(RunEnding ending) {
 }
 
 std::string FormatJournalLine(const JournalRecord& record) {
-  std::string line = "{\"record\":\"";
-  line.append(TypeName(record.type)).push_back('"');
+  std::string line;
+  line.reserve(kTypicalLineBytes);
+  line.append("{\"record\":\"").append(TypeName(record.type)).push_back('"');
   AddNumber("time_s", record.time_s, &line);
   AddNumber("utc_offset_s", record.utc_offset_s, &line);
   switch (record.type) {
@@ -305,9 +325,12 @@ bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
 
 void VisitLines(std::string_view text,
                 const std::function<void(const JournalFields&)>& visit) {
+  // One for every line, so that its lists are allocated once, not per line.
+  JournalFields fields;
   for (size_t end; (end = text.find('\n')) != std::string_view::npos;
        text.remove_prefix(end + 1)) {
-    JournalFields fields;
+    fields.strings.clear();
+    fields.numbers.clear();
     if (ParseJournalLine(text.substr(0, end), &fields)) visit(fields);
   }
 }
@@ -318,6 +341,9 @@ struct OpenJournal {
   const AppContext* context = nullptr;
   std::FILE* file = nullptr;
   long size = 0;
+  // The last line has no newline (a crash tore it): the next record begins
+  // with one, so that it stays a line of its own.
+  bool torn = false;
 };
 
 std::mutex& JournalLock() {
@@ -339,6 +365,10 @@ void Open(OpenJournal& journal, platform::OwnFileMode mode) {
   if (std::fseek(journal.file, 0, SEEK_END) == 0) {
     journal.size = std::max(std::ftell(journal.file), 0L);
   }
+  journal.torn = journal.size > 0 &&
+                 std::fseek(journal.file, -1, SEEK_END) == 0 &&
+                 std::fgetc(journal.file) != '\n';
+  std::fseek(journal.file, 0, SEEK_END);  // from reading back to appending
 }
 
 // The full journal becomes the older generation. Closed first: Windows
@@ -387,7 +417,7 @@ bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
 void WriteJournal(const JournalRecord& record) {
   const AppContext* context = GetAppContext();
   if (context == nullptr) return;
-  const std::string line = FormatJournalLine(record);
+  std::string line = FormatJournalLine(record);
   std::lock_guard<std::mutex> guard(JournalLock());
   OpenJournal& journal = CurrentJournal();
   if (journal.context != context) {
@@ -400,6 +430,8 @@ void WriteJournal(const JournalRecord& record) {
     BeginGeneration(journal);
   }
   if (journal.file == nullptr) return;
+  if (journal.torn) line.insert(line.begin(), '\n');
+  journal.torn = false;
   std::fwrite(line.data(), 1, line.size(), journal.file);
   std::fflush(journal.file);
   journal.size += long(line.size());

@@ -113,5 +113,28 @@ history=$("$build/schedules" --home "$home" --history Nightly --json)
 grep -q '"exit_code": 3,' <<<"$history" && grep -qE '"duration_s": [0-9]+,' <<<"$history" ||
   fail "history after a restart: $history"
 
+# A kill -9 during a run, then a line torn as a crash mid-write leaves it:
+# the run reads as having no end, and the next start's records follow it.
+journal="$home/scheduler.journal"; rm "$home/Reports.webserver"
+RAVO_STANDIN_SECONDS=600 LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-08 03:29:58' "$app/scheduler" --service >>"$work/stdout.txt" 2>&1 &
+pid=$!
+second_run() { [ "$(grep -c '"run_start".*"id":"Nightly"' "$journal")" -ge 2 ]; }
+poll 20 second_run || fail "no second run of Nightly"
+kill -KILL "$pid"; wait "$pid" 2>/dev/null; mv "$log" "$work/killed.log"
+# The analyzer's process group outlives the service.
+kill -KILL -- "-$(grep '"run_start"' "$journal" | tail -n 1 | sed 's/.*"pid":\([0-9]*\).*/\1/')"
+printf '{"record":"run_end","time_s":17' >>"$journal"
+LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-08 04:00:00' "$app/scheduler" --service >>"$work/stdout.txt" 2>&1 &
+pid=$!
+poll 20 grep -q "Run Task Schedulers/Webservers" "$log" || fail "no start after the kill"
+kill -TERM "$pid"; poll 5 gone || fail "no exit after the last SIGTERM"; wait "$pid"
+grep -qx '{"record":"run_end","time_s":17' "$journal" && [ "$(grep -c '^{"record":"service_start"' "$journal")" = 4 ] ||
+  fail "records after the torn line: $(tail -n 3 "$journal")"
+grep -qF 'no end recorded (the service stopped)' <<<"$("$build/schedules" --home "$home" | grep '^  Nightly ')" ||
+  fail "last start after a kill: $("$build/schedules" --home "$home")"
+grep -qF '"outcome": "no end recorded (the service stopped)"' <<<"$("$build/schedules" --home "$home" --json)" || fail "JSON after a kill"
+history=$("$build/schedules" --home "$home" --history Nightly --json)
+grep -q '"journal_read": true' <<<"$history" && grep -q '"exit_code": 3,' <<<"$history" || fail "history after a kill: $history"
+
 if [ $failures -eq 0 ]; then echo "[  PASSED  ] 1 tests."; exit 0; fi
 echo "--- log"; cat "$log"; echo "[  FAILED  ] 1 tests, $failures checks failed"; exit 1

@@ -28,6 +28,7 @@ rm -rf "$app" "$home"
 mkdir -p "$app" "$home/webserver"
 cp "$build/scheduler.exe" "$app/"
 cp "$build/tests/helpers/fault_analyzer.exe" "$app/Ravo.exe"
+echo "0 3" >"$app/analyzer_behaviour.txt"  # a failed analysis, for the journal
 cp "$build/tests/helpers/nginx_stub.exe" "$home/webserver/nginx.exe" 2>/dev/null || true
 
 # What Explorer's Properties and inventory tools read from the file.
@@ -103,6 +104,9 @@ poll 20 state_is STOPPED || fail "service not STOPPED"
 for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Scheduler normal shutdown."; do
   expect_line "$home/scheduler.###" "$line"
 done
+grep -q '"record":"run_end".*"id":"Daily web".*"exit_code":3,' "$home/scheduler.journal" || fail "journal: $(cat "$home/scheduler.journal")"
+shown=$(wine "$build/schedules.exe" --home 'C:\ProgramData\Corvana' 2>/dev/null | tr -d '\r')
+grep -qE '^  Daily web .* exit 3 after [0-9]+ s \(failed\)$' <<<"$shown" || fail "schedules.exe: $shown"
 out=$(wine "$app/scheduler.exe" --uninstall 2>/dev/null | tr -d '\r')
 [ "$out" = "Windows Service is uninstalled" ] || fail "uninstall printed '$out'"
 wine sc query RavoScheduler >/dev/null 2>&1 && fail "service still registered"

@@ -89,7 +89,8 @@ class JournalFileTest : public ::testing::Test {
 };
 
 // A crash tears at most the last line; a line that does not parse is
-// skipped and nothing around it is lost. The older generation comes first.
+// skipped and nothing around it is lost, nor the next record written after
+// it. The older generation comes first.
 TEST_F(JournalFileTest, ReadingSkipsTornAndBrokenLines) {
   const auto line = [](const char* id) {
     return FormatJournalLine(RunRecord(JournalRecordType::kRunStart, id));
@@ -98,7 +99,8 @@ TEST_F(JournalFileTest, ReadingSkipsTornAndBrokenLines) {
   testing::WriteFile(Home() / kJournalFileName,
                      line("a") + "not json\n" + "{\"id\":\"x\",}\r\n" +
                          line("b") + line("torn").substr(0, 40));
-  EXPECT_EQ(ReadIds(), (std::vector<std::string>{"old", "a", "b"}));
+  WriteJournal(RunRecord(JournalRecordType::kRunStart, "after"));  // a new line
+  EXPECT_EQ(ReadIds(), (std::vector<std::string>{"old", "a", "b", "after"}));
 }
 
 // At the cap the journal becomes the one older generation: the two hold the
