@@ -41,10 +41,13 @@ for i in $(seq 1 $sites); do
   printf 'FormatVersion=1.0\n[Common]\ntype_schedule=0\ntype_interval=0\ninterval=1\n' > "$home/Site$i.webserver"
 done
 
-# In its own mount namespace, the scheduler finds at /dev/log the socket
+# In namespaces of its own, the scheduler finds at /dev/log the socket
 # that a listener here reads; the devices it needs are bound in beside it.
+# The network namespace's datagram queue is made long enough for a burst,
+# so that the listener, not the queue, sees every event.
 cat > "$work/isolated.sh" <<'SH'
 work=$1; shift
+echo 100000 > /proc/sys/net/unix/max_dgram_qlen
 mkdir -p "$work/realdev" && mount --rbind /dev "$work/realdev" || exit 90
 for node in null zero random urandom; do
   : > "$work/dev/$node" && mount --bind "$work/realdev/$node" "$work/dev/$node" || exit 90
@@ -55,6 +58,7 @@ mount --rbind "$work/dev" /dev || exit 90
 python3 -c '
 import socket, sys
 s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, 33, 1 << 25)  # SO_RCVBUFFORCE
 s.bind("/dev/log")
 with open(sys.argv[1], "ab", buffering=0) as out:
     print("listening", flush=True)
@@ -72,9 +76,9 @@ cd "$work" || exit 1
 # A fixed hour, so that no hour's turn falls into the run.
 libfaketime=$(dpkg -L libfaketime 2>/dev/null | grep 'libfaketime.so.1$' | head -n 1)
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-if unshare -m --propagation private true 2>/dev/null; then
+if unshare -m -n --propagation private true 2>/dev/null; then
   LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 10:00:00' \
-    unshare -m --propagation private bash "$work/isolated.sh" "$work" "$app/scheduler" --service >"$work/stdout.txt" 2>&1 &
+    unshare -m -n --propagation private bash "$work/isolated.sh" "$work" "$app/scheduler" --service >"$work/stdout.txt" 2>&1 &
 else
   echo "no mount namespace: the events are not counted"
   LD_PRELOAD="$libfaketime" FAKETIME='@2026-12-07 10:00:00' "$app/scheduler" --service >"$work/stdout.txt" 2>&1 &
@@ -93,7 +97,10 @@ pid=
 read -r started peak < <(awk '$1 == "+" { ++n; ++started; if (n > peak) peak = n } $1 == "-" { --n }
                               END { print started + 0, peak + 0 }' "$app/runs.txt" 2>/dev/null || echo 0 0)
 waits=$(grep -c "Waiting for a free analyzer slot, id: " "$log")
-queued_twice=$(log_bodies "$log" | grep "^Waiting for a free analyzer slot, id: " | sort | uniq -d | head -n 3)
+# A site waits again only once it has started.
+queued_twice=$(log_bodies "$log" | awk -v wait="Waiting for a free analyzer slot, id: " -v run="Running update webserver, id: " '
+  index($0, wait) == 1 { id = substr($0, length(wait) + 1); if (waiting[id]++) print id }
+  index($0, run) == 1 { waiting[substr($0, length(run) + 1)] = 0 }' | head -n 3)
 echo "in $flood_s s: $started analyzer runs, at most $peak at once (cap $cap), $waits waiting lines"
 if [ -e "$work/events.txt" ]; then
   run_failed=$(grep -c "ended with exit code" "$work/events.txt")
