@@ -133,7 +133,7 @@ void LoadSchedules(const platform::HeldFolder& folder,
         if (loaded && record.enabled != 0) list->push_back(std::move(record));
       },
       web_server_names);
-  ReportHeldBackDefinitions();
+  ReportHeldBackEvents();
   LogSummary(list->size(), log_line::kSchedulesKind);
 }
 
@@ -157,7 +157,7 @@ void LoadWebServers(const platform::HeldFolder& folder,
       VisitWebServerFile(folder, names->c_str() + at, keep);
     }
   }
-  ReportHeldBackDefinitions();
+  ReportHeldBackEvents();
   LogSummary(list->size(), log_line::kWebServersKind);
 }
 

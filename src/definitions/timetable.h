@@ -76,6 +76,10 @@ struct RunState {
   // interval is measured from the one in seconds.
   PackedDateTime last_update;
   int64_t last_update_s = 0;
+  // A run that fell due while every analyzer slot was taken: its place in
+  // the queue (0: none), and the missed start a catch-up makes up for.
+  uint64_t wait_order = 0;
+  int64_t wait_missed_s = 0;
 };
 
 }  // namespace corvana

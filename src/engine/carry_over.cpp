@@ -147,6 +147,13 @@ void CopyRunTime(Definition& old, Definition& target) {
     target.fired_date = old.fired_date;
     target.fired_minute_of_day = old.fired_minute_of_day;
   }
+  // A waiting run keeps its place, also that of an interval web server;
+  // where two of one id meet in one record, the earlier place stays.
+  if (old.wait_order != 0 &&
+      (target.wait_order == 0 || old.wait_order < target.wait_order)) {
+    target.wait_order = old.wait_order;
+    target.wait_missed_s = old.wait_missed_s;
+  }
   if (old.process == 0) return;
   target.process = old.process;
   target.started_at = old.started_at;

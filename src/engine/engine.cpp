@@ -1,12 +1,14 @@
 #include "engine/engine.h"
 
 #include <iterator>
+#include <thread>
 #include <vector>
 
 #include "definitions/change_counter.h"
 #include "definitions/definition_loader.h"
 #include "engine/carry_over.h"
 #include "engine/run_journal.h"
+#include "engine/run_slots.h"
 #include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
@@ -43,7 +45,8 @@ void Reload(std::vector<Definition>& list, std::vector<Definition>& vanished,
 // reports running before the engine exists, so a stop may already have come,
 // and clearing it would lose that stop and keep the service running. The
 // flag starts false, once per process, as the service runs once.
-SchedulerEngine::SchedulerEngine() = default;
+SchedulerEngine::SchedulerEngine()
+    : max_runs(AnalyzerRunCap(std::thread::hardware_concurrency())) {}
 
 SchedulerEngine::~SchedulerEngine() { EngineShutdown(*this); }
 

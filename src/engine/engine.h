@@ -37,6 +37,15 @@ struct SchedulerEngine {
   // Between the started and the stopped event: the shutdown sequence runs
   // more than once, the stop is reported once.
   bool start_reported = false;
+  // How many analyzers may run at once (AnalyzerRunCap); the serve run has
+  // one of them to itself.
+  int max_runs = 0;
+  // The tracked children, counted at the first need in a tick; -1: not yet.
+  int tracked_runs = -1;
+  // Waiting runs: how many at the last look (a reload may have dropped
+  // some since), and the place the next one takes.
+  int runs_waiting = 0;
+  uint64_t last_wait_order = 0;
   // Enabled definitions, in the order the file system lists them.
   std::vector<ScheduleDefinition> schedules;
   std::vector<WebServerDefinition> web_servers;

@@ -6,6 +6,7 @@
 #include "engine/due_rules.h"
 #include "engine/engine.h"
 #include "engine/run_journal.h"
+#include "engine/run_slots.h"
 #include "environment/app_context.h"
 #include "logging/events.h"
 #include "logging/log.h"
@@ -97,15 +98,17 @@ bool ReadClock(SchedulerEngine& engine, ClockReading* now) {
 
 // False when a stop request cut the pass short.
 bool EvaluateDefinitions(SchedulerEngine& engine, const ClockReading& now) {
+  // A waiting run stands for its occurrences until it starts.
   for (ScheduleDefinition& schedule : engine.schedules) {
     if (stop_requested.load(std::memory_order_relaxed)) return false;
-    if (IsScheduleDue(schedule, now.local)) LaunchSchedule(engine, schedule);
+    if (schedule.wait_order == 0 && IsScheduleDue(schedule, now.local)) {
+      RunDueSchedule(engine, schedule, now);
+    }
   }
   for (WebServerDefinition& web_server : engine.web_servers) {
     if (stop_requested.load(std::memory_order_relaxed)) return false;
-    if (IsWebServerDue(web_server, now)) {
-      RecordUpdate(now, web_server);
-      LaunchWebServerUpdate(engine, web_server);
+    if (web_server.wait_order == 0 && IsWebServerDue(web_server, now)) {
+      RunDueWebServerUpdate(engine, web_server, now);
     }
   }
   return true;
@@ -116,6 +119,9 @@ bool EvaluateDefinitions(SchedulerEngine& engine, const ClockReading& now) {
 void EngineTick(SchedulerEngine& engine) {
   ClockReading now;
   const bool readable = ReadClock(engine, &now);
+  engine.tracked_runs = -1;  // children may have ended since
+  // Those that waited first, so that a run due now does not overtake them.
+  if (readable) StartWaitingRuns(engine, now);
   if (readable && !EvaluateDefinitions(engine, now)) return;
   if (++engine.tick_count > kTicksPerSupervision) {
     engine.tick_count = 0;
@@ -147,6 +153,8 @@ void Supervise(SchedulerEngine& engine) {
   SuperviseVanished(engine.vanished_schedules, now_monotonic_ms);
   SuperviseVanished(engine.vanished_web_servers, now_monotonic_ms);
   platform::CurrentLauncher().CollectEnded();
+  // A quiet hour after a flood still gets its count.
+  ReportHeldBackEvents();
 }
 
 }  // namespace corvana

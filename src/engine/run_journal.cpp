@@ -7,6 +7,7 @@
 
 #include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
+#include "engine/run_slots.h"
 #include "environment/app_context.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -109,15 +110,14 @@ bool DueNow(WebServerDefinition record, const ClockReading& now) {
   return IsWebServerDue(record, now);
 }
 
+// As the tick launches one, waiting for a slot as it would.
 void Launch(SchedulerEngine& engine, ScheduleDefinition& record,
-            const ClockReading&, int64_t missed_s) {
-  LaunchSchedule(engine, record, missed_s);
+            const ClockReading& now, int64_t missed_s) {
+  RunDueSchedule(engine, record, now, missed_s);
 }
-// As the tick launches one: the update is recorded first.
 void Launch(SchedulerEngine& engine, WebServerDefinition& record,
             const ClockReading& now, int64_t missed_s) {
-  RecordUpdate(now, record);
-  LaunchWebServerUpdate(engine, record, missed_s);
+  RunDueWebServerUpdate(engine, record, now, missed_s);
 }
 
 RunKind KindOf(const ScheduleDefinition&) { return RunKind::kSchedule; }

@@ -1,7 +1,10 @@
 #include "logging/events.h"
 
 #include <initializer_list>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -22,9 +25,9 @@ constexpr EventTextEntry kEventTexts[] = {
 #include "event_texts.inc"
 };
 
-// Enough for every file of a large data folder; past it the set starts
-// afresh rather than grow with a user's rewrites.
-constexpr size_t kMaxRememberedDefinitions = 100000;
+// Per id, enough for every file of a large data folder; past it the set
+// starts afresh rather than grow with a user's rewrites.
+constexpr size_t kMaxRememberedFacts = 100000;
 constexpr int64_t kHourS = 3600;
 
 const char* KindName(RunKind kind) {
@@ -47,61 +50,109 @@ void Report(EventLevel level, uint32_t event_id,
       EventText(event_id, strings.data(), strings.size()));
 }
 
-// What the definition reports of this hour have seen.
-struct DefinitionReports {
-  std::mutex lock;
-  std::unordered_set<uint64_t> reported;
+// What is remembered of a fact: a broken file reports once until its
+// content changes, a refused nginx once until it is trusted again; any
+// other fault is new again in the next hour (a schedule that fails every
+// night reports every night).
+enum class FactMemory { kUntilForgotten, kHour };
+
+FactMemory MemoryOf(uint32_t event_id) {
+  return event_id == kEventDefinitionNotLoaded || event_id == kEventNginxRefused
+             ? FactMemory::kUntilForgotten
+             : FactMemory::kHour;
+}
+
+// What the reports of one id have seen in this hour.
+struct IdLimit {
   int64_t hour = -1;
   int sent = 0;
   int held_back = 0;
+  std::unordered_set<uint64_t> facts;
 };
 
-DefinitionReports& Definitions() {
-  static DefinitionReports* reports = new DefinitionReports;
-  return *reports;
+struct HeldBack {
+  uint32_t event_id;
+  int count;
+};
+
+struct EventLimits {
+  std::mutex lock;
+  std::map<uint32_t, IdLimit> by_id;
+
+  // The counts held back in the hours that are over; each id starts `hour`.
+  std::vector<HeldBack> TakeOverdue(int64_t hour) {
+    std::vector<HeldBack> overdue;
+    for (auto& [event_id, limit] : by_id) {
+      if (limit.hour == hour) continue;
+      if (limit.held_back != 0) overdue.push_back({event_id, limit.held_back});
+      limit.hour = hour;
+      limit.sent = 0;
+      limit.held_back = 0;
+      if (MemoryOf(event_id) == FactMemory::kHour) limit.facts.clear();
+    }
+    return overdue;
+  }
+};
+
+EventLimits& Limits() {
+  static EventLimits* limits = new EventLimits;
+  return *limits;
 }
 
 int64_t CurrentHour() { return platform::CurrentClock().NowSeconds() / kHourS; }
 
-// The held-back count of an hour that is over; 0 while it runs.
-int TakeHeldBack(DefinitionReports& reports, int64_t hour) {
-  if (hour == reports.hour) return 0;
-  const int held_back = reports.held_back;
-  reports.hour = hour;
-  reports.sent = 0;
-  reports.held_back = 0;
-  return held_back;
+void ReportHeld(const std::vector<HeldBack>& overdue) {
+  for (const HeldBack& held : overdue) {
+    if (held.event_id == kEventDefinitionNotLoaded) {
+      Report(EventLevel::kWarning, kEventDefinitionsHeldBack,
+             {std::to_string(held.count)});
+    } else {
+      Report(EventLevel::kWarning, kEventEventsHeldBack,
+             {std::to_string(held.count), std::to_string(held.event_id)});
+    }
+  }
 }
 
-void ReportHeld(int held_back) {
-  if (held_back == 0) return;
-  Report(EventLevel::kWarning, kEventDefinitionsHeldBack,
-         {std::to_string(held_back)});
-}
-
-// FNV-1a over the name, a zero byte no name holds, and the content.
-uint64_t DefinitionKey(const std::string& file_name, std::string_view content) {
+// FNV-1a over the parts, each followed by a zero byte no name holds.
+template <class Parts>
+uint64_t FactKey(const Parts& parts) {
   uint64_t key = 14695981039346656037ull;
-  for (const std::string_view part : {std::string_view(file_name),
-                                      std::string_view("", 1), content}) {
+  for (const std::string_view part : parts) {
     for (const char c : part) {
       key = (key ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
+    key *= 1099511628211ull;
   }
   return key;
 }
 
-// nginx is judged before every command: at the start, at each reload that
-// starts it and at both quits of a stop. One refusal is one fact until nginx
-// is trusted again or the reason changes.
-struct NginxRefusal {
-  std::mutex lock;
-  std::string key;
-};
+// Whether the fact goes out now: new, and within its id's hour.
+bool Admit(uint32_t event_id, uint64_t fact) {
+  EventLimits& limits = Limits();
+  std::vector<HeldBack> overdue;
+  bool send = false;
+  {
+    std::lock_guard<std::mutex> guard(limits.lock);
+    IdLimit& limit = limits.by_id[event_id];
+    overdue = limits.TakeOverdue(CurrentHour());
+    if (limit.facts.size() >= kMaxRememberedFacts) limit.facts.clear();
+    if (limit.facts.insert(fact).second) {
+      send = limit.sent < kEventsPerHour;
+      ++(send ? limit.sent : limit.held_back);
+    }
+  }
+  ReportHeld(overdue);
+  return send;
+}
 
-NginxRefusal& LastNginxRefusal() {
-  static NginxRefusal* last = new NginxRefusal;
-  return *last;
+// A warning or an error: `fact` names what it reports (by default its
+// strings).
+void ReportLimited(EventLevel level, uint32_t event_id,
+                   std::initializer_list<std::string> raw_strings,
+                   std::optional<uint64_t> fact = std::nullopt) {
+  if (Admit(event_id, fact.value_or(FactKey(raw_strings)))) {
+    Report(level, event_id, raw_strings);
+  }
 }
 
 }  // namespace
@@ -137,29 +188,22 @@ void ReportEngineStopped() {
 
 void ReportAnalyzerNotStarted(RunKind kind, const std::string& id,
                               const std::string& cause) {
-  Report(EventLevel::kError, kEventAnalyzerNotStarted,
-         {KindName(kind), id, cause});
+  ReportLimited(EventLevel::kError, kEventAnalyzerNotStarted,
+                {KindName(kind), id, cause});
 }
 
 void ReportNginxRefused(const std::string& path, const std::string& reason) {
-  {
-    NginxRefusal& last = LastNginxRefusal();
-    std::lock_guard<std::mutex> guard(last.lock);
-    std::string key = path + '\n' + reason;
-    if (key == last.key) return;
-    last.key = std::move(key);
-  }
-  Report(EventLevel::kError, kEventNginxRefused, {path, reason});
+  ReportLimited(EventLevel::kError, kEventNginxRefused, {path, reason});
 }
 
 void ForgetNginxRefusal() {
-  NginxRefusal& last = LastNginxRefusal();
-  std::lock_guard<std::mutex> guard(last.lock);
-  last.key.clear();
+  EventLimits& limits = Limits();
+  std::lock_guard<std::mutex> guard(limits.lock);
+  limits.by_id[kEventNginxRefused].facts.clear();
 }
 
 void ReportEndedAtLimit(RunKind kind, const std::string& id) {
-  Report(EventLevel::kError, kEventEndedAtLimit, {KindName(kind), id});
+  ReportLimited(EventLevel::kError, kEventEndedAtLimit, {KindName(kind), id});
 }
 
 void ReportMissedStartRun(RunKind kind, const std::string& id,
@@ -169,52 +213,45 @@ void ReportMissedStartRun(RunKind kind, const std::string& id,
 }
 
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code) {
-  Report(EventLevel::kWarning, kEventRunFailed,
-         {KindName(kind), id, std::to_string(exit_code)});
+  ReportLimited(EventLevel::kWarning, kEventRunFailed,
+                {KindName(kind), id, std::to_string(exit_code)});
 }
 
 void ReportLocalTimeUnreadable() {
-  Report(EventLevel::kError, kEventLocalTimeUnreadable, {});
+  ReportLimited(EventLevel::kError, kEventLocalTimeUnreadable, {});
 }
 
 void ReportHomePathFallback(const std::string& home, const std::string& reason,
                             const std::string& used) {
-  Report(EventLevel::kError, kEventHomePathFallback,
-         {home, reason, used.empty() ? "the current directory" : used});
+  ReportLimited(EventLevel::kError, kEventHomePathFallback,
+                {home, reason, used.empty() ? "the current directory" : used});
 }
 
 void ReportLogNotOpened(const std::string& path, const std::string& cause) {
-  Report(EventLevel::kError, kEventLogNotOpened, {path, cause});
+  ReportLimited(EventLevel::kError, kEventLogNotOpened, {path, cause});
 }
 
 void ReportDefinitionNotLoaded(const std::string& file_name,
                                std::string_view content) {
-  DefinitionReports& reports = Definitions();
-  int held_back = 0;
-  bool send = false;
-  {
-    std::lock_guard<std::mutex> guard(reports.lock);
-    held_back = TakeHeldBack(reports, CurrentHour());
-    if (reports.reported.size() >= kMaxRememberedDefinitions) {
-      reports.reported.clear();
-    }
-    if (reports.reported.insert(DefinitionKey(file_name, content)).second) {
-      send = reports.sent < kDefinitionEventsPerHour;
-      ++(send ? reports.sent : reports.held_back);
-    }
-  }
-  ReportHeld(held_back);
-  if (send) Report(EventLevel::kWarning, kEventDefinitionNotLoaded, {file_name});
+  const std::string_view parts[] = {file_name, content};
+  ReportLimited(EventLevel::kWarning, kEventDefinitionNotLoaded, {file_name},
+                FactKey(parts));
 }
 
-void ReportHeldBackDefinitions() {
-  DefinitionReports& reports = Definitions();
-  int held_back = 0;
+void ReportHeldBackEvents() {
+  EventLimits& limits = Limits();
+  std::vector<HeldBack> overdue;
   {
-    std::lock_guard<std::mutex> guard(reports.lock);
-    held_back = TakeHeldBack(reports, CurrentHour());
+    std::lock_guard<std::mutex> guard(limits.lock);
+    overdue = limits.TakeOverdue(CurrentHour());
   }
-  ReportHeld(held_back);
+  ReportHeld(overdue);
+}
+
+void ForgetReportedEvents() {
+  EventLimits& limits = Limits();
+  std::lock_guard<std::mutex> guard(limits.lock);
+  limits.by_id.clear();
 }
 
 }  // namespace corvana

@@ -17,10 +17,14 @@ enum class RunKind { kSchedule, kWebServerUpdate, kServe };
 // SymbolicName (MSG_ENGINE_STARTED) into a constant (kEventEngineStarted).
 #include "event_ids.inc"
 
-// A broken file must not report at every reload, nor a user flood the
-// system's log by rewriting files: each file and content once, and at most
-// this many per hour of the clock; the rest are counted and reported as one.
-inline constexpr int kDefinitionEventsPerHour = 20;
+// Users cause most warnings and errors (a broken file, a failing run, a
+// refused nginx), and must not flood the system's log with them: each
+// warning or error reports a fact once (a broken file until its content
+// changes, a refused nginx until it is trusted again, any other fact once
+// per clock hour), and each id at most this many times per clock hour. The
+// rest are counted and reported as one event once that hour is over: 2002
+// for definitions, 2004 for the others.
+inline constexpr int kEventsPerHour = 20;
 
 void ReportEngineStarted(const std::string& version, const std::string& home,
                          size_t schedules, size_t web_servers);
@@ -44,9 +48,11 @@ void ReportLogNotOpened(const std::string& path, const std::string& cause);
 // reports again.
 void ReportDefinitionNotLoaded(const std::string& file_name,
                                std::string_view content);
-// At the end of a load: how many the hour's bound held back, once that
-// hour is over.
-void ReportHeldBackDefinitions();
+// At every load and supervision pass: how many the bound held back in
+// each hour that is over.
+void ReportHeldBackEvents();
+// Starts every count afresh, as a new process would; for tests.
+void ForgetReportedEvents();
 
 // The events' text with the strings put in, as syslog shows it; empty for
 // an id that has none.

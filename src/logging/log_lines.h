@@ -17,6 +17,9 @@ inline constexpr char kStillActive[] = "Error: The process is still active, id: 
 inline constexpr char kRunningServe[] = "Running serve service";
 inline constexpr char kServeStarted[] = "Successful run serve service";
 inline constexpr char kServeFailed[] = "Error: Failed to run serve service";
+// Due while every analyzer slot is taken: the run starts, with the lines
+// above, once another ends. The id follows.
+inline constexpr char kWaitingForSlot[] = "Waiting for a free analyzer slot, id: ";
 
 // Supervision; the id or the counter's value follows.
 inline constexpr char kTerminated[] = "Terminate Process, id: ";

@@ -9,6 +9,7 @@
 #include <memory>
 #include <system_error>
 
+#include "logging/events.h"
 #include "platform/seams.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
@@ -21,6 +22,7 @@ namespace {
 class FolderPerTest : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo&) override {
+    corvana::ForgetReportedEvents();  // nor the events another reported
     folder_ = std::make_unique<corvana::testing::TempDir>();
     std::error_code ignored;
     std::filesystem::current_path(folder_->path(), ignored);

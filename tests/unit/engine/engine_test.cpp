@@ -463,6 +463,40 @@ TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {
   EXPECT_EQ(LogCount("Successful run webserver update, id: Site"), 2);
 }
 
+// Beyond the cap (one slot kept for the serve run) a due run waits and
+// starts as a child ends: in due order (web server W fell due before
+// schedule C), after its window, through a reload, and an interval counts
+// from the real start. Below it, nothing waits.
+TEST_F(EngineTest, RunsBeyondTheCapWaitAndStartInDueOrder) {
+  for (const auto& [max_runs, waits] : {std::pair{16, 0}, std::pair{3, 2}}) {
+    SCOPED_TRACE(max_runs);
+    clock_.Set(testing::LocalSeconds(2026, 12, 7, 3, 29, 50));
+    std::filesystem::remove(home_ / "W.webserver");
+    for (const char* name : {"A", "B", "C"}) {
+      Write(name + std::string(".schedule"), ScheduleText(2, 3, 30, 10 * (name[0] - 'A')));
+    }
+    SetCounter(1);
+    Start().max_runs = max_runs;
+    RunFor(25);
+    Write("W.webserver", IntervalWebServerText(1));
+    SetCounter(2);
+    RunFor(8);
+    SetCounter(3);  // a reload while both wait
+    RunFor(5);
+    const int64_t freed_s = clock_.NowSeconds();
+    for (int round = 0; round < 2; ++round) {
+      for (const auto& [child, status] : launcher_.children) launcher_.Finish(child, 0);
+      RunFor(5);
+    }
+    EXPECT_EQ(Commands(), (std::vector<std::string>{
+                              "\"Ravo.exe\" -_scheduleA", "\"Ravo.exe\" -_scheduleB",
+                              "\"Ravo.exe\" -_webserverW", "\"Ravo.exe\" -_scheduleC"}));
+    EXPECT_EQ(LogCount("Waiting for a free analyzer slot, id: C"), waits / 2);
+    EXPECT_EQ(LogCount("Waiting for a free analyzer slot, id: W"), waits / 2);
+    EXPECT_EQ(engine_->web_servers[0].last_update_s >= freed_s, waits > 0);
+  }
+}
+
 class ServeTest : public EngineTest {
  protected:
   int Serves() {

@@ -124,17 +124,60 @@ TEST_F(EventsTest, BrokenDefinitionsAreReportedOncePerContentAndBoundedPerHour) 
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].level, EventLevel::kWarning);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"Broken.schedule"});
-  for (int i = 1; i <= kDefinitionEventsPerHour + 4; ++i) {
+  for (int i = 1; i <= kEventsPerHour + 4; ++i) {
     testing::WriteFile(Home() / "Broken.schedule", "FormatVersion=2.0\n" + std::to_string(i));
     LoadSchedules(HomeFolder(), &list);
   }
-  EXPECT_EQ(testing::RecordedEvents().Take().size(), size_t(kDefinitionEventsPerHour) - 1);
+  EXPECT_EQ(testing::RecordedEvents().Take().size(), size_t(kEventsPerHour) - 1);
   clock_.Advance(3600);
   LoadSchedules(HomeFolder(), &list);
   events = testing::RecordedEvents().Take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, kEventDefinitionsHeldBack);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"5"});
+}
+
+// Every warning and error, flooded with new facts, each given twice: an id
+// sends its hour's share and counts the rest into one event once the hour
+// is over. A refusal that flips with nginx trusted in between is bounded
+// the same way.
+TEST_F(EventsTest, EveryWarningAndErrorIsBoundedPerIdAndHour) {
+  const auto n = [](int i) { return std::to_string(i); };
+  const struct {
+    uint32_t id;
+    std::function<void(int)> report;
+    uint32_t held_back_id;
+    const char* held_back;
+  } cases[] = {
+      {kEventDefinitionNotLoaded, [&](int i) { ReportDefinitionNotLoaded("D.schedule", n(i)); },
+       kEventDefinitionsHeldBack, "10"},
+      {kEventRunFailed, [&](int i) { ReportRunFailed(RunKind::kWebServerUpdate, n(i), 3); },
+       kEventEventsHeldBack, "10"},
+      {kEventAnalyzerNotStarted, [&](int i) { ReportAnalyzerNotStarted(RunKind::kSchedule, n(i), "x"); },
+       kEventEventsHeldBack, "10"},
+      {kEventNginxRefused,
+       [](int i) { ReportNginxRefused("nginx.exe", i % 2 ? "is a link" : "is a folder"); ForgetNginxRefusal(); },
+       kEventEventsHeldBack, "40"},
+      {kEventEndedAtLimit, [&](int i) { ReportEndedAtLimit(RunKind::kSchedule, n(i)); },
+       kEventEventsHeldBack, "10"},
+      {kEventLogNotOpened, [&](int i) { ReportLogNotOpened(n(i), "x"); }, kEventEventsHeldBack, "10"},
+  };
+  int64_t hour_s = testing::LocalSeconds(2030, 1, 1, 0, 0, 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    clock_.Set(hour_s += 7200);
+    testing::RecordedEvents().Take();
+    for (int i = 0; i < 30; ++i) c.report(i), c.report(i);
+    std::vector<RecordedEvent> events = testing::RecordedEvents().Take();
+    EXPECT_EQ(events.size(), size_t(kEventsPerHour));
+    EXPECT_TRUE(std::all_of(events.begin(), events.end(), [&](const RecordedEvent& e) { return e.id == c.id; }));
+    clock_.Advance(3600);
+    ReportHeldBackEvents();
+    events = testing::RecordedEvents().Take();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, c.held_back_id);
+    EXPECT_EQ(events[0].strings[0], c.held_back);
+  }
 }
 
 }  // namespace
