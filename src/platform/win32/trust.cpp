@@ -57,8 +57,7 @@ std::vector<BYTE> ProcessUser() {
   return user;
 }
 
-bool IsTrustedSid(PSID sid,
-                  ServiceAccount account = ServiceAccount::kThisProcess) {
+bool IsTrustedSid(PSID sid, ServiceAccount account) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
   if (IsWellKnownSid(sid, WinLocalSystemSid) ||
       IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
@@ -97,7 +96,10 @@ DWORD FileRights(ACCESS_MASK mask) {
 
 // Deny entries are not credited: an allow entry to another account is
 // enough to refuse. Entries that only pass on to children do not apply.
-TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
+// An entry for the caller's own account counts only when the caller is the
+// service: `schedules` asks as a user on the service's behalf.
+TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object,
+                      ServiceAccount account) {
   const TrustVerdict broken = object == TrustedObject::kHome
                                   ? TrustVerdict::kRemovable
                                   : TrustVerdict::kChangeable;
@@ -115,7 +117,7 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
     const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
     if ((FileRights(allowed->Mask) & ForbiddenRights(object)) != 0 &&
-        !IsTrustedSid(sid)) {
+        !IsTrustedSid(sid, account)) {
       return broken;
     }
   }
@@ -123,9 +125,9 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
 }
 
 TrustVerdict JudgeDescriptor(PSID owner, const ACL* dacl, TrustedObject object,
-                             ServiceAccount account = ServiceAccount::kThisProcess) {
+                             ServiceAccount account) {
   if (!IsTrustedSid(owner, account)) return TrustVerdict::kWrongOwner;
-  return JudgeAcl(dacl, object);
+  return JudgeAcl(dacl, object, account);
 }
 
 // The folders are held sharing reads and writes, so that users go on
@@ -332,7 +334,8 @@ TrustResult CheckProgramTrust(const std::string& home,
 }
 
 TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
-                                         TrustedObject object) {
+                                         TrustedObject object,
+                                         ServiceAccount account) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
           sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
@@ -345,7 +348,7 @@ TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
   GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
   const TrustVerdict verdict =
-      JudgeDescriptor(owner, present ? dacl : nullptr, object);
+      JudgeDescriptor(owner, present ? dacl : nullptr, object, account);
   LocalFree(descriptor);
   return verdict;
 }

@@ -321,6 +321,30 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
         << c.sddl << " as " << static_cast<int>(c.object);
   }
 }
+
+// `schedules` runs as its caller and judges for the service: an entry that
+// lets the caller change the program credits the caller, not the system.
+TEST(SecurityDescriptorTest, TheCallersOwnEntryIsNotTrustedForTheSystem) {
+  using platform::TrustedObject;
+  using platform::TrustVerdict;
+  HANDLE token = nullptr;
+  BYTE user[256];
+  DWORD size = 0;
+  char* self = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+              ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &self));
+  const std::string sddl = std::string("O:SYD:(A;;FA;;;SY)(A;;FA;;;") + self + ")";
+  for (const auto& [object, verdict] : {std::pair{TrustedObject::kFile, TrustVerdict::kChangeable},
+                                        {TrustedObject::kFolder, TrustVerdict::kChangeable},
+                                        {TrustedObject::kHome, TrustVerdict::kRemovable}}) {
+    EXPECT_EQ(platform::JudgeSecurityDescriptorText(sddl, object), TrustVerdict::kTrusted);
+    EXPECT_EQ(platform::JudgeSecurityDescriptorText(sddl, object, platform::ServiceAccount::kSystem),
+              verdict);
+  }
+  LocalFree(self);
+  CloseHandle(token);
+}
 #endif
 
 }  // namespace
