@@ -36,10 +36,11 @@ bool HoldFolder(const std::string& path, HeldFolder* held) {
   if (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) {
     folder.pop_back();
   }
-  held->handle().Reset(CreateFileA(
-      folder.c_str(), GENERIC_READ | FILE_TRAVERSE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // Attributes alone: no other program's share mode or oplock refuses it.
+  const NtOpened opened =
+      NtOpen(nullptr, folder, FILE_READ_ATTRIBUTES,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0);
+  held->handle().Reset(opened.handle);
   held->handle().path = held->IsOpen() ? path : std::string();
   return held->IsOpen();
 }

@@ -9,6 +9,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "platform/win32/nt_file.h"
 #include "platform/win32/security_descriptor.h"
 #endif
 
@@ -250,6 +251,44 @@ TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
     EXPECT_EQ(lines.back(), "Webserver command error");
   }
   LocalFree(descriptor);
+}
+
+// Wine grants no oplocks: a stand-in answers as Windows does for an open
+// whose oplock is being broken (a handle, and a success status that says
+// so) wherever the open's name ends in `breaking`, or for every open by id.
+std::wstring breaking;
+LONG NTAPI BreakingNtCreateFile(PHANDLE handle, ACCESS_MASK access,
+                                POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK io,
+                                PLARGE_INTEGER size, ULONG file_attributes,
+                                ULONG share, ULONG disposition, ULONG options,
+                                PVOID ea, ULONG ea_length) {
+  static const auto system = reinterpret_cast<platform::NtCreateFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  const LONG status = system(handle, access, attributes, io, size, file_attributes,
+                             share, disposition, options, ea, ea_length);
+  const std::wstring name(attributes->ObjectName->Buffer,
+                          attributes->ObjectName->Length / sizeof(wchar_t));
+  const bool by_id = (options & FILE_OPEN_BY_FILE_ID) != 0;
+  const bool match = by_id ? breaking.empty()
+                           : !breaking.empty() && name.ends_with(breaking);
+  return status == 0 && match ? 0x108 : status;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+}
+
+TEST_F(NginxTrustTest, AnOplockBeingBrokenIsNotWaitedForButTriedAgain) {
+  testing::WriteFile(Folder() / "x.dll", "");
+  const std::pair<std::wstring, std::string> cases[] = {
+      {L"\\webserver\\nginx.exe", "is held open by another program"},
+      {L"\\webserver", "is held open by another program"},
+      {L"", "would load 'x.dll', which is held open by another program"}};
+  platform::SetNtCreateFile(&BreakingNtCreateFile);
+  for (const auto& [name, reason] : cases) {
+    breaking = name;
+    const NginxTrust trust = CheckNginxTrust(home_, kService);
+    EXPECT_TRUE(trust.in_use);
+    EXPECT_EQ(trust.reason, reason);
+  }
+  platform::SetNtCreateFile(nullptr);
+  EXPECT_TRUE(CheckNginxTrust(home_, kService).trusted);
 }
 
 // The rights decision over descriptors as an installer, a default data
