@@ -253,6 +253,23 @@ TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
   LocalFree(descriptor);
 }
 
+// A user who opens nginx.exe sharing nothing keeps it from running, and
+// the log says so; once let go, the next start runs it.
+TEST_F(NginxTrustTest, AnNginxHeldWithoutSharingIsRefusedUntilLetGo) {
+  HANDLE user = CreateFileA(Nginx().c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(user, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
+  EXPECT_TRUE(NginxStartDeferred());
+  const auto lines = testing::LogLines();
+  EXPECT_EQ(lines[lines.size() - 2],
+            "nginx.exe not started: " + Nginx() + " is held open by another program");
+  CloseHandle(user);
+  EXPECT_TRUE(WebServerCommand(NginxCommand::kStart));
+  EXPECT_FALSE(NginxStartDeferred());
+  EXPECT_EQ(launcher_.detached.size(), 1u);
+}
+
 // Wine grants no oplocks: a stand-in answers as Windows does for an open
 // whose oplock is being broken (a handle, and a success status that says
 // so) wherever the open's name ends in `breaking`, or for every open by id.

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "environment/app_context.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process.h"
 #include "platform/seams.h"
@@ -89,6 +91,39 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
     EXPECT_EQ(lines[lines.size() - 2].rfind("\"" + Nginx() + "\"", 0), 0u);
     EXPECT_EQ(lines.back(), "Webserver command error");
   }
+}
+
+// Windows may hold the creation of nginx.exe's process for as long as
+// another program keeps an oplock on it: the command goes on after the
+// bound, saying so, and leaves the creation to finish on its own.
+TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
+  struct StalledLauncher final : platform::SystemLauncher {
+    bool StartDetached(const platform::ProcessStart&) override {
+      let_go.wait();
+      return true;
+    }
+    std::promise<void> release;
+    std::shared_future<void> let_go = release.get_future().share();
+  } stalled;
+  struct LeapingClock final : platform::Clock {  // a second a reading
+    int64_t NowSeconds() override { return platform::SystemNowSeconds(); }
+    int64_t MonotonicMs() override { return ms += 1000; }
+    void SleepMs(int) override {}
+    int64_t ms = 0;
+  } clock;
+  platform::SetLauncher(&stalled);
+  platform::SetClock(&clock);
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kQuit));  // the stop's: no second wait
+  platform::SetClock(nullptr);
+  const auto lines = LogLines(LogHeader::kDropped);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[lines.size() - 5],
+            "nginx.exe still being started, not waited for: \"" + Nginx() + "\"");
+  EXPECT_EQ(lines[lines.size() - 2],
+            "nginx.exe not started: " + Nginx() + " is still being started by an earlier command");
+  stalled.release.set_value();
+  EXPECT_TRUE(Eventually([] { return WebServerCommand(NginxCommand::kQuit); }));
 }
 
 TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
