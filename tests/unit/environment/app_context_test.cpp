@@ -3,9 +3,7 @@
 #include <filesystem>
 #include <functional>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -155,27 +153,6 @@ TEST(AppContextTest, AnUntrustedDataFolderIsNotUsed) {
     EXPECT_EQ(lines[1], "HomePath not used: " + (common / "Corvana").string() +
                             "/ " + c.reason);
   }
-}
-#endif
-
-#ifdef _WIN32
-// A user may open the data folder sharing nothing before the service
-// starts: the service still works in it, and its log lands there.
-TEST(AppContextTest, AShareNothingHandleOnTheDataFolderDoesNotPushTheServiceOut) {
-  TempDir dir;
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir.path());
-  const fs::path home = dir.path() / "common" / "Corvana";
-  fs::create_directories(home);
-  HANDLE user = CreateFileA(home.string().c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(user, INVALID_HANDLE_VALUE);
-  testing::InitContextAt((dir.path() / "common").string());
-  fs::current_path(previous);
-  CloseHandle(user);
-  EXPECT_EQ(GetAppContext()->HomePath, home.string() + "\\");
-  EXPECT_EQ(testing::FileLines(home / kLogFileName).size(), 1u);
-  EXPECT_FALSE(fs::exists(dir.path() / kLogFileName));
 }
 #endif
 
