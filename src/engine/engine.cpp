@@ -90,7 +90,9 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
          [names](std::vector<WebServerDefinition>* list) {
            LoadWebServers(HomeFolder(), list, names);
          });
-  if (!engine.web_servers_started && !engine.web_servers.empty()) {
+  // A start that found nginx's files held elsewhere is tried again.
+  if (!engine.web_servers.empty() &&
+      (!engine.web_servers_started || NginxStartDeferred())) {
     engine.web_servers_started = true;
     WriteTimestampedLog(log_line::kStartWebServers);
     WebServerCommand(NginxCommand::kStart);

@@ -60,6 +60,9 @@ inline constexpr char kServiceShutdown[] = "Service: Shutdown.";
 
 // nginx; the refused path and the reason follow kNginxRefused.
 inline constexpr char kNginxRefused[] = "nginx.exe not started: ";
+// Its process not created within the bound; the command line follows.
+inline constexpr char kNginxStartPending[] =
+    "nginx.exe still being started, not waited for: ";
 inline constexpr char kWebServerCommandSucceeded[] = "Webserver command successfully";
 inline constexpr char kWebServerCommandFailed[] = "Webserver command error";
 

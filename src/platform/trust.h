@@ -24,13 +24,17 @@ enum class TrustVerdict {
   // owned by an untrusted account, or changeable by another account.
   kLoadsUntrusted,
   kCannotCheck,  // an OS call failed; `detail` names it
+  // Another program holds it open without sharing it, or an oplock on it is
+  // being broken: not now, worth asking again later (Windows only).
+  kInUse,
 };
 
 struct TrustResult {
   TrustVerdict verdict = TrustVerdict::kCannotCheck;
   // The failing OS call and its native error code, for kCannotCheck.
   std::string detail;
-  // The name of the entry, for kLoadsUntrusted.
+  // The name of the entry, for kLoadsUntrusted, and for kInUse when it is
+  // an entry beside the program that is held.
   std::string entry;
 };
 

@@ -20,6 +20,8 @@ std::string TrustReason(const TrustResult& result) {
       return "can be moved away by non-administrators";
     case TrustVerdict::kLoadsUntrusted:
       return "would load a file that non-administrators own or can change";
+    case TrustVerdict::kInUse:
+      return "is held open by another program";
     case TrustVerdict::kCannotCheck:
       break;
   }

@@ -7,6 +7,10 @@ namespace {
 
 // The entry's name is a user's bytes: each writer escapes them.
 std::string ReasonFor(const platform::TrustResult& result) {
+  if (result.verdict == platform::TrustVerdict::kInUse && !result.entry.empty()) {
+    return "would load '" + result.entry + "', which " +
+           platform::TrustReason(result);
+  }
   if (result.verdict != platform::TrustVerdict::kLoadsUntrusted) {
     return platform::TrustReason(result);
   }
@@ -30,6 +34,7 @@ NginxTrust CheckNginxTrust(const std::string& home_path,
       home_path, kNginxFolder, kNginxProgram, account, held);
   trust.present = result.verdict != platform::TrustVerdict::kMissing;
   trust.trusted = result.verdict == platform::TrustVerdict::kTrusted;
+  trust.in_use = result.verdict == platform::TrustVerdict::kInUse;
   trust.reason = ReasonFor(result);
   return trust;
 }

@@ -17,6 +17,9 @@ std::string NginxPath(const std::string& home_path);
 struct NginxTrust {
   bool present = false;  // nginx.exe and its folder exist
   bool trusted = false;  // it would be started
+  // Not now: another program holds one of the files open without sharing
+  // it, or an oplock on one is being broken.
+  bool in_use = false;
   // Why it would not be started, as the log line gives it after the path;
   // empty when trusted.
   std::string reason;

@@ -1,7 +1,14 @@
 #include "webserver/webserver_control.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "environment/app_context.h"
 #include "logging/log.h"
@@ -30,13 +37,81 @@ platform::ProcessStart NginxStart(const std::string& home_path,
   return start;
 }
 
-// Started tracked, so that it can be watched, and released either way: one
-// still running is reaped later. The wait is measured, not counted in
-// slices: a 5 ms sleep takes a whole timer tick on Windows, about 15.6 ms.
-bool StartAndWait(const platform::ProcessStart& start, int wait_ms) {
-  platform::ProcessLauncher& launcher = platform::CurrentLauncher();
-  const platform::ProcessHandle child = launcher.Start(start).process;
-  if (child == 0) return false;
+// Windows creates the process opening nginx.exe with no way to decline
+// another program's oplock on it, and would wait as long as that program
+// wants: the process is created on a thread of its own, and the engine, or
+// the stop, waits for it only as long as the stop's wait hint.
+constexpr int kCreateBoundMs = 3000;
+constexpr auto kCreatePoll = std::chrono::milliseconds(20);
+
+// Set while a start was refused because another program held one of its
+// files: the engine tries again at its next reload.
+std::atomic<bool> start_deferred{false};
+
+// Set while a creation that was not waited for has not returned: the next
+// command would wait on the same file, so it is not tried, and the stop's
+// quits together wait no longer than one bound.
+std::atomic<bool> creation_stuck{false};
+constexpr char kStillBeingStarted[] = "is still being started by an earlier command";
+
+// One creation, shared by the waiting caller and the creating thread. The
+// held handles live as long as the creation does.
+struct Creation {
+  platform::ProcessLauncher* launcher = nullptr;
+  platform::HeldProgram held;
+  platform::ProcessStart start;
+  bool tracked = false;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool done = false;
+  bool created = false;
+  bool abandoned = false;  // the caller went on: the thread lets the child go
+  platform::ProcessHandle child = 0;
+};
+
+void Create(const std::shared_ptr<Creation>& creation) {
+  platform::ProcessHandle child = 0;
+  bool created = false;
+  if (creation->tracked) {
+    child = creation->launcher->Start(creation->start).process;
+    created = child != 0;
+  } else {
+    created = !creation->launcher->StartDetached(creation->start).failed();
+  }
+  std::lock_guard<std::mutex> guard(creation->lock);
+  creation->done = true;
+  creation->created = created;
+  creation->child = child;
+  if (creation->abandoned) {
+    if (child != 0) creation->launcher->Release(child);
+    creation_stuck.store(false);
+  }
+  creation->changed.notify_all();
+}
+
+// Whether the process was created within the bound, read on the clock
+// seam between waits; one still being created is left to its thread.
+bool AwaitCreation(Creation& creation) {
+  platform::Clock& clock = platform::CurrentClock();
+  const int64_t until_ms = clock.MonotonicMs() + kCreateBoundMs;
+  std::unique_lock<std::mutex> guard(creation.lock);
+  while (!creation.changed.wait_for(guard, kCreatePoll,
+                                    [&] { return creation.done; })) {
+    if (clock.MonotonicMs() >= until_ms) {
+      creation.abandoned = true;
+      creation_stuck.store(true);
+      WriteLog(log_line::kNginxStartPending + creation.start.command_line);
+      return false;
+    }
+  }
+  return creation.created;
+}
+
+// Released either way: one still running is reaped later. The wait is
+// measured, not counted in slices: a 5 ms sleep takes a whole timer tick on
+// Windows, about 15.6 ms.
+void AwaitExit(platform::ProcessLauncher& launcher,
+               platform::ProcessHandle child, int wait_ms) {
   platform::Clock& clock = platform::CurrentClock();
   const int64_t until_ms = clock.MonotonicMs() + wait_ms;
   while (clock.MonotonicMs() < until_ms) {
@@ -44,28 +119,47 @@ bool StartAndWait(const platform::ProcessStart& start, int wait_ms) {
     clock.SleepMs(kWaitSliceMs);
   }
   launcher.Release(child);
-  return true;
 }
 
-// The folder lies in the users' data folder, and nginx runs as the system:
-// a program anybody else could have placed there is not run. The checked
-// handles stay open until the process exists.
-bool StartIfTrusted(const std::string& home_path, platform::ProcessStart start,
-                    int wait_ms) {
-  platform::HeldProgram held;
-  const NginxTrust trust = CheckNginxTrust(
-      home_path, platform::ServiceAccount::kThisProcess, &held);
-  start.held = &held;
-  if (trust.trusted) {
-    ForgetNginxRefusal();
-    return wait_ms > 0 ? StartAndWait(start, wait_ms)
-                       : !platform::CurrentLauncher().StartDetached(start).failed();
-  }
+void Refuse(const NginxTrust& trust, NginxCommand command) {
+  if (command == NginxCommand::kStart && trust.in_use) start_deferred.store(true);
   if (trust.present) {
     WriteLog(log_line::kNginxRefused + trust.path + " " + trust.reason);
     ReportNginxRefused(trust.path, trust.reason);
   }
-  return false;
+}
+
+// The folder lies in the users' data folder, and nginx runs as the system:
+// a program anybody else could have placed there is not run. The checked
+// handles stay open until the process exists. With `wait_ms`, started
+// tracked, so that its end can be awaited.
+bool StartIfTrusted(const std::string& home_path, NginxCommand command,
+                    int wait_ms) {
+  auto creation = std::make_shared<Creation>();
+  const NginxTrust trust = CheckNginxTrust(
+      home_path, platform::ServiceAccount::kThisProcess, &creation->held);
+  if (!trust.trusted) {
+    Refuse(trust, command);
+    return false;
+  }
+  ForgetNginxRefusal();
+  if (command == NginxCommand::kStart) start_deferred.store(false);
+  creation->launcher = &platform::CurrentLauncher();
+  creation->start = NginxStart(home_path, command);
+  creation->start.held = &creation->held;
+  creation->tracked = wait_ms > 0;
+  if (creation_stuck.load()) {
+    WriteLog(log_line::kNginxRefused + trust.path + " " + kStillBeingStarted);
+    return false;
+  }
+  try {
+    std::thread(Create, creation).detach();
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had: as a process that was not created
+  }
+  if (!AwaitCreation(*creation)) return false;
+  if (creation->child != 0) AwaitExit(*creation->launcher, creation->child, wait_ms);
+  return true;
 }
 
 }  // namespace
@@ -77,9 +171,8 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   // written, and an empty one would run nginx.exe relative to the current
   // directory. Logging is switched on last, once the folders are fixed.
   if (context == nullptr || !context->logging_enabled.load()) return false;
-  const platform::ProcessStart start = NginxStart(context->HomePath, command);
-  WriteLog(start.command_line);
-  const bool started = StartIfTrusted(context->HomePath, start, wait_ms);
+  WriteLog(NginxStart(context->HomePath, command).command_line);
+  const bool started = StartIfTrusted(context->HomePath, command, wait_ms);
   if (started) {
     WriteLog(log_line::kWebServerCommandSucceeded);
   } else {
@@ -87,5 +180,7 @@ bool WebServerCommand(NginxCommand command, int wait_ms) {
   }
   return started;
 }
+
+bool NginxStartDeferred() { return start_deferred.load(); }
 
 }  // namespace corvana

@@ -11,6 +11,13 @@ enum class NginxCommand { kStart = 0, kQuit = 1 };
 // application context exists and has been fully set up.
 // With `wait_ms`, returns only once that nginx.exe has ended (or the time
 // has passed): a quit still on its way would stop an nginx started next.
+// The process is created on a thread of its own: when that takes longer
+// than the stop's wait hint (Windows waits on another program's oplock on
+// nginx.exe), the command logs so, gives false and leaves it to that thread.
 bool WebServerCommand(NginxCommand command, int wait_ms = 0);
+
+// Whether the last start was refused because another program held one of
+// nginx's files open or had an oplock on it being broken: worth another try.
+bool NginxStartDeferred();
 
 }  // namespace corvana

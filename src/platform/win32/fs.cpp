@@ -37,18 +37,12 @@ bool HoldFolder(const std::string& path, HeldFolder* held) {
   if (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) {
     folder.pop_back();
   }
-  held->handle().Reset(CreateFileA(
-      folder.c_str(), GENERIC_READ | FILE_TRAVERSE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  // Backup semantics open files too; a folder is what is asked for, as
-  // O_DIRECTORY asks on POSIX.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (held->IsOpen() &&
-      (!GetFileInformationByHandle(held->handle().handle, &info) ||
-       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
-    held->handle().Reset(INVALID_HANDLE_VALUE);
-  }
+  // Attributes alone: no other program's share mode or oplock refuses it.
+  const NtOpened opened =
+      NtOpen(nullptr, folder, FILE_READ_ATTRIBUTES,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+             FILE_DIRECTORY_FILE);  // a file is no folder, as O_DIRECTORY says
+  held->handle().Reset(opened.handle);
   held->handle().path = held->IsOpen() ? path : std::string();
   return held->IsOpen();
 }

@@ -1,7 +1,6 @@
 #include "platform/win32/nt_file.h"
 
-#include <winternl.h>
-
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -10,21 +9,22 @@ namespace {
 
 constexpr LONG kOplockBreakInProgress = 0x00000108;
 constexpr LONG kObjectNameInvalid = static_cast<LONG>(0xC0000033);
+constexpr LONG kSharingViolation = static_cast<LONG>(0xC0000043);
 constexpr LONG kProcedureNotFound = static_cast<LONG>(0xC000007A);
 
-using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
-                                          ULONG, ULONG, ULONG, PVOID, ULONG);
-
-// The native calls that kernel32 does not offer, from ntdll, which every
-// process has loaded; nullptr when it lacks one.
-template <class Function>
-Function NtdllFunction(const char* name) {
+void* FromNtdll(const char* name) {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
+  return ntdll == nullptr ? nullptr
+                          : reinterpret_cast<void*>(GetProcAddress(ntdll, name));
 }
+
+NtCreateFileFunction SystemNtCreateFile() {
+  static const auto function =
+      reinterpret_cast<NtCreateFileFunction>(FromNtdll("NtCreateFile"));
+  return function;
+}
+
+std::atomic<NtCreateFileFunction> nt_create_file{nullptr};
 
 using NtSetInformationFileFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK,
                                                   PVOID, ULONG, ULONG);
@@ -63,29 +63,46 @@ std::wstring NtPath(const std::string& path) {
 
 }  // namespace
 
-NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
+bool NtOpened::InUse() const {
+  return status == kOplockBreakInProgress || status == kSharingViolation;
+}
+
+DWORD NtOpened::Error() const {
+  using ToDosError = ULONG(NTAPI*)(LONG);
+  static const auto to_dos_error =
+      reinterpret_cast<ToDosError>(FromNtdll("RtlNtStatusToDosError"));
+  return to_dos_error == nullptr ? ERROR_MR_MID_NOT_FOUND : to_dos_error(status);
+}
+
+void SetNtCreateFile(NtCreateFileFunction function) {
+  nt_create_file.store(function);
+}
+
+namespace {
+
+NtOpened Create(HANDLE root, std::wstring* name, ACCESS_MASK access,
                 ULONG share, ULONG disposition, ULONG options) {
-  static const auto nt_create_file = NtdllFunction<NtCreateFileFunction>("NtCreateFile");
+  NtCreateFileFunction create = nt_create_file.load();
+  if (create == nullptr) create = SystemNtCreateFile();
   NtOpened result;
-  if (nt_create_file == nullptr) {
+  if (create == nullptr) {
     result.status = kProcedureNotFound;
     return result;
   }
-  std::wstring wide = root != nullptr ? Wide(name) : NtPath(name);
-  if (wide.empty() || wide.size() * sizeof(wchar_t) > 0xfffe) {
+  if (name->empty() || name->size() * sizeof(wchar_t) > 0xfffe) {
     result.status = kObjectNameInvalid;
     return result;
   }
   UNICODE_STRING object_name;
-  object_name.Buffer = wide.data();
-  object_name.Length = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+  object_name.Buffer = name->data();
+  object_name.Length = static_cast<USHORT>(name->size() * sizeof(wchar_t));
   object_name.MaximumLength = object_name.Length;
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE,
                              root, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  result.status = nt_create_file(
+  result.status = create(
       &handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
       FILE_ATTRIBUTE_NORMAL, share, disposition,
       options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED, nullptr, 0);
@@ -100,16 +117,27 @@ NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
   return result;
 }
 
-FailedCall NtOpenFailure(const NtOpened& opened) {
-  using ToErrorFunction = ULONG(NTAPI*)(LONG);
-  static const auto to_error = NtdllFunction<ToErrorFunction>("RtlNtStatusToDosError");
-  const ULONG status = static_cast<ULONG>(opened.status);
-  return {"NtCreateFile", to_error != nullptr ? to_error(opened.status) : status};
+}  // namespace
+
+NtOpened NtOpen(HANDLE root, const std::string& name, ACCESS_MASK access,
+                ULONG share, ULONG disposition, ULONG options) {
+  std::wstring wide = root != nullptr ? Wide(name) : NtPath(name);
+  return Create(root, &wide, access, share, disposition, options);
+}
+
+// The id goes in as the name's eight bytes.
+NtOpened NtOpenById(HANDLE root, LONGLONG file_id, ACCESS_MASK access,
+                    ULONG share, ULONG options) {
+  std::wstring id(sizeof file_id / sizeof(wchar_t), L'\0');
+  std::memcpy(id.data(), &file_id, sizeof file_id);
+  return Create(root, &id, access, share, FILE_OPEN,
+                options | FILE_OPEN_BY_FILE_ID);
 }
 
 bool NtRenameInto(HANDLE file, HANDLE root, const std::string& name) {
   static const auto set_information =
-      NtdllFunction<NtSetInformationFileFunction>("NtSetInformationFile");
+      reinterpret_cast<NtSetInformationFileFunction>(
+          FromNtdll("NtSetInformationFile"));
   const std::wstring wide = Wide(name);
   if (set_information == nullptr || wide.empty() ||
       wide.size() * sizeof(wchar_t) > 0xfffe) {

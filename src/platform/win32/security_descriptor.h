@@ -9,7 +9,8 @@
 
 namespace corvana::platform {
 
-TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
-                                         TrustedObject object);
+TrustVerdict JudgeSecurityDescriptorText(
+    const std::string& sddl, TrustedObject object,
+    ServiceAccount account = ServiceAccount::kThisProcess);
 
 }  // namespace corvana::platform

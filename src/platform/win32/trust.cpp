@@ -8,6 +8,7 @@
 
 #include "platform/failure.h"
 #include "platform/win32/held_handles.h"
+#include "platform/win32/nt_file.h"
 #include "platform/win32/security_descriptor.h"
 
 namespace corvana::platform {
@@ -57,8 +58,7 @@ std::vector<BYTE> ProcessUser() {
   return user;
 }
 
-bool IsTrustedSid(PSID sid,
-                  ServiceAccount account = ServiceAccount::kThisProcess) {
+bool IsTrustedSid(PSID sid, ServiceAccount account) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
   if (IsWellKnownSid(sid, WinLocalSystemSid) ||
       IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
@@ -97,7 +97,10 @@ DWORD FileRights(ACCESS_MASK mask) {
 
 // Deny entries are not credited: an allow entry to another account is
 // enough to refuse. Entries that only pass on to children do not apply.
-TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
+// An entry for the caller's own account counts only when the caller is the
+// service: `schedules` asks as a user on the service's behalf.
+TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object,
+                      ServiceAccount account) {
   const TrustVerdict broken = object == TrustedObject::kHome
                                   ? TrustVerdict::kRemovable
                                   : TrustVerdict::kChangeable;
@@ -115,7 +118,7 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
     const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
     if ((FileRights(allowed->Mask) & ForbiddenRights(object)) != 0 &&
-        !IsTrustedSid(sid)) {
+        !IsTrustedSid(sid, account)) {
       return broken;
     }
   }
@@ -123,28 +126,54 @@ TrustVerdict JudgeAcl(const ACL* dacl, TrustedObject object) {
 }
 
 TrustVerdict JudgeDescriptor(PSID owner, const ACL* dacl, TrustedObject object,
-                             ServiceAccount account = ServiceAccount::kThisProcess) {
+                             ServiceAccount account) {
   if (!IsTrustedSid(owner, account)) return TrustVerdict::kWrongOwner;
-  return JudgeAcl(dacl, object);
+  return JudgeAcl(dacl, object, account);
 }
 
-// The folders are held sharing reads and writes, so that users go on
-// writing definitions, but not deletion, so that neither can be renamed
-// while nginx.exe starts; nginx.exe itself shares reads only.
-HANDLE OpenHeld(const std::string& path, TrustedObject object) {
-  const bool folder = object != TrustedObject::kFile;
-  const DWORD share = folder ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
-  const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
-                      (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-  return CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, share, nullptr,
-                     OPEN_EXISTING, flags, nullptr);
+// Opened by path through NtOpen, so that another program's oplock on any
+// of them answers "in use" at once rather than stalling the service; never
+// following a reparse point, which is judged as itself.
+NtOpened OpenByPath(const std::string& path, ACCESS_MASK access, ULONG share) {
+  return NtOpen(nullptr, path, access, share, FILE_OPEN, FILE_OPEN_REPARSE_POINT);
 }
 
-TrustResult OpenFailure(DWORD error) {
+// A folder the service works in is held sharing reads and writes, so that
+// users go on writing definitions, but not deletion, so that it cannot be
+// renamed away. When another program holds it without sharing, it is held
+// for attributes and permissions alone, which no share mode refuses: that
+// program's own handle keeps it from being renamed while it lasts.
+NtOpened OpenFolderToHold(const std::string& path) {
+  const NtOpened held =
+      OpenByPath(path, GENERIC_READ | FILE_TRAVERSE | READ_CONTROL,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (!held.InUse()) return held;
+  return OpenByPath(path, FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+// nginx's folder needs its data to be listed, and nginx.exe shares reads
+// only, so that neither can be changed or renamed while nginx.exe starts.
+NtOpened OpenHeld(const std::string& path, TrustedObject object) {
+  switch (object) {
+    case TrustedObject::kHome:
+      return OpenFolderToHold(path);
+    case TrustedObject::kFolder:
+      return OpenByPath(path, GENERIC_READ | READ_CONTROL,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE);
+    case TrustedObject::kFile:
+      break;
+  }
+  return OpenByPath(path, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ);
+}
+
+TrustResult OpenFailure(const NtOpened& opened) {
+  const DWORD error = opened.Error();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     return Verdict(TrustVerdict::kMissing);
   }
-  return Failure("CreateFileA", error);
+  if (opened.InUse()) return Verdict(TrustVerdict::kInUse);
+  return Failure("NtCreateFile", error);
 }
 
 TrustResult Judge(HANDLE handle, TrustedObject object, ServiceAccount account) {
@@ -188,22 +217,18 @@ std::string AnsiName(const WCHAR* name, DWORD bytes) {
 // cannot be opened, even one removed since the listing, refuses.
 TrustResult JudgeEntry(HANDLE folder, const FILE_ID_BOTH_DIR_INFO& entry,
                        ServiceAccount account) {
-  FILE_ID_DESCRIPTOR id{};
-  id.dwSize = sizeof id;
-  id.Type = FileIdType;
-  id.FileId = entry.FileId;
-  HANDLE handle = OpenFileById(
-      folder, &id, READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return Failure("OpenFileById", GetLastError());
+  const NtOpened opened = NtOpenById(
+      folder, entry.FileId.QuadPart, READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN_REPARSE_POINT);
+  if (!opened.opened()) {
+    if (opened.InUse()) return Verdict(TrustVerdict::kInUse);
+    return Failure("NtCreateFile", opened.Error());
   }
   const bool is_folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   TrustResult judged =
-      Judge(handle, is_folder ? TrustedObject::kFolder : TrustedObject::kFile,
+      Judge(opened.handle, is_folder ? TrustedObject::kFolder : TrustedObject::kFile,
             account);
-  CloseHandle(handle);
+  CloseHandle(opened.handle);
   return judged;
 }
 
@@ -219,6 +244,9 @@ TrustResult JudgeBatch(HANDLE folder, const BYTE* batch,
     if (IsLoadableBeside(name, program) ||
         (!short_name.empty() && IsLoadableBeside(short_name, program))) {
       TrustResult judged = JudgeEntry(folder, entry, account);
+      if (judged.verdict == TrustVerdict::kInUse) {
+        return {TrustVerdict::kInUse, "", name};
+      }
       if (judged.verdict != TrustVerdict::kTrusted) {
         return {TrustVerdict::kLoadsUntrusted, judged.detail, name};
       }
@@ -273,16 +301,11 @@ bool OwnedByTrusted(HANDLE handle, ServiceAccount account) {
   return trusted;
 }
 
-// Held without FILE_SHARE_DELETE, so that nobody renames the data folder
-// away while the service works in it.
 TrustResult CheckHomeFolder(const std::string& home, ServiceAccount account,
                             HeldFolder* held) {
-  HANDLE handle = CreateFileA(
-      WithoutTrailingSeparator(home).c_str(),
-      GENERIC_READ | FILE_TRAVERSE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
+  const NtOpened opened = OpenFolderToHold(WithoutTrailingSeparator(home));
+  if (!opened.opened()) return OpenFailure(opened);
+  HANDLE handle = opened.handle;
   BY_HANDLE_FILE_INFORMATION info;
   TrustResult judged = Verdict(TrustVerdict::kTrusted);
   if (!GetFileInformationByHandle(handle, &info)) {
@@ -321,8 +344,9 @@ TrustResult CheckProgramTrust(const std::string& home,
       {&handles.file, folder_path + "\\" + file, TrustedObject::kFile},
   };
   for (const auto& link : chain) {
-    *link.handle = OpenHeld(link.path, link.object);
-    if (*link.handle == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
+    const NtOpened opened = OpenHeld(link.path, link.object);
+    if (!opened.opened()) return OpenFailure(opened);
+    *link.handle = opened.handle;
   }
   for (const auto& link : chain) {
     TrustResult judged = Judge(*link.handle, link.object, account);
@@ -332,7 +356,8 @@ TrustResult CheckProgramTrust(const std::string& home,
 }
 
 TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
-                                         TrustedObject object) {
+                                         TrustedObject object,
+                                         ServiceAccount account) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
           sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
@@ -345,7 +370,7 @@ TrustVerdict JudgeSecurityDescriptorText(const std::string& sddl,
   GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
   const TrustVerdict verdict =
-      JudgeDescriptor(owner, present ? dacl : nullptr, object);
+      JudgeDescriptor(owner, present ? dacl : nullptr, object, account);
   LocalFree(descriptor);
   return verdict;
 }

@@ -9,6 +9,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "platform/win32/nt_file.h"
 #include "platform/win32/security_descriptor.h"
 #endif
 
@@ -252,6 +253,62 @@ TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
   LocalFree(descriptor);
 }
 
+// A user who opened the data folder sharing nothing before the service
+// started pushes it neither out of the folder nor off nginx.
+TEST_F(NginxTrustTest, AShareNothingHandleOnTheDataFolderPushesNothingOut) {
+  testing::TempDir dir;
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+  fs::create_directories(dir.path() / "Corvana");
+  HANDLE user = CreateFileA((dir.path() / "Corvana").string().c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(user, INVALID_HANDLE_VALUE);
+  testing::InitContextAt(dir.path().string());
+  testing::PlaceTrustedNginx();
+  fs::current_path(previous);
+  EXPECT_EQ(GetAppContext()->HomePath, (dir.path() / "Corvana").string() + "\\");
+  EXPECT_TRUE(WebServerCommand(NginxCommand::kStart));
+  CloseHandle(user);
+}
+
+// A handle sharing nothing, or an oplock being broken, which Wine never
+// grants: a stand-in answers as Windows does (a handle, and a status saying
+// so) for a name ending in `breaking`, or for an open by id if that is empty.
+std::wstring breaking;
+LONG NTAPI BreakingNtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG file_attributes,
+                                ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG ea_size) {
+  static const auto system = reinterpret_cast<platform::NtCreateFileFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  const std::wstring_view name(attributes->ObjectName->Buffer, attributes->ObjectName->Length / 2);
+  const bool match = (options & FILE_OPEN_BY_FILE_ID) != 0 ? breaking.empty()
+                                                           : !breaking.empty() && name.ends_with(breaking);
+  const LONG status = system(handle, access, attributes, io, size, file_attributes, share,
+                             disposition, options, ea, ea_size);
+  return status == 0 && match ? 0x108 : status;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+}
+
+TEST_F(NginxTrustTest, AFileHeldByAnotherProgramRefusesTheStartUntilLetGo) {
+  testing::WriteFile(Folder() / "x.dll", "");
+  const std::pair<std::wstring, std::string> cases[] = {
+      {L"sharing nothing", "is held open by another program"},
+      {L"\\webserver\\nginx.exe", "is held open by another program"},
+      {L"", "would load 'x.dll', which is held open by another program"}};
+  for (const auto& [name, reason] : cases) {
+    HANDLE user = name != L"sharing nothing" ? nullptr
+                  : CreateFileA(Nginx().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    breaking = name;
+    platform::SetNtCreateFile(&BreakingNtCreateFile);
+    EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
+    EXPECT_TRUE(NginxStartDeferred());
+    const auto lines = testing::LogLines();
+    EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
+    platform::SetNtCreateFile(nullptr);
+    if (user != nullptr) CloseHandle(user);
+    EXPECT_TRUE(WebServerCommand(NginxCommand::kStart));
+  }
+}
+
 // The rights decision over descriptors as an installer, a default data
 // folder or an attacker would leave them.
 TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
@@ -265,6 +322,14 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
       "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
       "D:(A;;FA;;;SY)";
   const std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  HANDLE token = nullptr;  // the caller's account, as `schedules` runs (left open)
+  BYTE caller[256];
+  DWORD size = 0;
+  char* self = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, caller, sizeof caller, &size) &&
+              ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(caller)->User.Sid, &self));
+  const std::string callers = std::string("O:SYD:(A;;FA;;;SY)(A;;FA;;;") + self + ")";
   // A new folder's DACL below C:\ProgramData, made by `creator`.
   const auto program_data = [](const std::string& creator) {
     return "D:AI(A;ID;FA;;;" + creator +
@@ -275,6 +340,7 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
     std::string sddl;
     TrustedObject object;
     TrustVerdict verdict;
+    platform::ServiceAccount account = platform::ServiceAccount::kThisProcess;
   } cases[] = {
       {admins + "(A;;0x1200a9;;;BU)", kFile, TrustVerdict::kTrusted},
       {admins + "(A;;0x1200a9;;;BU)", kFolder, TrustVerdict::kTrusted},
@@ -315,9 +381,13 @@ TEST(SecurityDescriptorTest, OnlyAdministratorsMayChangeOrMoveTheProgram) {
       {"O:BAD:PAI(A;;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
        "(A;OICI;0x1200a9;;;BU)",
        kFolder, TrustVerdict::kChangeable},
+      // An entry for the caller's own account is not the system's.
+      {callers, kFile, TrustVerdict::kChangeable, platform::ServiceAccount::kSystem},
+      {callers, kFolder, TrustVerdict::kChangeable, platform::ServiceAccount::kSystem},
+      {callers, kHome, TrustVerdict::kRemovable, platform::ServiceAccount::kSystem},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(platform::JudgeSecurityDescriptorText(c.sddl, c.object), c.verdict)
+    EXPECT_EQ(platform::JudgeSecurityDescriptorText(c.sddl, c.object, c.account), c.verdict)
         << c.sddl << " as " << static_cast<int>(c.object);
   }
 }

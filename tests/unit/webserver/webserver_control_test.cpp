@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +90,36 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
     EXPECT_EQ(lines[lines.size() - 2].rfind("\"" + Nginx() + "\"", 0), 0u);
     EXPECT_EQ(lines.back(), "Webserver command error");
   }
+}
+
+// Windows holds the creation of nginx.exe's process as long as another
+// program's oplock on it wants: the command goes on after the bound, and
+// the stop's quit meanwhile does not wait again.
+TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
+  struct StalledLauncher final : platform::SystemLauncher {
+    platform::FailedCall StartDetached(const platform::ProcessStart&) override {
+      return let_go.wait(), platform::FailedCall{};
+    }
+    std::promise<void> release;
+    std::shared_future<void> let_go = release.get_future().share();
+  } stalled;
+  struct LeapingClock final : platform::Clock {  // a second a reading
+    int64_t NowSeconds() override { return 0; }
+    int64_t MonotonicMs() override { return ms += 1000; }
+    void SleepMs(int) override {}
+    int64_t ms = 0;
+  } clock;
+  platform::SetLauncher(&stalled);
+  platform::SetClock(&clock);
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
+  EXPECT_FALSE(WebServerCommand(NginxCommand::kQuit));
+  platform::SetClock(nullptr);
+  const auto lines = LogLines(LogHeader::kDropped);
+  EXPECT_EQ(lines.at(lines.size() - 5), "nginx.exe still being started, not waited for: \"" + Nginx() + "\"");
+  EXPECT_EQ(lines[lines.size() - 2],
+            "nginx.exe not started: " + Nginx() + " is still being started by an earlier command");
+  stalled.release.set_value();
+  EXPECT_TRUE(Eventually([] { return WebServerCommand(NginxCommand::kQuit); }));
 }
 
 TEST(WebServerCommandEmptyHomeTest, FolderIsRelativeToTheCurrentDirectory) {
