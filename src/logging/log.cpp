@@ -30,12 +30,13 @@ std::recursive_mutex& LogLock() {
 }
 
 // The log of the current run, held open from StartLogFile on: no other
-// user's lock or oplock on the name can stall an entry, and the name cannot
-// be turned into a link between entries. Flushed per entry, so the file is
+// user's lock or oplock on the name can stall an entry, and a link put at
+// the name is never written through. Flushed per entry, so the file is
 // complete on disk after every line. Only under LogLock().
 struct OpenLog {
-  const AppContext* context = nullptr;
-  std::FILE* file = nullptr;
+  std::atomic<const AppContext*> context{nullptr};
+  std::atomic<std::FILE*> file{nullptr};
+  bool loss_reported = false;  // the one event of a log that went missing
 };
 
 OpenLog& CurrentLog() {
@@ -43,25 +44,55 @@ OpenLog& CurrentLog() {
   return *log;
 }
 
-// Text mode on Windows: every "\n" reaches the file as CR LF.
-void AppendTo(const AppContext& context, const char* text, bool newline) {
-  OpenLog& log = CurrentLog();
-  if (log.context != &context) return;  // an older run's entry
-  // A log that could not be opened at the start is tried again, by its name
-  // in the held folder, never through a link.
-  if (log.file == nullptr) {
-    log.file = platform::OpenOwnFile(context.home_folder, kLogFileName,
-                                     platform::OwnFileMode::kAppend);
-    if (log.file == nullptr) return;
+void ReportLost(OpenLog& log, const AppContext& context) {
+  if (log.loss_reported) return;
+  log.loss_reported = true;
+  ReportLogNotOpened(context.HomePath + kLogFileName);
+}
+
+// An administrator may delete or rename the log while the service runs: the
+// next entry notices (one fstat and one fstatat per entry on POSIX, no disk
+// write) and opens a new log by its name in the held folder, with the checks
+// of the first, never through a link. A log that cannot be opened, at the
+// start or as a replacement, is tried again at the next entry. The new log
+// has no header: the run's first line is in the one that went.
+std::FILE* HeldLog(OpenLog& log, const AppContext& context) {
+  std::FILE* file = log.file.load();
+  if (file != nullptr &&
+      platform::OwnFileStillNamed(context.home_folder, kLogFileName, file)) {
+    return file;
   }
-  // Into the stream's buffer and out in one write by the flush: a reload
-  // writes two entries per file, and a format string only costs its parse.
-  // Users' bytes in ids and paths are escaped here, once, for every entry.
+  if (file != nullptr) {
+    log.file.store(nullptr);
+    std::fclose(file);  // first: Windows frees a deleted file's name only now
+  }
+  file = platform::OpenOwnFile(context.home_folder, kLogFileName,
+                               platform::OwnFileMode::kAppend);
+  log.file.store(file);
+  if (file == nullptr) {
+    ReportLost(log, context);
+  } else {
+    log.loss_reported = false;
+  }
+  return file;
+}
+
+// Text mode on Windows: every "\n" reaches the file as CR LF. Into the
+// stream's buffer and out in one write by the flush: a reload writes two
+// entries per file, and a format string only costs its parse. Users' bytes
+// in ids and paths are escaped here, once, for every entry.
+void WriteEntry(std::FILE* file, const char* text, bool newline) {
   const std::string escaped =
       NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string();
-  std::fputs(escaped.empty() ? text : escaped.c_str(), log.file);
-  if (newline) std::fputc('\n', log.file);
-  std::fflush(log.file);
+  std::fputs(escaped.empty() ? text : escaped.c_str(), file);
+  if (newline) std::fputc('\n', file);
+  std::fflush(file);
+}
+
+void AppendTo(const AppContext& context, const char* text, bool newline) {
+  OpenLog& log = CurrentLog();
+  if (log.context.load() != &context) return;  // an older run's entry
+  if (std::FILE* file = HeldLog(log, context)) WriteEntry(file, text, newline);
 }
 
 }  // namespace
@@ -108,17 +139,19 @@ void StartLogFile() {
   if (context == nullptr) return;
   std::lock_guard<std::recursive_mutex> guard(LogLock());
   OpenLog& log = CurrentLog();
-  if (log.file != nullptr) std::fclose(log.file);
-  log.context = context;
-  log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
-                                   platform::OwnFileMode::kTruncate);
-  if (log.file == nullptr) {
-    ReportLogNotOpened(LogFilePath());
+  if (std::FILE* older = log.file.exchange(nullptr)) std::fclose(older);
+  log.context.store(context);
+  log.loss_reported = false;
+  std::FILE* file = platform::OpenOwnFile(context->home_folder, kLogFileName,
+                                          platform::OwnFileMode::kTruncate);
+  log.file.store(file);
+  if (file == nullptr) {
+    ReportLost(log, *context);
     return;
   }
-  std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,
+  std::fprintf(file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");
-  std::fflush(log.file);
+  std::fflush(file);
 }
 
 }  // namespace corvana

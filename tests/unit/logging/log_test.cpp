@@ -139,5 +139,44 @@ TEST_F(LogTest, AFolderPutInHomePathsPlaceGetsNoEntries) {
   EXPECT_EQ(testing::FileLines(dir_.path() / "moved" / kLogFileName).back(), "held");
 }
 
+// An administrator may delete or rename the log while the service runs: the
+// next entry opens a new one, with the checks of the first, so that a link
+// planted at the freed name is still not written through.
+TEST_F(LogTest, ADeletedOrRenamedLogIsFollowedByANewOne) {
+  namespace fs = std::filesystem;
+  const fs::path log = LogFilePath();
+  const fs::path moved = dir_.path() / "Corvana" / "scheduler.old";
+  const fs::path canary = dir_.path() / "canary";
+  struct Case {
+    const char* name;
+    bool rename;
+    bool plant_link;
+  };
+  std::vector<Case> cases = {{"deleted", false, false}, {"renamed", true, false}};
+#ifndef _WIN32
+  cases.push_back({"deleted, a link planted", false, true});
+#endif
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    testing::InitContextAt(dir_.path().string());
+    WriteLog("before");
+    std::error_code error;
+    test.rename ? fs::rename(log, moved, error) : (void)fs::remove(log, error);
+    ASSERT_FALSE(error) << error.message();
+    if (test.plant_link) fs::create_symlink(canary, log);
+    WriteLog("after");
+    if (test.plant_link) {
+      EXPECT_FALSE(fs::exists(canary));
+      fs::remove(log);
+      continue;
+    }
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"after"}));
+    if (test.rename) {
+      EXPECT_EQ(testing::FileLines(moved),
+                (std::vector<std::string>{kHeader, "before"}));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvana
