@@ -32,7 +32,9 @@ std::recursive_mutex& LogLock() {
 // The log of the current run, held open from StartLogFile on: no other
 // user's lock or oplock on the name can stall an entry, and a link put at
 // the name is never written through. Flushed per entry, so the file is
-// complete on disk after every line. Only under LogLock().
+// complete on disk after every line. Changed only under LogLock(); atomic
+// because the crash handler writes through it without that lock when
+// another thread holds it.
 struct OpenLog {
   std::atomic<const AppContext*> context{nullptr};
   std::atomic<std::FILE*> file{nullptr};
@@ -89,36 +91,55 @@ void WriteEntry(std::FILE* file, const char* text, bool newline) {
   std::fflush(file);
 }
 
-void AppendTo(const AppContext& context, const char* text, bool newline) {
+enum class LockWait { kWait, kOnlyWhenFree };
+
+void AppendTo(const AppContext& context, const char* text, bool newline,
+              LockWait wait) {
   OpenLog& log = CurrentLog();
+  std::unique_lock<std::recursive_mutex> lock(LogLock(), std::defer_lock);
+  if (wait == LockWait::kWait) {
+    lock.lock();
+  } else if (!lock.try_lock()) {
+    // Another thread is in an entry that may never end: this line goes to
+    // the held log as it is, unchecked, perhaps amid that entry.
+    std::FILE* file = log.file.load();
+    if (log.context.load() == &context && file != nullptr) {
+      WriteEntry(file, text, newline);
+    }
+    return;
+  }
   if (log.context.load() != &context) return;  // an older run's entry
   if (std::FILE* file = HeldLog(log, context)) WriteEntry(file, text, newline);
 }
 
-}  // namespace
-
-// Takes the lock, which WriteLog's own entries hold: the open log must not
-// be replaced under the crash handler's lines.
-void AppendLogLine(const char* text, bool newline) {
-  AppContext* context = GetAppContext();
-  if (context == nullptr || text == nullptr) return;
-  std::lock_guard<std::recursive_mutex> guard(LogLock());
-  AppendTo(*context, text, newline);
-}
-
-// The entry goes to the folder of the very context whose switch was looked
-// at: a newer context may be published meanwhile, its folder still being
-// settled by another thread.
-int WriteLog(const char* message) {
+// WriteLog's and the crash handler's way in: the entry goes to the folder of
+// the very context whose switch was looked at, as a newer context may be
+// published meanwhile, its folder still being settled by another thread.
+int WriteThrough(const char* message, LockWait wait) {
   if (LogSink* sink = log_sink.load(std::memory_order_acquire)) {
     if (message != nullptr) sink->Write(message);
     return 1;
   }
   AppContext* context = GetAppContext();
   if (context == nullptr || !context->logging_enabled.load()) return 1;
-  std::lock_guard<std::recursive_mutex> guard(LogLock());
-  if (message != nullptr) AppendTo(*context, message, true);
+  if (message != nullptr) AppendTo(*context, message, true, wait);
   return 1;
+}
+
+}  // namespace
+
+void AppendLogLine(const char* text, bool newline) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr || text == nullptr) return;
+  AppendTo(*context, text, newline, LockWait::kOnlyWhenFree);
+}
+
+int WriteLog(const char* message) {
+  return WriteThrough(message, LockWait::kWait);
+}
+
+int WriteLogWithoutWaiting(const char* message) {
+  return WriteThrough(message, LockWait::kOnlyWhenFree);
 }
 
 void SetLogSink(LogSink* sink) {
