@@ -27,10 +27,31 @@ TempDir::TempDir() {
   fs::create_directories(path_);
 }
 
+namespace {
+
+// Once over the tree. The log the last test left open is shared for
+// deletion, so Windows only marks it and keeps listing it until it is let
+// go, and the library's remove_all lists the folder again without end.
+void RemoveTree(const fs::path& path) {
+  std::error_code ignored;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(path, ignored), end; !ignored && it != end;
+       it.increment(ignored)) {
+    entries.push_back(it->path());
+  }
+  for (const fs::path& entry : entries) {
+    if (fs::is_directory(fs::symlink_status(entry, ignored))) RemoveTree(entry);
+    fs::remove(entry, ignored);
+  }
+  fs::remove(path, ignored);
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
   std::error_code ignored;
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path_, ignored);
+  RemoveTree(path_);
 }
 
 const platform::HeldFolder& TempDir::Held() {
