@@ -212,7 +212,7 @@ class HoldingEventReporter final : public platform::EventReporter {
 // crashing process may never end.
 TEST_F(CrashReportingTest, CrashDoesNotWaitForAnotherThreadsEntry) {
   ASSERT_EQ(Install(), 1);
-  fs::remove(LogFilePath());
+  fs::rename(LogFilePath(), LogFilePath() + ".old");
   fs::create_directory(LogFilePath());  // so the start reports, lock held
   HoldingEventReporter reporter;
   testing::ScopedSeams seams;

@@ -152,8 +152,11 @@ TEST_F(LogTest, ADeletedOrRenamedLogIsFollowedByANewOne) {
     bool rename;
     bool plant_link;
   };
-  std::vector<Case> cases = {{"deleted", false, false}, {"renamed", true, false}};
+  std::vector<Case> cases = {{"renamed", true, false}};
+  // Wine keeps a deleted file, name and all, until its last handle closes,
+  // and reports no deletion mark: there only the renamed case can be shown.
 #ifndef _WIN32
+  cases.push_back({"deleted", false, false});
   cases.push_back({"deleted, a link planted", false, true});
 #endif
   for (const Case& test : cases) {
