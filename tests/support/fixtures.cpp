@@ -29,18 +29,12 @@ TempDir::TempDir() {
 
 namespace {
 
-// Once over the tree. The log the last test left open is shared for
-// deletion, so Windows only marks it and keeps listing it until it is let
-// go, and the library's remove_all lists the folder again without end.
+// Once over the tree: the log a test left open, shared for deletion, is only
+// marked on Windows and stays listed, which remove_all retries without end.
 void RemoveTree(const fs::path& path) {
   std::error_code ignored;
-  std::vector<fs::path> entries;
-  for (fs::directory_iterator it(path, ignored), end; !ignored && it != end;
-       it.increment(ignored)) {
-    entries.push_back(it->path());
-  }
-  for (const fs::path& entry : entries) {
-    if (fs::is_directory(fs::symlink_status(entry, ignored))) RemoveTree(entry);
+  for (const fs::directory_entry& entry : fs::directory_iterator(path, ignored)) {
+    if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) RemoveTree(entry);
     fs::remove(entry, ignored);
   }
   fs::remove(path, ignored);

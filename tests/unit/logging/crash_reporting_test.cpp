@@ -194,37 +194,32 @@ TEST_F(CrashReportingTest, CrashWithLoggingOffStillWritesTheFolderBlock) {
   EXPECT_EQ(Recorded().add_file_calls, 1);
 }
 
-// Holds the thread that reports until released: here a thread in the middle
-// of a log entry, the log lock held.
-class HoldingEventReporter final : public platform::EventReporter {
- public:
+// Holds the thread that reports, here one in a log entry, until released.
+struct HoldingReporter final : platform::EventReporter {
   void Report(platform::EventLevel, uint32_t, const std::vector<std::string>&,
               const std::string&) override {
     entered.set_value();
     released.wait();
   }
-  std::promise<void> entered;
-  std::promise<void> release;
+  std::promise<void> entered, release;
   std::shared_future<void> released = release.get_future().share();
 };
 
-// The thread that crashes must not wait for another's log entry, which in a
-// crashing process may never end.
+// A crash must not wait for another thread's log entry, which may never end.
 TEST_F(CrashReportingTest, CrashDoesNotWaitForAnotherThreadsEntry) {
   ASSERT_EQ(Install(), 1);
   fs::rename(LogFilePath(), LogFilePath() + ".old");
   fs::create_directory(LogFilePath());  // so the start reports, lock held
-  HoldingEventReporter reporter;
+  HoldingReporter reporter;
   testing::ScopedSeams seams;
   platform::SetEventReporter(&reporter);
   std::thread entry(StartLogFile);
   reporter.entered.get_future().wait();
   auto crash = std::async(std::launch::async, [this] { return crash_(); });
-  const bool returned =
-      crash.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  EXPECT_EQ(crash.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the crash handler waited for the log lock";
   reporter.release.set_value();
   entry.join();
-  EXPECT_TRUE(returned) << "the crash handler waited for the log lock";
   EXPECT_EQ(crash.get(), 1);
 }
 
