@@ -62,13 +62,13 @@ void WriteSystemInformation() {
       "All Users AppData=" + context->common_appdata_folder,
       std::string(47, '='),
   };
-  // Straight to the file: the crashing thread may hold the log lock, and the
-  // block is wanted even when logging is switched off.
+  // Straight to the file: the block is wanted even when logging is switched
+  // off.
   for (const std::string& line : lines) AppendLogLine(line.c_str(), true);
 }
 
 int CORVANA_LIBRARY_CALL OnCrash(void* /*reserved*/) {
-  WriteLog(log_line::kCrash);
+  WriteLogWithoutWaiting(log_line::kCrash);
   WriteSystemInformation();
   const CrAddFile2AFunction add_file = Loaded().add_file;
   if (add_file != nullptr) {

@@ -336,7 +336,8 @@ void VisitLines(std::string_view text,
 }
 
 // The journal of the current run, held open from its first record on, as
-// the log is. Only under JournalLock().
+// the log is, and opened anew, as the log is, once it lost its name. Only
+// under JournalLock().
 struct OpenJournal {
   const AppContext* context = nullptr;
   std::FILE* file = nullptr;
@@ -423,6 +424,13 @@ void WriteJournal(const JournalRecord& record) {
   if (journal.context != context) {
     CloseLocked(journal);
     journal.context = context;
+  }
+  // Deleted or renamed by an administrator meanwhile: a new one, as the log.
+  if (journal.file != nullptr &&
+      !platform::OwnFileStillNamed(context->home_folder, kJournalFileName,
+                                   journal.file)) {
+    std::fclose(journal.file);
+    journal.file = nullptr;
   }
   if (journal.file == nullptr) Open(journal, platform::OwnFileMode::kAppendBytes);
   if (journal.file != nullptr && journal.size > 0 &&

@@ -30,12 +30,15 @@ std::recursive_mutex& LogLock() {
 }
 
 // The log of the current run, held open from StartLogFile on: no other
-// user's lock or oplock on the name can stall an entry, and the name cannot
-// be turned into a link between entries. Flushed per entry, so the file is
-// complete on disk after every line. Only under LogLock().
+// user's lock or oplock on the name can stall an entry, and a link put at
+// the name is never written through. Flushed per entry, so the file is
+// complete on disk after every line. Changed only under LogLock(); atomic
+// because the crash handler writes through it without that lock when
+// another thread holds it.
 struct OpenLog {
-  const AppContext* context = nullptr;
-  std::FILE* file = nullptr;
+  std::atomic<const AppContext*> context{nullptr};
+  std::atomic<std::FILE*> file{nullptr};
+  bool loss_reported = false;  // the one event of a log that went missing
 };
 
 OpenLog& CurrentLog() {
@@ -43,51 +46,103 @@ OpenLog& CurrentLog() {
   return *log;
 }
 
-// Text mode on Windows: every "\n" reaches the file as CR LF.
-void AppendTo(const AppContext& context, const char* text, bool newline) {
-  OpenLog& log = CurrentLog();
-  if (log.context != &context) return;  // an older run's entry
-  // A log that could not be opened at the start is tried again, by its name
-  // in the held folder, never through a link.
-  if (log.file == nullptr) {
-    log.file = platform::OpenOwnFile(context.home_folder, kLogFileName,
-                                     platform::OwnFileMode::kAppend);
-    if (log.file == nullptr) return;
+void ReportLost(OpenLog& log, const AppContext& context,
+                const platform::FailedCall& failure) {
+  if (log.loss_reported) return;
+  log.loss_reported = true;
+  ReportLogNotOpened(context.HomePath + kLogFileName,
+                     platform::FailedCallText(failure));
+}
+
+// An administrator may delete or rename the log while the service runs: the
+// next entry notices (one fstat and one fstatat per entry on POSIX, no disk
+// write) and opens a new log by its name in the held folder, with the checks
+// of the first, never through a link. A log that cannot be opened, at the
+// start or as a replacement, is tried again at the next entry. The new log
+// has no header: the run's first line is in the one that went.
+std::FILE* HeldLog(OpenLog& log, const AppContext& context) {
+  std::FILE* file = log.file.load();
+  if (file != nullptr &&
+      platform::OwnFileStillNamed(context.home_folder, kLogFileName, file)) {
+    return file;
   }
-  // Into the stream's buffer and out in one write by the flush: a reload
-  // writes two entries per file, and a format string only costs its parse.
-  // Users' bytes in ids and paths are escaped here, once, for every entry.
+  if (file != nullptr) {
+    log.file.store(nullptr);
+    std::fclose(file);  // first: Windows frees a deleted file's name only now
+  }
+  platform::FailedCall failure;
+  file = platform::OpenOwnFile(context.home_folder, kLogFileName,
+                               platform::OwnFileMode::kAppend, &failure);
+  log.file.store(file);
+  if (file == nullptr) {
+    ReportLost(log, context, failure);
+  } else {
+    log.loss_reported = false;
+  }
+  return file;
+}
+
+// Text mode on Windows: every "\n" reaches the file as CR LF. Into the
+// stream's buffer and out in one write by the flush: a reload writes two
+// entries per file, and a format string only costs its parse. Users' bytes
+// in ids and paths are escaped here, once, for every entry.
+void WriteEntry(std::FILE* file, const char* text, bool newline) {
   const std::string escaped =
       NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string();
-  std::fputs(escaped.empty() ? text : escaped.c_str(), log.file);
-  if (newline) std::fputc('\n', log.file);
-  std::fflush(log.file);
+  std::fputs(escaped.empty() ? text : escaped.c_str(), file);
+  if (newline) std::fputc('\n', file);
+  std::fflush(file);
 }
 
-}  // namespace
+enum class LockWait { kWait, kOnlyWhenFree };
 
-// Takes the lock, which WriteLog's own entries hold: the open log must not
-// be replaced under the crash handler's lines.
-void AppendLogLine(const char* text, bool newline) {
-  AppContext* context = GetAppContext();
-  if (context == nullptr || text == nullptr) return;
-  std::lock_guard<std::recursive_mutex> guard(LogLock());
-  AppendTo(*context, text, newline);
+void AppendTo(const AppContext& context, const char* text, bool newline,
+              LockWait wait) {
+  OpenLog& log = CurrentLog();
+  std::unique_lock<std::recursive_mutex> lock(LogLock(), std::defer_lock);
+  if (wait == LockWait::kWait) {
+    lock.lock();
+  } else if (!lock.try_lock()) {
+    // Another thread is in an entry that may never end: this line goes to
+    // the held log as it is, unchecked, perhaps amid that entry.
+    std::FILE* file = log.file.load();
+    if (log.context.load() == &context && file != nullptr) {
+      WriteEntry(file, text, newline);
+    }
+    return;
+  }
+  if (log.context.load() != &context) return;  // an older run's entry
+  if (std::FILE* file = HeldLog(log, context)) WriteEntry(file, text, newline);
 }
 
-// The entry goes to the folder of the very context whose switch was looked
-// at: a newer context may be published meanwhile, its folder still being
-// settled by another thread.
-int WriteLog(const char* message) {
+// WriteLog's and the crash handler's way in: the entry goes to the folder of
+// the very context whose switch was looked at, as a newer context may be
+// published meanwhile, its folder still being settled by another thread.
+int WriteThrough(const char* message, LockWait wait) {
   if (LogSink* sink = log_sink.load(std::memory_order_acquire)) {
     if (message != nullptr) sink->Write(message);
     return 1;
   }
   AppContext* context = GetAppContext();
   if (context == nullptr || !context->logging_enabled.load()) return 1;
-  std::lock_guard<std::recursive_mutex> guard(LogLock());
-  if (message != nullptr) AppendTo(*context, message, true);
+  if (message != nullptr) AppendTo(*context, message, true, wait);
   return 1;
+}
+
+}  // namespace
+
+void AppendLogLine(const char* text, bool newline) {
+  AppContext* context = GetAppContext();
+  if (context == nullptr || text == nullptr) return;
+  AppendTo(*context, text, newline, LockWait::kOnlyWhenFree);
+}
+
+int WriteLog(const char* message) {
+  return WriteThrough(message, LockWait::kWait);
+}
+
+int WriteLogWithoutWaiting(const char* message) {
+  return WriteThrough(message, LockWait::kOnlyWhenFree);
 }
 
 void SetLogSink(LogSink* sink) {
@@ -108,18 +163,20 @@ void StartLogFile() {
   if (context == nullptr) return;
   std::lock_guard<std::recursive_mutex> guard(LogLock());
   OpenLog& log = CurrentLog();
-  if (log.file != nullptr) std::fclose(log.file);
-  log.context = context;
+  if (std::FILE* older = log.file.exchange(nullptr)) std::fclose(older);
+  log.context.store(context);
+  log.loss_reported = false;
   platform::FailedCall failure;
-  log.file = platform::OpenOwnFile(context->home_folder, kLogFileName,
-                                   platform::OwnFileMode::kTruncate, &failure);
-  if (log.file == nullptr) {
-    ReportLogNotOpened(LogFilePath(), platform::FailedCallText(failure));
+  std::FILE* file = platform::OpenOwnFile(context->home_folder, kLogFileName,
+                                          platform::OwnFileMode::kTruncate, &failure);
+  log.file.store(file);
+  if (file == nullptr) {
+    ReportLost(log, *context, failure);
     return;
   }
-  std::fprintf(log.file, "#Software: %s %s%s\n", context->product_name,
+  std::fprintf(file, "#Software: %s %s%s\n", context->product_name,
                context->version_text, ".");
-  std::fflush(log.file);
+  std::fflush(file);
 }
 
 }  // namespace corvana

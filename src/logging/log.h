@@ -28,7 +28,12 @@ inline int WriteLog(const std::string& message) {
 void WriteTimestampedLog(const std::string& message);
 // Truncates the log and writes its header line.
 void StartLogFile();
-// The file sink: no lock, no switch. The crash handler writes through it.
+// The crash handler's ways in: as WriteLog, and straight to the file
+// without the switch. Neither waits for another thread's entry, which may
+// never end in a crashing process: the log lock is taken only when it is
+// free (or this thread's), else the line goes to the held log at once,
+// perhaps amid that entry.
+int WriteLogWithoutWaiting(const char* message);
 void AppendLogLine(const char* text, bool newline);
 std::string LogFilePath();
 

@@ -63,6 +63,14 @@ bool HoldFolder(const std::string& path, HeldFolder* held);
 enum class OwnFileMode { kTruncate, kAppend, kAppendBytes };
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode, FailedCall* failure = nullptr);
+// Whether `file`, opened by OpenOwnFile as `name` in the held folder, still
+// has that name there: false once an administrator deleted it (Windows:
+// marked it for deletion) or renamed it, or when the name now leads to
+// another file, so that a writer opens a new one with OpenOwnFile. Nothing
+// is opened for writing and no link is followed; POSIX asks the system
+// twice (fstat, fstatat), Windows opens the name for its attributes only.
+bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
+                       std::FILE* file);
 // Gives the service's own file `from` in the held folder the name `to` in
 // that same folder, replacing what `to` named (a link there is replaced,
 // never followed). Both names are looked up through the folder's handle,

@@ -45,7 +45,7 @@ counter_truncated_to_two_bytes            native wine
 counter_replaced_by_a_folder_or_a_pipe    native
 torn_definition_is_skipped_then_loaded    native wine
 log_folder_disappears                     native
-log_and_data_folder_are_held              wine
+log_renamed_data_folder_held              wine
 definitions_rewritten_in_a_tight_loop     native wine
 stop_during_start_up                      native
 stop_at_once_after_start                  native

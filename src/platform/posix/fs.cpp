@@ -102,6 +102,19 @@ std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
   return file;
 }
 
+// The descriptor keeps its inode allocated, so no new file at the name can
+// share its number: the same device and inode are the same file.
+bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
+                       std::FILE* file) {
+  struct stat held;
+  struct stat named;
+  return folder.IsOpen() && fstat(fileno(file), &held) == 0 &&
+         held.st_nlink > 0 &&
+         fstatat(folder.handle().fd, name.c_str(), &named,
+                 AT_SYMLINK_NOFOLLOW) == 0 &&
+         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
 // Removed by its name in the held folder: unlinkat takes only the entry,
 // whatever it has become meanwhile, and follows nothing.
 bool ProbeOwnFile(const HeldFolder& folder, const std::string& name) {

@@ -116,12 +116,14 @@ std::FILE* StreamOf(HANDLE handle, int flags, const char* mode,
 
 }  // namespace
 
-// Shared for reading and writing, as the C runtime's own opens are, but
-// not for deletion: the log cannot be renamed away while it is held.
+// Shared for reading and writing, as the C runtime's own opens are, and
+// for deletion, so that an administrator may delete or rename the log while
+// the service holds it (the writer then opens a new one, OwnFileStillNamed).
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode, FailedCall* failure) {
   HANDLE handle = OpenOwnHandle(folder, name, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, failure);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                failure);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   const bool append = mode != OwnFileMode::kTruncate;
   if (!append && !SetEndOfFile(handle)) {
@@ -133,6 +135,43 @@ std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
   }
   return StreamOf(handle, _O_TEXT | (append ? _O_APPEND : 0), append ? "a+" : "w+",
                   failure);
+}
+
+namespace {
+
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  return GetFileInformationByHandle(a, &first) &&
+         GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+// A file marked for deletion keeps its name until its last handle closes,
+// so the mark is asked first. The name is then opened for its attributes
+// alone, which neither a share mode nor an oplock holds up, and its file id
+// compared with ours.
+bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
+                       std::FILE* file) {
+  const HANDLE held = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  FILE_STANDARD_INFO standard{};
+  if (!folder.IsOpen() || held == INVALID_HANDLE_VALUE ||
+      !GetFileInformationByHandleEx(held, FileStandardInfo, &standard,
+                                    sizeof standard) ||
+      standard.DeletePending || standard.NumberOfLinks == 0) {
+    return false;
+  }
+  const NtOpened named = NtOpen(
+      folder.handle().handle, name, FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, kNoFollow);
+  if (!named.opened()) return false;
+  const bool same = SameFile(held, named.handle);
+  CloseHandle(named.handle);
+  return same;
 }
 
 // Deleted through its own handle, and only once it has passed its checks:

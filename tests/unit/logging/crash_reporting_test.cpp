@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "environment/app_context.h"
@@ -17,6 +19,7 @@
 #include "platform/env.h"
 #include "platform/library.h"
 #include "platform/process.h"
+#include "platform/seams.h"
 #include "service/start_up.h"
 #include "support/child_modes.h"
 #include "support/fixtures.h"
@@ -189,6 +192,35 @@ TEST_F(CrashReportingTest, CrashWithLoggingOffStillWritesTheFolderBlock) {
   EXPECT_EQ(lines[before], "Sys Info: =====================================");
   EXPECT_EQ(lines[before + 2], "Program=");
   EXPECT_EQ(Recorded().add_file_calls, 1);
+}
+
+// Holds the thread that reports, here one in a log entry, until released.
+struct HoldingReporter final : platform::EventReporter {
+  void Report(platform::EventLevel, uint32_t, const std::vector<std::string>&,
+              const std::string&) override {
+    entered.set_value();
+    released.wait();
+  }
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+};
+
+// A crash must not wait for another thread's log entry, which may never end.
+TEST_F(CrashReportingTest, CrashDoesNotWaitForAnotherThreadsEntry) {
+  ASSERT_EQ(Install(), 1);
+  fs::rename(LogFilePath(), LogFilePath() + ".old");
+  fs::create_directory(LogFilePath());  // so the start reports, lock held
+  HoldingReporter reporter;
+  testing::ScopedSeams seams;
+  platform::SetEventReporter(&reporter);
+  std::thread entry(StartLogFile);
+  reporter.entered.get_future().wait();
+  auto crash = std::async(std::launch::async, [this] { return crash_(); });
+  EXPECT_EQ(crash.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the crash handler waited for the log lock";
+  reporter.release.set_value();
+  entry.join();
+  EXPECT_EQ(crash.get(), 1);
 }
 
 // Every way of not finding a usable library ends the same: result 0, no

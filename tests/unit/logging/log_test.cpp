@@ -139,5 +139,33 @@ TEST_F(LogTest, AFolderPutInHomePathsPlaceGetsNoEntries) {
   EXPECT_EQ(testing::FileLines(dir_.path() / "moved" / kLogFileName).back(), "held");
 }
 
+// An administrator may delete or rename the log while the service runs: the
+// next entry opens a new one, with the checks of the first, so that a link
+// planted at the freed name is still not written through. Wine keeps a
+// deleted file and its name until its last handle closes: renamed only there.
+TEST_F(LogTest, ADeletedOrRenamedLogIsFollowedByANewOne) {
+  namespace fs = std::filesystem;
+  const fs::path log = LogFilePath(), canary = dir_.path() / "canary";
+  struct Case { const char* name; bool renamed, link; };
+  for (const Case& test : {Case{"renamed", true, false}, Case{"deleted", false, false},
+                           Case{"deleted, a link planted", false, true}}) {
+    SCOPED_TRACE(test.name);
+#ifdef _WIN32
+    if (!test.renamed) continue;
+#endif
+    testing::InitContextAt(dir_.path().string());
+    WriteLog("before");
+    test.renamed ? fs::rename(log, log.string() + ".old") : (void)fs::remove(log);
+    if (test.link) fs::create_symlink(canary, log);
+    WriteLog("after");
+    EXPECT_FALSE(fs::exists(canary));
+    if (test.link) {
+      fs::remove(log);
+    } else {
+      EXPECT_EQ(LogLines(), (std::vector<std::string>{"after"}));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvana
