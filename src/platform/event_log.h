@@ -29,6 +29,7 @@ enum class EventSourceState {
   kRegistered,
   kNotRegistered,
   kNoRegistration,  // syslog: every program may write, nothing to register
+  kNoReceiver,      // syslog, but no socket takes the reports
 };
 
 // How a registration or its removal went; the failed call and its own code

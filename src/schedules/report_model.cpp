@@ -187,9 +187,14 @@ void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
   listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
            listed;
   report->folder_listed = listed;
-  report->nginx.kept_running =
-      std::any_of(report->web_servers.begin(), report->web_servers.end(),
-                  [](const DefinitionRow& row) { return row.enabled; });
+  // An operator looks a definition up by its id; the file system's order
+  // differs between machines and between runs.
+  for (auto* rows : {&report->schedules, &report->web_servers}) {
+    std::stable_sort(rows->begin(), rows->end(),
+                     [](const DefinitionRow& a, const DefinitionRow& b) {
+                       return a.id < b.id;
+                     });
+  }
 }
 
 // The very check the web-server command makes before it starts nginx.exe,
@@ -201,6 +206,11 @@ void CheckNginx(Report* report) {
   report->nginx.present = trust.present;
   report->nginx.trusted = trust.trusted;
   report->nginx.trust_detail = EscapeControlCharacters(trust.reason);
+  report->nginx.wanted =
+      std::any_of(report->web_servers.begin(), report->web_servers.end(),
+                  [](const DefinitionRow& row) { return row.enabled; });
+  // Kept running only where the service would start it.
+  report->nginx.kept_running = report->nginx.wanted && trust.trusted;
 }
 
 std::string EventSourceText(platform::EventSourceState state) {
@@ -212,6 +222,8 @@ std::string EventSourceText(platform::EventSourceState state) {
       return "Event Log source " + source + ", not registered (run --install)";
     case platform::EventSourceState::kNoRegistration:
       break;
+    case platform::EventSourceState::kNoReceiver:
+      return "syslog, ident " + source + ", but no syslog socket takes them: they are lost";
   }
   return "syslog, ident " + source;
 }

@@ -33,7 +33,8 @@ struct FailedFile {
 };
 
 struct NginxStatus {
-  bool kept_running = false;  // an enabled web server loads
+  bool wanted = false;        // an enabled web server loads
+  bool kept_running = false;  // wanted, and the service would start it
   bool present = false;       // webserver/nginx.exe exists
   bool trusted = false;       // the service's own check would start it
   std::string trust_detail;   // why not ("is reached through a link"), or empty

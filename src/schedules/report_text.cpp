@@ -166,6 +166,8 @@ std::string ServiceText(const Report& report) {
   const NginxStatus& nginx = report.nginx;
   std::string out = std::string("nginx: ") +
                     (nginx.kept_running ? "kept running (an enabled web server loads)"
+                     : nginx.wanted     ? "not started (an enabled web server loads, "
+                                          "but nginx.exe would not be started)"
                                         : "not started (no enabled web server)") +
                     "\n";
   out += std::string("webserver/nginx.exe: ") +

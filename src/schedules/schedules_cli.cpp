@@ -141,6 +141,10 @@ bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
     *error = "--until" + error->substr(6);
     return false;
   }
+  if (options.until && *until_s < *from_s) {
+    *error = "--until " + *options.until + " is before --from";
+    return false;
+  }
   return true;
 }
 

@@ -29,7 +29,7 @@ out=$(tr -d '\r' <"$work/out")
 [ "$out_code" = 1 ] || fail "exit code $out_code with a broken file, wanted 1"
 for line in "  Broken.schedule" "     Project error, string=bogus=1" \
   "    Error read schedule settings" "Files that do not load (1)" \
-  "nginx: kept running (an enabled web server loads)"; do
+  "nginx: not started (an enabled web server loads, but nginx.exe would not be started)"; do
   grep -qxF -- "$line" <<<"$out" || fail "no line \"$line\" in:
 $out"
 done

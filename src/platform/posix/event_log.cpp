@@ -1,6 +1,7 @@
 #include "platform/event_log.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <time.h>
@@ -70,6 +71,12 @@ FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
 
 EventSourceResult RegisterEventLogSource(const std::string&) { return {}; }
 EventSourceResult RemoveEventLogSource() { return {}; }
-EventSourceState QueryEventLogSource() { return EventSourceState::kNoRegistration; }
+EventSourceState QueryEventLogSource() {
+  struct stat info;
+  if (stat(kSystemSocket, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+    return EventSourceState::kNoReceiver;
+  }
+  return EventSourceState::kNoRegistration;
+}
 
 }  // namespace corvana::platform

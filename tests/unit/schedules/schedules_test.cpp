@@ -94,6 +94,9 @@ TEST(SchedulesFolderTest, BrokenFilesShowTheReadersOwnLinesAndExitOne) {
 
 TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   testing::TempDir home;
+  for (const char* id : {"e", "d", "c", "b", "a"}) {  // listed by id, whatever the disk's order
+    home.Write(std::string(id) + ".schedule", Definition("enabled=0\r\n"));
+  }
   home.Write("Hourly.schedule", Definition("type_schedule=1\r\nmin=30\r\n"));
   home.Write("Window.schedule", Definition("type_schedule=2\r\ndays_week=127\r\n"
                                            "hour=12\r\nmin=1\r\nsec=30\r\n"));
@@ -106,6 +109,8 @@ TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   EXPECT_NE(run.out.find("2026-12-07 12:30:00"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("2026-12-07 13:30:00"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("2026-12-07 14:30:00"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n  a  "), std::string::npos);
+  EXPECT_LT(run.out.find("\n  a  "), run.out.find("\n  e  ")) << run.out;
 }
 
 // An interval counts from the last update the log shows, not from now.
@@ -194,7 +199,7 @@ TEST(SchedulesFolderTest, TheDefaultHomeIsReadWithoutBeingMade) {
   EXPECT_EQ(present.exit_code, 0) << present.out;
   const auto json = nlohmann::json::parse(present.out);
   EXPECT_EQ(json["web_servers"][0]["rule"], "every 5 minutes after each (re)load");
-  EXPECT_EQ(json["nginx"]["kept_running"], true);
+  EXPECT_EQ(json["nginx"]["kept_running"], false);  // wanted, but no nginx.exe to run
 }
 
 TEST(SchedulesJsonTest, ShapeAndEscaping) {
@@ -237,7 +242,7 @@ TEST(SchedulesJsonTest, ShapeAndEscaping) {
   EXPECT_EQ(bad["file"], "Bad.schedule");
   EXPECT_EQ(bad["kind"], "schedule");
   EXPECT_EQ(bad["messages"][0], " Project error, string=x=\"a\\\"b\\\\c\\x09d\"");
-  EXPECT_EQ(json["nginx"]["kept_running"], true);
+  EXPECT_EQ(json["nginx"]["kept_running"], false);  // it would not be started
   EXPECT_EQ(json["nginx"]["present"], true);
   EXPECT_EQ(json["nginx"]["trusted"], false);
   // Word for word what the web-server command's own check says.
@@ -378,6 +383,8 @@ TEST(SchedulesOptionsTest, UsageAndExitCodes) {
       {{"--from", "2026-10-25 02:50:00"}, 2, false, true,
        "schedules: --from: 2026-10-25 02:50:00 happens twice here, as "
        "2026-10-25 02:50:00 +02:00 and as 2026-10-25 02:50:00 +01:00"},
+      {{"--from", "2026-12-07 12:00:00", "--until", "2026-12-07 11:00:00"}, 2, false, true,
+       "schedules: --until 2026-12-07 11:00:00 is before --from\n"},
       {{"--home", "/no/such/folder"}, 1, false, false,
        "schedules: the folder /no/such/folder does not exist\n"},
       {{"--help"}, 0, true, false, ""},
