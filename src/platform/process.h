@@ -74,6 +74,11 @@ void ReleaseProcess(ProcessHandle process);
 // Reaps untracked children that have ended (POSIX); nothing on Windows.
 void CollectEndedChildren();
 
+// Whether starting a program can wait on another program's hold of its file:
+// Windows opens it for CreateProcess without a way to decline a pending
+// oplock break; POSIX has no such wait.
+extern const bool kStartMayWaitOnOthers;
+
 // The arguments a Windows child would see for its command line, by the
 // C runtime's rules: the program name up to its closing quote or first
 // blank; then arguments split at blanks and tabs outside quotes, where

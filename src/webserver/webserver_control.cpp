@@ -152,10 +152,15 @@ bool StartIfTrusted(const std::string& home_path, NginxCommand command,
     WriteLog(log_line::kNginxRefused + trust.path + " " + kStillBeingStarted);
     return false;
   }
-  try {
-    std::thread(Create, creation).detach();
-  } catch (const std::system_error&) {
-    return false;  // no thread to be had: as a process that was not created
+  // Where no start can wait on others, the creation needs no thread.
+  if (!platform::kStartMayWaitOnOthers) {
+    Create(creation);
+  } else {
+    try {
+      std::thread(Create, creation).detach();
+    } catch (const std::system_error&) {
+      return false;  // no thread to be had: as a process that was not created
+    }
   }
   if (!AwaitCreation(*creation)) return false;
   if (creation->child != 0) AwaitExit(*creation->launcher, creation->child, wait_ms);

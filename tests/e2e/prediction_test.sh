@@ -23,9 +23,10 @@ export TZ=Europe/Berlin
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 # Sleeps shrink with the clock, so ticks stay 310 ms of fake time apart;
 # what grows is the time the scheduler works, a second window's margin. At
-# 2 a stall of half a real second still lands a start in its second, which
-# a loaded two-core CI machine can cause; at 4 a quarter was enough.
-speed=${PREDICTION_SPEED:-2}
+# 1 a stall of a whole real second still lands a start in its second; at 2
+# half a second did not always suffice on a loaded two-core CI machine with
+# the sanitizers, at 4 a quarter was enough.
+speed=${PREDICTION_SPEED:-1}
 
 # Seconds since 1970 of a stamp with its offset ("... +01:00").
 epoch() { date -d "$1" +%s; }

@@ -249,4 +249,6 @@ void CollectEndedChildren() {
   CollectLocked(table);
 }
 
+const bool kStartMayWaitOnOthers = false;
+
 }  // namespace corvana::platform

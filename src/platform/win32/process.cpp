@@ -174,4 +174,6 @@ void ReleaseProcess(ProcessHandle process) {
 
 void CollectEndedChildren() {}
 
+const bool kStartMayWaitOnOthers = true;
+
 }  // namespace corvana::platform
