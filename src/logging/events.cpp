@@ -113,7 +113,8 @@ void ReportHeld(const std::vector<HeldBack>& overdue) {
   }
 }
 
-// FNV-1a over the parts, each followed by a zero byte no name holds.
+// A 64-bit xor-then-multiply hash over the parts, each followed by a zero
+// byte no name holds: cheap, and distinct facts rarely share a key.
 template <class Parts>
 uint64_t FactKey(const Parts& parts) {
   uint64_t key = 14695981039346656037ull;
@@ -224,7 +225,7 @@ void ReportLocalTimeUnreadable() {
 void ReportHomePathFallback(const std::string& home, const std::string& reason,
                             const std::string& used) {
   ReportLimited(EventLevel::kError, kEventHomePathFallback,
-                {home, reason, used.empty() ? "the current directory" : used});
+                {home, reason, used});
 }
 
 void ReportLogNotOpened(const std::string& path, const std::string& cause) {

@@ -40,6 +40,7 @@ void ReportMissedStartRun(RunKind kind, const std::string& id,
                           const std::string& missed);
 void ReportRunFailed(RunKind kind, const std::string& id, uint32_t exit_code);
 void ReportLocalTimeUnreadable();
+// `used`: the folder it works in instead, by name (WorkingFolderName).
 void ReportHomePathFallback(const std::string& home, const std::string& reason,
                             const std::string& used);
 // `cause`: the failed call, or what refused the file.
