@@ -120,6 +120,7 @@ void EngineShutdown(SchedulerEngine& engine) {
   WriteTimestampedLog(log_line::kNormalShutdown);
   if (engine.start_reported) {
     JournalServiceStopped(engine);
+    ReportHeldBackEvents(HeldBackCounts::kAll);
     ReportEngineStopped();
   }
   engine.start_reported = false;

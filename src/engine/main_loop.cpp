@@ -117,6 +117,7 @@ bool EvaluateDefinitions(SchedulerEngine& engine, const ClockReading& now) {
 }  // namespace
 
 void EngineTick(SchedulerEngine& engine) {
+  RetryUndeliveredEvents();
   ClockReading now;
   const bool readable = ReadClock(engine, &now);
   engine.tracked_runs = -1;  // children may have ended since

@@ -1,5 +1,6 @@
 #include "logging/events.h"
 
+#include <deque>
 #include <initializer_list>
 #include <map>
 #include <mutex>
@@ -39,15 +40,93 @@ const char* KindName(RunKind kind) {
   return "";
 }
 
-void Report(EventLevel level, uint32_t event_id,
-            std::initializer_list<std::string> raw_strings) {
+// An event the system's log did not take, kept for another attempt. A
+// limited one keeps its fact, which is forgotten if the event is dropped,
+// so that it is reported again rather than taken for reported.
+struct Undelivered {
+  EventLevel level;
+  uint32_t event_id;
   std::vector<std::string> strings;
-  for (const std::string& raw : raw_strings) {
-    strings.push_back(EscapeControlCharacters(raw));
+  std::string text;
+  std::optional<uint64_t> fact;
+};
+
+// A syslog reader that falls behind, or an Event Log being cleared, must not
+// lose the start, the stop or a warning: what is not taken waits here, in
+// order, and is tried again at the next tick, then after a growing pause.
+// Only what overflows is dropped, and counted (event 2005).
+constexpr size_t kMaxUndelivered = 64;
+constexpr int64_t kFirstRetryPauseMs = 1000;
+constexpr int64_t kMaxRetryPauseMs = 60000;
+
+struct Delivery {
+  std::mutex lock;
+  std::deque<Undelivered> waiting;
+  int lost = 0;
+  int64_t next_try_ms = 0;
+  int64_t pause_ms = 0;
+};
+
+Delivery& Deliveries() {
+  static Delivery* delivery = new Delivery;
+  return *delivery;
+}
+
+void Forget(uint32_t event_id, uint64_t fact);
+
+bool Send(const Undelivered& event) {
+  return platform::CurrentEventReporter().Report(event.level, event.event_id,
+                                                 event.strings, event.text);
+}
+
+Undelivered LostCount(int lost) {
+  std::vector<std::string> strings = {std::to_string(lost)};
+  std::string text = EventText(kEventEventsNotDelivered, strings.data(), 1);
+  return {EventLevel::kWarning, kEventEventsNotDelivered, std::move(strings),
+          std::move(text), std::nullopt};
+}
+
+// Sends what waits, in order, then the count of what was dropped; on the
+// first refusal the rest waits for the next try.
+void FlushLocked(Delivery& delivery, int64_t now_ms) {
+  while (!delivery.waiting.empty() && Send(delivery.waiting.front())) {
+    delivery.waiting.pop_front();
   }
-  platform::CurrentEventReporter().Report(
-      level, event_id, strings,
-      EventText(event_id, strings.data(), strings.size()));
+  if (delivery.waiting.empty() && delivery.lost > 0 &&
+      Send(LostCount(delivery.lost))) {
+    delivery.lost = 0;
+  }
+  if (delivery.waiting.empty() && delivery.lost == 0) {
+    delivery.pause_ms = 0;
+    return;
+  }
+  delivery.next_try_ms = now_ms + delivery.pause_ms;
+  delivery.pause_ms = std::min(kMaxRetryPauseMs,
+                               std::max(kFirstRetryPauseMs, 2 * delivery.pause_ms));
+}
+
+void Keep(Delivery& delivery, Undelivered event) {
+  if (delivery.waiting.size() < kMaxUndelivered) {
+    delivery.waiting.push_back(std::move(event));
+    return;
+  }
+  ++delivery.lost;
+  if (event.fact) Forget(event.event_id, *event.fact);
+}
+
+void Report(EventLevel level, uint32_t event_id,
+            std::initializer_list<std::string> raw_strings,
+            std::optional<uint64_t> fact = std::nullopt) {
+  Undelivered event{level, event_id, {}, {}, fact};
+  for (const std::string& raw : raw_strings) {
+    event.strings.push_back(EscapeControlCharacters(raw));
+  }
+  event.text = EventText(event_id, event.strings.data(), event.strings.size());
+  Delivery& delivery = Deliveries();
+  std::lock_guard<std::mutex> guard(delivery.lock);
+  if (delivery.waiting.empty() && delivery.lost == 0 && Send(event)) return;
+  Keep(delivery, std::move(event));
+  FlushLocked(delivery, platform::CurrentClock().MonotonicMs());
 }
 
 // What is remembered of a fact: a broken file reports once until its
@@ -151,9 +230,16 @@ bool Admit(uint32_t event_id, uint64_t fact) {
 void ReportLimited(EventLevel level, uint32_t event_id,
                    std::initializer_list<std::string> raw_strings,
                    std::optional<uint64_t> fact = std::nullopt) {
-  if (Admit(event_id, fact.value_or(FactKey(raw_strings)))) {
-    Report(level, event_id, raw_strings);
-  }
+  const uint64_t key = fact.value_or(FactKey(raw_strings));
+  if (Admit(event_id, key)) Report(level, event_id, raw_strings, key);
+}
+
+void Forget(uint32_t event_id, uint64_t fact) {
+  EventLimits& limits = Limits();
+  std::lock_guard<std::mutex> guard(limits.lock);
+  IdLimit& limit = limits.by_id[event_id];
+  // Not delivered: neither reported nor counted against the hour.
+  if (limit.facts.erase(fact) != 0 && limit.sent > 0) --limit.sent;
 }
 
 }  // namespace
@@ -239,20 +325,37 @@ void ReportDefinitionNotLoaded(const std::string& file_name,
                 FactKey(parts));
 }
 
-void ReportHeldBackEvents() {
+void ReportHeldBackEvents(HeldBackCounts counts) {
   EventLimits& limits = Limits();
   std::vector<HeldBack> overdue;
   {
     std::lock_guard<std::mutex> guard(limits.lock);
-    overdue = limits.TakeOverdue(CurrentHour());
+    // At the stop no later hour will come to report them.
+    overdue = limits.TakeOverdue(counts == HeldBackCounts::kAll ? INT64_MIN
+                                                                : CurrentHour());
   }
   ReportHeld(overdue);
 }
 
+void RetryUndeliveredEvents() {
+  Delivery& delivery = Deliveries();
+  std::lock_guard<std::mutex> guard(delivery.lock);
+  if (delivery.waiting.empty() && delivery.lost == 0) return;
+  const int64_t now_ms = platform::CurrentClock().MonotonicMs();
+  if (now_ms >= delivery.next_try_ms) FlushLocked(delivery, now_ms);
+}
+
 void ForgetReportedEvents() {
-  EventLimits& limits = Limits();
-  std::lock_guard<std::mutex> guard(limits.lock);
-  limits.by_id.clear();
+  {
+    EventLimits& limits = Limits();
+    std::lock_guard<std::mutex> guard(limits.lock);
+    limits.by_id.clear();
+  }
+  Delivery& delivery = Deliveries();
+  std::lock_guard<std::mutex> guard(delivery.lock);
+  delivery.waiting.clear();
+  delivery.lost = 0;
+  delivery.pause_ms = 0;
 }
 
 }  // namespace corvana

@@ -49,9 +49,14 @@ void ReportLogNotOpened(const std::string& path, const std::string& cause);
 // reports again.
 void ReportDefinitionNotLoaded(const std::string& file_name,
                                std::string_view content);
-// At every load and supervision pass: how many the bound held back in
-// each hour that is over.
-void ReportHeldBackEvents();
+// How many the bound held back: at every load and supervision pass, of
+// each hour that is over (kOverdue); at the stop, every count, the current
+// hour's too (kAll).
+enum class HeldBackCounts { kOverdue, kAll };
+void ReportHeldBackEvents(HeldBackCounts counts = HeldBackCounts::kOverdue);
+// Tries again, without waiting, what the system's log did not take, once
+// its pause is over: at the next call, then after 1 s, 2 s, ... up to 60 s.
+void RetryUndeliveredEvents();
 // Starts every count afresh, as a new process would; for tests.
 void ForgetReportedEvents();
 

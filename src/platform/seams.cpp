@@ -82,10 +82,10 @@ bool SystemLauncher::Terminate(ProcessHandle process, uint32_t exit_code) {
 void SystemLauncher::Release(ProcessHandle process) { ReleaseProcess(process); }
 void SystemLauncher::CollectEnded() { CollectEndedChildren(); }
 
-void SystemEventReporter::Report(EventLevel level, uint32_t event_id,
+bool SystemEventReporter::Report(EventLevel level, uint32_t event_id,
                                  const std::vector<std::string>& strings,
                                  const std::string& text) {
-  ReportSystemEvent(log_address_, level, event_id, strings, text);
+  return !ReportSystemEvent(log_address_, level, event_id, strings, text).failed();
 }
 
 Clock& CurrentClock() { return *current_clock.load(); }

@@ -90,23 +90,24 @@ class ShellFolders {
 };
 
 // The system's log for administrators (ReportSystemEvent). Tests record
-// what would have been reported.
+// what would have been reported. One attempt that never waits; false when
+// the system did not take the report.
 class EventReporter {
  public:
   virtual ~EventReporter() = default;
-  virtual void Report(EventLevel level, uint32_t event_id,
+  virtual bool Report(EventLevel level, uint32_t event_id,
                       const std::vector<std::string>& strings,
                       const std::string& text) = 0;
 };
 
 // The system's reporter, to the log at `log_address` (see event_log.h;
 // empty: this machine's own). One attempt; whatever the system does with
-// it, the engine goes on.
+// it, the engine goes on (logging/events.cpp keeps what was not taken).
 class SystemEventReporter final : public EventReporter {
  public:
   explicit SystemEventReporter(std::string log_address = "")
       : log_address_(std::move(log_address)) {}
-  void Report(EventLevel level, uint32_t event_id,
+  bool Report(EventLevel level, uint32_t event_id,
               const std::vector<std::string>& strings,
               const std::string& text) override;
 

@@ -151,10 +151,17 @@ struct RecordedEvent {
 };
 class RecordingEventReporter final : public platform::EventReporter {
  public:
-  void Report(platform::EventLevel level, uint32_t id,
+  bool Report(platform::EventLevel level, uint32_t id,
               const std::vector<std::string>& strings, const std::string& text) override {
     std::lock_guard<std::mutex> guard(lock_);
+    if (refusals_ > 0) return --refusals_, false;
     events_.push_back({level, id, strings, text});
+    return true;
+  }
+  // The next `count` reports are not taken, as by a full syslog socket.
+  void Refuse(int count) {
+    std::lock_guard<std::mutex> guard(lock_);
+    refusals_ = count;
   }
   std::vector<RecordedEvent> Take() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -164,6 +171,7 @@ class RecordingEventReporter final : public platform::EventReporter {
  private:
   std::mutex lock_;
   std::vector<RecordedEvent> events_;
+  int refusals_ = 0;
 };
 RecordingEventReporter& RecordedEvents();
 

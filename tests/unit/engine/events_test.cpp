@@ -180,5 +180,42 @@ TEST_F(EventsTest, EveryWarningAndErrorIsBoundedPerIdAndHour) {
   }
 }
 
+// A log that does not take reports for a while loses none of them: they
+// go out in order at a later try; only what overflows the queue is
+// dropped, counted (2005), and a dropped broken file may report again. At
+// the stop, the counts of the hour still running go out too.
+TEST_F(EventsTest, EventsNotTakenAreKeptOrCountedNeverLostSilently) {
+  auto& events = testing::RecordedEvents();
+  auto ids = [&] {
+    std::vector<uint32_t> got;
+    for (const RecordedEvent& e : events.Take()) got.push_back(e.id);
+    return got;
+  };
+  events.Refuse(3);
+  ReportEngineStarted("v", "h", 0, 0);
+  ReportRunFailed(RunKind::kSchedule, "a", 3);
+  EXPECT_TRUE(ids().empty());
+  clock_.Advance(1);
+  RetryUndeliveredEvents();
+  EXPECT_EQ(ids(), (std::vector<uint32_t>{kEventEngineStarted, kEventRunFailed}));
+  events.Refuse(1000);
+  for (int i = 0; i < 70; ++i) ReportEngineStopped();
+  ReportDefinitionNotLoaded("D.schedule", "x");  // overflows, so is forgotten
+  events.Refuse(0);
+  clock_.Advance(60);
+  RetryUndeliveredEvents();
+  std::vector<RecordedEvent> taken = events.Take();
+  ASSERT_EQ(taken.size(), 65u);
+  EXPECT_EQ(taken.back().id, kEventEventsNotDelivered);
+  EXPECT_EQ(taken.back().strings[0], "7");
+  ReportDefinitionNotLoaded("D.schedule", "x");
+  for (int i = 0; i < 25; ++i) ReportDefinitionNotLoaded("E.schedule", std::to_string(i));
+  ReportHeldBackEvents(HeldBackCounts::kAll);
+  taken = events.Take();
+  ASSERT_EQ(taken.size(), 21u);  // D, 19 of E, and the count of the rest
+  EXPECT_EQ(taken.back().id, kEventDefinitionsHeldBack);
+  EXPECT_EQ(taken.back().strings[0], "6");
+}
+
 }  // namespace
 }  // namespace corvana

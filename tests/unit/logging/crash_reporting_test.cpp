@@ -196,10 +196,11 @@ TEST_F(CrashReportingTest, CrashWithLoggingOffStillWritesTheFolderBlock) {
 
 // Holds the thread that reports, here one in a log entry, until released.
 struct HoldingReporter final : platform::EventReporter {
-  void Report(platform::EventLevel, uint32_t, const std::vector<std::string>&,
+  bool Report(platform::EventLevel, uint32_t, const std::vector<std::string>&,
               const std::string&) override {
     entered.set_value();
     released.wait();
+    return true;
   }
   std::promise<void> entered, release;
   std::shared_future<void> released = release.get_future().share();
