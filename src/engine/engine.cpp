@@ -113,6 +113,10 @@ void ReloadDefinitions(SchedulerEngine& engine) {
   ReloadWebServersFrom(engine, &web_server_names);
 }
 
+// Within the stop's wait hint, beside nginx's quit: a syslog reader that
+// fell behind gets a moment to take the stop, and is not waited for longer.
+constexpr int kStopDeliveryBoundMs = 1000;
+
 void EngineShutdown(SchedulerEngine& engine) {
   WriteTimestampedLog(log_line::kStopWebServers);
   WebServerCommand(NginxCommand::kQuit);
@@ -122,6 +126,10 @@ void EngineShutdown(SchedulerEngine& engine) {
     JournalServiceStopped(engine);
     ReportHeldBackEvents(HeldBackCounts::kAll);
     ReportEngineStopped();
+    const int undelivered = DeliverWaitingEvents(kStopDeliveryBoundMs);
+    if (undelivered > 0) {
+      WriteTimestampedLog(log_line::kEventsNotDelivered + std::to_string(undelivered));
+    }
   }
   engine.start_reported = false;
 }

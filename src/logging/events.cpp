@@ -58,6 +58,7 @@ struct Undelivered {
 constexpr size_t kMaxUndelivered = 64;
 constexpr int64_t kFirstRetryPauseMs = 1000;
 constexpr int64_t kMaxRetryPauseMs = 60000;
+constexpr int kStopRetrySliceMs = 50;
 
 struct Delivery {
   std::mutex lock;
@@ -343,6 +344,21 @@ void RetryUndeliveredEvents() {
   if (delivery.waiting.empty() && delivery.lost == 0) return;
   const int64_t now_ms = platform::CurrentClock().MonotonicMs();
   if (now_ms >= delivery.next_try_ms) FlushLocked(delivery, now_ms);
+}
+
+int DeliverWaitingEvents(int bound_ms) {
+  platform::Clock& clock = platform::CurrentClock();
+  const int64_t until_ms = clock.MonotonicMs() + bound_ms;
+  Delivery& delivery = Deliveries();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(delivery.lock);
+      FlushLocked(delivery, clock.MonotonicMs());
+      const int left = static_cast<int>(delivery.waiting.size()) + delivery.lost;
+      if (left == 0 || clock.MonotonicMs() >= until_ms) return left;
+    }
+    clock.SleepMs(kStopRetrySliceMs);
+  }
 }
 
 void ForgetReportedEvents() {

@@ -57,6 +57,10 @@ void ReportHeldBackEvents(HeldBackCounts counts = HeldBackCounts::kOverdue);
 // Tries again, without waiting, what the system's log did not take, once
 // its pause is over: at the next call, then after 1 s, 2 s, ... up to 60 s.
 void RetryUndeliveredEvents();
+// At the stop no later tick will try again: what waits is tried for up to
+// `bound_ms`, and the count of what the system's log still did not take is
+// given back, for the one channel left, the service's own log.
+int DeliverWaitingEvents(int bound_ms);
 // Starts every count afresh, as a new process would; for tests.
 void ForgetReportedEvents();
 

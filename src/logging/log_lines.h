@@ -44,6 +44,8 @@ inline constexpr char kLoadingWebServers[] = "Loading webservers";
 inline constexpr char kStartWebServers[] = "Start webservers...";
 inline constexpr char kStopWebServers[] = "Stop webservers...";
 inline constexpr char kNormalShutdown[] = "Scheduler normal shutdown.";
+inline constexpr char kEventsNotDelivered[] =
+    "Events the system's log did not take at the stop: ";
 // The path and its reason follow.
 inline constexpr char kHomePathNotUsed[] = "HomePath not used: ";
 inline constexpr char kCrashReportInitOk[] = "Crash Report init - OK";

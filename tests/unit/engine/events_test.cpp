@@ -215,6 +215,13 @@ TEST_F(EventsTest, EventsNotTakenAreKeptOrCountedNeverLostSilently) {
   ASSERT_EQ(taken.size(), 21u);  // D, 19 of E, and the count of the rest
   EXPECT_EQ(taken.back().id, kEventDefinitionsHeldBack);
   EXPECT_EQ(taken.back().strings[0], "6");
+  events.Refuse(3);  // the stop: a reader that catches up within the bound gets it
+  ReportEngineStopped();
+  EXPECT_EQ(DeliverWaitingEvents(1000), 0);
+  EXPECT_EQ(ids(), (std::vector<uint32_t>{kEventEngineStopped}));
+  events.Refuse(1000);
+  ReportEngineStopped();
+  EXPECT_EQ(DeliverWaitingEvents(1000), 1);
 }
 
 }  // namespace
