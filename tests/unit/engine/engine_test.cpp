@@ -477,10 +477,10 @@ TEST_F(EngineTest, RunsBeyondTheCapWaitAndStartInDueOrder) {
     }
     SetCounter(1);
     Start().max_runs = max_runs;
-    RunFor(25);
+    RunFor(21);  // W loads a whole supervision pass before C falls due
     Write("W.webserver", IntervalWebServerText(1));
     SetCounter(2);
-    RunFor(8);
+    RunFor(12);
     SetCounter(3);  // a reload while both wait
     RunFor(5);
     const int64_t freed_s = clock_.NowSeconds();
