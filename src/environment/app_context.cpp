@@ -101,6 +101,14 @@ const platform::HeldFolder& HomeFolder() {
   return context != nullptr ? context->home_folder : *kNone;
 }
 
+std::string HomeRefusal(const std::string& home, platform::ServiceAccount account) {
+  if (home.empty()) return std::string();
+  platform::HeldFolder judged;
+  const platform::TrustResult trust = platform::CheckHomeFolder(home, account, &judged);
+  return trust.verdict == platform::TrustVerdict::kMissing ? std::string()
+                                                           : RefusalReason(trust);
+}
+
 std::string CommonHomePath(const char* product_name) {
   const std::string common = platform::CurrentShellFolders().CommonAppData();
   return common.empty() ? std::string() : HomeIn(common, product_name);

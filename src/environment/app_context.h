@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/trust.h"
 
 namespace corvana {
 
@@ -61,5 +62,12 @@ void InitReadOnlyAppContext(const char* product_name, const char* version_text,
 // the common data folder, the product's name and the separator; empty when
 // the shell names none. Creates and writes nothing.
 std::string CommonHomePath(const char* product_name);
+
+// Why the service, running as `account`, would not use `home` (ending with
+// the separator) as its data folder, in the words its log line gives after
+// the path ("is reached through a link"), as event 3005 does after "not
+// trusted:". Empty when it would, and when `home` is missing (the service
+// makes it) or empty (the current directory, which it never judges).
+std::string HomeRefusal(const std::string& home, platform::ServiceAccount account);
 
 }  // namespace corvana

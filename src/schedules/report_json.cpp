@@ -63,6 +63,8 @@ std::string RenderJson(const Report& report) {
   }
   const nlohmann::ordered_json out = {
       {"home", EscapeControlCharacters(report.home)},
+      {"home_refused", report.home_refused.empty() ? nlohmann::ordered_json(nullptr)
+                                                    : nlohmann::ordered_json(report.home_refused)},
       {"from", OffsetStamp(report.from_s)},
       {"folder_listed", report.folder_listed},
       {"log_read", report.log_read},

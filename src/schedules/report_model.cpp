@@ -8,6 +8,7 @@
 #include "definitions/definition_loader.h"
 #include "engine/due_rules.h"
 #include "engine/run_journal.h"
+#include "environment/app_context.h"
 #include "logging/escape.h"
 #include "logging/log.h"
 #include "logging/log_lines.h"
@@ -150,7 +151,7 @@ class DefinitionReader {
                   journal_.Last(JournalKindName(kind.run_kind), record.id));
           row.rule = kind.rule_text(record);
           if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
-          if (row.enabled) {
+          if (row.enabled && report_->home_refused.empty()) {
             row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
           }
           rows->push_back(std::move(row));
@@ -210,7 +211,8 @@ void CheckNginx(Report* report) {
       std::any_of(report->web_servers.begin(), report->web_servers.end(),
                   [](const DefinitionRow& row) { return row.enabled; });
   // Kept running only where the service would start it.
-  report->nginx.kept_running = report->nginx.wanted && trust.trusted;
+  report->nginx.kept_running =
+      report->nginx.wanted && trust.trusted && report->home_refused.empty();
 }
 
 std::string EventSourceText(platform::EventSourceState state) {
@@ -231,9 +233,11 @@ std::string EventSourceText(platform::EventSourceState state) {
 }  // namespace
 
 Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
-                   int64_t from_s, int next_count, int64_t until_s) {
+                   int64_t from_s, int next_count, int64_t until_s,
+                   platform::ServiceAccount service) {
   Report report;
   report.home = home;
+  report.home_refused = EscapeControlCharacters(HomeRefusal(home, service));
   report.from_s = from_s;
   report.next_count = next_count;
   report.until_s = until_s;
@@ -255,6 +259,7 @@ Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
 }
 
 int ReportExitCode(const Report& report) {
+  if (!report.home_refused.empty()) return kExitHomeRefused;
   return report.folder_listed && report.failed_files.empty() ? 0 : 1;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/trust.h"
 #include "schedules/next_starts.h"
 #include "schedules/run_history.h"
 
@@ -41,9 +42,14 @@ struct NginxStatus {
 };
 
 inline constexpr int64_t kNoUntil = INT64_MAX;
+inline constexpr int kExitHomeRefused = 3;
 
 struct Report {
   std::string home;
+  // Why the service would not use the folder, in the words of its log line
+  // ("is owned by a non-administrator"); empty when it would. A refused
+  // folder's definitions have no next starts: the service works elsewhere.
+  std::string home_refused;
   int64_t from_s = 0;
   int next_count = 0;
   int64_t until_s = kNoUntil;
@@ -64,10 +70,14 @@ struct Report {
 // Reads the held folder (shown as `home`, ending with the separator)
 // through the service's own readers, with their log lines captured instead
 // of written. The next starts are followed from the service's last load in
-// the log up to `until_s`, at most `next_count` of them each.
+// the log up to `until_s`, at most `next_count` of them each. The folder is
+// judged as the service judges it, for `service` (the product asks for the
+// system's account, whoever runs it).
 Report BuildReport(const platform::HeldFolder& folder, const std::string& home,
-                   int64_t from_s, int next_count, int64_t until_s = kNoUntil);
-// 0 when every file loads, 1 otherwise (an unreadable folder included).
+                   int64_t from_s, int next_count, int64_t until_s = kNoUntil,
+                   platform::ServiceAccount service = platform::ServiceAccount::kSystem);
+// kExitHomeRefused when the service would not use the folder; else 0 when
+// every file loads, 1 otherwise (an unreadable folder included).
 int ReportExitCode(const Report& report);
 
 // The words both renderings use: how a start ended, and "hh:mm", the local

@@ -64,7 +64,12 @@ std::string LastRunText(const DefinitionRow& row) {
 // Written straight into one buffer: a table of 10,000 rows has 50,000 lines.
 class DefinitionTable {
  public:
-  explicit DefinitionTable(const std::vector<DefinitionRow>& rows) : rows_(rows) {
+  // `refused`: why the service would not use the folder, or empty.
+  DefinitionTable(const std::vector<DefinitionRow>& rows, const std::string& refused)
+      : rows_(rows),
+        refused_(refused.empty() ? ""
+                                 : "would not run: the data folder is refused (" +
+                                       refused + ")") {
     last_.reserve(rows.size());
     for (const DefinitionRow& row : rows) {
       last_.push_back(LastRunText(row));
@@ -94,7 +99,8 @@ class DefinitionTable {
   static std::string_view State(const DefinitionRow& row) {
     return row.enabled ? "enabled" : "disabled";
   }
-  static std::string_view NoNext(const DefinitionRow& row) {
+  std::string_view NoNext(const DefinitionRow& row) const {
+    if (!refused_.empty()) return refused_;
     return row.enabled ? "none ahead" : "-";
   }
   void Widen(size_t column, size_t width) {
@@ -139,14 +145,16 @@ class DefinitionTable {
   }
 
   const std::vector<DefinitionRow>& rows_;
+  const std::string refused_;
   std::vector<std::string> last_;
   size_t widths_[kPadded] = {2, 4, 5, 4, 11};
 };
 
-std::string DefinitionTableText(const char* title, const std::vector<DefinitionRow>& rows) {
+std::string DefinitionTableText(const char* title, const std::vector<DefinitionRow>& rows,
+                                const std::string& refused) {
   std::string out = std::string(title) + " (" + std::to_string(rows.size()) + ")\n";
   if (rows.empty()) return out + "  none\n";
-  DefinitionTable(rows).Render(&out);
+  DefinitionTable(rows, refused).Render(&out);
   return out;
 }
 
@@ -188,11 +196,16 @@ std::string ServiceText(const Report& report) {
 }  // namespace
 
 std::string RenderText(const Report& report) {
-  std::string out = "Home: " + EscapeControlCharacters(report.home) + "\nFrom: " + OffsetStamp(report.from_s) +
-                    " (local time)\n";
+  const std::string home = EscapeControlCharacters(report.home);
+  // Said before anything that reads as if it would run.
+  std::string out = report.home_refused.empty()
+                        ? ""
+                        : "The service would refuse this data folder: " + home + " " +
+                              report.home_refused + ". It would run none of the definitions below.\n";
+  out += "Home: " + home + "\nFrom: " + OffsetStamp(report.from_s) + " (local time)\n";
   if (!report.folder_listed) out += "The folder cannot be listed.\n";
-  out += "\n" + DefinitionTableText("Schedules", report.schedules) + "\n" +
-         DefinitionTableText("Web servers", report.web_servers) + "\n" +
+  out += "\n" + DefinitionTableText("Schedules", report.schedules, report.home_refused) + "\n" +
+         DefinitionTableText("Web servers", report.web_servers, report.home_refused) + "\n" +
          FailedText(report.failed_files) + "\n";
   return out + ServiceText(report);
 }

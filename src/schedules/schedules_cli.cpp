@@ -41,7 +41,8 @@ constexpr const char kUsage[] =
     "starts are shown, which a time that the clocks repeat needs.\n"
     "\n"
     "Exit code: 0 every file loads, 1 a file does not (--history: the journal\n"
-    "cannot be read), 2 usage error.\n";
+    "cannot be read), 2 usage error, 3 the service would refuse the data folder\n"
+    "(its owner, a link, or the folders above it).\n";
 
 struct Options {
   std::string home;
@@ -162,8 +163,8 @@ int ShowPastRuns(const Options& options, std::FILE* out) {
 }
 
 // Found as the service finds it, without its test write: nothing is made.
-int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FILE* out,
-               std::FILE* err) {
+int ShowReport(const Options& options, int64_t from_s, int64_t until_s,
+               platform::ServiceAccount service, std::FILE* out, std::FILE* err) {
   const std::string home = options.home_given ? WithSeparator(options.home)
                                               : CommonHomePath(kProductName);
   if (options.home_given && !platform::PathExists(WithoutSeparator(options.home))) {
@@ -180,7 +181,7 @@ int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FIL
   if (options.history) return ShowPastRuns(options, out);
   const Report report =
       BuildReport(HomeFolder(), home, from_s,
-                  options.until ? kMaxNextCount : options.next, until_s);
+                  options.until ? kMaxNextCount : options.next, until_s, service);
   const std::string text = options.json ? RenderJson(report) : RenderText(report);
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
@@ -189,7 +190,8 @@ int ShowReport(const Options& options, int64_t from_s, int64_t until_s, std::FIL
 
 }  // namespace
 
-int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err,
+                  platform::ServiceAccount service) {
   Options options;
   if (const auto error = ParseOptions(argc, argv, &options)) return UsageError(err, *error);
   if (options.help) {
@@ -204,7 +206,7 @@ int SchedulesMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   int64_t until_s = kNoUntil;
   std::string error;
   if (!ParseTimes(options, &from_s, &until_s, &error)) return UsageError(err, error);
-  return ShowReport(options, from_s, until_s, out, err);
+  return ShowReport(options, from_s, until_s, service, out, err);
 }
 
 }  // namespace corvana::schedules

@@ -18,22 +18,28 @@ definition() { printf 'FormatVersion=1.0\r\n\r\n[Common]\r\n%b' "$2" >"$home/$1"
 definition "Nightly.schedule" 'type_schedule=2\r\ndays_week=31\r\nhour=3\r\nmin=30\r\n'
 definition "Site.webserver" 'type_schedule=0\r\ntype_interval=0\r\ninterval=30\r\n'
 definition "Broken.schedule" 'bogus=1\r\n'
-home_arg=$home
-if [ -n "$runner" ]; then home_arg=$(winepath -w "$home" 2>/dev/null); fi
+home_arg=$home sep=/ refused_arg=$work/Link reason="is reached through a link" codes="1 0"
+nightly_next="2026-12-08 03:30:00"
+# Wine gives every folder the Unix user's owner, which SYSTEM refuses.
+if [ -n "$runner" ]; then
+  home_arg=$(winepath -w "$home" 2>/dev/null) sep='\' reason="is owned by a non-administrator" codes="3 3"
+  refused_arg=$home_arg nightly_next="would not run: the data folder is refused ($reason)"
+else ln -s "$home" "$work/Link"; fi
+read -r broken_code loads_code <<<"$codes"
 
 run() { if [ -n "$runner" ]; then "$runner" "$program" "$@"; else "$program" "$@"; fi; }
 
 run --home "$home_arg" --from "2026-12-07 12:00:00" >"$work/out" 2>"$work/err"
 out_code=$?
 out=$(tr -d '\r' <"$work/out")
-[ "$out_code" = 1 ] || fail "exit code $out_code with a broken file, wanted 1"
+[ "$out_code" = "$broken_code" ] || fail "exit code $out_code with a broken file, wanted $broken_code"
 for line in "  Broken.schedule" "     Project error, string=bogus=1" \
   "    Error read schedule settings" "Files that do not load (1)" \
   "nginx: not started (an enabled web server loads, but nginx.exe would not be started)"; do
   grep -qxF -- "$line" <<<"$out" || fail "no line \"$line\" in:
 $out"
 done
-grep -q "Nightly  *Nightly.schedule  *enabled  *weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00  *2026-12-08 03:30:00" <<<"$out" ||
+grep -qF "Nightly  Nightly.schedule  enabled  weekdays Mon, Tue, Wed, Thu, Fri at 03:30:00  $nightly_next" <<<"$out" ||
   fail "no row for Nightly in:
 $out"
 [ -z "$(ls "$home" | grep -v -e '\.schedule$' -e '\.webserver$')" ] || fail "it wrote into the folder: $(ls "$home")"
@@ -42,9 +48,18 @@ rm "$home/Broken.schedule"
 run --home "$home_arg" --from "2026-12-07 12:00:00" --next 1 --json >"$work/out" 2>/dev/null
 json_code=$?
 json=$(tr -d '\r' <"$work/out")
-[ "$json_code" = 0 ] || fail "exit code $json_code for a folder that loads, wanted 0"
+[ "$json_code" = "$loads_code" ] || fail "exit code $json_code for a folder that loads, wanted $loads_code"
 grep -qF '"rule": "every 30 minutes after each (re)load"' <<<"$json" || fail "no rule in the JSON:
 $json"
+
+run --home "$refused_arg" --next 1 >"$work/out" 2>/dev/null
+refused_code=$?
+out=$(tr -d '\r' <"$work/out")
+first="The service would refuse this data folder: $refused_arg$sep $reason. It would run none of the definitions below."
+[ "$refused_code" = 3 ] && [ "$(head -n 1 <<<"$out")" = "$first" ] &&
+  grep -qF "at 03:30:00  would not run: the data folder is refused ($reason)" <<<"$out" ||
+  fail "exit code $refused_code; a refused folder not said first, or a next start shown:
+$out"
 
 run --frobnicate >"$work/out" 2>"$work/err"
 usage_code=$?
