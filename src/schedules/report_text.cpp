@@ -163,7 +163,7 @@ class DefinitionTable {
     const size_t height = std::max({rule.size(), last_lines.size(), row.next.size(),
                                     file.empty() ? size_t{1} : size_t{2}});
     for (size_t l = 0; l < height; ++l) {
-      Cell(kId, l == 0 ? std::string_view(row.id) : l == 1 ? file : "", out);
+      Cell(kId, l == 0 ? row.id : l == 1 ? std::string_view(file) : std::string_view(), out);
       Cell(kState, l == 0 ? State(row) : "", out);
       Cell(kRule, l < rule.size() ? rule[l] : "", out);
       if (l < row.next.size()) {

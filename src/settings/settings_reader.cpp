@@ -216,9 +216,13 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
 // reload.
 constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
 
+namespace {
+
 void FailWith(SettingsFailure* failure, const char* reason) {
   if (failure != nullptr) *failure = {0, {}, reason};
 }
+
+}  // namespace
 
 bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
                    int read_mode, SettingsText* text,
@@ -280,6 +284,8 @@ size_t KeySlotCount(const std::vector<SettingsEntry>& entries) {
   return count;
 }
 
+namespace {
+
 // The token's start: a token's start is taken before the blanks ahead of it.
 const char* PastBlanks(const SettingsCursor& cursor) {
   const char* at = cursor.token_start;
@@ -339,6 +345,8 @@ const char* StrayReason(const SettingsCursor& cursor, TokenKind kind) {
   const char* at = PastBlanks(cursor);
   return at < cursor.end && *at == '[' ? "no such section" : "no such key";
 }
+
+}  // namespace
 
 namespace settings_core {
 
