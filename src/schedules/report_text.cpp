@@ -60,9 +60,10 @@ std::string LastRunText(const DefinitionRow& row) {
 }
 
 // A terminal of 120 columns takes every line of a table: the rule and the
-// last start wrap at blanks, down to kMinWrapWidth each. An id is a name
-// the user gave and is never cut, so only ids of more than about 40
-// characters widen a table past the terminal.
+// last start wrap at blanks, down to kMinWrapWidth each. An id (and a file
+// shown below it) is a name the user gave and is never cut, so a long one
+// still widens a table past the terminal: one of over 26 characters where
+// the next starts name a second apart from the start's, else of over 44.
 constexpr size_t kTerminalWidth = 120;
 constexpr size_t kMinWrapWidth = 16;
 
