@@ -34,9 +34,9 @@ template <class Definition>
 bool ReadDefinitionFile(const SettingsDocument<Definition>& document,
                         const platform::HeldFolder& folder,
                         const char* file_name, const char* error_line,
-                        Definition* record) {
+                        Definition* record, SettingsFailure* failure) {
   Definition loaded;
-  if (!LoadSettings(document, &loaded, folder, file_name, 0)) {
+  if (!LoadSettings(document, &loaded, folder, file_name, 0, failure)) {
     WriteLog(error_line);
     return false;
   }

@@ -33,9 +33,10 @@ bool WindowsCanNameIt(const char* name) {
   return true;
 }
 
-bool Loadable(const char* name) {
+bool Loadable(const char* name, SettingsFailure* failure) {
   if (!platform::kListsForeignNames || WindowsCanNameIt(name)) return true;
   WriteLog(log_line::kSkippedFile + std::string(name) + log_line::kSkippedForeignName);
+  failure->reason = "its name holds a character that no Windows file name can hold";
   return false;
 }
 
@@ -61,15 +62,19 @@ void LogSummary(size_t count, const char* kind) {
 void VisitScheduleFile(const platform::HeldFolder& folder, const char* name,
                        const DefinitionVisitor<ScheduleDefinition>& visit) {
   ScheduleDefinition record;
-  const bool loaded = Loadable(name) && ReadScheduleFile(folder, name, &record);
-  visit(name, loaded, record);
+  SettingsFailure failure;
+  const bool loaded =
+      Loadable(name, &failure) && ReadScheduleFile(folder, name, &record, &failure);
+  visit(name, loaded ? nullptr : &failure, record);
 }
 
 void VisitWebServerFile(const platform::HeldFolder& folder, const char* name,
                         const DefinitionVisitor<WebServerDefinition>& visit) {
   WebServerDefinition record;
-  const bool loaded = Loadable(name) && ReadWebServerFile(folder, name, &record);
-  visit(name, loaded, record);
+  SettingsFailure failure;
+  const bool loaded =
+      Loadable(name, &failure) && ReadWebServerFile(folder, name, &record, &failure);
+  visit(name, loaded ? nullptr : &failure, record);
 }
 
 // The schedule files as ForEachScheduleFile, while the same listing keeps
@@ -128,9 +133,10 @@ void LoadSchedules(const platform::HeldFolder& folder,
   ReserveForFiles(folder, kScheduleExtension, list);
   ForEachScheduleFileKeeping(
       folder,
-      [&](const char* name, bool loaded, ScheduleDefinition& record) {
-        if (!loaded) ReportUnloadable(folder, name);
-        if (loaded && record.enabled != 0) list->push_back(std::move(record));
+      [&](const char* name, const SettingsFailure* failure,
+          ScheduleDefinition& record) {
+        if (failure != nullptr) return ReportUnloadable(folder, name);
+        if (record.enabled != 0) list->push_back(std::move(record));
       },
       web_server_names);
   ReportHeldBackEvents();
@@ -141,9 +147,10 @@ void LoadWebServers(const platform::HeldFolder& folder,
                     std::vector<WebServerDefinition>* list,
                     const std::string* names) {
   list->clear();
-  auto keep = [&](const char* name, bool loaded, WebServerDefinition& record) {
-    if (!loaded) ReportUnloadable(folder, name);
-    if (loaded && record.enabled != 0) list->push_back(std::move(record));
+  auto keep = [&](const char* name, const SettingsFailure* failure,
+                  WebServerDefinition& record) {
+    if (failure != nullptr) return ReportUnloadable(folder, name);
+    if (record.enabled != 0) list->push_back(std::move(record));
   };
   if (names == nullptr) {
     ReserveForFiles(folder, kWebServerExtension, list);

@@ -9,6 +9,7 @@
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
 #include "platform/fs.h"
+#include "settings/settings_document.h"
 
 namespace corvana {
 
@@ -28,10 +29,11 @@ void LoadWebServers(const platform::HeldFolder& folder,
                     const std::string* names = nullptr);
 
 // Reads every file of the kind in the folder as the loaders do, disabled ones too, and hands each to `visit`
-// with whether it could be used. False when the folder cannot be listed.
+// with why it could not be used, or null when it could. False when the
+// folder cannot be listed.
 template <class Definition>
-using DefinitionVisitor =
-    std::function<void(const char* file_name, bool loaded, Definition& record)>;
+using DefinitionVisitor = std::function<void(
+    const char* file_name, const SettingsFailure* failure, Definition& record)>;
 bool ForEachScheduleFile(const platform::HeldFolder& folder,
                          const DefinitionVisitor<ScheduleDefinition>& visit);
 bool ForEachWebServerFile(const platform::HeldFolder& folder,

@@ -37,9 +37,9 @@ const SettingsDocument<Schedule>& ScheduleDocument() {
 }
 
 bool ReadScheduleFile(const platform::HeldFolder& folder, const char* file_name,
-                      ScheduleDefinition* record) {
+                      ScheduleDefinition* record, SettingsFailure* failure) {
   return ReadDefinitionFile(ScheduleDocument(), folder, file_name,
-                            log_line::kScheduleUnreadable, record);
+                            log_line::kScheduleUnreadable, record, failure);
 }
 
 }  // namespace corvana

@@ -33,13 +33,16 @@ struct ScheduleDefinition : Timetable, RunState {
 
 template <class Record>
 class SettingsDocument;
+struct SettingsFailure;
 
 // The description every ".schedule" file is read against, built once.
 const SettingsDocument<ScheduleDefinition>& ScheduleDocument();
 
 // Reads the file file_name in the held folder.
-// False, after "Error read schedule settings", when the file cannot be used.
+// False, after "Error read schedule settings", when the file cannot be used;
+// then `failure`, when given, says why.
 bool ReadScheduleFile(const platform::HeldFolder& folder, const char* file_name,
-                      ScheduleDefinition* record);
+                      ScheduleDefinition* record,
+                      SettingsFailure* failure = nullptr);
 
 }  // namespace corvana

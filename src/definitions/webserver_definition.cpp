@@ -32,9 +32,9 @@ const SettingsDocument<WebServer>& WebServerDocument() {
 }  // namespace
 
 bool ReadWebServerFile(const platform::HeldFolder& folder, const char* file_name,
-                       WebServerDefinition* record) {
+                       WebServerDefinition* record, SettingsFailure* failure) {
   return ReadDefinitionFile(WebServerDocument(), folder, file_name,
-                            log_line::kWebServerUnreadable, record);
+                            log_line::kWebServerUnreadable, record, failure);
 }
 
 }  // namespace corvana

@@ -10,6 +10,8 @@
 
 namespace corvana {
 
+struct SettingsFailure;
+
 // Fields keep the names of their file keys.
 struct WebServerDefinition : Timetable, RunState {
   std::string id;  // the file name up to its first "."
@@ -34,8 +36,10 @@ inline int32_t IntervalUnits(const WebServerDefinition& web_server) {
 }
 
 // Reads the file file_name in the held folder into a fresh record. False, after "Error read webserver settings", when
-// the file cannot be used; the caller's record is then left as it was.
+// the file cannot be used; the caller's record is then left as it was, and
+// `failure`, when given, says why.
 bool ReadWebServerFile(const platform::HeldFolder& folder, const char* file_name,
-                       WebServerDefinition* record);
+                       WebServerDefinition* record,
+                       SettingsFailure* failure = nullptr);
 
 }  // namespace corvana

@@ -59,7 +59,12 @@ nlohmann::ordered_json RowsJson(const std::vector<DefinitionRow>& rows) {
 std::string RenderJson(const Report& report) {
   nlohmann::ordered_json failed = nlohmann::ordered_json::array();
   for (const FailedFile& file : report.failed_files) {
-    failed.push_back({{"file", file.file}, {"kind", file.kind}, {"messages", file.messages}});
+    failed.push_back({{"file", file.file}, {"kind", file.kind}, {"reason", file.reason},
+                      {"messages", file.messages}});
+  }
+  nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+  for (const Warning& warning : report.warnings) {
+    warnings.push_back({{"file", warning.file}, {"warning", warning.text}});
   }
   const nlohmann::ordered_json out = {
       {"home", EscapeControlCharacters(report.home)},
@@ -73,6 +78,7 @@ std::string RenderJson(const Report& report) {
       {"schedules", RowsJson(report.schedules)},
       {"web_servers", RowsJson(report.web_servers)},
       {"failed_files", failed},
+      {"warnings", warnings},
       {"nginx", {{"kept_running", report.nginx.kept_running},
                  {"present", report.nginx.present},
                  {"trusted", report.nginx.trusted},

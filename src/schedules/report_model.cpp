@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "definitions/definition_loader.h"
@@ -16,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/seams.h"
+#include "schedules/lint.h"
 #include "schedules/local_stamps.h"
 #include "schedules/next_starts.h"
 #include "schedules/rule_text.h"
@@ -143,8 +145,8 @@ class DefinitionReader {
             std::vector<DefinitionRow>* rows) {
     return kind.for_each_file(
         folder_,
-        [&](const char* file, bool loaded, Definition& record) {
-          if (!loaded) return Failed(file, kind.name);
+        [&](const char* file, const SettingsFailure* failure, Definition& record) {
+          if (failure != nullptr) return Failed(file, kind.name, *failure);
           capture_.Take();
           DefinitionRow row =
               Row(file, record, runs,
@@ -152,18 +154,36 @@ class DefinitionReader {
           row.rule = kind.rule_text(record);
           if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
           if (row.enabled && report_->home_refused.empty()) {
-            row.next = kind.next(record, load_.For(row.last_run), &zone_days_);
+            const Replay replay = load_.For(row.last_run);
+            row.next = kind.next(record, replay, &zone_days_);
+            if (row.next.empty()) WarnIfNeverRuns(kind, record, replay, row.file);
           }
           rows->push_back(std::move(row));
         });
   }
 
  private:
-  void Failed(const char* file, const char* kind) {
+  void Failed(const char* file, const char* kind, const SettingsFailure& failure) {
     std::vector<std::string> messages = capture_.Take();
     for (std::string& message : messages) message = EscapeControlCharacters(message);
+    std::string reason = failure.reason;
+    if (failure.line > 0) {
+      reason = "line " + std::to_string(failure.line) + ": " + failure.text + ": " + reason;
+    }
     report_->failed_files.push_back({EscapeControlCharacters(file), kind,
-                                     std::move(messages)});
+                                     std::move(messages), EscapeControlCharacters(reason)});
+  }
+
+  // No start in what was asked for: whether one comes at all, as far as the
+  // search looks, from the same state of the service.
+  template <class Definition>
+  void WarnIfNeverRuns(const KindOf<Definition>& kind, const Definition& record,
+                       Replay replay, const std::string& file) {
+    replay.until_s = kNoUntil;
+    replay.count = 1;
+    if (!kind.next(record, replay, &zone_days_).empty()) return;
+    report_->warnings.push_back(
+        {file, "never runs: " + NeverRunsReason(record, replay.from_s)});
   }
 
   const platform::HeldFolder& folder_;
@@ -191,11 +211,16 @@ void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
   // An operator looks a definition up by its id; the file system's order
   // differs between machines and between runs.
   for (auto* rows : {&report->schedules, &report->web_servers}) {
-    std::stable_sort(rows->begin(), rows->end(),
-                     [](const DefinitionRow& a, const DefinitionRow& b) {
-                       return a.id < b.id;
-                     });
+    std::sort(rows->begin(), rows->end(),
+              [](const DefinitionRow& a, const DefinitionRow& b) {
+                return std::tie(a.id, a.file) < std::tie(b.id, b.file);
+              });
+    AddSharedIdWarnings(*rows, &report->warnings);
   }
+  std::stable_sort(report->warnings.begin(), report->warnings.end(),
+                   [](const Warning& a, const Warning& b) { return a.file < b.file; });
+  std::sort(report->failed_files.begin(), report->failed_files.end(),
+            [](const FailedFile& a, const FailedFile& b) { return a.file < b.file; });
 }
 
 // The very check the web-server command makes before it starts nginx.exe,

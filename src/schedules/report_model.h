@@ -31,6 +31,14 @@ struct FailedFile {
   std::string file;
   std::string kind;  // "schedule" or "webserver"
   std::vector<std::string> messages;
+  // Why, as the reader knows it: "line 7: hour=abc: hour is not a number".
+  std::string reason;
+};
+
+// A file that loads but that the service will not run as it reads.
+struct Warning {
+  std::string file;
+  std::string text;  // "never runs: hour=25 is no hour of a day"
 };
 
 struct NginxStatus {
@@ -61,6 +69,7 @@ struct Report {
   std::vector<DefinitionRow> schedules;
   std::vector<DefinitionRow> web_servers;
   std::vector<FailedFile> failed_files;
+  std::vector<Warning> warnings;
   NginxStatus nginx;
   std::string last_serve;
   // Where the service's events for administrators go.

@@ -45,9 +45,18 @@ struct SettingsText {
   size_t length = 0;
 };
 
+// Why a file did not load, where the reader can tell: what `schedules`
+// shows an operator. The log keeps its own lines.
+struct SettingsFailure {
+  int line = 0;        // 1-based; 0 when no line is to blame
+  std::string text;    // that line as written, at most 119 bytes
+  std::string reason;  // "hour is not a number", "the file is over 1 MiB"
+};
+
 // The record-free core that the typed front below forwards to.
 bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
-                   int read_mode, SettingsText* text);
+                   int read_mode, SettingsText* text,
+                   SettingsFailure* failure = nullptr);
 TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       const SettingsSectionBase& section,
                       SettingsCursor* cursor);
@@ -59,10 +68,11 @@ double NumberToReal(const char* text);
 
 namespace settings_core {
 bool ParseSettings(const SettingsDocumentBase& document, void* record,
-                   const char* text, size_t length);
+                   const char* text, size_t length,
+                   SettingsFailure* failure = nullptr);
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const platform::HeldFolder& folder, const char* name,
-                  int read_mode);
+                  int read_mode, SettingsFailure* failure = nullptr);
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
               size_t field_offset, int32_t default_value);
 }  // namespace settings_core
@@ -102,18 +112,20 @@ void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
 // True when the file was read and every value stored. A failed load keeps
 // what it had stored so far; callers treat the record as not loaded.
 // Reads the file `name` in `folder`, named in the log by the folder's path
-// and the name.
+// and the name. A failed load says why in `failure`, when given.
 template <class Record>
 bool LoadSettings(const SettingsDocument<Record>& document, Record* record,
                   const platform::HeldFolder& folder, const char* name,
-                  int read_mode) {
-  return settings_core::LoadSettings(document, record, folder, name, read_mode);
+                  int read_mode, SettingsFailure* failure = nullptr) {
+  return settings_core::LoadSettings(document, record, folder, name, read_mode,
+                                     failure);
 }
 
 template <class Record>
 bool ParseSettings(const SettingsDocument<Record>& document, Record* record,
-                   const char* text, size_t length) {
-  return settings_core::ParseSettings(document, record, text, length);
+                   const char* text, size_t length,
+                   SettingsFailure* failure = nullptr) {
+  return settings_core::ParseSettings(document, record, text, length, failure);
 }
 
 }  // namespace corvana

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdio>
@@ -215,8 +216,17 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
 // reload.
 constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
 
+namespace {
+
+void FailWith(SettingsFailure* failure, const char* reason) {
+  if (failure != nullptr) *failure = {0, {}, reason};
+}
+
+}  // namespace
+
 bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
-                   int read_mode, SettingsText* text) {
+                   int read_mode, SettingsText* text,
+                   SettingsFailure* failure) {
   (void)read_mode;  // every read mode in use logs as ordinary
   // One open, one size query and one read: a reload reads every definition.
   switch (platform::ReadWholeRegularFileIn(folder, name, /*text_mode=*/true,
@@ -227,15 +237,24 @@ bool ReadWholeFile(const platform::HeldFolder& folder, const char* name,
     case platform::ReadWholeResult::kCannotOpen:
       WriteLog(log_line::kCannotOpen + folder.path() + name +
                log_line::kCannotOpenEnd);
+      FailWith(failure,
+               "it cannot be opened (missing, not a regular file, or not allowed)");
       return false;
     case platform::ReadWholeResult::kCannotRead:
-    case platform::ReadWholeResult::kTooLarge:
       WriteLog(log_line::kCannotRead + folder.path() + name +
                log_line::kCannotReadEnd);
+      FailWith(failure, "it cannot be read");
+      return false;
+    case platform::ReadWholeResult::kTooLarge:
+      // The log's line stays as it always was; the operator is told which.
+      WriteLog(log_line::kCannotRead + folder.path() + name +
+               log_line::kCannotReadEnd);
+      FailWith(failure, "it is over 1 MiB");
       return false;
     case platform::ReadWholeResult::kNoMemory:
       break;
   }
+  FailWith(failure, "no memory to read it");
   return false;
 }
 
@@ -265,6 +284,70 @@ size_t KeySlotCount(const std::vector<SettingsEntry>& entries) {
   return count;
 }
 
+namespace {
+
+// The token's start: a token's start is taken before the blanks ahead of it.
+const char* PastBlanks(const SettingsCursor& cursor) {
+  const char* at = cursor.token_start;
+  while (at < cursor.end && (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r')) ++at;
+  return at;
+}
+
+// Where the scan stopped, said for an operator: only a failed load pays for
+// counting the lines.
+class FailureAt {
+ public:
+  FailureAt(const char* text, const SettingsCursor& cursor)
+      : text_(text), cursor_(cursor) {}
+
+  // At the token the scan stopped on, past the blanks before it.
+  void AtToken(const char* reason, SettingsFailure* failure) const {
+    At(PastBlanks(cursor_), reason, failure);
+  }
+
+  // At the value of the key the scan read last: it lies on that key's line,
+  // even where nothing follows the "=" there.
+  void AtValue(SettingsFailure* failure) const {
+    const SettingsEntry& entry = *cursor_.current_entry;
+    const bool text = entry.value_type == ValueType::kText;
+    const char* at = cursor_.token_start;
+    const bool unclosed = text && at < cursor_.end && *at == '"';
+    At(at,
+       (entry.key + (unclosed ? "'s text has no closing quote"
+                     : text   ? " is not a quoted text"
+                              : " is not a number")).c_str(),
+       failure);
+  }
+
+ private:
+  void At(const char* at, const char* reason, SettingsFailure* failure) const {
+    constexpr size_t kMaxShown = 119;
+    if (at > cursor_.end) at = cursor_.end;
+    const char* begin = at;
+    while (begin > text_ && begin[-1] != '\n' && begin[-1] != '\r') --begin;
+    const char* end = begin;
+    while (end < cursor_.end && static_cast<size_t>(end - begin) < kMaxShown &&
+           *end != '\n' && *end != '\r' && *end != '\0') {
+      ++end;
+    }
+    failure->line = 1 + static_cast<int>(std::count(text_, begin, '\n'));
+    failure->text.assign(begin, end);
+    failure->reason = reason;
+  }
+
+  const char* text_;
+  const SettingsCursor& cursor_;
+};
+
+// Why the scan stopped at a token no section takes.
+const char* StrayReason(const SettingsCursor& cursor, TokenKind kind) {
+  if (kind != TokenKind::kUnrecognizedName) return "not a key, a value or a section";
+  const char* at = PastBlanks(cursor);
+  return at < cursor.end && *at == '[' ? "no such section" : "no such key";
+}
+
+}  // namespace
+
 namespace settings_core {
 
 void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
@@ -290,27 +373,42 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
 }
 
 bool ParseSettings(const SettingsDocumentBase& document, void* record,
-                   const char* text, size_t length) {
+                   const char* text, size_t length,
+                   SettingsFailure* failure) {
   SettingsCursor cursor(text, length);
+  const FailureAt failed(text, cursor);
   if (NextToken(document, &cursor) != TokenKind::kVersionKeyword ||
       NextToken(document, &cursor) != TokenKind::kEquals ||
       NextToken(document, &cursor) != TokenKind::kNumber) {
+    if (failure != nullptr) {
+      failed.AtToken(length == 0 ? "the file is empty"
+                                 : "FormatVersion=<number> must come first",
+                     failure);
+    }
     return false;
   }
   if (NumberToReal(cursor.token_text) != document.format_version_) {
     WriteLog(log_line::kBadVersion);
+    if (failure != nullptr) failed.AtToken("not the version this reader takes", failure);
     return false;
   }
   TokenKind kind = NextToken(document, &cursor);
   while (kind == TokenKind::kSectionHeader) {
     kind = ReadSection(document, record, *cursor.current_section, &cursor);
   }
-  return kind == TokenKind::kEnd;
+  if (kind == TokenKind::kEnd) return true;
+  if (failure == nullptr) return false;
+  if (kind == TokenKind::kError) {
+    failed.AtValue(failure);
+  } else {
+    failed.AtToken(StrayReason(cursor, kind), failure);
+  }
+  return false;
 }
 
 bool LoadSettings(const SettingsDocumentBase& document, void* record,
                   const platform::HeldFolder& folder, const char* name,
-                  int read_mode) {
+                  int read_mode, SettingsFailure* failure) {
   const size_t name_length = std::strlen(name);
   if (folder.path().empty() && name_length == 0) return false;
   // Two writes a file in a reload: the line is built in one allocation.
@@ -322,8 +420,9 @@ bool LoadSettings(const SettingsDocumentBase& document, void* record,
                .append(name, name_length)
                .append(log_line::kLoadSettingsEnd));
   SettingsText text;
-  if (!ReadWholeFile(folder, name, read_mode, &text)) return false;
-  bool parsed = ParseSettings(document, record, text.data.get(), text.length);
+  if (!ReadWholeFile(folder, name, read_mode, &text, failure)) return false;
+  bool parsed =
+      ParseSettings(document, record, text.data.get(), text.length, failure);
   text.data.reset();
   if (!parsed) return false;
   WriteLog(log_line::kLoadSettingsOk);
