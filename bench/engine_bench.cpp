@@ -2,6 +2,9 @@
 //   BM_OrdinaryTick: one tick over 10,000 schedules and 1,000 web servers,
 //     nothing due, with the heap allocations it makes counted by the
 //     operator new below (counter allocs_per_tick; the goal is none).
+//   BM_TickWithWaitingRuns: the same tick with every slot of the cap on
+//     concurrent runs taken and 1,000 runs waiting for one, each tick
+//     finding none free (counter allocs_per_tick again).
 //   BM_CarryOver/definitions:N/cold:C: carrying the run-time members of N
 //     definitions over to a fresh list, with warm or cold caches, beside
 //     BM_CarryOverFloor, one walk over both lists of the same size;
@@ -56,7 +59,20 @@ void FillTickEngine(SchedulerEngine& engine, int64_t last_update_s) {
   }
 }
 
-void BM_OrdinaryTick(benchmark::State& state) {
+// With runs waiting, every slot taken by a running child, and the runs
+// queued behind them in the order they fell due.
+void FillSlotsAndQueue(SchedulerEngine& engine, int waiting) {
+  if (waiting == 0) return;
+  for (int i = 0; i < engine.max_runs - 1; ++i) {
+    engine.schedules[i].process = 1000 + i;
+  }
+  for (int i = 0; i < waiting; ++i) {
+    engine.schedules[kTickSchedules - 1 - i].wait_order = ++engine.last_wait_order;
+  }
+  engine.runs_waiting = waiting;
+}
+
+void TimeTicks(benchmark::State& state, int waiting) {
   InitBenchContext();
   testing::FakeClock clock;
   CountingLauncher launcher;
@@ -64,6 +80,7 @@ void BM_OrdinaryTick(benchmark::State& state) {
   const int64_t noon = testing::LocalSeconds(2026, 6, 10, kNotDueHour, 0, 0);
   SchedulerEngine engine;
   FillTickEngine(engine, noon - 60);
+  FillSlotsAndQueue(engine, waiting);
   int64_t ticks = 0;
   const uint64_t allocations_before = allocation_count.load();
   for (auto _ : state) {
@@ -73,8 +90,8 @@ void BM_OrdinaryTick(benchmark::State& state) {
     EngineTick(engine);
   }
   const uint64_t allocations = allocation_count.load() - allocations_before;
-  if (launcher.starts != 0) {
-    state.SkipWithError("a definition fell due: not an ordinary tick");
+  if (launcher.starts != 0 || engine.runs_waiting != waiting) {
+    state.SkipWithError("a definition fell due or a waiting run started");
   }
   if (clock.slept_ms() != ticks * kTickPauseMs) {
     state.SkipWithError("a tick did not end with its pause");
@@ -84,7 +101,10 @@ void BM_OrdinaryTick(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() *
                           (kTickSchedules + kTickWebServers));
 }
+void BM_OrdinaryTick(benchmark::State& state) { TimeTicks(state, 0); }
 BENCHMARK(BM_OrdinaryTick)->Unit(benchmark::kMicrosecond);
+void BM_TickWithWaitingRuns(benchmark::State& state) { TimeTicks(state, 1000); }
+BENCHMARK(BM_TickWithWaitingRuns)->Unit(benchmark::kMicrosecond);
 
 // Writes over more memory than the last-level cache holds.
 void EvictCaches() {

@@ -21,11 +21,14 @@ void InitBenchContext();
 const std::filesystem::path& BenchRoot();
 std::string BenchHomePath();
 
-// Starts nothing: an ordinary tick must not ask it to.
+// Starts nothing: an ordinary tick must not ask it to. With
+// `gives_handles`, a start succeeds with a handle of a child that runs for
+// ever, as where runs fall due and take their slots.
 class CountingLauncher final : public platform::ProcessLauncher {
  public:
   platform::StartResult Start(const platform::ProcessStart&) override {
     ++starts;
+    if (gives_handles) return {platform::ProcessHandle(1000 + starts), {}};
     return {0, {"StartProcess", 2}};
   }
   platform::FailedCall StartDetached(const platform::ProcessStart&) override {
@@ -39,6 +42,7 @@ class CountingLauncher final : public platform::ProcessLauncher {
   void Release(platform::ProcessHandle) override { ++releases; }
   void CollectEnded() override {}
 
+  bool gives_handles = false;
   int64_t starts = 0;
   int64_t releases = 0;
 };

@@ -6,6 +6,11 @@
 //     hardening requires (openat relative to the folder held open, no link
 //     followed, one fstat), read it whole, and append the two log lines per
 //     file to the log held open for the run (one write each).
+//   BM_StartUp: the service's start over the same files up to the end of
+//     its first tick: the change counter, the quit of a left nginx and the
+//     check of its tree, both reloads, the start's log lines, event and
+//     journal record, and one evaluation of every definition. Its anchor
+//     is BM_Reload, the loading alone.
 //   BM_LaunchSchedule: a due schedule started, from LaunchSchedule to the
 //     child having run, as the analyzer stand-in /bin/true.
 //   BM_SpawnFloor: posix_spawn + waitpid of the same file.
@@ -24,6 +29,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "engine/engine.h"
@@ -71,6 +77,34 @@ void BM_Reload(benchmark::State& state) {
                           (kReloadSchedules + kReloadWebServers));
 }
 BENCHMARK(BM_Reload)->Unit(benchmark::kMillisecond);
+
+void BM_StartUp(benchmark::State& state) {
+  PrepareReloadFolder();
+  // Nothing falls due at noon but the interval web servers, which every
+  // start makes due at once: they take the free slots, the rest wait.
+  testing::FakeClock clock;
+  CountingLauncher launcher;
+  launcher.gives_handles = true;
+  testing::ScopedSeams seams(clock, launcher);
+  clock.Set(testing::LocalSeconds(2026, 6, 10, kNotDueHour, 0, 0));
+  size_t loaded = 0;
+  int waiting = 0;
+  for (auto _ : state) {
+    auto engine = std::make_unique<SchedulerEngine>();
+    EngineStart(*engine);
+    EngineTick(*engine);
+    state.PauseTiming();
+    loaded = engine->schedules.size() + engine->web_servers.size();
+    waiting = engine->runs_waiting;
+    engine.reset();  // its shutdown is no part of the start
+    std::filesystem::resize_file(LogFilePath(), 0);
+    state.ResumeTiming();
+  }
+  if (loaded != kReloadSchedules + kReloadWebServers || waiting == 0) {
+    state.SkipWithError("not every file loaded, or no run waited for a slot");
+  }
+}
+BENCHMARK(BM_StartUp)->Unit(benchmark::kMillisecond);
 
 void AppendBare(int log_fd, const std::string& line) {
   benchmark::DoNotOptimize(write(log_fd, line.data(), line.size()));

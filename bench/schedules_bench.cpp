@@ -9,6 +9,9 @@
 //   BM_SchedulesWholeRunFullJournal: the whole run again, in a folder that
 //     also holds scheduler.journal filled to its cap with the runs of
 //     those ids, which the report reads first.
+//   BM_SchedulesHistory: --history over that full journal, every id, the
+//     default last 20, as text; BM_JournalReadFloor: the journal file read
+//     whole with one open and one read, nothing parsed.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -22,7 +25,9 @@
 #include "environment/app_context.h"
 #include "logging/journal.h"
 #include "logging/log.h"
+#include "schedules/past_runs.h"
 #include "schedules/report_model.h"
+#include "schedules/run_history.h"
 #include "schedules/report_text.h"
 
 namespace corvana::bench {
@@ -172,6 +177,36 @@ void BM_SchedulesLoadOnly(benchmark::State& state) {
   if (rows != kSchedules + kWebServers) state.SkipWithError("not every file was read");
 }
 BENCHMARK(BM_SchedulesLoadOnly)->Unit(benchmark::kMillisecond);
+
+void BM_SchedulesHistory(benchmark::State& state) {
+  PrepareFolder(true);
+  size_t runs = 0;
+  for (auto _ : state) {
+    schedules::JournalRuns journal;
+    const bool read = schedules::ReadJournalRuns(HomeFolder(), &journal);
+    const schedules::PastRuns past = schedules::SelectPastRuns(
+        journal, read, std::nullopt, schedules::kDefaultHistoryCount);
+    benchmark::DoNotOptimize(schedules::RenderPastRunsText(past));
+    runs = past.runs.size();
+  }
+  if (runs != schedules::kDefaultHistoryCount) state.SkipWithError("the journal was not read");
+}
+BENCHMARK(BM_SchedulesHistory)->Unit(benchmark::kMillisecond);
+
+void BM_JournalReadFloor(benchmark::State& state) {
+  const std::string path = PrepareFolder(true) + kJournalFileName;
+  std::string buffer(kJournalCapBytes + 1, '\0');
+  size_t size = 0;
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) break;
+    size = std::fread(buffer.data(), 1, buffer.size(), file);
+    std::fclose(file);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  if (size == 0) state.SkipWithError("the journal was not read");
+}
+BENCHMARK(BM_JournalReadFloor)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace corvana::bench

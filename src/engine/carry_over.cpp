@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <numeric>
 #include <string_view>
 #include <unordered_set>
 
@@ -25,10 +25,45 @@ void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
   }
 }
 
+// Eight bytes at a time: a general string hash was a third of the
+// carry-over of a list in another order, where every id of both lists is
+// hashed.
+uint32_t IdHash(std::string_view id) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+  uint64_t hash = id.size() * kMultiplier;
+  auto mix = [&hash](uint64_t word) {
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 32;
+  };
+  size_t at = 0;
+  for (; at + 8 <= id.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, id.data() + at, 8);
+    mix(word);
+  }
+  if (at < id.size()) {  // the last eight bytes, or the few there are
+    uint64_t word = 0;
+    if (id.size() >= 8) {
+      std::memcpy(&word, id.data() + id.size() - 8, 8);
+    } else {
+      for (size_t k = 0; k < id.size(); ++k) word |= uint64_t(uint8_t(id[k])) << (8 * k);
+    }
+    mix(word);
+  }
+  // The table takes the low bits; the digits that tell ids apart sit high.
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCD;
+  hash ^= hash >> 33;
+  return static_cast<uint32_t>(hash);
+}
+
 // The fresh records grouped by id, each group in list order, found by open
 // addressing in one flat table: no node per record, so that the carry-over
 // of 100,000 definitions costs ten times that of 10,000 and not more. Built
-// over the records the walk below could not place.
+// over the records the walk below could not place. The ids are copied side
+// by side into the table's own text, so that looking one up does not reach
+// into a fresh record at a random place only to compare: an old record
+// without a child reaches only the one it writes to.
 template <class Definition>
 class FreshById {
  public:
@@ -41,10 +76,13 @@ class FreshById {
     slots_.assign(capacity, Slot{0, kNone});
     std::vector<uint32_t> group_of(subset.size());
     for (size_t i = 0; i < subset.size(); ++i) {
-      Slot& slot = Probe(fresh[subset[i]].id);
+      const std::string& id = fresh[subset[i]].id;
+      const uint32_t hash = IdHash(id);
+      Slot& slot = Probe(id, hash);
       if (slot.group == kNone) {
-        slot = {Hash(fresh[subset[i]].id), uint32_t(groups_.size())};
-        groups_.push_back(Group{subset[i]});
+        slot = {hash, uint32_t(groups_.size())};
+        groups_.push_back(Group{uint32_t(ids_.size()), uint32_t(id.size())});
+        ids_ += id;
       }
       group_of[i] = slot.group;
       ++groups_[slot.group].size;
@@ -68,7 +106,7 @@ class FreshById {
   // none is free. A record that holds this very child already counts as
   // free.
   Definition* Take(const Definition& old) {
-    const Slot& slot = Probe(old.id);
+    const Slot& slot = Probe(old.id, IdHash(old.id));
     if (slot.group == kNone) return nullptr;
     Group& group = groups_[slot.group];
     const uint32_t place = group.old_seen++;
@@ -94,7 +132,8 @@ class FreshById {
     uint32_t group;  // kNone: a free slot
   };
   struct Group {
-    uint32_t first;  // the record whose id names the group
+    uint32_t id_at;  // the id, in ids_
+    uint32_t id_size;
     uint32_t begin = 0;
     uint32_t size = 0;
     uint32_t next = 0;      // no record before it is without a child
@@ -106,18 +145,15 @@ class FreshById {
     return record.process == 0 || record.process == old.process;
   }
 
-  static uint32_t Hash(const std::string& id) {
-    return static_cast<uint32_t>(std::hash<std::string_view>()(id));
-  }
-
   // The slot holding the id, or the free one where it would go.
-  Slot& Probe(const std::string& id) {
-    const uint32_t hash = Hash(id);
+  Slot& Probe(std::string_view id, uint32_t hash) {
     const size_t mask = slots_.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       Slot& slot = slots_[at];
       if (slot.group == kNone) return slot;
-      if (slot.hash == hash && fresh_[groups_[slot.group].first].id == id) {
+      const Group& group = groups_[slot.group];
+      if (slot.hash == hash &&
+          std::string_view(ids_).substr(group.id_at, group.id_size) == id) {
         return slot;
       }
     }
@@ -127,6 +163,7 @@ class FreshById {
   std::vector<uint32_t> members_;  // fresh indices, grouped by id
   std::vector<Group> groups_;
   std::vector<Slot> slots_;
+  std::string ids_;  // every group's id, one after the other
 };
 
 // An interval web server starts its interval afresh at every reload, so
@@ -193,10 +230,11 @@ void UndoPair(const WalkPair& pair, std::vector<Definition>& fresh,
 }
 
 template <class Definition>
-void UndoPairs(const std::vector<WalkPair>& pairs,
-               std::vector<Definition>& fresh, std::vector<uint32_t>* left_old,
-               std::vector<uint32_t>* left_fresh) {
-  for (const WalkPair& pair : pairs) UndoPair(pair, fresh, left_old, left_fresh);
+void UndoAllPairs(const std::vector<WalkPair>& pairs,
+                  std::vector<Definition>& fresh) {
+  for (const WalkPair& pair : pairs) {
+    static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
+  }
 }
 
 // Undoes the pairs whose id is that of a record left out of the walk: only
@@ -309,15 +347,20 @@ void PairThroughTable(std::vector<Definition>& snapshot,
                       Carry& carry) {
   if (walk.left_old.empty() && walk.left_fresh.empty()) return;
   if (walk.left_old.size() + walk.left_fresh.size() > walk.pairs.size() / 4) {
-    // Sorting out the walk's pairs would cost more than the table over all.
-    UndoPairs(walk.pairs, fresh, &walk.left_old, &walk.left_fresh);
+    // Sorting out the walk's pairs would cost more than the table over all,
+    // and with every pair undone, every record is left, in order.
+    UndoAllPairs(walk.pairs, fresh);
+    walk.left_old.resize(snapshot.size());
+    std::iota(walk.left_old.begin(), walk.left_old.end(), 0u);
+    walk.left_fresh.resize(fresh.size());
+    std::iota(walk.left_fresh.begin(), walk.left_fresh.end(), 0u);
   } else {
     UndoPairsOfLeftIds(walk.pairs, snapshot, fresh, &walk.left_old,
                        &walk.left_fresh);
+    std::sort(walk.left_old.begin(), walk.left_old.end());
+    std::sort(walk.left_fresh.begin(), walk.left_fresh.end());
   }
   if (walk.left_old.empty()) return;  // fresh records alone carry nothing
-  std::sort(walk.left_old.begin(), walk.left_old.end());
-  std::sort(walk.left_fresh.begin(), walk.left_fresh.end());
   FreshById<Definition> fresh_by_id(fresh, walk.left_fresh);
   for (uint32_t index : walk.left_old) {
     carry(snapshot[index], fresh_by_id.Take(snapshot[index]));
