@@ -64,6 +64,7 @@ class SharedLauncher final : public platform::ProcessLauncher {
     return {platform::ProcessState::kExited, 0};
   }
   bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
+  platform::FailedCall EndTree(platform::ProcessHandle, uint32_t) override { return {}; }
   void Release(platform::ProcessHandle) override {}
   void CollectEnded() override {}
 
