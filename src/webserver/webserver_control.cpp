@@ -202,12 +202,15 @@ void AwaitExit(platform::ProcessLauncher& launcher,
   launcher.Release(child);
 }
 
+const char* RefusedLine(NginxCommand command) {
+  return command == NginxCommand::kStart ? log_line::kNginxRefused : log_line::kNginxQuitRefused;
+}
+
 void Refuse(const NginxTrust& trust, NginxCommand command) {
   const bool start = command == NginxCommand::kStart;
   if (start && trust.in_use) start_deferred.store(true);
   if (trust.present) {
-    WriteLog((start ? log_line::kNginxRefused : log_line::kNginxQuitRefused) +
-             trust.path + " " + trust.reason);
+    WriteLog(RefusedLine(command) + trust.path + " " + trust.reason);
     ReportNginxRefused(trust.path, trust.reason, start ? "start" : "quit");
   }
 }
@@ -233,7 +236,7 @@ bool StartIfTrusted(const std::string& home_path, NginxCommand command,
   creation->start.held = &creation->held;
   creation->tracked = wait_ms > 0 || command == NginxCommand::kStart;
   if (creation_stuck.load()) {
-    WriteLog(log_line::kNginxRefused + trust.path + " " + kStillBeingStarted);
+    WriteLog(RefusedLine(command) + trust.path + " " + kStillBeingStarted);
     return false;
   }
   // Where no start can wait on others, the creation needs no thread.

@@ -105,6 +105,9 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
 TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
   if (!platform::kStartMayWaitOnOthers) GTEST_SKIP() << "no start waits on others here";
   struct StalledLauncher final : platform::SystemLauncher {
+    platform::StartResult Start(const platform::ProcessStart&) override {
+      return let_go.wait(), platform::StartResult{};
+    }
     platform::FailedCall StartDetached(const platform::ProcessStart&) override {
       return let_go.wait(), platform::FailedCall{};
     }
@@ -125,7 +128,7 @@ TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
   const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(lines.at(lines.size() - 5), "nginx.exe still being started, not waited for: \"" + Nginx() + "\"");
   EXPECT_EQ(lines[lines.size() - 2],
-            "nginx.exe not started: " + Nginx() + " is still being started by an earlier command");
+            "nginx.exe -s quit not run: " + Nginx() + " is still being started by an earlier command");
   stalled.release.set_value();
   EXPECT_TRUE(Eventually([] { return WebServerCommand(NginxCommand::kQuit); }));
 }
