@@ -39,6 +39,7 @@ class CountingLauncher final : public platform::ProcessLauncher {
     return {platform::ProcessState::kRunning, 0};
   }
   bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
+  platform::FailedCall EndTree(platform::ProcessHandle, uint32_t) override { return {}; }
   void Release(platform::ProcessHandle) override { ++releases; }
   void CollectEnded() override {}
 

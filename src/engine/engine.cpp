@@ -90,16 +90,23 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
          [names](std::vector<WebServerDefinition>* list) {
            LoadWebServers(HomeFolder(), list, names);
          });
-  // A start that found nginx's files held elsewhere is tried again.
+  // A start that found nginx's files held elsewhere is tried again, and so
+  // is one that was given up on after repeated failures.
   if (!engine.web_servers.empty() &&
-      (!engine.web_servers_started || NginxStartDeferred())) {
+      (!engine.web_servers_started || NginxStartDeferred() ||
+       engine.nginx_keeping.given_up)) {
     engine.web_servers_started = true;
     WriteTimestampedLog(log_line::kStartWebServers);
-    WebServerCommand(NginxCommand::kStart);
+    engine.nginx_keeping = {};
+    // A first start that fails is not kept at: as before, the next reload
+    // tries again.
+    if (WebServerCommand(NginxCommand::kStart)) {
+      NoteNginxStart(engine.nginx_keeping, true, platform::CurrentClock().MonotonicMs());
+    }
   } else if (engine.web_servers_started && engine.web_servers.empty()) {
     engine.web_servers_started = false;
     WriteTimestampedLog(log_line::kStopWebServers);
-    WebServerCommand(NginxCommand::kQuit);
+    QuitHeldNginx();
   }
 }
 
@@ -119,7 +126,7 @@ constexpr int kStopDeliveryBoundMs = 1000;
 
 void EngineShutdown(SchedulerEngine& engine) {
   WriteTimestampedLog(log_line::kStopWebServers);
-  WebServerCommand(NginxCommand::kQuit);
+  QuitHeldNginx();
   engine.web_servers_started = false;
   WriteTimestampedLog(log_line::kNormalShutdown);
   if (engine.start_reported) {

@@ -9,6 +9,7 @@
 
 #include "definitions/schedule_definition.h"
 #include "definitions/webserver_definition.h"
+#include "engine/nginx_keeping.h"
 
 namespace corvana {
 
@@ -26,6 +27,7 @@ struct SchedulerEngine {
   SchedulerEngine& operator=(const SchedulerEngine&) = delete;
 
   bool web_servers_started = false;
+  NginxKeeping nginx_keeping;
   int32_t change_counter = 0;
   int32_t tick_count = 0;
   int32_t launches_since_serve = 0;

@@ -153,6 +153,7 @@ void Supervise(SchedulerEngine& engine) {
   SuperviseList(engine.web_servers, now_monotonic_ms);
   SuperviseVanished(engine.vanished_schedules, now_monotonic_ms);
   SuperviseVanished(engine.vanished_web_servers, now_monotonic_ms);
+  KeepNginxRunning(engine, now_monotonic_ms);
   platform::CurrentLauncher().CollectEnded();
   // A quiet hour after a flood still gets its count.
   ReportHeldBackEvents();

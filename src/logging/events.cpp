@@ -280,8 +280,17 @@ void ReportAnalyzerNotStarted(RunKind kind, const std::string& id,
                 {KindName(kind), id, cause});
 }
 
-void ReportNginxRefused(const std::string& path, const std::string& reason) {
-  ReportLimited(EventLevel::kError, kEventNginxRefused, {path, reason});
+void ReportNginxRefused(const std::string& path, const std::string& reason,
+                        const std::string& command) {
+  ReportLimited(EventLevel::kError, kEventNginxRefused, {path, reason, command});
+}
+
+void ReportNginxRestarted(uint32_t exit_code) {
+  ReportLimited(EventLevel::kWarning, kEventNginxRestarted, {std::to_string(exit_code)});
+}
+
+void ReportNginxGivenUp(int failures) {
+  ReportLimited(EventLevel::kError, kEventNginxGivenUp, {std::to_string(failures)});
 }
 
 void ForgetNginxRefusal() {

@@ -31,7 +31,11 @@ void ReportEngineStarted(const std::string& version, const std::string& home,
 void ReportEngineStopped();
 void ReportAnalyzerNotStarted(RunKind kind, const std::string& id,
                               const std::string& cause);
-void ReportNginxRefused(const std::string& path, const std::string& reason);
+// `command`: the one refused, "start" or "quit".
+void ReportNginxRefused(const std::string& path, const std::string& reason,
+                        const std::string& command);
+void ReportNginxRestarted(uint32_t exit_code);
+void ReportNginxGivenUp(int failures);
 // Once nginx passes its checks, a later refusal is a new fact.
 void ForgetNginxRefusal();
 void ReportEndedAtLimit(RunKind kind, const std::string& id);

@@ -60,8 +60,23 @@ inline constexpr char kRegisterHandlerFailed[] =
 inline constexpr char kServiceStopped[] = "Service: Stopped.";
 inline constexpr char kServiceShutdown[] = "Service: Shutdown.";
 
-// nginx; the refused path and the reason follow kNginxRefused.
+// nginx; the refused path and the reason follow kNginxRefused, or
+// kNginxQuitRefused for the quit command.
 inline constexpr char kNginxRefused[] = "nginx.exe not started: ";
+inline constexpr char kNginxQuitRefused[] = "nginx.exe -s quit not run: ";
+// The nginx this service started and holds, ended with its workers because
+// it could not be told to quit; why follows.
+inline constexpr char kNginxTreeEnded[] = "nginx.exe ended with everything it started: ";
+inline constexpr char kNginxQuitNotRun[] = "the quit command could not be run";
+inline constexpr char kNginxDidNotQuit[] = "it did not quit within 3 seconds";
+// The held nginx ended by itself: its exit code follows kNginxEnded, then
+// when it is started again.
+inline constexpr char kNginxEnded[] = "nginx.exe ended with exit code ";
+inline constexpr char kNginxRestartNow[] = ", starting it again";
+inline constexpr char kNginxRestartLater[] = ", starting it again in 60 s";
+inline constexpr char kNginxGivenUp[] =
+    "nginx.exe is not started again: it ended or could not be started 3 times within an "
+    "hour; the next reload of the definitions tries again";
 // Its process not created within the bound; the command line follows.
 inline constexpr char kNginxStartPending[] =
     "nginx.exe still being started, not waited for: ";

@@ -68,6 +68,13 @@ ProcessStatus QueryProcess(ProcessHandle process);
 // Ends the child and what it started: on Windows its job, on POSIX its
 // process group.
 bool TerminateChild(ProcessHandle process, uint32_t exit_code);
+// Ends the tracked child's whole tree: on Windows everything in its job, on
+// POSIX everything in the process group it leads, and the child itself if it
+// still runs. Unlike TerminateChild it still reaches the tree once the child
+// itself has ended, until the handle is released: a killed nginx master
+// leaves its workers running. The call that failed when the tree could not
+// be ended.
+FailedCall EndProcessTree(ProcessHandle process, uint32_t exit_code);
 // Forgets the handle. A child that still runs goes on running, untracked,
 // with everything it started.
 void ReleaseProcess(ProcessHandle process);

@@ -79,6 +79,9 @@ ProcessStatus SystemLauncher::Query(ProcessHandle process) {
 bool SystemLauncher::Terminate(ProcessHandle process, uint32_t exit_code) {
   return TerminateChild(process, exit_code);
 }
+FailedCall SystemLauncher::EndTree(ProcessHandle process, uint32_t exit_code) {
+  return EndProcessTree(process, exit_code);
+}
 void SystemLauncher::Release(ProcessHandle process) { ReleaseProcess(process); }
 void SystemLauncher::CollectEnded() { CollectEndedChildren(); }
 

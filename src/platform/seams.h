@@ -40,6 +40,7 @@ class ProcessLauncher {
   virtual FailedCall StartDetached(const ProcessStart& start) = 0;
   virtual ProcessStatus Query(ProcessHandle process) = 0;
   virtual bool Terminate(ProcessHandle process, uint32_t exit_code) = 0;
+  virtual FailedCall EndTree(ProcessHandle process, uint32_t exit_code) = 0;
   virtual void Release(ProcessHandle process) = 0;
   virtual void CollectEnded() = 0;
   // The system's start of a tracked child holds it until it is in its job
@@ -56,6 +57,7 @@ class SystemLauncher : public ProcessLauncher {
   FailedCall StartDetached(const ProcessStart& start) override;
   ProcessStatus Query(ProcessHandle process) override;
   bool Terminate(ProcessHandle process, uint32_t exit_code) override;
+  FailedCall EndTree(ProcessHandle process, uint32_t exit_code) override;
   void Release(ProcessHandle process) override;
   void CollectEnded() override;
 };

@@ -1,6 +1,6 @@
 // Drives the scheduler's nginx control for the end-to-end test, one command
-// per input line, each answered with one line: "start" and "quit" run
-// WebServerCommand, "collect" reaps ended children as the engine's
+// per input line, each answered with one line: "start" runs WebServerCommand,
+// "quit" QuitHeldNginx as the stop does, "collect" reaps ended children as the engine's
 // supervision does, "exit" ends. The data folder is the only argument, so
 // that HomePath is <folder>/Corvana/.
 #include <iostream>
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   for (std::string line; std::getline(std::cin, line);) {
     if (line == "start" || line == "quit") {
       const bool ok =
-          WebServerCommand(line == "start" ? NginxCommand::kStart : NginxCommand::kQuit);
+          line == "start" ? WebServerCommand(NginxCommand::kStart) : QuitHeldNginx();
       std::cout << line << (ok ? " true" : " false") << std::endl;
     } else if (line == "collect") {
       platform::CollectEndedChildren();

@@ -2,7 +2,7 @@
 # Linux, end to end: the scheduler's nginx control starts Debian's nginx
 # through the wrapper installed as nginx.exe, in a HomePath with a blank; a
 # page comes back over loopback; the quit command stops it; no nginx process,
-# nor a zombie of one, is left.
+# nor a zombie of one, is left, also when its nginx.exe became untrusted.
 # Usage: nginx_test.sh <nginx_driver> <nginx-wrapper>
 set -uo pipefail
 . "$(dirname "$0")/reliability_lib.sh"
@@ -46,28 +46,35 @@ all_gone() {  # reaped, not merely ended: a zombie still has its /proc entry
   return 0
 }
 
-ask start
-[ "$reply" = "start true" ] || fail "start answered '$reply'"
-poll 15 page_served || fail "no page over loopback: $(tail -n 5 "$web/logs/error.log" 2>/dev/null)"
-master=$(cat "$web/logs/nginx.pid" 2>/dev/null)
-if [ -n "$master" ]; then
-  parent=$(ps -o ppid= -p "$master" | tr -d ' ')
-  [ "$parent" = "$driver_pid" ] || fail "nginx's parent is $parent, not the scheduler ($driver_pid)"
-  workers=$(pgrep -P "$master" | tr '\n' ' ')
-  [ -n "$workers" ] || fail "nginx has no worker"
-else
-  fail "no pid file"
-fi
-
-ask quit
-[ "$reply" = "quit true" ] || fail "quit answered '$reply'"
-poll 15 all_gone || fail "left behind: $(ps -o pid=,stat=,args= -p "$(echo ${master:-0} $workers | tr ' ' ',')" | tr '\n' ';')"
+# An nginx.exe that became untrusted runs no quit: its tree is ended instead.
+for round in trusted untrusted; do
+  quit_ran=$([ "$round" = trusted ] && echo true || echo false)
+  ask start
+  [ "$reply" = "start true" ] || fail "start answered '$reply'"
+  poll 15 page_served || fail "no page over loopback: $(tail -n 5 "$web/logs/error.log" 2>/dev/null)"
+  master=$(cat "$web/logs/nginx.pid" 2>/dev/null)
+  if [ -n "$master" ]; then
+    parent=$(ps -o ppid= -p "$master" | tr -d ' ')
+    [ "$parent" = "$driver_pid" ] || fail "nginx's parent is $parent, not the scheduler ($driver_pid)"
+    workers=$(pgrep -P "$master" | tr '\n' ' ')
+    [ -n "$workers" ] || fail "nginx has no worker"
+  else
+    fail "no pid file"
+  fi
+  [ "$round" = trusted ] || chown 65534 "$web/nginx.exe"
+  ask quit
+  [ "$reply" = "quit $quit_ran" ] || fail "$round quit answered '$reply'"
+  poll 15 all_gone || fail "left behind: $(ps -o pid=,stat=,args= -p "$(echo ${master:-0} $workers | tr ' ' ',')" | tr '\n' ';')"
+done
 ask exit
 wait "$driver_pid" 2>/dev/null
 pgrep -f "$web" >/dev/null && fail "an nginx of this folder still runs"
 
 expected=("\"$web/nginx.exe\"" "Webserver command successfully"
-  "\"$web/nginx.exe\" -s quit" "Webserver command successfully")
+  "\"$web/nginx.exe\" -s quit" "Webserver command successfully"
+  "\"$web/nginx.exe\"" "Webserver command successfully" "\"$web/nginx.exe\" -s quit"
+  "nginx.exe -s quit not run: $web/nginx.exe is owned by a non-administrator" "Webserver command error"
+  "nginx.exe ended with everything it started: the quit command could not be run")
 mapfile -t got < <(tail -n +2 "$log")
 [ "${got[*]}" = "${expected[*]}" ] || fail "log: $(printf '%s|' "${got[@]}")"
 

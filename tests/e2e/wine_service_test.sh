@@ -83,7 +83,11 @@ head -n 1 "$home/scheduler.###" | tr -d '\r' | grep -qxF '#Software: Corvana 3.3
 read -r y mo d h mi s <<<"$(date -d '+7 sec' '+%Y %-m %-d %-H %-M %-S')"
 printf 'FormatVersion=1.0\r\n\r\n[Common]\r\ntype_schedule=0\r\nyear=%s\r\nmonth=%s\r\nday=%s\r\nhour=%s\r\nmin=%s\r\nsec=%s\r\n' \
   "$y" "$mo" "$d" "$h" "$mi" "$s" > "$home/Daily web.schedule"
+printf 'FormatVersion=1.0\r\n[Common]\r\ntype_schedule=0\r\ninterval=30\r\n' >"$home/Site.webserver"
 printf '\x02\x00\x00\x00' > "$home/schedule_counter.dat"
+# The nginx stand-in touches its file while it runs.
+stub_beats() { local at; at=$(stat -c %y "$home/webserver/nginx-stub.running"); sleep 0.5; [ "$(stat -c %y "$home/webserver/nginx-stub.running")" != "$at" ]; }
+poll 20 stub_beats || fail "the nginx stand-in does not run"
 poll 20 grep -q -- "-_scheduleDaily" "$app/ravo_calls.txt" || fail "the analyzer was not started for the schedule"
 # From a folder with a blank: the option first, and the id's blank split as
 # Windows splits it.
@@ -93,6 +97,8 @@ expect_line "$home/scheduler.###" "The schedules has been changed #2"
 expect_line "$home/scheduler.###" "Successful run schedule, id: Daily web"
 poll 10 grep -q "The process stopped, id: Daily web" "$home/scheduler.###" || fail "the ended child was not reaped"
 
+# An nginx.exe that others may change runs no quit: the stop ends its job.
+chmod o+w "$home/webserver/nginx.exe"
 # Every state from the stop request on: stop pending (3) with a moving
 # checkpoint and the wait hint, then stopped (1).
 wine "$build/tests/helpers/service_probe.exe" states RavoScheduler 2>/dev/null | tr -d '\r' > "$build/e2e-stop-states.txt"
@@ -101,9 +107,11 @@ grep -qx '3 [1-9][0-9]* 3000' "$build/e2e-stop-states.txt" || fail "no stop pend
 [ "$(tail -n 1 "$build/e2e-stop-states.txt")" = "1 0 0" ] || fail "the last state is not stopped"
 sed -n '/^3 /,$p' "$build/e2e-stop-states.txt" | grep -q '^4 ' && fail "running again after stop pending"
 poll 20 state_is STOPPED || fail "service not STOPPED"
-for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Scheduler normal shutdown."; do
+for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Scheduler normal shutdown." \
+  "nginx.exe ended with everything it started: the quit command could not be run"; do
   expect_line "$home/scheduler.###" "$line"
 done
+stub_beats && fail "the nginx stand-in outlived the service"
 grep -q '"record":"run_end".*"id":"Daily web".*"exit_code":3,' "$home/scheduler.journal" || fail "journal: $(cat "$home/scheduler.journal")"
 shown=$(wine "$build/schedules.exe" --home 'C:\ProgramData\Corvana' 2>/dev/null | tr -d '\r')
 grep -qE '^  Daily web .* exit 3 after [0-9]+ s \(failed\)$' <<<"$shown" || fail "schedules.exe: $shown"

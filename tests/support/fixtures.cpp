@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "service/start_up.h"
+#include "webserver/webserver_control.h"
 
 namespace corvana::testing {
 namespace fs = std::filesystem;
@@ -196,9 +197,10 @@ platform::StartResult RecordingLauncher::Start(
   starts.push_back(start);
   if (fail_starts) return {0, kFailedStart};
   platform::ProcessHandle handle = next_++;
-  children[handle] = {start.command_line.ends_with(" -s quit") ? platform::ProcessState::kExited
-                                                               : platform::ProcessState::kRunning,
-                      0};
+  command_lines[handle] = start.command_line;
+  const bool quit = start.command_line.ends_with(" -s quit");
+  children[handle] = {quit ? platform::ProcessState::kExited : platform::ProcessState::kRunning, 0};
+  if (quit) QuitNginx();
   return {handle, {}};
 }
 
@@ -206,7 +208,15 @@ platform::FailedCall RecordingLauncher::StartDetached(
     const platform::ProcessStart& start) {
   std::lock_guard<std::mutex> guard(lock_);
   detached.push_back(start);
-  return fail_starts ? kFailedStart : platform::FailedCall{};
+  if (fail_starts) return kFailedStart;
+  if (start.command_line.ends_with(" -s quit")) QuitNginx();
+  return {};
+}
+
+void RecordingLauncher::QuitNginx() {
+  for (auto& [handle, status] : children) {
+    if (command_lines[handle].ends_with("nginx.exe\"")) status.state = platform::ProcessState::kExited;
+  }
 }
 
 platform::ProcessStatus RecordingLauncher::Query(
@@ -223,6 +233,12 @@ bool RecordingLauncher::Terminate(platform::ProcessHandle process,
   terminated.push_back(process);
   children[process] = {platform::ProcessState::kExited, exit_code};
   return true;
+}
+
+platform::FailedCall RecordingLauncher::EndTree(platform::ProcessHandle process,
+                                                uint32_t exit_code) {
+  Terminate(process, exit_code);
+  return {};
 }
 
 void RecordingLauncher::Release(platform::ProcessHandle process) {
@@ -250,6 +266,7 @@ ScopedSeams::ScopedSeams(platform::ProcessLauncher& launcher) : ScopedSeams() {
 }
 
 ScopedSeams::~ScopedSeams() {
+  ForgetHeldNginx();  // a handle of the launcher that goes
   platform::SetClock(&clock_);
   platform::SetLauncher(&launcher_);
   platform::SetServiceManager(&service_manager_);

@@ -114,7 +114,7 @@ class FakeClock final : public platform::Clock {
 };
 
 // Records every start; children "run" until Finish or Terminate, but for
-// nginx's quit, which ends once it has signalled the running nginx. The
+// nginx's quit, which ends at once, and ends the running nginx. The
 // worker and the control handler's thread may both start processes.
 class RecordingLauncher final : public platform::ProcessLauncher {
  public:
@@ -122,20 +122,23 @@ class RecordingLauncher final : public platform::ProcessLauncher {
   platform::FailedCall StartDetached(const platform::ProcessStart& start) override;
   platform::ProcessStatus Query(platform::ProcessHandle process) override;
   bool Terminate(platform::ProcessHandle process, uint32_t exit_code) override;
+  platform::FailedCall EndTree(platform::ProcessHandle process, uint32_t exit_code) override;
   void Release(platform::ProcessHandle process) override;
   void CollectEnded() override {}
 
   void Finish(platform::ProcessHandle process, uint32_t exit_code);
   std::vector<platform::ProcessStart> starts;
   std::vector<platform::ProcessStart> detached;
-  std::vector<platform::ProcessHandle> terminated;
+  std::vector<platform::ProcessHandle> terminated;  // by Terminate or EndTree
   std::vector<platform::ProcessHandle> released;
   bool fail_starts = false;  // each start fails with kFailedStart
   static constexpr platform::FailedCall kFailedStart{"StartProcess", 2};
   bool fail_queries = false;
   std::map<platform::ProcessHandle, platform::ProcessStatus> children;
+  std::map<platform::ProcessHandle, std::string> command_lines;  // of every child
 
  private:
+  void QuitNginx();  // every running nginx ends, as told by its quit
   std::mutex lock_;
   platform::ProcessHandle next_ = 100;
 };

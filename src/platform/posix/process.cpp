@@ -234,6 +234,26 @@ bool TerminateChild(ProcessHandle process, uint32_t exit_code) {
   return true;
 }
 
+FailedCall EndProcessTree(ProcessHandle process, uint32_t exit_code) {
+  if (process <= 0) return {"kill", ESRCH};
+  pid_t pid = static_cast<pid_t>(process);
+  ChildTable& table = Children();
+  std::lock_guard<std::mutex> guard(table.lock);
+  // A group keeps its id while any member lives, and an unreaped child
+  // keeps it too, so the id names no other group. Once the child is reaped
+  // and the group empty, a new group of that id would need the id to come
+  // round again first: callers end the tree at once after the reap.
+  if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) return {"kill", errno};
+  if (table.ended.count(pid) != 0) return {};
+  // It may have left its group.
+  if (kill(pid, SIGKILL) != 0 && errno != ESRCH) return {"kill", errno};
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  table.ended[pid] = exit_code;
+  return {};
+}
+
 void ReleaseProcess(ProcessHandle process) {
   if (process <= 0) return;
   pid_t pid = static_cast<pid_t>(process);

@@ -166,6 +166,21 @@ bool TerminateChild(ProcessHandle process, uint32_t exit_code) {
   return TerminateProcess(handle, exit_code) != 0;
 }
 
+FailedCall EndProcessTree(ProcessHandle process, uint32_t exit_code) {
+  if (process == 0) return {"TerminateJobObject", ERROR_INVALID_HANDLE};
+  HANDLE handle = reinterpret_cast<HANDLE>(process);
+  // A job that ends takes everything in it, the children a process started
+  // after it joined among them, whether or not that process itself still runs.
+  if (HANDLE job = Jobs().Find(handle)) {
+    if (TerminateJobObject(job, exit_code)) return {};
+    return {"TerminateJobObject", static_cast<int64_t>(GetLastError())};
+  }
+  // Not in a job: the process alone can be reached.
+  if (QueryProcess(process).state != ProcessState::kRunning) return {};
+  if (TerminateProcess(handle, exit_code)) return {};
+  return {"TerminateProcess", static_cast<int64_t>(GetLastError())};
+}
+
 void ReleaseProcess(ProcessHandle process) {
   if (process == 0) return;
   Jobs().Close(reinterpret_cast<HANDLE>(process));

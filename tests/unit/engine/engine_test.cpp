@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "environment/app_context.h"
+#include "logging/events.h"
 #include "logging/log.h"
 #include "platform/env.h"
 #include "platform/seams.h"
@@ -86,9 +87,12 @@ class EngineTest : public ::testing::Test {
       }
     }
   }
+  // The analyzer's, without the nginx the web servers keep.
   std::vector<std::string> Commands() {
     std::vector<std::string> lines;
-    for (const auto& start : launcher_.starts) lines.push_back(start.command_line);
+    for (const auto& start : launcher_.starts) {
+      if (!start.command_line.ends_with("nginx.exe\"")) lines.push_back(start.command_line);
+    }
     return lines;
   }
 
@@ -425,28 +429,70 @@ TEST_F(EngineTest, NginxStartsAndStopsOnlyOnTheEmptyTransitions) {
   Write("Site.webserver", IntervalWebServerText(30));
   Write("Other.webserver", IntervalWebServerText(60));
   Start();
-  auto count_detached = [&](const std::string& suffix) {
-    return std::count_if(launcher_.detached.begin(), launcher_.detached.end(),
-                         [&](const platform::ProcessStart& s) {
-                           return s.command_line.size() >= suffix.size() &&
-                                  s.command_line.compare(s.command_line.size() - suffix.size(),
-                                                         suffix.size(), suffix) == 0;
-                         });
+  auto count = [&](const std::vector<platform::ProcessStart>& starts, const std::string& suffix) {
+    return std::count_if(starts.begin(), starts.end(), [&](const platform::ProcessStart& s) {
+      return s.command_line.ends_with(suffix);
+    });
   };
-  EXPECT_EQ(count_detached("nginx.exe\""), 1);
+  auto count_started = [&] {
+    return count(startup_starts_, "nginx.exe\"") + count(launcher_.starts, "nginx.exe\"");
+  };
+  EXPECT_EQ(count_started(), 1);
   EXPECT_TRUE(engine_->web_servers_started);
   ReloadDefinitions(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe\""), 1);
+  EXPECT_EQ(count_started(), 1);
   Write("Site.webserver", IntervalWebServerText(30, 0));
   Write("Other.webserver", IntervalWebServerText(60, 0));
   ReloadDefinitions(*engine_);
   ReloadDefinitions(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe\" -s quit"), 1);  // start-up's is waited for
+  EXPECT_EQ(count(launcher_.detached, "nginx.exe\" -s quit"), 1);  // start-up's is waited for
   EXPECT_EQ(LogCount("Stop webservers..."), 1);
   Write("Site.webserver", IntervalWebServerText(30));
   ReloadDefinitions(*engine_);
-  EXPECT_EQ(count_detached("nginx.exe\""), 2);
+  EXPECT_EQ(count_started(), 2);
   EXPECT_EQ(LogCount("Start webservers..."), 2);
+}
+
+// A killed nginx comes back: at once after a long run, a minute after one
+// that did not stay up. The third failure within the hour is the last,
+// said once, until a reload.
+TEST_F(EngineTest, AnEndedNginxIsStartedAgainWithBackOffUntilItKeepsFailing) {
+  Write("Site.webserver", IntervalWebServerText(30));
+  Start();
+  const auto nginx = [&](bool end) {
+    int64_t starts = 0;
+    for (const auto& [handle, line] : launcher_.command_lines) {
+      if (line.ends_with("nginx.exe\"") && ++starts && end) launcher_.Finish(handle, 9);
+    }
+    return starts;
+  };
+  const std::string ended = "nginx.exe ended with exit code 9";
+  const struct { int ran_s; std::string line; int restart_after_s; } steps[] = {  // -1: none
+      {120, ended + ", starting it again", 0}, {5, ended + ", starting it again in 60 s", 60},
+      {5, ended + ", starting it again in 60 s", 60}, {5, ended, -1}};
+  testing::RecordedEvents().Take();
+  for (const auto& [ran_s, line, restart_after_s] : steps) {
+    RunFor(ran_s);
+    const int64_t before = nginx(true);
+    RunFor(4);  // a supervision pass
+    const auto bodies = testing::LogBodies();
+    EXPECT_EQ(*std::find_if(bodies.rbegin(), bodies.rend(),
+                            [](const std::string& b) { return b.starts_with("nginx.exe ended"); }),
+              line);
+    if (restart_after_s > 0) {
+      EXPECT_EQ(nginx(false), before);
+      RunFor(restart_after_s + 4);
+    }
+    EXPECT_EQ(nginx(false), before + (restart_after_s >= 0));
+  }
+  RunFor(3600);
+  EXPECT_EQ(nginx(false), 4);
+  const auto events = testing::RecordedEvents().Take();
+  EXPECT_EQ(events.at(0).strings, std::vector<std::string>{"9"});
+  EXPECT_EQ(std::ranges::count(events, kEventNginxGivenUp, &testing::RecordedEvent::id), 1);
+  SetCounter(7);
+  RunFor(4);
+  EXPECT_EQ(nginx(false), 5);
 }
 
 TEST_F(EngineTest, IntervalWebServerUpdatesAtLoadThenEveryInterval) {

@@ -77,9 +77,18 @@ TEST_F(EventsTest, EachFaultReportsItsOneEvent) {
          fs::create_directory(t.Home() / "webserver" / "nginx.exe");
          testing::WriteFile(t.Home() / "W.webserver", "FormatVersion=1.0\n[Common]\n");
          ReloadDefinitions(*t.engine_);
-         WebServerCommand(NginxCommand::kQuit, 0);  // the same refusal again
+         WebServerCommand(NginxCommand::kStart);  // the same refusal again
        },
-       EventLevel::kError, kEventNginxRefused, {}},
+       EventLevel::kError, kEventNginxRefused, {"start"}},
+      {"nginx.exe is refused for the quit of the nginx it started", nullptr,
+       [](EventsTest& t) {
+         testing::WriteFile(t.Home() / "W.webserver", "FormatVersion=1.0\n[Common]\n");
+         ReloadDefinitions(*t.engine_);
+         fs::remove(t.Home() / "webserver" / "nginx.exe");
+         fs::create_directory(t.Home() / "webserver" / "nginx.exe");
+         QuitHeldNginx();
+       },
+       EventLevel::kError, kEventNginxRefused, {"quit"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -159,7 +168,7 @@ TEST_F(EventsTest, EveryWarningAndErrorIsBoundedPerIdAndHour) {
       {kEventAnalyzerNotStarted, [&](int i) { ReportAnalyzerNotStarted(RunKind::kSchedule, n(i), "x"); },
        kEventEventsHeldBack, "10"},
       {kEventNginxRefused,
-       [](int i) { ReportNginxRefused("nginx.exe", i % 2 ? "is a link" : "is a folder"); ForgetNginxRefusal(); },
+       [](int i) { ReportNginxRefused("nginx.exe", i % 2 ? "is a link" : "is a folder", "start"); ForgetNginxRefusal(); },
        kEventEventsHeldBack, "40"},
       {kEventEndedAtLimit, [&](int i) { ReportEndedAtLimit(RunKind::kSchedule, n(i)); },
        kEventEventsHeldBack, "10"},

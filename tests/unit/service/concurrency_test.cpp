@@ -64,6 +64,7 @@ class SharedLauncher final : public platform::ProcessLauncher {
     return {platform::ProcessState::kExited, 0};
   }
   bool Terminate(platform::ProcessHandle, uint32_t) override { return true; }
+  platform::FailedCall EndTree(platform::ProcessHandle, uint32_t) override { return {}; }
   void Release(platform::ProcessHandle) override {}
   void CollectEnded() override {}
 
@@ -260,18 +261,21 @@ TEST_F(ConcurrencyTest, QuitWhileTheContextIsCreatedStartsNothing) {
   EXPECT_EQ(launcher_.detached(), std::vector<std::string>{QuitCommand()});
 }
 
-// The quit command from both threads at once: every start and every line
-// arrives, and none is torn.
+// The quit command from both threads at once, while the worker starts the
+// nginx both may end: every start and every line arrives, and none is torn.
 TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
   constexpr int kPerThread = 200;
   std::atomic<int> ready{0};
-  auto quitter = [&] {
+  auto quitter = [&](bool starts) {
     ready.fetch_add(1);
     EXPECT_TRUE(SpinUntil([&] { return ready.load() >= 2; })) << "the other thread never came";
-    for (int i = 0; i < kPerThread; ++i) WebServerCommand(NginxCommand::kQuit);
+    for (int i = 0; i < kPerThread; ++i) {
+      if (starts) WebServerCommand(NginxCommand::kStart);
+      QuitHeldNginx();
+    }
   };
-  std::thread handler_side(quitter);
-  std::thread worker_side(quitter);
+  std::thread handler_side(quitter, false);
+  std::thread worker_side(quitter, true);
   handler_side.join();
   worker_side.join();
   const auto detached = launcher_.detached();
@@ -279,7 +283,7 @@ TEST_F(ConcurrencyTest, QuitCommandsFromBothThreadsAtOnce) {
   EXPECT_EQ(CountOf(detached, QuitCommand()), 2u * kPerThread);
   const auto bodies = LogBodies();
   EXPECT_EQ(CountOf(bodies, QuitCommand()), 2u * kPerThread);
-  EXPECT_EQ(CountOf(bodies, "Webserver command successfully"), 2u * kPerThread);
+  EXPECT_EQ(CountOf(bodies, "Webserver command successfully"), 3u * kPerThread);
   ExpectWholeLines();
 }
 

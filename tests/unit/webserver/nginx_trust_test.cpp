@@ -42,7 +42,10 @@ class NginxTrustTest : public ::testing::Test {
     home_ = GetAppContext()->HomePath;
     platform::SetLauncher(&launcher_);
   }
-  void TearDown() override { platform::SetLauncher(nullptr); }
+  void TearDown() override {
+    ForgetHeldNginx();
+    platform::SetLauncher(nullptr);
+  }
 
   fs::path Folder() const { return fs::path(home_) / "webserver"; }
   std::string Nginx() const {
@@ -61,7 +64,7 @@ TEST_F(NginxTrustTest, AMissingNginxIsNeitherPresentNorTrusted) {
   EXPECT_FALSE(trust.trusted);
   EXPECT_EQ(trust.path, Nginx());
   EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
-  EXPECT_TRUE(launcher_.detached.empty());
+  EXPECT_TRUE(launcher_.starts.empty());
   EXPECT_EQ(testing::LogLines().back(), "Webserver command error");
 }
 
@@ -163,7 +166,7 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     testing::PlaceTrustedNginx();
     home_ = GetAppContext()->HomePath;
     c.prepare(fs::path(home_), Folder());
-    launcher_.detached.clear();
+    launcher_.starts.clear();
     const bool started = WebServerCommand(NginxCommand::kStart);
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 3u);
@@ -172,12 +175,12 @@ TEST_F(NginxTrustTest, OnlyAProgramNobodyElseCanChangeRuns) {
     EXPECT_EQ(EscapeControlCharacters(CheckNginxTrust(home_, kService).reason), reason);
     if (reason.empty()) {
       EXPECT_TRUE(started);
-      EXPECT_EQ(launcher_.detached.size(), 1u);
+      EXPECT_EQ(launcher_.starts.size(), 1u);
       EXPECT_EQ(lines.back(), "Webserver command successfully");
       continue;
     }
     EXPECT_FALSE(started);
-    EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
+    EXPECT_TRUE(launcher_.starts.empty()) << "a refused nginx.exe ran";
     EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);
     EXPECT_EQ(lines.back(), "Webserver command error");
     const NginxTrust trust = CheckNginxTrust(home_, kService);
@@ -244,7 +247,7 @@ TEST_F(NginxTrustTest, AnNginxOrDllEveryoneMayWriteIsRefused) {
                                     nullptr, nullptr, dacl, nullptr),
               static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(WebServerCommand(NginxCommand::kStart));
-    EXPECT_TRUE(launcher_.detached.empty()) << "a refused nginx.exe ran";
+    EXPECT_TRUE(launcher_.starts.empty()) << "a refused nginx.exe ran";
     const auto lines = testing::LogLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "nginx.exe not started: " + Nginx() + " " + reason);

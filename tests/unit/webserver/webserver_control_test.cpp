@@ -44,7 +44,10 @@ class WebServerCommandTest : public ::testing::Test {
     testing::PlaceTrustedNginx();
     platform::SetLauncher(&launcher_);
   }
-  void TearDown() override { platform::SetLauncher(nullptr); }
+  void TearDown() override {
+    ForgetHeldNginx();
+    platform::SetLauncher(nullptr);
+  }
 
   std::string Folder() const { return GetAppContext()->HomePath + "webserver"; }
   std::string Nginx() const {
@@ -55,21 +58,25 @@ class WebServerCommandTest : public ::testing::Test {
   testing::RecordingLauncher launcher_;
 };
 
-TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolderDetached) {
+// The started nginx is held, so that the service can end its tree; its
+// quit runs detached.
+TEST_F(WebServerCommandTest, RunsNginxFromTheWebServerFolder) {
   const struct {
     NginxCommand command;
     std::string command_line;
+    bool held;
   } cases[] = {
-      {NginxCommand::kStart, "\"" + Nginx() + "\""},
-      {NginxCommand::kQuit, "\"" + Nginx() + "\" -s quit"},
+      {NginxCommand::kStart, "\"" + Nginx() + "\"", true},
+      {NginxCommand::kQuit, "\"" + Nginx() + "\" -s quit", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command_line);
     launcher_.detached.clear();
+    launcher_.starts.clear();
     EXPECT_TRUE(WebServerCommand(c.command));
-    ASSERT_EQ(launcher_.detached.size(), 1u);
-    EXPECT_TRUE(launcher_.starts.empty()) << "nginx must not be tracked";
-    const platform::ProcessStart& start = launcher_.detached[0];
+    ASSERT_EQ(launcher_.starts.size(), c.held ? 1u : 0u);
+    ASSERT_EQ(launcher_.detached.size(), c.held ? 0u : 1u);
+    const platform::ProcessStart& start = c.held ? launcher_.starts[0] : launcher_.detached[0];
     EXPECT_EQ(start.application, Nginx());
     EXPECT_EQ(start.command_line, c.command_line);
     EXPECT_EQ(start.working_folder, Folder());
@@ -98,6 +105,9 @@ TEST_F(WebServerCommandTest, FailedStartIsLoggedAndReported) {
 TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
   if (!platform::kStartMayWaitOnOthers) GTEST_SKIP() << "no start waits on others here";
   struct StalledLauncher final : platform::SystemLauncher {
+    platform::StartResult Start(const platform::ProcessStart&) override {
+      return let_go.wait(), platform::StartResult{};
+    }
     platform::FailedCall StartDetached(const platform::ProcessStart&) override {
       return let_go.wait(), platform::FailedCall{};
     }
@@ -118,7 +128,7 @@ TEST_F(WebServerCommandTest, AStalledCreationIsNotWaitedForPastTheBound) {
   const auto lines = LogLines(LogHeader::kDropped);
   EXPECT_EQ(lines.at(lines.size() - 5), "nginx.exe still being started, not waited for: \"" + Nginx() + "\"");
   EXPECT_EQ(lines[lines.size() - 2],
-            "nginx.exe not started: " + Nginx() + " is still being started by an earlier command");
+            "nginx.exe -s quit not run: " + Nginx() + " is still being started by an earlier command");
   stalled.release.set_value();
   EXPECT_TRUE(Eventually([] { return WebServerCommand(NginxCommand::kQuit); }));
 }
