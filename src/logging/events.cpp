@@ -365,6 +365,8 @@ int DeliverWaitingEvents(int bound_ms) {
       FlushLocked(delivery, clock.MonotonicMs());
       const int left = static_cast<int>(delivery.waiting.size()) + delivery.lost;
       if (left == 0 || clock.MonotonicMs() >= until_ms) return left;
+      // No reader at all (no syslog socket): nothing comes of waiting.
+      if (!platform::CurrentEventReporter().MayTakeSoon()) return left;
     }
     clock.SleepMs(kStopRetrySliceMs);
   }

@@ -25,6 +25,11 @@ FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
                        const std::vector<std::string>& strings,
                        const std::string& text);
 
+// Whether the log that refused a report may take it soon: its reader fell
+// behind, rather than there being no reader at all. Only then is a wait
+// worth it.
+bool RefusalMayPass(const FailedCall& failure);
+
 enum class EventSourceState {
   kRegistered,
   kNotRegistered,

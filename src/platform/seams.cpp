@@ -88,7 +88,9 @@ void SystemLauncher::CollectEnded() { CollectEndedChildren(); }
 bool SystemEventReporter::Report(EventLevel level, uint32_t event_id,
                                  const std::vector<std::string>& strings,
                                  const std::string& text) {
-  return !ReportSystemEvent(log_address_, level, event_id, strings, text).failed();
+  const FailedCall failure = ReportSystemEvent(log_address_, level, event_id, strings, text);
+  if (failure.failed()) may_take_soon_.store(RefusalMayPass(failure));
+  return !failure.failed();
 }
 
 Clock& CurrentClock() { return *current_clock.load(); }

@@ -14,6 +14,7 @@
 // `schedules` takes the reader's messages from it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -100,6 +101,8 @@ class EventReporter {
   virtual bool Report(EventLevel level, uint32_t event_id,
                       const std::vector<std::string>& strings,
                       const std::string& text) = 0;
+  // Whether the last refusal may pass soon (RefusalMayPass).
+  virtual bool MayTakeSoon() { return true; }
 };
 
 // The system's reporter, to the log at `log_address` (see event_log.h;
@@ -112,9 +115,11 @@ class SystemEventReporter final : public EventReporter {
   bool Report(EventLevel level, uint32_t event_id,
               const std::vector<std::string>& strings,
               const std::string& text) override;
+  bool MayTakeSoon() override { return may_take_soon_.load(); }
 
  private:
   std::string log_address_;
+  std::atomic<bool> may_take_soon_{true};
 };
 
 Clock& CurrentClock();

@@ -85,7 +85,7 @@ stop_ms=$(( $(date +%s%3N) - start_ms ))
 echo "stopped $stop_ms ms after SIGTERM, exit status $status"
 [ "$status" -eq 0 ] || fail "exit status $status"
 [ "$stop_ms" -lt 1500 ] || fail "stop took $stop_ms ms"
-mapfile -t tail_lines < <(log_bodies "$log" | grep -v '^Running\|^Successful\|^The process' | tail -n 13)
+mapfile -t tail_lines < <(log_bodies "$log" | grep -v '^Running\|^Successful\|^The process\|^Events the system' | tail -n 13)
 stop_expected=(
   "Service: Stopped." "Service: Shutdown." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully"
   "Stop webservers..." "\"$home/webserver/nginx.exe\" -s quit" "Webserver command successfully" "Scheduler normal shutdown."

@@ -69,6 +69,11 @@ FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
   return failure;
 }
 
+bool RefusalMayPass(const FailedCall& failure) {
+  return failure.native_error == EAGAIN || failure.native_error == EWOULDBLOCK ||
+         failure.native_error == ENOBUFS || failure.native_error == EINTR;
+}
+
 EventSourceResult RegisterEventLogSource(const std::string&) { return {}; }
 EventSourceResult RemoveEventLogSource() { return {}; }
 EventSourceState QueryEventLogSource() {

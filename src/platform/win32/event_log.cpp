@@ -67,6 +67,10 @@ FailedCall ReportSystemEvent(const std::string& log_address, EventLevel level,
   return failure;
 }
 
+// The Event Log service is always there; a refusal is it being busy,
+// restarted or cleared.
+bool RefusalMayPass(const FailedCall&) { return true; }
+
 EventSourceResult RegisterEventLogSource(const std::string& message_file) {
   HKEY key = nullptr;
   DWORD disposition = 0;
