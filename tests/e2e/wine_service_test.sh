@@ -113,8 +113,9 @@ for line in "Service: Stopped." "Service: Shutdown." "Stop webservers..." "Sched
 done
 stub_beats && fail "the nginx stand-in outlived the service"
 grep -q '"record":"run_end".*"id":"Daily web".*"exit_code":3,' "$home/scheduler.journal" || fail "journal: $(cat "$home/scheduler.journal")"
-shown=$(wine "$build/schedules.exe" --home 'C:\ProgramData\Corvana' 2>/dev/null | tr -d '\r')
-grep -qE '^  Daily web .* exit 3 after [0-9]+ s \(failed\)$' <<<"$shown" || fail "schedules.exe: $shown"
+# The JSON has the words the text wraps, and Wine's folders read as refused.
+shown=$(wine "$build/schedules.exe" --home 'C:\ProgramData\Corvana' --json 2>/dev/null | tr -d '\r')
+grep -qE '"outcome": "exit 3 after [0-9]+ s \(failed\)"' <<<"$shown" || fail "schedules.exe: $shown"
 out=$(wine "$app/scheduler.exe" --uninstall 2>/dev/null | tr -d '\r')
 [ "$out" = "Windows Service is uninstalled" ] || fail "uninstall printed '$out'"
 wine sc query RavoScheduler >/dev/null 2>&1 && fail "service still registered"

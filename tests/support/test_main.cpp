@@ -22,7 +22,8 @@ namespace {
 class FolderPerTest : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo&) override {
-    corvana::ForgetReportedEvents();  // nor the events another reported
+    corvana::ForgetReportedEvents();  // nor the events another reported,
+    corvana::testing::RecordedEvents().Refuse(0);  // nor a log it left refusing
     folder_ = std::make_unique<corvana::testing::TempDir>();
     std::error_code ignored;
     std::filesystem::current_path(folder_->path(), ignored);
