@@ -523,10 +523,10 @@ TEST_F(EngineTest, RunsBeyondTheCapWaitAndStartInDueOrder) {
     }
     SetCounter(1);
     Start().max_runs = max_runs;
-    RunFor(21);  // W loads a whole supervision pass before C falls due
+    RunFor(25);
     Write("W.webserver", IntervalWebServerText(1));
     SetCounter(2);
-    RunFor(12);
+    RunFor(8);
     SetCounter(3);  // a reload while both wait
     RunFor(5);
     const int64_t freed_s = clock_.NowSeconds();
