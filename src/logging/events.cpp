@@ -193,8 +193,9 @@ void ReportHeld(const std::vector<HeldBack>& overdue) {
   }
 }
 
-// A 64-bit xor-then-multiply hash over the parts, each followed by a zero
-// byte no name holds: cheap, and distinct facts rarely share a key.
+// The parts folded byte by byte into one 64-bit key, with a step of its own
+// after each part, so that "ab" then "c" and "a" then "bc" are different
+// facts: cheap, and distinct facts rarely share a key.
 template <class Parts>
 uint64_t FactKey(const Parts& parts) {
   uint64_t key = 14695981039346656037ull;
