@@ -98,8 +98,8 @@ void ReloadWebServersFrom(SchedulerEngine& engine, const std::string* names) {
     engine.web_servers_started = true;
     WriteTimestampedLog(log_line::kStartWebServers);
     engine.nginx_keeping = {};
-    // A first start that fails is not kept at: as before, the next reload
-    // tries again.
+    // A first start that fails waits for the next reload, not a minute: a
+    // missing or untrusted nginx.exe is the installation's to mend.
     if (WebServerCommand(NginxCommand::kStart)) {
       NoteNginxStart(engine.nginx_keeping, true, platform::CurrentClock().MonotonicMs());
     }
