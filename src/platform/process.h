@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,10 @@ void CollectEndedChildren();
 // Windows opens it for CreateProcess without a way to decline a pending
 // oplock break; POSIX has no such wait.
 extern const bool kStartMayWaitOnOthers;
+
+// Runs `body` on a thread of its own that nobody joins, for a call that may
+// never return; fails, naming the call, when no thread could be had.
+FailedCall RunOnOwnThread(std::function<void()> body);
 
 // The arguments a Windows child would see for its command line, by the
 // C runtime's rules: the program name up to its closing quote or first

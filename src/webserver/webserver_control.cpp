@@ -7,8 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "environment/app_context.h"
 #include "logging/log.h"
@@ -16,6 +14,7 @@
 #include "logging/events.h"
 #include "platform/env.h"
 #include "platform/failure.h"
+#include "platform/process.h"
 #include "platform/seams.h"
 #include "platform/trust.h"
 #include "webserver/nginx_trust.h"
@@ -243,10 +242,11 @@ bool StartIfTrusted(const std::string& home_path, NginxCommand command,
   if (!platform::kStartMayWaitOnOthers) {
     Create(creation);
   } else {
-    try {
-      std::thread(Create, creation).detach();
-    } catch (const std::system_error&) {
-      return false;  // no thread to be had: as a process that was not created
+    const platform::FailedCall failure = platform::RunOnOwnThread([creation] { Create(creation); });
+    if (failure.failed()) {
+      // No thread to be had: as a process that was not created.
+      WriteLog(RefusedLine(command) + platform::FailedCallText(failure));
+      return false;
     }
   }
   if (!AwaitCreation(*creation)) return false;

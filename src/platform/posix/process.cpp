@@ -10,6 +10,8 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "platform/env.h"
 #include "platform/posix/held_handles.h"
@@ -270,5 +272,14 @@ void CollectEndedChildren() {
 }
 
 const bool kStartMayWaitOnOthers = false;
+
+FailedCall RunOnOwnThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+  } catch (const std::system_error& error) {
+    return {"pthread_create", error.code().value()};
+  }
+  return {};
+}
 
 }  // namespace corvana::platform

@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
+#include <process.h>
+
+#include <cerrno>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -190,5 +195,27 @@ void ReleaseProcess(ProcessHandle process) {
 void CollectEndedChildren() {}
 
 const bool kStartMayWaitOnOthers = true;
+
+namespace {
+
+unsigned __stdcall RunOwnedBody(void* argument) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
+// Not std::thread's detach: under load the threading library's detach loses
+// about one thread in a thousand that has not yet begun, which then never
+// runs, and the waiting command would wait for it forever.
+FailedCall RunOnOwnThread(std::function<void()> body) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  const uintptr_t thread = _beginthreadex(nullptr, 0, RunOwnedBody, owned.get(), 0, nullptr);
+  if (thread == 0) return {"_beginthreadex", static_cast<int64_t>(errno)};
+  owned.release();
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
+  return {};
+}
 
 }  // namespace corvana::platform
