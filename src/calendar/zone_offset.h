@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -30,8 +31,22 @@ class ZoneDays {
   };
   Day At(int year, int month, int day);
 
+  // The seconds in (low, high] at which the offset from UTC changes: at
+  // most one a day is seen. What was searched once is remembered, so that
+  // the interval rules of many definitions over the same months ask the
+  // zone once.
+  std::vector<int64_t> Changes(int64_t low, int64_t high);
+
  private:
+  // Searched afresh, a day at a time and halving where the offset differs.
+  static std::vector<int64_t> SearchChanges(int64_t low, int64_t high);
+
   std::unordered_map<int64_t, Day> by_day_;
+  // (searched_low_, searched_high_] has been searched; its changes, in order.
+  bool searched_ = false;
+  int64_t searched_low_ = 0;
+  int64_t searched_high_ = 0;
+  std::vector<int64_t> changes_;
 };
 
 }  // namespace corvana

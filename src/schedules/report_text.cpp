@@ -68,18 +68,17 @@ constexpr size_t kTerminalWidth = 120;
 constexpr size_t kMinWrapWidth = 16;
 
 // Lines of at most `width` columns, broken at blanks; a word longer than a
-// line is cut.
-std::vector<std::string_view> Wrap(std::string_view text, size_t width) {
-  std::vector<std::string_view> lines;
+// line is cut. Into `lines`, which a table reuses from row to row.
+void Wrap(std::string_view text, size_t width, std::vector<std::string_view>* lines) {
+  lines->clear();
   while (text.size() > width) {
     size_t cut = text.rfind(' ', width);
     if (cut == std::string_view::npos || cut == 0) cut = width;
-    lines.push_back(text.substr(0, cut));
+    lines->push_back(text.substr(0, cut));
     text.remove_prefix(cut);
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   }
-  lines.push_back(text);
-  return lines;
+  lines->push_back(text);
 }
 
 // The file, below the id, only where it is more than the id and the kind's
@@ -120,13 +119,53 @@ class DefinitionTable {
     for (size_t width : widths_) line_length += width + 2;
     out->reserve(out->size() + lines * line_length);
     const char* header[] = {"id", "state", "rule", "next starts", "last start"};
-    for (size_t c = 0; c < kColumns; ++c) Cell(c, header[c], out);
-    EndLine(out);
-    for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], last_[r], out);
+    Line line(out);
+    for (size_t c = 0; c < kColumns; ++c) line.Cell(header[c], widths_[c]);
+    line.End();
+    Wrapped wrapped;
+    for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], last_[r], &wrapped, out);
   }
 
  private:
   enum Column : size_t { kId, kState, kRule, kNext, kLast, kColumns };
+
+  // A row's wrapped cells, kept from row to row so that their lines are
+  // not allocated anew for each of 10,000 rows.
+  struct Wrapped {
+    std::vector<std::string_view> rule;
+    std::vector<std::string_view> last;
+  };
+
+  // One line: "  " + text padded to the column, cell after cell. The
+  // padding is written only once more text follows: most lines end in
+  // empty cells, whose blanks were written and then taken back one by one.
+  class Line {
+   public:
+    explicit Line(std::string* out) : out_(out) {}
+    void Cell(std::string_view text, size_t width) {
+      pending_ += 2;
+      if (!text.empty()) {
+        out_->append(pending_, ' ');
+        out_->append(text);
+        pending_ = 0;
+      }
+      pending_ += width - std::min(text.size(), width);
+    }
+    void Stamp(const Start& start, size_t width) {
+      out_->append(pending_ + 2, ' ');
+      AppendNamedStamp(start, out_);
+      pending_ = width - NamedStampLength(start);
+    }
+    void End() {
+      pending_ = 0;
+      while (!out_->empty() && out_->back() == ' ') out_->pop_back();
+      out_->push_back('\n');
+    }
+
+   private:
+    std::string* out_;
+    size_t pending_ = 0;
+  };
 
   static std::string_view State(const DefinitionRow& row) {
     return row.enabled ? "enabled" : "disabled";
@@ -151,37 +190,28 @@ class DefinitionTable {
     }
   }
 
-  // "  " + text padded to the column.
-  void Cell(size_t column, std::string_view text, std::string* out) const {
-    out->append(2, ' ');
-    out->append(text);
-    out->append(widths_[column] - std::min(text.size(), widths_[column]), ' ');
-  }
-  static void EndLine(std::string* out) {
-    while (!out->empty() && out->back() == ' ') out->pop_back();
-    out->push_back('\n');
-  }
-
-  void RenderRow(const DefinitionRow& row, const std::string& last,
+  void RenderRow(const DefinitionRow& row, const std::string& last, Wrapped* wrapped,
                  std::string* out) const {
-    const std::vector<std::string_view> rule = Wrap(row.rule, widths_[kRule]);
-    const std::vector<std::string_view> last_lines = Wrap(last, widths_[kLast]);
+    Wrap(row.rule, widths_[kRule], &wrapped->rule);
+    Wrap(last, widths_[kLast], &wrapped->last);
+    const std::vector<std::string_view>& rule = wrapped->rule;
+    const std::vector<std::string_view>& last_lines = wrapped->last;
     const std::string file = FileLine(row).empty() ? "" : "(" + row.file + ")";
     const size_t height = std::max({rule.size(), last_lines.size(), row.next.size(),
                                     file.empty() ? size_t{1} : size_t{2}});
     for (size_t l = 0; l < height; ++l) {
-      Cell(kId, l == 0 ? row.id : l == 1 ? std::string_view(file) : std::string_view(), out);
-      Cell(kState, l == 0 ? State(row) : "", out);
-      Cell(kRule, l < rule.size() ? rule[l] : "", out);
+      Line line(out);
+      line.Cell(l == 0 ? row.id : l == 1 ? std::string_view(file) : std::string_view(),
+                widths_[kId]);
+      line.Cell(l == 0 ? State(row) : "", widths_[kState]);
+      line.Cell(l < rule.size() ? rule[l] : "", widths_[kRule]);
       if (l < row.next.size()) {
-        out->append(2, ' ');
-        AppendNamedStamp(row.next[l], out);
-        out->append(widths_[kNext] - NamedStampLength(row.next[l]), ' ');
+        line.Stamp(row.next[l], widths_[kNext]);
       } else {
-        Cell(kNext, l == 0 ? NoNext(row) : "", out);
+        line.Cell(l == 0 ? NoNext(row) : "", widths_[kNext]);
       }
-      Cell(kLast, l < last_lines.size() ? last_lines[l] : "", out);
-      EndLine(out);
+      line.Cell(l < last_lines.size() ? last_lines[l] : "", widths_[kLast]);
+      line.End();
     }
   }
 
@@ -201,7 +231,8 @@ std::string DefinitionTableText(const char* title, const std::vector<DefinitionR
 
 // "  text", wrapped to the terminal under a deeper indent.
 void AppendItem(const std::string& text, std::string* out) {
-  const std::vector<std::string_view> lines = Wrap(text, kTerminalWidth - 4);
+  std::vector<std::string_view> lines;
+  Wrap(text, kTerminalWidth - 4, &lines);
   for (size_t l = 0; l < lines.size(); ++l) {
     out->append(l == 0 ? "  " : "    ");
     out->append(lines[l]);
