@@ -5,6 +5,7 @@
 
 #include "calendar/zone_offset.h"
 #include "logging/log_stamp.h"
+#include "platform/civil_date.h"
 #include "platform/clock.h"
 
 namespace corvana::schedules {
@@ -103,7 +104,31 @@ bool ParseLocalStamp(const std::string& text, int64_t* seconds) {
          LocalStamp(*seconds) == text;
 }
 
-std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s) {
+namespace {
+
+// A stamp of a day on which the clocks stay names one second, found from the
+// day's offset without the zone's conversions both ways (three of them, and
+// mktime, for each row of a report); other stamps go the long way.
+std::optional<std::optional<int64_t>> StampOnSteadyDay(const std::string& stamp,
+                                                      int64_t limit_s,
+                                                      ZoneDays* zone_days) {
+  platform::LocalTime shown;
+  if (zone_days == nullptr || !ReadStampTime(stamp, &shown) || shown.second > 59 ||
+      shown.year < 1971 || shown.year > 9999 ||
+      shown.day > platform::DaysInMonth(shown.year, shown.month_index + 1)) {
+    return std::nullopt;
+  }
+  const ZoneDays::Day day = zone_days->At(shown.year, shown.month_index + 1, shown.day);
+  if (day.changes) return std::nullopt;
+  const int64_t seconds = LocalCivilSeconds(shown) - day.offset_s;
+  return seconds <= limit_s ? std::optional<int64_t>(seconds) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s,
+                                     ZoneDays* zone_days) {
+  if (const auto steady = StampOnSteadyDay(stamp, limit_s, zone_days)) return *steady;
   int64_t seconds = 0;
   platform::LocalTime shown;
   // ParseLocalStamp made sure that `seconds` reads back as the stamp.

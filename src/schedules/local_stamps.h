@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "calendar/zone_offset.h"
 #include "schedules/next_starts.h"
 
 namespace corvana::schedules {
@@ -16,8 +17,10 @@ namespace corvana::schedules {
 std::string LocalStamp(int64_t seconds);
 bool ParseLocalStamp(const std::string& text, int64_t* seconds);
 // The latest second not after `limit_s` that a log's stamp names: in the
-// hour repeated in autumn it names two.
-std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s);
+// hour repeated in autumn it names two. `zone_days`, when given, remembers
+// the zone's days for the stamps of one report.
+std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s,
+                                     ZoneDays* zone_days = nullptr);
 
 // "yyyy-mm-dd hh:mm:ss +hh:mm", as the starts are shown.
 void AppendStamp(const Start& start, std::string* out);

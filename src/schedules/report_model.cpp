@@ -102,10 +102,10 @@ class LoadPoint {
     }
   }
 
-  Replay For(const std::optional<LastRun>& run) const {
+  Replay For(const std::optional<LastRun>& run, ZoneDays* zone_days) const {
     Replay replay = base_;
     if (!run) return replay;
-    replay.last_start_s = StampNotAfter(run->started, limit_s_);
+    replay.last_start_s = StampNotAfter(run->started, limit_s_, zone_days);
     // Stamps of one log compare as text; a start-up forgets every latch.
     if (run->started >= history_.last_start_up && run->started <= history_.last_load) {
       replay.last_start = StampFields(run->started);
@@ -157,7 +157,7 @@ class DefinitionReader {
           row.rule = kind.rule_text(record);
           if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
           if (row.enabled && report_->home_refused.empty()) {
-            const Replay replay = load_.For(row.last_run);
+            const Replay replay = load_.For(row.last_run, &zone_days_);
             row.next = kind.next(record, replay, &zone_days_);
             if (row.next.empty()) WarnIfNeverRuns(kind, record, replay, row.file);
           }
