@@ -1,6 +1,7 @@
 #include "schedules/rule_text.h"
 
 #include <cstdio>
+#include <string>
 
 namespace corvana::schedules {
 namespace {
@@ -10,9 +11,24 @@ constexpr const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// As "%02d" gives it, without the formatter: a report has a rule per
+// definition, and snprintf was three quarters of a rule's text.
+void AppendTwoDigits(int32_t value, std::string* out) {
+  if (value < 0 || value > 99) {
+    out->append(std::to_string(value));
+    return;
+  }
+  out->push_back(static_cast<char>('0' + value / 10));
+  out->push_back(static_cast<char>('0' + value % 10));
+}
+
 std::string Clock(int32_t hour, int32_t min, int32_t sec) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", hour, min, sec);
+  std::string text;
+  AppendTwoDigits(hour, &text);
+  text.push_back(':');
+  AppendTwoDigits(min, &text);
+  text.push_back(':');
+  AppendTwoDigits(sec, &text);
   return text;
 }
 
@@ -56,10 +72,12 @@ std::string YearDay(int32_t month, int32_t day, const std::string& at) {
 }
 
 std::string CalendarText(const Timetable& record) {
+  if (KindOf(record.type_schedule) == ScheduleKind::kHourly) {
+    return "every hour at minute " + std::to_string(record.min);
+  }
   const std::string at = " at " + Clock(record.hour, record.min, record.sec);
   switch (KindOf(record.type_schedule)) {
-    case ScheduleKind::kHourly:
-      return "every hour at minute " + std::to_string(record.min);
+    case ScheduleKind::kHourly: break;
     case ScheduleKind::kWeekdays:
       return "weekdays " + Weekdays(record.days_week) + at;
     case ScheduleKind::kWeekday: return "every " + Weekday(record.nday_week) + at;
