@@ -306,8 +306,11 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   }
   const Date first_date = DateOf(floor);
   const int last_year = first_date.year + kSearchYears;
-  std::vector<Window> windows;
-  std::vector<Instance> candidates;
+  // A report asks once per definition: the day's lists are kept from call
+  // to call rather than grown afresh each time.
+  thread_local std::vector<Window> windows;
+  thread_local std::vector<Instance> candidates;
+  starts.reserve(static_cast<size_t>(std::min(replay.count, 64)));
   for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
                                date.year <= last_year;
        date.Next()) {
