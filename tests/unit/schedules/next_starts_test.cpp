@@ -201,6 +201,22 @@ TEST_P(NextStartsTest, IntervalWebServersStartWhenTheSimulatedEngineDoes) {
   }
 }
 
+// What a report remembers of the clock changes is what a fresh search
+// finds, whichever ranges were asked before it: later, earlier, within.
+TEST_P(NextStartsTest, RememberedClockChangesAreTheOnesSearchedAfresh) {
+  testing::ScopedTimeZone zone(GetParam());
+  REQUIRE_ZONE(GetParam());
+  const int64_t june_s = testing::LocalSeconds(2026, 6, 15, 12, 0, 0);
+  ZoneDays remembered;
+  for (const auto& [from_day, to_day] :
+       {std::pair{0, 10}, {100, 200}, {-150, -50}, {-100, 150}, {-300, 400}}) {
+    const int64_t low = june_s + from_day * kDayS;
+    const int64_t high = june_s + to_day * kDayS;
+    EXPECT_EQ(remembered.Changes(low, high), ZoneDays().Changes(low, high))
+        << GetParam() << ", days " << from_day << " to " << to_day;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Zones, NextStartsTest,
                          ::testing::Values("Europe/Berlin", "America/New_York", "UTC"));
 
