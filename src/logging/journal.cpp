@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 #include "environment/app_context.h"
 #include "platform/fs.h"
@@ -341,6 +342,7 @@ void VisitLines(std::string_view text,
 struct OpenJournal {
   const AppContext* context = nullptr;
   std::FILE* file = nullptr;
+  std::optional<platform::OwnFileId> id;  // of `file`, taken at its open
   long size = 0;
   // The last line has no newline (a crash tore it): the next record begins
   // with one, so that it stays a line of its own.
@@ -360,6 +362,7 @@ OpenJournal& CurrentJournal() {
 void Open(OpenJournal& journal, platform::OwnFileMode mode) {
   journal.file = platform::OpenOwnFile(journal.context->home_folder,
                                        kJournalFileName, mode);
+  journal.id = platform::IdOfOwnFile(journal.file);
   journal.size = 0;
   if (journal.file == nullptr) return;
   std::setvbuf(journal.file, nullptr, _IOFBF, kStreamBufferBytes);
@@ -428,7 +431,7 @@ void WriteJournal(const JournalRecord& record) {
   // Deleted or renamed by an administrator meanwhile: a new one, as the log.
   if (journal.file != nullptr &&
       !platform::OwnFileStillNamed(context->home_folder, kJournalFileName,
-                                   journal.file)) {
+                                   journal.file, journal.id)) {
     std::fclose(journal.file);
     journal.file = nullptr;
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 #include "environment/app_context.h"
 #include "logging/escape.h"
@@ -38,6 +39,7 @@ std::recursive_mutex& LogLock() {
 struct OpenLog {
   std::atomic<const AppContext*> context{nullptr};
   std::atomic<std::FILE*> file{nullptr};
+  std::optional<platform::OwnFileId> id;  // of `file`, taken at its open
   bool loss_reported = false;  // the one event of a log that went missing
 };
 
@@ -55,15 +57,14 @@ void ReportLost(OpenLog& log, const AppContext& context,
 }
 
 // An administrator may delete or rename the log while the service runs: the
-// next entry notices (one fstat and one fstatat per entry on POSIX, no disk
-// write) and opens a new log by its name in the held folder, with the checks
+// next entry notices (one fstatat per entry on POSIX, no disk write) and opens a new log by its name in the held folder, with the checks
 // of the first, never through a link. A log that cannot be opened, at the
 // start or as a replacement, is tried again at the next entry. The new log
 // has no header: the run's first line is in the one that went.
 std::FILE* HeldLog(OpenLog& log, const AppContext& context) {
   std::FILE* file = log.file.load();
   if (file != nullptr &&
-      platform::OwnFileStillNamed(context.home_folder, kLogFileName, file)) {
+      platform::OwnFileStillNamed(context.home_folder, kLogFileName, file, log.id)) {
     return file;
   }
   if (file != nullptr) {
@@ -73,6 +74,7 @@ std::FILE* HeldLog(OpenLog& log, const AppContext& context) {
   platform::FailedCall failure;
   file = platform::OpenOwnFile(context.home_folder, kLogFileName,
                                platform::OwnFileMode::kAppend, &failure);
+  log.id = platform::IdOfOwnFile(file);
   log.file.store(file);
   if (file == nullptr) {
     ReportLost(log, context, failure);
@@ -169,6 +171,7 @@ void StartLogFile() {
   platform::FailedCall failure;
   std::FILE* file = platform::OpenOwnFile(context->home_folder, kLogFileName,
                                           platform::OwnFileMode::kTruncate, &failure);
+  log.id = platform::IdOfOwnFile(file);
   log.file.store(file);
   if (file == nullptr) {
     ReportLost(log, *context, failure);

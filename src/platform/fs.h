@@ -1,9 +1,11 @@
 // Files and folders. Every stream opened here is kept from child processes.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -63,14 +65,23 @@ bool HoldFolder(const std::string& path, HeldFolder* held);
 enum class OwnFileMode { kTruncate, kAppend, kAppendBytes };
 std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
                        OwnFileMode mode, FailedCall* failure = nullptr);
-// Whether `file`, opened by OpenOwnFile as `name` in the held folder, still
-// has that name there: false once an administrator deleted it (Windows:
-// marked it for deletion) or renamed it, or when the name now leads to
-// another file, so that a writer opens a new one with OpenOwnFile. Nothing
-// is opened for writing and no link is followed; POSIX asks the system
-// twice (fstat, fstatat), Windows opens the name for its attributes only.
+// Which file a stream opened by OpenOwnFile holds, taken once when it is
+// opened: the file a name leads to can change, the held one cannot.
+struct OwnFileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+};
+// The held file's id; nothing when the system cannot say.
+std::optional<OwnFileId> IdOfOwnFile(std::FILE* file);
+// Whether `file`, opened by OpenOwnFile as `name` in the held folder and
+// known as `id`, still has that name there: false once an administrator
+// deleted it (Windows: marked it for deletion) or renamed it, or when the
+// name now leads to another file, so that a writer opens a new one with
+// OpenOwnFile. Nothing is opened for writing and no link is followed; POSIX
+// asks the system once (fstatat), twice without an id; Windows asks the
+// held file for a pending deletion and opens the name for its attributes.
 bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
-                       std::FILE* file);
+                       std::FILE* file, const std::optional<OwnFileId>& id);
 // Gives the service's own file `from` in the held folder the name `to` in
 // that same folder, replacing what `to` named (a link there is replaced,
 // never followed). Both names are looked up through the folder's handle,

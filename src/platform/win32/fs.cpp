@@ -139,14 +139,11 @@ std::FILE* OpenOwnFile(const HeldFolder& folder, const std::string& name,
 
 namespace {
 
-bool SameFile(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION first;
-  BY_HANDLE_FILE_INFORMATION second;
-  return GetFileInformationByHandle(a, &first) &&
-         GetFileInformationByHandle(b, &second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
+std::optional<OwnFileId> IdOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return OwnFileId{info.dwVolumeSerialNumber,
+                   uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 }
 
 }  // namespace
@@ -156,7 +153,7 @@ bool SameFile(HANDLE a, HANDLE b) {
 // alone, which neither a share mode nor an oplock holds up, and its file id
 // compared with ours.
 bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
-                       std::FILE* file) {
+                       std::FILE* file, const std::optional<OwnFileId>& id) {
   const HANDLE held = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   FILE_STANDARD_INFO standard{};
   if (!folder.IsOpen() || held == INVALID_HANDLE_VALUE ||
@@ -169,9 +166,18 @@ bool OwnFileStillNamed(const HeldFolder& folder, const std::string& name,
       folder.handle().handle, name, FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, kNoFollow);
   if (!named.opened()) return false;
-  const bool same = SameFile(held, named.handle);
+  const std::optional<OwnFileId> held_id = id ? id : IdOf(held);
+  const std::optional<OwnFileId> named_id = IdOf(named.handle);
   CloseHandle(named.handle);
-  return same;
+  return held_id && named_id && held_id->volume == named_id->volume &&
+         held_id->index == named_id->index;
+}
+
+std::optional<OwnFileId> IdOfOwnFile(std::FILE* file) {
+  if (file == nullptr) return std::nullopt;
+  const HANDLE held = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (held == INVALID_HANDLE_VALUE) return std::nullopt;
+  return IdOf(held);
 }
 
 // Deleted through its own handle, and only once it has passed its checks:
