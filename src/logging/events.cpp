@@ -193,14 +193,14 @@ void ReportHeld(const std::vector<HeldBack>& overdue) {
   }
 }
 
-// The parts folded byte by byte into one 64-bit key, with a step of its own
-// after each part, so that "ab" then "c" and "a" then "bc" are different
+// The fields folded byte by byte into one 64-bit key, with a step of its own
+// after each field, so that "ab" then "c" and "a" then "bc" are different
 // facts: cheap, and distinct facts rarely share a key.
-template <class Parts>
-uint64_t FactKey(const Parts& parts) {
+template <class Fields>
+uint64_t FactKey(const Fields& fields) {
   uint64_t key = 14695981039346656037ull;
-  for (const std::string_view part : parts) {
-    for (const char c : part) {
+  for (const std::string_view field : fields) {
+    for (const char c : field) {
       key = (key ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
     key *= 1099511628211ull;
@@ -331,9 +331,9 @@ void ReportLogNotOpened(const std::string& path, const std::string& cause) {
 
 void ReportDefinitionNotLoaded(const std::string& file_name,
                                std::string_view content) {
-  const std::string_view parts[] = {file_name, content};
+  const std::string_view fields[] = {file_name, content};
   ReportLimited(EventLevel::kWarning, kEventDefinitionNotLoaded, {file_name},
-                FactKey(parts));
+                FactKey(fields));
 }
 
 void ReportHeldBackEvents(HeldBackCounts counts) {

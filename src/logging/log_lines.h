@@ -83,7 +83,7 @@ inline constexpr char kNginxStartPending[] =
 inline constexpr char kWebServerCommandSucceeded[] = "Webserver command successfully";
 inline constexpr char kWebServerCommandFailed[] = "Webserver command error";
 
-// Reading one definition file; the path goes between a line's two parts.
+// Reading one definition file; the path goes between a line's two halves.
 inline constexpr char kLoadSettings[] = "Load settings '";
 inline constexpr char kLoadSettingsEnd[] = "'...";
 inline constexpr char kLoadSettingsOk[] = "Load settings - OK";
@@ -97,7 +97,7 @@ inline constexpr char kScheduleUnreadable[] = "Error read schedule settings";
 inline constexpr char kWebServerUnreadable[] = "Error read webserver settings";
 
 // Listing the definitions; the name, or the count and the kind, go between
-// a line's parts.
+// a line's pieces.
 inline constexpr char kSkippedFile[] = "Skipped file '";
 inline constexpr char kSkippedForeignName[] =
     "': its name holds a character that no Windows file name can hold";
