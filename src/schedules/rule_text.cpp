@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "schedules/local_stamps.h"
+
 namespace corvana::schedules {
 namespace {
 
@@ -14,12 +16,11 @@ constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 // As "%02d" gives it, without the formatter: a report has a rule per
 // definition, and snprintf was three quarters of a rule's text.
 void AppendTwoDigits(int32_t value, std::string* out) {
-  if (value < 0 || value > 99) {
+  if (value < 0) {
     out->append(std::to_string(value));
     return;
   }
-  out->push_back(static_cast<char>('0' + value / 10));
-  out->push_back(static_cast<char>('0' + value % 10));
+  AppendDigits(value, 2, out);
 }
 
 std::string Clock(int32_t hour, int32_t min, int32_t sec) {
