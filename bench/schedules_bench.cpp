@@ -182,10 +182,8 @@ void BM_SchedulesHistory(benchmark::State& state) {
   PrepareFolder(true);
   size_t runs = 0;
   for (auto _ : state) {
-    schedules::JournalRuns journal;
-    const bool read = schedules::ReadJournalRuns(HomeFolder(), &journal);
-    const schedules::PastRuns past = schedules::SelectPastRuns(
-        journal, read, std::nullopt, schedules::kDefaultHistoryCount);
+    const schedules::PastRuns past = schedules::ReadPastRuns(
+        HomeFolder(), std::nullopt, schedules::kDefaultHistoryCount);
     benchmark::DoNotOptimize(schedules::RenderPastRunsText(past));
     runs = past.runs.size();
   }

@@ -285,14 +285,18 @@ class LineParser {
   bool String(std::string* out) {
     if (!Take('"')) return false;
     while (at_ < text_.size()) {
+      // Most of a string needs no unescaping: appended a run at a time.
+      size_t end = at_;
+      while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
+             static_cast<unsigned char>(text_[end]) >= 0x20) {
+        ++end;
+      }
+      out->append(text_.substr(at_, end - at_));
+      at_ = end;
+      if (at_ == text_.size()) return false;
       const char c = text_[at_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out->push_back(c);
-      } else if (!Escape(out)) {
-        return false;
-      }
+      if (c != '\\' || !Escape(out)) return false;
     }
     return false;
   }
@@ -301,11 +305,12 @@ class LineParser {
   size_t at_ = 0;
 };
 
-// The tail of one generation, at most kReadBoundBytes, from the start of a
-// line; empty when it cannot be opened.
+// The tail of one generation, at most `bound` bytes, from the start of a
+// line; empty when it cannot be opened. *whole: nothing was left before it.
 bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
                     const char* name, std::string* text,
-                    platform::FailedCall* failure = nullptr) {
+                    platform::FailedCall* failure = nullptr,
+                    size_t bound = kReadBoundBytes, bool* whole = nullptr) {
   std::FILE* file =
       reader == JournalReader::kService
           ? platform::OpenOwnFile(folder, name, platform::OwnFileMode::kAppendBytes,
@@ -314,7 +319,8 @@ bool ReadGeneration(const platform::HeldFolder& folder, JournalReader reader,
   if (file == nullptr) return false;
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  const long skipped = size > long(kReadBoundBytes) ? size - long(kReadBoundBytes) : 0;
+  const long skipped = size > long(bound) ? size - long(bound) : 0;
+  if (whole != nullptr) *whole = skipped == 0;
   if (size > 0 && std::fseek(file, skipped, SEEK_SET) == 0) {
     text->resize(static_cast<size_t>(size - skipped));
     text->resize(std::fread(text->data(), 1, text->size(), file));
@@ -415,6 +421,20 @@ bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
   }
   VisitLines(older, visit);
   VisitLines(current, visit);
+  return true;
+}
+
+bool ReadJournalTail(const platform::HeldFolder& folder, JournalReader reader,
+                     size_t bytes,
+                     const std::function<void(const JournalFields&)>& visit,
+                     bool* whole, platform::FailedCall* failure) {
+  std::string tail;
+  if (!ReadGeneration(folder, reader, kJournalFileName, &tail, failure,
+                      std::min(bytes, kReadBoundBytes), whole)) {
+    return false;
+  }
+  *whole = *whole || bytes >= kReadBoundBytes;  // as much as is ever read
+  VisitLines(tail, visit);
   return true;
 }
 

@@ -79,6 +79,14 @@ bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,
                  const std::function<void(const JournalFields&)>& visit,
                  platform::FailedCall* failure = nullptr);
 
+// The same for the last `bytes` of the journal alone, from the first line
+// that begins inside them: what the newest runs need. *whole says that
+// nothing of the journal was left before them.
+bool ReadJournalTail(const platform::HeldFolder& folder, JournalReader reader,
+                     size_t bytes,
+                     const std::function<void(const JournalFields&)>& visit,
+                     bool* whole, platform::FailedCall* failure = nullptr);
+
 // Appends the record as one write, flushed to the system, beginning a new
 // generation first when the cap would be passed. Nothing without a context
 // or when the journal cannot be opened: the service runs on without it.

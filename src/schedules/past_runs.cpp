@@ -34,17 +34,54 @@ nlohmann::ordered_json OrNull(const std::optional<int64_t>& value) {
   return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
 }
 
+// Enough of the journal's end for this many runs of two lines each, most
+// of the time: the journal's whole megabyte is read only when they are not
+// there.
+constexpr size_t kTailBytesPerRun = 512;
+
+// False when a run of the id whose start may lie before what was read would
+// come among the newest: the newest cannot be told from this much.
+bool SelectNewest(const JournalRuns& journal, const std::optional<std::string>& id,
+                  int count, std::vector<JournalRun>* newest) {
+  newest->clear();
+  const std::vector<JournalRun>& runs = journal.runs();
+  for (auto run = runs.rbegin(); run != runs.rend() && int(newest->size()) < count;
+       ++run) {
+    if (id && run->id != *id) continue;
+    if (run->start_unknown) return false;
+    newest->push_back(*run);
+  }
+  return true;
+}
+
 }  // namespace
 
-PastRuns SelectPastRuns(const JournalRuns& journal, bool journal_read,
-                        const std::optional<std::string>& id, int count) {
+// The newest runs are at the journal's end: the end is read first, twice as
+// much each time it does not tell them, and the whole journal (both
+// generations) once the current one is read whole without them.
+PastRuns ReadPastRuns(const platform::HeldFolder& folder,
+                      const std::optional<std::string>& id, int count) {
   PastRuns past;
-  past.journal_read = journal_read;
-  const std::vector<JournalRun>& runs = journal.runs();
-  for (auto run = runs.rbegin(); run != runs.rend() && int(past.runs.size()) < count;
-       ++run) {
-    if (!id || run->id == *id) past.runs.push_back(*run);
+  const auto wanted = static_cast<size_t>(std::max(count, 1));
+  for (size_t bytes = wanted * kTailBytesPerRun;; bytes *= 2) {
+    JournalRuns tail(true);
+    bool whole = false;
+    if (!ReadJournalTail(folder, JournalReader::kViewer, bytes,
+                         [&tail](const JournalFields& fields) { tail.Add(fields); },
+                         &whole) ||
+        whole) {
+      break;
+    }
+    if (SelectNewest(tail, id, count, &past.runs) && int(past.runs.size()) == count) {
+      past.journal_read = true;
+      return past;
+    }
   }
+  JournalRuns journal;
+  platform::FailedCall failure;
+  past.journal_read = ReadJournalRuns(folder, &journal, &failure);
+  past.journal_error = platform::FailedCallText(failure);
+  SelectNewest(journal, id, count, &past.runs);
   return past;
 }
 

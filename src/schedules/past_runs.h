@@ -17,9 +17,10 @@ struct PastRuns {
   std::vector<JournalRun> runs;  // newest first
 };
 
-// At most `count` runs of the id (or of every id), newest first.
-PastRuns SelectPastRuns(const JournalRuns& journal, bool journal_read,
-                        const std::optional<std::string>& id, int count);
+// At most `count` runs of the id (or of every id), newest first, from the
+// journal in the folder.
+PastRuns ReadPastRuns(const platform::HeldFolder& folder,
+                      const std::optional<std::string>& id, int count);
 std::string RenderPastRunsText(const PastRuns& past);
 std::string RenderPastRunsJson(const PastRuns& past);
 

@@ -183,7 +183,10 @@ void JournalRuns::Add(const JournalFields& fields) {
   const std::string* record = fields.String("record");
   const std::optional<int64_t> time_s = fields.Number("time_s");
   if (record == nullptr || !time_s) return;
-  if (*record == "service_start" || *record == "service_stop") return CloseOpenRuns();
+  if (*record == "service_start" || *record == "service_stop") {
+    service_seen_ = true;
+    return CloseOpenRuns();
+  }
   const std::string* kind = fields.String("kind");
   const std::string* id = fields.String("id");
   if (kind == nullptr || id == nullptr) return;
@@ -198,7 +201,10 @@ void JournalRuns::Add(const JournalFields& fields) {
   if (*record != "run_end") return;
   const std::optional<int64_t> duration_s = fields.Number("duration_s");
   if (open == open_.end()) {  // its start went with an older generation
+    // Unless what was read shows the id's record or a restart before it.
+    const bool start_unknown = tail_only_ && !service_seen_ && !last_.contains(key);
     Push(key, StartedRun(*id, *kind, *time_s - duration_s.value_or(0)));
+    runs_.back().start_unknown = start_unknown;
   }
   JournalRun& run = open == open_.end() ? runs_.back() : runs_[open->second];
   run.result = ResultOf(fields.String("ended"));

@@ -68,12 +68,17 @@ struct JournalRun {
   std::optional<int64_t> exit_code;
   std::optional<int64_t> duration_s;
   std::string cause;  // why it could not be started, when the journal says
+  // Read from the journal's tail only, an end whose start may lie before
+  // what was read: the run may belong further back.
+  bool start_unknown = false;
 };
 
 // The journal's runs in the order they started; an end is paired with the
 // last open start of its kind and id.
 class JournalRuns {
  public:
+  // tail_only: the lines are the journal's last ones, not all of it.
+  explicit JournalRuns(bool tail_only = false) : tail_only_(tail_only) {}
   void Add(const JournalFields& fields);
   const std::vector<JournalRun>& runs() const { return runs_; }
   // The last run of the kind and id, or nothing.
@@ -86,6 +91,8 @@ class JournalRuns {
   // By kind '/' id: the runs_ index of the open start, and of the last run.
   std::unordered_map<std::string, size_t> open_;
   std::unordered_map<std::string, size_t> last_;
+  bool tail_only_ = false;
+  bool service_seen_ = false;  // a service record closed every older run
 };
 
 // False when there is no journal (a folder from before it).

@@ -150,16 +150,12 @@ bool ParseTimes(const Options& options, int64_t* from_s, int64_t* until_s,
 }
 
 int ShowPastRuns(const Options& options, std::FILE* out) {
-  JournalRuns journal;
-  platform::FailedCall failure;
-  const bool read = ReadJournalRuns(HomeFolder(), &journal, &failure);
-  PastRuns past = SelectPastRuns(journal, read, options.history_id, options.last);
-  past.journal_error = platform::FailedCallText(failure);
+  const PastRuns past = ReadPastRuns(HomeFolder(), options.history_id, options.last);
   const std::string text =
       options.json ? RenderPastRunsJson(past) : RenderPastRunsText(past);
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
-  return read ? 0 : 1;
+  return past.journal_read ? 0 : 1;
 }
 
 // Found as the service finds it, without its test write: nothing is made.

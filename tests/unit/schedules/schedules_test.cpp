@@ -389,6 +389,27 @@ TEST(SchedulesJsonTest, LastRunTellsHowTheJournalSaysItEnded) {
   EXPECT_EQ(ids({"--history", "Three"}), (std::vector<std::string>{"Three exit 3", "Three exit 0"}));
 }
 
+// --history reads the journal's end first. An end whose start lies further
+// back ("Long") is that start's run, not one of the newest; an end with no
+// start at all ("Orphan") is one of them.
+TEST(SchedulesJsonTest, HistoryFromTheJournalsEndAgreesWithTheWholeJournal) {
+  using T = JournalRecordType;
+  const int64_t t = 1796700000;
+  std::string journal = JournalLine(T::kRunStart, "Long", t);
+  for (int i = 0; i < 400; ++i) {
+    journal += JournalLine(T::kRunStart, "Filler", t + i) + JournalLine(T::kRunEnd, "Filler", t + i);
+  }
+  journal += JournalLine(T::kRunEnd, "Orphan", t + 500) + JournalLine(T::kRunStart, "Last", t + 501) +
+             JournalLine(T::kRunEnd, "Long", t + 502, RunEnding::kExited, 0, 502);
+  testing::TempDir home;
+  testing::WriteFile(home.path() / kJournalFileName, journal);
+  std::vector<std::string> listed;
+  const auto json = nlohmann::json::parse(
+      Schedules({"--history", "--last", "3", "--home", home.path().string(), "--json"}).out);
+  for (const auto& run : json["runs"]) listed.push_back(run["id"]);
+  EXPECT_EQ(listed, (std::vector<std::string>{"Last", "Orphan", "Filler"}));
+}
+
 // Names and the reader's text are users' bytes on an administrator's
 // terminal: a clipboard write (OSC 52) or a C1 control arrives escaped.
 TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
