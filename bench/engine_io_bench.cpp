@@ -5,7 +5,8 @@
 //   BM_ReloadFloor: list the folder, open every file as the data folder's
 //     hardening requires (openat relative to the folder held open, no link
 //     followed, one fstat), read it whole, and append the two log lines per
-//     file to the log held open for the run (one write each).
+//     file to the log held open for the run (one write each, after one
+//     look at the log's name).
 //   BM_StartUp: the service's start over the same files up to the end of
 //     its first tick: the change counter, the quit of a left nginx and the
 //     check of its tree, both reloads, the start's log lines, event and
@@ -18,7 +19,8 @@
 //     writes it when it reaps a child: clock, offset, line, one write,
 //     flushed, a new generation at the cap.
 //   BM_JournalAppendFloor: the same bytes appended with one write to a file
-//     held open, renamed to an older one and begun anew at the same cap.
+//     held open, after one look at its name, renamed to an older one and
+//     begun anew at the same cap.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -110,6 +112,14 @@ void AppendBare(int log_fd, const std::string& line) {
   benchmark::DoNotOptimize(write(log_fd, line.data(), line.size()));
 }
 
+// What a file held open for a run must do before each append to notice
+// that an administrator deleted or renamed it: look at its name once.
+void AppendCheckedBare(int folder_fd, const char* name, int fd, const std::string& line) {
+  struct stat named;
+  benchmark::DoNotOptimize(fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW));
+  AppendBare(fd, line);
+}
+
 // The hardened open of a file in the data folder: relative to the folder
 // held open, following no link, not hanging on a FIFO, and one fstat to
 // refuse what is not a regular file of one link. -1 when refused.
@@ -136,12 +146,12 @@ int ReadFolderBare(const std::string& home, int log_fd) {
       continue;
     }
     const std::string path = home + entry->d_name;
-    AppendBare(log_fd, "Load settings '" + path + "'...\n");
+    AppendCheckedBare(dirfd(dir), kLogFileName, log_fd, "Load settings '" + path + "'...\n");
     const int fd = OpenInFolderBare(dirfd(dir), entry->d_name);
     if (fd < 0) continue;
     benchmark::DoNotOptimize(read(fd, buffer, sizeof buffer));
     close(fd);
-    AppendBare(log_fd, "Load settings - OK\n");
+    AppendCheckedBare(dirfd(dir), kLogFileName, log_fd, "Load settings - OK\n");
     ++files;
   }
   closedir(dir);
@@ -253,7 +263,9 @@ void BM_JournalAppendFloor(benchmark::State& state) {
   record.exit_code = 3;
   record.duration_s = 3;
   const std::string line = FormatJournalLine(record);
-  const std::string path = BenchHomePath() + "journal-floor";
+  const std::string name = "journal-floor";
+  const std::string path = BenchHomePath() + name;
+  const int folder_fd = open(BenchHomePath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   int fd = -1;
   size_t size = kJournalCapBytes;
   for (auto _ : state) {
@@ -263,10 +275,11 @@ void BM_JournalAppendFloor(benchmark::State& state) {
       fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
       size = 0;
     }
-    AppendBare(fd, line);
+    AppendCheckedBare(folder_fd, name.c_str(), fd, line);
     size += line.size();
   }
   if (fd >= 0) close(fd);
+  if (folder_fd >= 0) close(folder_fd);
 }
 BENCHMARK(BM_JournalAppendFloor)->Unit(benchmark::kMicrosecond);
 
