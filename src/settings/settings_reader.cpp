@@ -34,6 +34,9 @@ class SeenSet {
   void Mark(size_t index) {
     words()[index / 64] |= uint64_t{1} << (index % 64);
   }
+  // One bit per entry, 64 to a word, for the tokenizer to mark.
+  uint64_t* words() { return heap_ ? heap_.get() : inline_; }
+  const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
   // Calls apply(index) for every entry not marked, in declaration order.
   template <class Apply>
@@ -53,8 +56,6 @@ class SeenSet {
  private:
   static constexpr size_t kInlineWords = 2;
   size_t WordCount() const { return (count_ + 63) / 64; }
-  uint64_t* words() { return heap_ ? heap_.get() : inline_; }
-  const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
   size_t count_;
   uint64_t inline_[kInlineWords] = {};
@@ -175,11 +176,9 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       SettingsCursor* cursor) {
   SeenSet seen(section.entries_.size());
   for (;;) {
-    const KnownKeyLine line = ReadKnownKeyLine(cursor, record);
+    const KnownKeyLine line = ReadKnownKeyLines(cursor, record, seen.words());
     if (line.entry != nullptr) {
-      seen.Mark(cursor->current_entry_index);
-      if (!line.value_read &&
-          !ReadValueAfterEquals(document, record, *line.entry, cursor)) {
+      if (!ReadValueAfterEquals(document, record, *line.entry, cursor)) {
         return TokenKind::kError;
       }
       continue;
