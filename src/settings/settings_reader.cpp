@@ -14,14 +14,6 @@
 namespace corvana {
 namespace {
 
-inline void ApplyDefaultInline(void* record, const SettingsEntry& entry) {
-  if (entry.value_type == ValueType::kText) {
-    TextField(record, entry)->clear();
-  } else {
-    *IntegerField(record, entry) = entry.default_value;
-  }
-}
-
 // One bit per entry of a section, without a heap allocation for the usual
 // few dozen keys.
 class SeenSet {
@@ -38,12 +30,14 @@ class SeenSet {
   uint64_t* words() { return heap_ ? heap_.get() : inline_; }
   const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
-  // Calls apply(index) for every entry not marked, in declaration order.
+  // Calls apply(index) for every entry not marked and marked in `only`
+  // (a word per 64 entries, as here), or not marked there when `in_only`
+  // is false, in declaration order.
   template <class Apply>
-  void ForEachUnseen(Apply apply) const {
+  void ForEachUnseen(const uint64_t* only, bool in_only, Apply apply) const {
     const uint64_t* bits = words();
     for (size_t w = 0; w < WordCount(); ++w) {
-      uint64_t unseen = ~bits[w];
+      uint64_t unseen = ~bits[w] & (in_only ? only[w] : ~only[w]);
       const size_t left = count_ - 64 * w;
       if (left < 64) unseen &= (uint64_t{1} << left) - 1;
       while (unseen != 0) {
@@ -62,13 +56,24 @@ class SeenSet {
   std::unique_ptr<uint64_t[]> heap_;
 };
 
+// An integer field and a text field never share their bytes, so the two
+// kinds can be stored apart, each in declaration order.
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
                    const SeenSet& seen) {
   // Held apart from the section: a store into the record could otherwise be
-  // taken to change the entries, which are then loaded again per entry.
-  const SettingsEntry* const entries = section.entries_.data();
-  seen.ForEachUnseen(
-      [&](size_t index) { ApplyDefaultInline(record, entries[index]); });
+  // taken to change the section, which is then loaded again per entry.
+  const SettingsSectionBase::FieldDefault* const defaults =
+      section.defaults_.data();
+  const uint64_t* const text_entries = section.text_entries_.data();
+  char* const bytes = static_cast<char*>(record);
+  seen.ForEachUnseen(text_entries, false, [&](size_t index) {
+    const int32_t value = defaults[index].value;
+    std::memcpy(bytes + defaults[index].field_offset, &value, sizeof value);
+  });
+  seen.ForEachUnseen(text_entries, true, [&](size_t index) {
+    reinterpret_cast<std::string*>(bytes + defaults[index].field_offset)
+        ->clear();
+  });
 }
 
 bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
@@ -359,6 +364,13 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   entry.key_signature = NameSignature(entry.key.data(), entry.key.size());
   entry.key_tail = NameTail(entry.key.data(), entry.key.size());
   section->entries_.push_back(std::move(entry));
+  const size_t index = section->entries_.size() - 1;
+  section->defaults_.push_back({static_cast<uint32_t>(field_offset),
+                                type == ValueType::kText ? 0 : default_value});
+  section->text_entries_.resize(index / 64 + 1, 0);
+  if (type == ValueType::kText) {
+    section->text_entries_[index / 64] |= uint64_t{1} << (index % 64);
+  }
   // Rebuilt whole: a document is declared once, with a few dozen keys.
   std::vector<uint32_t>& slots = section->key_slots_;
   slots.assign(KeySlotCount(section->entries_), 0);
