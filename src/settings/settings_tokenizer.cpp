@@ -1,5 +1,7 @@
 #include "settings/settings_tokenizer.h"
 
+#include "settings/settings_document.h"
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -585,19 +587,28 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
 
 namespace {
 
-// The closing quote of a quoted text that starts at `quote`, when no
-// backslash comes before it within the first 64 bytes, read a word at a
-// time: nearly every name and profile. Null otherwise, for ReadString,
-// which gives the same span wherever this finds one.
-inline const char* PlainTextEnd(const char* quote, const char* end) {
+// The closing quote of the quoted text that starts at `quote`, found a
+// word at a time within its first 64 bytes or so, and in `escaped` whether
+// a backslash comes before it: nearly every name, profile and folder. Null
+// when it is not found there, for ReadString, which gives the same span
+// wherever this finds one.
+inline const char* QuotedTextEnd(const char* quote, const char* end,
+                                 bool* escaped) {
   const char* p = quote + 1;
-  for (int words = 0; words < 8 && end - p >= 8; ++words, p += 8) {
+  const char* const limit = p + 64;
+  *escaped = false;
+  while (end - p >= 8 && p < limit) {
     const uint64_t word = LoadWord(p);
     const uint64_t stops =
         BytesEqualTo(word, '"') | BytesEqualTo(word, '\\');
-    if (stops == 0) continue;
-    const char* stop = p + std::countr_zero(stops) / 8;
-    return *stop == '"' ? stop : nullptr;
+    if (stops == 0) {
+      p += 8;
+      continue;
+    }
+    const char* const stop = p + std::countr_zero(stops) / 8;
+    if (*stop == '"') return stop;
+    *escaped = true;
+    p = stop + 2;  // past the backslash and the byte it keeps
   }
   return nullptr;
 }
@@ -623,14 +634,18 @@ KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
     cursor->token_start = value - 1;
     cursor->position = value;
     if (entry->value_type == ValueType::kText) {
-      const char* const close =
-          value < end && *value == '"' ? PlainTextEnd(value, end) : nullptr;
+      bool escaped = false;
+      const char* const close = value < end && *value == '"'
+                                    ? QuotedTextEnd(value, end, &escaped)
+                                    : nullptr;
       if (close == nullptr) return {entry, false};
       cursor->value_begin = value + 1;
       cursor->value_end = close;
-      cursor->value_escaped = false;
+      cursor->value_escaped = escaped;
       p = close + 1;
-      TextField(record, *entry)->assign(value + 1, close);
+      std::string* const field = TextField(record, *entry);
+      field->assign(value + 1, close);
+      if (escaped) Unescape(field);
     } else if (!ReadShortInteger(value, end, &p,
                                  IntegerField(record, *entry))) {
       return {entry, false};

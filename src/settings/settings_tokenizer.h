@@ -76,7 +76,7 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
 // The usual lines of a section, read one after another: a known key of at
 // most 15 bytes, after blanks, with "=" right behind it, and its value
 // right behind the "=" when that is a number of at most eight digits for
-// an integer key, or a quoted text without a backslash for a text key,
+// an integer key, or a short quoted text for a text key,
 // stored into the record's field as ReadValueAfterEquals would store it.
 // Reads each key and "=" as NextToken and NextTokenExpectingEquals would,
 // leaving token_text as it was, and sets bit i of `seen` (64 to a word) for
