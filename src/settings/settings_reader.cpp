@@ -121,7 +121,43 @@ int32_t NumberToInteger(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// A number of at most 15 digits with a point inside, or none, as nearly
+// every format version is written: the digits and the power of ten are
+// both exact doubles, so one division rounds as from_chars would, for a
+// tenth of its cost. False for any other shape.
+bool ShortDecimal(const char* text, double* value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,
+                                            1e6, 1e7, 1e8,  1e9,  1e10, 1e11,
+                                            1e12, 1e13, 1e14, 1e15};
+  const bool negative = *text == '-';
+  uint64_t digits = 0;
+  int count = 0;
+  int fraction = -1;  // digits after the point; -1 before it
+  for (const char* p = text + negative; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+      if (fraction >= 0) ++fraction;
+    } else if (*p == '.' && fraction < 0 && count > 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || fraction == 0) return false;
+  const double magnitude = static_cast<double>(digits) /
+                           kPowersOfTen[fraction < 0 ? 0 : fraction];
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
 double NumberToReal(const char* text) {
+  double short_value = 0.0;
+  if (ShortDecimal(text, &short_value)) return short_value;
   // from_chars ignores the locale: a comma never becomes the decimal point,
   // it ends the number.
   double value = 0.0;
