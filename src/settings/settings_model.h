@@ -98,6 +98,16 @@ class SettingsSectionBase {
   // index + 1 of an entry, 0 for none. AddEntry fills it in declaration
   // order, so keys that repeat are met in that order along a probe.
   std::vector<uint32_t> key_slots_;
+  // Per entry, its field's offset and default, and one bit (64 to a word)
+  // per text entry, set by AddEntry: the defaults for the keys a section
+  // leaves out are stored from these few packed bytes, every section of a
+  // file.
+  struct FieldDefault {
+    uint32_t field_offset;
+    int32_t value;
+  };
+  std::vector<FieldDefault> defaults_;
+  std::vector<uint64_t> text_entries_;
 };
 
 class SettingsDocumentBase {

@@ -14,14 +14,6 @@
 namespace corvana {
 namespace {
 
-inline void ApplyDefaultInline(void* record, const SettingsEntry& entry) {
-  if (entry.value_type == ValueType::kText) {
-    TextField(record, entry)->clear();
-  } else {
-    *IntegerField(record, entry) = entry.default_value;
-  }
-}
-
 // One bit per entry of a section, without a heap allocation for the usual
 // few dozen keys.
 class SeenSet {
@@ -34,13 +26,18 @@ class SeenSet {
   void Mark(size_t index) {
     words()[index / 64] |= uint64_t{1} << (index % 64);
   }
+  // One bit per entry, 64 to a word, for the tokenizer to mark.
+  uint64_t* words() { return heap_ ? heap_.get() : inline_; }
+  const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
-  // Calls apply(index) for every entry not marked, in declaration order.
+  // Calls apply(index) for every entry not marked and marked in `only`
+  // (a word per 64 entries, as here), or not marked there when `in_only`
+  // is false, in declaration order.
   template <class Apply>
-  void ForEachUnseen(Apply apply) const {
+  void ForEachUnseen(const uint64_t* only, bool in_only, Apply apply) const {
     const uint64_t* bits = words();
     for (size_t w = 0; w < WordCount(); ++w) {
-      uint64_t unseen = ~bits[w];
+      uint64_t unseen = ~bits[w] & (in_only ? only[w] : ~only[w]);
       const size_t left = count_ - 64 * w;
       if (left < 64) unseen &= (uint64_t{1} << left) - 1;
       while (unseen != 0) {
@@ -53,21 +50,30 @@ class SeenSet {
  private:
   static constexpr size_t kInlineWords = 2;
   size_t WordCount() const { return (count_ + 63) / 64; }
-  uint64_t* words() { return heap_ ? heap_.get() : inline_; }
-  const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
   size_t count_;
   uint64_t inline_[kInlineWords] = {};
   std::unique_ptr<uint64_t[]> heap_;
 };
 
+// An integer field and a text field never share their bytes, so the two
+// kinds can be stored apart, each in declaration order.
 void ApplyDefaults(void* record, const SettingsSectionBase& section,
                    const SeenSet& seen) {
   // Held apart from the section: a store into the record could otherwise be
-  // taken to change the entries, which are then loaded again per entry.
-  const SettingsEntry* const entries = section.entries_.data();
-  seen.ForEachUnseen(
-      [&](size_t index) { ApplyDefaultInline(record, entries[index]); });
+  // taken to change the section, which is then loaded again per entry.
+  const SettingsSectionBase::FieldDefault* const defaults =
+      section.defaults_.data();
+  const uint64_t* const text_entries = section.text_entries_.data();
+  char* const bytes = static_cast<char*>(record);
+  seen.ForEachUnseen(text_entries, false, [&](size_t index) {
+    const int32_t value = defaults[index].value;
+    std::memcpy(bytes + defaults[index].field_offset, &value, sizeof value);
+  });
+  seen.ForEachUnseen(text_entries, true, [&](size_t index) {
+    reinterpret_cast<std::string*>(bytes + defaults[index].field_offset)
+        ->clear();
+  });
 }
 
 bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
@@ -115,7 +121,43 @@ int32_t NumberToInteger(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// A number of at most 15 digits with a point inside, or none, as nearly
+// every format version is written: the digits and the power of ten are
+// both exact doubles, so one division rounds as from_chars would, for a
+// tenth of its cost. False for any other shape.
+bool ShortDecimal(const char* text, double* value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,
+                                            1e6, 1e7, 1e8,  1e9,  1e10, 1e11,
+                                            1e12, 1e13, 1e14, 1e15};
+  const bool negative = *text == '-';
+  uint64_t digits = 0;
+  int count = 0;
+  int fraction = -1;  // digits after the point; -1 before it
+  for (const char* p = text + negative; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+      if (fraction >= 0) ++fraction;
+    } else if (*p == '.' && fraction < 0 && count > 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || fraction == 0) return false;
+  const double magnitude = static_cast<double>(digits) /
+                           kPowersOfTen[fraction < 0 ? 0 : fraction];
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
 double NumberToReal(const char* text) {
+  double short_value = 0.0;
+  if (ShortDecimal(text, &short_value)) return short_value;
   // from_chars ignores the locale: a comma never becomes the decimal point,
   // it ends the number.
   double value = 0.0;
@@ -175,11 +217,9 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       SettingsCursor* cursor) {
   SeenSet seen(section.entries_.size());
   for (;;) {
-    const KnownKeyLine line = ReadKnownKeyLine(cursor, record);
+    const KnownKeyLine line = ReadKnownKeyLines(cursor, record, seen.words());
     if (line.entry != nullptr) {
-      seen.Mark(cursor->current_entry_index);
-      if (!line.value_read &&
-          !ReadValueAfterEquals(document, record, *line.entry, cursor)) {
+      if (!ReadValueAfterEquals(document, record, *line.entry, cursor)) {
         return TokenKind::kError;
       }
       continue;
@@ -360,6 +400,13 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   entry.key_signature = NameSignature(entry.key.data(), entry.key.size());
   entry.key_tail = NameTail(entry.key.data(), entry.key.size());
   section->entries_.push_back(std::move(entry));
+  const size_t index = section->entries_.size() - 1;
+  section->defaults_.push_back({static_cast<uint32_t>(field_offset),
+                                type == ValueType::kText ? 0 : default_value});
+  section->text_entries_.resize(index / 64 + 1, 0);
+  if (type == ValueType::kText) {
+    section->text_entries_[index / 64] |= uint64_t{1} << (index % 64);
+  }
   // Rebuilt whole: a document is declared once, with a few dozen keys.
   std::vector<uint32_t>& slots = section->key_slots_;
   slots.assign(KeySlotCount(section->entries_), 0);

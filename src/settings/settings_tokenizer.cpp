@@ -1,5 +1,7 @@
 #include "settings/settings_tokenizer.h"
 
+#include "settings/settings_document.h"
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -132,19 +134,31 @@ inline bool KeyMatches(const SettingsEntry& entry, const char* text,
                                  length - 15));
 }
 
+// A section's key lookup, held in locals for a run of lines: a store into
+// the record could otherwise be taken to change the section, which would
+// then be loaded again on every line.
+struct KeyTable {
+  explicit KeyTable(const SettingsSectionBase& section)
+      : slots(section.key_slots_.data()),
+        slot_count(section.key_slots_.size()),
+        entries(section.entries_.data()) {}
+  const uint32_t* slots;
+  size_t slot_count;
+  const SettingsEntry* entries;
+};
+
 // The first entry, in declaration order, whose key is the name of `length`
 // bytes at `text`.
-inline const SettingsEntry* FindKey(const SettingsSectionBase& section,
-                                    const char* text, size_t length,
-                                    NameKey name, size_t* index) {
-  const std::vector<uint32_t>& slots = section.key_slots_;
-  if (slots.empty()) return nullptr;
-  const size_t mask = slots.size() - 1;
+inline const SettingsEntry* FindKey(const KeyTable& table, const char* text,
+                                    size_t length, NameKey name,
+                                    size_t* index) {
+  if (table.slot_count == 0) return nullptr;
+  const size_t mask = table.slot_count - 1;
   for (size_t slot = KeySlot(name.signature, name.tail, mask);
-       slots[slot] != 0; slot = (slot + 1) & mask) {
-    const SettingsEntry& entry = section.entries_[slots[slot] - 1];
+       table.slots[slot] != 0; slot = (slot + 1) & mask) {
+    const SettingsEntry& entry = table.entries[table.slots[slot] - 1];
     if (KeyMatches(entry, text, length, name)) {
-      *index = slots[slot] - 1;
+      *index = table.slots[slot] - 1;
       return &entry;
     }
   }
@@ -209,7 +223,7 @@ TokenKind ClassifySignedName(SettingsCursor* cursor, NameKey name) {
   if (section == nullptr) return TokenKind::kUnrecognizedName;
   size_t index = 0;
   const SettingsEntry* entry =
-      FindKey(*section, cursor->token_text, cursor->token_length, name, &index);
+      FindKey(KeyTable(*section), cursor->token_text, cursor->token_length, name, &index);
   if (entry == nullptr) return TokenKind::kUnrecognizedName;
   cursor->current_entry = entry;
   cursor->current_entry_index = index;
@@ -272,9 +286,9 @@ inline size_t ShortNameLength(const char* p, size_t unknown) {
   return unknown;
 }
 
-// The high bit of every byte of `word` that is '='.
-inline uint64_t EqualsBytes(uint64_t word) {
-  const uint64_t x = word ^ (kOnes * '=');
+// The high bit of every byte of `word` that is `c`.
+inline uint64_t BytesEqualTo(uint64_t word, char c) {
+  const uint64_t x = word ^ (kOnes * static_cast<uint8_t>(c));
   return ~(((x & ~kHighBits) + ~kHighBits) | x) & kHighBits;
 }
 
@@ -283,9 +297,9 @@ inline uint64_t EqualsBytes(uint64_t word) {
 // one exactly, and a key holds nothing but name bytes, so the lookup that
 // follows checks the name and no byte needs a check of its own.
 inline size_t OffsetOfEquals(const char* p) {
-  const uint64_t low = EqualsBytes(LoadWord(p));
+  const uint64_t low = BytesEqualTo(LoadWord(p), '=');
   if (low != 0) return static_cast<size_t>(std::countr_zero(low)) / 8;
-  const uint64_t high = EqualsBytes(LoadWord(p + 8));
+  const uint64_t high = BytesEqualTo(LoadWord(p + 8), '=');
   if (high != 0) return 8 + static_cast<size_t>(std::countr_zero(high)) / 8;
   return 0;
 }
@@ -382,22 +396,48 @@ bool NamesEqualIgnoringCase(const char* a, size_t a_length, const char* b,
   return true;
 }
 
+namespace {
+
+// The offset of the first "]" within the `room` bytes at p, or `room`.
+// Section names are short: two words settle most without a call.
+inline size_t HeaderNameLength(const char* p, size_t room) {
+  if (room >= 16) {
+    for (size_t offset = 0; offset < 16; offset += 8) {
+      const uint64_t close = BytesEqualTo(LoadWord(p + offset), ']');
+      if (close != 0) return offset + std::countr_zero(close) / 8;
+    }
+  }
+  const void* close = std::memchr(p, ']', room);
+  return close == nullptr
+             ? room
+             : static_cast<size_t>(static_cast<const char*>(close) - p);
+}
+
+// A header is nearly always written as its section was declared; only the
+// others pay for folding the case.
+inline bool IsSectionName(const char* p, size_t length,
+                          const std::string& name) {
+  return length == name.size() && (std::memcmp(p, name.data(), length) == 0 ||
+                                   EqualsIgnoringCase(p, length, name));
+}
+
+}  // namespace
+
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor) {
   const char* p = cursor->position + 1;
   size_t room = static_cast<size_t>(cursor->end - p);
   if (room > kHeaderNameLimit) room = kHeaderNameLimit;
-  const void* close = std::memchr(p, ']', room);
-  const size_t length =
-      close == nullptr ? room : static_cast<size_t>(static_cast<const char*>(close) - p);
+  const size_t length = HeaderNameLength(p, room);
   cursor->position = p + length;
   if (cursor->position == cursor->end) return TokenKind::kEnd;
-  std::memcpy(cursor->token_text, p, length);
+  // A fixed 16 bytes are copied inline; token_text holds far more.
+  std::memcpy(cursor->token_text, p, room >= 16 && length < 16 ? 16 : length);
   cursor->token_text[length] = '\0';
   cursor->token_length = length;
   cursor->current_section = nullptr;
   for (const auto& section : document.sections_) {
-    if (EqualsIgnoringCase(p, length, section->name_)) {
+    if (IsSectionName(p, length, section->name_)) {
       cursor->current_section = section.get();
       return TokenKind::kSectionHeader;
     }
@@ -482,34 +522,35 @@ inline bool ReadShortInteger(const char* p, const char* end,
   return true;
 }
 
-// The key and "=" of ReadKnownKeyLine.
-inline const SettingsEntry* ReadKnownKeyAndEquals(SettingsCursor* cursor) {
-  const char* p = cursor->position;
-  const char* const end = cursor->end;
-  while (p < end && ClassOf(*p) == kBlank) ++p;
+// The known key of at most 15 bytes that starts at `key`, with "=" right
+// behind it: its entry, its index in `index` and its length in `length`.
+// Null otherwise.
+inline const SettingsEntry* FindKeyBeforeEquals(const KeyTable& table,
+                                                const char* key,
+                                                const char* end, size_t* index,
+                                                size_t* length) {
   // Room for the two words a short name is read with.
-  if (end - p < 16 || ClassOf(*p) != kNameStart) return nullptr;
-  const size_t length = OffsetOfEquals(p);
-  if (length == 0) return nullptr;
+  if (end - key < 16 || ClassOf(*key) != kNameStart) return nullptr;
+  *length = OffsetOfEquals(key);
+  if (*length == 0) return nullptr;
   // Keys are declared in small letters and written as declared, so the
   // bytes as they are find nearly every key without folding their case;
   // either lookup finds the same entry.
-  const SettingsSectionBase& section = *cursor->current_section;
-  const NameKey as_written = KeyOfNameAsWritten(p, length);
+  const NameKey as_written = KeyOfNameAsWritten(key, *length);
   if (IsVersionKeyword(as_written)) return nullptr;
-  size_t index = 0;
-  const SettingsEntry* entry = FindKey(section, p, length, as_written, &index);
-  if (entry == nullptr) {
-    const NameKey name = KeyOfName(p, length, 16);
-    if (IsVersionKeyword(name)) return nullptr;
-    entry = FindKey(section, p, length, name, &index);
-    if (entry == nullptr) return nullptr;
-  }
-  cursor->current_entry = entry;
-  cursor->current_entry_index = index;
-  cursor->token_start = p + length;
-  cursor->position = p + length + 1;
-  return entry;
+  const SettingsEntry* entry =
+      FindKey(table, key, *length, as_written, index);
+  if (entry != nullptr) return entry;
+  const NameKey name = KeyOfName(key, *length, 16);
+  if (IsVersionKeyword(name)) return nullptr;
+  return FindKey(table, key, *length, name, index);
+}
+
+// Past the blanks that lead a line: most lines follow a CR LF.
+inline const char* PastLineBlanks(const char* p, const char* end) {
+  if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') p += 2;
+  while (p < end && ClassOf(*p) == kBlank) ++p;
+  return p;
 }
 
 }  // namespace
@@ -544,20 +585,74 @@ bool ReadIntegerAtPosition(SettingsCursor* cursor, int32_t* value) {
   return true;
 }
 
-KnownKeyLine ReadKnownKeyLine(SettingsCursor* cursor, void* record) {
-  const SettingsEntry* entry = ReadKnownKeyAndEquals(cursor);
-  if (entry == nullptr || entry->value_type == ValueType::kText) {
-    return {entry, false};
+namespace {
+
+// The closing quote of the quoted text that starts at `quote`, found a
+// word at a time within its first 64 bytes or so, and in `escaped` whether
+// a backslash comes before it: nearly every name, profile and folder. Null
+// when it is not found there, for ReadString, which gives the same span
+// wherever this finds one.
+inline const char* QuotedTextEnd(const char* quote, const char* end,
+                                 bool* escaped) {
+  const char* p = quote + 1;
+  const char* const limit = p + 64;
+  *escaped = false;
+  while (end - p >= 8 && p < limit) {
+    const uint64_t word = LoadWord(p);
+    const uint64_t stops =
+        BytesEqualTo(word, '"') | BytesEqualTo(word, '\\');
+    if (stops == 0) {
+      p += 8;
+      continue;
+    }
+    const char* const stop = p + std::countr_zero(stops) / 8;
+    if (*stop == '"') return stop;
+    *escaped = true;
+    p = stop + 2;  // past the backslash and the byte it keeps
   }
-  const char* const begin = cursor->position;
-  const char* after = nullptr;
-  if (!ReadShortInteger(begin, cursor->end, &after,
-                        IntegerField(record, *entry))) {
-    return {entry, false};
+  return nullptr;
+}
+
+}  // namespace
+
+KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
+                               uint64_t* seen) {
+  const KeyTable table(*cursor->current_section);
+  const char* const end = cursor->end;
+  const char* p = cursor->position;
+  for (;;) {
+    const char* const key = PastLineBlanks(p, end);
+    size_t index = 0;
+    size_t length = 0;
+    const SettingsEntry* const entry =
+        FindKeyBeforeEquals(table, key, end, &index, &length);
+    if (entry == nullptr) return {nullptr, false};
+    seen[index / 64] |= uint64_t{1} << (index % 64);
+    cursor->current_entry = entry;
+    cursor->current_entry_index = index;
+    const char* const value = key + length + 1;
+    cursor->token_start = value - 1;
+    cursor->position = value;
+    if (entry->value_type == ValueType::kText) {
+      bool escaped = false;
+      const char* const close = value < end && *value == '"'
+                                    ? QuotedTextEnd(value, end, &escaped)
+                                    : nullptr;
+      if (close == nullptr) return {entry, false};
+      cursor->value_begin = value + 1;
+      cursor->value_end = close;
+      cursor->value_escaped = escaped;
+      p = close + 1;
+      std::string* const field = TextField(record, *entry);
+      field->assign(value + 1, close);
+      if (escaped) Unescape(field);
+    } else if (!ReadShortInteger(value, end, &p,
+                                 IntegerField(record, *entry))) {
+      return {entry, false};
+    }
+    cursor->token_start = value;
+    cursor->position = p;
   }
-  cursor->token_start = begin;
-  cursor->position = after;
-  return {entry, true};
 }
 
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,

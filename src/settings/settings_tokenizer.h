@@ -73,20 +73,23 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
   }
   return NextToken(document, cursor);
 }
-// The usual line of a section: a known key of at most 15 bytes, after
-// blanks, with "=" right behind it, and when the key's value is an integer
-// that is a number of at most eight digits right behind the "=", that
-// value, stored into the record's field as ReadIntegerAtPosition would
-// give it. Reads the key and "=" as NextToken and NextTokenExpectingEquals
-// would, leaving token_text as it was, and gives the key's entry; null,
-// and nothing read, otherwise. When the value was not read the cursor
-// stands right behind the "=" and `value_read` is false. Needs a current
-// section.
+// The usual lines of a section, read one after another: a known key of at
+// most 15 bytes, after blanks, with "=" right behind it, and its value
+// right behind the "=" when that is a number of at most eight digits for
+// an integer key, or a short quoted text for a text key,
+// stored into the record's field as ReadValueAfterEquals would store it.
+// Reads each key and "=" as NextToken and NextTokenExpectingEquals would,
+// leaving token_text as it was, and sets bit i of `seen` (64 to a word) for
+// every entry i whose key it read. Stops at the first line it cannot read
+// so: null, and nothing of that line read, when the key is not there; that
+// key's entry and `value_read` false, with the cursor right behind the
+// "=", when only its value is not. Needs a current section.
 struct KnownKeyLine {
   const SettingsEntry* entry = nullptr;
   bool value_read = false;
 };
-KnownKeyLine ReadKnownKeyLine(SettingsCursor* cursor, void* record);
+KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
+                               uint64_t* seen);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
 // ASCII letters compared without regard to case, as names are matched.
