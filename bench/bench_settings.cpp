@@ -22,8 +22,8 @@
 namespace corvana {
 namespace {
 
-ScheduleDefinition WeekdaySchedule(int variant) {
-  ScheduleDefinition record;
+fuzzing::ScheduleFile WeekdaySchedule(int variant) {
+  fuzzing::ScheduleFile record;
   record.name = "Nightly web report " + std::to_string(variant);
   record.profile = "www.example.com";
   record.enabled = 1;
@@ -59,7 +59,7 @@ const std::string& LargeFile() {
 
 void ParseWithReader(benchmark::State& state, const std::string& text) {
   const auto& document = fuzzing::ScheduleDocument();
-  ScheduleDefinition record;
+  fuzzing::ScheduleFile record;
   for (auto _ : state) {
     bool ok = ParseSettings(document, &record, text.data(), text.size());
     if (!ok) state.SkipWithError("the reader refused the text");
@@ -73,12 +73,12 @@ void ParseWithReader(benchmark::State& state, const std::string& text) {
 // and store it into the record.
 struct IniKey {
   const char* key;
-  std::string ScheduleDefinition::*text;
-  int32_t ScheduleDefinition::*number;
+  std::string fuzzing::ScheduleFile::*text;
+  int32_t fuzzing::ScheduleFile::*number;
 };
 
 const std::vector<IniKey>& IniKeys() {
-  using S = ScheduleDefinition;
+  using S = fuzzing::ScheduleFile;
   static const std::vector<IniKey> keys = {
       {"name", &S::name, nullptr},
       {"profile", &S::profile, nullptr},
@@ -108,7 +108,7 @@ const std::vector<IniKey>& IniKeys() {
 
 int IniHandler(void* user, const char* section, const char* name,
                const char* value) {
-  auto* record = static_cast<ScheduleDefinition*>(user);
+  auto* record = static_cast<fuzzing::ScheduleFile*>(user);
   if (strcasecmp(section, "Common") != 0) return 0;
   for (const IniKey& key : IniKeys()) {
     if (strcasecmp(name, key.key) != 0) continue;
@@ -124,7 +124,7 @@ int IniHandler(void* user, const char* section, const char* name,
 }
 
 void ParseWithInih(benchmark::State& state, const std::string& text) {
-  ScheduleDefinition record;
+  fuzzing::ScheduleFile record;
   for (auto _ : state) {
     // The header comment is not INI; inih reports it and reads on.
     int result = ini_parse_string(text.c_str(), &IniHandler, &record);

@@ -105,10 +105,7 @@ std::string WebServerFileText(int variant) {
 ScheduleDefinition NotDueSchedule(int variant) {
   ScheduleDefinition record;
   record.id = "Schedule " + std::to_string(variant);
-  record.name = "Nightly web report " + std::to_string(variant);
-  record.profile = "C:\\Logs\\www.example.com";
   record.enabled = 1;
-  record.type_period = 11;
   SetCalendarKind(variant, &record);
   if (variant % 6 == 0) {  // once, on a day that has passed
     record.type_schedule = static_cast<int32_t>(ScheduleKind::kOnce);
@@ -121,8 +118,6 @@ ScheduleDefinition NotDueSchedule(int variant) {
 WebServerDefinition NotDueWebServer(int variant, int64_t last_update_s) {
   WebServerDefinition record;
   record.id = "site-" + std::to_string(variant);
-  record.name = "Site " + std::to_string(variant);
-  record.folder = "C:\\Reports\\site" + std::to_string(variant);
   SetCalendarKind(variant, &record);
   if (variant % 5 != 0) {  // most sites are updated at an interval
     record.type_schedule = static_cast<int32_t>(ScheduleKind::kOnce);

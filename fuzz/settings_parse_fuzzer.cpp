@@ -7,19 +7,27 @@
 #include <cstdlib>
 #include <string>
 
+#include "definitions/schedule_definition.h"
 #include "schedule_document.h"
 #include "support/settings_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using corvana::ScheduleDefinition;
+  using corvana::fuzzing::ScheduleFile;
   const auto& document = corvana::fuzzing::ScheduleDocument();
-  ScheduleDefinition record;
+  ScheduleFile record;
   const char* text = reinterpret_cast<const char*>(data);
-  if (!corvana::ParseSettings(document, &record, text, size)) return 0;
+  // The scheduler's own document, which lets most values go, takes the same.
+  corvana::ScheduleDefinition kept;
+  const bool loads = corvana::ParseSettings(document, &record, text, size);
+  if (corvana::ParseSettings(corvana::ScheduleDocument(), &kept, text, size) != loads) {
+    std::fprintf(stderr, "the scheduler's document and the full one disagree\n");
+    std::abort();
+  }
+  if (!loads) return 0;
 
   const std::string written =
       corvana::WriteSettings(document, record, "Corvana");
-  ScheduleDefinition reread;
+  ScheduleFile reread;
   if (!corvana::ParseSettings(document, &reread, written.data(),
                               written.size()) ||
       !corvana::fuzzing::SameFileFields(record, reread)) {

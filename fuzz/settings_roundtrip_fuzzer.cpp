@@ -13,8 +13,8 @@
 
 namespace {
 
-corvana::ScheduleDefinition RecordFrom(FuzzedDataProvider* input) {
-  corvana::ScheduleDefinition record;
+corvana::fuzzing::ScheduleFile RecordFrom(FuzzedDataProvider* input) {
+  corvana::fuzzing::ScheduleFile record;
   for (std::string* text : {&record.name, &record.profile}) {
     *text = input->ConsumeRandomLengthString(4096);
   }
@@ -51,11 +51,11 @@ corvana::ScheduleDefinition RecordFrom(FuzzedDataProvider* input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  const corvana::ScheduleDefinition record = RecordFrom(&input);
+  const corvana::fuzzing::ScheduleFile record = RecordFrom(&input);
   const auto& document = corvana::fuzzing::ScheduleDocument();
   const std::string written =
       corvana::WriteSettings(document, record, "Corvana");
-  corvana::ScheduleDefinition read;
+  corvana::fuzzing::ScheduleFile read;
   read.name = "stale";
   read.enabled = 99;
   if (!corvana::ParseSettings(document, &read, written.data(),

@@ -11,22 +11,13 @@
 namespace corvana {
 
 // Fields keep the names of their file keys.
+// The keys the scheduler does not use (name, profile and the analyzer's
+// report settings) are checked, not kept: they are the analyzer's, which
+// reads the file itself.
 struct ScheduleDefinition : Timetable, RunState {
   std::string id;  // the file name up to its first "."
   std::string file_name;  // as listed, for the run journal
-  std::string name;
-  std::string profile;
-  int32_t type_action = 0;
   int32_t enabled = 0;
-  int32_t type_period = 0;
-  int32_t confirm_period = 0;
-  int32_t comparison = 0;
-  int32_t compar_tp = 0;
-  int32_t compar_fld = 0;
-  int32_t dt_from = 0;
-  int32_t dt_to = 0;
-  int32_t compr_from = 0;
-  int32_t compr_to = 0;
   // 1: a start missed while the service was down is caught up at its start.
   int32_t run_missed = 0;
 };

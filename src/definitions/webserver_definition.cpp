@@ -11,12 +11,12 @@ using WebServer = WebServerDefinition;
 SettingsDocument<WebServer> BuildWebServerDocument() {
   SettingsDocument<WebServer> document("Webserver Settings", 1.0);
   SettingsSection<WebServer>& common = AddSection(document, "Common");
-  AddEntry(common, kText, "name", &WebServer::name);
-  AddEntry(common, kText, "profile", &WebServer::profile);
-  AddEntry(common, kText, "folder", &WebServer::folder);
+  AddNotKeptEntry(common, kText, "name");
+  AddNotKeptEntry(common, kText, "profile");
+  AddNotKeptEntry(common, kText, "folder");
   AddEntry(common, kInt, "enabled", &WebServer::enabled, 1);
-  AddEntry(common, kInt, "dinamic", &WebServer::dinamic, 0);
-  AddEntry(common, kInt, "port", &WebServer::port, 8080);
+  AddNotKeptEntry(common, kInt, "dinamic");
+  AddNotKeptEntry(common, kInt, "port");
   AddTimetableEntries(common);
   AddEntry(common, kInt, "type_interval", &WebServer::type_interval);
   AddEntry(common, kInt, "interval", &WebServer::interval);

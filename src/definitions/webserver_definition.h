@@ -12,16 +12,12 @@ namespace corvana {
 
 struct SettingsFailure;
 
-// Fields keep the names of their file keys.
+// Fields keep the names of their file keys. The keys the scheduler does not
+// use (name, profile, folder, dinamic, port) are checked, not kept.
 struct WebServerDefinition : Timetable, RunState {
   std::string id;  // the file name up to its first "."
   std::string file_name;  // as listed, for the run journal
-  std::string name;
-  std::string profile;
-  std::string folder;
   int32_t enabled = 1;
-  int32_t dinamic = 0;
-  int32_t port = 8080;
   int32_t type_interval = 0;
   int32_t interval = 30;
   // 1: a calendar start missed while the service was down is caught up at

@@ -109,6 +109,22 @@ void AddEntry(SettingsSection<Record>& section, LongTag, const char* key,
                           default_value);
 }
 
+// A key of the files whose value the scheduler never uses: read and checked
+// as its type says, so that a file loads or fails as it always did, and
+// not kept, so that a held list of 100,000 definitions does not carry it.
+template <class Record>
+void AddNotKeptEntry(SettingsSection<Record>& section, TextTag, const char* key) {
+  settings_core::AddEntry(&section, ValueType::kText, key, kNotKept, 0);
+}
+template <class Record>
+void AddNotKeptEntry(SettingsSection<Record>& section, IntTag, const char* key) {
+  settings_core::AddEntry(&section, ValueType::kInt, key, kNotKept, 0);
+}
+template <class Record>
+void AddNotKeptEntry(SettingsSection<Record>& section, LongTag, const char* key) {
+  settings_core::AddEntry(&section, ValueType::kLong, key, kNotKept, 0);
+}
+
 // True when the file was read and every value stored. A failed load keeps
 // what it had stored so far; callers treat the record as not loaded.
 // Reads the file `name` in `folder`, named in the log by the folder's path

@@ -63,10 +63,14 @@ inline size_t KeySlot(uint64_t signature, uint64_t tail, size_t mask) {
          mask;
 }
 
+// The field offset of a key that is checked as its type says and then let
+// go: the files carry it, and nothing in the scheduler uses its value.
+inline constexpr size_t kNotKept = SIZE_MAX;
+
 struct SettingsEntry {
   ValueType value_type = ValueType::kInt;
   std::string key;
-  size_t field_offset = 0;  // FieldOffset of the bound member
+  size_t field_offset = 0;  // FieldOffset of the bound member, or kNotKept
   int32_t default_value = 0;
   // NameSignature and NameTail of key, set by AddEntry.
   uint64_t key_signature = 0;

@@ -66,11 +66,15 @@ void ApplyDefaults(void* record, const SettingsSectionBase& section,
       section.defaults_.data();
   const uint64_t* const text_entries = section.text_entries_.data();
   char* const bytes = static_cast<char*>(record);
+  // A key that is not kept has no field to take its default.
+  constexpr uint32_t kNoField = static_cast<uint32_t>(kNotKept);
   seen.ForEachUnseen(text_entries, false, [&](size_t index) {
+    if (defaults[index].field_offset == kNoField) return;
     const int32_t value = defaults[index].value;
     std::memcpy(bytes + defaults[index].field_offset, &value, sizeof value);
   });
   seen.ForEachUnseen(text_entries, true, [&](size_t index) {
+    if (defaults[index].field_offset == kNoField) return;
     reinterpret_cast<std::string*>(bytes + defaults[index].field_offset)
         ->clear();
   });
@@ -94,12 +98,15 @@ bool ReadValueAfterEquals(const SettingsDocumentBase& document, void* record,
         TokenKind::kString) {
       return false;
     }
+    if (entry.field_offset == kNotKept) return true;
     std::string* field = TextField(record, entry);
     field->assign(cursor->value_begin, cursor->value_end);
     if (cursor->value_escaped) Unescape(field);
     return true;
   }
-  int32_t* field = IntegerField(record, entry);
+  int32_t not_kept = 0;
+  int32_t* field =
+      entry.field_offset == kNotKept ? &not_kept : IntegerField(record, entry);
   if (ReadIntegerAtPosition(cursor, field)) return true;
   if (NextToken(document, cursor) != TokenKind::kNumber) return false;
   *field = NumberToInteger(cursor->token_text);

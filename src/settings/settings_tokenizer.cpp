@@ -643,12 +643,16 @@ KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
       cursor->value_end = close;
       cursor->value_escaped = escaped;
       p = close + 1;
-      std::string* const field = TextField(record, *entry);
-      field->assign(value + 1, close);
-      if (escaped) Unescape(field);
-    } else if (!ReadShortInteger(value, end, &p,
-                                 IntegerField(record, *entry))) {
-      return {entry, false};
+      if (entry->field_offset != kNotKept) {
+        std::string* const field = TextField(record, *entry);
+        field->assign(value + 1, close);
+        if (escaped) Unescape(field);
+      }
+    } else {
+      int32_t not_kept = 0;
+      int32_t* const field =
+          entry->field_offset == kNotKept ? &not_kept : IntegerField(record, *entry);
+      if (!ReadShortInteger(value, end, &p, field)) return {entry, false};
     }
     cursor->token_start = value;
     cursor->position = p;

@@ -54,6 +54,7 @@ void AppendQuoted(const std::string& value, std::string* out) {
 // A field holding its default leaves its key out.
 void AppendKeyLine(const SettingsEntry& entry, const void* record,
                    std::string* out) {
+  if (entry.field_offset == kNotKept) return;  // nothing holds its value
   if (entry.value_type == ValueType::kText) {
     const std::string& value = TextValue(record, entry);
     if (value.empty()) return;

@@ -310,9 +310,7 @@ TEST_F(LoaderTest, EveryWebServerFileIsReadIntoAFreshRecord) {
   ASSERT_EQ(list.size(), 2u);
   const WebServerDefinition& read_bare = list[1];
   EXPECT_EQ(read_bare.id + kWebServerExtension, bare);
-  EXPECT_EQ(read_bare.name, "");
   EXPECT_EQ(read_bare.interval, 30);
-  EXPECT_EQ(read_bare.port, 8080);
   EXPECT_EQ(read_bare.type_schedule, 0);
   EXPECT_EQ(read_bare.enabled, 1);
   EXPECT_EQ(list[0].interval, 5);

@@ -41,8 +41,6 @@ TEST_F(ScheduleFileTest, ReadsTheExampleFile) {
   EXPECT_EQ(schedule.hour, 3);
   EXPECT_EQ(schedule.min, 30);
   EXPECT_EQ(schedule.sec, 0);
-  EXPECT_EQ(schedule.type_period, 11);
-  EXPECT_EQ(schedule.name, "");
   EXPECT_FALSE(schedule.fired);
   EXPECT_EQ(LogBodies(LogHeader::kDropped).back(), "Load settings - OK");
 }
@@ -53,16 +51,11 @@ struct IntegerKey {
 };
 
 // Every key lands in its own field: each gets a value no other key has.
+// The analyzer's keys are read and let go.
 TEST_F(ScheduleFileTest, EveryKeyFillsItsField) {
   const IntegerKey keys[] = {
-      {"type_action", &ScheduleDefinition::type_action},
       {"enabled", &ScheduleDefinition::enabled},
       {"type_schedule", &ScheduleDefinition::type_schedule},
-      {"type_period", &ScheduleDefinition::type_period},
-      {"confirm_period", &ScheduleDefinition::confirm_period},
-      {"comparison", &ScheduleDefinition::comparison},
-      {"compar_tp", &ScheduleDefinition::compar_tp},
-      {"compar_fld", &ScheduleDefinition::compar_fld},
       {"day", &ScheduleDefinition::day},
       {"month", &ScheduleDefinition::month},
       {"year", &ScheduleDefinition::year},
@@ -71,22 +64,17 @@ TEST_F(ScheduleFileTest, EveryKeyFillsItsField) {
       {"sec", &ScheduleDefinition::sec},
       {"nday_week", &ScheduleDefinition::nday_week},
       {"days_week", &ScheduleDefinition::days_week},
-      {"dt_from", &ScheduleDefinition::dt_from},
-      {"dt_to", &ScheduleDefinition::dt_to},
-      {"compr_from", &ScheduleDefinition::compr_from},
-      {"compr_to", &ScheduleDefinition::compr_to},
   };
   std::string content =
       "FormatVersion=1\n[Common]\nname=\"Daily \\\"web\\\" report\"\n"
-      "PROFILE=\"C:\\\\Logs\\\\site\"\n";
+      "PROFILE=\"C:\\\\Logs\\\\site\"\ntype_action=1\ntype_period=2\nconfirm_period=3\n"
+      "comparison=4\ncompar_tp=5\ncompar_fld=6\ndt_from=7\ndt_to=8\ncompr_from=9\ncompr_to=10\n";
   for (size_t i = 0; i < std::size(keys); ++i) {
     content += std::string(keys[i].key) + "=" + std::to_string(-1000 - i) + "\n";
   }
   ScheduleDefinition schedule;
   ASSERT_TRUE(Read("Daily web.schedule", content, &schedule));
   EXPECT_EQ(schedule.id, "Daily web");
-  EXPECT_EQ(schedule.name, "Daily \"web\" report");
-  EXPECT_EQ(schedule.profile, "C:\\Logs\\site");
   for (size_t i = 0; i < std::size(keys); ++i) {
     EXPECT_EQ(schedule.*keys[i].field, -1000 - static_cast<int32_t>(i))
         << keys[i].key;
@@ -97,46 +85,37 @@ struct DefaultsCase {
   const char* name;
   const char* content;
   int32_t enabled;
-  int32_t type_period;
 };
 
 TEST_F(ScheduleFileTest, AbsentKeysTakeTheirDefaults) {
   const DefaultsCase cases[] = {
-      {"empty section", "FormatVersion=1.0\n[Common]\n", 1, 11},
-      {"no section", "FormatVersion=1.0\n", 0, 0},
-      {"enabled 0", "FormatVersion=1.0\n[Common]\nenabled=0\n", 0, 11},
-      {"type_period given", "FormatVersion=1.0\n[common]\ntype_period=3\n", 1,
-       3},
+      {"empty section", "FormatVersion=1.0\n[Common]\n", 1},
+      {"no section", "FormatVersion=1.0\n", 0},
+      {"enabled 0", "FormatVersion=1.0\n[Common]\nenabled=0\n", 0},
   };
   for (const DefaultsCase& test : cases) {
     ScheduleDefinition schedule;
     ASSERT_TRUE(Read("s.schedule", test.content, &schedule)) << test.name;
     EXPECT_EQ(schedule.enabled, test.enabled) << test.name;
-    EXPECT_EQ(schedule.type_period, test.type_period) << test.name;
     for (int32_t value :
-         {schedule.type_action, schedule.type_schedule, schedule.day,
-          schedule.month, schedule.year, schedule.hour, schedule.min,
-          schedule.sec, schedule.nday_week, schedule.days_week,
-          schedule.confirm_period, schedule.comparison, schedule.compar_tp,
-          schedule.compar_fld, schedule.dt_from, schedule.dt_to,
-          schedule.compr_from, schedule.compr_to}) {
+         {schedule.type_schedule, schedule.day, schedule.month, schedule.year,
+          schedule.hour, schedule.min, schedule.sec, schedule.nday_week,
+          schedule.days_week}) {
       EXPECT_EQ(value, 0) << test.name;
     }
-    EXPECT_EQ(schedule.name, "") << test.name;
-    EXPECT_EQ(schedule.profile, "") << test.name;
   }
 }
 
 // Reading starts from a fresh record: nothing of an earlier one survives.
 TEST_F(ScheduleFileTest, StartsFromAFreshRecord) {
   ScheduleDefinition schedule;
-  schedule.name = "old";
+  schedule.file_name = "old";
   schedule.enabled = 1;
   schedule.hour = 7;
   schedule.fired = true;
   schedule.process = 42;
   ASSERT_TRUE(Read("a.schedule", "FormatVersion=1.0\n", &schedule));
-  EXPECT_EQ(schedule.name, "");
+  EXPECT_EQ(schedule.file_name, "a.schedule");
   EXPECT_EQ(schedule.enabled, 0);
   EXPECT_EQ(schedule.hour, 0);
   EXPECT_FALSE(schedule.fired);
@@ -181,6 +160,8 @@ TEST_F(ScheduleFileTest, UnusableFilesFailWithTheirLines) {
        " Project error, string=[Other]"},
       {"text for a number", "FormatVersion=1.0\n[Common]\nhour=\"3\"\n",
        "Load settings '"},
+      {"text for a number not kept", "FormatVersion=1.0\n[Common]\ndt_from=\"3\"\n",
+       "Load settings '"},
       {"something before the version", "enabled=1\nFormatVersion=1.0\n",
        "Load settings '"},
       {"empty file", "", "Load settings '"},
@@ -188,9 +169,9 @@ TEST_F(ScheduleFileTest, UnusableFilesFailWithTheirLines) {
   for (const FailureCase& test : cases) {
     testing::InitContextAt(context_dir_.path().string());
     ScheduleDefinition schedule;
-    schedule.name = "kept";
+    schedule.file_name = "kept";
     EXPECT_FALSE(Read("bad.schedule", test.content, &schedule)) << test.name;
-    EXPECT_EQ(schedule.name, "kept") << test.name;
+    EXPECT_EQ(schedule.file_name, "kept") << test.name;
     const std::vector<std::string> lines = LogBodies(LogHeader::kDropped);
     ASSERT_GE(lines.size(), 2u) << test.name;
     EXPECT_EQ(lines.back(), "Error read schedule settings") << test.name;

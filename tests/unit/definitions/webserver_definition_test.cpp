@@ -39,8 +39,6 @@ TEST_F(WebServerFileTest, ReadsTheExampleFile) {
   EXPECT_EQ(web_server.type_schedule, 0);
   EXPECT_EQ(web_server.type_interval, 1);
   EXPECT_EQ(web_server.interval, 6);
-  EXPECT_EQ(web_server.port, 8080);
-  EXPECT_EQ(web_server.dinamic, 0);
 }
 
 struct IntegerKey {
@@ -48,12 +46,11 @@ struct IntegerKey {
   int32_t WebServerDefinition::*field;
 };
 
+// name, profile, folder, dinamic and port are read and let go.
 TEST_F(WebServerFileTest, EveryKeyFillsItsField) {
   const IntegerKey keys[] = {
       {"enabled", &WebServerDefinition::enabled},
       {"type_schedule", &WebServerDefinition::type_schedule},
-      {"dinamic", &WebServerDefinition::dinamic},
-      {"port", &WebServerDefinition::port},
       {"day", &WebServerDefinition::day},
       {"month", &WebServerDefinition::month},
       {"year", &WebServerDefinition::year},
@@ -67,15 +64,12 @@ TEST_F(WebServerFileTest, EveryKeyFillsItsField) {
   };
   std::string content =
       "FormatVersion=1.0\n[COMMON]\nname=\"Site\"\nprofile=\"p\\\\1\"\n"
-      "folder=\"C:\\\\www\"\n";
+      "folder=\"C:\\\\www\"\ndinamic=1\nport=81\n";
   for (size_t i = 0; i < std::size(keys); ++i) {
     content += std::string(keys[i].key) + "=" + std::to_string(500 + i) + "\n";
   }
   WebServerDefinition web_server;
   ASSERT_TRUE(Read("Site.webserver", content, &web_server));
-  EXPECT_EQ(web_server.name, "Site");
-  EXPECT_EQ(web_server.profile, "p\\1");
-  EXPECT_EQ(web_server.folder, "C:\\www");
   for (size_t i = 0; i < std::size(keys); ++i) {
     EXPECT_EQ(web_server.*keys[i].field, 500 + static_cast<int32_t>(i))
         << keys[i].key;
@@ -87,28 +81,23 @@ struct DefaultsCase {
   const char* content;
   int32_t enabled;
   int32_t interval;
-  int32_t port;
 };
 
 // A fresh record holds enabled 1 and interval 30; a section without a key
 // gives that key's own default.
 TEST_F(WebServerFileTest, AbsentKeysAndSections) {
   const DefaultsCase cases[] = {
-      {"no section", "FormatVersion=1.0\n", 1, 30, 8080},
-      {"empty section", "FormatVersion=1.0\n[Common]\n", 1, 0, 8080},
-      {"no enabled or port", "FormatVersion=1.0\n[Common]\ninterval=15\n", 1,
-       15, 8080},
-      {"disabled", "FormatVersion=1.0\n[Common]\nenabled=0\nport=81\n", 0, 0,
-       81},
+      {"no section", "FormatVersion=1.0\n", 1, 30},
+      {"empty section", "FormatVersion=1.0\n[Common]\n", 1, 0},
+      {"no enabled", "FormatVersion=1.0\n[Common]\ninterval=15\n", 1, 15},
+      {"disabled", "FormatVersion=1.0\n[Common]\nenabled=0\nport=81\n", 0, 0},
   };
   for (const DefaultsCase& test : cases) {
     WebServerDefinition web_server;
     ASSERT_TRUE(Read("w.webserver", test.content, &web_server)) << test.name;
     EXPECT_EQ(web_server.enabled, test.enabled) << test.name;
     EXPECT_EQ(web_server.interval, test.interval) << test.name;
-    EXPECT_EQ(web_server.port, test.port) << test.name;
     EXPECT_EQ(web_server.type_schedule, 0) << test.name;
-    EXPECT_EQ(web_server.dinamic, 0) << test.name;
   }
 }
 
@@ -149,13 +138,13 @@ TEST_F(WebServerFileTest, StartsFromAFreshRecordAndKeepsItOnFailure) {
                {"FormatVersion=2\n[Common]\nhour=4\n", false}};
   for (const auto& test : cases) {
     WebServerDefinition web_server;
-    web_server.name = "old";
+    web_server.file_name = "old";
     web_server.fired = true;
     web_server.last_update = {PackDate(2026, 5, 5), 60};
     web_server.process = 7;
     ASSERT_EQ(Read("w.webserver", test.content, &web_server), test.loads);
     EXPECT_EQ(web_server.hour, test.loads ? 4 : 0) << test.content;
-    EXPECT_EQ(web_server.name, test.loads ? "" : "old") << test.content;
+    EXPECT_EQ(web_server.file_name, test.loads ? "w.webserver" : "old") << test.content;
     EXPECT_EQ(web_server.fired, !test.loads) << test.content;
     EXPECT_EQ(web_server.last_update.date, test.loads ? 0 : PackDate(2026, 5, 5))
         << test.content;
