@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "definitions/definition_file.h"
 #include "definitions/timetable.h"
 #include "settings/settings_document.h"
 
@@ -39,12 +40,7 @@ inline const SettingsDocument<ScheduleFile>& ScheduleDocument() {
     AddEntry(common, kText, "profile", &S::profile);
     AddEntry(common, kInt, "type_action", &S::type_action);
     AddEntry(common, kInt, "enabled", &S::enabled, 1);
-    for (const auto& [key, field] :
-         {std::pair{"type_schedule", &S::type_schedule}, {"day", &S::day}, {"month", &S::month},
-          {"year", &S::year}, {"hour", &S::hour}, {"min", &S::min}, {"sec", &S::sec},
-          {"nday_week", &S::nday_week}, {"days_week", &S::days_week}}) {
-      AddEntry(common, kInt, key, field);
-    }
+    AddTimetableEntries(common);
     AddEntry(common, kInt, "type_period", &S::type_period, 11);
     AddEntry(common, kInt, "confirm_period", &S::confirm_period);
     AddEntry(common, kInt, "comparison", &S::comparison);

@@ -64,7 +64,7 @@ PastRuns ReadPastRuns(const platform::HeldFolder& folder,
   PastRuns past;
   const auto wanted = static_cast<size_t>(std::max(count, 1));
   for (size_t bytes = wanted * kTailBytesPerRun;; bytes *= 2) {
-    JournalRuns tail(true);
+    JournalRuns tail(JournalSpan::kTail);
     bool whole = false;
     if (!ReadJournalTail(folder, JournalReader::kViewer, bytes,
                          [&tail](const JournalFields& fields) { tail.Add(fields); },

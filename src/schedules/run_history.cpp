@@ -202,7 +202,7 @@ void JournalRuns::Add(const JournalFields& fields) {
   const std::optional<int64_t> duration_s = fields.Number("duration_s");
   if (open == open_.end()) {  // its start went with an older generation
     // Unless what was read shows the id's record or a restart before it.
-    const bool start_unknown = tail_only_ && !service_seen_ && !last_.contains(key);
+    const bool start_unknown = span_ == JournalSpan::kTail && !service_seen_ && !last_.contains(key);
     Push(key, StartedRun(*id, *kind, *time_s - duration_s.value_or(0)));
     runs_.back().start_unknown = start_unknown;
   }

@@ -73,12 +73,14 @@ struct JournalRun {
   bool start_unknown = false;
 };
 
+// What of the journal a JournalRuns is given: all of it, or its last lines.
+enum class JournalSpan { kWhole, kTail };
+
 // The journal's runs in the order they started; an end is paired with the
 // last open start of its kind and id.
 class JournalRuns {
  public:
-  // tail_only: the lines are the journal's last ones, not all of it.
-  explicit JournalRuns(bool tail_only = false) : tail_only_(tail_only) {}
+  explicit JournalRuns(JournalSpan span = JournalSpan::kWhole) : span_(span) {}
   void Add(const JournalFields& fields);
   const std::vector<JournalRun>& runs() const { return runs_; }
   // The last run of the kind and id, or nothing.
@@ -91,7 +93,7 @@ class JournalRuns {
   // By kind '/' id: the runs_ index of the open start, and of the last run.
   std::unordered_map<std::string, size_t> open_;
   std::unordered_map<std::string, size_t> last_;
-  bool tail_only_ = false;
+  JournalSpan span_ = JournalSpan::kWhole;
   bool service_seen_ = false;  // a service record closed every older run
 };
 

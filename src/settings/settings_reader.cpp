@@ -224,9 +224,8 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
                       SettingsCursor* cursor) {
   SeenSet seen(section.entries_.size());
   for (;;) {
-    const KnownKeyLine line = ReadKnownKeyLines(cursor, record, seen.words());
-    if (line.entry != nullptr) {
-      if (!ReadValueAfterEquals(document, record, *line.entry, cursor)) {
+    if (const SettingsEntry* entry = ReadKnownKeyLines(cursor, record, seen.words())) {
+      if (!ReadValueAfterEquals(document, record, *entry, cursor)) {
         return TokenKind::kError;
       }
       continue;

@@ -615,8 +615,8 @@ inline const char* QuotedTextEnd(const char* quote, const char* end,
 
 }  // namespace
 
-KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
-                               uint64_t* seen) {
+const SettingsEntry* ReadKnownKeyLines(SettingsCursor* cursor, void* record,
+                                       uint64_t* seen) {
   const KeyTable table(*cursor->current_section);
   const char* const end = cursor->end;
   const char* p = cursor->position;
@@ -626,7 +626,7 @@ KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
     size_t length = 0;
     const SettingsEntry* const entry =
         FindKeyBeforeEquals(table, key, end, &index, &length);
-    if (entry == nullptr) return {nullptr, false};
+    if (entry == nullptr) return nullptr;
     seen[index / 64] |= uint64_t{1} << (index % 64);
     cursor->current_entry = entry;
     cursor->current_entry_index = index;
@@ -638,7 +638,7 @@ KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
       const char* const close = value < end && *value == '"'
                                     ? QuotedTextEnd(value, end, &escaped)
                                     : nullptr;
-      if (close == nullptr) return {entry, false};
+      if (close == nullptr) return entry;
       cursor->value_begin = value + 1;
       cursor->value_end = close;
       cursor->value_escaped = escaped;
@@ -652,7 +652,7 @@ KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
       int32_t not_kept = 0;
       int32_t* const field =
           entry->field_offset == kNotKept ? &not_kept : IntegerField(record, *entry);
-      if (!ReadShortInteger(value, end, &p, field)) return {entry, false};
+      if (!ReadShortInteger(value, end, &p, field)) return entry;
     }
     cursor->token_start = value;
     cursor->position = p;

@@ -82,14 +82,10 @@ inline TokenKind NextTokenExpectingEquals(const SettingsDocumentBase& document,
 // leaving token_text as it was, and sets bit i of `seen` (64 to a word) for
 // every entry i whose key it read. Stops at the first line it cannot read
 // so: null, and nothing of that line read, when the key is not there; that
-// key's entry and `value_read` false, with the cursor right behind the
-// "=", when only its value is not. Needs a current section.
-struct KnownKeyLine {
-  const SettingsEntry* entry = nullptr;
-  bool value_read = false;
-};
-KnownKeyLine ReadKnownKeyLines(SettingsCursor* cursor, void* record,
-                               uint64_t* seen);
+// key's entry, with the cursor right behind the "=", when only its value
+// is not. Needs a current section.
+const SettingsEntry* ReadKnownKeyLines(SettingsCursor* cursor, void* record,
+                                       uint64_t* seen);
 TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
                             SettingsCursor* cursor);
 // ASCII letters compared without regard to case, as names are matched.
