@@ -103,15 +103,17 @@ class SettingsSectionBase {
   // order, so keys that repeat are met in that order along a probe.
   std::vector<uint32_t> key_slots_;
   // Per entry, its field's offset and default, and one bit (64 to a word)
-  // per text entry, set by AddEntry: the defaults for the keys a section
-  // leaves out are stored from these few packed bytes, every section of a
-  // file.
+  // per kept integer entry and per kept text entry, set by AddEntry: the
+  // defaults for the keys a section leaves out are stored from these few
+  // packed bytes, every section of a file, and a key that is not kept has
+  // no bit, so that storing them tests nothing per entry.
   struct FieldDefault {
     uint32_t field_offset;
     int32_t value;
   };
   std::vector<FieldDefault> defaults_;
-  std::vector<uint64_t> text_entries_;
+  std::vector<uint64_t> kept_integers_;
+  std::vector<uint64_t> kept_texts_;
 };
 
 class SettingsDocumentBase {
