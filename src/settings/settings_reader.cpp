@@ -23,6 +23,7 @@ class SeenSet {
       heap_ = std::make_unique<uint64_t[]>(WordCount());
     }
   }
+  void Clear() { std::fill_n(words(), WordCount(), uint64_t{0}); }
   void Mark(size_t index) {
     words()[index / 64] |= uint64_t{1} << (index % 64);
   }
@@ -233,6 +234,12 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
         return kind;
       case TokenKind::kSectionHeader:
         ApplyDefaults(record, section, seen);
+        // The same section again, as in a file of many: read on here
+        // rather than through the caller, which would begin it anew.
+        if (cursor->current_section == &section) {
+          seen.Clear();
+          continue;
+        }
         return kind;
       case TokenKind::kKnownKey: {
         const SettingsEntry& entry = *cursor->current_entry;
