@@ -91,12 +91,18 @@ inline int32_t* IntegerField(void* record, const SettingsEntry& entry) {
 class SettingsSectionBase {
  public:
   explicit SettingsSectionBase(std::string section_name)
-      : name_(std::move(section_name)) {}
+      : name_(std::move(section_name)),
+        name_signature_(NameSignature(name_.data(), name_.size())),
+        name_tail_(NameTail(name_.data(), name_.size())) {}
   virtual ~SettingsSectionBase() = default;
   SettingsSectionBase(const SettingsSectionBase&) = delete;
   SettingsSectionBase& operator=(const SettingsSectionBase&) = delete;
 
   std::string name_;
+  // NameSignature and NameTail of name_: a header of up to 15 bytes is
+  // matched by two words.
+  uint64_t name_signature_;
+  uint64_t name_tail_;
   std::vector<SettingsEntry> entries_;
   // Open addressing over KeySlot of the entries' keys, at most half full:
   // index + 1 of an entry, 0 for none. AddEntry fills it in declaration

@@ -431,11 +431,27 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
   const size_t length = HeaderNameLength(p, room);
   cursor->position = p + length;
   if (cursor->position == cursor->end) return TokenKind::kEnd;
-  // A fixed 16 bytes are copied inline; token_text holds far more.
-  std::memcpy(cursor->token_text, p, room >= 16 && length < 16 ? 16 : length);
+  cursor->current_section = nullptr;
+  if (room >= 16 && length < 16) {
+    // A fixed 16 bytes are copied inline; token_text holds far more.
+    std::memcpy(cursor->token_text, p, 16);
+    cursor->token_text[length] = '\0';
+    cursor->token_length = length;
+    // Names of up to 15 bytes that are equal ignoring case have equal
+    // signatures and tails, and only those.
+    const NameKey name = KeyOfName(p, length, room);
+    for (const auto& section : document.sections_) {
+      if (section->name_signature_ == name.signature &&
+          section->name_tail_ == name.tail) {
+        cursor->current_section = section.get();
+        return TokenKind::kSectionHeader;
+      }
+    }
+    return TokenKind::kUnrecognizedName;
+  }
+  std::memcpy(cursor->token_text, p, length);
   cursor->token_text[length] = '\0';
   cursor->token_length = length;
-  cursor->current_section = nullptr;
   for (const auto& section : document.sections_) {
     if (IsSectionName(p, length, section->name_)) {
       cursor->current_section = section.get();
