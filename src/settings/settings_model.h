@@ -91,27 +91,35 @@ inline int32_t* IntegerField(void* record, const SettingsEntry& entry) {
 class SettingsSectionBase {
  public:
   explicit SettingsSectionBase(std::string section_name)
-      : name_(std::move(section_name)) {}
+      : name_(std::move(section_name)),
+        name_signature_(NameSignature(name_.data(), name_.size())),
+        name_tail_(NameTail(name_.data(), name_.size())) {}
   virtual ~SettingsSectionBase() = default;
   SettingsSectionBase(const SettingsSectionBase&) = delete;
   SettingsSectionBase& operator=(const SettingsSectionBase&) = delete;
 
   std::string name_;
+  // NameSignature and NameTail of name_: a header of up to 15 bytes is
+  // matched by two words.
+  uint64_t name_signature_;
+  uint64_t name_tail_;
   std::vector<SettingsEntry> entries_;
   // Open addressing over KeySlot of the entries' keys, at most half full:
   // index + 1 of an entry, 0 for none. AddEntry fills it in declaration
   // order, so keys that repeat are met in that order along a probe.
   std::vector<uint32_t> key_slots_;
   // Per entry, its field's offset and default, and one bit (64 to a word)
-  // per text entry, set by AddEntry: the defaults for the keys a section
-  // leaves out are stored from these few packed bytes, every section of a
-  // file.
+  // per kept integer entry and per kept text entry, set by AddEntry: the
+  // defaults for the keys a section leaves out are stored from these few
+  // packed bytes, every section of a file, and a key that is not kept has
+  // no bit, so that storing them tests nothing per entry.
   struct FieldDefault {
     uint32_t field_offset;
     int32_t value;
   };
   std::vector<FieldDefault> defaults_;
-  std::vector<uint64_t> text_entries_;
+  std::vector<uint64_t> kept_integers_;
+  std::vector<uint64_t> kept_texts_;
 };
 
 class SettingsDocumentBase {

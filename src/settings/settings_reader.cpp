@@ -23,6 +23,7 @@ class SeenSet {
       heap_ = std::make_unique<uint64_t[]>(WordCount());
     }
   }
+  void Clear() { std::fill_n(words(), WordCount(), uint64_t{0}); }
   void Mark(size_t index) {
     words()[index / 64] |= uint64_t{1} << (index % 64);
   }
@@ -30,19 +31,18 @@ class SeenSet {
   uint64_t* words() { return heap_ ? heap_.get() : inline_; }
   const uint64_t* words() const { return heap_ ? heap_.get() : inline_; }
 
-  // Calls apply(index) for every entry not marked and marked in `only`
-  // (a word per 64 entries, as here), or not marked there when `in_only`
-  // is false, in declaration order.
+  // Calls apply(index) for every entry not marked and marked in `only` (a
+  // word per 64 entries, as here, with no bit past the last entry), in
+  // declaration order.
   template <class Apply>
-  void ForEachUnseen(const uint64_t* only, bool in_only, Apply apply) const {
-    const uint64_t* bits = words();
-    for (size_t w = 0; w < WordCount(); ++w) {
-      uint64_t unseen = ~bits[w] & (in_only ? only[w] : ~only[w]);
-      const size_t left = count_ - 64 * w;
-      if (left < 64) unseen &= (uint64_t{1} << left) - 1;
-      while (unseen != 0) {
-        apply(64 * w + static_cast<size_t>(std::countr_zero(unseen)));
-        unseen &= unseen - 1;
+  void ForEachUnseenOf(const uint64_t* only, Apply apply) const {
+    // In locals: apply's stores could otherwise be taken to change them.
+    const uint64_t* const bits = words();
+    const size_t word_count = WordCount();
+    for (size_t w = 0; w < word_count; ++w) {
+      for (uint64_t unseen = ~bits[w] & only[w]; unseen != 0;
+           unseen &= unseen - 1) {
+        apply(64 * w + static_cast<unsigned>(std::countr_zero(unseen)));
       }
     }
   }
@@ -64,17 +64,12 @@ void ApplyDefaults(void* record, const SettingsSectionBase& section,
   // taken to change the section, which is then loaded again per entry.
   const SettingsSectionBase::FieldDefault* const defaults =
       section.defaults_.data();
-  const uint64_t* const text_entries = section.text_entries_.data();
   char* const bytes = static_cast<char*>(record);
-  // A key that is not kept has no field to take its default.
-  constexpr uint32_t kNoField = static_cast<uint32_t>(kNotKept);
-  seen.ForEachUnseen(text_entries, false, [&](size_t index) {
-    if (defaults[index].field_offset == kNoField) return;
-    const int32_t value = defaults[index].value;
-    std::memcpy(bytes + defaults[index].field_offset, &value, sizeof value);
+  seen.ForEachUnseenOf(section.kept_integers_.data(), [&](size_t index) {
+    std::memcpy(bytes + defaults[index].field_offset, &defaults[index].value,
+                sizeof(int32_t));
   });
-  seen.ForEachUnseen(text_entries, true, [&](size_t index) {
-    if (defaults[index].field_offset == kNoField) return;
+  seen.ForEachUnseenOf(section.kept_texts_.data(), [&](size_t index) {
     reinterpret_cast<std::string*>(bytes + defaults[index].field_offset)
         ->clear();
   });
@@ -239,6 +234,12 @@ TokenKind ReadSection(const SettingsDocumentBase& document, void* record,
         return kind;
       case TokenKind::kSectionHeader:
         ApplyDefaults(record, section, seen);
+        // The same section again, as in a file of many: read on here
+        // rather than through the caller, which would begin it anew.
+        if (cursor->current_section == &section) {
+          seen.Clear();
+          continue;
+        }
         return kind;
       case TokenKind::kKnownKey: {
         const SettingsEntry& entry = *cursor->current_entry;
@@ -409,9 +410,12 @@ void AddEntry(SettingsSectionBase* section, ValueType type, const char* key,
   const size_t index = section->entries_.size() - 1;
   section->defaults_.push_back({static_cast<uint32_t>(field_offset),
                                 type == ValueType::kText ? 0 : default_value});
-  section->text_entries_.resize(index / 64 + 1, 0);
-  if (type == ValueType::kText) {
-    section->text_entries_[index / 64] |= uint64_t{1} << (index % 64);
+  section->kept_integers_.resize(index / 64 + 1, 0);
+  section->kept_texts_.resize(index / 64 + 1, 0);
+  if (field_offset != kNotKept) {
+    std::vector<uint64_t>& kept =
+        type == ValueType::kText ? section->kept_texts_ : section->kept_integers_;
+    kept[index / 64] |= uint64_t{1} << (index % 64);
   }
   // Rebuilt whole: a document is declared once, with a few dozen keys.
   std::vector<uint32_t>& slots = section->key_slots_;

@@ -431,11 +431,27 @@ TokenKind ReadSectionHeader(const SettingsDocumentBase& document,
   const size_t length = HeaderNameLength(p, room);
   cursor->position = p + length;
   if (cursor->position == cursor->end) return TokenKind::kEnd;
-  // A fixed 16 bytes are copied inline; token_text holds far more.
-  std::memcpy(cursor->token_text, p, room >= 16 && length < 16 ? 16 : length);
+  cursor->current_section = nullptr;
+  if (room >= 16 && length < 16) {
+    // A fixed 16 bytes are copied inline; token_text holds far more.
+    std::memcpy(cursor->token_text, p, 16);
+    cursor->token_text[length] = '\0';
+    cursor->token_length = length;
+    // Names of up to 15 bytes that are equal ignoring case have equal
+    // signatures and tails, and only those.
+    const NameKey name = KeyOfName(p, length, room);
+    for (const auto& section : document.sections_) {
+      if (section->name_signature_ == name.signature &&
+          section->name_tail_ == name.tail) {
+        cursor->current_section = section.get();
+        return TokenKind::kSectionHeader;
+      }
+    }
+    return TokenKind::kUnrecognizedName;
+  }
+  std::memcpy(cursor->token_text, p, length);
   cursor->token_text[length] = '\0';
   cursor->token_length = length;
-  cursor->current_section = nullptr;
   for (const auto& section : document.sections_) {
     if (IsSectionName(p, length, section->name_)) {
       cursor->current_section = section.get();
@@ -522,15 +538,13 @@ inline bool ReadShortInteger(const char* p, const char* end,
   return true;
 }
 
-// The known key of at most 15 bytes that starts at `key`, with "=" right
-// behind it: its entry, its index in `index` and its length in `length`.
-// Null otherwise.
+// The known key of at most 15 bytes that starts at `key`, a name start
+// with 16 bytes readable from it, with "=" right behind it: its entry, its
+// index in `index` and its length in `length`. Null otherwise.
 inline const SettingsEntry* FindKeyBeforeEquals(const KeyTable& table,
                                                 const char* key,
-                                                const char* end, size_t* index,
+                                                size_t* index,
                                                 size_t* length) {
-  // Room for the two words a short name is read with.
-  if (end - key < 16 || ClassOf(*key) != kNameStart) return nullptr;
   *length = OffsetOfEquals(key);
   if (*length == 0) return nullptr;
   // Keys are declared in small letters and written as declared, so the
@@ -551,6 +565,19 @@ inline const char* PastLineBlanks(const char* p, const char* end) {
   if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') p += 2;
   while (p < end && ClassOf(*p) == kBlank) ++p;
   return p;
+}
+
+// Where the next line's key would start, past the blanks, when a name
+// starts there with room for the two words a short name is read with; null
+// otherwise. A written file has its key right behind the CR LF, which is
+// told from one look.
+inline const char* KeyStart(const char* p, const char* end) {
+  if (end - p >= 18 && std::memcmp(p, "\r\n", 2) == 0 &&
+      ClassOf(p[2]) == kNameStart) {
+    return p + 2;
+  }
+  p = PastLineBlanks(p, end);
+  return end - p >= 16 && ClassOf(*p) == kNameStart ? p : nullptr;
 }
 
 }  // namespace
@@ -613,6 +640,47 @@ inline const char* QuotedTextEnd(const char* quote, const char* end,
   return nullptr;
 }
 
+// Stores the value that stands right behind a key's "=" into its field
+// when it has the usual shape (a short number for an integer key, a short
+// quoted text for a text key), and gives the position right behind it.
+// Null, and nothing stored, otherwise.
+inline const char* ReadUsualValue(const SettingsEntry& entry,
+                                  const char* value, const char* end,
+                                  void* record, SettingsCursor* cursor) {
+  const char* after = nullptr;
+  if (entry.value_type != ValueType::kText) {
+    int32_t not_kept = 0;
+    int32_t* const field = entry.field_offset == kNotKept
+                               ? &not_kept
+                               : IntegerField(record, entry);
+    return ReadShortInteger(value, end, &after, field) ? after : nullptr;
+  }
+  bool escaped = false;
+  const char* const close = value < end && *value == '"'
+                                ? QuotedTextEnd(value, end, &escaped)
+                                : nullptr;
+  if (close == nullptr) return nullptr;
+  cursor->value_begin = value + 1;
+  cursor->value_end = close;
+  cursor->value_escaped = escaped;
+  if (entry.field_offset != kNotKept) {
+    std::string* const field = TextField(record, entry);
+    field->assign(value + 1, close);
+    if (escaped) Unescape(field);
+  }
+  return close + 1;
+}
+
+// What the cursor holds after the "=" of `entry` and the token at `value`.
+inline void SetKeyRead(SettingsCursor* cursor, const SettingsEntry* entry,
+                       size_t index, const char* token_start,
+                       const char* position) {
+  cursor->current_entry = entry;
+  cursor->current_entry_index = index;
+  cursor->token_start = token_start;
+  cursor->position = position;
+}
+
 }  // namespace
 
 const SettingsEntry* ReadKnownKeyLines(SettingsCursor* cursor, void* record,
@@ -620,43 +688,35 @@ const SettingsEntry* ReadKnownKeyLines(SettingsCursor* cursor, void* record,
   const KeyTable table(*cursor->current_section);
   const char* const end = cursor->end;
   const char* p = cursor->position;
+  // The line read last, told to the cursor only when the run stops: stores
+  // into it on every line showed in the reader's instruction count.
+  const SettingsEntry* read_entry = nullptr;
+  size_t read_index = 0;
+  const char* read_value = nullptr;
   for (;;) {
-    const char* const key = PastLineBlanks(p, end);
+    const char* const key = KeyStart(p, end);
+    if (key == nullptr) break;
     size_t index = 0;
     size_t length = 0;
     const SettingsEntry* const entry =
-        FindKeyBeforeEquals(table, key, end, &index, &length);
-    if (entry == nullptr) return nullptr;
+        FindKeyBeforeEquals(table, key, &index, &length);
+    if (entry == nullptr) break;
     seen[index / 64] |= uint64_t{1} << (index % 64);
-    cursor->current_entry = entry;
-    cursor->current_entry_index = index;
     const char* const value = key + length + 1;
-    cursor->token_start = value - 1;
-    cursor->position = value;
-    if (entry->value_type == ValueType::kText) {
-      bool escaped = false;
-      const char* const close = value < end && *value == '"'
-                                    ? QuotedTextEnd(value, end, &escaped)
-                                    : nullptr;
-      if (close == nullptr) return entry;
-      cursor->value_begin = value + 1;
-      cursor->value_end = close;
-      cursor->value_escaped = escaped;
-      p = close + 1;
-      if (entry->field_offset != kNotKept) {
-        std::string* const field = TextField(record, *entry);
-        field->assign(value + 1, close);
-        if (escaped) Unescape(field);
-      }
-    } else {
-      int32_t not_kept = 0;
-      int32_t* const field =
-          entry->field_offset == kNotKept ? &not_kept : IntegerField(record, *entry);
-      if (!ReadShortInteger(value, end, &p, field)) return entry;
+    const char* const after = ReadUsualValue(*entry, value, end, record, cursor);
+    if (after == nullptr) {
+      SetKeyRead(cursor, entry, index, value - 1, value);
+      return entry;
     }
-    cursor->token_start = value;
-    cursor->position = p;
+    read_entry = entry;
+    read_index = index;
+    read_value = value;
+    p = after;
   }
+  if (read_entry != nullptr) {
+    SetKeyRead(cursor, read_entry, read_index, read_value, p);
+  }
+  return nullptr;
 }
 
 TokenKind NextTokenExpecting(const SettingsDocumentBase& document,
