@@ -24,11 +24,7 @@ void AppendNamedStamp(const Start& start, std::string* out) {
   named.seconds += start.named_second - start.local.second;
   AppendStamp(named, out);
   out->append(" (starts ");
-  AppendDigits(start.local.hour, 2, out);
-  out->push_back(':');
-  AppendDigits(start.local.minute, 2, out);
-  out->push_back(':');
-  AppendDigits(start.local.second, 2, out);
+  AppendClock(start.local, out);
   out->push_back(')');
 }
 
