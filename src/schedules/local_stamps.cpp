@@ -24,19 +24,25 @@ char* PutDigits(int value, int width, char* out) {
   return out;
 }
 
-// Two digits are nearly every field of a stamp: written without the loop.
-char* PutSeparated(int value, char separator, char* out) {
-  *out++ = separator;
-  if (value < 0 || value > 99) return PutDigits(value, 2, out);
+// Two digits are nearly every field of a stamp, and a year is two pairs:
+// written without the loop.
+char* PutTwo(int value, char* out) {
   out[0] = static_cast<char>('0' + value / 10);
   out[1] = static_cast<char>('0' + value % 10);
   return out + 2;
 }
 
+char* PutSeparated(int value, char separator, char* out) {
+  *out++ = separator;
+  return value < 0 || value > 99 ? PutDigits(value, 2, out) : PutTwo(value, out);
+}
+
 // "yyyy-mm-dd hh:mm:ss", as "%04d-%02d-%02d %02d:%02d:%02d" writes it for
 // fields that are not negative.
 char* PutLocal(const platform::LocalTime& local, char* out) {
-  out = PutDigits(local.year, 4, out);
+  out = local.year < 1000 || local.year > 9999
+            ? PutDigits(local.year, 4, out)
+            : PutTwo(local.year % 100, PutTwo(local.year / 100, out));
   out = PutSeparated(local.month_index + 1, '-', out);
   out = PutSeparated(local.day, '-', out);
   out = PutSeparated(local.hour, ' ', out);
