@@ -209,9 +209,10 @@ class LineParser {
   bool Members(JournalFields* fields, size_t* strings, size_t* numbers) {
     if (!Take('{')) return false;
     if (Take('}')) return AtEnd();
+    std::string escaped_key;
     do {
-      std::string key;
-      if (!String(&key) || !Take(':')) return false;
+      std::string_view key;
+      if (!Key(&key, &escaped_key) || !Take(':')) return false;
       if (Peek() == '"') {
         std::pair<std::string, std::string>& field = Slot(&fields->strings, (*strings)++);
         field.first.assign(key);
@@ -221,9 +222,9 @@ class LineParser {
         if (text_.substr(at_, 4) != "null") return false;
         at_ += 4;
       } else {
-        int64_t value = 0;
-        if (!Integer(&value)) return false;
-        Slot(&fields->numbers, (*numbers)++) = {std::move(key), value};
+        std::pair<std::string, int64_t>& field = Slot(&fields->numbers, (*numbers)++);
+        field.first.assign(key);
+        if (!Integer(&field.second)) return false;
       }
     } while (Take(','));
     return Take('}') && AtEnd();
@@ -306,6 +307,23 @@ class LineParser {
       out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
       out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
+    return true;
+  }
+
+  // A key as it stands in the line when it holds no escape, as every key
+  // the service writes; else unescaped into `escaped`.
+  bool Key(std::string_view* key, std::string* escaped) {
+    if (Peek() != '"') return false;
+    size_t end = at_ + 1;
+    while (end < text_.size() && kUnescaped[static_cast<unsigned char>(text_[end])]) ++end;
+    if (end < text_.size() && text_[end] == '"') {
+      *key = text_.substr(at_ + 1, end - at_ - 1);
+      at_ = end + 1;
+      return true;
+    }
+    escaped->clear();
+    if (!String(escaped)) return false;
+    *key = *escaped;
     return true;
   }
 
