@@ -62,7 +62,7 @@ struct JournalFields {
   std::optional<int64_t> Number(std::string_view key) const;
 };
 // False for a line that is not one flat JSON object of strings, integers
-// and nulls: a torn last line, say.
+// and nulls: a torn last line, say. What `fields` held before is replaced.
 bool ParseJournalLine(std::string_view line, JournalFields* fields);
 
 // Who reads. The service trusts only its own files and opens the journal as

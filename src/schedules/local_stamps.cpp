@@ -24,9 +24,35 @@ char* PutDigits(int value, int width, char* out) {
   return out;
 }
 
+// Two digits are nearly every field of a stamp, and a year is two pairs:
+// written without the loop.
+char* PutTwo(int value, char* out) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+  return out + 2;
+}
+
 char* PutSeparated(int value, char separator, char* out) {
   *out++ = separator;
-  return PutDigits(value, 2, out);
+  return value < 0 || value > 99 ? PutDigits(value, 2, out) : PutTwo(value, out);
+}
+
+// "yyyy-mm-dd hh:mm:ss", as "%04d-%02d-%02d %02d:%02d:%02d" writes it for
+// fields that are not negative.
+char* PutLocal(const platform::LocalTime& local, char* out) {
+  out = local.year < 1000 || local.year > 9999
+            ? PutDigits(local.year, 4, out)
+            : PutTwo(local.year % 100, PutTwo(local.year / 100, out));
+  out = PutSeparated(local.month_index + 1, '-', out);
+  out = PutSeparated(local.day, '-', out);
+  out = PutSeparated(local.hour, ' ', out);
+  out = PutSeparated(local.minute, ':', out);
+  return PutSeparated(local.second, ':', out);
+}
+
+bool NoneNegative(const platform::LocalTime& local) {
+  return local.year >= 0 && local.month_index >= -1 && local.day >= 0 &&
+         local.hour >= 0 && local.minute >= 0 && local.second >= 0;
 }
 
 }  // namespace
@@ -42,12 +68,7 @@ void AppendStamp(const Start& start, std::string* out) {
   const platform::LocalTime& local = start.local;
   const int64_t offset_min = (LocalCivilSeconds(local) - start.seconds) / 60;
   char text[128];
-  char* p = PutDigits(local.year, 4, text);
-  p = PutSeparated(local.month_index + 1, '-', p);
-  p = PutSeparated(local.day, '-', p);
-  p = PutSeparated(local.hour, ' ', p);
-  p = PutSeparated(local.minute, ':', p);
-  p = PutSeparated(local.second, ':', p);
+  char* p = PutLocal(local, text);
   *p++ = ' ';
   p = PutSeparated(static_cast<int>(std::abs(offset_min) / 60),
                    offset_min < 0 ? '-' : '+', p);
@@ -65,10 +86,20 @@ std::string LocalStamp(int64_t seconds) {
   platform::LocalTime local;
   if (!platform::ToLocalTime(seconds, &local)) return "?";
   char text[64];
+  // A row's last start is one of these: snprintf was a tenth of the table.
+  if (NoneNegative(local)) return std::string(text, PutLocal(local, text));
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.year,
                 local.month_index + 1, local.day, local.hour, local.minute,
                 local.second);
   return text;
+}
+
+void AppendClock(const platform::LocalTime& local, std::string* out) {
+  char text[48];
+  char* p = PutDigits(local.hour, 2, text);
+  p = PutSeparated(local.minute, ':', p);
+  p = PutSeparated(local.second, ':', p);
+  out->append(text, p);
 }
 
 namespace {

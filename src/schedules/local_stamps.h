@@ -26,6 +26,8 @@ std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s,
 void AppendStamp(const Start& start, std::string* out);
 std::string StartStamp(const Start& start);
 std::string OffsetStamp(int64_t seconds);
+// "hh:mm:ss" of a local time.
+void AppendClock(const platform::LocalTime& local, std::string* out);
 // At least `width` digits of a value that is not negative, zeros ahead.
 void AppendDigits(int value, int width, std::string* out);
 

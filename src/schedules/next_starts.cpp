@@ -119,13 +119,13 @@ LocalTime LocalOf(const Date& date, int second_of_day) {
 
 // Every second whose local time is the date and time of day: none in the
 // hour skipped in spring, two in the hour repeated in autumn. On a day
-// whose offset stays, the one instance follows from the offset alone.
-void InstancesOf(const Date& date, int second_of_day, const ZoneDays::Day& day,
-                 std::vector<Instance>* out) {
+// whose offset stays, the one instance follows from the offset alone
+// (`day_start_s`: the date's midnight as UTC seconds).
+void InstancesOf(const Date& date, int64_t day_start_s, int second_of_day,
+                 const ZoneDays::Day& day, std::vector<Instance>* out) {
   if (!day.changes) {
     out->push_back(
-        {DaysFromCivil(date.year, date.month, date.day) * kDayS + second_of_day - day.offset_s,
-         LocalOf(date, second_of_day)});
+        {day_start_s + second_of_day - day.offset_s, LocalOf(date, second_of_day)});
     return;
   }
   int64_t guess = 0;
@@ -210,8 +210,16 @@ bool SeekDate(const Timetable& record, bool once, Date* date) {
   }
   switch (KindOf(record.type_schedule)) {
     case ScheduleKind::kHourly: return true;
-    case ScheduleKind::kWeekdays: return (record.days_week & 0x7F) != 0;
-    case ScheduleKind::kWeekday: return InRange(record.nday_week, 0, 6);
+    // Straight to the day: most days of a weekly rule have no window, and
+    // looking at each of them was an eighth of the search.
+    case ScheduleKind::kWeekdays:
+      if ((record.days_week & 0x7F) == 0) return false;
+      while ((record.days_week >> ((date->weekday + 6) % 7) & 1) == 0) date->Next();
+      return true;
+    case ScheduleKind::kWeekday:
+      if (!InRange(record.nday_week, 0, 6)) return false;
+      while (date->weekday != record.nday_week) date->Next();
+      return true;
     case ScheduleKind::kMonthly:
       if (!InRange(record.day, 1, 31)) return false;
       for (int months = 0; months <= 12; ++months) {
@@ -270,14 +278,19 @@ bool Shown(const Replay& replay, int64_t seconds) {
 void CandidatesOn(const Date& date, const std::vector<Window>& windows,
                   const ZoneDays::Day& day, std::vector<Instance>* candidates) {
   candidates->clear();
+  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
   for (const Window& window : windows) {
     const size_t before = candidates->size();
-    InstancesOf(date, window.first_s, day, candidates);
+    InstancesOf(date, day_start_s, window.first_s, day, candidates);
     for (size_t i = before; i < candidates->size(); ++i) {
       (*candidates)[i].length_s = window.last_s - window.first_s;
       (*candidates)[i].named_second = window.named_second;
     }
   }
+  // Windows come in the order of the day, and on a day whose offset stays
+  // each has its one instance: they are in time order already (an hourly
+  // rule's 24 made the sort a fifth of the search).
+  if (!day.changes) return;
   std::sort(candidates->begin(), candidates->end(),
             [](const Instance& a, const Instance& b) { return a.seconds < b.seconds; });
 }

@@ -95,6 +95,8 @@ const char* OutcomeText(StartOutcome outcome);
 // "exit 3 after 1 s (failed)", "could not be started", ...; a running run
 // is "running since" its local start.
 std::string JournalOutcomeText(const JournalRun& run);
+// The same, appended: a table's 10,000 rows build it with their start.
+void AppendJournalOutcome(const JournalRun& run, std::string* out);
 // " (<cause>)", escaped, after a text that says something failed; empty
 // when there is no cause to give.
 std::string Parenthesised(const std::string& cause);

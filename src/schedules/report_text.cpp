@@ -24,11 +24,7 @@ void AppendNamedStamp(const Start& start, std::string* out) {
   named.seconds += start.named_second - start.local.second;
   AppendStamp(named, out);
   out->append(" (starts ");
-  AppendDigits(start.local.hour, 2, out);
-  out->push_back(':');
-  AppendDigits(start.local.minute, 2, out);
-  out->push_back(':');
-  AppendDigits(start.local.second, 2, out);
+  AppendClock(start.local, out);
   out->push_back(')');
 }
 
@@ -44,9 +40,13 @@ size_t NamedStampLength(const Start& start) {
 // journal, cannot say how the run ended.
 std::string LastRunText(const DefinitionRow& row) {
   if (row.journal_run) {
-    const std::string outcome = JournalOutcomeText(*row.journal_run);
-    if (row.journal_run->result == RunResult::kRunning) return outcome;
-    return LocalStamp(row.journal_run->start_s) + " " + outcome;
+    if (row.journal_run->result == RunResult::kRunning) {
+      return JournalOutcomeText(*row.journal_run);
+    }
+    std::string text = LocalStamp(row.journal_run->start_s);
+    text.push_back(' ');
+    AppendJournalOutcome(*row.journal_run, &text);
+    return text;
   }
   const std::optional<LastRun>& run = row.last_run;
   if (!run) return "-";
