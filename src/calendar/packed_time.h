@@ -12,6 +12,7 @@ namespace corvana {
 struct PackedDateTime {
   uint32_t date = 0;
   uint32_t time = 0;
+  friend bool operator==(const PackedDateTime&, const PackedDateTime&) = default;
 };
 
 inline constexpr uint32_t PackDate(int year, int month, int day) {

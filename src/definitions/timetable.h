@@ -80,6 +80,7 @@ struct RunState {
   // the queue (0: none), and the missed start a catch-up makes up for.
   uint64_t wait_order = 0;
   int64_t wait_missed_s = 0;
+  friend bool operator==(const RunState&, const RunState&) = default;
 };
 
 }  // namespace corvana

@@ -25,10 +25,24 @@ void KeepIfRunning(Definition& old, std::vector<Definition>* vanished) {
   }
 }
 
+// Ids are mostly 8 to 16 bytes: two loads a side, where a call to memcmp
+// was a third of looking a record up.
+inline bool SameId(std::string_view a, std::string_view b) {
+  const size_t size = a.size();
+  if (size != b.size()) return false;
+  if (size < 8 || size > 16) return a == b;
+  uint64_t words[4];
+  std::memcpy(&words[0], a.data(), 8);
+  std::memcpy(&words[1], a.data() + size - 8, 8);
+  std::memcpy(&words[2], b.data(), 8);
+  std::memcpy(&words[3], b.data() + size - 8, 8);
+  return ((words[0] ^ words[2]) | (words[1] ^ words[3])) == 0;
+}
+
 // Eight bytes at a time: a general string hash was a third of the
 // carry-over of a list in another order, where every id of both lists is
 // hashed.
-uint32_t IdHash(std::string_view id) {
+inline uint32_t IdHash(std::string_view id) {
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15;
   uint64_t hash = id.size() * kMultiplier;
   auto mix = [&hash](uint64_t word) {
@@ -60,43 +74,61 @@ uint32_t IdHash(std::string_view id) {
 // The fresh records grouped by id, each group in list order, found by open
 // addressing in one flat table: no node per record, so that the carry-over
 // of 100,000 definitions costs ten times that of 10,000 and not more. Built
-// over the records the walk below could not place. The ids are copied side
-// by side into the table's own text, so that looking one up does not reach
-// into a fresh record at a random place only to compare: an old record
-// without a child reaches only the one it writes to.
+// over the records the walk below could not place. A slot holds its group
+// and the group's first record: in a list of another order each lookup is a
+// miss to memory, so a lookup of an id that only one file has reaches the
+// slot and the record it writes to, and nothing else.
 template <class Definition>
 class FreshById {
  public:
+  // How many lookups ahead a slot, and then its record, are asked for:
+  // enough to overlap the misses to memory, few enough to stay in cache.
+  static constexpr size_t kAhead = 16;
+
   FreshById(std::vector<Definition>& fresh, const std::vector<uint32_t>& subset)
-      : fresh_(fresh), members_(subset.size()) {
-    // At most three quarters full, so that the table of 100,000 stays in a
-    // few megabytes.
+      : fresh_(fresh) {
+    // At most three quarters full: the table of 100,000 stays in a few
+    // megabytes.
     size_t capacity = 16;
     while (capacity * 3 < subset.size() * 4) capacity *= 2;
-    slots_.assign(capacity, Slot{0, kNone});
-    std::vector<uint32_t> group_of(subset.size());
-    for (size_t i = 0; i < subset.size(); ++i) {
-      const std::string& id = fresh[subset[i]].id;
-      const uint32_t hash = IdHash(id);
-      Slot& slot = Probe(id, hash);
-      if (slot.group == kNone) {
-        slot = {hash, uint32_t(groups_.size())};
-        groups_.push_back(Group{uint32_t(ids_.size()), uint32_t(id.size())});
-        ids_ += id;
+    slots_.assign(capacity, Slot{});
+    mask_ = capacity - 1;
+    std::vector<uint32_t> slot_of(subset.size());
+    bool shared_ids = false;
+    uint32_t hashes[kAhead];
+    for (size_t i = 0; i < subset.size() + kAhead; ++i) {
+      if (i >= kAhead) {
+        const size_t at = i - kAhead;
+        slot_of[at] = Insert(subset[at], hashes[at % kAhead]);
+        shared_ids |= slots_[slot_of[at]].size > 1;
       }
-      group_of[i] = slot.group;
-      ++groups_[slot.group].size;
+      if (i < subset.size()) {
+        hashes[i % kAhead] = IdHash(fresh[subset[i]].id);
+        PrefetchSlot(hashes[i % kAhead]);
+      }
     }
-    uint32_t begin = 0;
-    for (Group& group : groups_) {
-      group.begin = group.next = begin;
-      begin += group.size;
-      group.size = 0;
-    }
-    for (size_t i = 0; i < subset.size(); ++i) {
-      Group& group = groups_[group_of[i]];
-      members_[group.begin + group.size++] = subset[i];
-    }
+    if (shared_ids) GroupSharedIds(subset, slot_of);
+  }
+
+  void PrefetchSlot(uint32_t hash) const {
+    __builtin_prefetch(&slots_[hash & mask_]);
+  }
+
+  // Asks for the first record of the id, found by its hash alone, for the
+  // lookup and the carry that write to it soon: the lines from its run
+  // state to the end of its id, which the lookup compares. Inlined by force:
+  // the compiler counts a prefetch as no effect, and drops the call of a
+  // function that has no other.
+  [[gnu::always_inline]] void PrefetchRecord(uint32_t hash) const {
+    const Definition* record = FirstByHash(hash);
+    if (record == nullptr) return;
+    const char* begin = reinterpret_cast<const char*>(
+        &static_cast<const RunState&>(*record));
+    const char* end = reinterpret_cast<const char*>(&record->id + 1);
+    static_assert(sizeof(RunState) + sizeof(std::string) <= 2 * 64);
+    __builtin_prefetch(begin);
+    __builtin_prefetch(begin + 64);
+    __builtin_prefetch(end - 1);
   }
 
   // The record for the next old record of the id, in old-list order: the
@@ -104,23 +136,20 @@ class FreshById {
   // files unchanged every child and latch stays with its own file; for a
   // child, failing that, the first of the id without a child. nullptr when
   // none is free. A record that holds this very child already counts as
-  // free.
-  Definition* Take(const Definition& old) {
-    const Slot& slot = Probe(old.id, IdHash(old.id));
-    if (slot.group == kNone) return nullptr;
-    Group& group = groups_[slot.group];
-    const uint32_t place = group.old_seen++;
+  // free. `hash` is IdHash(old.id).
+  Definition* Take(const Definition& old, uint32_t hash) {
+    Slot* slot = Find(old.id, hash);
+    if (slot == nullptr) return nullptr;
+    const uint32_t place = slot->old_seen++;
     // A record without a child only has run memory to give, and it takes
     // no child from anyone: its own place, else the first of the id.
-    if (old.process == 0) {
-      return &fresh_[members_[group.begin + (place < group.size ? place : 0)]];
-    }
-    if (place < group.size && Free(group.begin + place, old)) {
-      return &fresh_[members_[group.begin + place]];
+    if (old.process == 0) return &Member(*slot, place < slot->size ? place : 0);
+    if (place < slot->size && Free(Member(*slot, place), old)) {
+      return &Member(*slot, place);
     }
     // The first free one; those before it have children and keep them.
-    for (; group.next < group.begin + group.size; ++group.next) {
-      if (Free(group.next, old)) return &fresh_[members_[group.next]];
+    for (; slot->next < slot->size; ++slot->next) {
+      if (Free(Member(*slot, slot->next), old)) return &Member(*slot, slot->next);
     }
     return nullptr;
   }
@@ -128,42 +157,76 @@ class FreshById {
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
   struct Slot {
-    uint32_t hash;
-    uint32_t group;  // kNone: a free slot
-  };
-  struct Group {
-    uint32_t id_at;  // the id, in ids_
-    uint32_t id_size;
-    uint32_t begin = 0;
+    uint32_t hash = 0;
+    uint32_t first = kNone;  // the group's first fresh index; kNone: free
     uint32_t size = 0;
-    uint32_t next = 0;      // no record before it is without a child
+    uint32_t begin = 0;  // the group's later members, in members_
+    uint32_t next = 0;   // no member before it is without a child
     uint32_t old_seen = 0;  // old records of the id looked at so far
   };
 
-  bool Free(uint32_t member, const Definition& old) const {
-    const Definition& record = fresh_[members_[member]];
+  static bool Free(const Definition& record, const Definition& old) {
     return record.process == 0 || record.process == old.process;
   }
 
-  // The slot holding the id, or the free one where it would go.
-  Slot& Probe(std::string_view id, uint32_t hash) {
-    const size_t mask = slots_.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+  // The k-th fresh record of the slot's id.
+  Definition& Member(const Slot& slot, uint32_t k) {
+    return fresh_[k == 0 ? slot.first : members_[slot.begin + k - 1]];
+  }
+
+  const Definition* FirstByHash(uint32_t hash) const {
+    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+      const Slot& slot = slots_[at];
+      if (slot.first == kNone) return nullptr;
+      if (slot.hash == hash) return &fresh_[slot.first];
+    }
+  }
+
+  Slot* Find(std::string_view id, uint32_t hash) {
+    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
       Slot& slot = slots_[at];
-      if (slot.group == kNone) return slot;
-      const Group& group = groups_[slot.group];
-      if (slot.hash == hash &&
-          std::string_view(ids_).substr(group.id_at, group.id_size) == id) {
-        return slot;
+      if (slot.first == kNone) return nullptr;
+      if (slot.hash == hash && SameId(fresh_[slot.first].id, id)) return &slot;
+    }
+  }
+
+  // The slot of the fresh record `index`'s id, taken for it when new.
+  uint32_t Insert(uint32_t index, uint32_t hash) {
+    const std::string& id = fresh_[index].id;
+    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+      Slot& slot = slots_[at];
+      if (slot.first == kNone) {
+        slot.hash = hash;
+        slot.first = index;
+      }
+      if (slot.hash == hash && SameId(fresh_[slot.first].id, id)) {
+        ++slot.size;
+        return uint32_t(at);
       }
     }
   }
 
+  // Lays out the members after the first of each id that several fresh
+  // records share, in list order; old_seen counts them meanwhile.
+  void GroupSharedIds(const std::vector<uint32_t>& subset,
+                      const std::vector<uint32_t>& slot_of) {
+    uint32_t begin = 0;
+    for (Slot& slot : slots_) {
+      slot.begin = begin;
+      if (slot.size > 1) begin += slot.size - 1;
+    }
+    members_.resize(begin);
+    for (size_t i = 0; i < subset.size(); ++i) {
+      Slot& slot = slots_[slot_of[i]];
+      if (slot.old_seen++ > 0) members_[slot.begin + slot.old_seen - 2] = subset[i];
+    }
+    for (Slot& slot : slots_) slot.old_seen = 0;
+  }
+
   std::vector<Definition>& fresh_;
-  std::vector<uint32_t> members_;  // fresh indices, grouped by id
-  std::vector<Group> groups_;
   std::vector<Slot> slots_;
-  std::string ids_;  // every group's id, one after the other
+  size_t mask_ = 0;
+  std::vector<uint32_t> members_;  // fresh indices after each group's first
 };
 
 // An interval web server starts its interval afresh at every reload, so
@@ -211,63 +274,79 @@ uint64_t IdFingerprint(const std::string& id) {
   return (head ^ (tail * 0x9E3779B97F4A7C15) ^ size) * 0xC2B2AE3D27D4EB4F;
 }
 
-// A pair the walk made, with what the fresh record held before, so that it
-// can be undone.
+// A pair the walk made, so that it can be undone.
 struct WalkPair {
   uint32_t old_index;
   uint32_t fresh_index;
   uint64_t fingerprint;  // IdFingerprint of the id
-  RunState fresh_before;
+};
+
+// What the walk leaves: its pairs, and the records it could not place.
+struct Walk {
+  std::vector<WalkPair> pairs;
+  // What a paired fresh record held before, by pair index, kept only when
+  // it was not the default that a record read from its file holds: kept
+  // for every pair, it was most of what a reload of a large list wrote.
+  std::vector<std::pair<uint32_t, RunState>> replaced;
+  std::vector<uint32_t> left_old;    // in snapshot order
+  std::vector<uint32_t> left_fresh;  // in fresh order
+
+  template <class Definition>
+  void Pair(uint32_t old_index, const Definition& old, uint32_t fresh_index,
+            const Definition& record) {
+    const RunState& before = record;
+    if (!(before == RunState{})) {
+      replaced.emplace_back(uint32_t(pairs.size()), before);
+    }
+    pairs.push_back({old_index, fresh_index, IdFingerprint(old.id)});
+  }
+
+  // What the fresh record of pair `index` held before the pair.
+  const RunState& Before(uint32_t index) const {
+    static const RunState kDefault;
+    const auto it = std::lower_bound(
+        replaced.begin(), replaced.end(), index,
+        [](const auto& kept, uint32_t at) { return kept.first < at; });
+    return it != replaced.end() && it->first == index ? it->second : kDefault;
+  }
 };
 
 template <class Definition>
-void UndoPair(const WalkPair& pair, std::vector<Definition>& fresh,
-              std::vector<uint32_t>* left_old,
-              std::vector<uint32_t>* left_fresh) {
-  static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
-  left_old->push_back(pair.old_index);
-  left_fresh->push_back(pair.fresh_index);
+void UndoPair(const Walk& walk, uint32_t index, std::vector<Definition>& fresh) {
+  static_cast<RunState&>(fresh[walk.pairs[index].fresh_index]) = walk.Before(index);
 }
 
 template <class Definition>
-void UndoAllPairs(const std::vector<WalkPair>& pairs,
-                  std::vector<Definition>& fresh) {
-  for (const WalkPair& pair : pairs) {
-    static_cast<RunState&>(fresh[pair.fresh_index]) = pair.fresh_before;
+void UndoAllPairs(const Walk& walk, std::vector<Definition>& fresh) {
+  for (uint32_t index = 0; index < walk.pairs.size(); ++index) {
+    UndoPair(walk, index, fresh);
   }
 }
 
 // Undoes the pairs whose id is that of a record left out of the walk: only
 // the table knows their places among the records of the id.
 template <class Definition>
-void UndoPairsOfLeftIds(const std::vector<WalkPair>& pairs,
-                        const std::vector<Definition>& snapshot,
-                        std::vector<Definition>& fresh,
-                        std::vector<uint32_t>* left_old,
-                        std::vector<uint32_t>* left_fresh) {
+void UndoPairsOfLeftIds(const std::vector<Definition>& snapshot,
+                        std::vector<Definition>& fresh, Walk* walk) {
   std::unordered_set<std::string_view> left_ids;
   std::vector<bool> maybe_left(size_t{1} << 16);
   auto leave = [&](const std::string& id) {
     left_ids.insert(id);
     maybe_left[IdFingerprint(id) >> 48] = true;
   };
-  for (uint32_t index : *left_old) leave(snapshot[index].id);
-  for (uint32_t index : *left_fresh) leave(fresh[index].id);
+  for (uint32_t index : walk->left_old) leave(snapshot[index].id);
+  for (uint32_t index : walk->left_fresh) leave(fresh[index].id);
   // The fingerprint spares most pairs a look at their cold record.
-  for (const WalkPair& pair : pairs) {
+  for (uint32_t index = 0; index < walk->pairs.size(); ++index) {
+    const WalkPair& pair = walk->pairs[index];
     if (maybe_left[pair.fingerprint >> 48] &&
         left_ids.contains(snapshot[pair.old_index].id)) {
-      UndoPair(pair, fresh, left_old, left_fresh);
+      UndoPair(*walk, index, fresh);
+      walk->left_old.push_back(pair.old_index);
+      walk->left_fresh.push_back(pair.fresh_index);
     }
   }
 }
-
-// What the walk leaves: its pairs, and the records it could not place.
-struct Walk {
-  std::vector<WalkPair> pairs;
-  std::vector<uint32_t> left_old;    // in snapshot order
-  std::vector<uint32_t> left_fresh;  // in fresh order
-};
 
 // How many records from `at` on to skip until one pairs (1 to 4), or 0
 // when none of the next four does.
@@ -310,7 +389,7 @@ Walk WalkSideBySide(std::vector<Definition>& snapshot,
   auto pairs_here = [&](size_t i, size_t j) {
     const Definition& old = snapshot[i];
     const Definition& record = fresh[j];
-    return old.id == record.id &&
+    return SameId(old.id, record.id) &&
            (old.process == 0 || record.process == 0 ||
             record.process == old.process);
   };
@@ -318,9 +397,7 @@ Walk WalkSideBySide(std::vector<Definition>& snapshot,
   size_t j = 0;
   while (i < snapshot.size() && j < fresh.size()) {
     if (pairs_here(i, j)) {
-      walk.pairs.push_back({uint32_t(i), uint32_t(j),
-                            IdFingerprint(snapshot[i].id),
-                            static_cast<const RunState&>(fresh[j])});
+      walk.Pair(uint32_t(i), snapshot[i], uint32_t(j), fresh[j]);
       carry(snapshot[i++], &fresh[j++]);
       continue;
     }
@@ -338,6 +415,32 @@ Walk WalkSideBySide(std::vector<Definition>& snapshot,
   return walk;
 }
 
+// In a list of another order every old record finds its fresh one at a
+// random place: its slot is asked for two steps ahead, its record one step
+// ahead, so that the misses overlap instead of queueing.
+template <class Definition, class Carry>
+void CarryThroughTable(FreshById<Definition>& table,
+                       std::vector<Definition>& snapshot,
+                       const std::vector<uint32_t>& left_old, Carry& carry) {
+  constexpr size_t kAhead = FreshById<Definition>::kAhead;
+  constexpr size_t kKept = 4 * kAhead;  // a power of two above 2 * kAhead
+  uint32_t hashes[kKept];
+  const size_t size = left_old.size();
+  for (size_t k = 0; k < size + 2 * kAhead; ++k) {
+    if (k < size) {
+      hashes[k % kKept] = IdHash(snapshot[left_old[k]].id);
+      table.PrefetchSlot(hashes[k % kKept]);
+    }
+    if (k >= kAhead && k - kAhead < size) {
+      table.PrefetchRecord(hashes[(k - kAhead) % kKept]);
+    }
+    if (k >= 2 * kAhead) {
+      Definition& old = snapshot[left_old[k - 2 * kAhead]];
+      carry(old, table.Take(old, hashes[(k - 2 * kAhead) % kKept]));
+    }
+  }
+}
+
 // The records left out of the walk go through the table, built only now. A
 // pair of the walk is FreshById::Take's own as long as no record of its id
 // was left out; the walk's pairs of the left ids are undone first.
@@ -349,22 +452,19 @@ void PairThroughTable(std::vector<Definition>& snapshot,
   if (walk.left_old.size() + walk.left_fresh.size() > walk.pairs.size() / 4) {
     // Sorting out the walk's pairs would cost more than the table over all,
     // and with every pair undone, every record is left, in order.
-    UndoAllPairs(walk.pairs, fresh);
+    UndoAllPairs(walk, fresh);
     walk.left_old.resize(snapshot.size());
     std::iota(walk.left_old.begin(), walk.left_old.end(), 0u);
     walk.left_fresh.resize(fresh.size());
     std::iota(walk.left_fresh.begin(), walk.left_fresh.end(), 0u);
   } else {
-    UndoPairsOfLeftIds(walk.pairs, snapshot, fresh, &walk.left_old,
-                       &walk.left_fresh);
+    UndoPairsOfLeftIds(snapshot, fresh, &walk);
     std::sort(walk.left_old.begin(), walk.left_old.end());
     std::sort(walk.left_fresh.begin(), walk.left_fresh.end());
   }
   if (walk.left_old.empty()) return;  // fresh records alone carry nothing
   FreshById<Definition> fresh_by_id(fresh, walk.left_fresh);
-  for (uint32_t index : walk.left_old) {
-    carry(snapshot[index], fresh_by_id.Take(snapshot[index]));
-  }
+  CarryThroughTable(fresh_by_id, snapshot, walk.left_old, carry);
 }
 
 // Pairs every old record with the fresh record FreshById::Take would give
