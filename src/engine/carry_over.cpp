@@ -74,10 +74,11 @@ inline uint32_t IdHash(std::string_view id) {
 // The fresh records grouped by id, each group in list order, found by open
 // addressing in one flat table: no node per record, so that the carry-over
 // of 100,000 definitions costs ten times that of 10,000 and not more. Built
-// over the records the walk below could not place. A slot holds its group
-// and the group's first record: in a list of another order each lookup is a
-// miss to memory, so a lookup of an id that only one file has reaches the
-// slot and the record it writes to, and nothing else.
+// over the records the walk below could not place. In a list of another
+// order each lookup is a miss to memory: a slot is eight bytes, so that the
+// table of 100,000 stays in the cache and the misses left are to the
+// records, and an id that only one file has needs nothing but its slot and
+// its record.
 template <class Definition>
 class FreshById {
  public:
@@ -87,27 +88,20 @@ class FreshById {
 
   FreshById(std::vector<Definition>& fresh, const std::vector<uint32_t>& subset)
       : fresh_(fresh) {
-    // At most three quarters full: the table of 100,000 stays in a few
-    // megabytes.
+    // At most three quarters full.
     size_t capacity = 16;
     while (capacity * 3 < subset.size() * 4) capacity *= 2;
     slots_.assign(capacity, Slot{});
     mask_ = capacity - 1;
-    std::vector<uint32_t> slot_of(subset.size());
-    bool shared_ids = false;
     uint32_t hashes[kAhead];
     for (size_t i = 0; i < subset.size() + kAhead; ++i) {
-      if (i >= kAhead) {
-        const size_t at = i - kAhead;
-        slot_of[at] = Insert(subset[at], hashes[at % kAhead]);
-        shared_ids |= slots_[slot_of[at]].size > 1;
-      }
+      if (i >= kAhead) Insert(subset[i - kAhead], hashes[(i - kAhead) % kAhead]);
       if (i < subset.size()) {
         hashes[i % kAhead] = IdHash(fresh[subset[i]].id);
         PrefetchSlot(hashes[i % kAhead]);
       }
     }
-    if (shared_ids) GroupSharedIds(subset, slot_of);
+    LayOutGroups();
   }
 
   void PrefetchSlot(uint32_t hash) const {
@@ -120,11 +114,12 @@ class FreshById {
   // the compiler counts a prefetch as no effect, and drops the call of a
   // function that has no other.
   [[gnu::always_inline]] void PrefetchRecord(uint32_t hash) const {
-    const Definition* record = FirstByHash(hash);
-    if (record == nullptr) return;
+    const Slot& slot = Probe(hash, [](const Slot&) { return true; });
+    if (slot.entry == kNone) return;
+    const Definition& record = fresh_[FirstIndex(slot)];
     const char* begin = reinterpret_cast<const char*>(
-        &static_cast<const RunState&>(*record));
-    const char* end = reinterpret_cast<const char*>(&record->id + 1);
+        &static_cast<const RunState&>(record));
+    const char* end = reinterpret_cast<const char*>(&record.id + 1);
     static_assert(sizeof(RunState) + sizeof(std::string) <= 2 * 64);
     __builtin_prefetch(begin);
     __builtin_prefetch(begin + 64);
@@ -138,29 +133,36 @@ class FreshById {
   // none is free. A record that holds this very child already counts as
   // free. `hash` is IdHash(old.id).
   Definition* Take(const Definition& old, uint32_t hash) {
-    Slot* slot = Find(old.id, hash);
-    if (slot == nullptr) return nullptr;
-    const uint32_t place = slot->old_seen++;
-    // A record without a child only has run memory to give, and it takes
-    // no child from anyone: its own place, else the first of the id.
-    if (old.process == 0) return &Member(*slot, place < slot->size ? place : 0);
-    if (place < slot->size && Free(Member(*slot, place), old)) {
-      return &Member(*slot, place);
-    }
-    // The first free one; those before it have children and keep them.
-    for (; slot->next < slot->size; ++slot->next) {
-      if (Free(Member(*slot, slot->next), old)) return &Member(*slot, slot->next);
+    Slot& slot = SlotOf(old.id, hash);
+    if (slot.entry == kNone) return nullptr;
+    if (slot.entry & kGroupBit) return TakeFromGroup(groups_[slot.entry & kIndexMask], old);
+    // The id's only record: the first old record of the id takes it, and so
+    // does any later one, unless a child found it taken before.
+    Definition& record = fresh_[slot.entry & kIndexMask];
+    if (old.process == 0) return &record;
+    if ((slot.entry & kPassedBit) == 0) {
+      if (Free(record, old)) return &record;
+      slot.entry |= kPassedBit;
     }
     return nullptr;
   }
 
  private:
+  // A slot's entry: kNone when free; else the index of the id's only fresh
+  // record, with kPassedBit, or with kGroupBit the index of its group.
   static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr uint32_t kGroupBit = 1u << 31;
+  static constexpr uint32_t kPassedBit = 1u << 30;
+  static constexpr uint32_t kIndexMask = kPassedBit - 1;
   struct Slot {
     uint32_t hash = 0;
-    uint32_t first = kNone;  // the group's first fresh index; kNone: free
-    uint32_t size = 0;
-    uint32_t begin = 0;  // the group's later members, in members_
+    uint32_t entry = kNone;
+  };
+  // An id that several fresh records share.
+  struct Group {
+    uint32_t first;      // fresh index of the first record of the id
+    uint32_t size;
+    uint32_t begin = 0;  // the later members, in members_
     uint32_t next = 0;   // no member before it is without a child
     uint32_t old_seen = 0;  // old records of the id looked at so far
   };
@@ -169,63 +171,84 @@ class FreshById {
     return record.process == 0 || record.process == old.process;
   }
 
-  // The k-th fresh record of the slot's id.
-  Definition& Member(const Slot& slot, uint32_t k) {
-    return fresh_[k == 0 ? slot.first : members_[slot.begin + k - 1]];
+  uint32_t FirstIndex(const Slot& slot) const {
+    return slot.entry & kGroupBit ? groups_[slot.entry & kIndexMask].first
+                                  : slot.entry & kIndexMask;
   }
 
-  const Definition* FirstByHash(uint32_t hash) const {
+  // The first slot of `hash` that `matches`, else the free one where the
+  // search ends.
+  template <class Matches>
+  const Slot& Probe(uint32_t hash, const Matches& matches) const {
     for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
       const Slot& slot = slots_[at];
-      if (slot.first == kNone) return nullptr;
-      if (slot.hash == hash) return &fresh_[slot.first];
+      if (slot.entry == kNone || (slot.hash == hash && matches(slot))) return slot;
     }
   }
 
-  Slot* Find(std::string_view id, uint32_t hash) {
-    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
-      Slot& slot = slots_[at];
-      if (slot.first == kNone) return nullptr;
-      if (slot.hash == hash && SameId(fresh_[slot.first].id, id)) return &slot;
-    }
+  // The slot of the id, else the free one where it would go.
+  Slot& SlotOf(std::string_view id, uint32_t hash) {
+    return const_cast<Slot&>(Probe(hash, [&](const Slot& candidate) {
+      return SameId(fresh_[FirstIndex(candidate)].id, id);
+    }));
   }
 
-  // The slot of the fresh record `index`'s id, taken for it when new.
-  uint32_t Insert(uint32_t index, uint32_t hash) {
-    const std::string& id = fresh_[index].id;
-    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
-      Slot& slot = slots_[at];
-      if (slot.first == kNone) {
-        slot.hash = hash;
-        slot.first = index;
-      }
-      if (slot.hash == hash && SameId(fresh_[slot.first].id, id)) {
-        ++slot.size;
-        return uint32_t(at);
-      }
+  Definition* TakeFromGroup(Group& group, const Definition& old) {
+    const uint32_t place = group.old_seen++;
+    // A record without a child only has run memory to give, and it takes
+    // no child from anyone: its own place, else the first of the id.
+    if (old.process == 0) return &Member(group, place < group.size ? place : 0);
+    if (place < group.size && Free(Member(group, place), old)) {
+      return &Member(group, place);
     }
+    // The first free one; those before it have children and keep them.
+    for (; group.next < group.size; ++group.next) {
+      if (Free(Member(group, group.next), old)) return &Member(group, group.next);
+    }
+    return nullptr;
   }
 
-  // Lays out the members after the first of each id that several fresh
-  // records share, in list order; old_seen counts them meanwhile.
-  void GroupSharedIds(const std::vector<uint32_t>& subset,
-                      const std::vector<uint32_t>& slot_of) {
+  // The k-th fresh record of the group's id.
+  Definition& Member(const Group& group, uint32_t k) {
+    return fresh_[k == 0 ? group.first : members_[group.begin + k - 1]];
+  }
+
+  // An index keeps 30 bits of the entry: a list of a billion definitions
+  // would not fit in memory.
+  void Insert(uint32_t index, uint32_t hash) {
+    Slot& slot = SlotOf(fresh_[index].id, hash);
+    if (slot.entry == kNone) {
+      slot = {hash, index};
+      return;
+    }
+    if ((slot.entry & kGroupBit) == 0) {
+      groups_.push_back({slot.entry, 1});
+      slot.entry = kGroupBit | uint32_t(groups_.size() - 1);
+    }
+    ++groups_[slot.entry & kIndexMask].size;
+    later_.push_back({slot.entry & kIndexMask, index});
+  }
+
+  // Lays out the members after the first of each group, in list order.
+  void LayOutGroups() {
     uint32_t begin = 0;
-    for (Slot& slot : slots_) {
-      slot.begin = begin;
-      if (slot.size > 1) begin += slot.size - 1;
+    for (Group& group : groups_) {
+      group.begin = begin;
+      begin += group.size - 1;
     }
     members_.resize(begin);
-    for (size_t i = 0; i < subset.size(); ++i) {
-      Slot& slot = slots_[slot_of[i]];
-      if (slot.old_seen++ > 0) members_[slot.begin + slot.old_seen - 2] = subset[i];
+    for (const auto& [group, index] : later_) {
+      Group& of = groups_[group];
+      members_[of.begin + of.old_seen++] = index;
     }
-    for (Slot& slot : slots_) slot.old_seen = 0;
+    for (Group& group : groups_) group.old_seen = 0;
   }
 
   std::vector<Definition>& fresh_;
   std::vector<Slot> slots_;
   size_t mask_ = 0;
+  std::vector<Group> groups_;
+  std::vector<std::pair<uint32_t, uint32_t>> later_;  // group, fresh index
   std::vector<uint32_t> members_;  // fresh indices after each group's first
 };
 

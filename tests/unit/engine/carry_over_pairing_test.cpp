@@ -100,6 +100,7 @@ TEST(CarryOverPairingTest, WalkPairsAsTheTableDidOnRandomReloads) {
       {3, 300, 300, 500, 100, false},
       {1000, 50, 50, 300, 0, true},
       {5, 100, 100, 500, 200, true},
+      {20, 500, 0, 1000, 1000, true},  // one fresh record of an id, two old
   };
   std::mt19937 random(24);
   auto chance = [&](int thousandths) {
