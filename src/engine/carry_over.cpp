@@ -71,6 +71,35 @@ inline uint32_t IdHash(std::string_view id) {
   return static_cast<uint32_t>(hash);
 }
 
+// How many records ahead a pass along a list asks for what it reads next.
+// A record is larger than a cache line and only a part of it is read, and
+// with misses to other places in flight the hardware's own look-ahead along
+// the list fell short: asking ahead cut the carry-over of 100,000 records in
+// another order by a third, and the walk of an unchanged list by a tenth.
+constexpr size_t kListAhead = 64;
+
+// Inlined by force, as PrefetchCarried: the compiler counts a prefetch as
+// no effect, and drops the call of a function that has no other.
+template <class Definition>
+[[gnu::always_inline]] inline void PrefetchId(const Definition& record) {
+  const char* id = reinterpret_cast<const char*>(&record.id);
+  __builtin_prefetch(id);
+  __builtin_prefetch(id + sizeof(std::string) - 1);
+}
+
+// Asks for what a pair reads and writes of a record: the lines from its run
+// state to the end of its id.
+template <class Definition>
+[[gnu::always_inline]] inline void PrefetchCarried(const Definition& record) {
+  const char* begin = reinterpret_cast<const char*>(
+      &static_cast<const RunState&>(record));
+  const char* end = reinterpret_cast<const char*>(&record.id + 1);
+  static_assert(sizeof(RunState) + sizeof(std::string) <= 2 * 64);
+  __builtin_prefetch(begin);
+  __builtin_prefetch(begin + 64);
+  __builtin_prefetch(end - 1);
+}
+
 // The fresh records grouped by id, each group in list order, found by open
 // addressing in one flat table: no node per record, so that the carry-over
 // of 100,000 definitions costs ten times that of 10,000 and not more. Built
@@ -97,6 +126,7 @@ class FreshById {
     for (size_t i = 0; i < subset.size() + kAhead; ++i) {
       if (i >= kAhead) Insert(subset[i - kAhead], hashes[(i - kAhead) % kAhead]);
       if (i < subset.size()) {
+        if (i + kListAhead < subset.size()) PrefetchId(fresh[subset[i + kListAhead]]);
         hashes[i % kAhead] = IdHash(fresh[subset[i]].id);
         PrefetchSlot(hashes[i % kAhead]);
       }
@@ -109,21 +139,10 @@ class FreshById {
   }
 
   // Asks for the first record of the id, found by its hash alone, for the
-  // lookup and the carry that write to it soon: the lines from its run
-  // state to the end of its id, which the lookup compares. Inlined by force:
-  // the compiler counts a prefetch as no effect, and drops the call of a
-  // function that has no other.
+  // lookup and the carry that write to it soon.
   [[gnu::always_inline]] void PrefetchRecord(uint32_t hash) const {
     const Slot& slot = Probe(hash, [](const Slot&) { return true; });
-    if (slot.entry == kNone) return;
-    const Definition& record = fresh_[FirstIndex(slot)];
-    const char* begin = reinterpret_cast<const char*>(
-        &static_cast<const RunState&>(record));
-    const char* end = reinterpret_cast<const char*>(&record.id + 1);
-    static_assert(sizeof(RunState) + sizeof(std::string) <= 2 * 64);
-    __builtin_prefetch(begin);
-    __builtin_prefetch(begin + 64);
-    __builtin_prefetch(end - 1);
+    if (slot.entry != kNone) PrefetchCarried(fresh_[FirstIndex(slot)]);
   }
 
   // The record for the next old record of the id, in old-list order: the
@@ -419,6 +438,8 @@ Walk WalkSideBySide(std::vector<Definition>& snapshot,
   size_t i = 0;
   size_t j = 0;
   while (i < snapshot.size() && j < fresh.size()) {
+    if (i + kListAhead < snapshot.size()) PrefetchCarried(snapshot[i + kListAhead]);
+    if (j + kListAhead < fresh.size()) PrefetchCarried(fresh[j + kListAhead]);
     if (pairs_here(i, j)) {
       walk.Pair(uint32_t(i), snapshot[i], uint32_t(j), fresh[j]);
       carry(snapshot[i++], &fresh[j++]);
@@ -451,6 +472,7 @@ void CarryThroughTable(FreshById<Definition>& table,
   const size_t size = left_old.size();
   for (size_t k = 0; k < size + 2 * kAhead; ++k) {
     if (k < size) {
+      if (k + kListAhead < size) PrefetchId(snapshot[left_old[k + kListAhead]]);
       hashes[k % kKept] = IdHash(snapshot[left_old[k]].id);
       table.PrefetchSlot(hashes[k % kKept]);
     }
