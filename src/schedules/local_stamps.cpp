@@ -82,15 +82,24 @@ std::string StartStamp(const Start& start) {
   return text;
 }
 
-std::string LocalStamp(int64_t seconds) {
+void AppendLocalStamp(int64_t seconds, std::string* out) {
   platform::LocalTime local;
-  if (!platform::ToLocalTime(seconds, &local)) return "?";
+  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
   char text[64];
   // A row's last start is one of these: snprintf was a tenth of the table.
-  if (NoneNegative(local)) return std::string(text, PutLocal(local, text));
+  if (NoneNegative(local)) {
+    out->append(text, PutLocal(local, text));
+    return;
+  }
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.year,
                 local.month_index + 1, local.day, local.hour, local.minute,
                 local.second);
+  out->append(text);
+}
+
+std::string LocalStamp(int64_t seconds) {
+  std::string text;
+  AppendLocalStamp(seconds, &text);
   return text;
 }
 
