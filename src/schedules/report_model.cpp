@@ -198,22 +198,50 @@ class DefinitionReader {
   const LoadPoint load_;
 };
 
+// How many bytes every id begins with: ids named by a pattern ("Schedule
+// 17") share a head that each comparison would otherwise read again.
+size_t SharedHeadLength(const std::vector<DefinitionRow>& rows) {
+  if (rows.empty()) return 0;
+  std::string_view head = rows.front().id;
+  for (const DefinitionRow& row : rows) {
+    const auto [at, unused] = std::mismatch(head.begin(), head.end(), row.id.begin(), row.id.end());
+    head = head.substr(0, static_cast<size_t>(at - head.begin()));
+  }
+  return head.size();
+}
+
+// The eight bytes of `id` from `from` as one number that orders as they do,
+// zeros past its end: a shorter id then orders first, as it does as text.
+uint64_t OrderingWord(std::string_view id, size_t from) {
+  uint64_t word = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t at = from + i;
+    word = word << 8 | (at < id.size() ? static_cast<unsigned char>(id[at]) : 0u);
+  }
+  return word;
+}
+
 // A row is large: sorting the rows themselves moved each one about log n
 // times, a tenth of the whole report's work at 10,000 rows; sorting their
 // keys moves each row once, and the comparisons read a small array instead
-// of rows scattered over the heap.
+// of rows scattered over the heap. Most comparisons end at the word after
+// the shared head; equal words fall back to the whole texts.
 void SortById(std::vector<DefinitionRow>* rows) {
   struct Key {
+    uint64_t word;
     std::string_view id;
     std::string_view file;
     uint32_t index;
   };
+  const size_t head = SharedHeadLength(*rows);
   std::vector<Key> keys;
   keys.reserve(rows->size());
   for (const DefinitionRow& row : *rows) {
-    keys.push_back({row.id, row.file, static_cast<uint32_t>(keys.size())});
+    keys.push_back({OrderingWord(row.id, head), row.id, row.file,
+                    static_cast<uint32_t>(keys.size())});
   }
   std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.word != b.word) return a.word < b.word;
     return std::tie(a.id, a.file, a.index) < std::tie(b.id, b.file, b.index);
   });
   std::vector<DefinitionRow> sorted;
@@ -343,7 +371,8 @@ void AppendAfter(const JournalRun& run, std::string* out) {
 void AppendJournalOutcome(const JournalRun& run, std::string* out) {
   switch (run.result) {
     case RunResult::kRunning:
-      out->append("running since ").append(LocalStamp(run.start_s));
+      out->append("running since ");
+      AppendLocalStamp(run.start_s, out);
       return;
     case RunResult::kExited:
       if (!run.exit_code) {
