@@ -356,29 +356,30 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
 }
 
 // The first second from `low` at which the rule would start the web server,
-// asked of copies. The interval elapses at `proposal`, unless the clocks
+// asked of `trial`, a copy of the rule whose run state is put back before
+// every question. The interval elapses at `proposal`, unless the clocks
 // change on the way: the elapsed time is measured between local times, so
 // the answer may also turn near a change or a shift away from the proposal.
 std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
-                                int64_t low, int64_t proposal, ZoneDays* zone_days) {
-  // One copy, its run state put back before every question: copying the
-  // whole record copies its texts.
-  Rule<WebServerDefinition> trial(rule.record());
+                                Rule<WebServerDefinition>* trial, int64_t low,
+                                int64_t proposal, ZoneDays* zone_days) {
   auto due = [&](int64_t now_s) {
-    trial.run_state() = rule.record();
-    return trial.DueAt(now_s);
+    trial->run_state() = rule.record();
+    return trial->DueAt(now_s);
   };
   const int64_t high = proposal + kIntervalSlackS;
-  std::vector<int64_t> bases = zone_days->Changes(low, high);
-  bases.push_back(proposal);
-  std::vector<int64_t> candidates = {low};
-  for (int64_t base : bases) {
+  // Kept from call to call: a report asks five times for each web server.
+  thread_local std::vector<int64_t> candidates;
+  candidates.assign(1, low);
+  auto add_shifts = [&](int64_t base) {
     for (int64_t shift_s : kShiftsS) {
       if (base + shift_s > low && base + shift_s <= high) {
         candidates.push_back(base + shift_s);
       }
     }
-  }
+  };
+  for (int64_t change : zone_days->Changes(low, high)) add_shifts(change);
+  add_shifts(proposal);
   std::sort(candidates.begin(), candidates.end());
   for (int64_t candidate : candidates) {
     if (due(candidate) && (candidate == low || !due(candidate - 1))) {
@@ -410,6 +411,8 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     last_s = *replay.last_start_s;
   }
   Rule<WebServerDefinition> rule(web_server);
+  // One copy for every question: copying the record copies its texts.
+  Rule<WebServerDefinition> trial(web_server);
   if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
   if (Shown(replay, last_s) && last_s <= replay.until_s) {
     starts.push_back(StartAt(last_s));
@@ -418,7 +421,7 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
-        FirstDue(rule, low, std::max(last_s + step_s, low), zone_days);
+        FirstDue(rule, &trial, low, std::max(last_s + step_s, low), zone_days);
     if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
     if (Shown(replay, *next)) starts.push_back(StartAt(*next));
     last_s = *next;
