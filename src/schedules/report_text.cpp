@@ -67,6 +67,8 @@ void AppendLastRun(const DefinitionRow& row, std::string* out) {
 // still widens a table past the terminal: one of over 26 characters where
 // the next starts name a second apart from the start's, else of over 44.
 constexpr size_t kTerminalWidth = 120;
+// Both tables' titles and the blank lines around them.
+constexpr size_t kTitlesBytes = 64;
 // "2026-12-06 03:30:00 exit 0 after 12 s" and the like.
 constexpr size_t kTypicalLastRunBytes = 48;
 constexpr size_t kMinWrapWidth = 16;
@@ -121,12 +123,29 @@ class DefinitionTable {
     FitTerminal();
   }
 
-  void Render(std::string* out) const {
+  // At most what Render writes, but for wrapped cells and the files shown
+  // below ids, which a terminal's width makes rare.
+  size_t RenderedBytes() const {
     size_t lines = 1;
     for (const DefinitionRow& row : rows_) lines += std::max<size_t>(row.next.size(), 1);
     size_t line_length = 0;
     for (size_t width : widths_) line_length += width + 2;
-    out->reserve(out->size() + lines * line_length);
+    return lines * line_length;
+  }
+
+  // The title line, then the table.
+  void Append(const char* title, std::string* out) const {
+    out->append(title).append(" (").append(std::to_string(rows_.size())).append(")\n");
+    if (rows_.empty()) {
+      out->append("  none\n");
+      return;
+    }
+    Render(out);
+  }
+
+ private:
+  void Render(std::string* out) const {
+    out->reserve(out->size() + RenderedBytes());
     const char* header[] = {"id", "state", "rule", "next starts", "last start"};
     Line line(out);
     for (size_t c = 0; c < kColumns; ++c) line.Cell(header[c], widths_[c]);
@@ -135,7 +154,6 @@ class DefinitionTable {
     for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], Last(r), &wrapped, out);
   }
 
- private:
   enum Column : size_t { kId, kState, kRule, kNext, kLast, kColumns };
 
   // A row's wrapped cells, kept from row to row so that their lines are
@@ -236,14 +254,6 @@ class DefinitionTable {
   size_t widths_[kColumns] = {2, 5, 4, 11, 10};
 };
 
-std::string DefinitionTableText(const char* title, const std::vector<DefinitionRow>& rows,
-                                const std::string& refused) {
-  std::string out = std::string(title) + " (" + std::to_string(rows.size()) + ")\n";
-  if (rows.empty()) return out + "  none\n";
-  DefinitionTable(rows, refused).Render(&out);
-  return out;
-}
-
 // "  text", wrapped to the terminal under a deeper indent.
 void AppendItem(const std::string& text, std::string* out) {
   std::vector<std::string_view> lines;
@@ -301,19 +311,30 @@ std::string ServiceText(const Report& report) {
 
 }  // namespace
 
+// The report goes into one string reserved once: a table of 10,000 rows is
+// megabytes, which every concatenation that built the report copied again.
 std::string RenderText(const Report& report) {
   const std::string home = EscapeControlCharacters(report.home);
   // Said before anything that reads as if it would run.
-  std::string out = report.home_refused.empty()
-                        ? ""
-                        : "The service would refuse this data folder: " + home + " " +
-                              report.home_refused + ". It would run none of the definitions below.\n";
-  out += "Home: " + home + "\nFrom: " + OffsetStamp(report.from_s) + " (local time)\n";
-  if (!report.folder_listed) out += "The folder cannot be listed.\n";
-  out += "\n" + DefinitionTableText("Schedules", report.schedules, report.home_refused) + "\n" +
-         DefinitionTableText("Web servers", report.web_servers, report.home_refused) + "\n" +
-         WarningsText(report.warnings) + FailedText(report.failed_files) + "\n";
-  return out + ServiceText(report);
+  std::string head = report.home_refused.empty()
+                         ? ""
+                         : "The service would refuse this data folder: " + home + " " +
+                               report.home_refused + ". It would run none of the definitions below.\n";
+  head += "Home: " + home + "\nFrom: " + OffsetStamp(report.from_s) + " (local time)\n";
+  if (!report.folder_listed) head += "The folder cannot be listed.\n";
+  const std::string tail = WarningsText(report.warnings) + FailedText(report.failed_files) +
+                           "\n" + ServiceText(report);
+  const DefinitionTable schedules(report.schedules, report.home_refused);
+  const DefinitionTable web_servers(report.web_servers, report.home_refused);
+  std::string out;
+  out.reserve(head.size() + schedules.RenderedBytes() + web_servers.RenderedBytes() +
+              tail.size() + kTitlesBytes);
+  out.append(head).push_back('\n');
+  schedules.Append("Schedules", &out);
+  out.push_back('\n');
+  web_servers.Append("Web servers", &out);
+  out.push_back('\n');
+  return out.append(tail);
 }
 
 }  // namespace corvana::schedules
