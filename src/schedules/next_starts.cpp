@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <type_traits>
 
 #include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
@@ -143,6 +144,23 @@ void InstancesOf(const Date& date, int64_t day_start_s, int second_of_day,
   }
 }
 
+// A copy of the record as the due rules read it: its texts, which they never
+// read, are left behind, as copying them was an allocation for every
+// definition asked.
+template <class Record>
+Record WithoutTexts(const Record& record) {
+  Record copy;
+  static_cast<Timetable&>(copy) = record;
+  static_cast<RunState&>(copy) = record;
+  copy.enabled = record.enabled;
+  copy.run_missed = record.run_missed;
+  if constexpr (std::is_same_v<Record, WebServerDefinition>) {
+    copy.type_interval = record.type_interval;
+    copy.interval = record.interval;
+  }
+  return copy;
+}
+
 // A rule as the engine's tick asks it: the record and one second.
 template <class Record>
 class Rule;
@@ -150,7 +168,7 @@ class Rule;
 template <>
 class Rule<ScheduleDefinition> {
  public:
-  explicit Rule(const ScheduleDefinition& record) : record_(record) {}
+  explicit Rule(const ScheduleDefinition& record) : record_(WithoutTexts(record)) {}
   bool DueAt(int64_t now_s) {
     LocalTime local;
     return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
@@ -167,7 +185,7 @@ class Rule<ScheduleDefinition> {
 template <>
 class Rule<WebServerDefinition> {
  public:
-  explicit Rule(const WebServerDefinition& record) : record_(record) {}
+  explicit Rule(const WebServerDefinition& record) : record_(WithoutTexts(record)) {}
   bool DueAt(int64_t now_s) {
     LocalTime local;
     return platform::ToLocalTime(now_s, &local) && DueAt(now_s, local);
@@ -411,7 +429,7 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     last_s = *replay.last_start_s;
   }
   Rule<WebServerDefinition> rule(web_server);
-  // One copy for every question: copying the record copies its texts.
+  // One copy for every question.
   Rule<WebServerDefinition> trial(web_server);
   if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
   if (Shown(replay, last_s) && last_s <= replay.until_s) {
