@@ -64,19 +64,24 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
   return run;
 }
 
+// Names are plain nearly always: checked a word at a time, then copied.
+std::string Escaped(std::string_view text) {
+  return NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string(text);
+}
+
+// Filled where the row already lies in its list: a row is hundreds of bytes
+// to move.
 template <class Definition>
-DefinitionRow Row(const char* file, const Definition& record,
-                  const std::unordered_map<std::string, LastRun>& runs,
-                  const std::optional<JournalRun>& journal_run) {
-  DefinitionRow row;
+void FillRow(const char* file, const Definition& record,
+             const std::unordered_map<std::string, LastRun>& runs,
+             std::optional<JournalRun> journal_run, DefinitionRow* row) {
   // Names and the log's text are users' bytes, shown on a terminal.
-  row.id = EscapeControlCharacters(record.id);
-  row.file = EscapeControlCharacters(file);
-  row.enabled = record.enabled != 0;
-  row.last_run = Find(runs, row.id);  // the log shows ids escaped
-  row.journal_run = journal_run;
-  if (row.journal_run) row.journal_run->id = row.id;
-  return row;
+  row->id = Escaped(record.id);
+  row->file = Escaped(file);
+  row->enabled = record.enabled != 0;
+  row->last_run = Find(runs, row->id);  // the log shows ids escaped
+  row->journal_run = std::move(journal_run);
+  if (row->journal_run) row->journal_run->id = row->id;
 }
 
 // A log stamp's local date and time, for the latch a reload carries.
@@ -152,9 +157,9 @@ class DefinitionReader {
         [&](const char* file, const SettingsFailure* failure, Definition& record) {
           if (failure != nullptr) return Failed(file, kind.name, *failure);
           capture_.Take();
-          DefinitionRow row =
-              Row(file, record, runs,
-                  journal_.Last(JournalKindName(kind.run_kind), record.id));
+          DefinitionRow& row = rows->emplace_back();
+          FillRow(file, record, runs,
+                  journal_.Last(JournalKindName(kind.run_kind), record.id), &row);
           row.rule = kind.rule_text(record);
           if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
           if (row.enabled && report_->home_refused.empty()) {
@@ -162,7 +167,6 @@ class DefinitionReader {
             row.next = kind.next(record, replay, &zone_days_);
             if (row.next.empty()) WarnIfNeverRuns(kind, record, replay, row.file);
           }
-          rows->push_back(std::move(row));
         });
   }
 
