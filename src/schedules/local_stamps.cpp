@@ -1,7 +1,9 @@
 #include "schedules/local_stamps.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "calendar/zone_offset.h"
 #include "logging/log_stamp.h"
@@ -24,11 +26,21 @@ char* PutDigits(int value, int width, char* out) {
   return out;
 }
 
+constexpr std::array<char, 200> BuildDigitPairs() {
+  std::array<char, 200> pairs{};
+  for (int value = 0; value < 100; ++value) {
+    pairs[2 * value] = static_cast<char>('0' + value / 10);
+    pairs[2 * value + 1] = static_cast<char>('0' + value % 10);
+  }
+  return pairs;
+}
+
 // Two digits are nearly every field of a stamp, and a year is two pairs:
-// written without the loop.
+// copied from "00" to "99" rather than divided out, for the seven pairs of
+// each of 50,000 stamps in a report. `value` is 0 to 99.
 char* PutTwo(int value, char* out) {
-  out[0] = static_cast<char>('0' + value / 10);
-  out[1] = static_cast<char>('0' + value % 10);
+  static constexpr std::array<char, 200> kDigitPairs = BuildDigitPairs();
+  std::memcpy(out, &kDigitPairs[2 * value], 2);
   return out + 2;
 }
 
@@ -82,15 +94,24 @@ std::string StartStamp(const Start& start) {
   return text;
 }
 
-std::string LocalStamp(int64_t seconds) {
+void AppendLocalStamp(int64_t seconds, std::string* out) {
   platform::LocalTime local;
-  if (!platform::ToLocalTime(seconds, &local)) return "?";
+  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
   char text[64];
   // A row's last start is one of these: snprintf was a tenth of the table.
-  if (NoneNegative(local)) return std::string(text, PutLocal(local, text));
+  if (NoneNegative(local)) {
+    out->append(text, PutLocal(local, text));
+    return;
+  }
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.year,
                 local.month_index + 1, local.day, local.hour, local.minute,
                 local.second);
+  out->append(text);
+}
+
+std::string LocalStamp(int64_t seconds) {
+  std::string text;
+  AppendLocalStamp(seconds, &text);
   return text;
 }
 

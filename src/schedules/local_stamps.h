@@ -15,6 +15,7 @@ namespace corvana::schedules {
 // "yyyy-mm-dd hh:mm:ss" in local time, and back (false when malformed or
 // not a local time that exists).
 std::string LocalStamp(int64_t seconds);
+void AppendLocalStamp(int64_t seconds, std::string* out);
 bool ParseLocalStamp(const std::string& text, int64_t* seconds);
 // The latest second not after `limit_s` that a log's stamp names: in the
 // hour repeated in autumn it names two. `zone_days`, when given, remembers

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <type_traits>
 
 #include "calendar/zone_offset.h"
 #include "engine/due_rules.h"
@@ -143,6 +144,23 @@ void InstancesOf(const Date& date, int64_t day_start_s, int second_of_day,
   }
 }
 
+// A copy of the record as the due rules read it: its texts, which they never
+// read, are left behind, as copying them was an allocation for every
+// definition asked.
+template <class Record>
+Record WithoutTexts(const Record& record) {
+  Record copy;
+  static_cast<Timetable&>(copy) = record;
+  static_cast<RunState&>(copy) = record;
+  copy.enabled = record.enabled;
+  copy.run_missed = record.run_missed;
+  if constexpr (std::is_same_v<Record, WebServerDefinition>) {
+    copy.type_interval = record.type_interval;
+    copy.interval = record.interval;
+  }
+  return copy;
+}
+
 // A rule as the engine's tick asks it: the record and one second.
 template <class Record>
 class Rule;
@@ -150,7 +168,7 @@ class Rule;
 template <>
 class Rule<ScheduleDefinition> {
  public:
-  explicit Rule(const ScheduleDefinition& record) : record_(record) {}
+  explicit Rule(const ScheduleDefinition& record) : record_(WithoutTexts(record)) {}
   bool DueAt(int64_t now_s) {
     LocalTime local;
     return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
@@ -167,7 +185,7 @@ class Rule<ScheduleDefinition> {
 template <>
 class Rule<WebServerDefinition> {
  public:
-  explicit Rule(const WebServerDefinition& record) : record_(record) {}
+  explicit Rule(const WebServerDefinition& record) : record_(WithoutTexts(record)) {}
   bool DueAt(int64_t now_s) {
     LocalTime local;
     return platform::ToLocalTime(now_s, &local) && DueAt(now_s, local);
@@ -295,6 +313,22 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
             [](const Instance& a, const Instance& b) { return a.seconds < b.seconds; });
 }
 
+// On a day whose offset stays each window has its one instance, in the
+// order of the day: each is made as the search comes to it, where most of
+// an hourly rule's 24 were made for nothing. True once `decide` is done.
+template <class Decide>
+bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
+                     const ZoneDays::Day& day, Decide& decide) {
+  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
+  for (const Window& window : windows) {
+    const Instance candidate{day_start_s + window.first_s - day.offset_s,
+                             LocalOf(date, window.first_s), window.last_s - window.first_s,
+                             window.named_second};
+    if (decide(candidate, date, day)) return true;
+  }
+  return false;
+}
+
 // Candidates day by day from the replay's first second, each one decided by
 // the rule: the tick in the second before it sees no match, the tick in it
 // starts the definition or not. The first second is a load, whose tick
@@ -324,61 +358,69 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   thread_local std::vector<Window> windows;
   thread_local std::vector<Instance> candidates;
   starts.reserve(static_cast<size_t>(std::min(replay.count, 64)));
+  // True once the search is done: enough starts, or one past `until_s`.
+  auto decide = [&](Instance candidate, const Date& date, const ZoneDays::Day& day) {
+    if (candidate.seconds + candidate.length_s < begin_s) return false;
+    LocalTime before;
+    if (candidate.seconds < begin_s) {
+      if (!as_load) return false;
+      candidate.seconds = begin_s;
+      candidate.local = floor;
+    } else if (!SecondBefore(candidate, date, day, &before)) {
+      return false;
+    } else {
+      rule.DueAt(candidate.seconds - 1, before);
+    }
+    if (candidate.seconds > replay.until_s) return true;
+    if (!rule.DueAt(candidate.seconds, candidate.local) || !Shown(replay, candidate.seconds)) {
+      return false;
+    }
+    starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
+    return static_cast<int>(starts.size()) == replay.count;
+  };
   for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
                                date.year <= last_year;
        date.Next()) {
     WindowsOnDate(rule.record(), date, rule.once(), &windows);
     if (windows.empty()) continue;
     const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
+    if (!day.changes) {
+      if (DecideSteadyDay(date, windows, day, decide)) return starts;
+      continue;
+    }
     CandidatesOn(date, windows, day, &candidates);
-    for (Instance candidate : candidates) {
-      if (candidate.seconds + candidate.length_s < begin_s) continue;
-      LocalTime before;
-      if (candidate.seconds < begin_s) {
-        if (!as_load) continue;
-        candidate.seconds = begin_s;
-        candidate.local = floor;
-      } else if (!SecondBefore(candidate, date, day, &before)) {
-        continue;
-      } else {
-        rule.DueAt(candidate.seconds - 1, before);
-      }
-      if (candidate.seconds > replay.until_s) return starts;
-      if (!rule.DueAt(candidate.seconds, candidate.local) ||
-          !Shown(replay, candidate.seconds)) {
-        continue;
-      }
-      starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
-      if (static_cast<int>(starts.size()) == replay.count) return starts;
+    for (const Instance& candidate : candidates) {
+      if (decide(candidate, date, day)) return starts;
     }
   }
   return starts;
 }
 
 // The first second from `low` at which the rule would start the web server,
-// asked of copies. The interval elapses at `proposal`, unless the clocks
+// asked of `trial`, a copy of the rule whose run state is put back before
+// every question. The interval elapses at `proposal`, unless the clocks
 // change on the way: the elapsed time is measured between local times, so
 // the answer may also turn near a change or a shift away from the proposal.
 std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
-                                int64_t low, int64_t proposal, ZoneDays* zone_days) {
-  // One copy, its run state put back before every question: copying the
-  // whole record copies its texts.
-  Rule<WebServerDefinition> trial(rule.record());
+                                Rule<WebServerDefinition>* trial, int64_t low,
+                                int64_t proposal, ZoneDays* zone_days) {
   auto due = [&](int64_t now_s) {
-    trial.run_state() = rule.record();
-    return trial.DueAt(now_s);
+    trial->run_state() = rule.record();
+    return trial->DueAt(now_s);
   };
   const int64_t high = proposal + kIntervalSlackS;
-  std::vector<int64_t> bases = zone_days->Changes(low, high);
-  bases.push_back(proposal);
-  std::vector<int64_t> candidates = {low};
-  for (int64_t base : bases) {
+  // Kept from call to call: a report asks five times for each web server.
+  thread_local std::vector<int64_t> candidates;
+  candidates.assign(1, low);
+  auto add_shifts = [&](int64_t base) {
     for (int64_t shift_s : kShiftsS) {
       if (base + shift_s > low && base + shift_s <= high) {
         candidates.push_back(base + shift_s);
       }
     }
-  }
+  };
+  for (int64_t change : zone_days->Changes(low, high)) add_shifts(change);
+  add_shifts(proposal);
   std::sort(candidates.begin(), candidates.end());
   for (int64_t candidate : candidates) {
     if (due(candidate) && (candidate == low || !due(candidate - 1))) {
@@ -410,6 +452,8 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     last_s = *replay.last_start_s;
   }
   Rule<WebServerDefinition> rule(web_server);
+  // One copy for every question.
+  Rule<WebServerDefinition> trial(web_server);
   if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
   if (Shown(replay, last_s) && last_s <= replay.until_s) {
     starts.push_back(StartAt(last_s));
@@ -418,7 +462,7 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
     rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
-        FirstDue(rule, low, std::max(last_s + step_s, low), zone_days);
+        FirstDue(rule, &trial, low, std::max(last_s + step_s, low), zone_days);
     if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
     if (Shown(replay, *next)) starts.push_back(StartAt(*next));
     last_s = *next;

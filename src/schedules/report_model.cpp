@@ -64,19 +64,24 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
   return run;
 }
 
+// Names are plain nearly always: checked a word at a time, then copied.
+std::string Escaped(std::string_view text) {
+  return NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string(text);
+}
+
+// Filled where the row already lies in its list: a row is hundreds of bytes
+// to move.
 template <class Definition>
-DefinitionRow Row(const char* file, const Definition& record,
-                  const std::unordered_map<std::string, LastRun>& runs,
-                  const std::optional<JournalRun>& journal_run) {
-  DefinitionRow row;
+void FillRow(const char* file, const Definition& record,
+             const std::unordered_map<std::string, LastRun>& runs,
+             std::optional<JournalRun> journal_run, DefinitionRow* row) {
   // Names and the log's text are users' bytes, shown on a terminal.
-  row.id = EscapeControlCharacters(record.id);
-  row.file = EscapeControlCharacters(file);
-  row.enabled = record.enabled != 0;
-  row.last_run = Find(runs, row.id);  // the log shows ids escaped
-  row.journal_run = journal_run;
-  if (row.journal_run) row.journal_run->id = row.id;
-  return row;
+  row->id = Escaped(record.id);
+  row->file = Escaped(file);
+  row->enabled = record.enabled != 0;
+  row->last_run = Find(runs, row->id);  // the log shows ids escaped
+  row->journal_run = std::move(journal_run);
+  if (row->journal_run) row->journal_run->id = row->id;
 }
 
 // A log stamp's local date and time, for the latch a reload carries.
@@ -152,9 +157,9 @@ class DefinitionReader {
         [&](const char* file, const SettingsFailure* failure, Definition& record) {
           if (failure != nullptr) return Failed(file, kind.name, *failure);
           capture_.Take();
-          DefinitionRow row =
-              Row(file, record, runs,
-                  journal_.Last(JournalKindName(kind.run_kind), record.id));
+          DefinitionRow& row = rows->emplace_back();
+          FillRow(file, record, runs,
+                  journal_.Last(JournalKindName(kind.run_kind), record.id), &row);
           row.rule = kind.rule_text(record);
           if (AsksForCatchUp(record)) row.rule += kCatchUpNote;
           if (row.enabled && report_->home_refused.empty()) {
@@ -162,7 +167,6 @@ class DefinitionReader {
             row.next = kind.next(record, replay, &zone_days_);
             if (row.next.empty()) WarnIfNeverRuns(kind, record, replay, row.file);
           }
-          rows->push_back(std::move(row));
         });
   }
 
@@ -198,22 +202,50 @@ class DefinitionReader {
   const LoadPoint load_;
 };
 
+// How many bytes every id begins with: ids named by a pattern ("Schedule
+// 17") share a head that each comparison would otherwise read again.
+size_t SharedHeadLength(const std::vector<DefinitionRow>& rows) {
+  if (rows.empty()) return 0;
+  std::string_view head = rows.front().id;
+  for (const DefinitionRow& row : rows) {
+    const auto [at, unused] = std::mismatch(head.begin(), head.end(), row.id.begin(), row.id.end());
+    head = head.substr(0, static_cast<size_t>(at - head.begin()));
+  }
+  return head.size();
+}
+
+// The eight bytes of `id` from `from` as one number that orders as they do,
+// zeros past its end: a shorter id then orders first, as it does as text.
+uint64_t OrderingWord(std::string_view id, size_t from) {
+  uint64_t word = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t at = from + i;
+    word = word << 8 | (at < id.size() ? static_cast<unsigned char>(id[at]) : 0u);
+  }
+  return word;
+}
+
 // A row is large: sorting the rows themselves moved each one about log n
 // times, a tenth of the whole report's work at 10,000 rows; sorting their
 // keys moves each row once, and the comparisons read a small array instead
-// of rows scattered over the heap.
+// of rows scattered over the heap. Most comparisons end at the word after
+// the shared head; equal words fall back to the whole texts.
 void SortById(std::vector<DefinitionRow>* rows) {
   struct Key {
+    uint64_t word;
     std::string_view id;
     std::string_view file;
     uint32_t index;
   };
+  const size_t head = SharedHeadLength(*rows);
   std::vector<Key> keys;
   keys.reserve(rows->size());
   for (const DefinitionRow& row : *rows) {
-    keys.push_back({row.id, row.file, static_cast<uint32_t>(keys.size())});
+    keys.push_back({OrderingWord(row.id, head), row.id, row.file,
+                    static_cast<uint32_t>(keys.size())});
   }
   std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.word != b.word) return a.word < b.word;
     return std::tie(a.id, a.file, a.index) < std::tie(b.id, b.file, b.index);
   });
   std::vector<DefinitionRow> sorted;
@@ -343,7 +375,8 @@ void AppendAfter(const JournalRun& run, std::string* out) {
 void AppendJournalOutcome(const JournalRun& run, std::string* out) {
   switch (run.result) {
     case RunResult::kRunning:
-      out->append("running since ").append(LocalStamp(run.start_s));
+      out->append("running since ");
+      AppendLocalStamp(run.start_s, out);
       return;
     case RunResult::kExited:
       if (!run.exit_code) {

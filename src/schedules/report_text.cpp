@@ -38,25 +38,27 @@ size_t NamedStampLength(const Start& start) {
 
 // The journal's word first; the log's, for a folder from before the
 // journal, cannot say how the run ended.
-std::string LastRunText(const DefinitionRow& row) {
+void AppendLastRun(const DefinitionRow& row, std::string* out) {
   if (row.journal_run) {
-    if (row.journal_run->result == RunResult::kRunning) {
-      return JournalOutcomeText(*row.journal_run);
+    if (row.journal_run->result != RunResult::kRunning) {
+      AppendLocalStamp(row.journal_run->start_s, out);
+      out->push_back(' ');
     }
-    std::string text = LocalStamp(row.journal_run->start_s);
-    text.push_back(' ');
-    AppendJournalOutcome(*row.journal_run, &text);
-    return text;
+    AppendJournalOutcome(*row.journal_run, out);
+    return;
   }
   const std::optional<LastRun>& run = row.last_run;
-  if (!run) return "-";
-  std::string text = run->started + " " + OutcomeText(run->outcome);
-  if (run->running) return text + ", running";
-  if (!run->ended.empty()) {
-    text += (run->ended_after_a_day ? ", ended after a day at " : ", ended ") +
-            run->ended;
+  if (!run) return out->push_back('-');
+  out->append(run->started).append(" ").append(OutcomeText(run->outcome));
+  if (run->running) {
+    out->append(", running");
+    return;
   }
-  return text + ", exit code unknown";
+  if (!run->ended.empty()) {
+    out->append(run->ended_after_a_day ? ", ended after a day at " : ", ended ")
+        .append(run->ended);
+  }
+  out->append(", exit code unknown");
 }
 
 // A terminal of 120 columns takes every line of a table: the rule and the
@@ -65,6 +67,10 @@ std::string LastRunText(const DefinitionRow& row) {
 // still widens a table past the terminal: one of over 26 characters where
 // the next starts name a second apart from the start's, else of over 44.
 constexpr size_t kTerminalWidth = 120;
+// Both tables' titles and the blank lines around them.
+constexpr size_t kTitlesBytes = 64;
+// "2026-12-06 03:30:00 exit 0 after 12 s" and the like.
+constexpr size_t kTypicalLastRunBytes = 48;
 constexpr size_t kMinWrapWidth = 16;
 
 // Lines of at most `width` columns, broken at blanks; a word longer than a
@@ -99,34 +105,55 @@ class DefinitionTable {
         refused_(refused.empty() ? ""
                                  : "would not run: the data folder is refused (" +
                                        refused + ")") {
-    last_.reserve(rows.size());
+    // One buffer for every row's text: a string each was three allocations
+    // a row with the temporaries that built it.
+    last_ends_.reserve(rows.size());
+    last_text_.reserve(rows.size() * kTypicalLastRunBytes);
     for (const DefinitionRow& row : rows) {
-      last_.push_back(LastRunText(row));
+      const size_t begin = last_text_.size();
+      AppendLastRun(row, &last_text_);
+      last_ends_.push_back(last_text_.size());
       Widen(kId, std::max(row.id.size(), FileLine(row).size() + 2));
       Widen(kState, State(row).size());
       Widen(kRule, row.rule.size());
       Widen(kNext, NoNext(row).size());
       for (const Start& start : row.next) Widen(kNext, NamedStampLength(start));
-      Widen(kLast, last_.back().size());
+      Widen(kLast, last_text_.size() - begin);
     }
     FitTerminal();
   }
 
-  void Render(std::string* out) const {
+  // At most what Render writes, but for wrapped cells and the files shown
+  // below ids, which a terminal's width makes rare.
+  size_t RenderedBytes() const {
     size_t lines = 1;
     for (const DefinitionRow& row : rows_) lines += std::max<size_t>(row.next.size(), 1);
     size_t line_length = 0;
     for (size_t width : widths_) line_length += width + 2;
-    out->reserve(out->size() + lines * line_length);
+    return lines * line_length;
+  }
+
+  // The title line, then the table.
+  void Append(const char* title, std::string* out) const {
+    out->append(title).append(" (").append(std::to_string(rows_.size())).append(")\n");
+    if (rows_.empty()) {
+      out->append("  none\n");
+      return;
+    }
+    Render(out);
+  }
+
+ private:
+  void Render(std::string* out) const {
+    out->reserve(out->size() + RenderedBytes());
     const char* header[] = {"id", "state", "rule", "next starts", "last start"};
     Line line(out);
     for (size_t c = 0; c < kColumns; ++c) line.Cell(header[c], widths_[c]);
     line.End();
     Wrapped wrapped;
-    for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], last_[r], &wrapped, out);
+    for (size_t r = 0; r < rows_.size(); ++r) RenderRow(rows_[r], Last(r), &wrapped, out);
   }
 
- private:
   enum Column : size_t { kId, kState, kRule, kNext, kLast, kColumns };
 
   // A row's wrapped cells, kept from row to row so that their lines are
@@ -190,7 +217,12 @@ class DefinitionTable {
     }
   }
 
-  void RenderRow(const DefinitionRow& row, const std::string& last, Wrapped* wrapped,
+  std::string_view Last(size_t r) const {
+    const size_t begin = r == 0 ? 0 : last_ends_[r - 1];
+    return std::string_view(last_text_).substr(begin, last_ends_[r] - begin);
+  }
+
+  void RenderRow(const DefinitionRow& row, std::string_view last, Wrapped* wrapped,
                  std::string* out) const {
     Wrap(row.rule, widths_[kRule], &wrapped->rule);
     Wrap(last, widths_[kLast], &wrapped->last);
@@ -217,17 +249,10 @@ class DefinitionTable {
 
   const std::vector<DefinitionRow>& rows_;
   const std::string refused_;
-  std::vector<std::string> last_;
+  std::string last_text_;
+  std::vector<size_t> last_ends_;  // where each row's text ends in last_text_
   size_t widths_[kColumns] = {2, 5, 4, 11, 10};
 };
-
-std::string DefinitionTableText(const char* title, const std::vector<DefinitionRow>& rows,
-                                const std::string& refused) {
-  std::string out = std::string(title) + " (" + std::to_string(rows.size()) + ")\n";
-  if (rows.empty()) return out + "  none\n";
-  DefinitionTable(rows, refused).Render(&out);
-  return out;
-}
 
 // "  text", wrapped to the terminal under a deeper indent.
 void AppendItem(const std::string& text, std::string* out) {
@@ -286,19 +311,30 @@ std::string ServiceText(const Report& report) {
 
 }  // namespace
 
+// The report goes into one string reserved once: a table of 10,000 rows is
+// megabytes, which every concatenation that built the report copied again.
 std::string RenderText(const Report& report) {
   const std::string home = EscapeControlCharacters(report.home);
   // Said before anything that reads as if it would run.
-  std::string out = report.home_refused.empty()
-                        ? ""
-                        : "The service would refuse this data folder: " + home + " " +
-                              report.home_refused + ". It would run none of the definitions below.\n";
-  out += "Home: " + home + "\nFrom: " + OffsetStamp(report.from_s) + " (local time)\n";
-  if (!report.folder_listed) out += "The folder cannot be listed.\n";
-  out += "\n" + DefinitionTableText("Schedules", report.schedules, report.home_refused) + "\n" +
-         DefinitionTableText("Web servers", report.web_servers, report.home_refused) + "\n" +
-         WarningsText(report.warnings) + FailedText(report.failed_files) + "\n";
-  return out + ServiceText(report);
+  std::string head = report.home_refused.empty()
+                         ? ""
+                         : "The service would refuse this data folder: " + home + " " +
+                               report.home_refused + ". It would run none of the definitions below.\n";
+  head += "Home: " + home + "\nFrom: " + OffsetStamp(report.from_s) + " (local time)\n";
+  if (!report.folder_listed) head += "The folder cannot be listed.\n";
+  const std::string tail = WarningsText(report.warnings) + FailedText(report.failed_files) +
+                           "\n" + ServiceText(report);
+  const DefinitionTable schedules(report.schedules, report.home_refused);
+  const DefinitionTable web_servers(report.web_servers, report.home_refused);
+  std::string out;
+  out.reserve(head.size() + schedules.RenderedBytes() + web_servers.RenderedBytes() +
+              tail.size() + kTitlesBytes);
+  out.append(head).push_back('\n');
+  schedules.Append("Schedules", &out);
+  out.push_back('\n');
+  web_servers.Append("Web servers", &out);
+  out.push_back('\n');
+  return out.append(tail);
 }
 
 }  // namespace corvana::schedules

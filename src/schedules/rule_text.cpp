@@ -1,5 +1,6 @@
 #include "schedules/rule_text.h"
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -13,81 +14,99 @@ constexpr const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// A rule's text is appended piece by piece into one string: a report has
+// one per definition, and the temporaries and std::to_string that built it
+// were most of its cost.
+void AppendNumber(int32_t value, std::string* out) {
+  char digits[16];
+  out->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
 // As "%02d" gives it, without the formatter: a report has a rule per
 // definition, and snprintf was three quarters of a rule's text.
 void AppendTwoDigits(int32_t value, std::string* out) {
-  if (value < 0) {
-    out->append(std::to_string(value));
-    return;
-  }
+  if (value < 0) return AppendNumber(value, out);
   AppendDigits(value, 2, out);
 }
 
-std::string Clock(int32_t hour, int32_t min, int32_t sec) {
-  std::string text;
-  AppendTwoDigits(hour, &text);
-  text.push_back(':');
-  AppendTwoDigits(min, &text);
-  text.push_back(':');
-  AppendTwoDigits(sec, &text);
-  return text;
+// " at hh:mm:ss".
+void AppendAt(const Timetable& record, std::string* out) {
+  out->append(" at ");
+  AppendTwoDigits(record.hour, out);
+  out->push_back(':');
+  AppendTwoDigits(record.min, out);
+  out->push_back(':');
+  AppendTwoDigits(record.sec, out);
 }
 
-std::string Weekdays(int32_t days_week) {
-  std::string text;
+void AppendWeekdays(int32_t days_week, std::string* out) {
+  bool any = false;
   for (int bit = 0; bit < 7; ++bit) {
     if ((days_week >> bit & 1) == 0) continue;
-    if (!text.empty()) text += ", ";
-    text += kWeekdays[bit];
+    if (any) out->append(", ");
+    out->append(kWeekdays[bit]);
+    any = true;
   }
-  return text.empty() ? "(none chosen: never)" : text;
+  if (!any) out->append("(none chosen: never)");
 }
 
 // `nday_week` counts from Sunday.
-std::string Weekday(int32_t nday_week) {
+void AppendWeekday(int32_t nday_week, std::string* out) {
   if (nday_week < 0 || nday_week > 6) {
-    return "weekday " + std::to_string(nday_week) + " (no such day: never)";
+    out->append("weekday ");
+    AppendNumber(nday_week, out);
+    out->append(" (no such day: never)");
+    return;
   }
-  return kWeekdays[(nday_week + 6) % 7];
+  out->append(kWeekdays[(nday_week + 6) % 7]);
 }
 
-std::string MonthDay(int32_t day, const std::string& at) {
-  std::string text = "every month on day " + std::to_string(day) + at;
-  if (day >= 29 && day <= 31) {
-    text += " (months without a " + std::to_string(day) +
-            (day == 31 ? "st" : "th") + " are skipped)";
+void AppendMonthDay(const Timetable& record, std::string* out) {
+  out->append("every month on day ");
+  AppendNumber(record.day, out);
+  AppendAt(record, out);
+  if (record.day >= 29 && record.day <= 31) {
+    out->append(" (months without a ");
+    AppendNumber(record.day, out);
+    out->append(record.day == 31 ? "st" : "th").append(" are skipped)");
   }
-  return text;
 }
 
 // `month` counts from 0 for the yearly kind.
-std::string YearDay(int32_t month, int32_t day, const std::string& at) {
-  if (month < 0 || month > 11) {
-    return "every year in month " + std::to_string(month) + at +
-           " (no such month: never)";
+void AppendYearDay(const Timetable& record, std::string* out) {
+  if (record.month < 0 || record.month > 11) {
+    out->append("every year in month ");
+    AppendNumber(record.month, out);
+    AppendAt(record, out);
+    out->append(" (no such month: never)");
+    return;
   }
-  std::string text = std::string("every year on ") + kMonths[month] + " " +
-                     std::to_string(day) + at;
-  if (month == 1 && day == 29) text += " (years without a 29 Feb are skipped)";
-  return text;
+  out->append("every year on ").append(kMonths[record.month]).push_back(' ');
+  AppendNumber(record.day, out);
+  AppendAt(record, out);
+  if (record.month == 1 && record.day == 29) out->append(" (years without a 29 Feb are skipped)");
 }
 
-std::string CalendarText(const Timetable& record) {
-  if (KindOf(record.type_schedule) == ScheduleKind::kHourly) {
-    return "every hour at minute " + std::to_string(record.min);
-  }
-  const std::string at = " at " + Clock(record.hour, record.min, record.sec);
+void AppendCalendarText(const Timetable& record, std::string* out) {
   switch (KindOf(record.type_schedule)) {
-    case ScheduleKind::kHourly: break;
+    case ScheduleKind::kHourly:
+      out->append("every hour at minute ");
+      return AppendNumber(record.min, out);
     case ScheduleKind::kWeekdays:
-      return "weekdays " + Weekdays(record.days_week) + at;
-    case ScheduleKind::kWeekday: return "every " + Weekday(record.nday_week) + at;
-    case ScheduleKind::kMonthly: return MonthDay(record.day, at);
-    case ScheduleKind::kYearly: return YearDay(record.month, record.day, at);
+      out->append("weekdays ");
+      AppendWeekdays(record.days_week, out);
+      return AppendAt(record, out);
+    case ScheduleKind::kWeekday:
+      out->append("every ");
+      AppendWeekday(record.nday_week, out);
+      return AppendAt(record, out);
+    case ScheduleKind::kMonthly: return AppendMonthDay(record, out);
+    case ScheduleKind::kYearly: return AppendYearDay(record, out);
     case ScheduleKind::kOnce: break;
   }
-  return "type_schedule " + std::to_string(record.type_schedule) +
-         " (no such kind: never)";
+  out->append("type_schedule ");
+  AppendNumber(record.type_schedule, out);
+  out->append(" (no such kind: never)");
 }
 
 const char* UnitName(int32_t type_interval) {
@@ -99,41 +118,70 @@ const char* UnitName(int32_t type_interval) {
   return nullptr;
 }
 
-std::string IntervalText(const WebServerDefinition& web_server) {
+void AppendIntervalText(const WebServerDefinition& web_server, std::string* out) {
   const char* unit_name = UnitName(web_server.type_interval);
   if (unit_name == nullptr) {
-    return "type_interval " + std::to_string(web_server.type_interval) +
-           " (no such unit: never)";
+    out->append("type_interval ");
+    AppendNumber(web_server.type_interval, out);
+    out->append(" (no such unit: never)");
+    return;
   }
   const int32_t interval = IntervalUnits(web_server);
   if (interval < 0) {
-    return "once after each (re)load (interval " + std::to_string(interval) +
-           " never elapses)";
+    out->append("once after each (re)load (interval ");
+    AppendNumber(interval, out);
+    out->append(" never elapses)");
+    return;
   }
-  std::string unit = unit_name;
-  if (interval != 1) unit += "s";
-  return "every " + std::to_string(interval) + " " + unit +
-         " after each (re)load";
+  out->append("every ");
+  AppendNumber(interval, out);
+  out->append(" ").append(unit_name);
+  if (interval != 1) out->push_back('s');
+  out->append(" after each (re)load");
 }
+
+// "yyyy-mm-dd", as "%04d-%02d-%02d" writes it.
+void AppendDate(int32_t year, int32_t month, int32_t day, std::string* out) {
+  if (year < 0 || month < 0 || day < 0) {
+    char date[64];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", year, month, day);
+    out->append(date);
+    return;
+  }
+  AppendDigits(year, 4, out);
+  out->push_back('-');
+  AppendDigits(month, 2, out);
+  out->push_back('-');
+  AppendDigits(day, 2, out);
+}
+
+// Room for the longest common rule and the catch-up note that may follow.
+constexpr size_t kTypicalRuleBytes = 112;
 
 }  // namespace
 
 std::string ScheduleRuleText(const ScheduleDefinition& schedule) {
+  std::string text;
+  text.reserve(kTypicalRuleBytes);
   if (KindOf(schedule.type_schedule) != ScheduleKind::kOnce) {
-    return CalendarText(schedule);
+    AppendCalendarText(schedule, &text);
+    return text;
   }
-  char date[64];
-  std::snprintf(date, sizeof date, "%04d-%02d-%02d", schedule.year,
-                schedule.month, schedule.day);
-  return std::string("once on ") + date + " at " +
-         Clock(schedule.hour, schedule.min, schedule.sec);
+  text.append("once on ");
+  AppendDate(schedule.year, schedule.month, schedule.day, &text);
+  AppendAt(schedule, &text);
+  return text;
 }
 
 std::string WebServerRuleText(const WebServerDefinition& web_server) {
+  std::string text;
+  text.reserve(kTypicalRuleBytes);
   if (KindOf(web_server.type_schedule) != ScheduleKind::kOnce) {
-    return CalendarText(web_server);
+    AppendCalendarText(web_server, &text);
+  } else {
+    AppendIntervalText(web_server, &text);
   }
-  return IntervalText(web_server);
+  return text;
 }
 
 }  // namespace corvana::schedules

@@ -122,6 +122,21 @@ TEST(SchedulesFolderTest, AFolderThatLoadsExitsZero) {
   EXPECT_LT(run.out.find("\n  a  "), run.out.find("\n  e  ")) << run.out;
 }
 
+// Ids past a long shared head, equal for eight bytes after it, or one the
+// start of another: still in the order of their text.
+TEST(SchedulesFolderTest, RowsFollowTheIdsTextPastASharedHead) {
+  testing::TempDir home;
+  const std::vector<std::string> ids = {"Report ab", "Report abcdefghi", "Report abcdefghij1",
+                                        "Report abcdefghij2", "Report b"};
+  for (auto id = ids.rbegin(); id != ids.rend(); ++id) home.Write(*id + ".schedule", Definition("enabled=0\r\n"));
+  const Outcome run = Schedules({"--home", home.path().string(), "--from", "2026-12-07 12:00:00"});
+  size_t at = 0;
+  for (const std::string& id : ids) {
+    at = run.out.find("\n  " + id + "  ", at);
+    ASSERT_NE(at, std::string::npos) << id << " out of order in:\n" << run.out;
+  }
+}
+
 // What an operator reads on a terminal: rows by id, no line past 120
 // columns, and one line for each file that will not run as it reads, as the
 // engine's own rules find (a start beyond --until is no reason). Only the
