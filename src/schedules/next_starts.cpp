@@ -149,6 +149,14 @@ void InstancesOf(const Date& date, int64_t day_start_s, int second_of_day,
 // definition asked.
 template <class Record>
 Record WithoutTexts(const Record& record) {
+  // A field added to a definition changes its size: copy it here too when
+  // the due rules read it.
+  constexpr size_t kIntFields = std::is_same_v<Record, WebServerDefinition> ? 4 : 2;
+  struct Counted : Timetable, RunState {
+    std::string texts[2];
+    int32_t ints[kIntFields];
+  };
+  static_assert(sizeof(Record) == sizeof(Counted));
   Record copy;
   static_cast<Timetable&>(copy) = record;
   static_cast<RunState&>(copy) = record;
