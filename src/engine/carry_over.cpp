@@ -5,7 +5,6 @@
 #include <cstring>
 #include <numeric>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/seams.h"
 
@@ -366,23 +365,28 @@ void UndoAllPairs(const Walk& walk, std::vector<Definition>& fresh) {
 }
 
 // Undoes the pairs whose id is that of a record left out of the walk: only
-// the table knows their places among the records of the id.
+// the table knows their places among the records of the id. Told apart by
+// fingerprint alone, so that no pair's cold record is read: equal ids have
+// equal fingerprints, and an id undone only because its fingerprint is that
+// of a left one has all its pairs undone and goes through the table whole,
+// which pairs it as the walk did.
 template <class Definition>
 void UndoPairsOfLeftIds(const std::vector<Definition>& snapshot,
                         std::vector<Definition>& fresh, Walk* walk) {
-  std::unordered_set<std::string_view> left_ids;
+  std::vector<uint64_t> left;
+  left.reserve(walk->left_old.size() + walk->left_fresh.size());
   std::vector<bool> maybe_left(size_t{1} << 16);
   auto leave = [&](const std::string& id) {
-    left_ids.insert(id);
-    maybe_left[IdFingerprint(id) >> 48] = true;
+    left.push_back(IdFingerprint(id));
+    maybe_left[left.back() >> 48] = true;
   };
   for (uint32_t index : walk->left_old) leave(snapshot[index].id);
   for (uint32_t index : walk->left_fresh) leave(fresh[index].id);
-  // The fingerprint spares most pairs a look at their cold record.
+  std::sort(left.begin(), left.end());
   for (uint32_t index = 0; index < walk->pairs.size(); ++index) {
     const WalkPair& pair = walk->pairs[index];
     if (maybe_left[pair.fingerprint >> 48] &&
-        left_ids.contains(snapshot[pair.old_index].id)) {
+        std::binary_search(left.begin(), left.end(), pair.fingerprint)) {
       UndoPair(*walk, index, fresh);
       walk->left_old.push_back(pair.old_index);
       walk->left_fresh.push_back(pair.fresh_index);
