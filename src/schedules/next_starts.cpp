@@ -32,9 +32,12 @@ struct Date {
   int day;
   int weekday;  // 0 = Sunday
 
+  // The search steps a day at a time: the month's length is looked up only
+  // where the month can end, as working out leap years at every step cost
+  // more than the step.
   void Next() {
-    weekday = (weekday + 1) % 7;
-    if (++day <= DaysInMonth(year, month)) return;
+    weekday = weekday == 6 ? 0 : weekday + 1;
+    if (++day <= 28 || day <= DaysInMonth(year, month)) return;
     day = 1;
     if (++month <= 12) return;
     month = 1;
@@ -70,33 +73,36 @@ std::optional<Window> WindowAt(int32_t hour, int32_t min, int32_t sec) {
                 std::min(sec, 59)};
 }
 
-// The windows a calendar rule can match in on a date, or none.
-void WindowsOnDate(const Timetable& record, const Date& date, bool once,
-                   std::vector<Window>* windows) {
+// The windows a calendar rule can match in on a day it names: the same on
+// every such day, so made once per rule rather than once per day.
+void WindowsOfRule(const Timetable& record, bool once, std::vector<Window>* windows) {
   windows->clear();
-  bool on_date = false;
-  if (once) {
-    on_date = record.year == date.year && record.month == date.month &&
-              record.day == date.day;
-  } else {
-    switch (KindOf(record.type_schedule)) {
-      case ScheduleKind::kHourly:
-        if (InRange(record.min, 0, 59)) {
-          for (int hour = 0; hour < 24; ++hour) {
-            const int minute_s = (hour * 60 + record.min) * 60;
-            windows->push_back({minute_s, minute_s + 59, 0});
-          }
-        }
-        return;
-      case ScheduleKind::kWeekdays: on_date = (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0; break;
-      case ScheduleKind::kWeekday: on_date = record.nday_week == date.weekday; break;
-      case ScheduleKind::kMonthly: on_date = record.day == date.day; break;
-      case ScheduleKind::kYearly: on_date = record.month + 1 == date.month && record.day == date.day; break;
-      default: return;
+  if (!once && KindOf(record.type_schedule) == ScheduleKind::kHourly) {
+    if (!InRange(record.min, 0, 59)) return;
+    for (int hour = 0; hour < 24; ++hour) {
+      const int minute_s = (hour * 60 + record.min) * 60;
+      windows->push_back({minute_s, minute_s + 59, 0});
     }
+    return;
   }
   const std::optional<Window> window = WindowAt(record.hour, record.min, record.sec);
-  if (on_date && window) windows->push_back(*window);
+  if (window) windows->push_back(*window);
+}
+
+// Whether the rule names the date, so that its windows lie on it.
+bool OnDate(const Timetable& record, const Date& date, bool once) {
+  if (once) {
+    return record.year == date.year && record.month == date.month &&
+           record.day == date.day;
+  }
+  switch (KindOf(record.type_schedule)) {
+    case ScheduleKind::kHourly: return true;
+    case ScheduleKind::kWeekdays: return (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0;
+    case ScheduleKind::kWeekday: return record.nday_week == date.weekday;
+    case ScheduleKind::kMonthly: return record.day == date.day;
+    case ScheduleKind::kYearly: return record.month + 1 == date.month && record.day == date.day;
+    default: return false;
+  }
 }
 
 struct Instance {
@@ -386,11 +392,12 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
     starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
     return static_cast<int>(starts.size()) == replay.count;
   };
+  WindowsOfRule(rule.record(), rule.once(), &windows);
+  if (windows.empty()) return starts;
   for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
                                date.year <= last_year;
        date.Next()) {
-    WindowsOnDate(rule.record(), date, rule.once(), &windows);
-    if (windows.empty()) continue;
+    if (!OnDate(rule.record(), date, rule.once())) continue;
     const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
     if (!day.changes) {
       if (DecideSteadyDay(date, windows, day, decide)) return starts;
