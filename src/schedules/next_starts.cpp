@@ -280,22 +280,14 @@ bool SeekDate(const Timetable& record, bool once, Date* date) {
   }
 }
 
-// The local time one second before a candidate: within its minute, or its
-// day when the offset stays all day, it follows from the candidate's own.
-bool SecondBefore(const Instance& instance, const Date& date,
-                  const ZoneDays::Day& day, LocalTime* local) {
+// Whether the second before a window's first is known, without asking the
+// zone, to lie outside every window of the rule: within the window's minute
+// (a window ends at the second the rule names, and that minute holds no
+// other), or the minute before on a day whose offset stays. Its tick then
+// only clears the latch.
+bool BeforeIsOutside(const Instance& instance, const ZoneDays::Day& day) {
   const LocalTime& at = instance.local;
-  const int second_of_day = (at.hour * 60 + at.minute) * 60 + at.second;
-  if (at.second != 0) {
-    *local = at;
-    --local->second;
-    return true;
-  }
-  if (!day.changes && second_of_day != 0) {
-    *local = LocalOf(date, second_of_day - 1);
-    return true;
-  }
-  return platform::ToLocalTime(instance.seconds - 1, local);
+  return at.second != 0 || (!day.changes && (at.hour != 0 || at.minute != 0));
 }
 
 // Whether a start the replay finds is one to show.
@@ -338,7 +330,7 @@ bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
     const Instance candidate{day_start_s + window.first_s - day.offset_s,
                              LocalOf(date, window.first_s), window.last_s - window.first_s,
                              window.named_second};
-    if (decide(candidate, date, day)) return true;
+    if (decide(candidate, day)) return true;
   }
   return false;
 }
@@ -373,14 +365,16 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   thread_local std::vector<Instance> candidates;
   starts.reserve(static_cast<size_t>(std::min(replay.count, 64)));
   // True once the search is done: enough starts, or one past `until_s`.
-  auto decide = [&](Instance candidate, const Date& date, const ZoneDays::Day& day) {
+  auto decide = [&](Instance candidate, const ZoneDays::Day& day) {
     if (candidate.seconds + candidate.length_s < begin_s) return false;
     LocalTime before;
     if (candidate.seconds < begin_s) {
       if (!as_load) return false;
       candidate.seconds = begin_s;
       candidate.local = floor;
-    } else if (!SecondBefore(candidate, date, day, &before)) {
+    } else if (BeforeIsOutside(candidate, day)) {
+      rule.run_state().fired = false;
+    } else if (!platform::ToLocalTime(candidate.seconds - 1, &before)) {
       return false;
     } else {
       rule.DueAt(candidate.seconds - 1, before);
@@ -405,7 +399,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
     }
     CandidatesOn(date, windows, day, &candidates);
     for (const Instance& candidate : candidates) {
-      if (decide(candidate, date, day)) return starts;
+      if (decide(candidate, day)) return starts;
     }
   }
   return starts;
