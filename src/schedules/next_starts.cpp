@@ -31,12 +31,14 @@ struct Date {
   int month;  // 1-12
   int day;
   int weekday;  // 0 = Sunday
+  int64_t days;  // since 1970-01-01, counted along rather than worked out
 
   // The search steps a day at a time: the month's length is looked up only
   // where the month can end, as working out leap years at every step cost
   // more than the step.
   void Next() {
     weekday = weekday == 6 ? 0 : weekday + 1;
+    ++days;
     if (++day <= 28 || day <= DaysInMonth(year, month)) return;
     day = 1;
     if (++month <= 12) return;
@@ -47,8 +49,7 @@ struct Date {
 
 Date DateOf(const LocalTime& local) {
   const int64_t days = DaysFromCivil(local.year, local.month_index + 1, local.day);
-  return {local.year, local.month_index + 1, local.day,
-          WeekdayOfDays(days)};
+  return {local.year, local.month_index + 1, local.day, WeekdayOfDays(days), days};
 }
 
 bool InRange(int32_t value, int32_t low, int32_t high) {
@@ -221,7 +222,7 @@ class Rule<WebServerDefinition> {
 
 Date MakeDate(int year, int month, int day) {
   const int64_t days = DaysFromCivil(year, month, day);
-  return {year, month, day, WeekdayOfDays(days)};
+  return {year, month, day, WeekdayOfDays(days), days};
 }
 
 // Moves the date forward to the first one on which the rule can match;
@@ -302,7 +303,7 @@ bool Shown(const Replay& replay, int64_t seconds) {
 void CandidatesOn(const Date& date, const std::vector<Window>& windows,
                   const ZoneDays::Day& day, std::vector<Instance>* candidates) {
   candidates->clear();
-  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
+  const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
     const size_t before = candidates->size();
     InstancesOf(date, day_start_s, window.first_s, day, candidates);
@@ -325,7 +326,7 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
 template <class Decide>
 bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
                      const ZoneDays::Day& day, Decide& decide) {
-  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
+  const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
     const Instance candidate{day_start_s + window.first_s - day.offset_s,
                              LocalOf(date, window.first_s), window.last_s - window.first_s,
@@ -392,7 +393,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
                                date.year <= last_year;
        date.Next()) {
     if (!OnDate(rule.record(), date, rule.once())) continue;
-    const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
+    const ZoneDays::Day day = zone_days->At(date.days);
     if (!day.changes) {
       if (DecideSteadyDay(date, windows, day, decide)) return starts;
       continue;
