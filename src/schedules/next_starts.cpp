@@ -45,6 +45,22 @@ struct Date {
     month = 1;
     ++year;
   }
+
+  // `count` days on, into the next month at most: the day count and weekday
+  // follow along, where working them out from the calendar afresh cost more
+  // than the rest of finding the day.
+  void Forward(int count) {
+    weekday = (weekday + count) % 7;
+    days += count;
+    day += count;
+    if (day <= 28) return;
+    const int length = DaysInMonth(year, month);
+    if (day <= length) return;
+    day -= length;
+    if (++month <= 12) return;
+    month = 1;
+    ++year;
+  }
 };
 
 Date DateOf(const LocalTime& local) {
@@ -225,6 +241,43 @@ Date MakeDate(int year, int month, int day) {
   return {year, month, day, WeekdayOfDays(days), days};
 }
 
+// The first date from `date` whose day of the month is `day`, a year ahead
+// at most. Only a date in a later month is worked out from the calendar.
+bool SeekMonthDay(int day, Date* date) {
+  if (!InRange(day, 1, 31)) return false;
+  if (date->day <= day && day <= DaysInMonth(date->year, date->month)) {
+    date->Forward(day - date->day);
+    return true;
+  }
+  int year = date->year;
+  int month = date->month;
+  for (int months = 1; months <= 12; ++months) {
+    if (++month > 12) {
+      month = 1;
+      ++year;
+    }
+    if (day <= DaysInMonth(year, month)) {
+      *date = MakeDate(year, month, day);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first date from `date` that is `day` of `month`, within kSearchYears.
+bool SeekYearDay(int month, int day, Date* date) {
+  if (!InRange(month, 1, 12) || !InRange(day, 1, 31)) return false;
+  for (int years = 0; years <= kSearchYears; ++years) {
+    const int year = date->year + years;
+    if ((years > 0 || std::tie(date->month, date->day) <= std::tie(month, day)) &&
+        day <= DaysInMonth(year, month)) {
+      *date = MakeDate(year, month, day);
+      return true;
+    }
+  }
+  return false;
+}
+
 // Moves the date forward to the first one on which the rule can match;
 // false when there is none.
 bool SeekDate(const Timetable& record, bool once, Date* date) {
@@ -245,38 +298,19 @@ bool SeekDate(const Timetable& record, bool once, Date* date) {
     case ScheduleKind::kHourly: return true;
     // Straight to the day: most days of a weekly rule have no window, and
     // looking at each of them was an eighth of the search.
-    case ScheduleKind::kWeekdays:
+    case ScheduleKind::kWeekdays: {
       if ((record.days_week & 0x7F) == 0) return false;
-      while ((record.days_week >> ((date->weekday + 6) % 7) & 1) == 0) date->Next();
+      int ahead = 0;
+      while ((record.days_week >> ((date->weekday + ahead + 6) % 7) & 1) == 0) ++ahead;
+      date->Forward(ahead);
       return true;
+    }
     case ScheduleKind::kWeekday:
       if (!InRange(record.nday_week, 0, 6)) return false;
-      while (date->weekday != record.nday_week) date->Next();
+      date->Forward((record.nday_week - date->weekday + 7) % 7);
       return true;
-    case ScheduleKind::kMonthly:
-      if (!InRange(record.day, 1, 31)) return false;
-      for (int months = 0; months <= 12; ++months) {
-        if (date->day <= record.day && record.day <= DaysInMonth(date->year, date->month)) {
-          *date = MakeDate(date->year, date->month, record.day);
-          return true;
-        }
-        *date = date->month == 12 ? MakeDate(date->year + 1, 1, 1)
-                                  : MakeDate(date->year, date->month + 1, 1);
-      }
-      return false;
-    case ScheduleKind::kYearly: {
-      const int month = record.month + 1;
-      if (!InRange(month, 1, 12) || !InRange(record.day, 1, 31)) return false;
-      for (int years = 0; years <= kSearchYears; ++years) {
-        if (std::tie(date->month, date->day) <= std::tie(month, record.day) &&
-            record.day <= DaysInMonth(date->year, month)) {
-          *date = MakeDate(date->year, month, record.day);
-          return true;
-        }
-        *date = MakeDate(date->year + 1, 1, 1);
-      }
-      return false;
-    }
+    case ScheduleKind::kMonthly: return SeekMonthDay(record.day, date);
+    case ScheduleKind::kYearly: return SeekYearDay(record.month + 1, record.day, date);
     default: return false;
   }
 }
