@@ -192,6 +192,33 @@ Record WithoutTexts(const Record& record) {
   return copy;
 }
 
+// Days since 1970 of a count of seconds, rounded down.
+int64_t DaysOf(int64_t seconds) {
+  return (seconds >= 0 ? seconds : seconds - (kDayS - 1)) / kDayS;
+}
+
+// The local time at `seconds`. On a day whose offset stays it follows from
+// the offset, as asking the zone for each second the interval search tries
+// was half of it; only a day the clocks change on asks the zone.
+bool LocalAt(int64_t seconds, ZoneDays* zone_days, LocalTime* local) {
+  int64_t days = DaysOf(seconds);
+  for (int looks = 0; looks < 2; ++looks) {
+    const ZoneDays::Day day = zone_days->At(days);
+    if (day.changes) break;
+    const int64_t local_s = seconds + day.offset_s;
+    if (DaysOf(local_s) != days) {
+      days = DaysOf(local_s);
+      continue;
+    }
+    const platform::CivilDate date = platform::CivilFromDays(days);
+    const int second_of_day = static_cast<int>(local_s - days * kDayS);
+    *local = {static_cast<int>(date.year), date.month - 1, date.day, second_of_day / 3600,
+              second_of_day / 60 % 60, second_of_day % 60, WeekdayOfDays(days)};
+    return true;
+  }
+  return platform::ToLocalTime(seconds, local);
+}
+
 // A rule as the engine's tick asks it: the record and one second.
 template <class Record>
 class Rule;
@@ -200,10 +227,6 @@ template <>
 class Rule<ScheduleDefinition> {
  public:
   explicit Rule(const ScheduleDefinition& record) : record_(WithoutTexts(record)) {}
-  bool DueAt(int64_t now_s) {
-    LocalTime local;
-    return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
-  }
   bool DueAt(int64_t, const LocalTime& local) { return IsScheduleDue(record_, local); }
   const ScheduleDefinition& record() const { return record_; }
   RunState& run_state() { return record_; }
@@ -217,9 +240,9 @@ template <>
 class Rule<WebServerDefinition> {
  public:
   explicit Rule(const WebServerDefinition& record) : record_(WithoutTexts(record)) {}
-  bool DueAt(int64_t now_s) {
+  bool DueAt(int64_t now_s, ZoneDays* zone_days) {
     LocalTime local;
-    return platform::ToLocalTime(now_s, &local) && DueAt(now_s, local);
+    return LocalAt(now_s, zone_days, &local) && DueAt(now_s, local);
   }
   // As the engine's tick does: an update that falls due is recorded.
   bool DueAt(int64_t now_s, const LocalTime& local) {
@@ -450,7 +473,7 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
                                 int64_t proposal, ZoneDays* zone_days) {
   auto due = [&](int64_t now_s) {
     trial->run_state() = rule.record();
-    return trial->DueAt(now_s);
+    return trial->DueAt(now_s, zone_days);
   };
   const int64_t high = proposal + kIntervalSlackS;
   // Kept from call to call: a report asks five times for each web server.
@@ -475,9 +498,9 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
 }
 
 // A start at a second found by the interval search: converted once here.
-Start StartAt(int64_t seconds) {
+Start StartAt(int64_t seconds, ZoneDays* zone_days) {
   Start start{seconds, {}};
-  platform::ToLocalTime(seconds, &start.local);
+  LocalAt(seconds, zone_days, &start.local);
   return start;
 }
 
@@ -498,17 +521,17 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
   Rule<WebServerDefinition> rule(web_server);
   // One copy for every question.
   Rule<WebServerDefinition> trial(web_server);
-  if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
+  if (replay.count <= 0 || !rule.DueAt(last_s, zone_days)) return starts;
   if (Shown(replay, last_s) && last_s <= replay.until_s) {
-    starts.push_back(StartAt(last_s));
+    starts.push_back(StartAt(last_s, zone_days));
   }
   while (static_cast<int>(starts.size()) < replay.count && step_s > 0) {
-    rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
+    rule.DueAt(last_s + 1, zone_days);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
         FirstDue(rule, &trial, low, std::max(last_s + step_s, low), zone_days);
-    if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
-    if (Shown(replay, *next)) starts.push_back(StartAt(*next));
+    if (!next || *next > replay.until_s || !rule.DueAt(*next, zone_days)) break;
+    if (Shown(replay, *next)) starts.push_back(StartAt(*next, zone_days));
     last_s = *next;
   }
   return starts;
