@@ -17,10 +17,53 @@ int64_t UtcOffsetS(int64_t seconds) {
   return LocalCivilSeconds(local) - seconds;
 }
 
+namespace {
+
+// How far before the first day asked, and after it, days are kept in order:
+// the search looks a couple of leap-year cycles ahead, and a report's log
+// goes back a little.
+constexpr int64_t kNearBeforeDays = 400;
+constexpr int64_t kNearDays = 20 * 366;
+
+}  // namespace
+
 ZoneDays::Day ZoneDays::At(int year, int month, int day) {
   const int64_t days = platform::DaysFromCivil(year, month, day);
-  const auto found = by_day_.find(days);
-  if (found != by_day_.end()) return found->second;
+  if (const Day* known = Known(days)) return *known;
+  const Day info = Look(year, month, day);
+  Remember(days, info);
+  return info;
+}
+
+ZoneDays::Day ZoneDays::At(int64_t days) {
+  if (const Day* known = Known(days)) return *known;
+  const platform::CivilDate date = platform::CivilFromDays(days);
+  const Day info = Look(static_cast<int>(date.year), date.month, date.day);
+  Remember(days, info);
+  return info;
+}
+
+const ZoneDays::Day* ZoneDays::Known(int64_t days) const {
+  const uint64_t place = static_cast<uint64_t>(days - first_day_);
+  if (place < near_days_.size()) {
+    return near_days_[place].known ? &near_days_[place].day : nullptr;
+  }
+  const auto found = far_days_.find(days);
+  return found == far_days_.end() ? nullptr : &found->second;
+}
+
+void ZoneDays::Remember(int64_t days, const Day& day) {
+  if (near_days_.empty()) first_day_ = days - kNearBeforeDays;
+  const uint64_t place = static_cast<uint64_t>(days - first_day_);
+  if (place >= static_cast<uint64_t>(kNearDays)) {
+    far_days_.emplace(days, day);
+    return;
+  }
+  if (place >= near_days_.size()) near_days_.resize(place + 1);
+  near_days_[place] = {true, day};
+}
+
+ZoneDays::Day ZoneDays::Look(int year, int month, int day) {
   // The day's first and last local seconds, an hour wider each side: a
   // change at midnight shows too. Midday as well, so that a change there and
   // back within the day shows.
@@ -33,7 +76,6 @@ ZoneDays::Day ZoneDays::At(int year, int month, int day) {
     info.changes = info.offset_s != UtcOffsetS(first_s + (last_s - first_s) / 2) ||
                    info.offset_s != UtcOffsetS(last_s + 3600);
   }
-  by_day_.emplace(days, info);
   return info;
 }
 

@@ -30,6 +30,8 @@ class ZoneDays {
     int64_t offset_s = 0;  // at the start of the day
   };
   Day At(int year, int month, int day);
+  // The same for a date counted in days since 1970, as the search steps.
+  Day At(int64_t days);
 
   // The seconds in (low, high] at which the offset from UTC changes: at
   // most one a day is seen. What was searched once is remembered, so that
@@ -41,7 +43,21 @@ class ZoneDays {
   // Searched afresh, a day at a time and halving where the offset differs.
   static std::vector<int64_t> SearchChanges(int64_t low, int64_t high);
 
-  std::unordered_map<int64_t, Day> by_day_;
+  struct Slot {
+    bool known = false;
+    Day day;
+  };
+  // Worked out afresh from the zone.
+  static Day Look(int year, int month, int day);
+  const Day* Known(int64_t days) const;
+  void Remember(int64_t days, const Day& day);
+
+  // The days a report asks about lie within a few years: they are kept in
+  // order from `first_day_`, looked up by their place rather than hashed,
+  // and only the rare one outside goes to `far_days_`.
+  int64_t first_day_ = 0;
+  std::vector<Slot> near_days_;
+  std::unordered_map<int64_t, Day> far_days_;
   // (searched_low_, searched_high_] has been searched; its changes, in order.
   bool searched_ = false;
   int64_t searched_low_ = 0;

@@ -31,11 +31,32 @@ struct Date {
   int month;  // 1-12
   int day;
   int weekday;  // 0 = Sunday
+  int64_t days;  // since 1970-01-01, counted along rather than worked out
 
+  // The search steps a day at a time: the month's length is looked up only
+  // where the month can end, as working out leap years at every step cost
+  // more than the step.
   void Next() {
-    weekday = (weekday + 1) % 7;
-    if (++day <= DaysInMonth(year, month)) return;
+    weekday = weekday == 6 ? 0 : weekday + 1;
+    ++days;
+    if (++day <= 28 || day <= DaysInMonth(year, month)) return;
     day = 1;
+    if (++month <= 12) return;
+    month = 1;
+    ++year;
+  }
+
+  // `count` days on, into the next month at most: the day count and weekday
+  // follow along, where working them out from the calendar afresh cost more
+  // than the rest of finding the day.
+  void Forward(int count) {
+    weekday = (weekday + count) % 7;
+    days += count;
+    day += count;
+    if (day <= 28) return;
+    const int length = DaysInMonth(year, month);
+    if (day <= length) return;
+    day -= length;
     if (++month <= 12) return;
     month = 1;
     ++year;
@@ -44,8 +65,7 @@ struct Date {
 
 Date DateOf(const LocalTime& local) {
   const int64_t days = DaysFromCivil(local.year, local.month_index + 1, local.day);
-  return {local.year, local.month_index + 1, local.day,
-          WeekdayOfDays(days)};
+  return {local.year, local.month_index + 1, local.day, WeekdayOfDays(days), days};
 }
 
 bool InRange(int32_t value, int32_t low, int32_t high) {
@@ -70,33 +90,36 @@ std::optional<Window> WindowAt(int32_t hour, int32_t min, int32_t sec) {
                 std::min(sec, 59)};
 }
 
-// The windows a calendar rule can match in on a date, or none.
-void WindowsOnDate(const Timetable& record, const Date& date, bool once,
-                   std::vector<Window>* windows) {
+// The windows a calendar rule can match in on a day it names: the same on
+// every such day, so made once per rule rather than once per day.
+void WindowsOfRule(const Timetable& record, bool once, std::vector<Window>* windows) {
   windows->clear();
-  bool on_date = false;
-  if (once) {
-    on_date = record.year == date.year && record.month == date.month &&
-              record.day == date.day;
-  } else {
-    switch (KindOf(record.type_schedule)) {
-      case ScheduleKind::kHourly:
-        if (InRange(record.min, 0, 59)) {
-          for (int hour = 0; hour < 24; ++hour) {
-            const int minute_s = (hour * 60 + record.min) * 60;
-            windows->push_back({minute_s, minute_s + 59, 0});
-          }
-        }
-        return;
-      case ScheduleKind::kWeekdays: on_date = (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0; break;
-      case ScheduleKind::kWeekday: on_date = record.nday_week == date.weekday; break;
-      case ScheduleKind::kMonthly: on_date = record.day == date.day; break;
-      case ScheduleKind::kYearly: on_date = record.month + 1 == date.month && record.day == date.day; break;
-      default: return;
+  if (!once && KindOf(record.type_schedule) == ScheduleKind::kHourly) {
+    if (!InRange(record.min, 0, 59)) return;
+    for (int hour = 0; hour < 24; ++hour) {
+      const int minute_s = (hour * 60 + record.min) * 60;
+      windows->push_back({minute_s, minute_s + 59, 0});
     }
+    return;
   }
   const std::optional<Window> window = WindowAt(record.hour, record.min, record.sec);
-  if (on_date && window) windows->push_back(*window);
+  if (window) windows->push_back(*window);
+}
+
+// Whether the rule names the date, so that its windows lie on it.
+bool OnDate(const Timetable& record, const Date& date, bool once) {
+  if (once) {
+    return record.year == date.year && record.month == date.month &&
+           record.day == date.day;
+  }
+  switch (KindOf(record.type_schedule)) {
+    case ScheduleKind::kHourly: return true;
+    case ScheduleKind::kWeekdays: return (record.days_week >> ((date.weekday + 6) % 7) & 1) != 0;
+    case ScheduleKind::kWeekday: return record.nday_week == date.weekday;
+    case ScheduleKind::kMonthly: return record.day == date.day;
+    case ScheduleKind::kYearly: return record.month + 1 == date.month && record.day == date.day;
+    default: return false;
+  }
 }
 
 struct Instance {
@@ -169,6 +192,33 @@ Record WithoutTexts(const Record& record) {
   return copy;
 }
 
+// Days since 1970 of a count of seconds, rounded down.
+int64_t DaysOf(int64_t seconds) {
+  return (seconds >= 0 ? seconds : seconds - (kDayS - 1)) / kDayS;
+}
+
+// The local time at `seconds`. On a day whose offset stays it follows from
+// the offset, as asking the zone for each second the interval search tries
+// was half of it; only a day the clocks change on asks the zone.
+bool LocalAt(int64_t seconds, ZoneDays* zone_days, LocalTime* local) {
+  int64_t days = DaysOf(seconds);
+  for (int looks = 0; looks < 2; ++looks) {
+    const ZoneDays::Day day = zone_days->At(days);
+    if (day.changes) break;
+    const int64_t local_s = seconds + day.offset_s;
+    if (DaysOf(local_s) != days) {
+      days = DaysOf(local_s);
+      continue;
+    }
+    const platform::CivilDate date = platform::CivilFromDays(days);
+    const int second_of_day = static_cast<int>(local_s - days * kDayS);
+    *local = {static_cast<int>(date.year), date.month - 1, date.day, second_of_day / 3600,
+              second_of_day / 60 % 60, second_of_day % 60, WeekdayOfDays(days)};
+    return true;
+  }
+  return platform::ToLocalTime(seconds, local);
+}
+
 // A rule as the engine's tick asks it: the record and one second.
 template <class Record>
 class Rule;
@@ -177,10 +227,6 @@ template <>
 class Rule<ScheduleDefinition> {
  public:
   explicit Rule(const ScheduleDefinition& record) : record_(WithoutTexts(record)) {}
-  bool DueAt(int64_t now_s) {
-    LocalTime local;
-    return platform::ToLocalTime(now_s, &local) && IsScheduleDue(record_, local);
-  }
   bool DueAt(int64_t, const LocalTime& local) { return IsScheduleDue(record_, local); }
   const ScheduleDefinition& record() const { return record_; }
   RunState& run_state() { return record_; }
@@ -194,9 +240,9 @@ template <>
 class Rule<WebServerDefinition> {
  public:
   explicit Rule(const WebServerDefinition& record) : record_(WithoutTexts(record)) {}
-  bool DueAt(int64_t now_s) {
+  bool DueAt(int64_t now_s, ZoneDays* zone_days) {
     LocalTime local;
-    return platform::ToLocalTime(now_s, &local) && DueAt(now_s, local);
+    return LocalAt(now_s, zone_days, &local) && DueAt(now_s, local);
   }
   // As the engine's tick does: an update that falls due is recorded.
   bool DueAt(int64_t now_s, const LocalTime& local) {
@@ -215,7 +261,44 @@ class Rule<WebServerDefinition> {
 
 Date MakeDate(int year, int month, int day) {
   const int64_t days = DaysFromCivil(year, month, day);
-  return {year, month, day, WeekdayOfDays(days)};
+  return {year, month, day, WeekdayOfDays(days), days};
+}
+
+// The first date from `date` whose day of the month is `day`, a year ahead
+// at most. Only a date in a later month is worked out from the calendar.
+bool SeekMonthDay(int day, Date* date) {
+  if (!InRange(day, 1, 31)) return false;
+  if (date->day <= day && day <= DaysInMonth(date->year, date->month)) {
+    date->Forward(day - date->day);
+    return true;
+  }
+  int year = date->year;
+  int month = date->month;
+  for (int months = 1; months <= 12; ++months) {
+    if (++month > 12) {
+      month = 1;
+      ++year;
+    }
+    if (day <= DaysInMonth(year, month)) {
+      *date = MakeDate(year, month, day);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first date from `date` that is `day` of `month`, within kSearchYears.
+bool SeekYearDay(int month, int day, Date* date) {
+  if (!InRange(month, 1, 12) || !InRange(day, 1, 31)) return false;
+  for (int years = 0; years <= kSearchYears; ++years) {
+    const int year = date->year + years;
+    if ((years > 0 || std::tie(date->month, date->day) <= std::tie(month, day)) &&
+        day <= DaysInMonth(year, month)) {
+      *date = MakeDate(year, month, day);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Moves the date forward to the first one on which the rule can match;
@@ -238,58 +321,31 @@ bool SeekDate(const Timetable& record, bool once, Date* date) {
     case ScheduleKind::kHourly: return true;
     // Straight to the day: most days of a weekly rule have no window, and
     // looking at each of them was an eighth of the search.
-    case ScheduleKind::kWeekdays:
+    case ScheduleKind::kWeekdays: {
       if ((record.days_week & 0x7F) == 0) return false;
-      while ((record.days_week >> ((date->weekday + 6) % 7) & 1) == 0) date->Next();
+      int ahead = 0;
+      while ((record.days_week >> ((date->weekday + ahead + 6) % 7) & 1) == 0) ++ahead;
+      date->Forward(ahead);
       return true;
+    }
     case ScheduleKind::kWeekday:
       if (!InRange(record.nday_week, 0, 6)) return false;
-      while (date->weekday != record.nday_week) date->Next();
+      date->Forward((record.nday_week - date->weekday + 7) % 7);
       return true;
-    case ScheduleKind::kMonthly:
-      if (!InRange(record.day, 1, 31)) return false;
-      for (int months = 0; months <= 12; ++months) {
-        if (date->day <= record.day && record.day <= DaysInMonth(date->year, date->month)) {
-          *date = MakeDate(date->year, date->month, record.day);
-          return true;
-        }
-        *date = date->month == 12 ? MakeDate(date->year + 1, 1, 1)
-                                  : MakeDate(date->year, date->month + 1, 1);
-      }
-      return false;
-    case ScheduleKind::kYearly: {
-      const int month = record.month + 1;
-      if (!InRange(month, 1, 12) || !InRange(record.day, 1, 31)) return false;
-      for (int years = 0; years <= kSearchYears; ++years) {
-        if (std::tie(date->month, date->day) <= std::tie(month, record.day) &&
-            record.day <= DaysInMonth(date->year, month)) {
-          *date = MakeDate(date->year, month, record.day);
-          return true;
-        }
-        *date = MakeDate(date->year + 1, 1, 1);
-      }
-      return false;
-    }
+    case ScheduleKind::kMonthly: return SeekMonthDay(record.day, date);
+    case ScheduleKind::kYearly: return SeekYearDay(record.month + 1, record.day, date);
     default: return false;
   }
 }
 
-// The local time one second before a candidate: within its minute, or its
-// day when the offset stays all day, it follows from the candidate's own.
-bool SecondBefore(const Instance& instance, const Date& date,
-                  const ZoneDays::Day& day, LocalTime* local) {
+// Whether the second before a window's first is known, without asking the
+// zone, to lie outside every window of the rule: within the window's minute
+// (a window ends at the second the rule names, and that minute holds no
+// other), or the minute before on a day whose offset stays. Its tick then
+// only clears the latch.
+bool BeforeIsOutside(const Instance& instance, const ZoneDays::Day& day) {
   const LocalTime& at = instance.local;
-  const int second_of_day = (at.hour * 60 + at.minute) * 60 + at.second;
-  if (at.second != 0) {
-    *local = at;
-    --local->second;
-    return true;
-  }
-  if (!day.changes && second_of_day != 0) {
-    *local = LocalOf(date, second_of_day - 1);
-    return true;
-  }
-  return platform::ToLocalTime(instance.seconds - 1, local);
+  return at.second != 0 || (!day.changes && (at.hour != 0 || at.minute != 0));
 }
 
 // Whether a start the replay finds is one to show.
@@ -304,7 +360,7 @@ bool Shown(const Replay& replay, int64_t seconds) {
 void CandidatesOn(const Date& date, const std::vector<Window>& windows,
                   const ZoneDays::Day& day, std::vector<Instance>* candidates) {
   candidates->clear();
-  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
+  const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
     const size_t before = candidates->size();
     InstancesOf(date, day_start_s, window.first_s, day, candidates);
@@ -327,12 +383,12 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
 template <class Decide>
 bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
                      const ZoneDays::Day& day, Decide& decide) {
-  const int64_t day_start_s = DaysFromCivil(date.year, date.month, date.day) * kDayS;
+  const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
     const Instance candidate{day_start_s + window.first_s - day.offset_s,
                              LocalOf(date, window.first_s), window.last_s - window.first_s,
                              window.named_second};
-    if (decide(candidate, date, day)) return true;
+    if (decide(candidate, day)) return true;
   }
   return false;
 }
@@ -367,14 +423,16 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
   thread_local std::vector<Instance> candidates;
   starts.reserve(static_cast<size_t>(std::min(replay.count, 64)));
   // True once the search is done: enough starts, or one past `until_s`.
-  auto decide = [&](Instance candidate, const Date& date, const ZoneDays::Day& day) {
+  auto decide = [&](Instance candidate, const ZoneDays::Day& day) {
     if (candidate.seconds + candidate.length_s < begin_s) return false;
     LocalTime before;
     if (candidate.seconds < begin_s) {
       if (!as_load) return false;
       candidate.seconds = begin_s;
       candidate.local = floor;
-    } else if (!SecondBefore(candidate, date, day, &before)) {
+    } else if (BeforeIsOutside(candidate, day)) {
+      rule.run_state().fired = false;
+    } else if (!platform::ToLocalTime(candidate.seconds - 1, &before)) {
       return false;
     } else {
       rule.DueAt(candidate.seconds - 1, before);
@@ -386,19 +444,20 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
     starts.push_back({candidate.seconds, candidate.local, candidate.named_second});
     return static_cast<int>(starts.size()) == replay.count;
   };
+  WindowsOfRule(rule.record(), rule.once(), &windows);
+  if (windows.empty()) return starts;
   for (Date date = first_date; SeekDate(rule.record(), rule.once(), &date) &&
                                date.year <= last_year;
        date.Next()) {
-    WindowsOnDate(rule.record(), date, rule.once(), &windows);
-    if (windows.empty()) continue;
-    const ZoneDays::Day day = zone_days->At(date.year, date.month, date.day);
+    if (!OnDate(rule.record(), date, rule.once())) continue;
+    const ZoneDays::Day day = zone_days->At(date.days);
     if (!day.changes) {
       if (DecideSteadyDay(date, windows, day, decide)) return starts;
       continue;
     }
     CandidatesOn(date, windows, day, &candidates);
     for (const Instance& candidate : candidates) {
-      if (decide(candidate, date, day)) return starts;
+      if (decide(candidate, day)) return starts;
     }
   }
   return starts;
@@ -414,7 +473,7 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
                                 int64_t proposal, ZoneDays* zone_days) {
   auto due = [&](int64_t now_s) {
     trial->run_state() = rule.record();
-    return trial->DueAt(now_s);
+    return trial->DueAt(now_s, zone_days);
   };
   const int64_t high = proposal + kIntervalSlackS;
   // Kept from call to call: a report asks five times for each web server.
@@ -439,9 +498,9 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
 }
 
 // A start at a second found by the interval search: converted once here.
-Start StartAt(int64_t seconds) {
+Start StartAt(int64_t seconds, ZoneDays* zone_days) {
   Start start{seconds, {}};
-  platform::ToLocalTime(seconds, &start.local);
+  LocalAt(seconds, zone_days, &start.local);
   return start;
 }
 
@@ -462,17 +521,17 @@ std::vector<Start> IntervalStarts(const WebServerDefinition& web_server,
   Rule<WebServerDefinition> rule(web_server);
   // One copy for every question.
   Rule<WebServerDefinition> trial(web_server);
-  if (replay.count <= 0 || !rule.DueAt(last_s)) return starts;
+  if (replay.count <= 0 || !rule.DueAt(last_s, zone_days)) return starts;
   if (Shown(replay, last_s) && last_s <= replay.until_s) {
-    starts.push_back(StartAt(last_s));
+    starts.push_back(StartAt(last_s, zone_days));
   }
   while (static_cast<int>(starts.size()) < replay.count && step_s > 0) {
-    rule.DueAt(last_s + 1);  // the next tick: not elapsed, the latch opens
+    rule.DueAt(last_s + 1, zone_days);  // the next tick: not elapsed, the latch opens
     const int64_t low = std::max(last_s + 1, replay.from_s);
     const std::optional<int64_t> next =
         FirstDue(rule, &trial, low, std::max(last_s + step_s, low), zone_days);
-    if (!next || *next > replay.until_s || !rule.DueAt(*next)) break;
-    if (Shown(replay, *next)) starts.push_back(StartAt(*next));
+    if (!next || *next > replay.until_s || !rule.DueAt(*next, zone_days)) break;
+    if (Shown(replay, *next)) starts.push_back(StartAt(*next, zone_days));
     last_s = *next;
   }
   return starts;

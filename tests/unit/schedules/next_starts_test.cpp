@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "calendar/zone_offset.h"
+#include "platform/civil_date.h"
 #include "engine/due_rules.h"
 #include "schedules/next_starts.h"
 #include "support/fixtures.h"
@@ -214,6 +216,22 @@ TEST_P(NextStartsTest, RememberedClockChangesAreTheOnesSearchedAfresh) {
     const int64_t high = june_s + to_day * kDayS;
     EXPECT_EQ(remembered.Changes(low, high), ZoneDays().Changes(low, high))
         << GetParam() << ", days " << from_day << " to " << to_day;
+  }
+}
+
+// A remembered day, kept in order or aside when it lies far from the first
+// one asked, is the one a fresh look finds.
+TEST_P(NextStartsTest, RememberedDaysAreTheOnesLookedUpAfresh) {
+  testing::ScopedTimeZone zone(GetParam());
+  REQUIRE_ZONE(GetParam());
+  const int64_t march_29 = platform::DaysFromCivil(2026, 3, 29);
+  ZoneDays remembered;
+  for (int64_t days : {march_29, march_29 - 500, march_29 + 9000, march_29 - 500,
+                       march_29 + 217, march_29 - 7, march_29 + 9000}) {
+    const ZoneDays::Day day = remembered.At(days);
+    const ZoneDays::Day fresh = ZoneDays().At(days);
+    EXPECT_EQ(std::pair(day.changes, day.offset_s), std::pair(fresh.changes, fresh.offset_s))
+        << GetParam() << ", day " << days;
   }
 }
 
