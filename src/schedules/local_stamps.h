@@ -27,8 +27,23 @@ std::optional<int64_t> StampNotAfter(const std::string& stamp, int64_t limit_s,
 void AppendStamp(const Start& start, std::string* out);
 std::string StartStamp(const Start& start);
 std::string OffsetStamp(int64_t seconds);
-// "hh:mm:ss" of a local time.
-void AppendClock(const platform::LocalTime& local, std::string* out);
+// Writes the stamps of one table into a buffer with room for each: the
+// date and where its day begins are worked out once for the starts that
+// fall on the same day.
+class StampWriter {
+ public:
+  // AppendStamp's text at `out`; gives the end of what it wrote.
+  char* Put(const Start& start, char* out);
+
+ private:
+  platform::LocalTime day_{-1, -1, -1, 0, 0, 0};
+  int64_t day_civil_s_ = 0;
+  char date_[48] = {};
+  size_t date_length_ = 0;
+};
+
+// "hh:mm:ss" of a local time; gives the end of what it wrote.
+char* PutClock(const platform::LocalTime& local, char* out);
 // At least `width` digits of a value that is not negative, zeros ahead.
 void AppendDigits(int value, int width, std::string* out);
 

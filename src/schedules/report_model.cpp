@@ -57,11 +57,9 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
                             const std::string& id) {
   const auto found = runs.find(id);
   if (found == runs.end()) return std::nullopt;
-  LastRun run = found->second;
-  // A log's stamps are plain nearly always: copied once, not twice.
-  if (NeedsEscaping(run.started)) run.started = EscapeControlCharacters(run.started);
-  if (NeedsEscaping(run.ended)) run.ended = EscapeControlCharacters(run.ended);
-  return run;
+  // A run's times are the log's stamps, which ReadStampTime took only as
+  // digits and separators: nothing in them to escape.
+  return found->second;
 }
 
 // Names are plain nearly always: checked a word at a time, then copied.

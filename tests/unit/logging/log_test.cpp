@@ -93,7 +93,8 @@ TEST(LogStampTest, WhatTheWriterStampsTheReaderReads) {
     EXPECT_EQ(LogStamp(read) + line.substr(kLogStampLength), line);
   }
   for (const char* line : {"[2026-13-01 00:00:00] x", "[2026-12-01 24:00:00] x",
-                           "[2026-12-01 00:00:00]x", "(2026-12-01 00:00:00) x"}) {
+                           "[2026-12-01 00:00:00]x", "(2026-12-01 00:00:00) x",
+                           "[2026-12-01 00:0a:00] x", "[2026-12-01 00-00:00] x"}) {
     EXPECT_FALSE(LogStampTime(line)) << line;
   }
 }

@@ -12,6 +12,7 @@
 #include "environment/app_context.h"
 #include "logging/journal.h"
 #include "platform/env.h"
+#include "schedules/local_stamps.h"
 #include "schedules/rule_text.h"
 #include "schedules/run_history.h"
 #include "schedules/schedules_cli.h"
@@ -534,6 +535,19 @@ TEST(RuleTextTest, ReadsAsOperatorsSayIt) {
 }
 
 // Each case: the log's lines, then what the last run of id "A" reads.
+// A writer keeps the date of the stamp before; a new day, month or offset
+// must not take it over.
+TEST(LocalStampsTest, AWriterOfManyStampsWritesWhatAFreshOneDoes) {
+  testing::ScopedTimeZone zone("Europe/Berlin");
+  schedules::StampWriter writer;
+  for (int64_t seconds : {1774692000, 1774778400, 1774994399, 1774994400, 1772319600}) {
+    schedules::Start start{seconds, {}};
+    ASSERT_TRUE(platform::ToLocalTime(seconds, &start.local));
+    char text[64];
+    EXPECT_EQ(std::string(text, writer.Put(start, text)), schedules::StartStamp(start));
+  }
+}
+
 TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
   const struct {
     const char* name;
