@@ -28,11 +28,7 @@ constexpr int64_t kNearDays = 20 * 366;
 }  // namespace
 
 ZoneDays::Day ZoneDays::At(int year, int month, int day) {
-  const int64_t days = platform::DaysFromCivil(year, month, day);
-  if (const Day* known = Known(days)) return *known;
-  const Day info = Look(year, month, day);
-  Remember(days, info);
-  return info;
+  return At(platform::DaysFromCivil(year, month, day));
 }
 
 ZoneDays::Day ZoneDays::At(int64_t days) {
