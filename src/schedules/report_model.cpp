@@ -53,8 +53,7 @@ class CaptureSink final : public LogSink {
   std::vector<std::string> lines_;
 };
 
-std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs,
-                            const std::string& id) {
+std::optional<LastRun> Find(const RunsById& runs, const std::string& id) {
   const auto found = runs.find(id);
   if (found == runs.end()) return std::nullopt;
   // A run's times are the log's stamps, which ReadStampTime took only as
@@ -71,8 +70,8 @@ std::string Escaped(std::string_view text) {
 // to move.
 template <class Definition>
 void FillRow(const char* file, const Definition& record,
-             const std::unordered_map<std::string, LastRun>& runs,
-             std::optional<JournalRun> journal_run, DefinitionRow* row) {
+             const RunsById& runs, std::optional<JournalRun> journal_run,
+             DefinitionRow* row) {
   // Names and the log's text are users' bytes, shown on a terminal.
   row->id = Escaped(record.id);
   row->file = Escaped(file);
@@ -83,7 +82,7 @@ void FillRow(const char* file, const Definition& record,
 }
 
 // A log stamp's local date and time, for the latch a reload carries.
-std::optional<platform::LocalTime> StampFields(const std::string& stamp) {
+std::optional<platform::LocalTime> StampFields(std::string_view stamp) {
   platform::LocalTime local;
   if (!ReadStampTime(stamp, &local)) return std::nullopt;
   return local;
@@ -106,21 +105,37 @@ class LoadPoint {
     }
   }
 
-  Replay For(const std::optional<LastRun>& run, ZoneDays* zone_days) const {
+  Replay For(const std::optional<LastRun>& run, ZoneDays* zone_days) {
     Replay replay = base_;
     if (!run) return replay;
-    replay.last_start_s = StampNotAfter(run->started, limit_s_, zone_days);
+    const std::string_view started = run->started;
+    Read(started, zone_days);
+    replay.last_start_s = started_s_;
     // Stamps of one log compare as text; a start-up forgets every latch.
-    if (run->started >= history_.last_start_up && run->started <= history_.last_load) {
-      replay.last_start = StampFields(run->started);
+    if (started >= history_.last_start_up && started <= history_.last_load) {
+      replay.last_start = started_fields_;
     }
     return replay;
   }
 
  private:
+  // Runs the service started together share their stamp: one like the last
+  // row's is not read again, nor made a string for the reader that wants one.
+  void Read(std::string_view started, ZoneDays* zone_days) {
+    if (started_read_ && started == started_) return;
+    started_read_ = true;
+    started_.assign(started);
+    started_s_ = StampNotAfter(started_, limit_s_, zone_days);
+    started_fields_ = StampFields(started_);
+  }
+
   const RunHistory& history_;
   int64_t limit_s_;
   Replay base_;
+  bool started_read_ = false;
+  std::string started_;
+  std::optional<int64_t> started_s_;
+  std::optional<platform::LocalTime> started_fields_;
 };
 
 // What sets the two kinds of definition apart in the report.
@@ -148,8 +163,7 @@ class DefinitionReader {
   // instead; false when the folder cannot be listed.
   template <class Definition>
   bool Read(const KindOf<Definition>& kind,
-            const std::unordered_map<std::string, LastRun>& runs,
-            std::vector<DefinitionRow>* rows) {
+            const RunsById& runs, std::vector<DefinitionRow>* rows) {
     return kind.for_each_file(
         folder_,
         [&](const char* file, const SettingsFailure* failure, Definition& record) {
@@ -197,7 +211,7 @@ class DefinitionReader {
   const JournalRuns& journal_;
   CaptureSink capture_;
   ZoneDays zone_days_;
-  const LoadPoint load_;
+  LoadPoint load_;
 };
 
 // How many bytes every id begins with: ids named by a pattern ("Schedule

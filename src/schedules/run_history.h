@@ -1,7 +1,10 @@
 // What ran last, read back from the service's current log.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -20,18 +23,50 @@ enum class StartOutcome {
   kStillActive,  // "Error: The process is still active, ...": skipped
 };
 
+// A log stamp's "yyyy-mm-dd hh:mm:ss", or nothing, held in place: a report
+// keeps one or two for each of its thousands of rows, each too long for a
+// string's own buffer. Reads as the text, for the renderings.
+class LogTime {
+ public:
+  static constexpr size_t kLength = 19;
+
+  // Keeps at most kLength bytes: the log's stamps are never longer.
+  void assign(std::string_view text) {
+    size_ = static_cast<uint8_t>(std::min(text.size(), kLength));
+    std::copy_n(text.data(), size_, text_);
+  }
+  void clear() { size_ = 0; }
+  bool empty() const { return size_ == 0; }
+  operator std::string_view() const { return {text_, size_}; }  // NOLINT
+  friend bool operator==(const LogTime& a, std::string_view b) {
+    return std::string_view(a) == b;
+  }
+
+ private:
+  char text_[kLength] = {};
+  uint8_t size_ = 0;
+};
+
 struct LastRun {
-  std::string started;  // "yyyy-mm-dd hh:mm:ss" of the last start
+  LogTime started;  // "yyyy-mm-dd hh:mm:ss" of the last start
   StartOutcome outcome = StartOutcome::kPending;
   bool running = false;  // its child started and no stop line since
-  std::string ended;     // when the last child ended; empty if none did
+  LogTime ended;         // when the last child ended; empty if none did
   bool ended_after_a_day = false;  // "Terminate Process": ended by the limit
 };
 
+// Looked up by the id as the log line holds it: no string is built for an
+// id already seen.
+struct IdHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
+};
+using RunsById = std::unordered_map<std::string, LastRun, IdHash, std::equal_to<>>;
+
 // Last runs by id, for each kind.
 struct RunHistory {
-  std::unordered_map<std::string, LastRun> schedules;
-  std::unordered_map<std::string, LastRun> web_servers;
+  RunsById schedules;
+  RunsById web_servers;
   std::string last_serve;  // the last "Successful run serve service"
   // Whether the latest "Running ..." line was a web server's: the "still
   // active" line right after it does not say.
