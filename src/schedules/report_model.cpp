@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -61,9 +62,14 @@ std::optional<LastRun> Find(const RunsById& runs, const std::string& id) {
   return found->second;
 }
 
-// Names are plain nearly always: checked a word at a time, then copied.
-std::string Escaped(std::string_view text) {
-  return NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string(text);
+// Names are plain nearly always: checked a word at a time, then copied
+// straight into their place.
+void AssignEscaped(std::string_view text, std::string* out) {
+  if (NeedsEscaping(text)) {
+    *out = EscapeControlCharacters(text);
+  } else {
+    out->assign(text);
+  }
 }
 
 // Filled where the row already lies in its list: a row is hundreds of bytes
@@ -73,8 +79,8 @@ void FillRow(const char* file, const Definition& record,
              const RunsById& runs, std::optional<JournalRun> journal_run,
              DefinitionRow* row) {
   // Names and the log's text are users' bytes, shown on a terminal.
-  row->id = Escaped(record.id);
-  row->file = Escaped(file);
+  AssignEscaped(record.id, &row->id);
+  AssignEscaped(file, &row->file);
   row->enabled = record.enabled != 0;
   row->last_run = Find(runs, row->id);  // the log shows ids escaped
   row->journal_run = std::move(journal_run);
@@ -163,7 +169,7 @@ class DefinitionReader {
   // instead; false when the folder cannot be listed.
   template <class Definition>
   bool Read(const KindOf<Definition>& kind,
-            const RunsById& runs, std::vector<DefinitionRow>* rows) {
+            const RunsById& runs, std::deque<DefinitionRow>* rows) {
     return kind.for_each_file(
         folder_,
         [&](const char* file, const SettingsFailure* failure, Definition& record) {
@@ -216,7 +222,7 @@ class DefinitionReader {
 
 // How many bytes every id begins with: ids named by a pattern ("Schedule
 // 17") share a head that each comparison would otherwise read again.
-size_t SharedHeadLength(const std::vector<DefinitionRow>& rows) {
+size_t SharedHeadLength(const std::deque<DefinitionRow>& rows) {
   if (rows.empty()) return 0;
   std::string_view head = rows.front().id;
   for (const DefinitionRow& row : rows) {
@@ -241,8 +247,10 @@ uint64_t OrderingWord(std::string_view id, size_t from) {
 // times, a tenth of the whole report's work at 10,000 rows; sorting their
 // keys moves each row once, and the comparisons read a small array instead
 // of rows scattered over the heap. Most comparisons end at the word after
-// the shared head; equal words fall back to the whole texts.
-void SortById(std::vector<DefinitionRow>* rows) {
+// the shared head; equal words fall back to the whole texts. The rows were
+// gathered where they do not move as more come: a vector growing to hold
+// them moved each one twice more.
+void SortById(std::deque<DefinitionRow>* rows, std::vector<DefinitionRow>* sorted) {
   struct Key {
     uint64_t word;
     std::string_view id;
@@ -260,10 +268,8 @@ void SortById(std::vector<DefinitionRow>* rows) {
     if (a.word != b.word) return a.word < b.word;
     return std::tie(a.id, a.file, a.index) < std::tie(b.id, b.file, b.index);
   });
-  std::vector<DefinitionRow> sorted;
-  sorted.reserve(rows->size());
-  for (const Key& key : keys) sorted.push_back(std::move((*rows)[key.index]));
-  *rows = std::move(sorted);
+  sorted->reserve(rows->size());
+  for (const Key& key : keys) sorted->push_back(std::move((*rows)[key.index]));
 }
 
 void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
@@ -276,16 +282,17 @@ void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
       "webserver", RunKind::kWebServerUpdate, &ForEachWebServerFile,
       &WebServerRuleText,
       &NextWebServerStarts};
-  bool listed = reader.Read(schedules, history.schedules, &report->schedules);
-  listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
-           listed;
+  std::deque<DefinitionRow> schedule_rows;
+  std::deque<DefinitionRow> web_server_rows;
+  bool listed = reader.Read(schedules, history.schedules, &schedule_rows);
+  listed = reader.Read(web_servers, history.web_servers, &web_server_rows) && listed;
   report->folder_listed = listed;
   // An operator looks a definition up by its id; the file system's order
   // differs between machines and between runs.
-  for (auto* rows : {&report->schedules, &report->web_servers}) {
-    SortById(rows);
-    AddSharedIdWarnings(*rows, &report->warnings);
-  }
+  SortById(&schedule_rows, &report->schedules);
+  AddSharedIdWarnings(report->schedules, &report->warnings);
+  SortById(&web_server_rows, &report->web_servers);
+  AddSharedIdWarnings(report->web_servers, &report->warnings);
   std::stable_sort(report->warnings.begin(), report->warnings.end(),
                    [](const Warning& a, const Warning& b) { return a.file < b.file; });
   std::sort(report->failed_files.begin(), report->failed_files.end(),
