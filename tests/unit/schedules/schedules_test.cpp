@@ -636,7 +636,9 @@ TEST(RunHistoryTest, HostileLogBytes) {
     schedules::RunHistory history;
     ASSERT_TRUE(schedules::ReadRunHistory(folder, &history)) << c.name;
     EXPECT_EQ(history.schedules.contains(c.id), c.found) << c.name;
-    if (c.id == "I2999") EXPECT_EQ(history.schedules.size(), 3001u) << c.name;
+    if (c.id == "I2999") {
+      EXPECT_EQ(history.schedules.size(), 3001u) << c.name;
+    }
   }
 }
 
