@@ -276,23 +276,23 @@ uint64_t OrderingWord(std::string_view id, size_t from) {
 // of rows scattered over the heap. Most comparisons end at the word after
 // the shared head; equal words fall back to the whole texts.
 void SortById(RowBlocks* rows, std::vector<DefinitionRow>* sorted) {
+  // Small, for the sort to move: the texts are read from the rows only
+  // when the words are equal.
   struct Key {
     uint64_t word;
-    std::string_view id;
-    std::string_view file;
     uint32_t index;
   };
   const size_t head = SharedHeadLength(*rows);
   std::vector<Key> keys;
   keys.reserve(rows->size());
   for (size_t index = 0; index < rows->size(); ++index) {
-    const DefinitionRow& row = (*rows)[index];
-    keys.push_back({OrderingWord(row.id, head), row.id, row.file,
-                    static_cast<uint32_t>(index)});
+    keys.push_back({OrderingWord((*rows)[index].id, head), static_cast<uint32_t>(index)});
   }
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+  std::sort(keys.begin(), keys.end(), [rows](const Key& a, const Key& b) {
     if (a.word != b.word) return a.word < b.word;
-    return std::tie(a.id, a.file, a.index) < std::tie(b.id, b.file, b.index);
+    const DefinitionRow& row_a = (*rows)[a.index];
+    const DefinitionRow& row_b = (*rows)[b.index];
+    return std::tie(row_a.id, row_a.file, a.index) < std::tie(row_b.id, row_b.file, b.index);
   });
   sorted->reserve(rows->size());
   for (const Key& key : keys) sorted->push_back(std::move((*rows)[key.index]));
