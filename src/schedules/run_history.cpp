@@ -105,6 +105,51 @@ bool StartsWith(std::string_view message, std::string_view prefix) {
   return !message.empty() && message[0] == prefix[0] && message.starts_with(prefix);
 }
 
+// A line with the stamp LogStampTime gives it.
+void AddStamped(std::string_view line, std::optional<std::string_view> stamp,
+                RunHistory* history) {
+  if (!stamp) return;
+  const std::string_view message = line.substr(kLogStampLength);
+  if (message == log_line::kServeStarted) {
+    history->last_serve = std::string(*stamp);
+    return;
+  }
+  if (StartsWith(message, log_line::kDefinitionsChanged)) {
+    history->change_seen = true;
+    return;
+  }
+  if (message == log_line::kLoadingSchedules) {
+    history->last_load = std::string(*stamp);
+    history->last_load_reloaded = std::exchange(history->change_seen, false);
+    if (!history->last_load_reloaded) history->last_start_up = history->last_load;
+    return;
+  }
+  for (const Pattern& pattern : kPatterns) {
+    if (message.size() > pattern.prefix.size() && StartsWith(message, pattern.prefix)) {
+      return AddRun(pattern, message.substr(pattern.prefix.size()), *stamp, history);
+    }
+  }
+}
+
+// The stamp of a line, read once for the lines that repeat the last one's:
+// a run's start and its verdict are written in the same second.
+class LineStamps {
+ public:
+  std::optional<std::string_view> Of(std::string_view line) {
+    if (!last_.empty() && line.size() >= kLogStampLength && line[0] == '[' &&
+        line[kLogStampLength - 2] == ']' && line[kLogStampLength - 1] == ' ' &&
+        line.substr(1, LogTime::kLength) == std::string_view(last_)) {
+      return line.substr(1, LogTime::kLength);
+    }
+    const std::optional<std::string_view> stamp = LogStampTime(line);
+    if (stamp) last_.assign(*stamp);
+    return stamp;
+  }
+
+ private:
+  LogTime last_;
+};
+
 // The pieces of the log as reading it with fgets into kLineLimit bytes gave
 // them: a line, or kLineLimit - 1 bytes of a longer one, or what ends the
 // file without a newline. That reader saw a piece only up to a NUL in it.
@@ -119,13 +164,14 @@ class LogPieces {
       while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r')) {
         piece.remove_suffix(1);
       }
-      AddLogLine(piece, history_);
+      AddStamped(piece, stamps_.Of(piece), history_);
     }
     overlong_ = !complete;  // the rest of a long line comes next
   }
 
  private:
   RunHistory* history_;
+  LineStamps stamps_;
   bool overlong_ = false;
 };
 
@@ -157,28 +203,7 @@ void SplitBlock(const char* block, size_t end, bool at_end, size_t* begin,
 }  // namespace
 
 void AddLogLine(std::string_view line, RunHistory* history) {
-  const std::optional<std::string_view> stamp = LogStampTime(line);
-  if (!stamp) return;
-  const std::string_view message = line.substr(kLogStampLength);
-  if (message == log_line::kServeStarted) {
-    history->last_serve = std::string(*stamp);
-    return;
-  }
-  if (StartsWith(message, log_line::kDefinitionsChanged)) {
-    history->change_seen = true;
-    return;
-  }
-  if (message == log_line::kLoadingSchedules) {
-    history->last_load = std::string(*stamp);
-    history->last_load_reloaded = std::exchange(history->change_seen, false);
-    if (!history->last_load_reloaded) history->last_start_up = history->last_load;
-    return;
-  }
-  for (const Pattern& pattern : kPatterns) {
-    if (message.size() > pattern.prefix.size() && StartsWith(message, pattern.prefix)) {
-      return AddRun(pattern, message.substr(pattern.prefix.size()), *stamp, history);
-    }
-  }
+  AddStamped(line, LogStampTime(line), history);
 }
 
 bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
