@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory_resource>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -86,12 +87,15 @@ struct IdHash {
     return static_cast<size_t>(hash ^ hash >> 32);
   }
 };
-using RunsById = std::unordered_map<std::string, LastRun, IdHash, std::equal_to<>>;
+using RunsById = std::pmr::unordered_map<std::string, LastRun, IdHash, std::equal_to<>>;
 
 // Last runs by id, for each kind.
 struct RunHistory {
-  RunsById schedules;
-  RunsById web_servers;
+  // No run is dropped before the history is: the maps' nodes come from one
+  // growing buffer instead of an allocation each.
+  std::pmr::monotonic_buffer_resource run_memory;
+  RunsById schedules{&run_memory};
+  RunsById web_servers{&run_memory};
   std::string last_serve;  // the last "Successful run serve service"
   // Whether the latest "Running ..." line was a web server's: the "still
   // active" line right after it does not say.
