@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "logging/escape.h"
@@ -31,10 +32,10 @@ nlohmann::ordered_json LastRunJson(const DefinitionRow& row) {
   if (row.journal_run) return JournalRunJson(*row.journal_run);
   const std::optional<LastRun>& run = row.last_run;
   if (!run) return nullptr;
-  return {{"started", run->started},
+  return {{"started", std::string(run->started)},
           {"outcome", OutcomeText(run->outcome)},
           {"running", run->running},
-          {"ended", run->ended.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run->ended)},
+          {"ended", run->ended.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(std::string(run->ended))},
           {"ended_after_a_day", run->ended_after_a_day}};
 }
 

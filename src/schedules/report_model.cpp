@@ -53,8 +53,7 @@ class CaptureSink final : public LogSink {
   std::vector<std::string> lines_;
 };
 
-std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs,
-                            const std::string& id) {
+std::optional<LastRun> Find(const RunsById& runs, const std::string& id) {
   const auto found = runs.find(id);
   if (found == runs.end()) return std::nullopt;
   // A run's times are the log's stamps, which ReadStampTime took only as
@@ -62,20 +61,25 @@ std::optional<LastRun> Find(const std::unordered_map<std::string, LastRun>& runs
   return found->second;
 }
 
-// Names are plain nearly always: checked a word at a time, then copied.
-std::string Escaped(std::string_view text) {
-  return NeedsEscaping(text) ? EscapeControlCharacters(text) : std::string(text);
+// Names are plain nearly always: checked a word at a time, then copied
+// straight into their place.
+void AssignEscaped(std::string_view text, std::string* out) {
+  if (NeedsEscaping(text)) {
+    *out = EscapeControlCharacters(text);
+  } else {
+    out->assign(text);
+  }
 }
 
 // Filled where the row already lies in its list: a row is hundreds of bytes
 // to move.
 template <class Definition>
 void FillRow(const char* file, const Definition& record,
-             const std::unordered_map<std::string, LastRun>& runs,
-             std::optional<JournalRun> journal_run, DefinitionRow* row) {
+             const RunsById& runs, std::optional<JournalRun> journal_run,
+             DefinitionRow* row) {
   // Names and the log's text are users' bytes, shown on a terminal.
-  row->id = Escaped(record.id);
-  row->file = Escaped(file);
+  AssignEscaped(record.id, &row->id);
+  AssignEscaped(file, &row->file);
   row->enabled = record.enabled != 0;
   row->last_run = Find(runs, row->id);  // the log shows ids escaped
   row->journal_run = std::move(journal_run);
@@ -83,7 +87,7 @@ void FillRow(const char* file, const Definition& record,
 }
 
 // A log stamp's local date and time, for the latch a reload carries.
-std::optional<platform::LocalTime> StampFields(const std::string& stamp) {
+std::optional<platform::LocalTime> StampFields(std::string_view stamp) {
   platform::LocalTime local;
   if (!ReadStampTime(stamp, &local)) return std::nullopt;
   return local;
@@ -106,21 +110,64 @@ class LoadPoint {
     }
   }
 
-  Replay For(const std::optional<LastRun>& run, ZoneDays* zone_days) const {
+  Replay For(const std::optional<LastRun>& run, ZoneDays* zone_days) {
     Replay replay = base_;
     if (!run) return replay;
-    replay.last_start_s = StampNotAfter(run->started, limit_s_, zone_days);
+    const std::string_view started = run->started;
+    Read(started, zone_days);
+    replay.last_start_s = started_s_;
     // Stamps of one log compare as text; a start-up forgets every latch.
-    if (run->started >= history_.last_start_up && run->started <= history_.last_load) {
-      replay.last_start = StampFields(run->started);
+    if (started >= history_.last_start_up && started <= history_.last_load) {
+      replay.last_start = started_fields_;
     }
     return replay;
   }
 
  private:
+  // Runs the service started together share their stamp: one like the last
+  // row's is not read again, nor made a string for the reader that wants one.
+  void Read(std::string_view started, ZoneDays* zone_days) {
+    if (started_read_ && started == started_) return;
+    started_read_ = true;
+    started_.assign(started);
+    started_s_ = StampNotAfter(started_, limit_s_, zone_days);
+    started_fields_ = StampFields(started_);
+  }
+
   const RunHistory& history_;
   int64_t limit_s_;
   Replay base_;
+  bool started_read_ = false;
+  std::string started_;
+  std::optional<int64_t> started_s_;
+  std::optional<platform::LocalTime> started_fields_;
+};
+
+// A kind's rows as the folder gives them, in blocks made whole at once: a
+// row of ~360 bytes stays where it was made (a vector grown row by row moved
+// each twice; a deque gave each its own allocation), and the sort then moves
+// each into the report once.
+class RowBlocks {
+ public:
+  DefinitionRow& Add() {
+    if (blocks_.empty() || blocks_.back().size() == kRowsPerBlock) {
+      blocks_.emplace_back().reserve(kRowsPerBlock);
+    }
+    return blocks_.back().emplace_back();
+  }
+  size_t size() const {
+    return blocks_.empty() ? 0 : (blocks_.size() - 1) * kRowsPerBlock + blocks_.back().size();
+  }
+  DefinitionRow& operator[](size_t index) {
+    return blocks_[index / kRowsPerBlock][index % kRowsPerBlock];
+  }
+  const DefinitionRow& operator[](size_t index) const {
+    return blocks_[index / kRowsPerBlock][index % kRowsPerBlock];
+  }
+
+ private:
+  static constexpr size_t kRowsPerBlock = 256;
+  std::vector<std::vector<DefinitionRow>> blocks_;
 };
 
 // What sets the two kinds of definition apart in the report.
@@ -148,14 +195,13 @@ class DefinitionReader {
   // instead; false when the folder cannot be listed.
   template <class Definition>
   bool Read(const KindOf<Definition>& kind,
-            const std::unordered_map<std::string, LastRun>& runs,
-            std::vector<DefinitionRow>* rows) {
+            const RunsById& runs, RowBlocks* rows) {
     return kind.for_each_file(
         folder_,
         [&](const char* file, const SettingsFailure* failure, Definition& record) {
           if (failure != nullptr) return Failed(file, kind.name, *failure);
           capture_.Take();
-          DefinitionRow& row = rows->emplace_back();
+          DefinitionRow& row = rows->Add();
           FillRow(file, record, runs,
                   journal_.Last(JournalKindName(kind.run_kind), record.id), &row);
           row.rule = kind.rule_text(record);
@@ -197,16 +243,17 @@ class DefinitionReader {
   const JournalRuns& journal_;
   CaptureSink capture_;
   ZoneDays zone_days_;
-  const LoadPoint load_;
+  LoadPoint load_;
 };
 
 // How many bytes every id begins with: ids named by a pattern ("Schedule
 // 17") share a head that each comparison would otherwise read again.
-size_t SharedHeadLength(const std::vector<DefinitionRow>& rows) {
-  if (rows.empty()) return 0;
-  std::string_view head = rows.front().id;
-  for (const DefinitionRow& row : rows) {
-    const auto [at, unused] = std::mismatch(head.begin(), head.end(), row.id.begin(), row.id.end());
+size_t SharedHeadLength(const RowBlocks& rows) {
+  if (rows.size() == 0) return 0;
+  std::string_view head = rows[0].id;
+  for (size_t index = 0; index < rows.size(); ++index) {
+    const std::string& id = rows[index].id;
+    const auto [at, unused] = std::mismatch(head.begin(), head.end(), id.begin(), id.end());
     head = head.substr(0, static_cast<size_t>(at - head.begin()));
   }
   return head.size();
@@ -228,28 +275,27 @@ uint64_t OrderingWord(std::string_view id, size_t from) {
 // keys moves each row once, and the comparisons read a small array instead
 // of rows scattered over the heap. Most comparisons end at the word after
 // the shared head; equal words fall back to the whole texts.
-void SortById(std::vector<DefinitionRow>* rows) {
+void SortById(RowBlocks* rows, std::vector<DefinitionRow>* sorted) {
+  // Small, for the sort to move: the texts are read from the rows only
+  // when the words are equal.
   struct Key {
     uint64_t word;
-    std::string_view id;
-    std::string_view file;
     uint32_t index;
   };
   const size_t head = SharedHeadLength(*rows);
   std::vector<Key> keys;
   keys.reserve(rows->size());
-  for (const DefinitionRow& row : *rows) {
-    keys.push_back({OrderingWord(row.id, head), row.id, row.file,
-                    static_cast<uint32_t>(keys.size())});
+  for (size_t index = 0; index < rows->size(); ++index) {
+    keys.push_back({OrderingWord((*rows)[index].id, head), static_cast<uint32_t>(index)});
   }
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+  std::sort(keys.begin(), keys.end(), [rows](const Key& a, const Key& b) {
     if (a.word != b.word) return a.word < b.word;
-    return std::tie(a.id, a.file, a.index) < std::tie(b.id, b.file, b.index);
+    const DefinitionRow& row_a = (*rows)[a.index];
+    const DefinitionRow& row_b = (*rows)[b.index];
+    return std::tie(row_a.id, row_a.file, a.index) < std::tie(row_b.id, row_b.file, b.index);
   });
-  std::vector<DefinitionRow> sorted;
-  sorted.reserve(rows->size());
-  for (const Key& key : keys) sorted.push_back(std::move((*rows)[key.index]));
-  *rows = std::move(sorted);
+  sorted->reserve(rows->size());
+  for (const Key& key : keys) sorted->push_back(std::move((*rows)[key.index]));
 }
 
 void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
@@ -262,16 +308,17 @@ void ReadDefinitions(const platform::HeldFolder& folder, Report* report,
       "webserver", RunKind::kWebServerUpdate, &ForEachWebServerFile,
       &WebServerRuleText,
       &NextWebServerStarts};
-  bool listed = reader.Read(schedules, history.schedules, &report->schedules);
-  listed = reader.Read(web_servers, history.web_servers, &report->web_servers) &&
-           listed;
+  RowBlocks schedule_rows;
+  RowBlocks web_server_rows;
+  bool listed = reader.Read(schedules, history.schedules, &schedule_rows);
+  listed = reader.Read(web_servers, history.web_servers, &web_server_rows) && listed;
   report->folder_listed = listed;
   // An operator looks a definition up by its id; the file system's order
   // differs between machines and between runs.
-  for (auto* rows : {&report->schedules, &report->web_servers}) {
-    SortById(rows);
-    AddSharedIdWarnings(*rows, &report->warnings);
-  }
+  SortById(&schedule_rows, &report->schedules);
+  AddSharedIdWarnings(report->schedules, &report->warnings);
+  SortById(&web_server_rows, &report->web_servers);
+  AddSharedIdWarnings(report->web_servers, &report->warnings);
   std::stable_sort(report->warnings.begin(), report->warnings.end(),
                    [](const Warning& a, const Warning& b) { return a.file < b.file; });
   std::sort(report->failed_files.begin(), report->failed_files.end(),

@@ -1,6 +1,8 @@
 #include "schedules/run_history.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -41,7 +43,7 @@ constexpr Pattern kPatterns[] = {
 };
 
 // The kind whose child of that id runs; the schedule's when neither does.
-Kind RunningKind(const RunHistory& history, const std::string& id) {
+Kind RunningKind(const RunHistory& history, std::string_view id) {
   const auto schedule = history.schedules.find(id);
   if (schedule != history.schedules.end() && schedule->second.running) {
     return Kind::kSchedule;
@@ -76,10 +78,15 @@ void Apply(Event event, std::string_view stamp, LastRun* run) {
   }
 }
 
+LastRun& RunOf(std::string_view id, RunsById* runs) {
+  const auto found = runs->find(id);
+  if (found != runs->end()) return found->second;
+  return runs->emplace(std::string(id), LastRun{}).first->second;
+}
+
 // A line of the engine's that names the id.
-void AddRun(const Pattern& pattern, std::string_view id_text, std::string_view stamp,
+void AddRun(const Pattern& pattern, std::string_view id, std::string_view stamp,
             RunHistory* history) {
-  const std::string id(id_text);
   Kind kind = pattern.kind;
   if (pattern.event == Event::kRunning) {
     history->last_running_web_server = kind == Kind::kWebServer;
@@ -89,20 +96,25 @@ void AddRun(const Pattern& pattern, std::string_view id_text, std::string_view s
     kind = RunningKind(*history, id);
   }
   auto& runs = kind == Kind::kSchedule ? history->schedules : history->web_servers;
-  Apply(pattern.event, stamp, &runs[id]);
+  Apply(pattern.event, stamp, &RunOf(id, &runs));
 }
 
-}  // namespace
+// The first byte tells most messages apart before a whole prefix is read:
+// a log has two engine lines for every run.
+bool StartsWith(std::string_view message, std::string_view prefix) {
+  return !message.empty() && message[0] == prefix[0] && message.starts_with(prefix);
+}
 
-void AddLogLine(std::string_view line, RunHistory* history) {
-  const std::optional<std::string_view> stamp = LogStampTime(line);
+// A line with the stamp LogStampTime gives it.
+void AddStamped(std::string_view line, std::optional<std::string_view> stamp,
+                RunHistory* history) {
   if (!stamp) return;
   const std::string_view message = line.substr(kLogStampLength);
   if (message == log_line::kServeStarted) {
     history->last_serve = std::string(*stamp);
     return;
   }
-  if (message.starts_with(log_line::kDefinitionsChanged)) {
+  if (StartsWith(message, log_line::kDefinitionsChanged)) {
     history->change_seen = true;
     return;
   }
@@ -113,26 +125,105 @@ void AddLogLine(std::string_view line, RunHistory* history) {
     return;
   }
   for (const Pattern& pattern : kPatterns) {
-    if (message.size() > pattern.prefix.size() && message.starts_with(pattern.prefix)) {
+    if (message.size() > pattern.prefix.size() && StartsWith(message, pattern.prefix)) {
       return AddRun(pattern, message.substr(pattern.prefix.size()), *stamp, history);
     }
   }
+}
+
+// The stamp of a line, read once for the lines that repeat the last one's:
+// a run's start and its verdict are written in the same second.
+class LineStamps {
+ public:
+  std::optional<std::string_view> Of(std::string_view line) {
+    if (!last_.empty() && line.size() >= kLogStampLength && line[0] == '[' &&
+        line[kLogStampLength - 2] == ']' && line[kLogStampLength - 1] == ' ' &&
+        line.substr(1, LogTime::kLength) == std::string_view(last_)) {
+      return line.substr(1, LogTime::kLength);
+    }
+    const std::optional<std::string_view> stamp = LogStampTime(line);
+    if (stamp) last_.assign(*stamp);
+    return stamp;
+  }
+
+ private:
+  LogTime last_;
+};
+
+// The pieces of the log as reading it with fgets into kLineLimit bytes gave
+// them: a line, or kLineLimit - 1 bytes of a longer one, or what ends the
+// file without a newline. That reader saw a piece only up to a NUL in it.
+class LogPieces {
+ public:
+  explicit LogPieces(RunHistory* history) : history_(history) {}
+
+  void Take(std::string_view piece) {
+    const bool complete = piece.back() == '\n' &&
+                          std::memchr(piece.data(), '\0', piece.size()) == nullptr;
+    if (!overlong_ && complete) {
+      while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r')) {
+        piece.remove_suffix(1);
+      }
+      AddStamped(piece, stamps_.Of(piece), history_);
+    }
+    overlong_ = !complete;  // the rest of a long line comes next
+  }
+
+ private:
+  RunHistory* history_;
+  LineStamps stamps_;
+  bool overlong_ = false;
+};
+
+constexpr size_t kPieceLimit = kLineLimit - 1;
+// Read a block at a time, split at newlines: line by line, the calls into
+// the C library cost a fifth of the whole read.
+constexpr size_t kBlockBytes = 64 * 1024;
+
+// Hands the pieces of [*begin, end) to `pieces`, up to where more of the
+// file is needed to know where the next one ends.
+void SplitBlock(const char* block, size_t end, bool at_end, size_t* begin,
+                LogPieces* pieces) {
+  while (true) {
+    const size_t left = end - *begin;
+    const size_t reach = std::min(left, kPieceLimit);
+    const char* at = block + *begin;
+    const auto* newline = static_cast<const char*>(std::memchr(at, '\n', reach));
+    size_t length = reach;
+    if (newline != nullptr) {
+      length = static_cast<size_t>(newline - at) + 1;
+    } else if (reach < kPieceLimit && !(at_end && left > 0)) {
+      return;
+    }
+    pieces->Take(std::string_view(at, length));
+    *begin += length;
+  }
+}
+
+}  // namespace
+
+void AddLogLine(std::string_view line, RunHistory* history) {
+  AddStamped(line, LogStampTime(line), history);
 }
 
 bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
                     platform::FailedCall* failure) {
   std::FILE* file = platform::OpenRegularFileIn(folder, kLogFileName, true, failure);
   if (file == nullptr) return false;
-  auto buffer = std::make_unique<char[]>(kLineLimit);
-  bool overlong = false;
-  while (std::fgets(buffer.get(), kLineLimit, file) != nullptr) {
-    std::string_view line(buffer.get());
-    const bool complete = !line.empty() && line.back() == '\n';
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-      line.remove_suffix(1);
-    }
-    if (!overlong && complete) AddLogLine(line, history);
-    overlong = !complete;  // the rest of a long line comes next
+  auto block = std::make_unique<char[]>(kBlockBytes);
+  LogPieces pieces(history);
+  size_t begin = 0;
+  size_t end = 0;
+  bool at_end = false;
+  while (!at_end) {
+    // What is left is less than a piece: the block always has room for more.
+    std::memmove(block.get(), block.get() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+    const size_t read = std::fread(block.get() + end, 1, kBlockBytes - end, file);
+    at_end = read == 0;
+    end += read;
+    SplitBlock(block.get(), end, at_end, &begin, &pieces);
   }
   std::fclose(file);
   return true;

@@ -1,7 +1,12 @@
 // What ran last, read back from the service's current log.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory_resource>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -20,18 +25,77 @@ enum class StartOutcome {
   kStillActive,  // "Error: The process is still active, ...": skipped
 };
 
+// A log stamp's "yyyy-mm-dd hh:mm:ss", or nothing, held in place: a report
+// keeps one or two for each of its thousands of rows, each too long for a
+// string's own buffer. Reads as the text, for the renderings.
+class LogTime {
+ public:
+  static constexpr size_t kLength = 19;
+
+  // Keeps at most kLength bytes: the log's stamps are never longer.
+  void assign(std::string_view text) {
+    if (text.size() == kLength) {  // always: a copy of known size, inline
+      std::memcpy(text_, text.data(), kLength);
+      size_ = kLength;
+      return;
+    }
+    size_ = static_cast<uint8_t>(std::min(text.size(), kLength));
+    std::copy_n(text.data(), size_, text_);
+  }
+  void clear() { size_ = 0; }
+  bool empty() const { return size_ == 0; }
+  operator std::string_view() const { return {text_, size_}; }  // NOLINT
+  friend bool operator==(const LogTime& a, std::string_view b) {
+    return std::string_view(a) == b;
+  }
+
+ private:
+  char text_[kLength] = {};
+  uint8_t size_ = 0;
+};
+
 struct LastRun {
-  std::string started;  // "yyyy-mm-dd hh:mm:ss" of the last start
+  LogTime started;  // "yyyy-mm-dd hh:mm:ss" of the last start
   StartOutcome outcome = StartOutcome::kPending;
   bool running = false;  // its child started and no stop line since
-  std::string ended;     // when the last child ended; empty if none did
+  LogTime ended;         // when the last child ended; empty if none did
   bool ended_after_a_day = false;  // "Terminate Process": ended by the limit
 };
 
+// Looked up by the id as the log line holds it: no string is built for an
+// id already seen. Ids are short: a word at a time, inline, costs a third
+// of the library's hash of the bytes.
+struct IdHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view id) const {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t hash = id.size() * kMultiplier;
+    size_t at = 0;
+    for (; at + sizeof(uint64_t) <= id.size(); at += sizeof(uint64_t)) {
+      uint64_t word;
+      std::memcpy(&word, id.data() + at, sizeof word);
+      hash = (hash ^ word) * kMultiplier;
+      hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    if (at < id.size() && id.size() >= sizeof tail) {  // the last word, again in part
+      std::memcpy(&tail, id.data() + id.size() - sizeof tail, sizeof tail);
+    } else {
+      for (; at < id.size(); ++at) tail = tail << 8 | static_cast<unsigned char>(id[at]);
+    }
+    hash = (hash ^ tail) * kMultiplier;
+    return static_cast<size_t>(hash ^ hash >> 32);
+  }
+};
+using RunsById = std::pmr::unordered_map<std::string, LastRun, IdHash, std::equal_to<>>;
+
 // Last runs by id, for each kind.
 struct RunHistory {
-  std::unordered_map<std::string, LastRun> schedules;
-  std::unordered_map<std::string, LastRun> web_servers;
+  // No run is dropped before the history is: the maps' nodes come from one
+  // growing buffer instead of an allocation each.
+  std::pmr::monotonic_buffer_resource run_memory;
+  RunsById schedules{&run_memory};
+  RunsById web_servers{&run_memory};
   std::string last_serve;  // the last "Successful run serve service"
   // Whether the latest "Running ..." line was a web server's: the "still
   // active" line right after it does not say.

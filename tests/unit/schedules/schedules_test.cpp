@@ -604,5 +604,43 @@ TEST(RunHistoryTest, LastRunOfAnIdFromTheLog) {
   }
 }
 
+// The log is any local user's to write: only whole lines of the engine's
+// shape count, however the bytes fall.
+TEST(RunHistoryTest, HostileLogBytes) {
+  const std::string run = "[2026-12-07 03:30:00] Running schedule, id: ";
+  std::string many;  // past the reader's block
+  for (int i = 0; i < 3000; ++i) many += run + "I" + std::to_string(i) + "\n";
+  const struct {
+    const char* name;
+    std::string log;
+    std::string id;
+    bool found;
+  } kCases[] = {
+      {"carriage returns", run + "A\r\r\n", "A", true},
+      {"no newline at the end", run + "B\n" + run + "A", "A", false},
+      {"a NUL hides its line", run + std::string("A\0\n", 3), "A", false},
+      {"and the line after it", run + std::string("B\0\n", 3) + run + "A\n", "A", false},
+      {"the longest line", run + std::string(4094 - run.size(), 'L') + "\n",
+       std::string(4094 - run.size(), 'L'), true},
+      {"a byte longer", run + std::string(4095 - run.size(), 'L') + "\n",
+       std::string(4095 - run.size(), 'L'), false},
+      {"the rest of a long line", std::string(8190, 'x') + run + "A\n", "A", false},
+      {"the line after a long one", std::string(4095, 'x') + "\n" + run + "A\n", "A", true},
+      {"lines across blocks", many + run + "A\n", "I2999", true},
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir home;
+    testing::WriteFile(home.path() / "scheduler.###", c.log);
+    platform::HeldFolder folder;
+    ASSERT_TRUE(platform::HoldFolder(home.path().string() + "/", &folder));
+    schedules::RunHistory history;
+    ASSERT_TRUE(schedules::ReadRunHistory(folder, &history)) << c.name;
+    EXPECT_EQ(history.schedules.contains(c.id), c.found) << c.name;
+    if (c.id == "I2999") {
+      EXPECT_EQ(history.schedules.size(), 3001u) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvana
