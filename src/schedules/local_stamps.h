@@ -36,6 +36,20 @@ class StampWriter {
   char* Put(const Start& start, char* out);
 
  private:
+  // A month's "yyyy-mm-" and where its first day begins, for a stamp whose
+  // fields all take their usual widths: the starts of a table hop between
+  // a few months, and working out the date afresh at each hop was half of
+  // a stamp.
+  struct Month {
+    int64_t key = -1;  // year * 12 + month index
+    int64_t first_civil_s = 0;
+    char prefix[8] = {};
+  };
+  static constexpr size_t kMonths = 16;
+  char* PutAnyFields(const Start& start, char* out);
+  const Month& MonthOf(int year, int month_index);
+
+  Month months_[kMonths];
   platform::LocalTime day_{-1, -1, -1, 0, 0, 0};
   int64_t day_civil_s_ = 0;
   char date_[48] = {};
