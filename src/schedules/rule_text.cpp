@@ -29,8 +29,26 @@ void AppendTwoDigits(int32_t value, std::string* out) {
   AppendDigits(value, 2, out);
 }
 
-// " at hh:mm:ss".
+bool TwoDigits(int32_t value) { return value >= 0 && value <= 99; }
+
+// Two digits at `out`, for 0 to 99.
+void PutTwoDigits(int32_t value, char* out) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+}
+
+// " at hh:mm:ss". Nearly every rule has one: written in one piece where
+// each field is two digits, as appending its eight pieces was most of a
+// rule's text.
 void AppendAt(const Timetable& record, std::string* out) {
+  if (TwoDigits(record.hour) && TwoDigits(record.min) && TwoDigits(record.sec)) {
+    char at[] = " at hh:mm:ss";
+    PutTwoDigits(record.hour, at + 4);
+    PutTwoDigits(record.min, at + 7);
+    PutTwoDigits(record.sec, at + 10);
+    out->append(at, sizeof at - 1);
+    return;
+  }
   out->append(" at ");
   AppendTwoDigits(record.hour, out);
   out->push_back(':');
