@@ -379,14 +379,18 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
 
 // On a day whose offset stays each window has its one instance, in the
 // order of the day: each is made as the search comes to it, where most of
-// an hourly rule's 24 were made for nothing. True once `decide` is done.
+// an hourly rule's 24 were made for nothing, and one that ends before
+// `begin_s`, which `decide` passes over, is not made at all. True once
+// `decide` is done.
 template <class Decide>
 bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
-                     const ZoneDays::Day& day, Decide& decide) {
+                     const ZoneDays::Day& day, int64_t begin_s, Decide& decide) {
   const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
-    const Instance candidate{day_start_s + window.first_s - day.offset_s,
-                             LocalOf(date, window.first_s), window.last_s - window.first_s,
+    const int64_t seconds = day_start_s + window.first_s - day.offset_s;
+    const int length_s = window.last_s - window.first_s;
+    if (seconds + length_s < begin_s) continue;
+    const Instance candidate{seconds, LocalOf(date, window.first_s), length_s,
                              window.named_second};
     if (decide(candidate, day)) return true;
   }
@@ -452,7 +456,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
     if (!OnDate(rule.record(), date, rule.once())) continue;
     const ZoneDays::Day day = zone_days->At(date.days);
     if (!day.changes) {
-      if (DecideSteadyDay(date, windows, day, decide)) return starts;
+      if (DecideSteadyDay(date, windows, day, begin_s, decide)) return starts;
       continue;
     }
     CandidatesOn(date, windows, day, &candidates);
