@@ -175,9 +175,9 @@ std::string StartStamp(const Start& start) {
   return text;
 }
 
-void AppendLocalStamp(int64_t seconds, std::string* out) {
-  platform::LocalTime local;
-  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
+namespace {
+
+void AppendLocal(const platform::LocalTime& local, std::string* out) {
   char text[64];
   // A row's last start is one of these: snprintf was a tenth of the table.
   if (NoneNegative(local)) {
@@ -188,6 +188,20 @@ void AppendLocalStamp(int64_t seconds, std::string* out) {
                 local.month_index + 1, local.day, local.hour, local.minute,
                 local.second);
   out->append(text);
+}
+
+}  // namespace
+
+void AppendLocalStamp(int64_t seconds, std::string* out) {
+  platform::LocalTime local;
+  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
+  AppendLocal(local, out);
+}
+
+void AppendLocalStamp(int64_t seconds, ZoneDays* zone_days, std::string* out) {
+  platform::LocalTime local;
+  if (!zone_days->LocalAt(seconds, &local)) return out->push_back('?');
+  AppendLocal(local, out);
 }
 
 std::string LocalStamp(int64_t seconds) {

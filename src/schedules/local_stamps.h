@@ -16,6 +16,8 @@ namespace corvana::schedules {
 // not a local time that exists).
 std::string LocalStamp(int64_t seconds);
 void AppendLocalStamp(int64_t seconds, std::string* out);
+// The same, the local time found through the zone's days of one report.
+void AppendLocalStamp(int64_t seconds, ZoneDays* zone_days, std::string* out);
 bool ParseLocalStamp(const std::string& text, int64_t* seconds);
 // The latest second not after `limit_s` that a log's stamp names: in the
 // hour repeated in autumn it names two. `zone_days`, when given, remembers
