@@ -158,8 +158,18 @@ void AppendIntervalText(const WebServerDefinition& web_server, std::string* out)
   out->append(" after each (re)load");
 }
 
-// "yyyy-mm-dd", as "%04d-%02d-%02d" writes it.
+// "yyyy-mm-dd", as "%04d-%02d-%02d" writes it: in one piece where the
+// fields take their usual widths, as a date of once is in every such rule.
 void AppendDate(int32_t year, int32_t month, int32_t day, std::string* out) {
+  if (year >= 0 && year <= 9999 && TwoDigits(month) && TwoDigits(day)) {
+    char date[] = "yyyy-mm-dd";
+    PutTwoDigits(year / 100, date);
+    PutTwoDigits(year % 100, date + 2);
+    PutTwoDigits(month, date + 5);
+    PutTwoDigits(day, date + 8);
+    out->append(date, sizeof date - 1);
+    return;
+  }
   if (year < 0 || month < 0 || day < 0) {
     char date[64];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", year, month, day);
