@@ -27,6 +27,34 @@ constexpr int64_t kNearDays = 20 * 366;
 
 }  // namespace
 
+namespace {
+
+// Days since 1970 of a count of seconds, rounded down.
+int64_t DaysOf(int64_t seconds) {
+  return (seconds >= 0 ? seconds : seconds - (kDayS - 1)) / kDayS;
+}
+
+}  // namespace
+
+bool ZoneDays::LocalAt(int64_t seconds, platform::LocalTime* local) {
+  int64_t days = DaysOf(seconds);
+  for (int looks = 0; looks < 2; ++looks) {
+    const Day day = At(days);
+    if (day.changes) break;
+    const int64_t local_s = seconds + day.offset_s;
+    if (DaysOf(local_s) != days) {
+      days = DaysOf(local_s);
+      continue;
+    }
+    const platform::CivilDate date = platform::CivilFromDays(days);
+    const int second_of_day = static_cast<int>(local_s - days * kDayS);
+    *local = {static_cast<int>(date.year), date.month - 1, date.day, second_of_day / 3600,
+              second_of_day / 60 % 60, second_of_day % 60, platform::WeekdayOfDays(days)};
+    return true;
+  }
+  return platform::ToLocalTime(seconds, local);
+}
+
 ZoneDays::Day ZoneDays::At(int year, int month, int day) {
   return At(platform::DaysFromCivil(year, month, day));
 }

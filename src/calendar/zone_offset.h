@@ -33,6 +33,12 @@ class ZoneDays {
   // The same for a date counted in days since 1970, as the search steps.
   Day At(int64_t days);
 
+  // The local time at `seconds`. On a day whose offset stays it follows
+  // from the offset, as asking the zone for each second the interval search
+  // tries was half of it, and for each row's last start a tenth of the
+  // table; only a day the clocks change on asks the zone.
+  bool LocalAt(int64_t seconds, platform::LocalTime* local);
+
   // The seconds in (low, high] at which the offset from UTC changes: at
   // most one a day is seen. What was searched once is remembered, so that
   // the interval rules of many definitions over the same months ask the

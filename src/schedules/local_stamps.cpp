@@ -92,9 +92,60 @@ void AppendStamp(const Start& start, std::string* out) {
   out->append(text, stamps.Put(start, text));
 }
 
-// Written by hand: a report of 10,000 rows has 50,000 stamps, most in the
-// month of the one before, whose date they share but for the day.
+namespace {
+
+// Every field of the stamp has its usual width: four digits of year, two of
+// the others.
+bool UsualWidths(const platform::LocalTime& local) {
+  return local.year >= 1000 && local.year <= 9999 && local.month_index >= 0 &&
+         local.month_index <= 11 && InMonth(local.day) &&
+         static_cast<unsigned>(local.hour) <= 99 && static_cast<unsigned>(local.minute) <= 99 &&
+         static_cast<unsigned>(local.second) <= 99;
+}
+
+}  // namespace
+
+const StampWriter::Month& StampWriter::MonthOf(int year, int month_index) {
+  const int64_t key = int64_t{year} * 12 + month_index;
+  Month& month = months_[static_cast<uint64_t>(key) % kMonths];
+  if (month.key == key) return month;
+  month.key = key;
+  month.first_civil_s = platform::DaysFromCivil(year, month_index + 1, 1) * kDayS;
+  char* out = PutTwo(year % 100, PutTwo(year / 100, month.prefix));
+  *PutSeparated(month_index + 1, '-', out) = '-';
+  return month;
+}
+
+// Written at fixed places from the month's prefix: a report of 10,000 rows
+// has 50,000 stamps.
 char* StampWriter::Put(const Start& start, char* out) {
+  const platform::LocalTime& local = start.local;
+  if (!UsualWidths(local)) return PutAnyFields(start, out);
+  const Month& month = MonthOf(local.year, local.month_index);
+  const int second_of_day = (local.hour * 60 + local.minute) * 60 + local.second;
+  const int64_t civil_s = month.first_civil_s + (local.day - 1) * kDayS + second_of_day;
+  const int64_t offset_min = (civil_s - start.seconds) / 60;
+  const int64_t offset_hours = std::abs(offset_min) / 60;
+  if (offset_hours > 99) return PutAnyFields(start, out);
+  std::memcpy(out, month.prefix, sizeof month.prefix);
+  PutTwo(local.day, out + 8);
+  out[10] = ' ';
+  PutTwo(local.hour, out + 11);
+  out[13] = ':';
+  PutTwo(local.minute, out + 14);
+  out[16] = ':';
+  PutTwo(local.second, out + 17);
+  out[19] = ' ';
+  out[20] = offset_min < 0 ? '-' : '+';
+  PutTwo(static_cast<int>(offset_hours), out + 21);
+  out[23] = ':';
+  PutTwo(static_cast<int>(std::abs(offset_min) % 60), out + 24);
+  return out + 26;
+}
+
+// Stamps whose fields may be of any width: most in the month of the one
+// before, whose date they share but for the day.
+char* StampWriter::PutAnyFields(const Start& start, char* out) {
   const platform::LocalTime& local = start.local;
   if (date_length_ != 0 && local.year == day_.year &&
       local.month_index == day_.month_index && InMonth(local.day) && InMonth(day_.day)) {
@@ -124,9 +175,9 @@ std::string StartStamp(const Start& start) {
   return text;
 }
 
-void AppendLocalStamp(int64_t seconds, std::string* out) {
-  platform::LocalTime local;
-  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
+namespace {
+
+void AppendLocal(const platform::LocalTime& local, std::string* out) {
   char text[64];
   // A row's last start is one of these: snprintf was a tenth of the table.
   if (NoneNegative(local)) {
@@ -139,6 +190,20 @@ void AppendLocalStamp(int64_t seconds, std::string* out) {
   out->append(text);
 }
 
+}  // namespace
+
+void AppendLocalStamp(int64_t seconds, std::string* out) {
+  platform::LocalTime local;
+  if (!platform::ToLocalTime(seconds, &local)) return out->push_back('?');
+  AppendLocal(local, out);
+}
+
+void AppendLocalStamp(int64_t seconds, ZoneDays* zone_days, std::string* out) {
+  platform::LocalTime local;
+  if (!zone_days->LocalAt(seconds, &local)) return out->push_back('?');
+  AppendLocal(local, out);
+}
+
 std::string LocalStamp(int64_t seconds) {
   std::string text;
   AppendLocalStamp(seconds, &text);
@@ -146,7 +211,8 @@ std::string LocalStamp(int64_t seconds) {
 }
 
 char* PutClock(const platform::LocalTime& local, char* out) {
-  out = PutDigits(local.hour, 2, out);
+  out = static_cast<unsigned>(local.hour) <= 99 ? PutTwo(local.hour, out)
+                                                : PutDigits(local.hour, 2, out);
   out = PutSeparated(local.minute, ':', out);
   return PutSeparated(local.second, ':', out);
 }

@@ -16,6 +16,8 @@ namespace corvana::schedules {
 // not a local time that exists).
 std::string LocalStamp(int64_t seconds);
 void AppendLocalStamp(int64_t seconds, std::string* out);
+// The same, the local time found through the zone's days of one report.
+void AppendLocalStamp(int64_t seconds, ZoneDays* zone_days, std::string* out);
 bool ParseLocalStamp(const std::string& text, int64_t* seconds);
 // The latest second not after `limit_s` that a log's stamp names: in the
 // hour repeated in autumn it names two. `zone_days`, when given, remembers
@@ -36,6 +38,20 @@ class StampWriter {
   char* Put(const Start& start, char* out);
 
  private:
+  // A month's "yyyy-mm-" and where its first day begins, for a stamp whose
+  // fields all take their usual widths: the starts of a table hop between
+  // a few months, and working out the date afresh at each hop was half of
+  // a stamp.
+  struct Month {
+    int64_t key = -1;  // year * 12 + month index
+    int64_t first_civil_s = 0;
+    char prefix[8] = {};
+  };
+  static constexpr size_t kMonths = 16;
+  char* PutAnyFields(const Start& start, char* out);
+  const Month& MonthOf(int year, int month_index);
+
+  Month months_[kMonths];
   platform::LocalTime day_{-1, -1, -1, 0, 0, 0};
   int64_t day_civil_s_ = 0;
   char date_[48] = {};

@@ -192,33 +192,6 @@ Record WithoutTexts(const Record& record) {
   return copy;
 }
 
-// Days since 1970 of a count of seconds, rounded down.
-int64_t DaysOf(int64_t seconds) {
-  return (seconds >= 0 ? seconds : seconds - (kDayS - 1)) / kDayS;
-}
-
-// The local time at `seconds`. On a day whose offset stays it follows from
-// the offset, as asking the zone for each second the interval search tries
-// was half of it; only a day the clocks change on asks the zone.
-bool LocalAt(int64_t seconds, ZoneDays* zone_days, LocalTime* local) {
-  int64_t days = DaysOf(seconds);
-  for (int looks = 0; looks < 2; ++looks) {
-    const ZoneDays::Day day = zone_days->At(days);
-    if (day.changes) break;
-    const int64_t local_s = seconds + day.offset_s;
-    if (DaysOf(local_s) != days) {
-      days = DaysOf(local_s);
-      continue;
-    }
-    const platform::CivilDate date = platform::CivilFromDays(days);
-    const int second_of_day = static_cast<int>(local_s - days * kDayS);
-    *local = {static_cast<int>(date.year), date.month - 1, date.day, second_of_day / 3600,
-              second_of_day / 60 % 60, second_of_day % 60, WeekdayOfDays(days)};
-    return true;
-  }
-  return platform::ToLocalTime(seconds, local);
-}
-
 // A rule as the engine's tick asks it: the record and one second.
 template <class Record>
 class Rule;
@@ -242,7 +215,7 @@ class Rule<WebServerDefinition> {
   explicit Rule(const WebServerDefinition& record) : record_(WithoutTexts(record)) {}
   bool DueAt(int64_t now_s, ZoneDays* zone_days) {
     LocalTime local;
-    return LocalAt(now_s, zone_days, &local) && DueAt(now_s, local);
+    return zone_days->LocalAt(now_s, &local) && DueAt(now_s, local);
   }
   // As the engine's tick does: an update that falls due is recorded.
   bool DueAt(int64_t now_s, const LocalTime& local) {
@@ -379,14 +352,18 @@ void CandidatesOn(const Date& date, const std::vector<Window>& windows,
 
 // On a day whose offset stays each window has its one instance, in the
 // order of the day: each is made as the search comes to it, where most of
-// an hourly rule's 24 were made for nothing. True once `decide` is done.
+// an hourly rule's 24 were made for nothing, and one that ends before
+// `begin_s`, which `decide` passes over, is not made at all. True once
+// `decide` is done.
 template <class Decide>
 bool DecideSteadyDay(const Date& date, const std::vector<Window>& windows,
-                     const ZoneDays::Day& day, Decide& decide) {
+                     const ZoneDays::Day& day, int64_t begin_s, Decide& decide) {
   const int64_t day_start_s = date.days * kDayS;
   for (const Window& window : windows) {
-    const Instance candidate{day_start_s + window.first_s - day.offset_s,
-                             LocalOf(date, window.first_s), window.last_s - window.first_s,
+    const int64_t seconds = day_start_s + window.first_s - day.offset_s;
+    const int length_s = window.last_s - window.first_s;
+    if (seconds + length_s < begin_s) continue;
+    const Instance candidate{seconds, LocalOf(date, window.first_s), length_s,
                              window.named_second};
     if (decide(candidate, day)) return true;
   }
@@ -452,7 +429,7 @@ std::vector<Start> CalendarStarts(const Record& record, const Replay& replay,
     if (!OnDate(rule.record(), date, rule.once())) continue;
     const ZoneDays::Day day = zone_days->At(date.days);
     if (!day.changes) {
-      if (DecideSteadyDay(date, windows, day, decide)) return starts;
+      if (DecideSteadyDay(date, windows, day, begin_s, decide)) return starts;
       continue;
     }
     CandidatesOn(date, windows, day, &candidates);
@@ -500,7 +477,7 @@ std::optional<int64_t> FirstDue(const Rule<WebServerDefinition>& rule,
 // A start at a second found by the interval search: converted once here.
 Start StartAt(int64_t seconds, ZoneDays* zone_days) {
   Start start{seconds, {}};
-  LocalAt(seconds, zone_days, &start.local);
+  zone_days->LocalAt(seconds, &start.local);
   return start;
 }
 

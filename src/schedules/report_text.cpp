@@ -42,11 +42,12 @@ size_t NamedStampLength(const Start& start) {
 }
 
 // The journal's word first; the log's, for a folder from before the
-// journal, cannot say how the run ended.
-void AppendLastRun(const DefinitionRow& row, std::string* out) {
+// journal, cannot say how the run ended. The start's local time comes from
+// the zone's days, which the rows of a table share.
+void AppendLastRun(const DefinitionRow& row, ZoneDays* zone_days, std::string* out) {
   if (row.journal_run) {
     if (row.journal_run->result != RunResult::kRunning) {
-      AppendLocalStamp(row.journal_run->start_s, out);
+      AppendLocalStamp(row.journal_run->start_s, zone_days, out);
       out->push_back(' ');
     }
     AppendJournalOutcome(*row.journal_run, out);
@@ -114,9 +115,10 @@ class DefinitionTable {
     // a row with the temporaries that built it.
     last_ends_.reserve(rows.size());
     last_text_.reserve(rows.size() * kTypicalLastRunBytes);
+    ZoneDays zone_days;
     for (const DefinitionRow& row : rows) {
       const size_t begin = last_text_.size();
-      AppendLastRun(row, &last_text_);
+      AppendLastRun(row, &zone_days, &last_text_);
       last_ends_.push_back(last_text_.size());
       Widen(kId, std::max(row.id.size(), FileLine(row).size() + 2));
       Widen(kState, State(row).size());

@@ -29,8 +29,26 @@ void AppendTwoDigits(int32_t value, std::string* out) {
   AppendDigits(value, 2, out);
 }
 
-// " at hh:mm:ss".
+bool TwoDigits(int32_t value) { return value >= 0 && value <= 99; }
+
+// Two digits at `out`, for 0 to 99.
+void PutTwoDigits(int32_t value, char* out) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+}
+
+// " at hh:mm:ss". Nearly every rule has one: written in one piece where
+// each field is two digits, as appending its eight pieces was most of a
+// rule's text.
 void AppendAt(const Timetable& record, std::string* out) {
+  if (TwoDigits(record.hour) && TwoDigits(record.min) && TwoDigits(record.sec)) {
+    char at[] = " at hh:mm:ss";
+    PutTwoDigits(record.hour, at + 4);
+    PutTwoDigits(record.min, at + 7);
+    PutTwoDigits(record.sec, at + 10);
+    out->append(at, sizeof at - 1);
+    return;
+  }
   out->append(" at ");
   AppendTwoDigits(record.hour, out);
   out->push_back(':');
@@ -140,8 +158,18 @@ void AppendIntervalText(const WebServerDefinition& web_server, std::string* out)
   out->append(" after each (re)load");
 }
 
-// "yyyy-mm-dd", as "%04d-%02d-%02d" writes it.
+// "yyyy-mm-dd", as "%04d-%02d-%02d" writes it: in one piece where the
+// fields take their usual widths, as a date of once is in every such rule.
 void AppendDate(int32_t year, int32_t month, int32_t day, std::string* out) {
+  if (year >= 0 && year <= 9999 && TwoDigits(month) && TwoDigits(day)) {
+    char date[] = "yyyy-mm-dd";
+    PutTwoDigits(year / 100, date);
+    PutTwoDigits(year % 100, date + 2);
+    PutTwoDigits(month, date + 5);
+    PutTwoDigits(day, date + 8);
+    out->append(date, sizeof date - 1);
+    return;
+  }
   if (year < 0 || month < 0 || day < 0) {
     char date[64];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", year, month, day);
