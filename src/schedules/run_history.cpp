@@ -152,15 +152,17 @@ class LineStamps {
 
 // The pieces of the log as reading it with fgets into kLineLimit bytes gave
 // them: a line, or kLineLimit - 1 bytes of a longer one, or what ends the
-// file without a newline. That reader saw a piece only up to a NUL in it.
+// file without a newline.
 class LogPieces {
  public:
   explicit LogPieces(RunHistory* history) : history_(history) {}
 
   void Take(std::string_view piece) {
-    const bool complete = piece.back() == '\n' &&
-                          std::memchr(piece.data(), '\0', piece.size()) == nullptr;
-    if (!overlong_ && complete) {
+    const bool complete = piece.back() == '\n';
+    // The service writes no NUL: a line with one is passed over, and only
+    // it; the line after it is whole.
+    if (!overlong_ && complete &&
+        std::memchr(piece.data(), '\0', piece.size()) == nullptr) {
       while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r')) {
         piece.remove_suffix(1);
       }
