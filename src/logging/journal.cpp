@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -165,7 +167,7 @@ std::string FormatJournalLine(const JournalRecord& record) {
   return line;
 }
 
-const std::string* JournalFields::String(std::string_view key) const {
+const std::string_view* JournalFields::String(std::string_view key) const {
   for (const auto& [name, value] : strings) {
     if (name == key) return &value;
   }
@@ -189,64 +191,94 @@ constexpr auto kUnescaped = [] {
   return table;
 }();
 
+// Where the bytes a string holds as they are end, from `at`: eight bytes
+// are looked at together, for a full journal is a megabyte of strings. The
+// lowest byte flagged is the first: a borrow only runs upwards from a byte
+// that is flagged itself.
+size_t UnescapedEnd(std::string_view text, size_t at) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    constexpr uint64_t kHighs = 0x8080808080808080;
+    for (; at + 8 <= text.size(); at += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + at, sizeof word);
+      const uint64_t quote = word ^ (kOnes * '"');
+      const uint64_t backslash = word ^ (kOnes * '\\');
+      const uint64_t stops = ((quote - kOnes) & ~quote) |
+                             ((backslash - kOnes) & ~backslash) |
+                             ((word - kOnes * 0x20) & ~word);
+      if ((stops & kHighs) != 0) return at + std::countr_zero(stops & kHighs) / 8;
+    }
+  }
+  while (at < text.size() && kUnescaped[static_cast<unsigned char>(text[at])]) ++at;
+  return at;
+}
+
 // A reader of the flat objects the writer makes, and of nothing deeper.
+// Keys and strings are views into the line, or into fields->unescaped when
+// they hold an escape.
 class LineParser {
  public:
-  explicit LineParser(std::string_view text) : text_(text) {}
+  LineParser(std::string_view text, JournalFields* fields)
+      : text_(text), fields_(fields) {}
 
-  // The fields' strings from an earlier line are written over, not freed
-  // and made anew: a full journal has 8,000 lines of seven fields each.
-  bool Object(JournalFields* fields) {
-    size_t strings = 0;
-    size_t numbers = 0;
-    const bool read = Members(fields, &strings, &numbers);
-    fields->strings.resize(strings);
-    fields->numbers.resize(numbers);
-    return read;
+  // The fields' lists from an earlier line are written over, not freed and
+  // made anew. Unescaping never lengthens: with the line's length reserved,
+  // what is unescaped stays where the views point.
+  bool Object() {
+    fields_->strings.clear();
+    fields_->numbers.clear();
+    fields_->unescaped.clear();
+    if (fields_->unescaped.capacity() < text_.size()) {
+      fields_->unescaped.reserve(text_.size());
+    }
+    return Members();
   }
 
  private:
-  bool Members(JournalFields* fields, size_t* strings, size_t* numbers) {
+  bool Members() {
     if (!Take('{')) return false;
     if (Take('}')) return AtEnd();
-    std::string escaped_key;
     do {
       std::string_view key;
-      if (!Key(&key, &escaped_key) || !Take(':')) return false;
-      if (Peek() == '"') {
-        std::pair<std::string, std::string>& field = Slot(&fields->strings, (*strings)++);
-        field.first.assign(key);
-        field.second.clear();
-        if (!String(&field.second)) return false;
-      } else if (Peek() == 'n') {
-        if (text_.substr(at_, 4) != "null") return false;
-        at_ += 4;
-      } else {
-        std::pair<std::string, int64_t>& field = Slot(&fields->numbers, (*numbers)++);
-        field.first.assign(key);
-        if (!Integer(&field.second)) return false;
-      }
+      if (Peek() != '"' || !String(&key) || !Take(':')) return false;
+      if (!Value(key)) return false;
     } while (Take(','));
     return Take('}') && AtEnd();
   }
 
-  template <class Field>
-  static Field& Slot(std::vector<Field>* fields, size_t index) {
-    if (index == fields->size()) fields->emplace_back();
-    return (*fields)[index];
+  bool Value(std::string_view key) {
+    const char next = Peek();
+    if (next == '"') {
+      std::string_view value;
+      if (!String(&value)) return false;
+      fields_->strings.emplace_back(key, value);
+      return true;
+    }
+    if (next == 'n') {
+      if (text_.substr(at_, 4) != "null") return false;
+      at_ += 4;
+      return true;
+    }
+    int64_t value = 0;
+    if (!Integer(&value)) return false;
+    fields_->numbers.emplace_back(key, value);
+    return true;
   }
 
+  static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
   void SkipBlanks() {
-    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
-                                  text_[at_] == '\r')) {
-      ++at_;
-    }
+    while (at_ < text_.size() && Blank(text_[at_])) ++at_;
   }
   char Peek() {
     SkipBlanks();
     return at_ < text_.size() ? text_[at_] : '\0';
   }
   bool Take(char c) {
+    if (at_ < text_.size() && text_[at_] == c) {  // the writer puts no blanks
+      ++at_;
+      return true;
+    }
     if (Peek() != c) return false;
     ++at_;
     return true;
@@ -256,13 +288,19 @@ class LineParser {
     return at_ == text_.size();
   }
 
+  static constexpr uint64_t kTenthOfMax = uint64_t{INT64_MAX} / 10;
+
   bool Integer(int64_t* value) {
     const bool negative = Take('-');
     const size_t first = at_;
     uint64_t magnitude = 0;
     for (; at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9'; ++at_) {
       const uint64_t digit = static_cast<uint64_t>(text_[at_] - '0');
-      if (magnitude > (uint64_t{INT64_MAX} - digit) / 10) return false;
+      // magnitude * 10 + digit > INT64_MAX, without a division a digit.
+      if (magnitude >= kTenthOfMax &&
+          (magnitude > kTenthOfMax || digit > uint64_t{INT64_MAX} % 10)) {
+        return false;
+      }
       magnitude = magnitude * 10 + digit;
     }
     if (at_ == first) return false;
@@ -310,40 +348,34 @@ class LineParser {
     return true;
   }
 
-  // A key as it stands in the line when it holds no escape, as every key
-  // the service writes; else unescaped into `escaped`.
-  bool Key(std::string_view* key, std::string* escaped) {
-    if (Peek() != '"') return false;
-    size_t end = at_ + 1;
-    while (end < text_.size() && kUnescaped[static_cast<unsigned char>(text_[end])]) ++end;
-    if (end < text_.size() && text_[end] == '"') {
-      *key = text_.substr(at_ + 1, end - at_ - 1);
-      at_ = end + 1;
+  // From the opening quote on. Most strings, and every key the service
+  // writes, hold no escape: they are left where they stand in the line.
+  bool String(std::string_view* out) {
+    const size_t first = ++at_;
+    at_ = UnescapedEnd(text_, first);
+    if (at_ == text_.size()) return false;
+    if (text_[at_] == '"') {
+      *out = text_.substr(first, at_++ - first);
       return true;
     }
-    escaped->clear();
-    if (!String(escaped)) return false;
-    *key = *escaped;
+    std::string& unescaped = fields_->unescaped;
+    const size_t from = unescaped.size();
+    unescaped.append(text_.data() + first, at_ - first);
+    while (true) {
+      const char c = text_[at_++];
+      if (c == '"') break;
+      if (c != '\\' || !Escape(&unescaped)) return false;
+      const size_t end = UnescapedEnd(text_, at_);
+      unescaped.append(text_.data() + at_, end - at_);
+      at_ = end;
+      if (at_ == text_.size()) return false;
+    }
+    *out = std::string_view(unescaped).substr(from);
     return true;
   }
 
-  bool String(std::string* out) {
-    if (!Take('"')) return false;
-    while (at_ < text_.size()) {
-      // Most of a string needs no unescaping: appended a run at a time.
-      size_t end = at_;
-      while (end < text_.size() && kUnescaped[static_cast<unsigned char>(text_[end])]) ++end;
-      out->append(text_.data() + at_, end - at_);
-      at_ = end;
-      if (at_ == text_.size()) return false;
-      const char c = text_[at_++];
-      if (c == '"') return true;
-      if (c != '\\' || !Escape(out)) return false;
-    }
-    return false;
-  }
-
   std::string_view text_;
+  JournalFields* fields_;
   size_t at_ = 0;
 };
 
@@ -447,7 +479,7 @@ void CloseLocked(OpenJournal& journal) {
 }  // namespace
 
 bool ParseJournalLine(std::string_view line, JournalFields* fields) {
-  return LineParser(line).Object(fields);
+  return LineParser(line, fields).Object();
 }
 
 bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,

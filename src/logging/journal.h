@@ -54,11 +54,13 @@ struct JournalRecord {
 std::string FormatJournalLine(const JournalRecord& record);
 
 // A line read back: every string and number field by its key. Strings are
-// unescaped to the bytes they were written from.
+// unescaped to the bytes they were written from. Keys and strings are views
+// into the line read, or into `unescaped`: they live as long as the line.
 struct JournalFields {
-  std::vector<std::pair<std::string, std::string>> strings;
-  std::vector<std::pair<std::string, int64_t>> numbers;
-  const std::string* String(std::string_view key) const;
+  std::vector<std::pair<std::string_view, std::string_view>> strings;
+  std::vector<std::pair<std::string_view, int64_t>> numbers;
+  std::string unescaped;  // the keys and strings that held an escape
+  const std::string_view* String(std::string_view key) const;
   std::optional<int64_t> Number(std::string_view key) const;
 };
 // False for a line that is not one flat JSON object of strings, integers

@@ -153,16 +153,7 @@ const std::string& RunKey(std::string_view kind, std::string_view id) {
   return key;
 }
 
-JournalRun StartedRun(const std::string& id, const std::string& kind,
-                      int64_t start_s) {
-  JournalRun run;
-  run.id = id;
-  run.kind = kind;
-  run.start_s = start_s;
-  return run;
-}
-
-RunResult ResultOf(const std::string* ended) {
+RunResult ResultOf(const std::string_view* ended) {
   if (ended == nullptr) return RunResult::kNoEnd;
   if (*ended == JournalEndingName(RunEnding::kExited)) return RunResult::kExited;
   if (*ended == JournalEndingName(RunEnding::kTimeLimit)) return RunResult::kTimeLimit;
@@ -176,55 +167,66 @@ RunResult ResultOf(const std::string* ended) {
 }  // namespace
 
 void JournalRuns::CloseOpenRuns() {
-  for (const auto& [key, index] : open_) runs_[index].result = RunResult::kNoEnd;
-  open_.clear();
+  for (RunSlots* slots : opened_) {
+    if (slots->open == kNoRun) continue;
+    runs_[slots->open].result = RunResult::kNoEnd;
+    slots->open = kNoRun;
+  }
+  opened_.clear();
 }
 
 void JournalRuns::Add(const JournalFields& fields) {
-  const std::string* record = fields.String("record");
+  const std::string_view* record = fields.String("record");
   const std::optional<int64_t> time_s = fields.Number("time_s");
   if (record == nullptr || !time_s) return;
   if (*record == "service_start" || *record == "service_stop") {
     service_seen_ = true;
     return CloseOpenRuns();
   }
-  const std::string* kind = fields.String("kind");
-  const std::string* id = fields.String("id");
+  const bool start = *record == "run_start";
+  if (!start && *record != "run_end") return;
+  const std::string_view* kind = fields.String("kind");
+  const std::string_view* id = fields.String("id");
   if (kind == nullptr || id == nullptr) return;
-  const std::string& key = RunKey(*kind, *id);
-  const auto open = open_.find(key);
-  if (*record == "run_start") {
-    if (open != open_.end()) runs_[open->second].result = RunResult::kNoEnd;
-    open_[key] = runs_.size();
-    Push(key, StartedRun(*id, *kind, *time_s));
+  RunSlots& slots = slots_[RunKey(*kind, *id)];
+  if (start) {
+    if (slots.open != kNoRun) runs_[slots.open].result = RunResult::kNoEnd;
+    slots.open = runs_.size();
+    opened_.push_back(&slots);
+    Push(*id, *kind, *time_s, &slots);
     return;
   }
-  if (*record != "run_end") return;
   const std::optional<int64_t> duration_s = fields.Number("duration_s");
-  if (open == open_.end()) {  // its start went with an older generation
+  if (slots.open == kNoRun) {  // its start went with an older generation
     // Unless what was read shows the id's record or a restart before it.
-    const bool start_unknown = span_ == JournalSpan::kTail && !service_seen_ && !last_.contains(key);
-    Push(key, StartedRun(*id, *kind, *time_s - duration_s.value_or(0)));
+    const bool start_unknown =
+        span_ == JournalSpan::kTail && !service_seen_ && slots.last == kNoRun;
+    Push(*id, *kind, *time_s - duration_s.value_or(0), &slots);
     runs_.back().start_unknown = start_unknown;
   }
-  JournalRun& run = open == open_.end() ? runs_.back() : runs_[open->second];
+  JournalRun& run = slots.open == kNoRun ? runs_.back() : runs_[slots.open];
   run.result = ResultOf(fields.String("ended"));
   run.exit_code = fields.Number("exit_code");
   run.duration_s = duration_s;
-  if (const std::string* cause = fields.String("cause")) run.cause = *cause;
-  if (open != open_.end()) open_.erase(open);
+  if (const std::string_view* cause = fields.String("cause")) run.cause = *cause;
+  slots.open = kNoRun;
 }
 
-void JournalRuns::Push(const std::string& key, JournalRun run) {
-  last_[key] = runs_.size();
-  runs_.push_back(std::move(run));
+void JournalRuns::Push(std::string_view id, std::string_view kind, int64_t start_s,
+                       RunSlots* slots) {
+  slots->last = runs_.size();
+  JournalRun& run = runs_.emplace_back();
+  run.id = id;
+  run.kind = kind;
+  run.start_s = start_s;
 }
 
 std::optional<JournalRun> JournalRuns::Last(std::string_view kind,
                                             std::string_view id) const {
-  const auto found = last_.find(RunKey(kind, id));
-  if (found == last_.end()) return std::nullopt;
-  return runs_[found->second];
+  if (runs_.empty()) return std::nullopt;  // no journal, or nothing run yet
+  const auto found = slots_.find(RunKey(kind, id));
+  if (found == slots_.end() || found->second.last == kNoRun) return std::nullopt;
+  return runs_[found->second.last];
 }
 
 bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs,

@@ -81,18 +81,31 @@ enum class JournalSpan { kWhole, kTail };
 class JournalRuns {
  public:
   explicit JournalRuns(JournalSpan span = JournalSpan::kWhole) : span_(span) {}
+  // opened_ points into slots_: a copy's would point into this one's.
+  JournalRuns(const JournalRuns&) = delete;
+  JournalRuns& operator=(const JournalRuns&) = delete;
+  JournalRuns(JournalRuns&&) = default;
+  JournalRuns& operator=(JournalRuns&&) = default;
   void Add(const JournalFields& fields);
   const std::vector<JournalRun>& runs() const { return runs_; }
   // The last run of the kind and id, or nothing.
   std::optional<JournalRun> Last(std::string_view kind, std::string_view id) const;
 
  private:
-  void CloseOpenRuns();
-  void Push(const std::string& key, JournalRun run);
-  std::vector<JournalRun> runs_;
+  static constexpr size_t kNoRun = SIZE_MAX;
   // By kind '/' id: the runs_ index of the open start, and of the last run.
-  std::unordered_map<std::string, size_t> open_;
-  std::unordered_map<std::string, size_t> last_;
+  struct RunSlots {
+    size_t open = kNoRun;
+    size_t last = kNoRun;
+  };
+  void CloseOpenRuns();
+  void Push(std::string_view id, std::string_view kind, int64_t start_s,
+            RunSlots* slots);
+  std::vector<JournalRun> runs_;
+  std::unordered_map<std::string, RunSlots> slots_;
+  // The slots a start opened since the last service record (some closed
+  // since): a node's address stays as the map grows.
+  std::vector<RunSlots*> opened_;
   JournalSpan span_ = JournalSpan::kWhole;
   bool service_seen_ = false;  // a service record closed every older run
 };
