@@ -167,20 +167,6 @@ std::string FormatJournalLine(const JournalRecord& record) {
   return line;
 }
 
-const std::string_view* JournalFields::String(std::string_view key) const {
-  for (const auto& [name, value] : strings) {
-    if (name == key) return &value;
-  }
-  return nullptr;
-}
-
-std::optional<int64_t> JournalFields::Number(std::string_view key) const {
-  for (const auto& [name, value] : numbers) {
-    if (name == key) return value;
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The bytes a string holds as they are: all but the quote, the backslash
@@ -241,7 +227,7 @@ class LineParser {
     if (Take('}')) return AtEnd();
     do {
       std::string_view key;
-      if (Peek() != '"' || !String(&key) || !Take(':')) return false;
+      if (Peek() != '"' || !Key(&key) || !Take(':')) return false;
       if (!Value(key)) return false;
     } while (Take(','));
     return Take('}') && AtEnd();
@@ -271,6 +257,7 @@ class LineParser {
     while (at_ < text_.size() && Blank(text_[at_])) ++at_;
   }
   char Peek() {
+    if (at_ < text_.size() && !Blank(text_[at_])) return text_[at_];
     SkipBlanks();
     return at_ < text_.size() ? text_[at_] : '\0';
   }
@@ -346,6 +333,44 @@ class LineParser {
       out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
     return true;
+  }
+
+  // The names the service writes, closing quote included, compared whole
+  // rather than scanned: a line is mostly its keys.
+  template <size_t kSize>
+  bool TakeKnown(const char (&known)[kSize], std::string_view* key) {
+    constexpr size_t kLength = kSize - 1;
+    if (text_.size() - at_ < kLength ||
+        std::memcmp(text_.data() + at_, known, kLength) != 0) {
+      return false;
+    }
+    *key = text_.substr(at_, kLength - 1);
+    at_ += kLength;
+    return true;
+  }
+  bool KnownKey(std::string_view* key) {
+    switch (at_ < text_.size() ? text_[at_] : '\0') {
+      case 'r': return TakeKnown("record\"", key);
+      case 't': return TakeKnown("time_s\"", key);
+      case 'u': return TakeKnown("utc_offset_s\"", key);
+      case 'k': return TakeKnown("kind\"", key);
+      case 'i': return TakeKnown("id\"", key);
+      case 'f': return TakeKnown("file\"", key);
+      case 'p': return TakeKnown("pid\"", key);
+      case 'e': return TakeKnown("ended\"", key) || TakeKnown("exit_code\"", key);
+      case 'd': return TakeKnown("duration_s\"", key) || TakeKnown("data_folder\"", key);
+      case 'm': return TakeKnown("missed_s\"", key);
+      case 'c': return TakeKnown("cause\"", key);
+      case 'v': return TakeKnown("version\"", key);
+      default: return false;
+    }
+  }
+  // From the opening quote on; any other key is read as a string.
+  bool Key(std::string_view* key) {
+    ++at_;
+    if (KnownKey(key)) return true;
+    --at_;
+    return String(key);
   }
 
   // From the opening quote on. Most strings, and every key the service

@@ -60,8 +60,19 @@ struct JournalFields {
   std::vector<std::pair<std::string_view, std::string_view>> strings;
   std::vector<std::pair<std::string_view, int64_t>> numbers;
   std::string unescaped;  // the keys and strings that held an escape
-  const std::string_view* String(std::string_view key) const;
-  std::optional<int64_t> Number(std::string_view key) const;
+  // Inline: a reader asks a line for each of its few fields.
+  const std::string_view* String(std::string_view key) const {
+    for (const auto& [name, value] : strings) {
+      if (name == key) return &value;
+    }
+    return nullptr;
+  }
+  std::optional<int64_t> Number(std::string_view key) const {
+    for (const auto& [name, value] : numbers) {
+      if (name == key) return value;
+    }
+    return std::nullopt;
+  }
 };
 // False for a line that is not one flat JSON object of strings, integers
 // and nulls: a torn last line, say. What `fields` held before is replaced.

@@ -1,5 +1,6 @@
 #include "schedules/run_history.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -146,10 +147,13 @@ namespace {
 // Into one buffer, valid until the next call: a full journal asks for
 // 8,000 keys and a report for 10,000 more, most too long to fit a string
 // without an allocation of its own.
+// Made once for every record and every row: sized once, then copied into.
 const std::string& RunKey(std::string_view kind, std::string_view id) {
   thread_local std::string key;
-  key.assign(kind).push_back('/');
-  key.append(id);
+  key.resize(kind.size() + 1 + id.size());
+  char* out = std::copy(kind.begin(), kind.end(), key.data());
+  *out++ = '/';
+  std::copy(id.begin(), id.end(), out);
   return key;
 }
 
