@@ -72,11 +72,11 @@ JournalHistory ReadHistory() {
   if (context == nullptr) return history;
   ReadJournal(context->home_folder, JournalReader::kService,
               [&history](const JournalFields& fields) {
-    const std::optional<int64_t> time_s = fields.Number("time_s");
+    const std::optional<int64_t> time_s = fields.Number(JournalKey::kTimeS);
     if (!time_s) return;
     history.last_record_s = *time_s;
-    const std::string_view* type = fields.String("record");
-    const std::string_view* id = fields.String("id");
+    const std::string_view* type = fields.String(JournalKey::kRecord);
+    const std::string_view* id = fields.String(JournalKey::kId);
     if (id == nullptr || type == nullptr ||
         (*type != "run_start" && *type != "run_end")) {
       return;

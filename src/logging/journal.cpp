@@ -212,6 +212,8 @@ class LineParser {
   // made anew. Unescaping never lengthens: with the line's length reserved,
   // what is unescaped stays where the views point.
   bool Object() {
+    fields_->strings_held = 0;
+    fields_->numbers_held = 0;
     fields_->strings.clear();
     fields_->numbers.clear();
     fields_->unescaped.clear();
@@ -227,18 +229,20 @@ class LineParser {
     if (Take('}')) return AtEnd();
     do {
       std::string_view key;
-      if (Peek() != '"' || !Key(&key) || !Take(':')) return false;
-      if (!Value(key)) return false;
+      std::optional<JournalKey> known;
+      if (Peek() != '"' || !Key(&key, &known) || !Take(':')) return false;
+      if (!Value(key, known)) return false;
     } while (Take(','));
     return Take('}') && AtEnd();
   }
 
-  bool Value(std::string_view key) {
+  bool Value(std::string_view key, std::optional<JournalKey> known) {
     const char next = Peek();
     if (next == '"') {
       std::string_view value;
       if (!String(&value)) return false;
-      fields_->strings.emplace_back(key, value);
+      Keep(key, known, value, &fields_->known_strings, &fields_->strings_held,
+           &fields_->strings);
       return true;
     }
     if (next == 'n') {
@@ -248,8 +252,25 @@ class LineParser {
     }
     int64_t value = 0;
     if (!Integer(&value)) return false;
-    fields_->numbers.emplace_back(key, value);
+    Keep(key, known, value, &fields_->known_numbers, &fields_->numbers_held,
+         &fields_->numbers);
     return true;
+  }
+
+  // A key given twice is read as its first: the service's keys in their
+  // places, any other in the list, where a reader finds the first.
+  template <typename Value>
+  static void Keep(std::string_view key, std::optional<JournalKey> known, Value value,
+                   std::array<Value, kJournalKeyCount>* places, uint32_t* held,
+                   std::vector<std::pair<std::string_view, Value>>* others) {
+    if (!known) {
+      others->emplace_back(key, value);
+      return;
+    }
+    const uint32_t bit = uint32_t{1} << int(*known);
+    if ((*held & bit) != 0) return;
+    *held |= bit;
+    (*places)[size_t(*known)] = value;
   }
 
   static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -338,39 +359,48 @@ class LineParser {
   // The names the service writes, closing quote included, compared whole
   // rather than scanned: a line is mostly its keys.
   template <size_t kSize>
-  bool TakeKnown(const char (&known)[kSize], std::string_view* key) {
+  bool TakeKnown(const char (&name)[kSize], JournalKey key,
+                 std::optional<JournalKey>* known) {
     constexpr size_t kLength = kSize - 1;
     if (text_.size() - at_ < kLength ||
-        std::memcmp(text_.data() + at_, known, kLength) != 0) {
+        std::memcmp(text_.data() + at_, name, kLength) != 0) {
       return false;
     }
-    *key = text_.substr(at_, kLength - 1);
+    *known = key;
     at_ += kLength;
     return true;
   }
-  bool KnownKey(std::string_view* key) {
+  bool KnownKey(std::optional<JournalKey>* known) {
+    using K = JournalKey;
     switch (at_ < text_.size() ? text_[at_] : '\0') {
-      case 'r': return TakeKnown("record\"", key);
-      case 't': return TakeKnown("time_s\"", key);
-      case 'u': return TakeKnown("utc_offset_s\"", key);
-      case 'k': return TakeKnown("kind\"", key);
-      case 'i': return TakeKnown("id\"", key);
-      case 'f': return TakeKnown("file\"", key);
-      case 'p': return TakeKnown("pid\"", key);
-      case 'e': return TakeKnown("ended\"", key) || TakeKnown("exit_code\"", key);
-      case 'd': return TakeKnown("duration_s\"", key) || TakeKnown("data_folder\"", key);
-      case 'm': return TakeKnown("missed_s\"", key);
-      case 'c': return TakeKnown("cause\"", key);
-      case 'v': return TakeKnown("version\"", key);
+      case 'r': return TakeKnown("record\"", K::kRecord, known);
+      case 't': return TakeKnown("time_s\"", K::kTimeS, known);
+      case 'u': return TakeKnown("utc_offset_s\"", K::kUtcOffsetS, known);
+      case 'k': return TakeKnown("kind\"", K::kKind, known);
+      case 'i': return TakeKnown("id\"", K::kId, known);
+      case 'f': return TakeKnown("file\"", K::kFile, known);
+      case 'p': return TakeKnown("pid\"", K::kPid, known);
+      case 'e':
+        return TakeKnown("ended\"", K::kEnded, known) ||
+               TakeKnown("exit_code\"", K::kExitCode, known);
+      case 'd':
+        return TakeKnown("duration_s\"", K::kDurationS, known) ||
+               TakeKnown("data_folder\"", K::kDataFolder, known);
+      case 'm': return TakeKnown("missed_s\"", K::kMissedS, known);
+      case 'c': return TakeKnown("cause\"", K::kCause, known);
+      case 'v': return TakeKnown("version\"", K::kVersion, known);
       default: return false;
     }
   }
-  // From the opening quote on; any other key is read as a string.
-  bool Key(std::string_view* key) {
+  // From the opening quote on; any other key is read as a string, and is
+  // still the service's when it only spells one with escapes.
+  bool Key(std::string_view* key, std::optional<JournalKey>* known) {
     ++at_;
-    if (KnownKey(key)) return true;
+    if (KnownKey(known)) return true;
     --at_;
-    return String(key);
+    if (!String(key)) return false;
+    *known = JournalKeyNamed(*key);
+    return true;
   }
 
   // From the opening quote on. Most strings, and every key the service
@@ -502,6 +532,33 @@ void CloseLocked(OpenJournal& journal) {
 }
 
 }  // namespace
+
+std::optional<JournalKey> JournalKeyNamed(std::string_view name) {
+  static constexpr std::array<std::string_view, kJournalKeyCount> kNames = {
+      "record", "time_s", "utc_offset_s", "version", "data_folder",
+      "kind",   "id",     "file",         "pid",     "missed_s",
+      "ended",  "exit_code", "duration_s", "cause"};
+  for (size_t key = 0; key < kNames.size(); ++key) {
+    if (kNames[key] == name) return JournalKey(key);
+  }
+  return std::nullopt;
+}
+
+const std::string_view* JournalFields::String(std::string_view key) const {
+  if (const std::optional<JournalKey> known = JournalKeyNamed(key)) return String(*known);
+  for (const auto& [name, value] : strings) {
+    if (name == key) return &value;
+  }
+  return nullptr;
+}
+
+std::optional<int64_t> JournalFields::Number(std::string_view key) const {
+  if (const std::optional<JournalKey> known = JournalKeyNamed(key)) return Number(*known);
+  for (const auto& [name, value] : numbers) {
+    if (name == key) return value;
+  }
+  return std::nullopt;
+}
 
 bool ParseJournalLine(std::string_view line, JournalFields* fields) {
   return LineParser(line, fields).Object();

@@ -180,8 +180,8 @@ void JournalRuns::CloseOpenRuns() {
 }
 
 void JournalRuns::Add(const JournalFields& fields) {
-  const std::string_view* record = fields.String("record");
-  const std::optional<int64_t> time_s = fields.Number("time_s");
+  const std::string_view* record = fields.String(JournalKey::kRecord);
+  const std::optional<int64_t> time_s = fields.Number(JournalKey::kTimeS);
   if (record == nullptr || !time_s) return;
   if (*record == "service_start" || *record == "service_stop") {
     service_seen_ = true;
@@ -189,8 +189,8 @@ void JournalRuns::Add(const JournalFields& fields) {
   }
   const bool start = *record == "run_start";
   if (!start && *record != "run_end") return;
-  const std::string_view* kind = fields.String("kind");
-  const std::string_view* id = fields.String("id");
+  const std::string_view* kind = fields.String(JournalKey::kKind);
+  const std::string_view* id = fields.String(JournalKey::kId);
   if (kind == nullptr || id == nullptr) return;
   RunSlots& slots = slots_[RunKey(*kind, *id)];
   if (start) {
@@ -200,7 +200,7 @@ void JournalRuns::Add(const JournalFields& fields) {
     Push(*id, *kind, *time_s, &slots);
     return;
   }
-  const std::optional<int64_t> duration_s = fields.Number("duration_s");
+  const std::optional<int64_t> duration_s = fields.Number(JournalKey::kDurationS);
   if (slots.open == kNoRun) {  // its start went with an older generation
     // Unless what was read shows the id's record or a restart before it.
     const bool start_unknown =
@@ -209,10 +209,10 @@ void JournalRuns::Add(const JournalFields& fields) {
     runs_.back().start_unknown = start_unknown;
   }
   JournalRun& run = slots.open == kNoRun ? runs_.back() : runs_[slots.open];
-  run.result = ResultOf(fields.String("ended"));
-  run.exit_code = fields.Number("exit_code");
+  run.result = ResultOf(fields.String(JournalKey::kEnded));
+  run.exit_code = fields.Number(JournalKey::kExitCode);
   run.duration_s = duration_s;
-  if (const std::string_view* cause = fields.String("cause")) run.cause = *cause;
+  if (const std::string_view* cause = fields.String(JournalKey::kCause)) run.cause = *cause;
   slots.open = kNoRun;
 }
 

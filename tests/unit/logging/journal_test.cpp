@@ -84,6 +84,7 @@ TEST(JournalTest, HostileLinesAreReadOrRefusedAsBefore) {
   } cases[] = {
       {R"({"i\u0064":"a\"b","x":"\u00e9\n", "n" : null })", "a\"b"},
       {R"({"id":"x","n":9223372036854775807,"m":-9223372036854775807})", "x"},
+      {R"({"id":null,"id":"first","i\u0064":"second"})", "first"},
       {R"({"id":"x","n":9223372036854775808})", std::nullopt},
       {R"({"id":"x\q"})", std::nullopt},
       {R"({"id":"x","n":{}})", std::nullopt},
