@@ -81,11 +81,6 @@ enum class JournalSpan { kWhole, kTail };
 class JournalRuns {
  public:
   explicit JournalRuns(JournalSpan span = JournalSpan::kWhole) : span_(span) {}
-  // opened_ points into slots_: a copy's would point into this one's.
-  JournalRuns(const JournalRuns&) = delete;
-  JournalRuns& operator=(const JournalRuns&) = delete;
-  JournalRuns(JournalRuns&&) = default;
-  JournalRuns& operator=(JournalRuns&&) = default;
   void Add(const JournalFields& fields);
   const std::vector<JournalRun>& runs() const { return runs_; }
   // The last run of the kind and id, or nothing.
@@ -93,19 +88,27 @@ class JournalRuns {
 
  private:
   static constexpr size_t kNoRun = SIZE_MAX;
-  // By kind '/' id: the runs_ index of the open start, and of the last run.
+  // By kind '/' id: the runs_ index of the open start, and of the last run,
+  // whose kind and id are the slots' own: no key is kept beside them.
   struct RunSlots {
+    uint64_t hash = 0;
     size_t open = kNoRun;
     size_t last = kNoRun;
   };
   void CloseOpenRuns();
   void Push(std::string_view id, std::string_view kind, int64_t start_s,
             RunSlots* slots);
+  size_t Find(std::string_view kind, std::string_view id, uint64_t hash) const;
+  RunSlots& AddSlots(uint64_t hash);
+  void Place(size_t slots);
   std::vector<JournalRun> runs_;
-  std::unordered_map<std::string, RunSlots> slots_;
+  std::vector<RunSlots> slots_;
+  // slots_ indexes plus one, by hash, open addressed; 0 is free. A power of
+  // two long, at most half full.
+  std::vector<uint32_t> slots_by_hash_;
   // The slots a start opened since the last service record (some closed
-  // since): a node's address stays as the map grows.
-  std::vector<RunSlots*> opened_;
+  // since), by index.
+  std::vector<size_t> opened_;
   JournalSpan span_ = JournalSpan::kWhole;
   bool service_seen_ = false;  // a service record closed every older run
 };
