@@ -229,14 +229,14 @@ class LineParser {
     if (Take('}')) return AtEnd();
     do {
       std::string_view key;
-      std::optional<JournalKey> known;
+      int known = kUnknownKey;
       if (Peek() != '"' || !Key(&key, &known) || !Take(':')) return false;
       if (!Value(key, known)) return false;
     } while (Take(','));
     return Take('}') && AtEnd();
   }
 
-  bool Value(std::string_view key, std::optional<JournalKey> known) {
+  bool Value(std::string_view key, int known) {
     const char next = Peek();
     if (next == '"') {
       std::string_view value;
@@ -260,17 +260,17 @@ class LineParser {
   // A key given twice is read as its first: the service's keys in their
   // places, any other in the list, where a reader finds the first.
   template <typename Value>
-  static void Keep(std::string_view key, std::optional<JournalKey> known, Value value,
+  static void Keep(std::string_view key, int known, Value value,
                    std::array<Value, kJournalKeyCount>* places, uint32_t* held,
                    std::vector<std::pair<std::string_view, Value>>* others) {
-    if (!known) {
+    if (known == kUnknownKey) {
       others->emplace_back(key, value);
       return;
     }
-    const uint32_t bit = uint32_t{1} << int(*known);
+    const uint32_t bit = uint32_t{1} << known;
     if ((*held & bit) != 0) return;
     *held |= bit;
-    (*places)[size_t(*known)] = value;
+    (*places)[size_t(known)] = value;
   }
 
   static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -296,6 +296,8 @@ class LineParser {
     return at_ == text_.size();
   }
 
+  // A key the service does not write, in place of a JournalKey.
+  static constexpr int kUnknownKey = -1;
   static constexpr uint64_t kTenthOfMax = uint64_t{INT64_MAX} / 10;
 
   bool Integer(int64_t* value) {
@@ -359,18 +361,17 @@ class LineParser {
   // The names the service writes, closing quote included, compared whole
   // rather than scanned: a line is mostly its keys.
   template <size_t kSize>
-  bool TakeKnown(const char (&name)[kSize], JournalKey key,
-                 std::optional<JournalKey>* known) {
+  bool TakeKnown(const char (&name)[kSize], JournalKey key, int* known) {
     constexpr size_t kLength = kSize - 1;
     if (text_.size() - at_ < kLength ||
         std::memcmp(text_.data() + at_, name, kLength) != 0) {
       return false;
     }
-    *known = key;
+    *known = int(key);
     at_ += kLength;
     return true;
   }
-  bool KnownKey(std::optional<JournalKey>* known) {
+  bool KnownKey(int* known) {
     using K = JournalKey;
     switch (at_ < text_.size() ? text_[at_] : '\0') {
       case 'r': return TakeKnown("record\"", K::kRecord, known);
@@ -394,12 +395,13 @@ class LineParser {
   }
   // From the opening quote on; any other key is read as a string, and is
   // still the service's when it only spells one with escapes.
-  bool Key(std::string_view* key, std::optional<JournalKey>* known) {
+  bool Key(std::string_view* key, int* known) {
     ++at_;
     if (KnownKey(known)) return true;
     --at_;
     if (!String(key)) return false;
-    *known = JournalKeyNamed(*key);
+    const std::optional<JournalKey> named = JournalKeyNamed(*key);
+    *known = named ? int(*named) : kUnknownKey;
     return true;
   }
 
