@@ -52,10 +52,18 @@ void JournalStillRunning(RunKind kind, const std::vector<Definition>& list) {
   }
 }
 
+struct IdHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view id) const {
+    return std::hash<std::string_view>{}(id);
+  }
+};
+
 // What the journal says of the time before this start.
 struct JournalHistory {
   std::optional<int64_t> last_record_s;
-  std::unordered_map<std::string, int64_t> last_run_s;  // by id
+  // By id; looked up by the journal's views without a string made.
+  std::unordered_map<std::string, int64_t, IdHash, std::equal_to<>> last_run_s;
 };
 
 JournalHistory ReadHistory() {
@@ -64,17 +72,21 @@ JournalHistory ReadHistory() {
   if (context == nullptr) return history;
   ReadJournal(context->home_folder, JournalReader::kService,
               [&history](const JournalFields& fields) {
-    const std::optional<int64_t> time_s = fields.Number("time_s");
+    const std::optional<int64_t> time_s = fields.Number(JournalKey::kTimeS);
     if (!time_s) return;
     history.last_record_s = *time_s;
-    const std::string* type = fields.String("record");
-    const std::string* id = fields.String("id");
+    const std::string_view* type = fields.String(JournalKey::kRecord);
+    const std::string_view* id = fields.String(JournalKey::kId);
     if (id == nullptr || type == nullptr ||
         (*type != "run_start" && *type != "run_end")) {
       return;
     }
-    int64_t& last = history.last_run_s[*id];
-    last = std::max(last, *time_s);
+    const auto last = history.last_run_s.find(*id);
+    if (last == history.last_run_s.end()) {
+      history.last_run_s.emplace(*id, std::max(int64_t{0}, *time_s));
+    } else {
+      last->second = std::max(last->second, *time_s);
+    }
   });
   return history;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -165,20 +167,6 @@ std::string FormatJournalLine(const JournalRecord& record) {
   return line;
 }
 
-const std::string* JournalFields::String(std::string_view key) const {
-  for (const auto& [name, value] : strings) {
-    if (name == key) return &value;
-  }
-  return nullptr;
-}
-
-std::optional<int64_t> JournalFields::Number(std::string_view key) const {
-  for (const auto& [name, value] : numbers) {
-    if (name == key) return value;
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The bytes a string holds as they are: all but the quote, the backslash
@@ -189,64 +177,116 @@ constexpr auto kUnescaped = [] {
   return table;
 }();
 
+// Where the bytes a string holds as they are end, from `at`: eight bytes
+// are looked at together, for a full journal is a megabyte of strings. The
+// lowest byte flagged is the first: a borrow only runs upwards from a byte
+// that is flagged itself.
+size_t UnescapedEnd(std::string_view text, size_t at) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    constexpr uint64_t kHighs = 0x8080808080808080;
+    for (; at + 8 <= text.size(); at += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + at, sizeof word);
+      const uint64_t quote = word ^ (kOnes * '"');
+      const uint64_t backslash = word ^ (kOnes * '\\');
+      const uint64_t stops = ((quote - kOnes) & ~quote) |
+                             ((backslash - kOnes) & ~backslash) |
+                             ((word - kOnes * 0x20) & ~word);
+      if ((stops & kHighs) != 0) return at + std::countr_zero(stops & kHighs) / 8;
+    }
+  }
+  while (at < text.size() && kUnescaped[static_cast<unsigned char>(text[at])]) ++at;
+  return at;
+}
+
 // A reader of the flat objects the writer makes, and of nothing deeper.
+// Keys and strings are views into the line, or into fields->unescaped when
+// they hold an escape.
 class LineParser {
  public:
-  explicit LineParser(std::string_view text) : text_(text) {}
+  LineParser(std::string_view text, JournalFields* fields)
+      : text_(text), fields_(fields) {}
 
-  // The fields' strings from an earlier line are written over, not freed
-  // and made anew: a full journal has 8,000 lines of seven fields each.
-  bool Object(JournalFields* fields) {
-    size_t strings = 0;
-    size_t numbers = 0;
-    const bool read = Members(fields, &strings, &numbers);
-    fields->strings.resize(strings);
-    fields->numbers.resize(numbers);
-    return read;
+  // The fields' lists from an earlier line are written over, not freed and
+  // made anew. Unescaping never lengthens: with the line's length reserved,
+  // what is unescaped stays where the views point.
+  bool Object() {
+    fields_->strings_held = 0;
+    fields_->numbers_held = 0;
+    fields_->strings.clear();
+    fields_->numbers.clear();
+    fields_->unescaped.clear();
+    if (fields_->unescaped.capacity() < text_.size()) {
+      fields_->unescaped.reserve(text_.size());
+    }
+    return Members();
   }
 
  private:
-  bool Members(JournalFields* fields, size_t* strings, size_t* numbers) {
+  bool Members() {
     if (!Take('{')) return false;
     if (Take('}')) return AtEnd();
-    std::string escaped_key;
     do {
       std::string_view key;
-      if (!Key(&key, &escaped_key) || !Take(':')) return false;
-      if (Peek() == '"') {
-        std::pair<std::string, std::string>& field = Slot(&fields->strings, (*strings)++);
-        field.first.assign(key);
-        field.second.clear();
-        if (!String(&field.second)) return false;
-      } else if (Peek() == 'n') {
-        if (text_.substr(at_, 4) != "null") return false;
-        at_ += 4;
-      } else {
-        std::pair<std::string, int64_t>& field = Slot(&fields->numbers, (*numbers)++);
-        field.first.assign(key);
-        if (!Integer(&field.second)) return false;
-      }
+      int known = kUnknownKey;
+      if (Peek() != '"' || !Key(&key, &known) || !Take(':')) return false;
+      if (!Value(key, known)) return false;
     } while (Take(','));
     return Take('}') && AtEnd();
   }
 
-  template <class Field>
-  static Field& Slot(std::vector<Field>* fields, size_t index) {
-    if (index == fields->size()) fields->emplace_back();
-    return (*fields)[index];
+  bool Value(std::string_view key, int known) {
+    const char next = Peek();
+    if (next == '"') {
+      std::string_view value;
+      if (!String(&value)) return false;
+      Keep(key, known, value, &fields_->known_strings, &fields_->strings_held,
+           &fields_->strings);
+      return true;
+    }
+    if (next == 'n') {
+      if (text_.substr(at_, 4) != "null") return false;
+      at_ += 4;
+      return true;
+    }
+    int64_t value = 0;
+    if (!Integer(&value)) return false;
+    Keep(key, known, value, &fields_->known_numbers, &fields_->numbers_held,
+         &fields_->numbers);
+    return true;
   }
 
-  void SkipBlanks() {
-    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
-                                  text_[at_] == '\r')) {
-      ++at_;
+  // A key given twice is read as its first: the service's keys in their
+  // places, any other in the list, where a reader finds the first.
+  template <typename Value>
+  static void Keep(std::string_view key, int known, Value value,
+                   std::array<Value, kJournalKeyCount>* places, uint32_t* held,
+                   std::vector<std::pair<std::string_view, Value>>* others) {
+    if (known == kUnknownKey) {
+      others->emplace_back(key, value);
+      return;
     }
+    const uint32_t bit = uint32_t{1} << known;
+    if ((*held & bit) != 0) return;
+    *held |= bit;
+    (*places)[size_t(known)] = value;
+  }
+
+  static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+  void SkipBlanks() {
+    while (at_ < text_.size() && Blank(text_[at_])) ++at_;
   }
   char Peek() {
+    if (at_ < text_.size() && !Blank(text_[at_])) return text_[at_];
     SkipBlanks();
     return at_ < text_.size() ? text_[at_] : '\0';
   }
   bool Take(char c) {
+    if (at_ < text_.size() && text_[at_] == c) {  // the writer puts no blanks
+      ++at_;
+      return true;
+    }
     if (Peek() != c) return false;
     ++at_;
     return true;
@@ -256,13 +296,21 @@ class LineParser {
     return at_ == text_.size();
   }
 
+  // A key the service does not write, in place of a JournalKey.
+  static constexpr int kUnknownKey = -1;
+  static constexpr uint64_t kTenthOfMax = uint64_t{INT64_MAX} / 10;
+
   bool Integer(int64_t* value) {
     const bool negative = Take('-');
     const size_t first = at_;
     uint64_t magnitude = 0;
     for (; at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9'; ++at_) {
       const uint64_t digit = static_cast<uint64_t>(text_[at_] - '0');
-      if (magnitude > (uint64_t{INT64_MAX} - digit) / 10) return false;
+      // magnitude * 10 + digit > INT64_MAX, without a division a digit.
+      if (magnitude >= kTenthOfMax &&
+          (magnitude > kTenthOfMax || digit > uint64_t{INT64_MAX} % 10)) {
+        return false;
+      }
       magnitude = magnitude * 10 + digit;
     }
     if (at_ == first) return false;
@@ -310,40 +358,81 @@ class LineParser {
     return true;
   }
 
-  // A key as it stands in the line when it holds no escape, as every key
-  // the service writes; else unescaped into `escaped`.
-  bool Key(std::string_view* key, std::string* escaped) {
-    if (Peek() != '"') return false;
-    size_t end = at_ + 1;
-    while (end < text_.size() && kUnescaped[static_cast<unsigned char>(text_[end])]) ++end;
-    if (end < text_.size() && text_[end] == '"') {
-      *key = text_.substr(at_ + 1, end - at_ - 1);
-      at_ = end + 1;
-      return true;
+  // The names the service writes, closing quote included, compared whole
+  // rather than scanned: a line is mostly its keys.
+  template <size_t kSize>
+  bool TakeKnown(const char (&name)[kSize], JournalKey key, int* known) {
+    constexpr size_t kLength = kSize - 1;
+    if (text_.size() - at_ < kLength ||
+        std::memcmp(text_.data() + at_, name, kLength) != 0) {
+      return false;
     }
-    escaped->clear();
-    if (!String(escaped)) return false;
-    *key = *escaped;
+    *known = int(key);
+    at_ += kLength;
+    return true;
+  }
+  bool KnownKey(int* known) {
+    using K = JournalKey;
+    switch (at_ < text_.size() ? text_[at_] : '\0') {
+      case 'r': return TakeKnown("record\"", K::kRecord, known);
+      case 't': return TakeKnown("time_s\"", K::kTimeS, known);
+      case 'u': return TakeKnown("utc_offset_s\"", K::kUtcOffsetS, known);
+      case 'k': return TakeKnown("kind\"", K::kKind, known);
+      case 'i': return TakeKnown("id\"", K::kId, known);
+      case 'f': return TakeKnown("file\"", K::kFile, known);
+      case 'p': return TakeKnown("pid\"", K::kPid, known);
+      case 'e':
+        return TakeKnown("ended\"", K::kEnded, known) ||
+               TakeKnown("exit_code\"", K::kExitCode, known);
+      case 'd':
+        return TakeKnown("duration_s\"", K::kDurationS, known) ||
+               TakeKnown("data_folder\"", K::kDataFolder, known);
+      case 'm': return TakeKnown("missed_s\"", K::kMissedS, known);
+      case 'c': return TakeKnown("cause\"", K::kCause, known);
+      case 'v': return TakeKnown("version\"", K::kVersion, known);
+      default: return false;
+    }
+  }
+  // From the opening quote on; any other key is read as a string, and is
+  // still the service's when it only spells one with escapes.
+  bool Key(std::string_view* key, int* known) {
+    ++at_;
+    if (KnownKey(known)) return true;
+    --at_;
+    if (!String(key)) return false;
+    const std::optional<JournalKey> named = JournalKeyNamed(*key);
+    *known = named ? int(*named) : kUnknownKey;
     return true;
   }
 
-  bool String(std::string* out) {
-    if (!Take('"')) return false;
-    while (at_ < text_.size()) {
-      // Most of a string needs no unescaping: appended a run at a time.
-      size_t end = at_;
-      while (end < text_.size() && kUnescaped[static_cast<unsigned char>(text_[end])]) ++end;
-      out->append(text_.data() + at_, end - at_);
+  // From the opening quote on. Most strings, and every key the service
+  // writes, hold no escape: they are left where they stand in the line.
+  bool String(std::string_view* out) {
+    const size_t first = ++at_;
+    at_ = UnescapedEnd(text_, first);
+    if (at_ == text_.size()) return false;
+    if (text_[at_] == '"') {
+      *out = text_.substr(first, at_++ - first);
+      return true;
+    }
+    std::string& unescaped = fields_->unescaped;
+    const size_t from = unescaped.size();
+    unescaped.append(text_.data() + first, at_ - first);
+    while (true) {
+      const char c = text_[at_++];
+      if (c == '"') break;
+      if (c != '\\' || !Escape(&unescaped)) return false;
+      const size_t end = UnescapedEnd(text_, at_);
+      unescaped.append(text_.data() + at_, end - at_);
       at_ = end;
       if (at_ == text_.size()) return false;
-      const char c = text_[at_++];
-      if (c == '"') return true;
-      if (c != '\\' || !Escape(out)) return false;
     }
-    return false;
+    *out = std::string_view(unescaped).substr(from);
+    return true;
   }
 
   std::string_view text_;
+  JournalFields* fields_;
   size_t at_ = 0;
 };
 
@@ -446,8 +535,35 @@ void CloseLocked(OpenJournal& journal) {
 
 }  // namespace
 
+std::optional<JournalKey> JournalKeyNamed(std::string_view name) {
+  static constexpr std::array<std::string_view, kJournalKeyCount> kNames = {
+      "record", "time_s", "utc_offset_s", "version", "data_folder",
+      "kind",   "id",     "file",         "pid",     "missed_s",
+      "ended",  "exit_code", "duration_s", "cause"};
+  for (size_t key = 0; key < kNames.size(); ++key) {
+    if (kNames[key] == name) return JournalKey(key);
+  }
+  return std::nullopt;
+}
+
+const std::string_view* JournalFields::String(std::string_view key) const {
+  if (const std::optional<JournalKey> known = JournalKeyNamed(key)) return String(*known);
+  for (const auto& [name, value] : strings) {
+    if (name == key) return &value;
+  }
+  return nullptr;
+}
+
+std::optional<int64_t> JournalFields::Number(std::string_view key) const {
+  if (const std::optional<JournalKey> known = JournalKeyNamed(key)) return Number(*known);
+  for (const auto& [name, value] : numbers) {
+    if (name == key) return value;
+  }
+  return std::nullopt;
+}
+
 bool ParseJournalLine(std::string_view line, JournalFields* fields) {
-  return LineParser(line).Object(fields);
+  return LineParser(line, fields).Object();
 }
 
 bool ReadJournal(const platform::HeldFolder& folder, JournalReader reader,

@@ -4,6 +4,7 @@
 // the service writes it; the text log stays as it is beside it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -53,12 +54,38 @@ struct JournalRecord {
 // JSON whatever bytes an id or a folder holds.
 std::string FormatJournalLine(const JournalRecord& record);
 
-// A line read back: every string and number field by its key. Strings are
-// unescaped to the bytes they were written from.
+// The keys the service writes. A line read back keeps each in a place of
+// its own: a reader asks every line for several of them.
+enum class JournalKey : uint8_t {
+  kRecord, kTimeS, kUtcOffsetS, kVersion, kDataFolder, kKind, kId, kFile,
+  kPid, kMissedS, kEnded, kExitCode, kDurationS, kCause
+};
+inline constexpr size_t kJournalKeyCount = size_t(JournalKey::kCause) + 1;
+// The key of that name, or nothing for one the service does not write.
+std::optional<JournalKey> JournalKeyNamed(std::string_view name);
+
+// A line read back: every string and number field by its key, the first
+// of a key given twice. Strings are unescaped to the bytes they were
+// written from. Keys and strings are views into the line read, or into
+// `unescaped`: they live as long as the line.
 struct JournalFields {
-  std::vector<std::pair<std::string, std::string>> strings;
-  std::vector<std::pair<std::string, int64_t>> numbers;
-  const std::string* String(std::string_view key) const;
+  // The service's keys, held when their bit (1 << key) is set.
+  std::array<std::string_view, kJournalKeyCount> known_strings;
+  std::array<int64_t, kJournalKeyCount> known_numbers{};
+  uint32_t strings_held = 0;
+  uint32_t numbers_held = 0;
+  // Every other key.
+  std::vector<std::pair<std::string_view, std::string_view>> strings;
+  std::vector<std::pair<std::string_view, int64_t>> numbers;
+  std::string unescaped;  // the keys and strings that held an escape
+  const std::string_view* String(JournalKey key) const {
+    return strings_held >> int(key) & 1 ? &known_strings[size_t(key)] : nullptr;
+  }
+  std::optional<int64_t> Number(JournalKey key) const {
+    if ((numbers_held >> int(key) & 1) == 0) return std::nullopt;
+    return known_numbers[size_t(key)];
+  }
+  const std::string_view* String(std::string_view key) const;
   std::optional<int64_t> Number(std::string_view key) const;
 };
 // False for a line that is not one flat JSON object of strings, integers

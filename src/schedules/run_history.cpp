@@ -236,26 +236,49 @@ bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
 namespace corvana::schedules {
 namespace {
 
-// Into one buffer, valid until the next call: a full journal asks for
-// 8,000 keys and a report for 10,000 more, most too long to fit a string
-// without an allocation of its own.
-const std::string& RunKey(std::string_view kind, std::string_view id) {
-  thread_local std::string key;
-  key.assign(kind).push_back('/');
-  key.append(id);
-  return key;
+// Eight bytes at a time, then what is left, and the length.
+uint64_t WordHash(std::string_view text, uint64_t hash) {
+  constexpr uint64_t kOdd = 0x9e3779b97f4a7c15;
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    hash = (hash ^ word) * kOdd;
+    hash ^= hash >> 32;
+  }
+  uint64_t rest = 0;
+  if (at < text.size()) std::memcpy(&rest, text.data() + at, text.size() - at);
+  hash = (hash ^ rest ^ uint64_t{text.size()} << 56) * kOdd;
+  return hash ^ hash >> 29;
 }
 
-JournalRun StartedRun(const std::string& id, const std::string& kind,
-                      int64_t start_s) {
-  JournalRun run;
-  run.id = id;
-  run.kind = kind;
-  run.start_s = start_s;
-  return run;
+// A run is known by the one name kind '/' id, hashed as split at its first
+// slash: a slash in a kind (no service writes one) moves where it splits.
+// So the name need not be made, for a full journal asks for 8,000 of them
+// and a report for 10,000 more; only a kind with a slash makes its rest,
+// into one buffer.
+uint64_t NameHash(std::string_view kind, std::string_view id) {
+  const size_t slash = kind.find('/');
+  if (slash == std::string_view::npos) return WordHash(id, WordHash(kind, 0));
+  thread_local std::string rest;
+  rest.assign(kind.substr(slash + 1)).append(1, '/').append(id);
+  return WordHash(rest, WordHash(kind.substr(0, slash), 0));
 }
 
-RunResult ResultOf(const std::string* ended) {
+bool SameName(std::string_view kind, std::string_view id, std::string_view other_kind,
+              std::string_view other_id) {
+  if (kind.size() + id.size() != other_kind.size() + other_id.size()) return false;
+  if (kind.size() == other_kind.size()) return kind == other_kind && id == other_id;
+  const auto at = [](std::string_view kind, std::string_view id, size_t i) {
+    return i < kind.size() ? kind[i] : i == kind.size() ? '/' : id[i - kind.size() - 1];
+  };
+  for (size_t i = 0; i <= kind.size() + id.size(); ++i) {
+    if (at(kind, id, i) != at(other_kind, other_id, i)) return false;
+  }
+  return true;
+}
+
+RunResult ResultOf(const std::string_view* ended) {
   if (ended == nullptr) return RunResult::kNoEnd;
   if (*ended == JournalEndingName(RunEnding::kExited)) return RunResult::kExited;
   if (*ended == JournalEndingName(RunEnding::kTimeLimit)) return RunResult::kTimeLimit;
@@ -269,55 +292,101 @@ RunResult ResultOf(const std::string* ended) {
 }  // namespace
 
 void JournalRuns::CloseOpenRuns() {
-  for (const auto& [key, index] : open_) runs_[index].result = RunResult::kNoEnd;
-  open_.clear();
+  for (const size_t opened : opened_) {
+    RunSlots& slots = slots_[opened];
+    if (slots.open == kNoRun) continue;
+    runs_[slots.open].result = RunResult::kNoEnd;
+    slots.open = kNoRun;
+  }
+  opened_.clear();
 }
 
 void JournalRuns::Add(const JournalFields& fields) {
-  const std::string* record = fields.String("record");
-  const std::optional<int64_t> time_s = fields.Number("time_s");
+  const std::string_view* record = fields.String(JournalKey::kRecord);
+  const std::optional<int64_t> time_s = fields.Number(JournalKey::kTimeS);
   if (record == nullptr || !time_s) return;
   if (*record == "service_start" || *record == "service_stop") {
     service_seen_ = true;
     return CloseOpenRuns();
   }
-  const std::string* kind = fields.String("kind");
-  const std::string* id = fields.String("id");
+  const bool start = *record == "run_start";
+  if (!start && *record != "run_end") return;
+  const std::string_view* kind = fields.String(JournalKey::kKind);
+  const std::string_view* id = fields.String(JournalKey::kId);
   if (kind == nullptr || id == nullptr) return;
-  const std::string& key = RunKey(*kind, *id);
-  const auto open = open_.find(key);
-  if (*record == "run_start") {
-    if (open != open_.end()) runs_[open->second].result = RunResult::kNoEnd;
-    open_[key] = runs_.size();
-    Push(key, StartedRun(*id, *kind, *time_s));
+  const uint64_t hash = NameHash(*kind, *id);
+  const size_t found = Find(*kind, *id, hash);
+  // A new kind and id is pushed below as its first run, which names it.
+  RunSlots& slots = found == kNoRun ? AddSlots(hash) : slots_[found];
+  if (start) {
+    if (slots.open != kNoRun) runs_[slots.open].result = RunResult::kNoEnd;
+    slots.open = runs_.size();
+    opened_.push_back(size_t(&slots - slots_.data()));
+    Push(*id, *kind, *time_s, &slots);
     return;
   }
-  if (*record != "run_end") return;
-  const std::optional<int64_t> duration_s = fields.Number("duration_s");
-  if (open == open_.end()) {  // its start went with an older generation
+  const std::optional<int64_t> duration_s = fields.Number(JournalKey::kDurationS);
+  if (slots.open == kNoRun) {  // its start went with an older generation
     // Unless what was read shows the id's record or a restart before it.
-    const bool start_unknown = span_ == JournalSpan::kTail && !service_seen_ && !last_.contains(key);
-    Push(key, StartedRun(*id, *kind, *time_s - duration_s.value_or(0)));
+    const bool start_unknown =
+        span_ == JournalSpan::kTail && !service_seen_ && slots.last == kNoRun;
+    Push(*id, *kind, *time_s - duration_s.value_or(0), &slots);
     runs_.back().start_unknown = start_unknown;
   }
-  JournalRun& run = open == open_.end() ? runs_.back() : runs_[open->second];
-  run.result = ResultOf(fields.String("ended"));
-  run.exit_code = fields.Number("exit_code");
+  JournalRun& run = slots.open == kNoRun ? runs_.back() : runs_[slots.open];
+  run.result = ResultOf(fields.String(JournalKey::kEnded));
+  run.exit_code = fields.Number(JournalKey::kExitCode);
   run.duration_s = duration_s;
-  if (const std::string* cause = fields.String("cause")) run.cause = *cause;
-  if (open != open_.end()) open_.erase(open);
+  if (const std::string_view* cause = fields.String(JournalKey::kCause)) run.cause = *cause;
+  slots.open = kNoRun;
 }
 
-void JournalRuns::Push(const std::string& key, JournalRun run) {
-  last_[key] = runs_.size();
-  runs_.push_back(std::move(run));
+void JournalRuns::Push(std::string_view id, std::string_view kind, int64_t start_s,
+                       RunSlots* slots) {
+  slots->last = runs_.size();
+  JournalRun& run = runs_.emplace_back();
+  run.id = id;
+  run.kind = kind;
+  run.start_s = start_s;
 }
 
 std::optional<JournalRun> JournalRuns::Last(std::string_view kind,
                                             std::string_view id) const {
-  const auto found = last_.find(RunKey(kind, id));
-  if (found == last_.end()) return std::nullopt;
-  return runs_[found->second];
+  if (runs_.empty()) return std::nullopt;  // no journal, or nothing run yet
+  const size_t found = Find(kind, id, NameHash(kind, id));
+  if (found == kNoRun) return std::nullopt;
+  return runs_[slots_[found].last];
+}
+
+size_t JournalRuns::Find(std::string_view kind, std::string_view id,
+                         uint64_t hash) const {
+  if (slots_by_hash_.empty()) return kNoRun;
+  const size_t mask = slots_by_hash_.size() - 1;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    const uint32_t entry = slots_by_hash_[at];
+    if (entry == 0) return kNoRun;
+    const RunSlots& slots = slots_[entry - 1];
+    const JournalRun& named = runs_[slots.last];
+    if (slots.hash == hash && SameName(kind, id, named.kind, named.id)) return entry - 1;
+  }
+}
+
+JournalRuns::RunSlots& JournalRuns::AddSlots(uint64_t hash) {
+  slots_.push_back(RunSlots{.hash = hash});
+  if (slots_.size() * 2 > slots_by_hash_.size()) {
+    slots_by_hash_.assign(std::max<size_t>(64, slots_by_hash_.size() * 2), 0);
+    for (size_t slots = 0; slots < slots_.size(); ++slots) Place(slots);
+  } else {
+    Place(slots_.size() - 1);
+  }
+  return slots_.back();
+}
+
+void JournalRuns::Place(size_t slots) {
+  const size_t mask = slots_by_hash_.size() - 1;
+  size_t at = slots_[slots].hash & mask;
+  while (slots_by_hash_[at] != 0) at = (at + 1) & mask;
+  slots_by_hash_[at] = static_cast<uint32_t>(slots + 1);
 }
 
 bool ReadJournalRuns(const platform::HeldFolder& folder, JournalRuns* runs,

@@ -151,12 +151,28 @@ class JournalRuns {
   std::optional<JournalRun> Last(std::string_view kind, std::string_view id) const;
 
  private:
+  static constexpr size_t kNoRun = SIZE_MAX;
+  // By kind '/' id: the runs_ index of the open start, and of the last run,
+  // whose kind and id are the slots' own: no key is kept beside them.
+  struct RunSlots {
+    uint64_t hash = 0;
+    size_t open = kNoRun;
+    size_t last = kNoRun;
+  };
   void CloseOpenRuns();
-  void Push(const std::string& key, JournalRun run);
+  void Push(std::string_view id, std::string_view kind, int64_t start_s,
+            RunSlots* slots);
+  size_t Find(std::string_view kind, std::string_view id, uint64_t hash) const;
+  RunSlots& AddSlots(uint64_t hash);
+  void Place(size_t slots);
   std::vector<JournalRun> runs_;
-  // By kind '/' id: the runs_ index of the open start, and of the last run.
-  std::unordered_map<std::string, size_t> open_;
-  std::unordered_map<std::string, size_t> last_;
+  std::vector<RunSlots> slots_;
+  // slots_ indexes plus one, by hash, open addressed; 0 is free. A power of
+  // two long, at most half full.
+  std::vector<uint32_t> slots_by_hash_;
+  // The slots a start opened since the last service record (some closed
+  // since), by index.
+  std::vector<size_t> opened_;
   JournalSpan span_ = JournalSpan::kWhole;
   bool service_seen_ = false;  // a service record closed every older run
 };

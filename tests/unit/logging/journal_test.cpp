@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,38 @@ TEST(JournalTest, LinesAreValidJsonAndReadBackToTheirBytes) {
                                  &fields)) << line;
     EXPECT_EQ(fields.Number("time_s"), c.record.time_s);
     EXPECT_EQ(fields.Number("exit_code").has_value(), c.record.exit_code.has_value());
-    if (const std::string* read = fields.String("id")) {
+    if (const std::string_view* read = fields.String("id")) {
       EXPECT_EQ(*read, c.record.id);
     }
+  }
+}
+
+// The journal's folder is writable by others: a line is read to the same
+// fields or refused as before, wherever in the scan's eight-byte words the
+// byte that ends a string's plain run falls.
+TEST(JournalTest, HostileLinesAreReadOrRefusedAsBefore) {
+  const struct {
+    std::string line;
+    std::optional<std::string> id;  // nothing: the line is refused
+  } cases[] = {
+      {R"({"i\u0064":"a\"b","x":"\u00e9\n", "n" : null })", "a\"b"},
+      {R"({"id":"x","n":9223372036854775807,"m":-9223372036854775807})", "x"},
+      {R"({"id":null,"id":"first","i\u0064":"second"})", "first"},
+      {R"({"id":"x","n":9223372036854775808})", std::nullopt},
+      {R"({"id":"x\q"})", std::nullopt},
+      {R"({"id":"x","n":{}})", std::nullopt},
+  };
+  JournalFields fields;
+  for (const auto& c : cases) {
+    ASSERT_EQ(ParseJournalLine(c.line, &fields), c.id.has_value()) << c.line;
+    if (c.id) EXPECT_EQ(*fields.String("id"), *c.id) << c.line;
+  }
+  for (size_t at = 0; at < 20; ++at) {
+    const std::string plain(at, 'p');
+    EXPECT_FALSE(ParseJournalLine("{\"id\":\"" + plain + "\x1f\"}", &fields)) << at;
+    const std::string escaped = "{\"id\":\"" + plain + "\\\\\xC3\xA9\"}";
+    ASSERT_TRUE(ParseJournalLine(escaped, &fields));  // its fields are views into it
+    EXPECT_EQ(*fields.String("id"), plain + "\\\xC3\xA9") << at;
   }
 }
 
@@ -82,7 +112,7 @@ class JournalFileTest : public ::testing::Test {
     std::vector<std::string> ids;
     ReadJournal(GetAppContext()->home_folder, JournalReader::kService,
                 [&ids](const JournalFields& fields) {
-      ids.push_back(fields.String("id") ? *fields.String("id") : "?");
+      ids.emplace_back(fields.String("id") ? *fields.String("id") : "?");
     });
     return ids;
   }

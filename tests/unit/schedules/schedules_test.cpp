@@ -426,6 +426,25 @@ TEST(SchedulesJsonTest, HistoryFromTheJournalsEndAgreesWithTheWholeJournal) {
   EXPECT_EQ(listed, (std::vector<std::string>{"Last", "Orphan", "Filler"}));
 }
 
+// Runs are paired by kind '/' id as one name, through as many names as a
+// full journal holds: a slash in a kind (no service writes one) moves where
+// that name splits, not what it pairs.
+TEST(JournalRunsTest, EndsPairWithTheirStartsByTheJoinedName) {
+  schedules::JournalRuns runs;
+  JournalFields fields;
+  const auto add = [&](std::string_view line) {
+    ASSERT_TRUE(ParseJournalLine(line.substr(0, line.find('\n')), &fields));
+    runs.Add(fields);
+  };
+  add(R"({"record":"run_start","time_s":5,"kind":"a/b","id":"c"})");
+  for (int i = 0; i < 300; ++i) add(JournalLine(JournalRecordType::kRunStart, std::to_string(i).c_str(), i));
+  for (int i = 0; i < 300; ++i) add(JournalLine(JournalRecordType::kRunEnd, std::to_string(i).c_str(), i));
+  add(R"({"record":"run_end","time_s":9,"kind":"a","id":"b/c","ended":"exited"})");
+  ASSERT_EQ(runs.runs().size(), 301u);
+  for (const schedules::JournalRun& run : runs.runs()) EXPECT_EQ(run.result, schedules::RunResult::kExited);
+  EXPECT_EQ(runs.Last("a", "b/c")->start_s, 5);
+}
+
 // Names and the reader's text are users' bytes on an administrator's
 // terminal: a clipboard write (OSC 52) or a C1 control arrives escaped.
 TEST(SchedulesJsonTest, ControlCharactersFromFilesArriveEscaped) {
