@@ -92,7 +92,9 @@ TEST(JournalTest, HostileLinesAreReadOrRefusedAsBefore) {
   JournalFields fields;
   for (const auto& c : cases) {
     ASSERT_EQ(ParseJournalLine(c.line, &fields), c.id.has_value()) << c.line;
-    if (c.id) EXPECT_EQ(*fields.String("id"), *c.id) << c.line;
+    if (c.id) {
+      EXPECT_EQ(*fields.String("id"), *c.id) << c.line;
+    }
   }
   for (size_t at = 0; at < 20; ++at) {
     const std::string plain(at, 'p');
