@@ -141,7 +141,7 @@ void WholeRun(benchmark::State& state, bool full_journal) {
     benchmark::DoNotOptimize(schedules::RenderText(report));
     rows = report.schedules.size() + report.web_servers.size();
     journal_read = std::any_of(report.schedules.begin(), report.schedules.end(),
-                               [](const auto& row) { return row.journal_run.has_value(); });
+                               [](const auto& row) { return row.journal_run != nullptr; });
   }
   if (rows != kSchedules + kWebServers) state.SkipWithError("not every file was read");
   if (journal_read != full_journal) state.SkipWithError("the journal was not read as written");

@@ -82,8 +82,9 @@ void FillRow(const char* file, const Definition& record,
   AssignEscaped(file, &row->file);
   row->enabled = record.enabled != 0;
   row->last_run = Find(runs, row->id);  // the log shows ids escaped
-  row->journal_run = std::move(journal_run);
-  if (row->journal_run) row->journal_run->id = row->id;
+  if (!journal_run) return;
+  row->journal_run = std::make_unique<JournalRun>(std::move(*journal_run));
+  row->journal_run->id = row->id;
 }
 
 // A log stamp's local date and time, for the latch a reload carries.
