@@ -236,22 +236,6 @@ bool ReadRunHistory(const platform::HeldFolder& folder, RunHistory* history,
 namespace corvana::schedules {
 namespace {
 
-// Eight bytes at a time, then what is left, and the length.
-uint64_t WordHash(std::string_view text, uint64_t hash) {
-  constexpr uint64_t kOdd = 0x9e3779b97f4a7c15;
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + at, sizeof word);
-    hash = (hash ^ word) * kOdd;
-    hash ^= hash >> 32;
-  }
-  uint64_t rest = 0;
-  if (at < text.size()) std::memcpy(&rest, text.data() + at, text.size() - at);
-  hash = (hash ^ rest ^ uint64_t{text.size()} << 56) * kOdd;
-  return hash ^ hash >> 29;
-}
-
 // A run is known by the one name kind '/' id, hashed as split at its first
 // slash: a slash in a kind (no service writes one) moves where it splits.
 // So the name need not be made, for a full journal asks for 8,000 of them
